@@ -1,0 +1,78 @@
+// File-system services: existence queries, directories, names, file times,
+// attributes, temporary names and drive type. POSIX implementation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "runtime/DateTime.h"
+
+namespace kivo {
+
+constexpr char PathDelim = '/';
+
+// DOS/Windows attribute bits; on POSIX read-only is the owner-write bit
+// cleared, directory the file type, hidden a leading dot of the name.
+constexpr uint32_t faReadOnly = 0x01;
+constexpr uint32_t faHidden = 0x02;
+constexpr uint32_t faSysFile = 0x04;
+constexpr uint32_t faDirectory = 0x10;
+constexpr uint32_t faArchive = 0x20;
+constexpr uint32_t faSymLink = 0x400;
+constexpr uint32_t faInvalid = 0xFFFFFFFF;
+
+bool FileExists(const std::string& FileName);       // an existing non-directory
+bool DirectoryExists(const std::string& DirName);   // an existing directory
+bool PathExists(const std::string& Name);           // anything at that name
+int64_t GetFileSize(const std::string& FileName);   // -1 when it cannot be queried
+
+// Creates one directory; false with errno set when it fails.
+bool CreateDir(const std::string& DirName);
+// Creates the directory and every missing parent.
+bool ForceDirectories(const std::string& DirName);
+bool RemoveDir(const std::string& DirName);
+bool DeleteFile(const std::string& FileName);
+// Renames, replacing an existing target.
+bool RenameFile(const std::string& OldName, const std::string& NewName);
+
+// Attribute word of a file (following links); faInvalid when it cannot be read.
+uint32_t FileGetAttr(const std::string& FileName);
+// Applies the read-only bit (owner write permission, following links); the
+// other bits have no POSIX counterpart and are ignored. False on failure.
+bool FileSetAttr(const std::string& FileName, uint32_t Attr);
+// Whether the current user may write to the existing file.
+bool FileIsWritable(const std::string& FileName);
+
+// Last-write time as local TDateTime; false when it cannot be read.
+bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value);
+// Sets only the last-write time (access time untouched), from local time.
+bool FileSetLastWriteTime(const std::string& FileName, TDateTime Value);
+
+// Names.
+std::string ExtractFilePath(std::string_view FileName);  // up to and including the last '/'
+std::string ExtractFileDir(std::string_view FileName);   // the same without the final '/'
+std::string ExtractFileName(std::string_view FileName);  // after the last '/'
+std::string ExtractFileExt(std::string_view FileName);   // from the last '.' of the name part
+std::string ChangeFileExt(std::string_view FileName, std::string_view Extension);
+std::string IncludeTrailingPathDelimiter(std::string_view Path);
+std::string ExcludeTrailingPathDelimiter(std::string_view Path);
+// Absolute form of a name relative to the current directory, with "." and
+// ".." components resolved textually.
+std::string ExpandFileName(std::string_view FileName);
+std::string GetCurrentDir();
+
+// The system's temporary directory ($TMPDIR or /tmp), with a trailing '/'.
+std::string GetTempDirectory();
+// A unique name "<Dir>/<Prefix>XXXXXX". With CreateIt the file is created
+// exclusively with owner-only permissions (mkstemp) and left empty; without
+// it the name is one that no file has at the time of the call. Empty on
+// failure.
+std::string CreateTempFileName(const std::string& Dir, const std::string& Prefix, bool CreateIt);
+
+// Whether the block device that holds Path is removable (sysfs "removable").
+bool IsRemovablePath(const std::string& Path);
+// Free bytes on the file system holding Path, -1 when it cannot be queried.
+int64_t DiskFree(const std::string& Path);
+
+}  // namespace kivo
