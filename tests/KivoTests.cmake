@@ -1,0 +1,19 @@
+# kivo_add_tests(<folder-name> LIBS <libs...>): every *Test.cpp in the calling
+# folder becomes one GoogleTest executable <folder>_<File>, registered with CTest.
+function(kivo_add_tests prefix)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  foreach(file ${files})
+    get_filename_component(name ${file} NAME_WE)
+    set(target ${prefix}_${name})
+    add_executable(${target} ${file} ${helpers})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} kivo_warnings GTest::gtest GTest::gmock GTest::gtest_main)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_compile_definitions(${target} PRIVATE
+      KIVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      KIVO_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata"
+      KIVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+  endforeach()
+endfunction()
