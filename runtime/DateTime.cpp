@@ -87,7 +87,7 @@ void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour,
     int64_t Days, Ms;
     SplitDateTime(Value, Days, Ms);
     // Civil-from-days (proleptic Gregorian), counting from 0001-01-01.
-    int64_t T = Days + DateDelta;  // days since 0001-01-01
+    int64_t T = Days + DateDelta - 1;  // whole days since 0001-01-01
     if (T < 0) {
         Year = Month = Day = 0;
     } else {

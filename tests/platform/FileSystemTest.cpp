@@ -1,0 +1,167 @@
+// File-system services: names, attributes, times, temporary names, folders.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/FileSystem.h"
+#include "platform/ShellFolders.h"
+
+using namespace kivo;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char Template[] = "/tmp/kivo-fs-XXXXXX";
+        FPath = ::mkdtemp(Template);
+    }
+    ~TempDir() { std::system(("chmod -R u+w '" + FPath + "'; rm -rf '" + FPath + "'").c_str()); }
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+    std::string FPath;
+};
+
+void Touch(const std::string& Name) { std::ofstream(Name) << "x"; }
+
+// Sets an environment variable for the lifetime of the guard.
+class EnvGuard {
+public:
+    EnvGuard(const char* AName, const char* Value) : FName(AName) {
+        const char* Old = std::getenv(AName);
+        FHad = Old != nullptr;
+        if (FHad) FOld = Old;
+        if (Value) setenv(AName, Value, 1);
+        else unsetenv(AName);
+    }
+    ~EnvGuard() {
+        if (FHad) setenv(FName.c_str(), FOld.c_str(), 1);
+        else unsetenv(FName.c_str());
+    }
+
+private:
+    std::string FName, FOld;
+    bool FHad = false;
+};
+
+}  // namespace
+
+TEST(FileNames, PartsOfAPath) {
+    EXPECT_EQ(ExtractFilePath("/a/b/c.txt"), "/a/b/");
+    EXPECT_EQ(ExtractFileDir("/a/b/c.txt"), "/a/b");
+    EXPECT_EQ(ExtractFileDir("/c.txt"), "/");
+    EXPECT_EQ(ExtractFileName("/a/b/c.txt"), "c.txt");
+    EXPECT_EQ(ExtractFileExt("/a/b.d/c"), "") << "a dot in a folder is no extension";
+    EXPECT_EQ(ExtractFileExt("c.tar.gz"), ".gz");
+    EXPECT_EQ(ChangeFileExt("/x/set.zip", ".z01"), "/x/set.z01");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/x"), "/x/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/x/"), "/x/");
+    EXPECT_EQ(ExcludeTrailingPathDelimiter("/x//"), "/x");
+    EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
+}
+
+TEST(FileNames, ExpandResolvesDotsWithoutLeavingTheRoot) {
+    EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
+    EXPECT_EQ(ExpandFileName("/../../x"), "/x");
+    EXPECT_EQ(ExpandFileName("/a/b/"), "/a/b/");
+    EXPECT_EQ(ExpandFileName("rel"), IncludeTrailingPathDelimiter(GetCurrentDir()) + "rel");
+}
+
+TEST(Files, ExistenceAndDirectories) {
+    TempDir Dir;
+    std::string Deep = Dir.File("a/b/c");
+    EXPECT_TRUE(ForceDirectories(Deep + "/"));
+    EXPECT_TRUE(DirectoryExists(Deep));
+    EXPECT_FALSE(FileExists(Deep)) << "a directory is not a file";
+    Touch(Deep + "/f");
+    EXPECT_TRUE(FileExists(Deep + "/f"));
+    EXPECT_EQ(GetFileSize(Deep + "/f"), 1);
+    EXPECT_EQ(GetFileSize(Deep + "/none"), -1);
+    EXPECT_FALSE(DeleteFile(Deep)) << "DeleteFile does not remove directories";
+    EXPECT_TRUE(RenameFile(Deep + "/f", Deep + "/g"));
+    EXPECT_TRUE(DeleteFile(Deep + "/g"));
+    EXPECT_TRUE(RemoveDir(Deep));
+    Touch(Dir.File("blocker"));
+    EXPECT_FALSE(ForceDirectories(Dir.File("blocker/sub")));
+}
+
+TEST(Files, ReadOnlyAttributeIsTheOwnerWriteBit) {
+    TempDir Dir;
+    std::string F = Dir.File("ro.txt");
+    Touch(F);
+    EXPECT_EQ(FileGetAttr(F) & faReadOnly, 0u);
+    EXPECT_TRUE(FileSetAttr(F, faReadOnly | faArchive));
+    EXPECT_NE(FileGetAttr(F) & faReadOnly, 0u);
+    struct stat St{};
+    ::stat(F.c_str(), &St);
+    EXPECT_EQ(St.st_mode & 0222, 0u) << "no one may write a read-only file";
+    EXPECT_TRUE(FileSetAttr(F, 0));
+    EXPECT_EQ(FileGetAttr(F) & faReadOnly, 0u);
+    EXPECT_NE(FileGetAttr(Dir.Path()) & faDirectory, 0u);
+    Touch(Dir.File(".hidden"));
+    EXPECT_NE(FileGetAttr(Dir.File(".hidden")) & faHidden, 0u);
+    EXPECT_EQ(FileGetAttr(Dir.File("none")), faInvalid);
+}
+
+TEST(Files, LastWriteTimeRoundTripsInLocalTime) {
+    TempDir Dir;
+    std::string F = Dir.File("t.txt");
+    Touch(F);
+    TDateTime Want = EncodeDateTime(2021, 6, 15, 12, 34, 56, 0);
+    ASSERT_TRUE(FileSetLastWriteTime(F, Want));
+    TDateTime Got = 0;
+    ASSERT_TRUE(FileGetLastWriteTime(F, Got));
+    EXPECT_EQ(FormatDateTimeIso(Got), "2021-06-15 12:34:56");
+    EXPECT_FALSE(FileSetLastWriteTime(Dir.File("none"), Want));
+}
+
+TEST(TempNames, CreatedFilesArePrivateAndUnique) {
+    TempDir Dir;
+    std::set<std::string> Names;
+    for (int i = 0; i < 20; ++i) {
+        std::string Name = CreateTempFileName(Dir.Path(), "VMS", true);
+        ASSERT_FALSE(Name.empty());
+        EXPECT_EQ(ExtractFileName(Name).substr(0, 3), "VMS");
+        struct stat St{};
+        ASSERT_EQ(::stat(Name.c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 0777, 0600u);
+        EXPECT_EQ(St.st_size, 0);
+        Names.insert(Name);
+    }
+    EXPECT_EQ(Names.size(), 20u);
+    std::string Free = CreateTempFileName(Dir.Path(), "VMS", false);
+    EXPECT_FALSE(PathExists(Free)) << "without CreateIt no file is left behind";
+    EXPECT_TRUE(CreateTempFileName(Dir.File("missing"), "VMS", true).empty());
+}
+
+TEST(Drives, RemovableAndFreeSpaceQueriesAnswerForAnyPath) {
+    EXPECT_FALSE(IsRemovablePath("/tmp/does/not/exist/yet"));
+    EXPECT_GT(DiskFree("/tmp"), 0);
+    EXPECT_EQ(DiskFree("/does/not/exist"), -1);
+}
+
+TEST(ShellFolders, MapToTheXdgFolders) {
+    TempDir Home;
+    EnvGuard H("HOME", Home.Path().c_str());
+    EnvGuard C("XDG_CONFIG_HOME", nullptr);
+    EnvGuard D("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(ShellFolderPath(CSIDL_COMMON_DOCUMENTS), Home.Path() + "/Public");
+    EXPECT_EQ(ShellFolderPath(CSIDL_LOCAL_APPDATA), Home.Path() + "/.local/share");
+    EXPECT_EQ(ShellFolderPath(5), "");
+
+    ForceDirectories(Home.File(".config"));
+    std::ofstream(Home.File(".config/user-dirs.dirs"))
+        << "# written by xdg-user-dirs-update\nXDG_PUBLICSHARE_DIR=\"$HOME/Öffentlich\"\n";
+    EXPECT_EQ(ShellFolderPath(CSIDL_COMMON_DOCUMENTS), Home.Path() + "/Öffentlich");
+
+    EnvGuard D2("XDG_DATA_HOME", "/srv/data/");
+    EXPECT_EQ(ShellFolderPath(CSIDL_LOCAL_APPDATA), "/srv/data");
+    EnvGuard D3("XDG_DATA_HOME", "relative/ignored");
+    EXPECT_EQ(ShellFolderPath(CSIDL_LOCAL_APPDATA), Home.Path() + "/.local/share");
+}

@@ -1,0 +1,62 @@
+// TDateTime encoding, decoding and the Unix-time conversions.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "runtime/DateTime.h"
+#include "runtime/SysUtils.h"
+
+using namespace kivo;
+
+TEST(DateTime, KnownDaysEncodeToTheirSerialNumbers) {
+    EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+    EXPECT_EQ(EncodeDate(1980, 1, 1), 29221.0);
+    EXPECT_EQ(EncodeDate(2000, 1, 1), 36526.0);
+    EXPECT_EQ(EncodeDate(1970, 1, 1), static_cast<double>(UnixDateDelta));
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2000, 1, 1, 18, 0, 0, 0), 36526.75);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0, 0), -1.25) << "before the epoch the time counts away";
+}
+
+TEST(DateTime, InvalidPartsAreRejected) {
+    TDateTime D;
+    EXPECT_FALSE(TryEncodeDate(2023, 2, 29, D));
+    EXPECT_TRUE(TryEncodeDate(2024, 2, 29, D));
+    EXPECT_FALSE(TryEncodeDate(1900, 2, 29, D));
+    EXPECT_TRUE(TryEncodeDate(2000, 2, 29, D));
+    EXPECT_FALSE(TryEncodeTime(24, 0, 0, 0, D));
+    EXPECT_FALSE(TryEncodeDateTime(2021, 13, 1, 0, 0, 0, 0, D));
+    EXPECT_THROW(EncodeDate(0, 1, 1), EArgumentException);
+}
+
+TEST(DateTime, DecodeRoundTripsToTheMillisecond) {
+    for (int Year : {1601, 1899, 1900, 1980, 2000, 2038, 2107, 9999}) {
+        TDateTime V = EncodeDateTime(Year, 7, 31, 23, 59, 58, 999);
+        int Y, Mo, D, H, Mi, S, Ms;
+        DecodeDateTime(V, Y, Mo, D, H, Mi, S, Ms);
+        EXPECT_EQ(Y, Year);
+        EXPECT_EQ(Mo, 7);
+        EXPECT_EQ(D, 31);
+        EXPECT_EQ(H, 23);
+        EXPECT_EQ(Mi, 59);
+        EXPECT_EQ(S, 58);
+        EXPECT_EQ(Ms, 999);
+    }
+    EXPECT_EQ(FormatDateTimeIso(EncodeDateTime(2021, 6, 15, 12, 34, 56, 0)), "2021-06-15 12:34:56");
+    EXPECT_EQ(DateTimeToSystemTime(EncodeDate(2026, 12, 9)).DayOfWeek, 3) << "a Wednesday";
+}
+
+TEST(DateTime, UnixTimeConvertsThroughTheLocalZone) {
+    const char* Old = std::getenv("TZ");
+    std::string Saved = Old ? Old : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    // 2020-09-13 12:26:40 UTC is 14:26:40 in Berlin (summer time).
+    EXPECT_EQ(FormatDateTimeIso(UnixToLocalDateTime(1600000000)), "2020-09-13 14:26:40");
+    EXPECT_EQ(LocalDateTimeToUnix(EncodeDateTime(2020, 9, 13, 14, 26, 40, 0)), 1600000000);
+    EXPECT_EQ(FormatDateTimeIso(UnixToDateTime(1600000000)), "2020-09-13 12:26:40");
+    EXPECT_EQ(DateTimeToUnix(UnixToDateTime(-86401)), -86401);
+    if (Old) setenv("TZ", Saved.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
