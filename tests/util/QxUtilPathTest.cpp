@@ -1,0 +1,93 @@
+#include "util/QxUtilPath.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/ShellFolders.h"
+#include "util/QxBasicStringProcs.h"
+
+namespace kivo {
+namespace {
+
+// Sets an environment variable for one test and restores it afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* AName, const char* Value) : FName(AName) {
+        if (const char* Old = std::getenv(AName)) FOld = Old;
+        if (Value) ::setenv(AName, Value, 1);
+        else ::unsetenv(AName);
+    }
+    ~ScopedEnv() {
+        if (FOld) ::setenv(FName.c_str(), FOld->c_str(), 1);
+        else ::unsetenv(FName.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string FName;
+    std::optional<std::string> FOld;
+};
+
+class ProfileFolders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char Template[] = "/tmp/kivo-home-XXXXXX";
+        ASSERT_NE(::mkdtemp(Template), nullptr);
+        FHome = Template;
+        ::mkdir((FHome + "/.config").c_str(), 0700);
+    }
+    void TearDown() override {
+        ::unlink((FHome + "/.config/user-dirs.dirs").c_str());
+        ::rmdir((FHome + "/.config").c_str());
+        ::rmdir(FHome.c_str());
+    }
+    std::string FHome;
+};
+
+TEST_F(ProfileFolders, DefaultsBelowHome) {
+    ScopedEnv Home("HOME", FHome.c_str());
+    ScopedEnv Config("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv Data("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(GetCommonDocumentsFolder(), FHome + "/Public");
+    EXPECT_EQ(GetLocalAppDataFolder(), FHome + "/.local/share");
+    EXPECT_EQ(GetShellFolderPath(CSIDL_COMMON_DOCUMENTS), FHome + "/Public");
+    EXPECT_EQ(GetPublicProfileFolder(), FHome + "/Public/KIVO Profile");
+    EXPECT_EQ(GetLocalProfileFolder(), FHome + "/.local/share/KIVO/KIVO Profile");
+}
+
+TEST_F(ProfileFolders, FollowsXdgSettings) {
+    ScopedEnv Home("HOME", FHome.c_str());
+    ScopedEnv Config("XDG_CONFIG_HOME", (FHome + "/.config").c_str());
+    ScopedEnv Data("XDG_DATA_HOME", "/srv/data/");
+    std::ofstream(FHome + "/.config/user-dirs.dirs") << "XDG_PUBLICSHARE_DIR=\"$HOME/Öffentlich\"\n";
+    EXPECT_EQ(GetPublicProfileFolder(), FHome + "/Öffentlich/KIVO Profile");
+    EXPECT_EQ(GetLocalProfileFolder(), "/srv/data/KIVO/KIVO Profile");
+}
+
+TEST_F(ProfileFolders, InstallerFilePathsKeepTheBlank) {
+    ScopedEnv Home("HOME", FHome.c_str());
+    ScopedEnv Config("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv Data("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(AddTrailingBackslash(GetPublicProfileFolder()) + "Zelbrix.exe",
+              FHome + "/Public/KIVO Profile/Zelbrix.exe");
+}
+
+TEST(ShellFolderQuery, UnknownFolderIsEmpty) { EXPECT_EQ(GetShellFolderPath(5), ""); }
+
+TEST(AddTrailingBackslash, AppendsThePlatformDelimiterOnce) {
+    EXPECT_EQ(AddTrailingBackslash("/opt/kivo"), "/opt/kivo/");
+    EXPECT_EQ(AddTrailingBackslash("/opt/kivo/"), "/opt/kivo/");
+    EXPECT_EQ(AddTrailingBackslash(""), "/");
+    EXPECT_EQ(AddTrailingBackslash("/"), "/");
+    EXPECT_EQ(AddTrailingBackslash("KIVO Profile"), "KIVO Profile/");
+}
+
+}  // namespace
+}  // namespace kivo
