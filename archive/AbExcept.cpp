@@ -18,7 +18,18 @@ EAbBadStream::EAbBadStream() : EAbException("Invalid Stream", AbErrBadStream) {}
 EAbBadStream EAbBadStream::CreateInner(const std::exception& Inner) {
     EAbBadStream Result;
     Result.SetMessage(std::string("Invalid Stream") + "\r\n" + Inner.what());
-    Result.FInnerException = std::make_exception_ptr(Exception(Inner.what()));
+    // Keep the error object itself, with its class and fields, when it is the
+    // one being handled; otherwise (called outside its handler) a copy of its
+    // message is all that can be kept.
+    if (std::exception_ptr Current = std::current_exception()) {
+        try {
+            std::rethrow_exception(Current);
+        } catch (const std::exception& Handled) {
+            if (&Handled == &Inner) Result.FInnerException = Current;
+        } catch (...) {
+        }
+    }
+    if (!Result.FInnerException) Result.FInnerException = std::make_exception_ptr(Exception(Inner.what()));
     return Result;
 }
 

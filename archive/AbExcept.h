@@ -121,6 +121,8 @@ public:
 };
 // "Invalid Stream"; CreateInner adds a CR LF and the message of the error
 // that caused it, and keeps that error (shared, so it outlives its handler).
+// Called inside the handler of that error, the very object is kept, so its
+// class and fields survive; elsewhere a copy of its message is kept.
 class EAbBadStream : public EAbException {
 public:
     EAbBadStream();
