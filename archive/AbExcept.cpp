@@ -50,6 +50,8 @@ EAbGzipBadFileSize::EAbGzipBadFileSize() : EAbGzipException("Bad File Size", AbE
 EAbTarInvalid::EAbTarInvalid() : EAbTarException("Invalid Tar", AbErrTarInvalid) {}
 EAbTarBadFileName::EAbTarBadFileName() : EAbTarException("File name too long", AbErrTarBadFileName) {}
 EAbTarBadLinkName::EAbTarBadLinkName() : EAbTarException("Symbolic link path too long", AbErrTarBadLinkName) {}
+EAbUnsafePath::EAbUnsafePath()
+    : EAbException("Cannot extract file - stored name leads outside the base directory", AbErrUnsafePath) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)

@@ -17,6 +17,9 @@ constexpr int32_t
     AbErrZipInvalidPassword = 4,
     AbErrZipNoInsertion = 5,
     AbErrZipInvalidFactor = 6,
+    // A stored name the archive already holds (add or move); reported per
+    // item through OnProcessItemFailure, never raised.
+    AbErrDuplicateName = 7,
     AbErrUserAbort = 9,
     AbErrArchiveBusy = 10,
     AbErrZipBadSpanStream = 11,
@@ -31,6 +34,10 @@ constexpr int32_t
     AbErrReadError = 25,
     AbErrUnhandledType = 28,
     AbErrSpanningNotSupported = 29,
+    // "Cannot extract file - stored name leads outside the base directory":
+    // the item's target would lie outside the base directory (a root, drive,
+    // UNC prefix or ".." in its stored name); the item is reported and skipped.
+    AbErrUnsafePath = 30,
     AbErrGzipInvalid = 29,
     AbErrBBSSeekOutsideBuffer = 41,
     AbErrBBSInvalidOrigin = 42,
@@ -199,6 +206,10 @@ public:
 class EAbTarBadLinkName : public EAbTarException {
 public:
     EAbTarBadLinkName();
+};
+class EAbUnsafePath : public EAbException {
+public:
+    EAbUnsafePath();
 };
 class EAbTarBadOp : public EAbTarException {
 public:
