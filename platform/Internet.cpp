@@ -1,0 +1,1050 @@
+#include "platform/Internet.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "runtime/Application.h"
+#include "runtime/DateTime.h"
+#include "runtime/SysMessages.h"
+#include "runtime/SysUtils.h"
+#include "runtime/Text.h"
+
+namespace kivo {
+
+namespace {
+
+enum THandleKind : uint8_t { hkSession, hkConnect, hkRequest };
+
+constexpr uint32_t DefaultConnectTimeoutMs = 60000;
+constexpr uint32_t DefaultIoTimeoutMs = 60000;
+// A request whose reader falls behind pauses its transfer at this much
+// buffered data, so memory stays bounded whatever the server sends.
+constexpr size_t PauseThreshold = 4u << 20;
+// libcurl's receive buffer: large blocks keep the number of system calls
+// and callbacks low on fast links.
+constexpr long ReceiveBufferSize = 256 * 1024;
+// Waits process window messages at most this often.
+constexpr uint64_t PumpIntervalMs = 20;
+constexpr int PollSliceMs = 20;
+
+uint32_t MapCurlError(CURLcode Code) {
+    switch (Code) {
+        case CURLE_OK: return 0;
+        case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
+        case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
+        case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
+        case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING: return ERROR_INTERNET_CONNECTION_ABORTED;
+        case CURLE_SEND_ERROR: return ERROR_INTERNET_CONNECTION_RESET;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SEC_CERT_ERRORS;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_USE_SSL_FAILED: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+        case CURLE_ABORTED_BY_CALLBACK: return ERROR_INTERNET_OPERATION_CANCELLED;
+        case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY_VALUE;
+        default: return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+void InitCurlOnce() {
+    static std::once_flag Once;
+    std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string LowerAscii(std::string_view Text) { return AsciiLowerCase(Text); }
+
+// Percent-encodes the bytes a URL may not carry as they are (blanks,
+// controls, bytes above 0x7E), so names with spaces or UTF-8 reach the
+// server the way a browser would send them.
+std::string EscapeUrl(const std::string& Url) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Out;
+    Out.reserve(Url.size());
+    for (unsigned char C : Url) {
+        if (C <= 0x20 || C >= 0x7F || C == '"' || C == '<' || C == '>' || C == '`' ||
+            C == '{' || C == '}' || C == '|' || C == '^' || C == '\\') {
+            Out += '%';
+            Out += Hex[C >> 4];
+            Out += Hex[C & 15];
+        } else {
+            Out += static_cast<char>(C);
+        }
+    }
+    return Out;
+}
+
+std::string SchemeOf(const std::string& Url) {
+    size_t P = Url.find("://");
+    return P == std::string::npos ? std::string() : LowerAscii(Url.substr(0, P));
+}
+
+}  // namespace
+
+class TSession;
+
+class TInternetHandle {
+public:
+    explicit TInternetHandle(THandleKind AKind) : Kind(AKind) {}
+    virtual ~TInternetHandle() = default;
+    TInternetHandle(const TInternetHandle&) = delete;
+    TInternetHandle& operator=(const TInternetHandle&) = delete;
+
+    THandleKind Kind;
+    TSession* Owner = nullptr;  // the session (itself for a session)
+    int Busy = 0;               // calls running on this handle
+    bool ClosePending = false;  // closed while busy: released when the last call returns
+};
+
+namespace {
+
+// Every live handle, so a stale or foreign handle is refused instead of used.
+std::mutex& RegistryMutex() {
+    static std::mutex M;
+    return M;
+}
+std::unordered_set<TInternetHandle*>& Registry() {
+    static std::unordered_set<TInternetHandle*> Set;
+    return Set;
+}
+
+void Register(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    Registry().insert(H);
+}
+void Unregister(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    Registry().erase(H);
+}
+bool IsLive(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    return H != nullptr && Registry().count(H) != 0;
+}
+
+}  // namespace
+
+class TSession : public TInternetHandle {
+public:
+    TSession() : TInternetHandle(hkSession) {
+        Owner = this;
+        Multi = curl_multi_init();
+    }
+    ~TSession() override;
+
+    CURLM* Multi = nullptr;
+    std::string Agent;
+    uint32_t AccessType = INTERNET_OPEN_TYPE_PRECONFIG;
+    std::string ProxyList;
+    std::string Bypass;
+    uint32_t ConnectTimeoutMs = DefaultConnectTimeoutMs;
+    uint32_t SendTimeoutMs = DefaultIoTimeoutMs;
+    uint32_t ReceiveTimeoutMs = DefaultIoTimeoutMs;
+    std::function<bool()> AbortCheck;
+    std::vector<TInternetHandle*> Children;
+
+    void ApplyTo(CURL* Easy, const std::string& Url) const;
+    std::string ProxyFor(const std::string& Scheme) const;
+};
+
+class TConnect : public TInternetHandle {
+public:
+    TConnect() : TInternetHandle(hkConnect) {}
+    std::string Server;
+    uint16_t Port = INTERNET_DEFAULT_HTTP_PORT;
+    std::string User, Password;
+};
+
+class TRequest : public TInternetHandle {
+public:
+    TRequest() : TInternetHandle(hkRequest) { Easy = curl_easy_init(); }
+    ~TRequest() override {
+        Detach();
+        if (Easy != nullptr) curl_easy_cleanup(Easy);
+        if (HeaderList != nullptr) curl_slist_free_all(HeaderList);
+    }
+
+    CURL* Easy = nullptr;
+    curl_slist* HeaderList = nullptr;
+    bool Attached = false;  // added to the session's multi handle
+    bool Done = false;      // the transfer has ended
+    CURLcode Result = CURLE_OK;
+    uint32_t FailCode = 0;  // an error of the layer itself (time-out, cancel)
+    bool HeadersDone = false;
+    bool FollowRedirects = false;
+    bool KeepConnection = true;
+
+    // The final response's header lines, names in lower case.
+    std::vector<std::pair<std::string, std::string>> Headers;
+    bool BlockHasLocation = false;
+
+    // Received body bytes not yet read.
+    std::vector<uint8_t> Data;
+    size_t ReadPos = 0;
+    bool Paused = false;
+
+    // Upload.
+    bool IsUpload = false;
+    std::string Verb, Object;
+    TConnect* Connection = nullptr;
+    bool Sent = false;
+    uint64_t UpTotal = 0, UpDone = 0;
+    const uint8_t* UpPtr = nullptr;
+    size_t UpLeft = 0;
+    bool UpPaused = false;
+    bool BodyAsked = false;
+
+    size_t Available() const { return Data.size() - ReadPos; }
+
+    void Detach() {
+        if (Attached && Owner != nullptr && Owner->Kind == hkSession) {
+            curl_multi_remove_handle(static_cast<TSession*>(Owner)->Multi, Easy);
+        }
+        Attached = false;
+    }
+    void Fail(uint32_t Code) {
+        if (!Done) {
+            Done = true;
+            FailCode = Code;
+            Detach();
+        }
+    }
+    uint32_t ErrorCode() const { return FailCode != 0 ? FailCode : MapCurlError(Result); }
+    bool Succeeded() const { return Done && FailCode == 0 && Result == CURLE_OK; }
+    long Status() const {
+        long Code = 0;
+        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &Code);
+        return Code;
+    }
+    const std::string* Header(std::string_view Name) const {
+        for (const auto& H : Headers)
+            if (H.first == Name) return &H.second;
+        return nullptr;
+    }
+
+    static size_t OnHeader(char* Ptr, size_t Size, size_t Count, void* User);
+    static size_t OnWrite(char* Ptr, size_t Size, size_t Count, void* User);
+    static size_t OnRead(char* Ptr, size_t Size, size_t Count, void* User);
+};
+
+namespace {
+
+void DestroyHandle(TInternetHandle* H);
+
+void DestroyChildren(TSession* S) {
+    std::vector<TInternetHandle*> Kids;
+    Kids.swap(S->Children);
+    // Requests first: they leave the multi handle before it goes.
+    std::stable_partition(Kids.begin(), Kids.end(),
+                          [](TInternetHandle* K) { return K->Kind == hkRequest; });
+    for (TInternetHandle* K : Kids) {
+        Unregister(K);
+        delete K;
+    }
+}
+
+void DestroyHandle(TInternetHandle* H) {
+    Unregister(H);
+    if (H->Kind == hkSession) {
+        delete static_cast<TSession*>(H);
+        return;
+    }
+    TSession* S = static_cast<TSession*>(H->Owner);
+    if (S != nullptr) S->Children.erase(std::remove(S->Children.begin(), S->Children.end(), H), S->Children.end());
+    if (H->Kind == hkRequest) {
+        delete static_cast<TRequest*>(H);
+        return;
+    }
+    // Requests opened through this connection lose it.
+    if (S != nullptr) {
+        for (TInternetHandle* K : S->Children)
+            if (K->Kind == hkRequest && static_cast<TRequest*>(K)->Connection == H)
+                static_cast<TRequest*>(K)->Connection = nullptr;
+    }
+    delete static_cast<TConnect*>(H);
+}
+
+// Keeps a handle (and its session) alive while a call works on it; a close
+// that came in meanwhile takes effect when the last call returns.
+class TBusyGuard {
+public:
+    explicit TBusyGuard(TInternetHandle* AHandle) : FHandle(AHandle), FSession(AHandle->Owner) {
+        ++FHandle->Busy;
+        if (FSession != FHandle) ++FSession->Busy;
+    }
+    ~TBusyGuard() {
+        --FHandle->Busy;
+        if (FSession != FHandle) --FSession->Busy;
+        if (FSession->ClosePending) {
+            // Releasing the session releases every handle opened through it.
+            if (FSession->Busy == 0) DestroyHandle(FSession);
+            return;
+        }
+        if (FHandle->Busy == 0 && FHandle->ClosePending) DestroyHandle(FHandle);
+    }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+private:
+    TInternetHandle* FHandle;
+    TInternetHandle* FSession;
+};
+
+template <class T>
+T* Lookup(HINTERNET Handle, THandleKind Kind) {
+    if (!IsLive(Handle) || Handle->ClosePending || Handle->Owner->ClosePending) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return nullptr;
+    }
+    if (Handle->Kind != Kind) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+        return nullptr;
+    }
+    return static_cast<T*>(Handle);
+}
+
+// Drives the session's transfers until Ready() holds or the request ends.
+// Fails the request on a time-out (no progress for TimeoutMs), an abort
+// request from the session's check, or a close made while waiting.
+template <class Pred>
+void Drive(TSession* S, TRequest* R, uint32_t TimeoutMs, Pred Ready) {
+    uint64_t LastProgress = GetTickCount64();
+    uint64_t LastPump = LastProgress;
+    uint64_t Seen = R->Data.size() + R->UpDone + (R->HeadersDone ? 1 : 0);
+    while (!Ready() && !R->Done) {
+        int Running = 0;
+        curl_multi_perform(S->Multi, &Running);
+        int Left = 0;
+        while (CURLMsg* Msg = curl_multi_info_read(S->Multi, &Left)) {
+            if (Msg->msg != CURLMSG_DONE) continue;
+            TRequest* Which = nullptr;
+            curl_easy_getinfo(Msg->easy_handle, CURLINFO_PRIVATE, &Which);
+            if (Which != nullptr && !Which->Done) {
+                Which->Done = true;
+                Which->Result = Msg->data.result;
+                Which->HeadersDone = true;
+                Which->Detach();
+            }
+        }
+        if (Ready() || R->Done) break;
+        uint64_t Now = GetTickCount64();
+        uint64_t Progress = R->Data.size() + R->UpDone + (R->HeadersDone ? 1 : 0);
+        if (Progress != Seen) {
+            Seen = Progress;
+            LastProgress = Now;
+        }
+        if (R->ClosePending || S->ClosePending || (S->AbortCheck && S->AbortCheck())) {
+            R->Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+            break;
+        }
+        if (TimeoutMs != 0 && Now - LastProgress >= TimeoutMs) {
+            R->Fail(ERROR_INTERNET_TIMEOUT);
+            break;
+        }
+        if (Now - LastPump >= PumpIntervalMs) {
+            LastPump = Now;
+            ProcessMessages();
+            continue;
+        }
+        int Fds = 0;
+        curl_multi_poll(S->Multi, nullptr, 0, PollSliceMs, &Fds);
+    }
+}
+
+void AppendHeaderLines(TRequest* R, const std::string& Headers) {
+    size_t P = 0;
+    while (P < Headers.size()) {
+        size_t E = Headers.find('\n', P);
+        if (E == std::string::npos) E = Headers.size();
+        std::string Line = Headers.substr(P, E - P);
+        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n')) Line.pop_back();
+        if (!Line.empty() && Line.find('\0') == std::string::npos)
+            R->HeaderList = curl_slist_append(R->HeaderList, Line.c_str());
+        P = E + 1;
+    }
+}
+
+bool Attach(TSession* S, TRequest* R) {
+    curl_easy_setopt(R->Easy, CURLOPT_PRIVATE, R);
+    if (curl_multi_add_handle(S->Multi, R->Easy) != CURLM_OK) {
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        return false;
+    }
+    R->Attached = true;
+    return true;
+}
+
+void PutUtf16(const std::string& Text, void* Buffer, uint32_t& BufferLength, bool& Ok) {
+    std::u16string W = Utf8ToUtf16(Text);
+    uint32_t Need = static_cast<uint32_t>((W.size() + 1) * sizeof(char16_t));
+    if (Buffer == nullptr || BufferLength < Need) {
+        BufferLength = Need;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
+        Ok = false;
+        return;
+    }
+    std::memcpy(Buffer, W.c_str(), Need);
+    BufferLength = Need - static_cast<uint32_t>(sizeof(char16_t));
+    Ok = true;
+}
+
+}  // namespace
+
+TSession::~TSession() {
+    DestroyChildren(this);
+    if (Multi != nullptr) curl_multi_cleanup(Multi);
+}
+
+std::string TSession::ProxyFor(const std::string& Scheme) const {
+    // Entries: "host:port" for every scheme or "scheme=host:port".
+    std::string Any, Match;
+    size_t P = 0;
+    while (P < ProxyList.size()) {
+        size_t E = ProxyList.find_first_of(" ;", P);
+        if (E == std::string::npos) E = ProxyList.size();
+        std::string Entry = ProxyList.substr(P, E - P);
+        P = E + 1;
+        if (Entry.empty()) continue;
+        size_t Eq = Entry.find('=');
+        if (Eq == std::string::npos) {
+            if (Any.empty()) Any = Entry;
+        } else if (LowerAscii(Entry.substr(0, Eq)) == Scheme && Match.empty()) {
+            Match = Entry.substr(Eq + 1);
+        }
+    }
+    return Match.empty() ? Any : Match;
+}
+
+void TSession::ApplyTo(CURL* Easy, const std::string& Url) const {
+    curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(Easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(Easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    curl_easy_setopt(Easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (!Agent.empty()) curl_easy_setopt(Easy, CURLOPT_USERAGENT, Agent.c_str());
+    curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeoutMs));
+    if (AccessType == INTERNET_OPEN_TYPE_DIRECT) {
+        curl_easy_setopt(Easy, CURLOPT_PROXY, "");
+    } else if (AccessType == INTERNET_OPEN_TYPE_PROXY) {
+        std::string Proxy = ProxyFor(SchemeOf(Url));
+        curl_easy_setopt(Easy, CURLOPT_PROXY, Proxy.c_str());
+        if (!Bypass.empty()) {
+            std::string List;
+            size_t P = 0;
+            while (P < Bypass.size()) {
+                size_t E = Bypass.find_first_of(" ;,", P);
+                if (E == std::string::npos) E = Bypass.size();
+                std::string Entry = Bypass.substr(P, E - P);
+                P = E + 1;
+                if (Entry.empty()) continue;
+                if (Entry == "<local>") Entry = "localhost,127.0.0.1,::1";
+                if (!List.empty()) List += ',';
+                List += Entry;
+            }
+            curl_easy_setopt(Easy, CURLOPT_NOPROXY, List.c_str());
+        }
+    }
+}
+
+size_t TRequest::OnHeader(char* Ptr, size_t Size, size_t Count, void* User) {
+    auto* R = static_cast<TRequest*>(User);
+    size_t Len = Size * Count;
+    std::string_view Line(Ptr, Len);
+    while (!Line.empty() && (Line.back() == '\n' || Line.back() == '\r')) Line.remove_suffix(1);
+    if (Line.size() >= 5 && Line.substr(0, 5) == "HTTP/") {
+        // A new response (an interim one, a redirect, or the final one).
+        R->Headers.clear();
+        R->BlockHasLocation = false;
+    } else if (Line.empty()) {
+        long Code = R->Status();
+        bool Interim = Code >= 100 && Code < 200;
+        bool Redirect = R->FollowRedirects && Code >= 300 && Code < 400 && Code != 304 &&
+                        R->BlockHasLocation;
+        if (!Interim && !Redirect) R->HeadersDone = true;
+    } else {
+        size_t Colon = Line.find(':');
+        if (Colon != std::string_view::npos) {
+            std::string Name = LowerAscii(Line.substr(0, Colon));
+            std::string Value = Trim(Line.substr(Colon + 1));
+            if (Name == "location") R->BlockHasLocation = true;
+            R->Headers.emplace_back(std::move(Name), std::move(Value));
+        }
+    }
+    return Len;
+}
+
+size_t TRequest::OnWrite(char* Ptr, size_t Size, size_t Count, void* User) {
+    auto* R = static_cast<TRequest*>(User);
+    size_t Len = Size * Count;
+    R->HeadersDone = true;
+    if (R->Available() >= PauseThreshold) {
+        R->Paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    if (R->ReadPos == R->Data.size()) {
+        R->Data.clear();
+        R->ReadPos = 0;
+    } else if (R->ReadPos > R->Data.size() / 2) {
+        R->Data.erase(R->Data.begin(), R->Data.begin() + static_cast<ptrdiff_t>(R->ReadPos));
+        R->ReadPos = 0;
+    }
+    R->Data.insert(R->Data.end(), reinterpret_cast<uint8_t*>(Ptr), reinterpret_cast<uint8_t*>(Ptr) + Len);
+    return Len;
+}
+
+size_t TRequest::OnRead(char* Ptr, size_t Size, size_t Count, void* User) {
+    auto* R = static_cast<TRequest*>(User);
+    R->BodyAsked = true;
+    size_t Room = Size * Count;
+    if (R->UpDone >= R->UpTotal) return 0;
+    if (R->UpLeft == 0) {
+        R->UpPaused = true;
+        return CURL_READFUNC_PAUSE;
+    }
+    size_t N = std::min(Room, R->UpLeft);
+    std::memcpy(Ptr, R->UpPtr, N);
+    R->UpPtr += N;
+    R->UpLeft -= N;
+    R->UpDone += N;
+    return N;
+}
+
+// ---------------------------------------------------------------------------
+
+HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std::string& ProxyName,
+                        const std::string& ProxyBypass, uint32_t /*Flags*/) {
+    InitCurlOnce();
+    if (AccessType != INTERNET_OPEN_TYPE_PRECONFIG && AccessType != INTERNET_OPEN_TYPE_DIRECT &&
+        AccessType != INTERNET_OPEN_TYPE_PROXY) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return nullptr;
+    }
+    auto S = std::make_unique<TSession>();
+    if (S->Multi == nullptr) {
+        SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
+        return nullptr;
+    }
+    S->Agent = Agent;
+    S->AccessType = AccessType;
+    S->ProxyList = ProxyName;
+    S->Bypass = ProxyBypass;
+    Register(S.get());
+    return S.release();
+}
+
+bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer, uint32_t BufferLength) {
+    if (!IsLive(Handle)) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return false;
+    }
+    if (Option != INTERNET_OPTION_CONNECT_TIMEOUT && Option != INTERNET_OPTION_SEND_TIMEOUT &&
+        Option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return false;
+    }
+    if (Buffer == nullptr || BufferLength < sizeof(uint32_t)) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return false;
+    }
+    uint32_t Value = 0;
+    std::memcpy(&Value, Buffer, sizeof Value);
+    TSession* S = static_cast<TSession*>(Handle->Owner);
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT) S->ConnectTimeoutMs = Value != 0 ? Value : DefaultConnectTimeoutMs;
+    if (Option == INTERNET_OPTION_SEND_TIMEOUT) S->SendTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
+    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT) S->ReceiveTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
+    return true;
+}
+
+bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint32_t& BufferLength) {
+    if (!IsLive(Handle)) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return false;
+    }
+    TSession* S = static_cast<TSession*>(Handle->Owner);
+    if (Option == INTERNET_OPTION_URL) {
+        if (Handle->Kind != hkRequest) {
+            SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+            return false;
+        }
+        char* Url = nullptr;
+        curl_easy_getinfo(static_cast<TRequest*>(Handle)->Easy, CURLINFO_EFFECTIVE_URL, &Url);
+        bool Ok = false;
+        PutUtf16(Url != nullptr ? Url : "", Buffer, BufferLength, Ok);
+        return Ok;
+    }
+    uint32_t Value = 0;
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT) Value = S->ConnectTimeoutMs;
+    else if (Option == INTERNET_OPTION_SEND_TIMEOUT) Value = S->SendTimeoutMs;
+    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT) Value = S->ReceiveTimeoutMs;
+    else {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return false;
+    }
+    if (Buffer == nullptr || BufferLength < sizeof Value) {
+        BufferLength = sizeof Value;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
+        return false;
+    }
+    std::memcpy(Buffer, &Value, sizeof Value);
+    BufferLength = sizeof Value;
+    return true;
+}
+
+HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std::string& Headers,
+                           uint32_t Flags, uintptr_t /*Context*/) {
+    TSession* S = Lookup<TSession>(Session, hkSession);
+    if (S == nullptr) return nullptr;
+    std::string Scheme = SchemeOf(Url);
+    if (Scheme.empty()) {
+        SetLastError(ERROR_INTERNET_INVALID_URL);
+        return nullptr;
+    }
+    if (Scheme != "http" && Scheme != "https") {
+        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return nullptr;
+    }
+    auto R = std::make_unique<TRequest>();
+    if (R->Easy == nullptr) {
+        SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
+        return nullptr;
+    }
+    R->Owner = S;
+    R->FollowRedirects = true;
+    R->KeepConnection = (Flags & INTERNET_FLAG_KEEP_CONNECTION) != 0;
+    CURL* E = R->Easy;
+    std::string Escaped = EscapeUrl(Url);
+    S->ApplyTo(E, Escaped);
+    if (curl_easy_setopt(E, CURLOPT_URL, Escaped.c_str()) != CURLE_OK) {
+        SetLastError(ERROR_INTERNET_INVALID_URL);
+        return nullptr;
+    }
+    curl_easy_setopt(E, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(E, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(E, CURLOPT_FORBID_REUSE, R->KeepConnection ? 0L : 1L);
+    if ((Flags & INTERNET_FLAG_RELOAD) != 0) {
+        R->HeaderList = curl_slist_append(R->HeaderList, "Pragma: no-cache");
+        R->HeaderList = curl_slist_append(R->HeaderList, "Cache-Control: no-cache");
+    }
+    AppendHeaderLines(R.get(), Headers);
+    if (R->HeaderList != nullptr) curl_easy_setopt(E, CURLOPT_HTTPHEADER, R->HeaderList);
+    curl_easy_setopt(E, CURLOPT_HEADERFUNCTION, &TRequest::OnHeader);
+    curl_easy_setopt(E, CURLOPT_HEADERDATA, R.get());
+    curl_easy_setopt(E, CURLOPT_WRITEFUNCTION, &TRequest::OnWrite);
+    curl_easy_setopt(E, CURLOPT_WRITEDATA, R.get());
+    if (!Attach(S, R.get())) return nullptr;
+
+    TRequest* Raw = R.release();
+    Register(Raw);
+    S->Children.push_back(Raw);
+    {
+        TBusyGuard Guard(Raw);
+        Drive(S, Raw, S->ReceiveTimeoutMs, [Raw] { return Raw->HeadersDone; });
+        bool NoResponse = Raw->Done && !Raw->Succeeded() && Raw->Status() == 0;
+        if (!NoResponse && !Raw->ClosePending) return Raw;
+        uint32_t Code = Raw->ErrorCode();
+        Raw->ClosePending = true;  // released by the guard
+        SetLastError(Code != 0 ? Code : ERROR_INTERNET_CANNOT_CONNECT);
+    }
+    return nullptr;
+}
+
+bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_t& BufferLength,
+                    uint32_t* /*Index*/) {
+    TRequest* R = Lookup<TRequest>(Request, hkRequest);
+    if (R == nullptr) return false;
+    uint32_t Level = InfoLevel & ~HTTP_QUERY_MODIFIER_FLAGS_MASK;
+    uint32_t Mods = InfoLevel & HTTP_QUERY_MODIFIER_FLAGS_MASK;
+
+    std::string Text;
+    bool Found = false;
+    if (Level == HTTP_QUERY_STATUS_CODE) {
+        long Code = R->Status();
+        Found = Code != 0;
+        Text = std::to_string(Code);
+    } else {
+        const char* Name = nullptr;
+        if (Level == HTTP_QUERY_CONTENT_LENGTH) Name = "content-length";
+        else if (Level == HTTP_QUERY_LAST_MODIFIED) Name = "last-modified";
+        else if (Level == HTTP_QUERY_LOCATION) Name = "location";
+        if (Name == nullptr) {
+            SetLastError(ERROR_INTERNET_INVALID_OPTION);
+            return false;
+        }
+        if (const std::string* V = R->Header(Name)) {
+            Found = true;
+            Text = *V;
+        }
+    }
+    if (!Found) {
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return false;
+    }
+
+    if ((Mods & (HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_FLAG_NUMBER64)) != 0) {
+        bool Wide = (Mods & HTTP_QUERY_FLAG_NUMBER64) != 0;
+        uint32_t Need = Wide ? 8 : 4;
+        // Digits only: a malformed value is refused rather than half read.
+        uint64_t Value = 0;
+        bool Ok = !Text.empty() && Text.size() <= 19;
+        for (char C : Text) {
+            if (C < '0' || C > '9') { Ok = false; break; }
+            Value = Value * 10 + static_cast<uint64_t>(C - '0');
+        }
+        if (!Ok || (!Wide && Value > 0xFFFFFFFFu)) {
+            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            return false;
+        }
+        if (Buffer == nullptr || BufferLength < Need) {
+            BufferLength = Need;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
+            return false;
+        }
+        if (Wide) std::memcpy(Buffer, &Value, 8);
+        else {
+            uint32_t V32 = static_cast<uint32_t>(Value);
+            std::memcpy(Buffer, &V32, 4);
+        }
+        BufferLength = Need;
+        return true;
+    }
+    if ((Mods & HTTP_QUERY_FLAG_SYSTEMTIME) != 0) {
+        time_t T = curl_getdate(Text.c_str(), nullptr);
+        if (T == static_cast<time_t>(-1)) {
+            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            return false;
+        }
+        if (Buffer == nullptr || BufferLength < sizeof(SYSTEMTIME)) {
+            BufferLength = sizeof(SYSTEMTIME);
+            SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
+            return false;
+        }
+        struct tm Tm{};
+        gmtime_r(&T, &Tm);
+        SYSTEMTIME St{};
+        St.wYear = static_cast<uint16_t>(Tm.tm_year + 1900);
+        St.wMonth = static_cast<uint16_t>(Tm.tm_mon + 1);
+        St.wDayOfWeek = static_cast<uint16_t>(Tm.tm_wday);
+        St.wDay = static_cast<uint16_t>(Tm.tm_mday);
+        St.wHour = static_cast<uint16_t>(Tm.tm_hour);
+        St.wMinute = static_cast<uint16_t>(Tm.tm_min);
+        St.wSecond = static_cast<uint16_t>(Tm.tm_sec);
+        std::memcpy(Buffer, &St, sizeof St);
+        BufferLength = sizeof St;
+        return true;
+    }
+    bool Ok = false;
+    PutUtf16(Text, Buffer, BufferLength, Ok);
+    return Ok;
+}
+
+bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead,
+                      uint32_t& NumberOfBytesRead) {
+    NumberOfBytesRead = 0;
+    TRequest* R = Lookup<TRequest>(File, hkRequest);
+    if (R == nullptr) return false;
+    if (R->IsUpload) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    if (NumberOfBytesToRead == 0) return true;
+    if (Buffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return false;
+    }
+    TSession* S = static_cast<TSession*>(R->Owner);
+    TBusyGuard Guard(R);
+    if (R->Available() == 0 && R->Paused && !R->Done) {
+        R->Paused = false;
+        curl_easy_pause(R->Easy, CURLPAUSE_CONT);
+    }
+    if (R->Available() == 0 && !R->Done)
+        Drive(S, R, S->ReceiveTimeoutMs, [R] { return R->Available() > 0; });
+    size_t N = std::min<size_t>(NumberOfBytesToRead, R->Available());
+    if (N > 0) {
+        std::memcpy(Buffer, R->Data.data() + R->ReadPos, N);
+        R->ReadPos += N;
+        if (R->ReadPos == R->Data.size()) {
+            R->Data.clear();
+            R->ReadPos = 0;
+        }
+        NumberOfBytesRead = static_cast<uint32_t>(N);
+        return true;
+    }
+    if (R->Succeeded()) return true;  // the end of the body
+    SetLastError(R->ErrorCode());
+    return false;
+}
+
+HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uint16_t ServerPort,
+                           const std::string& UserName, const std::string& Password,
+                           uint32_t Service, uint32_t /*Flags*/, uintptr_t /*Context*/) {
+    TSession* S = Lookup<TSession>(Session, hkSession);
+    if (S == nullptr) return nullptr;
+    if (Service != INTERNET_SERVICE_HTTP) {
+        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return nullptr;
+    }
+    if (ServerName.empty() || ServerName.find_first_of("/\\@ \t\r\n") != std::string::npos) {
+        SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
+        return nullptr;
+    }
+    auto C = std::make_unique<TConnect>();
+    C->Owner = S;
+    C->Server = ServerName;
+    C->Port = ServerPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_HTTP_PORT : ServerPort;
+    C->User = UserName;
+    C->Password = Password;
+    TConnect* Raw = C.release();
+    Register(Raw);
+    S->Children.push_back(Raw);
+    return Raw;
+}
+
+HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb, const std::string& ObjectName,
+                           const std::string& /*Version*/, const std::string& /*Referrer*/,
+                           const char* const* /*AcceptTypes*/, uint32_t Flags, uintptr_t /*Context*/) {
+    TConnect* C = Lookup<TConnect>(Connect, hkConnect);
+    if (C == nullptr) return nullptr;
+    std::string V = Verb.empty() ? std::string("GET") : Verb;
+    for (char Ch : V) {
+        if (!((Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || Ch == '-')) {
+            SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+            return nullptr;
+        }
+    }
+    auto R = std::make_unique<TRequest>();
+    if (R->Easy == nullptr) {
+        SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
+        return nullptr;
+    }
+    TSession* S = static_cast<TSession*>(C->Owner);
+    R->Owner = S;
+    R->IsUpload = true;
+    R->Verb = V;
+    R->Object = ObjectName.empty() || ObjectName[0] != '/' ? "/" + ObjectName : ObjectName;
+    R->Connection = C;
+    R->KeepConnection = (Flags & INTERNET_FLAG_KEEP_CONNECTION) != 0;
+    TRequest* Raw = R.release();
+    Register(Raw);
+    S->Children.push_back(Raw);
+    return Raw;
+}
+
+bool HttpSendRequestExW(HINTERNET Request, const INTERNET_BUFFERSW* BuffersIn,
+                        INTERNET_BUFFERSW* /*BuffersOut*/, uint32_t /*Flags*/, uintptr_t /*Context*/) {
+    TRequest* R = Lookup<TRequest>(Request, hkRequest);
+    if (R == nullptr) return false;
+    if (!R->IsUpload || R->Sent || R->Connection == nullptr) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    TSession* S = static_cast<TSession*>(R->Owner);
+    R->Sent = true;
+    R->UpTotal = BuffersIn != nullptr ? BuffersIn->dwBufferTotal : 0;
+
+    const TConnect* C = R->Connection;
+    std::string Host = C->Server;
+    if (Host.find(':') != std::string::npos && Host.front() != '[') Host = "[" + Host + "]";
+    std::string Url = EscapeUrl("http://" + Host + ":" + std::to_string(C->Port) + R->Object);
+    CURL* E = R->Easy;
+    S->ApplyTo(E, Url);
+    if (curl_easy_setopt(E, CURLOPT_URL, Url.c_str()) != CURLE_OK) {
+        SetLastError(ERROR_INTERNET_INVALID_URL);
+        return false;
+    }
+    curl_easy_setopt(E, CURLOPT_FORBID_REUSE, R->KeepConnection ? 0L : 1L);
+    curl_easy_setopt(E, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(E, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(R->UpTotal));
+    if (R->Verb != "PUT") curl_easy_setopt(E, CURLOPT_CUSTOMREQUEST, R->Verb.c_str());
+    if (!C->User.empty() || !C->Password.empty()) {
+        curl_easy_setopt(E, CURLOPT_USERNAME, C->User.c_str());
+        curl_easy_setopt(E, CURLOPT_PASSWORD, C->Password.c_str());
+    }
+    // The body follows at once; no wait for an interim 100 response.
+    R->HeaderList = curl_slist_append(R->HeaderList, "Expect:");
+    curl_easy_setopt(E, CURLOPT_HTTPHEADER, R->HeaderList);
+    curl_easy_setopt(E, CURLOPT_HEADERFUNCTION, &TRequest::OnHeader);
+    curl_easy_setopt(E, CURLOPT_HEADERDATA, R);
+    curl_easy_setopt(E, CURLOPT_WRITEFUNCTION, &TRequest::OnWrite);
+    curl_easy_setopt(E, CURLOPT_WRITEDATA, R);
+    curl_easy_setopt(E, CURLOPT_READFUNCTION, &TRequest::OnRead);
+    curl_easy_setopt(E, CURLOPT_READDATA, R);
+    if (!Attach(S, R)) return false;
+
+    TBusyGuard Guard(R);
+    // Connected and the request head is out when libcurl asks for the body.
+    Drive(S, R, S->SendTimeoutMs, [R] { return R->BodyAsked; });
+    if (R->Done && !R->Succeeded()) {
+        SetLastError(R->ErrorCode());
+        return false;
+    }
+    return true;
+}
+
+bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfBytesToWrite,
+                       uint32_t& NumberOfBytesWritten) {
+    NumberOfBytesWritten = 0;
+    TRequest* R = Lookup<TRequest>(File, hkRequest);
+    if (R == nullptr) return false;
+    if (!R->IsUpload || !R->Sent) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    if (NumberOfBytesToWrite == 0) return true;
+    if (Buffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return false;
+    }
+    if (R->UpDone + NumberOfBytesToWrite > R->UpTotal) {
+        // More than the announced length would break the message framing.
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    TSession* S = static_cast<TSession*>(R->Owner);
+    TBusyGuard Guard(R);
+    if (R->Done) {
+        // The server answered before taking the whole body: an error reply
+        // ends the exchange; the rest of the body is not wanted.
+        if (R->Succeeded() && R->Status() >= 300) {
+            R->UpDone += NumberOfBytesToWrite;
+            NumberOfBytesWritten = NumberOfBytesToWrite;
+            return true;
+        }
+        SetLastError(R->Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R->ErrorCode());
+        return false;
+    }
+    R->UpPtr = static_cast<const uint8_t*>(Buffer);
+    R->UpLeft = NumberOfBytesToWrite;
+    if (R->UpPaused) {
+        R->UpPaused = false;
+        curl_easy_pause(R->Easy, CURLPAUSE_CONT);
+    }
+    Drive(S, R, S->SendTimeoutMs, [R] { return R->UpLeft == 0; });
+    size_t Left = R->UpLeft;
+    R->UpPtr = nullptr;
+    R->UpLeft = 0;
+    if (Left == 0) {
+        NumberOfBytesWritten = NumberOfBytesToWrite;
+        return true;
+    }
+    if (R->Succeeded() && R->Status() >= 300) {
+        R->UpDone += Left;
+        NumberOfBytesWritten = NumberOfBytesToWrite;
+        return true;
+    }
+    NumberOfBytesWritten = NumberOfBytesToWrite - static_cast<uint32_t>(Left);
+    SetLastError(R->Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R->ErrorCode());
+    return false;
+}
+
+bool HttpEndRequestW(HINTERNET Request, INTERNET_BUFFERSW* /*BuffersOut*/, uint32_t /*Flags*/,
+                     uintptr_t /*Context*/) {
+    TRequest* R = Lookup<TRequest>(Request, hkRequest);
+    if (R == nullptr) return false;
+    if (!R->IsUpload || !R->Sent) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return false;
+    }
+    TSession* S = static_cast<TSession*>(R->Owner);
+    TBusyGuard Guard(R);
+    if (R->UpDone < R->UpTotal && !R->Done) {
+        // The body is incomplete: the exchange cannot be finished.
+        R->Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    Drive(S, R, S->ReceiveTimeoutMs, [] { return false; });
+    if (!R->Succeeded()) {
+        SetLastError(R->ErrorCode());
+        return false;
+    }
+    if (R->UpDone < R->UpTotal && R->Status() < 300) {
+        SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return false;
+    }
+    return true;
+}
+
+bool InternetCloseHandle(HINTERNET Handle) {
+    if (!IsLive(Handle) || Handle->ClosePending) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return false;
+    }
+    if (Handle->Busy > 0) {
+        // A call on this handle is waiting (we run inside a message handler
+        // it called): it ends as cancelled and releases the handle.
+        Handle->ClosePending = true;
+        return true;
+    }
+    DestroyHandle(Handle);
+    return true;
+}
+
+void InternetSetAbortCheck(HINTERNET Session, std::function<bool()> Check) {
+    if (TSession* S = Lookup<TSession>(Session, hkSession)) S->AbortCheck = std::move(Check);
+}
+
+std::string InternetErrorMessage(uint32_t Code) {
+    struct TText {
+        uint32_t Code;
+        const char* English;
+        const char* German;
+    };
+    static const TText Texts[] = {
+        {ERROR_INTERNET_OUT_OF_HANDLES, "No more handles could be generated at this time.",
+         "Es konnten keine weiteren Handles erzeugt werden."},
+        {ERROR_INTERNET_TIMEOUT, "The operation timed out.", "Das Zeitlimit für den Vorgang wurde überschritten."},
+        {ERROR_INTERNET_INTERNAL_ERROR, "An internal error occurred.", "Ein interner Fehler ist aufgetreten."},
+        {ERROR_INTERNET_INVALID_URL, "The URL is invalid.", "Die URL ist ungültig."},
+        {ERROR_INTERNET_UNRECOGNIZED_SCHEME, "The URL does not use a recognized protocol.",
+         "Die URL verwendet kein bekanntes Protokoll."},
+        {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name or address could not be resolved.",
+         "Der Servername oder die Serveradresse konnte nicht aufgelöst werden."},
+        {ERROR_INTERNET_INVALID_OPTION, "The option is invalid.", "Die Option ist ungültig."},
+        {ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled.", "Der Vorgang wurde abgebrochen."},
+        {ERROR_INTERNET_INCORRECT_HANDLE_TYPE, "The handle is of the wrong type for this operation.",
+         "Der Handletyp ist für diesen Vorgang falsch."},
+        {ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The handle is in the wrong state for this operation.",
+         "Der Handlestatus ist für diesen Vorgang falsch."},
+        {ERROR_INTERNET_CANNOT_CONNECT, "A connection with the server could not be established.",
+         "Es konnte keine Verbindung mit dem Server hergestellt werden."},
+        {ERROR_INTERNET_CONNECTION_ABORTED, "The connection with the server was ended before the transfer was complete.",
+         "Die Verbindung mit dem Server wurde vor dem Ende der Übertragung beendet."},
+        {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server was reset.",
+         "Die Verbindung mit dem Server wurde zurückgesetzt."},
+        {ERROR_INTERNET_SEC_CERT_ERRORS, "The server's certificate could not be verified.",
+         "Das Zertifikat des Servers konnte nicht überprüft werden."},
+        {ERROR_HTTP_HEADER_NOT_FOUND, "The requested header was not found.",
+         "Der angeforderte Header wurde nicht gefunden."},
+        {ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server response could not be parsed.",
+         "Die Antwort des Servers konnte nicht ausgewertet werden."},
+        {ERROR_HTTP_REDIRECT_FAILED, "The redirection failed.", "Die Umleitung ist fehlgeschlagen."},
+        {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "A secure connection could not be established.",
+         "Es konnte keine sichere Verbindung hergestellt werden."},
+    };
+    for (const TText& T : Texts) {
+        if (T.Code == Code) {
+            std::string Text = MessageLanguage() == mlGerman ? T.German : T.English;
+            // The lookup keeps at most 255 characters.
+            std::u16string W = Utf8ToUtf16(Text);
+            if (W.size() > 255) Text = Utf16ToUtf8(W.substr(0, 255));
+            return Text;
+        }
+    }
+    return SysErrorMessage(Code);
+}
+
+}  // namespace kivo
