@@ -1,0 +1,362 @@
+// The relaunch protocol for real: this test program is its own elevated copy.
+// Like the installer, it registers an action and calls CheckRunElevated while
+// it starts; the tests start it again as a subprocess with the switch, as
+// root and as an unprivileged user, and look at the exit codes that come
+// back and at the parameter string the action received.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "elevation/QxUtilRunElevated.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "runtime/SysUtils.h"
+#include "runtime/Text.h"
+#include "support/StandIns.h"
+
+using namespace kivo;
+using namespace kivo::test;
+
+namespace {
+
+constexpr int NotRecognised = 77;  // the copy went on starting normally
+
+std::string ReadFile(const std::string& Name) {
+    std::string Text;
+    if (FILE* F = std::fopen(Name.c_str(), "rb")) {
+        char Buffer[4096];
+        size_t N;
+        while ((N = std::fread(Buffer, 1, sizeof Buffer, F)) > 0) Text.append(Buffer, N);
+        std::fclose(F);
+    }
+    return Text;
+}
+
+std::vector<std::string> OwnArguments() {
+    std::string All = ReadFile("/proc/self/cmdline");
+    std::vector<std::string> Args;
+    size_t P = 0;
+    while (P < All.size()) {
+        size_t End = All.find('\0', P);
+        if (End == std::string::npos) End = All.size();
+        Args.push_back(All.substr(P, End - P));
+        P = End + 1;
+    }
+    return Args;
+}
+
+// The test action: records the parameter string, then behaves as
+// KIVO_PROBE_MODE says.
+uint32_t ProbeAction(const std::string& Parameters) {
+    if (const char* Out = std::getenv("KIVO_PROBE_OUT")) {
+        if (FILE* F = std::fopen(Out, "wb")) {
+            std::fwrite(Parameters.data(), 1, Parameters.size(), F);
+            std::fclose(F);
+        }
+    }
+    const char* ModeVar = std::getenv("KIVO_PROBE_MODE");
+    std::string Mode = ModeVar != nullptr ? ModeVar : "return:0";
+    if (Mode.rfind("return:", 0) == 0) return static_cast<uint32_t>(std::stoul(Mode.substr(7), nullptr, 0));
+    if (Mode == "abort") throw EAbort();
+    if (Mode == "oserror") throw EOSError(2);
+    if (Mode.rfind("ole:", 0) == 0)
+        throw EOleSysError("COM", static_cast<int32_t>(std::stoul(Mode.substr(4), nullptr, 0)));
+    if (Mode == "foreign") throw 42;
+    return 0;
+}
+
+// Start-up of this program, as the installer's: action, then the check. Any
+// command line that carries the switch text goes through the check; a copy
+// whose switch was not recognised ends with NotRecognised instead of
+// running the tests again.
+[[maybe_unused]] const bool ProbeStartup = [] {
+    std::vector<std::string> Args = OwnArguments();
+    bool Candidate = std::getenv("KIVO_PROBE_MODE") != nullptr;
+    for (size_t i = 1; i < Args.size(); ++i)
+        Candidate = Candidate || AnsiUpperCase(Args[i]).find(ElevateSwitch) != std::string::npos;
+    if (!Candidate) return false;
+    SetProgramArguments(Args);
+    const char* Mode = std::getenv("KIVO_PROBE_MODE");
+    OnElevateProc = Mode != nullptr && std::string(Mode) == "unassigned" ? nullptr : &ProbeAction;
+    CheckRunElevated();
+    ::_exit(NotRecognised);
+}();
+
+std::string SwitchArg() { return std::string("/") + ElevateSwitch; }
+
+struct TCopyResult {
+    uint32_t Code = 0;
+    uint32_t LaunchError = 0;
+    bool ActionRan = false;
+    std::string Parameters;
+};
+
+class TempDir {
+public:
+    TempDir() {
+        std::string Templ = GetTempDirectory() + "kivo-elev-XXXXXX";
+        if (::mkdtemp(Templ.data()) != nullptr) FPath = Templ;
+        ::chmod(FPath.c_str(), 01777);  // writable for the unprivileged copy too
+    }
+    ~TempDir() {
+        if (!FPath.empty()) std::system(("rm -rf '" + FPath + "'").c_str());
+    }
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
+// Starts Argv (the copy, possibly behind a launcher) with the result channel
+// and the probe mode, and waits for it.
+TCopyResult RunCopy(const std::vector<std::string>& Argv, const std::string& Mode) {
+    TempDir Dir;
+    std::string Out = Dir.Path() + "/params";
+    ::setenv("KIVO_PROBE_MODE", Mode.c_str(), 1);
+    ::setenv("KIVO_PROBE_OUT", Out.c_str(), 1);
+    TStartOptions Options;
+    Options.ResultChannel = true;
+    std::unique_ptr<TChildProcess> P = StartProcess(Argv, Options);
+    ::unsetenv("KIVO_PROBE_MODE");
+    ::unsetenv("KIVO_PROBE_OUT");
+    TCopyResult R;
+    if (!P) {
+        ADD_FAILURE() << "could not start " << Argv[0] << ": " << GetLastError();
+        return R;
+    }
+    EXPECT_EQ(P->WaitFor(INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(P->GetExitCode(R.Code));
+    R.LaunchError = P->LaunchError();
+    R.ActionRan = FileExists(Out);
+    R.Parameters = ReadFile(Out);
+    return R;
+}
+
+TCopyResult RunSelf(const std::vector<std::string>& Args, const std::string& Mode) {
+    std::vector<std::string> Argv{ExecutablePath()};
+    Argv.insert(Argv.end(), Args.begin(), Args.end());
+    return RunCopy(Argv, Mode);
+}
+
+}  // namespace
+
+// ---- exit codes of the elevated copy (run as root: elevated) ----
+
+class ElevatedCopyAsRoot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root: the copy must run elevated";
+    }
+};
+
+TEST_F(ElevatedCopyAsRoot, ActionResultBecomesTheFull32BitExitCode) {
+    EXPECT_EQ(RunSelf({SwitchArg(), "x"}, "return:0").Code, 0u);
+    EXPECT_EQ(RunSelf({SwitchArg(), "x"}, "return:0xDEADBEEF").Code, 0xDEADBEEFu);
+    EXPECT_EQ(RunSelf({SwitchArg(), "x"}, "return:256").Code, 256u);  // low byte 0, still a failure
+}
+
+TEST_F(ElevatedCopyAsRoot, ErrorsMapToTheProtocolCodes) {
+    EXPECT_EQ(RunSelf({SwitchArg()}, "abort").Code, ERROR_CANCELLED);
+    EXPECT_EQ(RunSelf({SwitchArg()}, "oserror").Code, ERROR_GEN_FAILURE);
+    EXPECT_EQ(RunSelf({SwitchArg()}, "ole:0x80004005").Code, 0x80004005u);
+    EXPECT_EQ(RunSelf({SwitchArg()}, "foreign").Code, ERROR_GEN_FAILURE);
+    EXPECT_EQ(RunSelf({SwitchArg()}, "return:259").Code, ERROR_GEN_FAILURE);  // never STILL_ACTIVE
+    TCopyResult NoAction = RunSelf({SwitchArg(), "x"}, "unassigned");
+    EXPECT_EQ(NoAction.Code, ERROR_PROC_NOT_FOUND);
+    EXPECT_FALSE(NoAction.ActionRan);
+}
+
+TEST_F(ElevatedCopyAsRoot, SwitchIsRecognisedOnlyInItsTwoForms) {
+    std::string Lower = AnsiLowerCase(ElevateSwitch);
+    EXPECT_TRUE(RunSelf({"/" + Lower, "p"}, "return:3").ActionRan);
+    EXPECT_EQ(RunSelf({"-" + std::string(ElevateSwitch), "p"}, "return:3").Code, 3u);
+    EXPECT_EQ(RunSelf({"p", "/" + Lower}, "return:3").Code, 3u);  // any position
+
+    TCopyResult Bare = RunSelf({ElevateSwitch}, "return:3");
+    EXPECT_EQ(Bare.Code, static_cast<uint32_t>(NotRecognised));
+    EXPECT_FALSE(Bare.ActionRan);
+    TCopyResult Longer = RunSelf({SwitchArg() + "0"}, "return:3");
+    EXPECT_EQ(Longer.Code, static_cast<uint32_t>(NotRecognised));
+    EXPECT_FALSE(Longer.ActionRan);
+    EXPECT_EQ(RunSelf({"+" + std::string(ElevateSwitch)}, "return:3").Code, static_cast<uint32_t>(NotRecognised));
+}
+
+// ---- the copy started without elevation ----
+
+TEST(ElevatedCopyUnprivileged, RefusesWithAccessDeniedAndRunsNothing) {
+    std::vector<std::string> Argv;
+    TempDir BinDir;
+    if (::geteuid() == 0) {
+        if (!FileExists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing: cannot drop to an unprivileged user";
+        // A private copy of this program that the unprivileged user may run,
+        // wherever the build tree lives.
+        std::string Copy = BinDir.Path() + "/probe";
+        ASSERT_EQ(std::system(("cp '" + ExecutablePath() + "' '" + Copy + "' && chmod 755 '" + Copy + "'").c_str()), 0);
+        ::chmod(BinDir.Path().c_str(), 0755);
+        Argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", Copy};
+    } else {
+        Argv = {ExecutablePath()};
+    }
+    Argv.push_back(SwitchArg());
+    Argv.push_back("C:/x;/regserver");
+    TCopyResult R = RunCopy(Argv, "return:0");
+    EXPECT_EQ(R.Code, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(R.ActionRan);
+}
+
+// ---- RunElevated: the parameter string survives the trip ----
+
+class ParameterTrip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root: the copy must run elevated";
+        OnElevateProc = &ProbeAction;
+    }
+    void TearDown() override { OnElevateProc = nullptr; }
+
+    // What the action of the relaunched copy received for Parameters.
+    std::string Trip(const std::string& Parameters) {
+        TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
+        TStandInElevator Runner;
+        TempDir Dir;
+        std::string Out = Dir.Path() + "/params";
+        ::setenv("KIVO_PROBE_MODE", "return:0", 1);
+        ::setenv("KIVO_PROBE_OUT", Out.c_str(), 1);
+        uint32_t Code = RunElevated(Parameters, nullptr);
+        ::unsetenv("KIVO_PROBE_MODE");
+        ::unsetenv("KIVO_PROBE_OUT");
+        EXPECT_EQ(Code, 0u);
+        EXPECT_EQ(Runner.Calls, 1);
+        EXPECT_EQ(Runner.LastFile, ExecutablePath());
+        EXPECT_EQ(Runner.LastParameters, SwitchArg() + " " + Parameters);
+        return ReadFile(Out);
+    }
+};
+
+TEST_F(ParameterTrip, FolderWithOneBlankArrivesUnchanged) {
+    EXPECT_EQ(Trip("/home/anna/Public/KIVO Profile;/regserver"), "/home/anna/Public/KIVO Profile;/regserver");
+    EXPECT_EQ(Trip("/home/anna/.local/share/KIVO/KIVO Profile;/unregserver"),
+              "/home/anna/.local/share/KIVO/KIVO Profile;/unregserver");
+    EXPECT_EQ(Trip("plain"), "plain");
+    EXPECT_EQ(Trip(""), "");
+}
+
+TEST_F(ParameterTrip, BlankRunsTabsAndEdgesAreNormalised) {
+    EXPECT_EQ(Trip("a  b;/regserver"), "a b;/regserver");
+    EXPECT_EQ(Trip(" lead;/regserver"), "lead;/regserver");
+    EXPECT_EQ(Trip("trail;/regserver  "), "trail;/regserver");
+    EXPECT_EQ(Trip("tab\there"), "tab here");
+}
+
+TEST_F(ParameterTrip, QuotesAreConsumedByTheSplitting) {
+    EXPECT_EQ(Trip("x\"y\"z"), "xyz");
+    EXPECT_EQ(Trip("\"C:/KIVO Profile\";/regserver"), "\"C:/KIVO Profile;/regserver\"");
+    EXPECT_EQ(Trip("a\"b c\"d"), "\"ab cd\"");
+}
+
+TEST_F(ParameterTrip, SwitchInsideTheParametersIsDropped) {
+    EXPECT_EQ(Trip("a " + SwitchArg() + " b"), "a b");
+    EXPECT_EQ(Trip("a -" + AnsiLowerCase(ElevateSwitch) + " b"), "a b");
+}
+
+TEST_F(ParameterTrip, PumpKeepsRunningWhileTheCopyWorks) {
+    TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
+    TStandInElevator Runner;
+    ::setenv("KIVO_PROBE_MODE", "return:0x80070005", 1);
+    int Pumped = 0;
+    uint32_t Code = RunElevated("p", nullptr, [&] { ++Pumped; });
+    ::unsetenv("KIVO_PROBE_MODE");
+    EXPECT_EQ(Code, 0x80070005u);
+    EXPECT_GE(Pumped, 1);  // also after the poll that saw the end
+}
+
+// ---- RunElevated: refusals, in-process runs, the precondition ----
+
+TEST(RunElevated, RefusedStartRaisesTheCancelledOSError) {
+    OnElevateProc = &ProbeAction;
+    TUseFacts NotElevated(TStandInFacts::StandardUser());
+    TStandInElevator Refusing;
+    Refusing.RefuseWith = ERROR_CANCELLED;
+    try {
+        RunElevated("x;/regserver", nullptr);
+        ADD_FAILURE() << "no error raised";
+    } catch (const EOSError& E) {
+        EXPECT_EQ(E.ErrorCode, ERROR_CANCELLED);
+        EXPECT_EQ(E.Message(), EOSError(ERROR_CANCELLED).Message());
+        EXPECT_EQ(E.Message().rfind("Systemfehler.  Code: 1223.\r\n", 0), 0u) << E.Message();
+    }
+    OnElevateProc = nullptr;
+}
+
+TEST(RunElevated, DismissedPromptOfTheLauncherRaisesCancelled) {
+    // A launcher that ends as the prompt program does when the user dismisses it.
+    OnElevateProc = &ProbeAction;
+    TUseFacts NotElevated(TStandInFacts::StandardUser());
+    TStandInElevator Prompt;
+    Prompt.Prefix = {"/bin/sh", "-c", "exit 126"};
+    Prompt.PromptLauncher = true;
+    try {
+        RunElevated("x", nullptr, [] {});
+        ADD_FAILURE() << "no error raised";
+    } catch (const EOSError& E) {
+        EXPECT_EQ(E.ErrorCode, ERROR_CANCELLED);
+    }
+    Prompt.Prefix = {"/bin/sh", "-c", "exit 127"};  // not authorised
+    EXPECT_THROW(RunElevated("x", nullptr), EOSError);
+    OnElevateProc = nullptr;
+}
+
+TEST(RunElevated, ElevatedCallerRunsTheActionInProcessWithUnchangedParameters) {
+    static std::string Received;
+    OnElevateProc = [](const std::string& P) -> uint32_t {
+        Received = P;
+        return 42;
+    };
+    TUseFacts Elevated(TStandInFacts::ElevatedAdministrator());
+    TStandInElevator Never;
+    EXPECT_EQ(RunElevated("  two  blanks \"q\" ", nullptr), 42u);
+    EXPECT_EQ(Received, "  two  blanks \"q\" ");
+    EXPECT_EQ(Never.Calls, 0);
+    OnElevateProc = nullptr;
+}
+
+TEST(RunElevated, UnassignedActionIsAnAssertionNamingThisModule) {
+    OnElevateProc = nullptr;
+    TStandInElevator Never;
+    try {
+        RunElevated("x", nullptr);
+        ADD_FAILURE() << "no assertion";
+    } catch (const EAssertionFailed& E) {
+        EXPECT_EQ(E.Message(),
+                  "OnElevateProc must be assigned before calling RunElevated (QxUtilRunElevated.cpp, Zeile 50)");
+    }
+    EXPECT_EQ(Never.Calls, 0);
+}
+
+TEST(RunElevated, ThroughTheSystemPromptWhenItCanBeReached) {
+    // pkexec needs the system bus and the authority daemon; as root it then
+    // runs the copy without asking.
+    if (::geteuid() != 0) GTEST_SKIP() << "the prompt would wait for a password";
+    if (ElevationPromptProgram().empty()) GTEST_SKIP() << "pkexec is not installed";
+    OnElevateProc = &ProbeAction;
+    TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
+    ::setenv("KIVO_PROBE_MODE", "return:0x1234567", 1);
+    uint32_t Code = 0;
+    bool Refused = false;
+    try {
+        Code = RunElevated("a b", nullptr, [] {});
+    } catch (const EOSError& E) {
+        Refused = true;
+        Code = E.ErrorCode;
+    }
+    ::unsetenv("KIVO_PROBE_MODE");
+    OnElevateProc = nullptr;
+    // pkexec clears the environment, so the copy sees no probe mode and its
+    // action returns 0 — unless pkexec could not reach the authority at all.
+    if (Refused && Code == ERROR_ACCESS_DENIED) GTEST_SKIP() << "pkexec cannot reach the polkit authority here";
+    EXPECT_FALSE(Refused);
+    EXPECT_EQ(Code, 0u);
+}
