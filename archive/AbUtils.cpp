@@ -246,14 +246,27 @@ constexpr uint32_t XPowModP(unsigned E) {
 
 constexpr uint64_t FoldConstant(unsigned E) { return static_cast<uint64_t>(Reflect32(XPowModP(E))) << 32; }
 
-// Fold distances: 4 x 128 bits for the 128-bit path, 4 x 512 bits for the
-// 512-bit path.
-constexpr uint64_t K512H = FoldConstant(63 + 512), K512L = FoldConstant(512 - 1);
+// Fold distances: 8 x 128 bits for the 128-bit path, 4 x 256 bits for the
+// 256-bit path, 4 x 512 bits for the 512-bit path.
+constexpr uint64_t K1024H = FoldConstant(63 + 1024), K1024L = FoldConstant(1024 - 1);
 constexpr uint64_t K2048H = FoldConstant(63 + 2048), K2048L = FoldConstant(2048 - 1);
+
+__attribute__((target("sse2"))) inline __m128i Load128(const uint8_t* P) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+}
+
+__attribute__((target("avx2"))) inline __m256i Load256(const uint8_t* P) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(P));
+}
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Fold128(__m128i X, __m128i K, __m128i Next) {
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(X, K, 0x00), _mm_clmulepi64_si128(X, K, 0x11)),
                          Next);
+}
+
+__attribute__((target("avx2,vpclmulqdq"))) inline __m256i Fold256(__m256i X, __m256i K, __m256i Next) {
+    return _mm256_xor_si256(
+        _mm256_xor_si256(_mm256_clmulepi64_epi128(X, K, 0x00), _mm256_clmulepi64_epi128(X, K, 0x11)), Next);
 }
 
 __attribute__((target("avx512f,avx512vl,vpclmulqdq"))) inline __m512i Fold512(__m512i X, __m512i K,
@@ -300,6 +313,14 @@ bool HaveClmul() {
     return Have;
 }
 
+bool HaveVClmul256() {
+    static const bool Have = [] {
+        __builtin_cpu_init();
+        return HaveClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+    }();
+    return Have;
+}
+
 bool HaveVClmul512() {
     static const bool Have = [] {
         __builtin_cpu_init();
@@ -310,32 +331,52 @@ bool HaveVClmul512() {
 }
 
 __attribute__((target("pclmul,sse2"))) uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count) {
-    if (Count < 128) return Sliced(Crc, Data, Count);
-    const __m128i K = _mm_set_epi64x(static_cast<long long>(K512L), static_cast<long long>(K512H));
+    if (Count < 256) return Sliced(Crc, Data, Count);
+    // Eight independent blocks keep a multiplier with a latency of up to eight
+    // cycles busy. Where the multiplier's throughput is the limit (as on the
+    // build machine) four and eight blocks measured the same.
+    const __m128i K = _mm_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H));
     // The register is added to the first four message bytes; from then on the
     // CRC of the message from a zero register is computed.
-    __m128i X0 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Data)),
-                               _mm_cvtsi32_si128(static_cast<int>(Crc)));
-    __m128i X1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 16));
-    __m128i X2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 32));
-    __m128i X3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 48));
-    Data += 64;
-    Count -= 64;
-    while (Count >= 64) {
-        X0 = Fold128(X0, K, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data)));
-        X1 = Fold128(X1, K, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 16)));
-        X2 = Fold128(X2, K, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 32)));
-        X3 = Fold128(X3, K, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 48)));
-        Data += 64;
-        Count -= 64;
+    __m128i X[8];
+    for (int L = 0; L < 8; ++L) X[L] = Load128(Data + 16 * L);
+    X[0] = _mm_xor_si128(X[0], _mm_cvtsi32_si128(static_cast<int>(Crc)));
+    Data += 128;
+    Count -= 128;
+    while (Count >= 128) {
+        for (int L = 0; L < 8; ++L) X[L] = Fold128(X[L], K, Load128(Data + 16 * L));
+        Data += 128;
+        Count -= 128;
     }
-    // The four blocks now stand for everything read so far: their own CRC
-    // from a zero register, continued over the rest, is the CRC wanted.
-    alignas(16) uint8_t Acc[64];
-    _mm_store_si128(reinterpret_cast<__m128i*>(Acc), X0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 16), X1);
-    _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 32), X2);
-    _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 48), X3);
+    // The blocks now stand for everything read so far: their own CRC from a
+    // zero register, continued over the rest, is the CRC wanted.
+    alignas(16) uint8_t Acc[128];
+    for (int L = 0; L < 8; ++L) _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 16 * L), X[L]);
+    return Sliced(Sliced(0, Acc, sizeof Acc), Data, Count);
+}
+
+__attribute__((target("avx2,vpclmulqdq,pclmul,sse2"))) uint32_t VClmul256(uint32_t Crc, const uint8_t* Data,
+                                                                         size_t Count) {
+    if (Count < 512) return Clmul(Crc, Data, Count);
+    const __m256i K = _mm256_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H),
+                                        static_cast<long long>(K1024L), static_cast<long long>(K1024H));
+    __m256i X0 = _mm256_xor_si256(Load256(Data), _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(Crc)));
+    __m256i X1 = Load256(Data + 32), X2 = Load256(Data + 64), X3 = Load256(Data + 96);
+    Data += 128;
+    Count -= 128;
+    while (Count >= 128) {
+        X0 = Fold256(X0, K, Load256(Data));
+        X1 = Fold256(X1, K, Load256(Data + 32));
+        X2 = Fold256(X2, K, Load256(Data + 64));
+        X3 = Fold256(X3, K, Load256(Data + 96));
+        Data += 128;
+        Count -= 128;
+    }
+    alignas(32) uint8_t Acc[128];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(Acc), X0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(Acc + 32), X1);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(Acc + 64), X2);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(Acc + 96), X3);
     return Sliced(Sliced(0, Acc, sizeof Acc), Data, Count);
 }
 
@@ -372,8 +413,17 @@ __attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse2"))) uint32_t VClm
 #else
 
 bool HaveClmul() { return false; }
+bool HaveVClmul256() {
+    static const bool Have = [] {
+        __builtin_cpu_init();
+        return HaveClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+    }();
+    return Have;
+}
+
 bool HaveVClmul512() { return false; }
 uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
+uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
 uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
 
 #endif
@@ -388,6 +438,8 @@ void CrcUpdate(uint32_t& Crc, const void* Buffer, size_t Count) {
         Crc = CrcImpl::Sliced(Crc, Data, Count);
     } else if (Count >= 1024 && CrcImpl::HaveVClmul512()) {
         Crc = CrcImpl::VClmul512(Crc, Data, Count);
+    } else if (CrcImpl::HaveVClmul256()) {
+        Crc = CrcImpl::VClmul256(Crc, Data, Count);
     } else if (CrcImpl::HaveClmul()) {
         Crc = CrcImpl::Clmul(Crc, Data, Count);
     } else {

@@ -87,9 +87,11 @@ namespace CrcImpl {
 uint32_t Bytewise(uint32_t Crc, const uint8_t* Data, size_t Count);
 uint32_t Sliced(uint32_t Crc, const uint8_t* Data, size_t Count);  // 16 bytes per step
 bool HaveClmul();      // 128-bit carry-less multiply usable on this CPU
+bool HaveVClmul256();  // 256-bit carry-less multiply (AVX2) usable
 bool HaveVClmul512();  // 512-bit carry-less multiply (AVX-512) usable
-uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count);       // needs HaveClmul()
-uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count);   // needs HaveVClmul512()
+uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count);      // needs HaveClmul()
+uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count);  // needs HaveVClmul256()
+uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count);  // needs HaveVClmul512()
 }  // namespace CrcImpl
 
 // ---------------------------------------------------------------------------

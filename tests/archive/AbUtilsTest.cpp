@@ -329,6 +329,7 @@ TEST(CrcUpdate, EveryImplementationAgreesWithZlib) {
     for (size_t S : {4095u, 4096u, 65535u, 65536u, 65537u, 100003u, 1u << 20}) Sizes.push_back(S);
 
     const bool Clmul = CrcImpl::HaveClmul();
+    const bool VClmul256 = CrcImpl::HaveVClmul256();
     const bool VClmul = CrcImpl::HaveVClmul512();
     if (!Clmul) std::printf("note: no carry-less multiply on this CPU; folding paths not exercised\n");
     for (size_t Size : Sizes) {
@@ -341,6 +342,9 @@ TEST(CrcUpdate, EveryImplementationAgreesWithZlib) {
             ASSERT_EQ(~CrcImpl::Sliced(~0u, Data, Size), Want) << "sliced, size " << Size;
             if (Clmul) {
                 ASSERT_EQ(~CrcImpl::Clmul(~0u, Data, Size), Want) << "clmul, size " << Size;
+            }
+            if (VClmul256) {
+                ASSERT_EQ(~CrcImpl::VClmul256(~0u, Data, Size), Want) << "vclmul256, size " << Size;
             }
             if (VClmul) {
                 ASSERT_EQ(~CrcImpl::VClmul512(~0u, Data, Size), Want) << "vclmul, size " << Size;
