@@ -473,9 +473,9 @@ TDateTime DosToDateTime(uint16_t Date, uint16_t Time) {
 }
 
 uint32_t DateTimeToDos(TDateTime Value) {
-    // Rule out what cannot decode to 1980..2107 before decoding at all.
-    if (!std::isfinite(Value) || Value < 29220.0 /* 1980-01-01 */ || Value >= 76337.0 /* 2109-01-01 */)
-        return 0;
+    // Rule out what cannot decode to 1980..2107 (days 29221..76336) before
+    // decoding at all; the year check below settles the edges.
+    if (!std::isfinite(Value) || Value < 29220.0 || Value >= 76338.0) return 0;
     int Year, Month, Day, Hour, Min, Sec, MSec;
     DecodeDateTime(Value, Year, Month, Day, Hour, Min, Sec, MSec);
     if (Year < 1980 || Year > 2107) return 0;
