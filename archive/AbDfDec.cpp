@@ -1,0 +1,579 @@
+// The decoder proper. A block is decoded by two loops over the same state:
+//
+// - the fast loop runs while at least FastInputMin bytes of input are buffered
+//   and the output is below the window's write point. Its input loads and its
+//   output stores then cannot leave their buffers, so it needs no bounds
+//   checks; it refills the 64-bit bit buffer without branches and decodes up
+//   to three literals per refill;
+// - the careful loop decodes one symbol at a time with every check: it runs
+//   near the end of the input (where missing bits read as zeros and consuming
+//   one is an error), at the write point, and when a partial size is set.
+//
+// Both loops validate in the same order, so a corrupt stream fails with the
+// same cause whichever loop meets the fault.
+#include "archive/AbDfDec.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "archive/AbDfHufD.h"
+#include "archive/AbDfInW.h"
+#include "archive/AbDfOutW.h"
+
+namespace kivo {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Decode tables
+//
+// A two-level table replaces the direct table of 2^(longest code) entries: the
+// main table is indexed by the next MainBits bits, and codes longer than that
+// continue in a subtable. Entry layout (literal/length and distance tables):
+//   bits 0-7    bits to consume: code length plus extra bits
+//   bits 8-11   code length (the extra bits start above it); for a subtable
+//               pointer, the subtable's index width
+//   bit 12      end of block
+//   bit 13      subtable pointer: bits 16-31 hold the subtable's start
+//   bit 14      exceptional: end of block, subtable pointer or invalid code
+//   bit 15      literal: bits 16-23 hold the byte
+//   bits 16-31  literal, base length, base distance or subtable start
+// Main-table widths: 11 bits for literal/length codes (measured against 9 and
+// 10: fewer subtable hits on text pays for the larger table) and 8 bits for
+// distances.
+constexpr uint32_t EntryEob = 1u << 12;
+constexpr uint32_t EntrySub = 1u << 13;
+constexpr uint32_t EntryExc = 1u << 14;
+constexpr uint32_t EntryLit = 1u << 15;
+constexpr uint32_t EntryInvalid = EntryExc;
+constexpr unsigned LitLenMainBits = 11;
+constexpr unsigned DistMainBits = 8;
+constexpr unsigned MaxCodeLen = 15;
+
+// Entries hold a symbol's meaning without its code length: the high bits and
+// flags, and the extra-bit count in bits 0-7. MakeEntry adds the length.
+constexpr uint32_t MakeEntry(uint32_t Info, uint32_t Len) {
+    return (Info & ~0xFFu) | (Len << 8) | (Len + (Info & 0xFF));
+}
+
+using TSymbolInfo = std::array<uint32_t, 288>;
+
+TSymbolInfo MakeLitLenInfo(bool aDeflate64) {
+    TSymbolInfo I{};
+    for (uint32_t s = 0; s < 256; ++s) I[s] = EntryLit | (s << 16);
+    I[256] = EntryExc | EntryEob;
+    for (uint32_t s = 257; s <= 285; ++s)
+        I[s] = (static_cast<uint32_t>(AbDfLengthBase[s - 257]) << 16) | AbDfLengthExtraBits[s - 257];
+    // Code 285 is length 258 in Deflate, 3 + 16 extra bits in Deflate64.
+    if (!aDeflate64) I[285] = 258u << 16;
+    I[286] = I[287] = EntryInvalid;
+    return I;
+}
+
+TSymbolInfo MakeDistInfo(bool aDeflate64) {
+    TSymbolInfo I{};
+    I.fill(EntryInvalid);
+    for (uint32_t s = 0; s < (aDeflate64 ? 32u : 30u); ++s) I[s] = (AbDfDistanceBase[s] << 16) | AbDfDistanceExtraBits[s];
+    return I;
+}
+
+const TSymbolInfo& LitLenInfo(bool aDeflate64) {
+    static const TSymbolInfo Deflate = MakeLitLenInfo(false), Deflate64 = MakeLitLenInfo(true);
+    return aDeflate64 ? Deflate64 : Deflate;
+}
+
+const TSymbolInfo& DistInfo(bool aDeflate64) {
+    static const TSymbolInfo Deflate = MakeDistInfo(false), Deflate64 = MakeDistInfo(true);
+    return aDeflate64 ? Deflate64 : Deflate;
+}
+
+// Reverses the low aLen bits of aCode (DEFLATE sends codes first bit first).
+uint32_t Reverse(uint32_t aCode, uint32_t aLen) {
+    static const std::array<uint8_t, 256> Byte = [] {
+        std::array<uint8_t, 256> T{};
+        for (uint32_t b = 0; b < 256; ++b) {
+            uint32_t R = 0;
+            for (int i = 0; i < 8; ++i) R |= ((b >> i) & 1) << (7 - i);
+            T[b] = static_cast<uint8_t>(R);
+        }
+        return T;
+    }();
+    uint32_t R16 = (static_cast<uint32_t>(Byte[aCode & 0xFF]) << 8) | Byte[(aCode >> 8) & 0xFF];
+    return R16 >> (16 - aLen);
+}
+
+class TDecodeTable {
+public:
+    // Builds the table of a code with aCount lengths (symbol i has aLens[i]).
+    void Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits);
+    const uint32_t* Data() const { return FEntries.data(); }
+
+private:
+    void BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits);
+    std::vector<uint32_t> FEntries;
+};
+
+void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits) {
+    uint32_t Counts[MaxCodeLen + 1] = {};
+    for (uint32_t s = 0; s < aCount; ++s) ++Counts[aLens[s]];
+    // Kraft sum in units of 2^-15: above 2^15 the code is over-subscribed.
+    uint32_t Kraft = 0;
+    for (uint32_t L = 1; L <= MaxCodeLen; ++L) Kraft += Counts[L] << (MaxCodeLen - L);
+    if (Kraft > (1u << MaxCodeLen)) {
+        BuildOverSubscribed(aLens, aCount, aInfo, aMainBits);
+        return;
+    }
+    // Complete or incomplete: canonical codes are prefix-free, so a main
+    // entry is either a whole short code or a pointer to one subtable whose
+    // width fits the longest code behind it. Unreached entries stay invalid.
+    uint32_t NextCode[MaxCodeLen + 2] = {};
+    Counts[0] = 0;
+    for (uint32_t L = 1, Code = 0; L <= MaxCodeLen; ++L) {
+        Code = (Code + Counts[L - 1]) << 1;
+        NextCode[L] = Code;
+    }
+    const uint32_t MainSize = 1u << aMainBits;
+    FEntries.assign(MainSize, EntryInvalid);
+    uint8_t SubBits[1u << LitLenMainBits] = {};
+    uint16_t Rev[288];
+    bool AnyLong = false;
+    for (uint32_t s = 0; s < aCount; ++s) {
+        uint32_t L = aLens[s];
+        if (L == 0) continue;
+        uint32_t R = Reverse(NextCode[L]++, L);
+        if (L <= aMainBits) {
+            uint32_t E = MakeEntry(aInfo[s], L);
+            for (uint32_t i = R; i < MainSize; i += 1u << L) FEntries[i] = E;
+        } else {
+            Rev[s] = static_cast<uint16_t>(R);
+            uint8_t& SB = SubBits[R & (MainSize - 1)];
+            SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
+            AnyLong = true;
+        }
+    }
+    if (!AnyLong) return;
+    for (uint32_t p = 0; p < MainSize; ++p) {
+        if (SubBits[p] == 0) continue;
+        uint32_t Start = static_cast<uint32_t>(FEntries.size());
+        FEntries.resize(Start + (1u << SubBits[p]), EntryInvalid);
+        FEntries[p] = EntryExc | EntrySub | (Start << 16) | (static_cast<uint32_t>(SubBits[p]) << 8);
+    }
+    for (uint32_t s = 0; s < aCount; ++s) {
+        uint32_t L = aLens[s];
+        if (L <= aMainBits) continue;
+        uint32_t P = FEntries[Rev[s] & (MainSize - 1)];
+        uint32_t Start = P >> 16, Width = (P >> 8) & 0xF;
+        uint32_t E = MakeEntry(aInfo[s], L);
+        for (uint32_t j = static_cast<uint32_t>(Rev[s]) >> aMainBits; j < (1u << Width); j += 1u << (L - aMainBits))
+            FEntries[Start + j] = E;
+    }
+}
+
+// An over-subscribed code is corrupt, but its decoding is defined: later
+// symbols overwrite the entries of earlier ones in the direct table. Build
+// that table and copy it into two levels; only corrupt streams come here.
+void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
+                                       unsigned aMainBits) {
+    TAbDfDecodeHuffmanTree Tree(std::max<int32_t>(static_cast<int32_t>(aCount), 2), MaxCodeLen, huDecoding);
+    Tree.Build(aLens, 0, static_cast<int32_t>(aCount), nullptr, 0);
+    const std::vector<uint32_t>& Direct = Tree.Decodes();
+    const uint32_t Width = static_cast<uint32_t>(Tree.LookupBitLength());
+    auto Convert = [&](uint32_t D) {
+        return D == AbDfUnusedEntry ? EntryInvalid : MakeEntry(aInfo[D & 0xFFFF], (D >> 16) & 0xFF);
+    };
+    const uint32_t MainSize = 1u << aMainBits;
+    FEntries.assign(MainSize, EntryInvalid);
+    for (uint32_t p = 0; p < MainSize; ++p) {
+        if (Width <= aMainBits) {
+            FEntries[p] = Convert(Direct[p & ((1u << Width) - 1)]);
+            continue;
+        }
+        const uint32_t SubWidth = Width - aMainBits;
+        bool Same = true;
+        for (uint32_t j = 1; j < (1u << SubWidth) && Same; ++j) Same = Direct[p + (j << aMainBits)] == Direct[p];
+        if (Same) {
+            FEntries[p] = Convert(Direct[p]);
+            continue;
+        }
+        uint32_t Start = static_cast<uint32_t>(FEntries.size());
+        FEntries.resize(Start + (1u << SubWidth));
+        for (uint32_t j = 0; j < (1u << SubWidth); ++j) FEntries[Start + j] = Convert(Direct[p + (j << aMainBits)]);
+        FEntries[p] = EntryExc | EntrySub | (Start << 16) | (SubWidth << 8);
+    }
+}
+
+// Looks up the entry for the next bits of aBits.
+inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits, unsigned aMainBits) {
+    uint32_t E = aTable[aBits & ((1u << aMainBits) - 1)];
+    if (E & EntrySub) E = aTable[(E >> 16) + ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
+    return E;
+}
+
+// The extra-bits value above the code of entry aE.
+inline uint32_t ExtraValue(uint64_t aBits, uint32_t aE) {
+    return static_cast<uint32_t>((aBits & ((1ull << (aE & 0xFF)) - 1)) >> ((aE >> 8) & 0xF));
+}
+
+const TDecodeTable& FixedLitLenTable(bool aDeflate64) {
+    static const TDecodeTable Deflate = [] {
+        TDecodeTable T;
+        T.Build(AbDfFixedLiteralLengths.data(), 288, LitLenInfo(false), LitLenMainBits);
+        return T;
+    }();
+    static const TDecodeTable Deflate64 = [] {
+        TDecodeTable T;
+        T.Build(AbDfFixedLiteralLengths.data(), 288, LitLenInfo(true), LitLenMainBits);
+        return T;
+    }();
+    return aDeflate64 ? Deflate64 : Deflate;
+}
+
+const TDecodeTable& FixedDistTable(bool aDeflate64) {
+    static const TDecodeTable Deflate = [] {
+        TDecodeTable T;
+        T.Build(AbDfFixedDistanceLengths.data(), 32, DistInfo(false), DistMainBits);
+        return T;
+    }();
+    static const TDecodeTable Deflate64 = [] {
+        TDecodeTable T;
+        T.Build(AbDfFixedDistanceLengths.data(), 32, DistInfo(true), DistMainBits);
+        return T;
+    }();
+    return aDeflate64 ? Deflate64 : Deflate;
+}
+
+// Bit budgets. After a branch-free refill the bit buffer holds at least 56 bits.
+constexpr uint32_t RefillBits = 56;
+constexpr uint32_t MaxLitLenBits = MaxCodeLen + 5;       // code + length extra bits (Deflate)
+constexpr uint32_t MaxLitLenBits64 = MaxCodeLen + 16;    // Deflate64: code 285 has 16 extra bits
+constexpr uint32_t MaxDistBits = MaxCodeLen + 14;        // code + distance extra bits (13 in Deflate)
+// Deflate: one refill covers a length and its distance.
+static_assert(MaxLitLenBits + MaxDistBits <= RefillBits);
+// Three literal codes per refill.
+static_assert(3 * MaxCodeLen <= RefillBits);
+// Deflate64: one refill covers the length; a second one, when needed, the distance.
+static_assert(MaxLitLenBits64 <= RefillBits && MaxDistBits <= RefillBits);
+static_assert(MaxLitLenBits64 <= 56 && MaxDistBits <= 56, "the careful loop's Ensure limit");
+
+// The fast loop's input margin: up to three refills per iteration, each
+// advancing at most 7 bytes, and an eight-byte load after the last.
+constexpr int64_t FastInputMin = 32;
+static_assert(3 * 7 + 8 <= FastInputMin);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+class TAbDfDecoder {
+public:
+    TAbDfDecoder(TAbDfInBitStream& aIn, TAbDfOutputWindow& aOut, bool aDeflate64)
+        : In(aIn), Out(aOut), FDeflate64(aDeflate64), FPreTree(19, 7, huDecoding) {}
+    // Decodes blocks until the last one.
+    void Run();
+
+private:
+    void StoredBlock();
+    void DynamicBlock();
+    void ReadLitDistCodeLengths(uint32_t aCount);
+    void DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& aDist);
+    // One symbol with every check; true at the end of the block.
+    bool CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist);
+    // Symbols while input and output room last; true at the end of the block.
+    template <bool Deflate64>
+    bool FastLoop(const uint32_t* aLitLen, const uint32_t* aDist);
+    // Fails unless aBits real bits are in the bit buffer (after an Ensure).
+    void NeedBits(uint32_t aBits) {
+        if (In.FBitsLeft < aBits) AbInflateFail(InflateCause::NoMoreDataDiscardBits);
+    }
+    void CheckPartSize() {
+        if (Out.FPartSize > 0 && Out.Produced() >= Out.FPartSize) throw EAbPartSizedInflate();
+    }
+
+    TAbDfInBitStream& In;
+    TAbDfOutputWindow& Out;
+    bool FDeflate64;
+    TAbDfDecodeHuffmanTree FPreTree;
+    TDecodeTable FLitLen;
+    TDecodeTable FDist;
+    uint8_t FLens[286 + 32];
+};
+
+void TAbDfDecoder::Run() {
+    bool Last;
+    do {
+        Last = In.ReadBit();
+        switch (In.ReadBits(2)) {
+        case 0: StoredBlock(); break;
+        case 1: DecodeData(FixedLitLenTable(FDeflate64), FixedDistTable(FDeflate64)); break;
+        case 2: DynamicBlock(); break;
+        default: AbInflateFail(InflateCause::InvalidBlockType);
+        }
+    } while (!Last);
+}
+
+void TAbDfDecoder::StoredBlock() {
+    In.AlignToByte();
+    uint32_t Len = In.ReadBits(16);
+    uint32_t NLen = In.ReadBits(16);
+    if (NLen != (~Len & 0xFFFF)) AbInflateFail(InflateCause::StoredLength);
+    // Straight from the input buffer into the window, in pieces that end at
+    // the write point. Stored data is not tested against the partial size.
+    while (Len > 0) {
+        if (Out.FCurrent >= Out.FWritePoint) Out.Slide();
+        int64_t Room = Out.FWritePoint - Out.FCurrent;
+        int64_t N = In.ReadAvailable(Out.FCurrent, std::min<int64_t>(Len, Room));
+        if (N == 0) AbInflateFail(InflateCause::NoMoreDataReadBuffer);
+        Out.FCurrent += N;
+        Len -= static_cast<uint32_t>(N);
+    }
+}
+
+void TAbDfDecoder::DynamicBlock() {
+    uint32_t HLit = In.ReadBits(5) + 257;
+    uint32_t HDist = In.ReadBits(5) + 1;
+    uint32_t HCLen = In.ReadBits(4) + 4;
+    if (HLit > 286) AbInflateFail(InflateCause::TooManyLiteralCodes);
+    if (!FDeflate64 && HDist > 30) AbInflateFail(InflateCause::TooManyDistanceCodes);
+    uint8_t PreLens[19] = {};
+    for (uint32_t i = 0; i < HCLen; ++i) PreLens[AbDfCodeLengthOrder[i]] = static_cast<uint8_t>(In.ReadBits(3));
+    FPreTree.Build(PreLens, 0, 19, nullptr, 0);
+    ReadLitDistCodeLengths(HLit + HDist);
+    FLitLen.Build(FLens, HLit, LitLenInfo(FDeflate64), LitLenMainBits);
+    FDist.Build(FLens + HLit, HDist, DistInfo(FDeflate64), DistMainBits);
+    DecodeData(FLitLen, FDist);
+}
+
+void TAbDfDecoder::ReadLitDistCodeLengths(uint32_t aCount) {
+    std::fill(std::begin(FLens), std::end(FLens), 0);
+    const uint32_t* Table = FPreTree.Decodes().data();
+    const uint32_t Width = static_cast<uint32_t>(FPreTree.LookupBitLength());
+    const uint32_t Mask = (1u << Width) - 1;
+    uint32_t i = 0;
+    while (i < aCount) {
+        In.Ensure(Width + 7);  // missing bits read as zeros
+        uint64_t Bits = In.FBitBuffer;
+        uint32_t E = Table[Bits & Mask];
+        uint32_t Sym = E & 0xFFFF;
+        uint32_t Len = (E >> 16) & 0xFF;
+        if (Sym > 18) AbInflateFail(InflateCause::BadCodeLengthSymbol);
+        if (Len == 0 || Len > Width) AbInflateFail(InflateCause::BadCodeLength);
+        if (Sym < 16) {
+            NeedBits(Len);
+            In.Consume(Len);
+            FLens[i++] = static_cast<uint8_t>(Sym);
+            continue;
+        }
+        // Repeats: the count's bits follow the code directly.
+        uint32_t CountBits = Sym == 16 ? 2 : Sym == 17 ? 3 : 7;
+        uint32_t Repeat = static_cast<uint32_t>((Bits >> Len) & ((1u << CountBits) - 1)) + (Sym == 18 ? 11 : 3);
+        NeedBits(Len + CountBits);
+        In.Consume(Len + CountBits);
+        if ((Sym == 16 && i == 0) || i + Repeat > std::size(FLens)) AbInflateFail(InflateCause::BadCodeLengthRepeat);
+        uint8_t Value = Sym == 16 ? FLens[i - 1] : 0;
+        std::fill_n(FLens + i, Repeat, Value);
+        i += Repeat;
+    }
+}
+
+void TAbDfDecoder::DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& aDist) {
+    const uint32_t* LitLen = aLitLen.Data();
+    const uint32_t* Dist = aDist.Data();
+    // With a partial size every symbol is checked, so only the careful loop runs.
+    const bool MayRunFast = Out.FPartSize == 0;
+    for (;;) {
+        if (MayRunFast) {
+            if (In.Unread() < FastInputMin) In.Refill();
+            if (In.Unread() >= FastInputMin && Out.FCurrent < Out.FWritePoint) {
+                bool EndOfBlock = FDeflate64 ? FastLoop<true>(LitLen, Dist) : FastLoop<false>(LitLen, Dist);
+                if (EndOfBlock) return;
+            }
+        }
+        if (Out.FCurrent >= Out.FWritePoint) Out.Slide();
+        if (CarefulSymbol(LitLen, Dist)) return;
+    }
+}
+
+bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist) {
+    In.Ensure(FDeflate64 ? MaxLitLenBits64 : MaxLitLenBits);  // missing bits read as zeros
+    uint32_t E = Lookup(aLitLen, In.FBitBuffer, LitLenMainBits);
+    if (E & EntryLit) {
+        NeedBits(E & 0xFF);
+        In.Consume(E & 0xFF);
+        *Out.FCurrent++ = static_cast<uint8_t>(E >> 16);
+        CheckPartSize();
+        return false;
+    }
+    if (E & EntryExc) {
+        if (!(E & EntryEob)) AbInflateFail(InflateCause::BadLengthSymbol);
+        NeedBits(E & 0xFF);
+        In.Consume(E & 0xFF);
+        return true;
+    }
+    uint32_t Len = (E >> 16) + ExtraValue(In.FBitBuffer, E);
+    NeedBits(E & 0xFF);
+    In.Consume(E & 0xFF);
+
+    In.Ensure(MaxDistBits);
+    uint32_t D = Lookup(aDist, In.FBitBuffer, DistMainBits);
+    if (D & EntryExc)
+        AbInflateFail(FDeflate64 ? InflateCause::UnusedDistanceSymbol : InflateCause::BadDistanceSymbol);
+    uint32_t Distance = (D >> 16) + ExtraValue(In.FBitBuffer, D);
+    NeedBits(D & 0xFF);
+    In.Consume(D & 0xFF);
+    // Before the first slide the buffer holds everything produced; after one
+    // it holds at least a whole history, which no distance exceeds.
+    if (Distance > static_cast<size_t>(Out.FCurrent - Out.FBuffer.get())) AbInflateFail(InflateCause::DistanceTooFar);
+    AbDfCopyMatch(Out.FCurrent, Distance, Len);
+    Out.FCurrent += Len;
+    CheckPartSize();
+    return false;
+}
+
+template <bool Deflate64>
+bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+    uint64_t BitBuf = In.FBitBuffer;
+    uint32_t BitsLeft = In.FBitsLeft;
+    const uint8_t* InP = In.FBufPos;
+    const uint8_t* const InLimit = In.FBufEnd - FastInputMin;
+    uint8_t* OutP = Out.FCurrent;
+    uint8_t* const OutLimit = Out.FWritePoint;
+    const uint8_t* const OutBase = Out.FBuffer.get();
+    bool EndOfBlock = false;
+
+    auto Refill = [&] {
+        BitBuf |= AbDfLoad64(InP) << BitsLeft;
+        InP += (63 - BitsLeft) >> 3;
+        BitsLeft |= 56;
+    };
+    auto Consume = [&](uint32_t aE) {
+        BitBuf >>= aE & 0xFF;
+        BitsLeft -= aE & 0xFF;
+    };
+    auto Save = [&] {
+        In.FBitBuffer = BitBuf;
+        In.FBitsLeft = BitsLeft;
+        In.FBufPos = InP;
+        Out.FCurrent = OutP;
+    };
+
+    while (InP <= InLimit && OutP < OutLimit) {
+        Refill();
+        uint32_t E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+        if (E & EntryLit) {
+            Consume(E);
+            *OutP++ = static_cast<uint8_t>(E >> 16);
+            E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+            if (E & EntryLit) {
+                Consume(E);
+                *OutP++ = static_cast<uint8_t>(E >> 16);
+                E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+                if (E & EntryLit) {
+                    Consume(E);
+                    *OutP++ = static_cast<uint8_t>(E >> 16);
+                    continue;
+                }
+            }
+            // The entry stays valid: a refill only adds bits above the ones it used.
+            Refill();
+        }
+        if (E & EntryExc) {
+            if (E & EntryEob) {
+                Consume(E);
+                EndOfBlock = true;
+                break;
+            }
+            Save();
+            AbInflateFail(InflateCause::BadLengthSymbol);
+        }
+        uint32_t Len = (E >> 16) + ExtraValue(BitBuf, E);
+        Consume(E);
+        if constexpr (Deflate64) {
+            if (BitsLeft < MaxDistBits) Refill();
+        }
+        uint32_t D = Lookup(aDist, BitBuf, DistMainBits);
+        if (D & EntryExc) {
+            Save();
+            AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol : InflateCause::BadDistanceSymbol);
+        }
+        uint32_t Distance = (D >> 16) + ExtraValue(BitBuf, D);
+        Consume(D);
+        if (Distance > static_cast<size_t>(OutP - OutBase)) {
+            Save();
+            AbInflateFail(InflateCause::DistanceTooFar);
+        }
+        AbDfCopyMatch(OutP, Distance, Len);
+        OutP += Len;
+    }
+    Save();
+    return EndOfBlock;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+// Inflate's slide unit (see TAbDfOutputWindow).
+constexpr int32_t InflateSlideUnit = 256 * 1024;
+}  // namespace
+
+uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
+    KIVO_ASSERT(aSource != nullptr, "Deflate: aSource stream cannot be nil");
+    KIVO_ASSERT(aDest != nullptr, "Deflate: aDest stream cannot be nil");
+
+    TAbDeflateHelper Helper;
+    if (aHelper != nullptr) Helper.Assign(*aHelper);
+    const int64_t SourceStart = aSource->Position();
+    const int64_t DestStart = aDest->Position();
+
+    if (!Helper.OnProgressStep) {
+        Helper.SetStreamSize(0);
+    } else if (Helper.StreamSize() == -1) {
+        Helper.SetStreamSize(aSource->Size());
+    }
+
+    std::unique_ptr<TAbLogger> Log;
+    if (!Helper.LogFile().empty()) {
+        Log = std::make_unique<TAbLogger>(Helper.LogFile());
+        Log->WriteLine("INFLATING STREAM...");
+        Log->WriteLine("Need to recompile the app with UseLogging turned on");
+    }
+
+    const int32_t Options = Helper.Options();
+    const bool Deflate64 = (Options & OptionDeflate64) != 0;
+    const bool TestOnly = (Options & OptionTestOnly) != 0;
+    uint32_t Result = 0;
+    bool Completed = false;
+    int64_t TestOnlySize = 0;
+    {
+        TAbDfInBitStream In(aSource, Helper.OnProgressStep, Helper.StreamSize());
+        TAbDfOutputWindow Out(aDest, Deflate64, (Options & OptionAdler32) == 0, Helper.PartialSize(), TestOnly,
+                              Log.get(), InflateSlideUnit);
+        try {
+            TAbDfDecoder(In, Out, Deflate64).Run();
+            Result = Out.Checksum();
+            if (TestOnly) TestOnlySize = Out.Position();
+            Completed = true;
+        } catch (const EAbPartSizedInflate&) {
+            // Stopped on purpose: what was decoded still goes out.
+        } catch (const EAbAbortProgress&) {
+        } catch (const EAbInternalInflateError& E) {
+            if (Log) Log->WriteLine(Format("Internal exception raised: %s", E.Message().c_str()));
+            // Data decoded before the fault still reaches the destination.
+            Out.Flush();
+            In.Reposition();
+            throw EAbInflateError(E.Message());
+        }
+        Out.Flush();
+        In.Reposition();
+    }
+    if (aHelper != nullptr) {
+        if (!TestOnly)
+            aHelper->SetNormalSize(aDest->Position() - DestStart);
+        else if (Completed)
+            aHelper->SetNormalSize(TestOnlySize);
+        aHelper->SetCompressedSize(aSource->Position() - SourceStart);
+    }
+    return Result;
+}
+
+}  // namespace kivo

@@ -1,0 +1,786 @@
+// Inflate on hand-built streams (each field commented), the helper's
+// settings, and the decoder's building blocks: bit stream, Huffman tables,
+// output window, logger and bit bucket.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
+#include "archive/AbDfHufD.h"
+#include "archive/AbDfInW.h"
+#include "archive/AbDfOutW.h"
+#include "archive/AbExcept.h"
+#include "support/InflateSupport.h"
+
+using namespace kivo;
+using namespace kivo::test;
+
+namespace {
+
+// Canonical codes for a list of code lengths, as RFC 1951 assigns them.
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& Lens) {
+    int Counts[16] = {};
+    for (int L : Lens) ++Counts[L];
+    Counts[0] = 0;
+    uint32_t Next[16] = {}, Code = 0;
+    for (int B = 1; B < 16; ++B) Next[B] = Code = (Code + static_cast<uint32_t>(Counts[B - 1])) << 1;
+    std::vector<uint32_t> Codes(Lens.size());
+    for (size_t s = 0; s < Lens.size(); ++s)
+        if (Lens[s] != 0) Codes[s] = Next[Lens[s]]++;
+    return Codes;
+}
+
+// A dynamic block header whose code-length code gives all 19 symbols 5-bit
+// codes (symbol s is sent as s in 5 bits), then the lengths sent one by one.
+void DynamicHeader(TBitWriter& W, const std::vector<int>& Lit, const std::vector<int>& Dist) {
+    W.Bits(static_cast<uint32_t>(Lit.size() - 257), 5);  // HLIT
+    W.Bits(static_cast<uint32_t>(Dist.size() - 1), 5);   // HDIST
+    W.Bits(19 - 4, 4);                                    // HCLEN: all 19
+    for (int i = 0; i < 19; ++i) W.Bits(5, 3);            // every code-length symbol: 5 bits
+    for (int L : Lit) W.Code(static_cast<uint32_t>(L), 5);
+    for (int L : Dist) W.Code(static_cast<uint32_t>(L), 5);
+}
+
+struct TCode {
+    std::vector<int> Lens;
+    std::vector<uint32_t> Codes;
+    explicit TCode(std::vector<int> L) : Lens(std::move(L)), Codes(CanonicalCodes(Lens)) {}
+    void Put(TBitWriter& W, int Symbol) const { W.Code(Codes[static_cast<size_t>(Symbol)], Lens[static_cast<size_t>(Symbol)]); }
+};
+
+// Literal/length code with 'a', 'b', end of block and length codes 257 (3)
+// and 264 (10), all of length 3 (incomplete, which the decoder allows).
+TCode SmallLitCode() {
+    std::vector<int> L(257 + 8, 0);
+    L['a'] = L['b'] = L[256] = L[257] = L[264] = 3;
+    return TCode(L);
+}
+
+std::string StoredBlock(const std::string& Data, bool Final) {
+    TBitWriter W;
+    W.Bits(Final ? 1 : 0, 1);  // BFINAL
+    W.Bits(0, 2);              // BTYPE stored
+    W.AlignToByte();
+    W.Bits(static_cast<uint32_t>(Data.size()), 16);            // LEN
+    W.Bits(static_cast<uint32_t>(~Data.size() & 0xFFFF), 16);  // NLEN
+    return W.Bytes() + Data;
+}
+
+TDecodeResult Decode(const std::string& Stream, bool Deflate64 = false) {
+    TDecodeResult R = RunInflate(Stream, Deflate64);
+    // Every hand-built stream also runs through the documented algorithm,
+    // which must agree on outcome, cause and output.
+    TDecodeResult Ref = ReferenceInflate(Stream, Deflate64);
+    EXPECT_EQ(R.Ok, Ref.Ok);
+    EXPECT_EQ(R.Cause, Ref.Cause);
+    if (R.Ok) {
+        EXPECT_EQ(R.Output, Ref.Output);
+        EXPECT_EQ(R.Consumed, Ref.Consumed);
+    }
+    return R;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Edge cases
+
+TEST(Inflate, EmptyStoredBlockGivesEmptyOutputAndEmptyChecksums) {
+    std::string S = StoredBlock("", true);
+    ASSERT_EQ(S, std::string("\x01\x00\x00\xFF\xFF", 5));
+    TDecodeResult R = Decode(S);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Output, "");
+    EXPECT_EQ(R.Checksum, 0u);
+    TDecodeResult A = RunInflate(S, false, 0, OptionAdler32);
+    ASSERT_TRUE(A.Ok);
+    EXPECT_EQ(A.Checksum, 1u);
+}
+
+TEST(Inflate, OverlappingMatchRepeatsTheByte) {
+    TBitWriter W;
+    W.Bits(1, 1);          // BFINAL
+    W.Bits(1, 2);          // fixed Huffman
+    W.FixedLitLen('a');    // literal 'a'
+    W.FixedLitLen(264);    // length 10
+    W.FixedDist(0);        // distance 1
+    W.FixedLitLen(256);    // end of block
+    TDecodeResult R = Decode(W.Bytes());
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Output, std::string(11, 'a'));
+    EXPECT_EQ(R.Checksum, ZlibCrc32(R.Output));
+}
+
+TEST(Inflate, DistanceCode30NeedsDeflate64) {
+    std::string Head = MakeRandom(40000, 3);
+    TBitWriter W;
+    W.Bits(1, 1);          // BFINAL
+    W.Bits(1, 2);          // fixed Huffman
+    W.FixedLitLen(257);    // length 3
+    W.FixedDist(30);       // distance code 30: 32769 + 14 extra bits
+    W.Bits(5, 14);         //   distance 32774
+    W.FixedLitLen(256);    // end of block
+    std::string S = StoredBlock(Head, false) + W.Bytes();
+
+    TDecodeResult D64 = Decode(S, true);
+    ASSERT_TRUE(D64.Ok) << D64.Cause;
+    EXPECT_EQ(D64.Output, Head + Head.substr(40000 - 32774, 3));
+
+    TDecodeResult D = Decode(S, false);
+    ASSERT_FALSE(D.Ok);
+    EXPECT_EQ(D.Cause, "decoded an invalid distance symbol: greater than 29 [DecodeData]");
+    EXPECT_EQ(D.Output, Head);  // what came before the fault reaches the destination
+}
+
+TEST(Inflate, LengthCode285IsAlways258InDeflate) {
+    for (uint32_t Following : {0u, 0x5555u, 0xFFFFu}) {
+        TBitWriter W;
+        W.Bits(1, 1);        // BFINAL
+        W.Bits(1, 2);        // fixed Huffman
+        W.FixedLitLen('a');
+        W.FixedLitLen(285);  // length 258, no extra bits in Deflate
+        W.FixedDist(0);      // distance 1
+        W.FixedLitLen(256);
+        W.Bits(Following, 16);  // bits after the block are never read
+        TDecodeResult R = Decode(W.Bytes());
+        ASSERT_TRUE(R.Ok) << R.Cause;
+        EXPECT_EQ(R.Output, std::string(259, 'a'));
+        EXPECT_EQ(R.Consumed, static_cast<int64_t>(W.Bytes().size()) - 2);
+    }
+    // In Deflate64 code 285 takes 16 extra bits: 3 + 1000.
+    TBitWriter W;
+    W.Bits(1, 1);
+    W.Bits(1, 2);
+    W.FixedLitLen('a');
+    W.FixedLitLen(285);
+    W.Bits(1000, 16);
+    W.FixedDist(0);
+    W.FixedLitLen(256);
+    TDecodeResult R = Decode(W.Bytes(), true);
+    ASSERT_TRUE(R.Ok) << R.Cause;
+    EXPECT_EQ(R.Output, std::string(1004, 'a'));
+}
+
+TEST(Inflate, ThirtyTwoDistanceCodesOnlyInDeflate64) {
+    TCode Lit = SmallLitCode();
+    std::vector<int> DistLens(32, 0);
+    DistLens[0] = DistLens[31] = 1;
+    TCode Dist(DistLens);
+    TBitWriter W;
+    W.Bits(1, 1);  // BFINAL
+    W.Bits(2, 2);  // dynamic
+    DynamicHeader(W, Lit.Lens, Dist.Lens);  // HDIST = 32
+    Lit.Put(W, 'a');
+    Lit.Put(W, 257);  // length 3
+    Dist.Put(W, 0);   // distance 1
+    Lit.Put(W, 256);
+    TDecodeResult D64 = Decode(W.Bytes(), true);
+    ASSERT_TRUE(D64.Ok) << D64.Cause;
+    EXPECT_EQ(D64.Output, "aaaa");
+    TDecodeResult D = Decode(W.Bytes(), false);
+    EXPECT_EQ(D.Cause, "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]");
+}
+
+TEST(Inflate, CodeLengthCodeWithoutLengthsFails) {
+    TBitWriter W;
+    W.Bits(1, 1);   // BFINAL
+    W.Bits(2, 2);   // dynamic
+    W.Bits(0, 5);   // HLIT 257
+    W.Bits(0, 5);   // HDIST 1
+    W.Bits(0, 4);   // HCLEN 4
+    W.Bits(0, 12);  // four zero code-length-code lengths
+    W.Bits(0, 16);
+    TDecodeResult R = Decode(W.Bytes());
+    EXPECT_EQ(R.Cause, "decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}");
+}
+
+TEST(Inflate, EmptyDistanceCodeDecodesLiteralsUntilTheFirstMatch) {
+    TCode Lit = SmallLitCode();
+    std::vector<int> NoDist(1, 0);
+    auto Block = [&](bool WithMatch) {
+        TBitWriter W;
+        W.Bits(1, 1);
+        W.Bits(2, 2);
+        DynamicHeader(W, Lit.Lens, NoDist);  // HDIST 1, its length 0
+        Lit.Put(W, 'a');
+        Lit.Put(W, 'b');
+        if (WithMatch) {
+            Lit.Put(W, 257);
+            W.Bits(0, 8);
+        }
+        Lit.Put(W, 256);
+        return W.Bytes();
+    };
+    TDecodeResult Ok = Decode(Block(false));
+    ASSERT_TRUE(Ok.Ok) << Ok.Cause;
+    EXPECT_EQ(Ok.Output, "ab");
+    EXPECT_EQ(Decode(Block(true)).Cause, "decoded an invalid distance symbol: greater than 29 [DecodeData]");
+    EXPECT_EQ(Decode(Block(true), true).Cause, "decoded an invalid distance symbol: code not in use [DecodeData]");
+}
+
+TEST(Inflate, StreamCutInsideABlockKeepsWhatWasDecoded) {
+    std::string Text = MakeText(200000);
+    std::string S = ZlibDeflateRaw(Text, 6);
+    for (size_t Cut : {S.size() / 3, S.size() / 2, S.size() - 1}) {
+        for (int Step : {0, 5}) {
+            TDecodeResult R = RunInflate(S.substr(0, Cut), false, Step);
+            ASSERT_FALSE(R.Ok);
+            EXPECT_TRUE(R.Cause.find("no more compressed data in stream") == 0) << R.Cause;
+            EXPECT_GT(R.Output.size(), 0u);
+            EXPECT_EQ(R.Output, Text.substr(0, R.Output.size()));
+        }
+    }
+    TDecodeResult Stored = RunInflate(StoredBlock("0123456789", true).substr(0, 9));
+    EXPECT_EQ(Stored.Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBuffer]");
+    EXPECT_EQ(Stored.Output, "0123");
+    EXPECT_EQ(RunInflate(std::string("\x01\x00", 2)).Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBits]");
+    EXPECT_EQ(RunInflate("").Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBit]");
+}
+
+TEST(Inflate, SourceIsLeftRightAfterTheFinalBlock) {
+    std::string Text = MakeText(100000);
+    for (int Level : {0, 1, 6, 9}) {
+        std::string S = ZlibDeflateRaw(Text, Level);
+        std::string Data = S + "TRAILER!";
+        for (int Step : {0, 3, 7}) {
+            std::unique_ptr<TStream> Src;
+            if (Step == 0)
+                Src = std::make_unique<TReadOnlyMemoryStream>(Data.data(), static_cast<int64_t>(Data.size()));
+            else
+                Src = std::make_unique<TTrickleStream>(Data, Step);
+            TMemoryStream Dst;
+            TAbDeflateHelper H;
+            Inflate(Src.get(), &Dst, &H);
+            EXPECT_EQ(Src->Position(), static_cast<int64_t>(S.size())) << "level " << Level << " step " << Step;
+            EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(S.size()));
+            EXPECT_EQ(H.NormalSize(), static_cast<int64_t>(Text.size()));
+            std::string Tail;
+            char C;
+            while (Src->Read(&C, 1) == 1) Tail += C;
+            EXPECT_EQ(Tail, "TRAILER!");
+        }
+    }
+}
+
+TEST(Inflate, StartsAtTheSourcePositionAndAppendsToTheDestination) {
+    std::string Text = MakeText(5000);
+    std::string Data = "HEADER" + ZlibDeflateRaw(Text, 6);
+    TReadOnlyMemoryStream Src(Data.data(), static_cast<int64_t>(Data.size()));
+    Src.Seek(6, soBeginning);
+    TMemoryStream Dst;
+    Dst.Write("XY", 2);
+    TAbDeflateHelper H;
+    uint32_t Crc = Inflate(&Src, &Dst, &H);
+    EXPECT_EQ(Crc, ZlibCrc32(Text));
+    EXPECT_EQ(H.NormalSize(), 5000);
+    EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(Data.size()) - 6);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), 2), "XY");
+    EXPECT_EQ(Dst.Size(), 5002);
+}
+
+TEST(Inflate, PartialSizeStopsHuffmanBlocksButNotStoredOnes) {
+    std::string Text = MakeText(300000);
+    std::string S = ZlibDeflateRaw(Text, 6);
+    for (int64_t Part : {1000, 512, 100000}) {
+        TReadOnlyMemoryStream Src(S.data(), static_cast<int64_t>(S.size()));
+        TMemoryStream Dst;
+        TAbDeflateHelper H;
+        H.SetPartialSize(Part);
+        EXPECT_EQ(Inflate(&Src, &Dst, &H), 0u);
+        EXPECT_GE(Dst.Size(), Part);
+        EXPECT_LT(Dst.Size(), Part + 258);  // at most one match more
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())),
+                  Text.substr(0, static_cast<size_t>(Dst.Size())));
+        EXPECT_EQ(H.NormalSize(), Dst.Size());
+    }
+    std::string Stored = ZlibDeflateRaw(Text, 0);
+    TReadOnlyMemoryStream Src(Stored.data(), static_cast<int64_t>(Stored.size()));
+    TMemoryStream Dst;
+    TAbDeflateHelper H;
+    H.SetPartialSize(1000);
+    EXPECT_EQ(Inflate(&Src, &Dst, &H), ZlibCrc32(Text));
+    EXPECT_EQ(Dst.Size(), static_cast<int64_t>(Text.size()));
+}
+
+TEST(Inflate, TestOnlyWritesNothingAndCountsTheOutput) {
+    std::string Text = MakeText(700000);
+    for (int Level : {0, 6}) {
+        std::string S = ZlibDeflateRaw(Text, Level);
+        TReadOnlyMemoryStream Src(S.data(), static_cast<int64_t>(S.size()));
+        TAbBitBucketStream Bucket(32768);
+        TAbDeflateHelper H;
+        H.SetOptions(H.Options() | OptionTestOnly);
+        EXPECT_EQ(Inflate(&Src, &Bucket, &H), ZlibCrc32(Text));
+        EXPECT_EQ(Bucket.Size(), 0);
+        EXPECT_EQ(H.NormalSize(), static_cast<int64_t>(Text.size()));
+        EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(S.size()));
+    }
+}
+
+TEST(Inflate, Adler32WhenAsked) {
+    std::string Text = MakeText(123457);
+    TDecodeResult R = RunInflate(ZlibDeflateRaw(Text, 9), false, 0, OptionAdler32);
+    ASSERT_TRUE(R.Ok);
+    EXPECT_EQ(R.Checksum, ZlibAdler32(Text));
+}
+
+// ---------------------------------------------------------------------------
+// Corrupt data: each cause
+
+TEST(InflateCauses, BlockHeaderAndStoredLength) {
+    EXPECT_EQ(Decode(std::string("\x07", 1)).Cause, "starting new block, but invalid block type [Inflate]");
+    EXPECT_EQ(Decode(std::string("\x01\x05\x00\xFA\xFE", 5)).Cause,
+              "invalid stored block (length and NOT length do not match) [InflateStoredBlock]");
+    TBitWriter W;
+    W.Bits(1, 1);
+    W.Bits(2, 2);
+    W.Bits(30, 5);  // HLIT 287
+    W.Bits(0, 5);
+    W.Bits(0, 4);
+    W.Bits(0, 12);
+    EXPECT_EQ(Decode(W.Bytes()).Cause, "count of literal codes in dynamic block is greater than 286 [InflateDynamicBlock]");
+}
+
+TEST(InflateCauses, LengthSymbolsAbove285AndDistanceTooFar) {
+    for (int Sym : {286, 287}) {
+        TBitWriter W;
+        W.Bits(1, 1);
+        W.Bits(1, 2);
+        W.FixedLitLen('x');
+        W.FixedLitLen(Sym);
+        W.Bits(0, 16);
+        TDecodeResult R = Decode(W.Bytes());
+        EXPECT_EQ(R.Cause, "decoded an invalid length symbol: greater than 285 [DecodeData]");
+        EXPECT_EQ(R.Output, "x");
+    }
+    for (int Dist : {2, 3}) {
+        TBitWriter W;
+        W.Bits(1, 1);
+        W.Bits(1, 2);
+        W.FixedLitLen('x');
+        W.FixedLitLen('y');
+        W.FixedLitLen(257);  // length 3
+        W.FixedDist(Dist - 1);
+        W.FixedLitLen(256);
+        TDecodeResult R = Decode(W.Bytes());
+        if (Dist == 2) {
+            EXPECT_EQ(R.Output, "xyxyx");
+        } else {
+            EXPECT_EQ(R.Cause, "decoded a distance greater than the count of bytes decoded so far [DecodeData]");
+        }
+    }
+}
+
+TEST(InflateCauses, CodeLengthRepeats) {
+    auto Header = [](TBitWriter& W, uint32_t HLit, uint32_t HDist) {
+        W.Bits(1, 1);
+        W.Bits(2, 2);
+        W.Bits(HLit - 257, 5);
+        W.Bits(HDist - 1, 5);
+        W.Bits(15, 4);
+        for (int i = 0; i < 19; ++i) W.Bits(5, 3);
+    };
+    // Code 16 as the very first length: nothing to repeat.
+    TBitWriter First;
+    Header(First, 257, 1);
+    First.Code(16, 5);
+    First.Bits(0, 2);
+    First.Bits(0, 16);
+    const char* Repeat =
+        "decoded a repeat of code lengths with nothing to repeat or past the last length {ReadLitDistCodeLengths}";
+    EXPECT_EQ(Decode(First.Bytes()).Cause, Repeat);
+
+    // A run of zeros past the 318 lengths (286 + 32 in Deflate64).
+    TBitWriter Past;
+    Header(Past, 286, 32);
+    for (int i = 0; i < 2; ++i) {
+        Past.Code(18, 5);
+        Past.Bits(127, 7);  // 138 zeros
+    }
+    Past.Code(18, 5);
+    Past.Bits(40, 7);  // 51 zeros: 327 > 318
+    Past.Bits(0, 16);
+    EXPECT_EQ(Decode(Past.Bytes(), true).Cause, Repeat);
+
+    // A run past the lengths the block declares but within the 318 is accepted.
+    TCode Lit = SmallLitCode();
+    TBitWriter Within;
+    Header(Within, static_cast<uint32_t>(Lit.Lens.size()), 2);
+    for (int L : Lit.Lens) Within.Code(static_cast<uint32_t>(L), 5);
+    Within.Code(1, 5);   // distance code 0: length 1
+    Within.Code(17, 5);  // then 3..10 zeros where one length is left
+    Within.Bits(7, 3);
+    Lit.Put(Within, 'b');
+    Lit.Put(Within, 256);
+    TDecodeResult R = Decode(Within.Bytes());
+    ASSERT_TRUE(R.Ok) << R.Cause;
+    EXPECT_EQ(R.Output, "b");
+}
+
+TEST(InflateCauses, OverSubscribedCodeDecodesByTheOverwriteRule) {
+    // Three codes of length 1: later symbols overwrite earlier entries. The
+    // decoder is lenient here by design; it must match the direct-table rule.
+    std::vector<int> L(257 + 2, 0);
+    L['a'] = L['b'] = L[256] = 1;
+    L[100] = 2;
+    TCode Lit(L);
+    TBitWriter W;
+    W.Bits(1, 1);
+    W.Bits(2, 2);
+    DynamicHeader(W, L, std::vector<int>{1});
+    W.Bits(0, 1);
+    W.Bits(1, 1);
+    W.Bits(0, 2);
+    W.Bits(3, 2);
+    W.Bits(0xFFFF, 16);
+    TDecodeResult R = Decode(W.Bytes());
+    TDecodeResult Ref = ReferenceInflate(W.Bytes(), false);
+    EXPECT_EQ(R.Output, Ref.Output);
+    EXPECT_EQ(R.Cause, Ref.Cause);
+}
+
+// ---------------------------------------------------------------------------
+// Errors, progress and logging around the decoder
+
+namespace {
+class TFailingWriteStream : public TMemoryStream {
+public:
+    int64_t Write(const void*, int64_t) override { return 0; }
+};
+}  // namespace
+
+TEST(Inflate, StreamErrorsPassThrough) {
+    std::string S = ZlibDeflateRaw(MakeText(100000), 6);
+    TReadOnlyMemoryStream Src(S.data(), static_cast<int64_t>(S.size()));
+    TFailingWriteStream Dst;
+    EXPECT_THROW(Inflate(&Src, &Dst, nullptr), EWriteError);
+    EXPECT_THROW(Inflate(nullptr, &Dst, nullptr), EAssertionFailed);
+    EXPECT_THROW(Inflate(&Src, nullptr, nullptr), EAssertionFailed);
+}
+
+TEST(Inflate, ProgressFollowsTheSourceReadsAndCanAbort) {
+    std::string Text = MakeRandom(50000, 9);  // incompressible: 50 KB of stored data
+    std::string S = ZlibDeflateRaw(Text, 6);
+    std::vector<int32_t> Seen;
+    TAbDeflateHelper H;
+    H.SetStreamSize(-1);
+    H.OnProgressStep = [&](int32_t P) { Seen.push_back(P); };
+    TReadOnlyMemoryStream Src(S.data(), static_cast<int64_t>(S.size()));
+    TMemoryStream Dst;
+    EXPECT_EQ(Inflate(&Src, &Dst, &H), ZlibCrc32(Text));
+    ASSERT_GE(Seen.size(), 4u);
+    const double Size = static_cast<double>(S.size());
+    EXPECT_EQ(Seen[0], static_cast<int32_t>(std::nearbyint(16384 * 100 / Size)));
+    EXPECT_EQ(Seen[1], static_cast<int32_t>(std::nearbyint(32768 * 100 / Size)));
+    EXPECT_EQ(Seen.back(), 100);
+    EXPECT_TRUE(std::is_sorted(Seen.begin(), Seen.end()));
+
+    // An abort from the callback ends decoding quietly with result 0.
+    TAbDeflateHelper Abort;
+    Abort.SetStreamSize(static_cast<int64_t>(S.size()));
+    Abort.OnProgressStep = [](int32_t P) {
+        if (P > 50) throw EAbAbortProgress("Process aborted by user");
+    };
+    TReadOnlyMemoryStream Src2(S.data(), static_cast<int64_t>(S.size()));
+    TMemoryStream Dst2;
+    EXPECT_EQ(Inflate(&Src2, &Dst2, &Abort), 0u);
+    EXPECT_LT(Dst2.Size(), static_cast<int64_t>(Text.size()));
+
+    // Any other error of the callback passes through.
+    TAbDeflateHelper Other;
+    Other.SetStreamSize(10);
+    Other.OnProgressStep = [](int32_t) { throw EAbUserAbort(); };
+    TReadOnlyMemoryStream Src3(S.data(), static_cast<int64_t>(S.size()));
+    EXPECT_THROW(Inflate(&Src3, &Dst2, &Other), EAbUserAbort);
+}
+
+TEST(Inflate, LogFileRecordsTheStartAndTheCause) {
+    char Name[] = "/tmp/kivo-inflate-log-XXXXXX";
+    int Fd = ::mkstemp(Name);
+    ASSERT_GE(Fd, 0);
+    ::close(Fd);
+    TAbDeflateHelper H;
+    H.SetLogFile(Name);
+    std::string Bad("\x07", 1);
+    TReadOnlyMemoryStream Src(Bad.data(), 1);
+    TMemoryStream Dst;
+    EXPECT_THROW(Inflate(&Src, &Dst, &H), EAbInflateError);
+    std::string Log = ReadWholeFile(Name);
+    EXPECT_EQ(Log,
+              "INFLATING STREAM...\r\nNeed to recompile the app with UseLogging turned on\r\n"
+              "Internal exception raised: starting new block, but invalid block type [Inflate]\r\n");
+    std::remove(Name);
+}
+
+TEST(Inflate, ErrorMessageNamesTheCause) {
+    std::string Bad("\x07", 1);
+    TReadOnlyMemoryStream Src(Bad.data(), 1);
+    TMemoryStream Dst;
+    TAbDeflateHelper H;
+    H.SetNormalSize(77);
+    try {
+        Inflate(&Src, &Dst, &H);
+        FAIL();
+    } catch (const EAbInflateError& E) {
+        EXPECT_EQ(E.Message(),
+                  "Morvanta inflate error, possibly a corrupted compressed stream. (Internal cause: starting new "
+                  "block, but invalid block type [Inflate])");
+    }
+    EXPECT_EQ(H.NormalSize(), 77);  // results are not written when an error leaves
+}
+
+// ---------------------------------------------------------------------------
+// TAbDeflateHelper
+
+TEST(DeflateHelper, DefaultsSettersAndPresets) {
+    TAbDeflateHelper H;
+    EXPECT_EQ(H.AmpleLength(), 8);
+    EXPECT_EQ(H.ChainLength(), 32);
+    EXPECT_EQ(H.MaxLazyLength(), 16);
+    EXPECT_EQ(H.Options(), 0xF);
+    EXPECT_EQ(H.PartialSize(), 0);
+    EXPECT_EQ(H.StreamSize(), 0);
+    EXPECT_EQ(H.WindowSize(), 32768);
+    EXPECT_EQ(H.PKZipOption(), u'n');
+
+    H.SetAmpleLength(8);  // unchanged: the preset letter stays
+    EXPECT_EQ(H.PKZipOption(), u'n');
+    H.SetAmpleLength(2);
+    EXPECT_EQ(H.AmpleLength(), 4);
+    EXPECT_EQ(H.PKZipOption(), u'?');
+    H.SetChainLength(-1);
+    EXPECT_EQ(H.ChainLength(), -1);
+    H.SetMaxLazyLength(0);
+    EXPECT_EQ(H.MaxLazyLength(), 4);
+
+    H.SetPKZipOption(u'X');
+    EXPECT_EQ(H.PKZipOption(), u'x');
+    EXPECT_EQ(H.AmpleLength(), 64);
+    EXPECT_EQ(H.ChainLength(), 4096);
+    EXPECT_EQ(H.MaxLazyLength(), 258);
+    H.SetOptions(0x13);
+    EXPECT_EQ(H.PKZipOption(), u'?');
+    H.SetPKZipOption(u'0');
+    EXPECT_EQ(H.Options(), 0x11);
+    H.SetPKZipOption(u'f');
+    EXPECT_EQ(H.Options(), 0x17);
+    EXPECT_EQ(H.AmpleLength(), 4);
+    EXPECT_EQ(H.MaxLazyLength(), 6);
+    H.SetPKZipOption(u'q');  // unknown: ignored
+    EXPECT_EQ(H.PKZipOption(), u'f');
+    H.SetPKZipOption(u's');
+    EXPECT_EQ(H.ChainLength(), 4);
+
+    H.SetWindowSize(1000);
+    EXPECT_EQ(H.WindowSize(), 1024);
+    H.SetWindowSize(32000);
+    EXPECT_EQ(H.WindowSize(), 32768);
+    H.SetWindowSize(33000);
+    EXPECT_EQ(H.WindowSize(), 65536);  // OptionDeflate64 is set (0x10)
+    H.SetOptions(0xF);
+    H.SetWindowSize(40000);
+    EXPECT_EQ(H.WindowSize(), 32768);
+
+    TAbDeflateHelper Copy;
+    H.SetLogFile("x.log");
+    H.SetPartialSize(5);
+    H.OnProgressStep = [](int32_t) {};
+    Copy.Assign(H);
+    EXPECT_EQ(Copy.LogFile(), "x.log");
+    EXPECT_EQ(Copy.PartialSize(), 5);
+    EXPECT_EQ(Copy.PKZipOption(), H.PKZipOption());
+    EXPECT_TRUE(static_cast<bool>(Copy.OnProgressStep));
+}
+
+// ---------------------------------------------------------------------------
+// Building blocks
+
+TEST(DecodeHuffmanTree, BuildsCanonicalCodesIntoADirectTable) {
+    // Lengths A=2, B=1, C=3, D=3: codes B=0, A=10, C=110, D=111.
+    const uint8_t Lens[] = {2, 1, 3, 3};
+    const uint8_t Extra[] = {7};
+    TAbDfDecodeHuffmanTree T(4, 15, huBoth);
+    T.Build(Lens, 0, 4, Extra, 3);
+    ASSERT_EQ(T.LookupBitLength(), 3);
+    auto Sym = [&](uint32_t Bits) { return T.Decode(Bits) & 0xFFFF; };
+    for (uint32_t i : {0u, 2u, 4u, 6u}) EXPECT_EQ(Sym(i), 1u);  // B: first bit 0
+    EXPECT_EQ(Sym(1), 0u);                                     // A: bits 1,0
+    EXPECT_EQ(Sym(5), 0u);
+    EXPECT_EQ(Sym(3), 2u);                                     // C: bits 1,1,0
+    EXPECT_EQ(T.Decode(7), 3u | (3u << 16) | (7u << 24));      // D: bits 1,1,1 with 7 extra bits
+    EXPECT_EQ(T.Encode(0), (2u << 16) | 1u);                   // A: code 10 reversed
+    EXPECT_THROW(T.Decode(8), EAssertionFailed);
+    EXPECT_THROW(T.Encode(4), EAssertionFailed);
+
+    const uint8_t Sparse[] = {0, 2, 0, 2};  // incomplete: half the table unused
+    T.Build(Sparse, 0, 4, nullptr, 0);
+    EXPECT_EQ(T.Decode(0) & 0xFFFF, 1u);
+    EXPECT_EQ(T.Decode(2) & 0xFFFF, 3u);
+    EXPECT_EQ(T.Decode(1), AbDfUnusedEntry);
+    EXPECT_THROW(T.Encode(0), EAssertionFailed);
+
+    const uint8_t TooLong[] = {8, 1};
+    TAbDfDecodeHuffmanTree Pre(19, 7, huDecoding);
+    EXPECT_THROW(Pre.Build(TooLong, 0, 2, nullptr, 0), EAssertionFailed);
+    const uint8_t None[19] = {};
+    Pre.Build(None, 0, 19, nullptr, 0);
+    EXPECT_EQ(Pre.LookupBitLength(), 0);
+    EXPECT_EQ(Pre.Decode(0), AbDfUnusedEntry);
+    EXPECT_THROW(TAbDfDecodeHuffmanTree(1, 15, huBoth), EAssertionFailed);
+}
+
+TEST(DecodeHuffmanTree, FixedTrees) {
+    const TAbDfDecodeHuffmanTree& Lit = StaticLiteralTree();
+    EXPECT_EQ(Lit.LookupBitLength(), 9);
+    EXPECT_EQ(Lit.Encode(285) >> 24, 16u);   // the Deflate64 reading of code 285
+    EXPECT_EQ(Lit.Encode(286) >> 24, 99u);
+    EXPECT_EQ((Lit.Encode(0) >> 16) & 0xFF, 8u);
+    EXPECT_EQ((Lit.Encode(256) >> 16) & 0xFF, 7u);
+    const TAbDfDecodeHuffmanTree& Dist = StaticDistanceTree();
+    EXPECT_EQ(Dist.LookupBitLength(), 5);
+    EXPECT_EQ(Dist.Encode(31) >> 24, 14u);
+}
+
+TEST(InBitStream, BitsComeLeastSignificantFirstAndRunOutCleanly) {
+    std::string Data("\xB5\x01\xFF", 3);
+    TReadOnlyMemoryStream Src(Data.data(), 3);
+    TAbDfInBitStream In(&Src, nullptr, 0);
+    EXPECT_TRUE(In.ReadBit());          // 0xB5 = 1011 0101
+    EXPECT_EQ(In.ReadBits(3), 2u);      // 010
+    EXPECT_EQ(In.PeekBits(4), 0xBu);
+    In.DiscardBits(4);
+    EXPECT_EQ(In.ReadBits(9), 0x101u);  // 0x01 then the low bit of 0xFF
+    EXPECT_EQ(In.BitsLeft() % 8, 7);
+}
+
+TEST(InBitStream, PeekSeesZerosPastTheEndButDiscardFails) {
+    std::string Data("\xFF\xFF", 2);
+    TReadOnlyMemoryStream Src(Data.data(), 2);
+    TAbDfInBitStream In(&Src, nullptr, 0);
+    EXPECT_EQ(In.ReadBits(12), 0xFFFu);
+    EXPECT_EQ(In.PeekBits(8), 0x0Fu);
+    EXPECT_THROW(In.DiscardBits(5), EAbInternalInflateError);
+    EXPECT_THROW(In.ReadBits(17), EAbInternalInflateError);
+    EXPECT_THROW(In.DiscardBits(33), EAbInternalInflateError);
+    In.PeekBits(2);
+    EXPECT_THROW(In.DiscardBits(3), EAssertionFailed);
+}
+
+TEST(InBitStream, ReadBufferAndReposition) {
+    std::string Data = "\x03" + std::string("abcdefghij");
+    TReadOnlyMemoryStream Src(Data.data(), static_cast<int64_t>(Data.size()));
+    {
+        TAbDfInBitStream In(&Src, nullptr, 0);
+        EXPECT_EQ(In.ReadBits(2), 3u);
+        EXPECT_THROW(In.ReadBuffer(nullptr, 1), EAssertionFailed);
+        In.AlignToByte();
+        char Buf[4];
+        In.ReadBuffer(Buf, 4);
+        EXPECT_EQ(std::string(Buf, 4), "abcd");
+        EXPECT_EQ(In.ReadBits(8), static_cast<uint32_t>('e'));
+        EXPECT_THROW(In.ReadBuffer(Buf, 6), EAbInternalInflateError);
+    }
+    // The whole input was consumed: the source stays at its end.
+    EXPECT_EQ(Src.Position(), static_cast<int64_t>(Data.size()));
+
+    TReadOnlyMemoryStream Src2(Data.data(), static_cast<int64_t>(Data.size()));
+    {
+        TAbDfInBitStream In(&Src2, nullptr, 0);
+        In.ReadBits(9);  // a bit of the second byte is used
+    }
+    EXPECT_EQ(Src2.Position(), 2);
+}
+
+TEST(OutputWindow, MatchesSlidesAndChecksums) {
+    TMemoryStream Dst;
+    std::string Expect;
+    {
+        TAbDfOutputWindow W(&Dst, false, true, 0, false, nullptr);
+        EXPECT_THROW(W.AddLenDist(3, 1), EAssertionFailed);  // nothing to copy yet
+        for (int i = 0; i < 100000; ++i) {
+            uint8_t C = static_cast<uint8_t>('a' + i % 23);
+            W.AddLiteral(C);
+            Expect += static_cast<char>(C);
+            if (i % 7 == 0) {
+                int Len = 3 + i % 250, Dist = 1 + (i * 13) % static_cast<int>(std::min<size_t>(Expect.size(), 32768));
+                W.AddLenDist(Len, Dist);
+                for (int k = 0; k < Len; ++k) Expect += Expect[Expect.size() - static_cast<size_t>(Dist)];
+            }
+        }
+        std::string Block = MakeRandom(70000);
+        W.AddBuffer(Block.data(), static_cast<int64_t>(Block.size()));
+        Expect += Block;
+        EXPECT_EQ(W.Position(), static_cast<int64_t>(Expect.size()));
+        EXPECT_EQ(W.Checksum(), ZlibCrc32(Expect));
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())), Expect);
+
+    TAbDfOutputWindow Adler(nullptr, true, false, 0, true, nullptr);
+    std::string Data = MakeText(200000);
+    Adler.AddBuffer(Data.data(), static_cast<int64_t>(Data.size()));
+    EXPECT_EQ(Adler.Position(), 200000);
+    EXPECT_EQ(Adler.Checksum(), ZlibAdler32(Data));
+
+    TMemoryStream Dst2;
+    TAbDfOutputWindow Part(&Dst2, false, true, 10, false, nullptr);
+    for (int i = 0; i < 9; ++i) Part.AddLiteral('x');
+    EXPECT_THROW(Part.AddLiteral('x'), EAbPartSizedInflate);
+}
+
+TEST(Logger, WritesLinesAndAnswersOnlyPositionQueries) {
+    EXPECT_THROW(TAbLogger(""), EAssertionFailed);
+    char Name[] = "/tmp/kivo-logger-XXXXXX";
+    int Fd = ::mkstemp(Name);
+    ASSERT_GE(Fd, 0);
+    ::close(Fd);
+    {
+        TAbLogger L(Name);
+        L.WriteLine("one");
+        L.SetLineDelimiter(ldLF);
+        L.WriteStr("t\xC3\xA4");  // UTF-8 in, ANSI out
+        L.WriteLine("");
+        EXPECT_EQ(L.Seek(0, soCurrent), 8);
+        EXPECT_EQ(L.Seek(0, soEnd), 8);
+        EXPECT_THROW(L.Seek(1, soBeginning), EAssertionFailed);
+        char C;
+        EXPECT_THROW(L.Read(&C, 1), EAssertionFailed);
+    }
+    std::string Log = ReadWholeFile(Name);
+    EXPECT_EQ(Log, "one\r\nt\xE4\n");
+    std::remove(Name);
+}
+
+TEST(BitBucketStream, KeepsTheTailForRereading) {
+    TAbBitBucketStream B(1024);  // unknown size: 32768 + 1024
+    std::string Data = MakeRandom(100000);
+    EXPECT_EQ(B.Write(Data.data(), 100000), 100000);
+    EXPECT_EQ(B.Size(), 100000);
+    EXPECT_EQ(B.Position(), 100000);
+    EXPECT_THROW(B.Seek(100000 - 33792, soBeginning), EAbBBSSeekOutsideBuffer);
+    EXPECT_EQ(B.Seek(100000 - 33791, soBeginning), 100000 - 33791);
+    char Buf[16];
+    EXPECT_EQ(B.Read(Buf, 16), 16);
+    EXPECT_EQ(std::string(Buf, 16), Data.substr(100000 - 33791, 16));
+    EXPECT_EQ(B.Seek(-8, soEnd), 100000 - 8);
+    EXPECT_EQ(B.Read(Buf, 8), 8);
+    EXPECT_EQ(std::string(Buf, 8), Data.substr(100000 - 8));
+    EXPECT_THROW(B.Read(Buf, 1), EAbBBSReadTooManyBytes);
+    EXPECT_THROW(B.Seek(1, soEnd), EAbBBSSeekOutsideBuffer);
+    EXPECT_THROW(B.Seek(0, static_cast<TSeekOrigin>(7)), EAbBBSInvalidOrigin);
+
+    TAbBitBucketStream Small(4096);  // ring of 5120
+    for (int i = 0; i < 50; ++i) Small.Write(Data.data() + i * 300, 300);
+    EXPECT_EQ(Small.Seek(-5119, soCurrent), 15000 - 5119);
+    std::vector<char> Back(5119);
+    EXPECT_EQ(Small.Read(Back.data(), 5119), 5119);
+    EXPECT_EQ(std::string(Back.data(), 5119), Data.substr(15000 - 5119, 5119));
+    EXPECT_THROW(Small.Read(Back.data(), 6000), EAbBBSReadTooManyBytes);
+    EXPECT_THROW(Small.Seek(-1, soBeginning), EAbBBSSeekOutsideBuffer);
+    Small.ForceSize(10);
+    EXPECT_EQ(Small.Size(), 10);
+}
