@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""HTTP server for the web copy tests.
+
+Usage: http_server.py SINK_DIR
+
+Listens on 127.0.0.1 at a free port, prints "PORT <n>" on stdout and serves
+until its standard input closes (so it never outlives the test process).
+Every request is appended to SINK_DIR/requests.log as the request line, the
+header lines and a blank line; uploads are stored in SINK_DIR.
+
+GET routes (the last path component is the file name the client sees):
+  /file/<n>/<name>                 n bytes, Content-Length, no Last-Modified
+  /dated/<unixtime>/<n>/<name>     the same with Last-Modified
+  /chunked/<n>/<name>              chunked body without a length
+  /chunkedcut/<n>/<name>           chunked, the connection drops after n bytes
+  /status/<code>/<name>            that status with a short body
+  /auth/<user>/<password>/<n>/<name>  401 (Basic) unless the credentials match
+  /redirect/<a~b~c>/<name>         302 to /a/b/c
+  /cut/<announced>/<sent>/<name>   announces a length, sends less, drops the connection
+  /slow/<n>/<delay_ms>/<name>      1 KiB every delay_ms
+  /empty/<name>                    200 with an empty body
+PUT/POST routes:
+  /sink/<name>                     stores the body as SINK_DIR/<name>, answers 201
+  /reject/<code>/<name>            reads the body, answers <code>
+"""
+import os
+import sys
+import threading
+import time
+from email.utils import formatdate
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+SINK = sys.argv[1]
+LOG_LOCK = threading.Lock()
+PATTERN = bytes(range(256)) * 64  # 16 KiB
+
+
+def content(n, offset=0):
+    """n bytes of the test pattern starting at offset (byte i is i mod 256)."""
+    out = bytearray()
+    pos = offset % 256
+    while len(out) < n:
+        chunk = PATTERN[pos:pos + min(len(PATTERN) - pos, n - len(out))]
+        out += chunk
+        pos = 0
+    return bytes(out)
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def record(self):
+        with LOG_LOCK, open(os.path.join(SINK, "requests.log"), "a", encoding="utf-8") as f:
+            f.write(f"{self.command} {self.path}\n")
+            for k, v in self.headers.items():
+                f.write(f"{k}: {v}\n")
+            f.write("\n")
+
+    def send_body(self, code, data, extra=None):
+        self.send_response(code)
+        self.send_header("Content-Length", str(len(data)))
+        for k, v in (extra or {}).items():
+            self.send_header(k, v)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(data)
+
+    def do_GET(self):
+        self.record()
+        parts = self.path.split("?")[0].strip("/").split("/")
+        kind = parts[0]
+        try:
+            if kind == "file":
+                self.send_body(200, content(int(parts[1])))
+            elif kind == "dated":
+                lm = formatdate(int(parts[1]), usegmt=True)
+                self.send_body(200, content(int(parts[2])), {"Last-Modified": lm})
+            elif kind in ("chunked", "chunkedcut"):
+                n = int(parts[1])
+                self.send_response(200)
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                data = content(n)
+                for i in range(0, n, 5000):
+                    piece = data[i:i + 5000]
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+                if kind == "chunked":
+                    self.wfile.write(b"0\r\n\r\n")
+                self.wfile.flush()
+                if kind == "chunkedcut":
+                    self.close_connection = True
+            elif kind == "status":
+                self.send_body(int(parts[1]), b"status body\n")
+            elif kind == "auth":
+                user, password, n = parts[1], parts[2], int(parts[3])
+                import base64
+                want = "Basic " + base64.b64encode(f"{user}:{password}".encode("latin-1")).decode()
+                if self.headers.get("Authorization") == want:
+                    self.send_body(200, content(n))
+                else:
+                    self.send_body(401, b"login please\n", {"WWW-Authenticate": 'Basic realm="test"'})
+            elif kind == "redirect":
+                self.send_body(302, b"", {"Location": "/" + parts[1].replace("~", "/")})
+            elif kind == "cut":
+                announced, sent = int(parts[1]), int(parts[2])
+                self.send_response(200)
+                self.send_header("Content-Length", str(announced))
+                self.end_headers()
+                self.wfile.write(content(sent))
+                self.wfile.flush()
+                self.close_connection = True
+            elif kind == "slow":
+                n, delay = int(parts[1]), int(parts[2]) / 1000.0
+                self.send_response(200)
+                self.send_header("Content-Length", str(n))
+                self.end_headers()
+                data = content(n)
+                for i in range(0, n, 1024):
+                    self.wfile.write(data[i:i + 1024])
+                    self.wfile.flush()
+                    time.sleep(delay)
+            elif kind == "empty":
+                self.send_body(200, b"")
+            else:
+                self.send_body(404, b"not found\n")
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+    def read_body(self):
+        n = int(self.headers.get("Content-Length", "0"))
+        data = b""
+        while len(data) < n:
+            piece = self.rfile.read(n - len(data))
+            if not piece:
+                break
+            data += piece
+        return data
+
+    def do_upload(self):
+        self.record()
+        parts = self.path.split("?")[0].strip("/").split("/")
+        data = self.read_body()
+        if parts[0] == "sink":
+            with open(os.path.join(SINK, parts[-1]), "wb") as f:
+                f.write(data)
+            self.send_body(201, b"stored\n")
+        elif parts[0] == "reject":
+            self.send_body(int(parts[1]), b"refused\n")
+        else:
+            self.send_body(404, b"not found\n")
+
+    do_PUT = do_upload
+    do_POST = do_upload
+
+
+def main():
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    print(f"PORT {server.server_address[1]}", flush=True)
+    sys.stdin.read()  # until the test process closes the pipe
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,168 @@
+#include "support/TestSupport.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kivo::test {
+
+namespace {
+
+void RemoveTree(const std::string& Path) {
+    struct stat St{};
+    if (::lstat(Path.c_str(), &St) != 0) return;
+    if (S_ISDIR(St.st_mode)) {
+        if (DIR* D = ::opendir(Path.c_str())) {
+            while (dirent* E = ::readdir(D)) {
+                std::string Name = E->d_name;
+                if (Name != "." && Name != "..") RemoveTree(Path + "/" + Name);
+            }
+            ::closedir(D);
+        }
+        ::chmod(Path.c_str(), 0700);
+        ::rmdir(Path.c_str());
+    } else {
+        ::unlink(Path.c_str());
+    }
+}
+
+std::string MakeTempDir() {
+    const char* Base = std::getenv("TMPDIR");
+    std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/kivo-wc-XXXXXX";
+    std::vector<char> Buf(Template.begin(), Template.end());
+    Buf.push_back('\0');
+    if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return Buf.data();
+}
+
+}  // namespace
+
+TTestHttpServer::TTestHttpServer() {
+    FSinkDir = MakeTempDir();
+    int In[2], Out[2];
+    if (::pipe(In) != 0 || ::pipe(Out) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_adddup2(&Actions, In[0], 0);
+    posix_spawn_file_actions_adddup2(&Actions, Out[1], 1);
+    posix_spawn_file_actions_addclose(&Actions, In[1]);
+    posix_spawn_file_actions_addclose(&Actions, Out[0]);
+    std::string Script = std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/http_server.py";
+    const char* Argv[] = {"python3", Script.c_str(), FSinkDir.c_str(), nullptr};
+    pid_t Pid = 0;
+    int Rc = posix_spawnp(&Pid, "python3", &Actions, nullptr, const_cast<char* const*>(Argv), environ);
+    posix_spawn_file_actions_destroy(&Actions);
+    ::close(In[0]);
+    ::close(Out[1]);
+    if (Rc != 0) throw std::runtime_error("cannot start the test server");
+    FPid = Pid;
+    FStdin = In[1];
+    std::string Line;
+    char C = 0;
+    while (::read(Out[0], &C, 1) == 1 && C != '\n') Line += C;
+    ::close(Out[0]);
+    if (Line.rfind("PORT ", 0) != 0) throw std::runtime_error("test server did not start: " + Line);
+    FPort = std::atoi(Line.c_str() + 5);
+}
+
+TTestHttpServer::~TTestHttpServer() {
+    if (FStdin >= 0) ::close(FStdin);  // the server ends when its input closes
+    if (FPid > 0) {
+        int Status = 0;
+        for (int I = 0; I < 100; ++I) {
+            if (::waitpid(FPid, &Status, WNOHANG) == FPid) {
+                FPid = -1;
+                break;
+            }
+            ::usleep(20000);
+        }
+        if (FPid > 0) {
+            ::kill(FPid, SIGKILL);
+            ::waitpid(FPid, &Status, 0);
+        }
+    }
+    RemoveTree(FSinkDir);
+}
+
+std::string TTestHttpServer::Url(const std::string& Path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + Path;
+}
+
+std::string TTestHttpServer::RequestLog() const { return ReadFile(FSinkDir + "/requests.log"); }
+
+void TTestHttpServer::ClearLog() const { ::unlink((FSinkDir + "/requests.log").c_str()); }
+
+TTestHttpServer& Server() {
+    static TTestHttpServer Instance;
+    return Instance;
+}
+
+TTempDir::TTempDir() : FPath(MakeTempDir()) {}
+TTempDir::~TTempDir() { RemoveTree(FPath); }
+
+std::vector<std::string> TTempDir::List() const {
+    std::vector<std::string> Names;
+    if (DIR* D = ::opendir(FPath.c_str())) {
+        while (dirent* E = ::readdir(D)) {
+            std::string Name = E->d_name;
+            if (Name != "." && Name != "..") Names.push_back(Name);
+        }
+        ::closedir(D);
+    }
+    std::sort(Names.begin(), Names.end());
+    return Names;
+}
+
+std::string Pattern(size_t Size) {
+    std::string S(Size, '\0');
+    for (size_t I = 0; I < Size; ++I) S[I] = static_cast<char>(I % 256);
+    return S;
+}
+
+std::string ReadFile(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::ostringstream Ss;
+    Ss << In.rdbuf();
+    return Ss.str();
+}
+
+void WriteFile(const std::string& Path, const std::string& Data) {
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
+}
+
+bool Exists(const std::string& Path) {
+    struct stat St{};
+    return ::lstat(Path.c_str(), &St) == 0;
+}
+
+int ClosedPort() {
+    int S = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    socklen_t L = sizeof A;
+    ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
+    int Port = ntohs(A.sin_port);
+    ::close(S);  // bound, never listened: connections are refused
+    return Port;
+}
+
+}  // namespace kivo::test

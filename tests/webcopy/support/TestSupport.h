@@ -1,0 +1,60 @@
+// Fixtures of the web copy tests: the HTTP test server (a Python process on
+// 127.0.0.1 at a free port), temporary folders and file helpers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kivo::test {
+
+class TTestHttpServer {
+public:
+    // Starts tests/webcopy/http_server.py with its own sink folder.
+    TTestHttpServer();
+    ~TTestHttpServer();
+    TTestHttpServer(const TTestHttpServer&) = delete;
+    TTestHttpServer& operator=(const TTestHttpServer&) = delete;
+
+    int Port() const { return FPort; }
+    // "http://127.0.0.1:<port>" + Path
+    std::string Url(const std::string& Path) const;
+    const std::string& SinkDir() const { return FSinkDir; }
+    // The request log: request line, header lines and a blank line each.
+    std::string RequestLog() const;
+    void ClearLog() const;
+
+private:
+    int FPid = -1;
+    int FStdin = -1;
+    int FPort = 0;
+    std::string FSinkDir;
+};
+
+// The server shared by every test of the executable.
+TTestHttpServer& Server();
+
+// A temporary folder removed with everything in it.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
+    // Names in the folder (not recursive, "." and ".." left out), sorted.
+    std::vector<std::string> List() const;
+
+private:
+    std::string FPath;
+};
+
+// The bytes the server sends for n bytes of content (byte i is i mod 256).
+std::string Pattern(size_t Size);
+std::string ReadFile(const std::string& Path);
+void WriteFile(const std::string& Path, const std::string& Data);
+bool Exists(const std::string& Path);
+// A free TCP port on 127.0.0.1 that nothing listens on.
+int ClosedPort();
+
+}  // namespace kivo::test
