@@ -93,19 +93,6 @@ TEST(AbExceptions, PlainEngineErrorCarriesCodeZero) {
     EXPECT_EQ(E.Message(), "TAbUnzipOutputStream.Read not supported");
 }
 
-TEST(AbExceptions, RaisedErrorsAreCaughtThroughTheirGroup) {
-    try {
-        throw EAbZipBadCRC();
-    } catch (const EAbZipException& E) {
-        EXPECT_EQ(E.ErrorCode, 19);
-    }
-    try {
-        throw EAbTarBadOp();
-    } catch (const EAbException& E) {
-        EXPECT_EQ(E.ErrorCode, 223);
-    }
-}
-
 TEST(EAbBadStreamCreateInner, KeepsTheHandledErrorItself) {
     try {
         throw EReadError();

@@ -229,14 +229,6 @@ TEST(StripLeadingParentRefs, OnlyLeadingGroups) {
     EXPECT_EQ(Name, "");
 }
 
-TEST(SlashConversion, BothDirections) {
-    std::string Name = "a/b\\c/d";
-    ToBackslashes(Name);
-    EXPECT_EQ(Name, "a\\b\\c\\d");
-    ToForwardSlashes(Name);
-    EXPECT_EQ(Name, "a/b/c/d");
-}
-
 TEST(NthBackslashEnd, CountsCharactersBeforeTheNthSeparator) {
     EXPECT_EQ(NthBackslashEnd("a\\bc\\d", 1), 1u);
     EXPECT_EQ(NthBackslashEnd("a\\bc\\d", 2), 4u);
