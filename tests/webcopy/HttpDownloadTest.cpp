@@ -245,7 +245,9 @@ TEST_F(HttpDownload, BodyWithoutLengthRunsAMarqueeBar) {
         Style = S->ProgressBar()->Style();
         SizeLine = S->ProgressSizeLabel()->Caption();
         Whole = Total;
-        if (Total == 0) EXPECT_EQ(S->TimeLeftStr(), S->ElapsedTimeStr());
+        if (Total == 0) {
+            EXPECT_EQ(S->TimeLeftStr(), S->ElapsedTimeStr());
+        }
     };
     W.Execute();
     EXPECT_TRUE(It->Success());
