@@ -19,7 +19,7 @@
 namespace kivo::test {
 
 // Account facts as a Windows token would report them.
-class TStandInFacts final : public IAccountFacts {
+class TStandInFacts : public IAccountFacts {
 public:
     bool Supported = true;      // Windows 6.0 or later
     bool EnabledAdmin = false;  // enabled member of Administrators

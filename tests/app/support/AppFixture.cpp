@@ -1,0 +1,97 @@
+#include "support/AppFixture.h"
+
+#include <QDir>
+#include <QPixmap>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/QtUserInterface.h"
+#include "app/RunElevatedMain.h"
+#include "platform/FileSystem.h"
+
+namespace kivo::test {
+
+void AppFixture::SetUp() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::string Templ = GetTempDirectory() + "kivo-app-XXXXXX";
+    ASSERT_NE(::mkdtemp(Templ.data()), nullptr);
+    Root = Templ;
+    ::setenv("HOME", (Root + "/home").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (Root + "/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
+    ForceDirectories(Root + "/home");
+    EnsureGuiApplication();
+    InstallQtUserInterface();
+    // No box may wait for a person: one that a test does not expect fails it.
+    QtUserInterface().Responder = [](QMessageBox& Box) -> QAbstractButton* {
+        ADD_FAILURE() << "unexpected box: " << Box.windowTitle().toStdString() << ": "
+                      << Box.text().toStdString();
+        return nullptr;
+    };
+    // The program's module start-up: no switch on this command line.
+    InitializeRunElevatedMain();
+}
+
+void AppFixture::TearDown() {
+    QtUserInterface().Responder = nullptr;
+    SetUserInterface(nullptr);
+    InstallFolder.clear();
+    QApplication::processEvents();
+    if (!Root.empty()) std::system(("chattr -R -i '" + Root + "' 2>/dev/null; rm -rf '" + Root + "'").c_str());
+}
+
+std::string AppFixture::LocalFolder() const { return Root + "/data/KIVO/KIVO Profile"; }
+std::string AppFixture::PublicFolder() const { return Root + "/home/Public/KIVO Profile"; }
+
+std::string AppFixture::PlaceServer(const std::string& Folder) const {
+    ForceDirectories(Folder);
+    std::string Path = Folder + "/Zelbrix.exe";
+    FILE* F = std::fopen(Path.c_str(), "wb");
+    const char Script[] =
+        "#!/bin/sh\n"
+        "printf '%s' \"$*\" > \"$(dirname \"$0\")/record.tmp\"\n"
+        "mv \"$(dirname \"$0\")/record.tmp\" \"$(dirname \"$0\")/record\"\n";
+    std::fwrite(Script, 1, sizeof Script - 1, F);
+    std::fclose(F);
+    ::chmod(Path.c_str(), 0755);
+    return Path;
+}
+
+std::string AppFixture::AwaitRecord(const std::string& Folder) const {
+    std::string Path = Folder + "/record";
+    for (int i = 0; i < 1000 && !FileExists(Path); ++i) ::usleep(10000);
+    std::string Text;
+    if (FILE* F = std::fopen(Path.c_str(), "rb")) {
+        char B[1024];
+        Text.assign(B, std::fread(B, 1, sizeof B, F));
+        std::fclose(F);
+    }
+    return Text;
+}
+
+void AppFixture::Screenshot(QWidget& Widget, const std::string& Name) const {
+    QString Dir = QString::fromUtf8(KIVO_BINARY_DIR) + QStringLiteral("/artifacts/app");
+    QDir().mkpath(Dir);
+    QApplication::processEvents();
+    Widget.grab().save(Dir + QStringLiteral("/") + QString::fromStdString(Name) + QStringLiteral(".png"));
+}
+
+std::string ButtonTexts(QMessageBox& Box) {
+    std::string Texts;
+    for (QAbstractButton* B : Box.buttons()) {
+        if (!Texts.empty()) Texts += "|";
+        Texts += B->text().toStdString();
+    }
+    return Texts;
+}
+
+QAbstractButton* ButtonNamed(QMessageBox& Box, const char* Text) {
+    for (QAbstractButton* B : Box.buttons())
+        if (B->text() == QString::fromUtf8(Text)) return B;
+    return nullptr;
+}
+
+}  // namespace kivo::test
