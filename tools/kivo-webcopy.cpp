@@ -1,0 +1,391 @@
+// kivo-webcopy: runs web copy jobs from the command line.
+//
+//   kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file FILE]
+//                           [--user U] [--password P] [--ask-login]
+//   kivo-webcopy put FILE URL [--method PUT|POST]
+//   kivo-webcopy -j JOBFILE
+//
+// Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
+// newer was found (and nothing failed), 2 for a usage error.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "runtime/Application.h"
+#include "runtime/DateTime.h"
+#include "runtime/SysUtils.h"
+#include "runtime/Text.h"
+#include "webcopy/Webcopy.h"
+
+using namespace kivo;
+using namespace kivo::webcopy;
+
+namespace {
+
+const char* const Usage =
+    "usage: kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file FILE]\n"
+    "                               [--user U] [--password P] [--ask-login]\n"
+    "       kivo-webcopy put FILE URL [--method PUT|POST]\n"
+    "       kivo-webcopy -j JOBFILE      (one \"get ...\" or \"put ...\" line per job)\n"
+    "options for every run: -q/--quiet (no progress display), --timeout SECONDS\n"
+    "DATE is YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\", local time.\n"
+    "exit status: 0 all jobs succeeded, 1 a job failed, 3 nothing newer was found, 2 usage error\n";
+
+struct TUsageError {
+    std::string Message;
+};
+
+struct TJob {
+    bool Upload = false;
+    std::string Url;
+    std::string Dir;
+    std::string Name;
+    std::string User, Password;
+    bool AskLogin = false;
+    bool NewerOnly = false;
+    TDateTime NewerThan = 0;
+    TWebCopyHTTPCommand Method = hcPut;
+};
+
+struct TOptions {
+    bool Quiet = false;
+    int Timeout = 0;
+};
+
+bool ParseDate(const std::string& Text, TDateTime& Value) {
+    int Y = 0, Mo = 0, D = 0, H = 0, Mi = 0, S = 0;
+    char Sep = 0;
+    int N = std::sscanf(Text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &Y, &Mo, &D, &Sep, &H, &Mi, &S);
+    if (N == 3 && Text.size() == 10) return TryEncodeDate(Y, Mo, D, Value);
+    if (N == 7 && (Sep == ' ' || Sep == 'T') && Text.size() == 19)
+        return TryEncodeDateTime(Y, Mo, D, H, Mi, S, 0, Value);
+    return false;
+}
+
+// Parses one command ("get ..." / "put ...") into jobs; global options go to Opt.
+void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vector<TJob>& Jobs, TOptions& Opt) {
+    if (First >= Args.size()) throw TUsageError{"missing command"};
+    const std::string Command = Args[First];
+    if (Command != "get" && Command != "put") throw TUsageError{"unknown command: " + Command};
+    TJob Proto;
+    Proto.Upload = Command == "put";
+    std::vector<std::string> Positional;
+    bool DateGiven = false;
+    for (size_t I = First + 1; I < Args.size(); ++I) {
+        const std::string& A = Args[I];
+        auto Value = [&](const char* Name) -> std::string {
+            if (I + 1 >= Args.size()) throw TUsageError{std::string(Name) + " needs a value"};
+            return Args[++I];
+        };
+        if (A == "-d" && !Proto.Upload) Proto.Dir = Value("-d");
+        else if (A == "-o" && !Proto.Upload) Proto.Name = Value("-o");
+        else if (A == "--newer-than" && !Proto.Upload) {
+            if (DateGiven) throw TUsageError{"give --newer-than or --newer-than-file once"};
+            DateGiven = true;
+            std::string Text = Value("--newer-than");
+            // Also accept the time as a separate word: --newer-than 2024-01-02 10:00:00
+            if (Text.size() == 10 && I + 1 < Args.size() && Args[I + 1].size() == 8 && Args[I + 1][2] == ':')
+                Text += " " + Args[++I];
+            if (!ParseDate(Text, Proto.NewerThan)) throw TUsageError{"not a date: " + Text};
+            Proto.NewerOnly = true;
+        } else if (A == "--newer-than-file" && !Proto.Upload) {
+            if (DateGiven) throw TUsageError{"give --newer-than or --newer-than-file once"};
+            DateGiven = true;
+            std::string File = Value("--newer-than-file");
+            TDateTime T = 0;
+            // A missing file is older than anything.
+            Proto.NewerThan = FileGetLastWriteTime(File, T) ? T : 0;
+            Proto.NewerOnly = true;
+        } else if (A == "--user" && !Proto.Upload) Proto.User = Value("--user");
+        else if (A == "--password" && !Proto.Upload) Proto.Password = Value("--password");
+        else if (A == "--ask-login" && !Proto.Upload) Proto.AskLogin = true;
+        else if (A == "--method" && Proto.Upload) {
+            std::string M = AsciiUpperCase(Value("--method"));
+            if (M == "PUT") Proto.Method = hcPut;
+            else if (M == "POST") Proto.Method = hcPost;
+            else throw TUsageError{"--method is PUT or POST"};
+        } else if (A == "-q" || A == "--quiet") Opt.Quiet = true;
+        else if (A == "--timeout") {
+            std::string V = Value("--timeout");
+            char* End = nullptr;
+            long T = std::strtol(V.c_str(), &End, 10);
+            if (End == V.c_str() || *End != '\0' || T < 0 || T > 86400) throw TUsageError{"bad --timeout: " + V};
+            Opt.Timeout = static_cast<int>(T);
+        } else if (A.size() > 1 && A[0] == '-') throw TUsageError{"unknown option: " + A};
+        else Positional.push_back(A);
+    }
+    if (Proto.Upload) {
+        if (Positional.size() != 2) throw TUsageError{"put needs FILE and URL"};
+        TJob J = Proto;
+        J.Dir = ExtractFileDir(Positional[0]);
+        J.Name = ExtractFileName(Positional[0]);
+        if (J.Name.empty()) throw TUsageError{"not a file: " + Positional[0]};
+        J.Url = Positional[1];
+        Jobs.push_back(J);
+        return;
+    }
+    if (Positional.empty()) throw TUsageError{"get needs a URL"};
+    if (!Proto.Name.empty() && Positional.size() > 1) throw TUsageError{"-o names the file of one URL only"};
+    for (const std::string& Url : Positional) {
+        TJob J = Proto;
+        J.Url = Url;
+        Jobs.push_back(J);
+    }
+}
+
+void ParseJobFile(const std::string& Path, std::vector<TJob>& Jobs, TOptions& Opt) {
+    std::ifstream In(Path);
+    if (!In) throw TUsageError{"cannot read job file " + Path};
+    std::string Line;
+    int Number = 0;
+    while (std::getline(In, Line)) {
+        ++Number;
+        std::string T = Trim(Line);
+        if (T.empty() || T[0] == '#') continue;
+        try {
+            ParseCommand(SplitCommandLine(T), 0, Jobs, Opt);
+        } catch (const TUsageError& E) {
+            throw TUsageError{Path + ":" + std::to_string(Number) + ": " + E.Message};
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The terminal view of the progress dialog: caption, file line, bar, size,
+// rate and time left, redrawn in place at most ten times a second.
+
+volatile sig_atomic_t Interrupted = 0;
+
+int TerminalWidth() {
+    winsize Ws{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &Ws) == 0 && Ws.ws_col > 20) return Ws.ws_col;
+    return 80;
+}
+
+// Keeps the text within Width columns (one column per code point),
+// dropping the middle of a long path-like text.
+std::string FitText(const std::string& Text, size_t Width) {
+    std::u16string W = Utf8ToUtf16(Text);
+    if (W.size() <= Width) return Text;
+    if (Width < 8) return Utf16ToUtf8(W.substr(0, Width));
+    size_t Tail = Width / 2;
+    size_t Head = Width - Tail - 3;
+    return Utf16ToUtf8(W.substr(0, Head)) + "..." + Utf16ToUtf8(W.substr(W.size() - Tail));
+}
+
+class TTerminalView : public IFormView {
+public:
+    explicit TTerminalView(TForm& AForm) : FForm(AForm) {}
+    ~TTerminalView() override { Finish(); }
+    void Shown() override { Draw(); }
+    void Hidden() override { Finish(); }
+    void BringToTop() override {}
+
+    // Called by the message pump: redraws when the state changed and the
+    // last drawing is old enough.
+    void Tick() {
+        if (FFinished || FForm.ChangeCount() == FDrawnCount) return;
+        uint64_t Now = GetTickCount64();
+        if (Now - FLastDraw < 100) return;
+        Draw();
+    }
+
+private:
+    void Finish() {
+        if (FFinished) return;
+        Draw();
+        FFinished = true;
+    }
+
+    void Draw() {
+        FLastDraw = GetTickCount64();
+        FDrawnCount = FForm.ChangeCount();
+        const int Width = TerminalWidth() - 1;
+        std::vector<std::string> Lines;
+        Lines.push_back(FitText(FForm.Caption(), static_cast<size_t>(Width)));
+        auto Label = [&](const char* Name) {
+            auto* L = static_cast<TLabel*>(FForm.FindControl(Name));
+            if (L != nullptr && L->Visible()) Lines.push_back(FitText(L->Caption(), static_cast<size_t>(Width)));
+        };
+        Label("FileLabel");
+        if (auto* Bar = static_cast<TProgressBar*>(FForm.FindControl("ProgressBar"))) {
+            const int Cells = std::max(10, std::min(Width - 8, 50));
+            std::string Text = "[";
+            if (Bar->Style() == pbstMarquee) {
+                int Pos = static_cast<int>((FLastDraw / 100) % static_cast<uint64_t>(Cells));
+                for (int I = 0; I < Cells; ++I) Text += (I >= Pos && I < Pos + 5) ? '#' : '.';
+                Text += "]";
+            } else {
+                int Filled = Bar->Position() * Cells / 100;
+                for (int I = 0; I < Cells; ++I) Text += I < Filled ? '#' : '.';
+                Text += "] " + std::to_string(Bar->Position()) + "%";
+            }
+            Lines.push_back(Text);
+        }
+        Label("SizeLabel");
+        Label("RateLabel");
+        Label("TimeLabel");
+        Label("ElapsedTimeLabel");
+
+        std::string Out;
+        if (FDrawnLines > 0) Out += "\x1b[" + std::to_string(FDrawnLines) + "F";
+        for (const std::string& L : Lines) Out += "\x1b[2K" + L + "\n";
+        for (int I = static_cast<int>(Lines.size()); I < FDrawnLines; ++I) Out += "\x1b[2K\n";
+        FDrawnLines = std::max(FDrawnLines, static_cast<int>(Lines.size()));
+        std::fwrite(Out.data(), 1, Out.size(), stdout);
+        std::fflush(stdout);
+    }
+
+    TForm& FForm;
+    uint64_t FLastDraw = 0;
+    uint64_t FDrawnCount = UINT64_MAX;
+    int FDrawnLines = 0;
+    bool FFinished = false;
+};
+
+TTerminalView* CurrentView = nullptr;
+
+// The terminal prompt that stands in for the login dialog.
+bool TerminalLogin(const std::string& Caption, std::string& User, std::string& Password) {
+    int Fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (Fd < 0) return false;
+    auto Say = [Fd](const std::string& S) { (void)!::write(Fd, S.data(), S.size()); };
+    auto ReadLine = [Fd](std::string& Line) {
+        Line.clear();
+        char C = 0;
+        while (true) {
+            ssize_t N = ::read(Fd, &C, 1);
+            if (N <= 0) return !Line.empty();
+            if (C == '\n') return true;
+            if (C != '\r') Line += C;
+        }
+    };
+    Say("\n" + Caption + "\nUser name: ");
+    std::string U, P;
+    bool Ok = ReadLine(U);
+    if (Ok) {
+        Say("Password: ");
+        termios Old{};
+        bool Tty = ::tcgetattr(Fd, &Old) == 0;
+        if (Tty) {
+            termios Quiet = Old;
+            Quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(Fd, TCSAFLUSH, &Quiet);
+        }
+        Ok = ReadLine(P) || !U.empty();
+        if (Tty) ::tcsetattr(Fd, TCSAFLUSH, &Old);
+        Say("\n");
+    }
+    ::close(Fd);
+    if (!Ok || U.empty()) return false;
+    User = U;
+    Password = P;
+    return true;
+}
+
+int Run(int Argc, char** Argv) {
+    std::vector<std::string> Args(Argv, Argv + Argc);
+    std::vector<TJob> Jobs;
+    TOptions Opt;
+    try {
+        if (Args.size() < 2 || Args[1] == "-h" || Args[1] == "--help") {
+            std::fputs(Usage, Args.size() < 2 ? stderr : stdout);
+            return Args.size() < 2 ? 2 : 0;
+        }
+        if (Args[1] == "-j" || Args[1] == "--jobs") {
+            if (Args.size() < 3) throw TUsageError{"-j needs a job file"};
+            for (size_t I = 3; I < Args.size(); ++I) {
+                if (Args[I] == "-q" || Args[I] == "--quiet") Opt.Quiet = true;
+                else throw TUsageError{"unexpected argument after the job file: " + Args[I]};
+            }
+            ParseJobFile(Args[2], Jobs, Opt);
+            if (Jobs.empty()) throw TUsageError{"no jobs in " + Args[2]};
+        } else {
+            ParseCommand(Args, 1, Jobs, Opt);
+        }
+    } catch (const TUsageError& E) {
+        std::fprintf(stderr, "kivo-webcopy: %s\n%s", E.Message.c_str(), Usage);
+        return 2;
+    }
+
+    TWebCopy W(nullptr);
+    W.SetShowTime(true);
+    W.SetTimeout(Opt.Timeout);
+    for (const TJob& J : Jobs) {
+        TWebCopyItem* It = W.Items()->Add();
+        It->SetURL(J.Url);
+        It->SetTargetDir(J.Dir);
+        It->SetTargetFilename(J.Name);
+        if (J.Upload) {
+            It->SetProtocol(wpHttpUpload);
+            It->SetHTTPCommand(J.Method);
+        } else {
+            It->SetProtocol(wpHttp);
+            It->SetHTTPUserID(J.User);
+            It->SetHTTPPassword(J.Password);
+            It->SetAuthenticate(J.AskLogin ? waAuto : waNever);
+            It->SetCopyNewerOnly(J.NewerOnly);
+            It->SetFileDate(J.NewerThan);
+        }
+    }
+
+    std::string CurrentUrl;
+    W.OnFileStart = [&](TWebCopy* S, int32_t Idx) { CurrentUrl = S->Items()->Items(Idx)->URL(); };
+    W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
+        std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code, Info.c_str());
+    };
+    W.OnURLNotFound = [&](TWebCopy*, const std::string&) {
+        std::fprintf(stderr, "kivo-webcopy: %s: cannot open the URL\n", CurrentUrl.c_str());
+    };
+    W.OnConnectError = [&](TWebCopy*) {
+        std::fprintf(stderr, "kivo-webcopy: %s: cannot connect\n", CurrentUrl.c_str());
+    };
+
+    if (!Opt.Quiet && ::isatty(STDOUT_FILENO)) {
+        SetFormViewFactory([](TForm& Form) -> std::unique_ptr<IFormView> {
+            auto View = std::make_unique<TTerminalView>(Form);
+            CurrentView = View.get();
+            return View;
+        });
+    }
+    SetLoginHook(TerminalLogin);
+    struct sigaction Sa{};
+    Sa.sa_handler = [](int) { Interrupted = 1; };
+    sigaction(SIGINT, &Sa, nullptr);
+    SetMessagePump([&W] {
+        if (Interrupted) W.CancelCopy();
+        if (CurrentView != nullptr && W.ProgressForm() != nullptr && W.ProgressForm()->View() == CurrentView)
+            CurrentView->Tick();
+    });
+
+    try {
+        W.Execute();
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "kivo-webcopy: %s: %s\n", CurrentUrl.c_str(), E.what());
+        return 1;
+    }
+    bool Failed = false, NothingNewer = false;
+    for (int I = 0; I < W.Items()->Count(); ++I) {
+        TWebCopyItem* It = W.Items()->Items(I);
+        if (It->NoNewVersion()) NothingNewer = true;
+        else if (!It->Success()) Failed = true;
+    }
+    if (Interrupted) std::fprintf(stderr, "kivo-webcopy: cancelled\n");
+    return Failed ? 1 : NothingNewer ? 3 : 0;
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv) {
+    SetProgramArguments(Argc, Argv);
+    return Run(Argc, Argv);
+}
