@@ -1,0 +1,368 @@
+// ZIP archive structures: the header records, the end-of-central-directory
+// search, reading a ZIP archive (Zip64, executable stubs, split and spanned
+// sets) into the archive model with decoded names, and writing it back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "archive/AbArcTyp.h"
+#include "archive/AbSpanSt.h"
+
+namespace kivo {
+
+// Signatures and identifiers.
+constexpr uint32_t Ab_ZipLocalFileHeaderSignature = 0x04034B50;
+constexpr uint32_t Ab_ZipDataDescriptorSignature = 0x08074B50;
+constexpr uint32_t Ab_ZipCentralDirectoryFileHeaderSignature = 0x02014B50;
+constexpr uint32_t Ab_Zip64EndCentralDirectorySignature = 0x06064B50;
+constexpr uint32_t Ab_Zip64EndCentralDirectoryLocatorSignature = 0x07064B50;
+constexpr uint32_t Ab_ZipEndCentralDirectorySignature = 0x06054B50;
+constexpr uint32_t Ab_ZipSpannedSetSignature = 0x08074B50;
+constexpr uint32_t Ab_ZipPossiblySpannedSignature = 0x30304B50;
+constexpr uint16_t Ab_WindowsExeSignature = 0x5A4D;
+constexpr uint32_t Ab_LinuxExeSignature = 0x464C457F;
+constexpr uint16_t Ab_Zip64SubfieldID = 0x0001;
+constexpr uint16_t Ab_InfoZipUnicodePathSubfieldID = 0x7075;
+constexpr uint16_t Ab_XceedUnicodePathSubfieldID = 0x554E;
+constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;
+
+// Host systems (high byte of "version made by").
+constexpr uint8_t Ab_HostMsDos = 0;
+constexpr uint8_t Ab_HostUnix = 3;
+
+enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
+enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
+enum TAbZipDeflationOption : uint8_t { doInvalid, doNormal, doMaximum, doFast, doSuperFast };
+enum NameCharset : uint8_t { ncAscii, ncAnsi, ncUtf8 };
+
+// Whether stored name bytes are plain ASCII, well-formed UTF-8 with bytes
+// above 0x7F, or something else (taken as the ANSI code page).
+NameCharset DetectNameCharset(std::string_view Bytes);
+// Whether bytes above 0x7F are all letters of the OEM code page but not all
+// letters of the matching ANSI code page (false for an OEM code page without
+// a table, and for plain ASCII).
+bool LooksLikeOemText(std::string_view Bytes, uint16_t OemCodePage);
+bool LooksLikeOemText(std::string_view Bytes);  // with the system OEM code page
+// First decoding of a stored name: ASCII, ANSI or UTF-8 after DetectNameCharset.
+std::string DecodeStoredName(std::string_view Bytes);
+
+// Position of the end-of-central-directory record, with the stream left
+// there; -1 (the stream put back) when there is none.
+int64_t FindEndOfCentralDirectory(TStream* Stream);
+
+// ---------------------------------------------------------------------------
+// Header records
+
+class TAbZipFileHeader {
+public:
+    explicit TAbZipFileHeader(uint32_t ValidSignature) : FValidSignature(ValidSignature) {}
+
+    uint32_t ValidSignature() const { return FValidSignature; }
+    uint32_t Signature() const { return FSignature; }
+    void SetSignature(uint32_t Value) { FSignature = Value; }
+    uint16_t VersionNeededToExtract() const { return FVersionNeededToExtract; }
+    void SetVersionNeededToExtract(uint16_t Value) { FVersionNeededToExtract = Value; }
+    uint16_t GeneralPurposeBitFlag() const { return FGeneralPurposeBitFlag; }
+    void SetGeneralPurposeBitFlag(uint16_t Value) { FGeneralPurposeBitFlag = Value; }
+    uint16_t CompressionMethod() const { return FCompressionMethod; }
+    // Stores the method with bit 7 cleared.
+    void SetCompressionMethod(uint16_t Value) { FCompressionMethod = static_cast<uint16_t>(Value & ~0x80u); }
+    uint16_t LastModFileTime() const { return FLastModFileTime; }
+    void SetLastModFileTime(uint16_t Value) { FLastModFileTime = Value; }
+    uint16_t LastModFileDate() const { return FLastModFileDate; }
+    void SetLastModFileDate(uint16_t Value) { FLastModFileDate = Value; }
+    uint32_t CRC32() const { return FCRC32; }
+    void SetCRC32(uint32_t Value) { FCRC32 = Value; }
+    uint32_t CompressedSize() const { return FCompressedSize; }
+    void SetCompressedSize(uint32_t Value) { FCompressedSize = Value; }
+    uint32_t UncompressedSize() const { return FUncompressedSize; }
+    void SetUncompressedSize(uint32_t Value) { FUncompressedSize = Value; }
+    std::string FileName() const { return FFileName.Str(); }
+    const TAbSharedString& FileNameShared() const { return FFileName; }
+    void SetFileName(const TAbSharedString& Value) { FFileName = Value; }
+    TAbExtraField& ExtraField() { return FExtraField; }
+    const TAbExtraField& ExtraField() const { return FExtraField; }
+
+    // 100 x (1 - compressed / uncompressed), the compressed size of an
+    // encrypted entry less its 12-byte header; 0 for an empty entry.
+    double CompressionRatio() const;
+    TAbZipDeflationOption DeflationOption() const;
+    TAbZipDictionarySize DictionarySize() const;
+    bool HasDataDescriptor() const { return (FCompressionMethod & 0xFF) == 8 && (FGeneralPurposeBitFlag & 0x0008) != 0; }
+    bool IsValid() const { return FSignature == FValidSignature; }
+    bool IsEncrypted() const { return (FGeneralPurposeBitFlag & 0x0001) != 0; }
+    bool IsUTF8() const { return (FGeneralPurposeBitFlag & 0x0800) != 0; }
+    void SetIsUTF8(bool Value);
+    int32_t ShannonFanoTreeCount() const;
+
+protected:
+    uint32_t FValidSignature;
+    uint32_t FSignature = 0;
+    uint16_t FVersionNeededToExtract = 0;
+    uint16_t FGeneralPurposeBitFlag = 0;
+    uint16_t FCompressionMethod = 0;
+    uint16_t FLastModFileTime = 0;
+    uint16_t FLastModFileDate = 0;
+    uint32_t FCRC32 = 0;
+    uint32_t FCompressedSize = 0;
+    uint32_t FUncompressedSize = 0;
+    TAbSharedString FFileName;
+    TAbExtraField FExtraField;
+};
+
+class TAbZipLocalFileHeader : public TAbZipFileHeader {
+public:
+    TAbZipLocalFileHeader() : TAbZipFileHeader(Ab_ZipLocalFileHeaderSignature) {}
+    // Reads one local header at the stream's position (EAbZipInvalid for
+    // another signature); leaves the stream at the item's data.
+    void LoadFromStream(TStream* Stream);
+    // Writes the header with the name in UTF-8 (bit 11) or the ANSI code page.
+    void SaveToStream(TStream* Stream);
+    // Writes the header with the given name bytes.
+    void SaveToStream(TStream* Stream, std::string_view RawName);
+};
+
+class TAbZipDirectoryFileHeader : public TAbZipFileHeader {
+public:
+    TAbZipDirectoryFileHeader() : TAbZipFileHeader(Ab_ZipCentralDirectoryFileHeaderSignature) {}
+    // Reads one central-directory entry at the stream's position
+    // (EAbZipInvalid for another signature).
+    void LoadFromStream(TStream* Stream);
+    // Writes the entry with RawFileName as its name bytes; returns the
+    // number of bytes written.
+    int64_t SaveToStream(TStream* Stream);
+
+    // The name bytes as stored.
+    std::string_view RawFileName() const { return FRawFileName.View(); }
+    const TAbSharedString& RawFileNameShared() const { return FRawFileName; }
+    void SetRawFileName(const TAbSharedString& Value) { FRawFileName = Value; }
+    uint16_t VersionMadeBy() const { return FVersionMadeBy; }
+    void SetVersionMadeBy(uint16_t Value) { FVersionMadeBy = Value; }
+    uint16_t DiskNumberStart() const { return FDiskNumberStart; }
+    void SetDiskNumberStart(uint16_t Value) { FDiskNumberStart = Value; }
+    uint16_t InternalFileAttributes() const { return FInternalFileAttributes; }
+    void SetInternalFileAttributes(uint16_t Value) { FInternalFileAttributes = Value; }
+    uint32_t ExternalFileAttributes() const { return FExternalFileAttributes; }
+    void SetExternalFileAttributes(uint32_t Value) { FExternalFileAttributes = Value; }
+    uint32_t RelativeOffset() const { return FRelativeOffset; }
+    void SetRelativeOffset(uint32_t Value) { FRelativeOffset = Value; }
+    std::string FileComment() const { return FFileComment.Str(); }
+    void SetFileComment(const std::string& Value) { FFileComment = Value; }
+
+protected:
+    TAbSharedString FRawFileName;
+    uint16_t FVersionMadeBy = 0;
+    uint16_t FDiskNumberStart = 0;
+    uint16_t FInternalFileAttributes = 0;
+    uint32_t FExternalFileAttributes = 0;
+    uint32_t FRelativeOffset = 0;
+    TAbSharedString FFileComment;
+};
+
+class TAbZipDirectoryFileFooter {
+public:
+    uint32_t DiskNumber() const { return FDiskNumber; }
+    void SetDiskNumber(uint32_t Value) { FDiskNumber = Value; }
+    uint32_t StartDiskNumber() const { return FStartDiskNumber; }
+    void SetStartDiskNumber(uint32_t Value) { FStartDiskNumber = Value; }
+    int64_t EntriesOnDisk() const { return FEntriesOnDisk; }
+    void SetEntriesOnDisk(int64_t Value) { FEntriesOnDisk = Value; }
+    int64_t TotalEntries() const { return FTotalEntries; }
+    void SetTotalEntries(int64_t Value) { FTotalEntries = Value; }
+    int64_t DirectorySize() const { return FDirectorySize; }
+    void SetDirectorySize(int64_t Value) { FDirectorySize = Value; }
+    int64_t DirectoryOffset() const { return FDirectoryOffset; }
+    void SetDirectoryOffset(int64_t Value) { FDirectoryOffset = Value; }
+    const std::string& ZipfileComment() const { return FZipfileComment; }
+    void SetZipfileComment(const std::string& Value) { FZipfileComment = Value; }
+    // True when any value needs the Zip64 records.
+    bool IsZip64() const;
+
+    // The end record at the stream's position (EAbZipInvalid for another
+    // signature; the comment is decoded with the ANSI code page).
+    void LoadFromStream(TStream* Stream);
+    // The Zip64 record at the stream's position; each value that the end
+    // record holds at its maximum is replaced.
+    void LoadZip64FromStream(TStream* Stream);
+    // The Zip64 record and locator when IsZip64, then the end record.
+    void SaveToStream(TStream* Stream);
+
+private:
+    uint32_t FDiskNumber = 0;
+    uint32_t FStartDiskNumber = 0;
+    int64_t FEntriesOnDisk = 0;
+    int64_t FTotalEntries = 0;
+    int64_t FDirectorySize = 0;
+    int64_t FDirectoryOffset = 0;
+    std::string FZipfileComment;
+};
+
+class TAbZipDataDescriptor {
+public:
+    TAbZipDataDescriptor(uint32_t ACRC32, int64_t ACompressedSize, int64_t AUncompressedSize)
+        : FCRC32(ACRC32), FCompressedSize(ACompressedSize), FUncompressedSize(AUncompressedSize) {}
+    // Signature, CRC and both sizes (8 bytes each when either needs it).
+    void SaveToStream(TStream* Stream);
+
+private:
+    uint32_t FCRC32;
+    int64_t FCompressedSize;
+    int64_t FUncompressedSize;
+};
+
+// ---------------------------------------------------------------------------
+// TAbZipItem
+
+class TAbZipItem : public TAbArchiveItem {
+public:
+    TAbZipItem() = default;
+
+    // Reads one central-directory entry and decodes its name.
+    void LoadFromStream(TStream* Stream);
+
+    int64_t CompressedSize() const override { return FCompressedSize; }
+    uint32_t CRC32() const override { return FItemInfo.CRC32(); }
+    uint32_t ExternalFileAttributes() const override { return FItemInfo.ExternalFileAttributes(); }
+    bool IsDirectory() const override;
+    bool IsEncrypted() const override { return FItemInfo.IsEncrypted(); }
+    uint16_t LastModFileDate() const override { return FItemInfo.LastModFileDate(); }
+    uint16_t LastModFileTime() const override { return FItemInfo.LastModFileTime(); }
+    uint32_t NativeFileAttributes() const override;
+    int64_t UncompressedSize() const override { return FUncompressedSize; }
+    void SetCompressedSize(int64_t Value) override;
+    void SetCRC32(uint32_t Value) override { FItemInfo.SetCRC32(Value); }
+    void SetExternalFileAttributes(uint32_t Value) override { FItemInfo.SetExternalFileAttributes(Value); }
+    void SetFileName(const std::string& Value) override;
+    void SetIsEncrypted(bool Value) override;
+    void SetLastModFileDate(uint16_t Value) override { FItemInfo.SetLastModFileDate(Value); }
+    void SetLastModFileTime(uint16_t Value) override { FItemInfo.SetLastModFileTime(Value); }
+    void SetUncompressedSize(int64_t Value) override;
+
+    uint8_t CompressionMethod() const { return static_cast<uint8_t>(FItemInfo.CompressionMethod() & 0xFF); }
+    void SetCompressionMethod(uint16_t Value) { FItemInfo.SetCompressionMethod(Value); }
+    double CompressionRatio() const { return FItemInfo.CompressionRatio(); }
+    TAbZipDeflationOption DeflationOption() const { return FItemInfo.DeflationOption(); }
+    TAbZipDictionarySize DictionarySize() const { return FItemInfo.DictionarySize(); }
+    int32_t ShannonFanoTreeCount() const { return FItemInfo.ShannonFanoTreeCount(); }
+    uint16_t GeneralPurposeBitFlag() const { return FItemInfo.GeneralPurposeBitFlag(); }
+    void SetGeneralPurposeBitFlag(uint16_t Value) { FItemInfo.SetGeneralPurposeBitFlag(Value); }
+    uint16_t VersionMadeBy() const { return FItemInfo.VersionMadeBy(); }
+    void SetVersionMadeBy(uint16_t Value) { FItemInfo.SetVersionMadeBy(Value); }
+    uint16_t VersionNeededToExtract() const { return FItemInfo.VersionNeededToExtract(); }
+    void SetVersionNeededToExtract(uint16_t Value) { FItemInfo.SetVersionNeededToExtract(Value); }
+    uint16_t InternalFileAttributes() const { return FItemInfo.InternalFileAttributes(); }
+    void SetInternalFileAttributes(uint16_t Value) { FItemInfo.SetInternalFileAttributes(Value); }
+    std::string FileComment() const { return FItemInfo.FileComment(); }
+    void SetFileComment(const std::string& Value) { FItemInfo.SetFileComment(Value); }
+    uint8_t HostSystem() const { return static_cast<uint8_t>(FItemInfo.VersionMadeBy() >> 8); }
+    // The central directory's extra field, and the one for the local header.
+    TAbExtraField& ExtraField() { return FItemInfo.ExtraField(); }
+    const TAbExtraField& ExtraField() const { return FItemInfo.ExtraField(); }
+    TAbExtraField& LFHExtraField();
+    // The name as first decoded from the stored bytes (before the Unicode
+    // extra fields and the OEM rule).
+    std::string RawFileName() const { return FItemInfo.FileName(); }
+    uint32_t DiskNumberStart() const { return FDiskNumberStart; }
+    void SetDiskNumberStart(uint32_t Value);
+    int64_t RelativeOffset() const { return FRelativeOffset; }
+    void SetRelativeOffset(int64_t Value);
+    TAbZipDirectoryFileHeader& ItemInfo() { return FItemInfo; }
+    const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
+
+    // Before writing: the name bytes, bit 11 and the 0x7075 subfield for the
+    // current FileName (kept as read when the name was not changed).
+    void PrepareNameForWriting();
+    // Rewrites the Zip64 subfield of the central extra field from the values
+    // that do not fit their header fields.
+    void UpdateZip64ExtraField();
+
+private:
+    TAbZipDirectoryFileHeader FItemInfo;
+    uint32_t FDiskNumberStart = 0;
+    bool FNameChanged = false;
+    std::unique_ptr<TAbExtraField> FLFHExtraField;
+    int64_t FRelativeOffset = 0;
+};
+
+// ---------------------------------------------------------------------------
+// TAbZipArchive
+
+class TAbZipArchive : public TAbArchive {
+public:
+    // Opens FileName itself (32 KiB buffered, Mode) and owns the stream.
+    TAbZipArchive(const std::string& FileName, uint16_t Mode);
+    // Works on a caller's stream; a spanned set cannot be read this way.
+    TAbZipArchive(TStream* aStream, const std::string& aArchiveName);
+
+    std::unique_ptr<TAbArchiveItem> CreateItem(const std::string& FileName) override;
+    // Hand over to ExtractHelper / ExtractToStreamHelper / TestHelper;
+    // EAbZipNoExtraction when it is not assigned.
+    void ExtractItemToFile(int32_t Index, const std::string& TargetName) override;
+    void ExtractItemToStream(int32_t Index, TStream* Stream) override;
+    void VerifyItem(int32_t Index) override;
+    void ReadArchive() override;
+    // Rebuilds the archive: unchanged and moved items are copied, new ones
+    // come from the insert helpers (the helper writes the item's local header
+    // and data at the stream's position and sets the item's CRC, sizes and
+    // method), deleted ones are dropped.
+    void WriteArchive() override;
+    std::string NormalizeStoredName(const std::string& Value) override;
+    bool SupportsEmptyFolders() const override { return true; }
+
+    // Disk requests: the event when assigned, else a message box when a GUI
+    // is installed; without either the request counts as cancelled.
+    virtual void RequestLastDisk(bool& Abort);
+    virtual void RequestNthDisk(uint8_t DiskNumber, bool& Abort);
+    virtual void RequestBlankDisk(bool& Abort);
+    // Forwards to OnRequestImage.
+    void DoRequestImage(int32_t ImageNumber, std::string& ImageName, bool& Abort);
+
+    TAbZipSupportedMethod CompressionMethodToUse() const { return FCompressionMethodToUse; }
+    void SetCompressionMethodToUse(TAbZipSupportedMethod Value) { FCompressionMethodToUse = Value; }
+    TAbZipDeflationOption DeflationOption() const { return FDeflationOption; }
+    void SetDeflationOption(TAbZipDeflationOption Value) { FDeflationOption = Value; }
+    const std::string& Password() const { return FPassword; }
+    void SetPassword(const std::string& Value) { FPassword = Value; }
+    uint8_t PasswordRetries() const { return FPasswordRetries; }
+    void SetPasswordRetries(uint8_t Value) { FPasswordRetries = Value; }
+    // Offset of the first local header of an executable archive.
+    uint32_t StubSize() const { return FStubSize; }
+    bool IsExecutable() const { return FIsExecutable; }
+    const std::string& ZipfileComment() const { return FInfo.ZipfileComment(); }
+    void SetZipfileComment(const std::string& Value);
+    const TAbZipDirectoryFileFooter& Info() const { return FInfo; }
+    TAbZipItem* ZipItems(int32_t Index) const;
+    void PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item);
+
+    TAbArchiveItemExtractEvent ExtractHelper;
+    TAbArchiveItemExtractToStreamEvent ExtractToStreamHelper;
+    TAbArchiveItemTestEvent TestHelper;
+    TAbArchiveItemInsertEvent InsertHelper;
+    TAbArchiveItemInsertFromStreamEvent InsertFromStreamHelper;
+
+    TAbNeedPasswordEvent OnNeedPassword;
+    TAbRequestDiskEvent OnRequestLastDisk;
+    TAbRequestNthDiskEvent OnRequestNthDisk;
+    TAbRequestDiskEvent OnRequestBlankDisk;
+
+private:
+    void InitZip();
+    void AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uint32_t LastDisk);
+    void CopyItem(TAbZipItem* Item, TStream* Out);
+    void ReplaceArchiveContents(TStream* NewContents);
+    // Opens the archive's file again after it was replaced.
+    void Reopen();
+
+    TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
+    TAbZipDeflationOption FDeflationOption = doNormal;
+    TAbZipDirectoryFileFooter FInfo;
+    bool FIsExecutable = false;
+    std::string FPassword;
+    uint8_t FPasswordRetries = 3;
+    uint32_t FStubSize = 0;
+};
+
+}  // namespace kivo
