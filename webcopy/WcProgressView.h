@@ -1,0 +1,35 @@
+// The Qt view of the web copy engine's dialogs: a real window for the
+// progress dialog state (WcForms.h), drawn from that state at a bounded
+// rate, and the wiring that lets the engine reach Qt (views, login dialog,
+// message pump, main-thread wake-up).
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+class QDialog;
+class QFontMetrics;
+
+namespace kivo::webcopy {
+
+class TForm;
+
+// Installs the progress dialog view, the login dialog (WcLogin), a message
+// pump that processes Qt events (at most every 10 ms, so per-block pumping
+// stays cheap) and the wake-up for calls handed to the main thread. Needs a
+// QApplication.
+void InstallQtViews();
+
+// The window that currently shows Form, or null.
+QDialog* QtDialogOf(const TForm& Form);
+
+// One frame of an animation clip: 0 the system's file-copy clip, 257 the
+// download clip, 258 the upload clip. Frames repeat every ClipFrameCount.
+constexpr int ClipFrameCount = 16;
+QImage ClipFrame(int ResId, int Frame);
+
+// Text fitted into Width pixels the way a path is shortened: the end (the
+// file name) stays, the middle gives way to "...".
+QString ElidePath(const QString& Text, const QFontMetrics& Metrics, int Width);
+
+}  // namespace kivo::webcopy
