@@ -93,7 +93,7 @@ void DrawPaper(QPainter& P, QPointF C, double Angle) {
 void DrawFlight(QPainter& P, QPointF From, QPointF To, int Frame) {
     double T = static_cast<double>(Frame) / (ClipFrameCount - 1);
     double X = From.x() + (To.x() - From.x()) * T;
-    double Y = From.y() + (To.y() - From.y()) * T - std::sin(T * M_PI) * 22;
+    double Y = From.y() + (To.y() - From.y()) * T - std::sin(T * M_PI) * 14;
     DrawPaper(P, QPointF(X, Y), -20 + 40 * T);
 }
 
@@ -117,7 +117,7 @@ QImage ClipFrame(int ResId, int Frame) {
     } else {
         DrawFolder(P, Left);
         DrawFolder(P, Right);
-        DrawFlight(P, QPointF(Left.center().x(), 26), QPointF(Right.center().x(), 26), Frame);
+        DrawFlight(P, QPointF(Left.center().x(), 30), QPointF(Right.center().x(), 30), Frame);
     }
     return Image;
 }
@@ -156,7 +156,9 @@ protected:
     }
 
 private:
-    void Refit() { setText(ElidePath(FFull, fontMetrics(), width())); }
+    // A little room to spare: glyphs may render a pixel or two wider than
+    // the metrics promise, and a cut-off "..." would hide the shortening.
+    void Refit() { setText(ElidePath(FFull, fontMetrics(), width() - 6)); }
     QString FFull;
 };
 
