@@ -12,6 +12,10 @@
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 
+#if KIVO_HAVE_WEBCOPY
+#include "webcopy/WcProgressView.h"
+#endif
+
 namespace kivo {
 
 namespace {
@@ -148,7 +152,16 @@ void EnsureGuiApplication() {
         static char* Argv[] = {Name, nullptr};
         new QApplication(Argc, Argv);
     }
-    SetMessagePump([] { QCoreApplication::processEvents(); });
+    static const bool Views = [] {
+#if KIVO_HAVE_WEBCOPY
+        // The web copy engine's progress and login dialogs, and its pump.
+        webcopy::InstallQtViews();
+#else
+        SetMessagePump([] { QCoreApplication::processEvents(); });
+#endif
+        return true;
+    }();
+    (void)Views;
     InstallerFontFamily();
 }
 

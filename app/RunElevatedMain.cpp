@@ -30,9 +30,7 @@ const char* const ServerExeName = "Zelbrix.exe";
 const char* const ServerZipName = "Zelbrix.zip";
 const char* const DefaultDownloadBaseUrl = "http://www.kivo-didazive.de/downloads/";
 
-namespace {
-
-std::string ResolveDownloadBaseUrl() {
+std::string DownloadBaseUrl() {
     const char* Env = std::getenv("KIVO_DOWNLOAD_BASE_URL");
     if (Env == nullptr) return DefaultDownloadBaseUrl;
     std::string Url = Env;
@@ -41,6 +39,8 @@ std::string ResolveDownloadBaseUrl() {
     if (Url.back() != '/') Url += '/';
     return Url;
 }
+
+namespace {
 
 QFont InstallerFont(int PixelHeight, bool Bold = false) {
     QFont F(InstallerFontFamily());
@@ -55,8 +55,6 @@ void PlaceLabel(QLabel* L, int X, int Y, const QFont& F) {
 }
 
 }  // namespace
-
-const std::string DownloadBaseUrl = ResolveDownloadBaseUrl();
 
 bool CanDownloadServer() { return KIVO_HAVE_WEBCOPY != 0; }
 bool CanExtractServer() { return KIVO_HAVE_UNZIPPER != 0; }
@@ -282,7 +280,7 @@ namespace {
 
 void AddDownloadItem(TWebCopy& WebCopy, const std::string& FileName) {
     TWebCopyItem* Item = WebCopy.Items()->Add();
-    Item->SetURL(DownloadBaseUrl + FileName);
+    Item->SetURL(DownloadBaseUrl() + FileName);
     Item->SetProtocol(wpHttp);
     Item->SetCopyNewerOnly(true);
     Item->SetTargetDir(InstallFolder);

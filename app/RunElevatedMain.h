@@ -23,8 +23,9 @@ extern const char* const ServerExeName;  // "Zelbrix.exe"
 // File name of the server package.
 extern const char* const ServerZipName;  // "Zelbrix.zip"
 // The maker's downloads folder (ends in "/"); KIVO_DOWNLOAD_BASE_URL, an
-// http:// or https:// URL, overrides it for mirrors and tests.
-extern const std::string DownloadBaseUrl;
+// http:// or https:// URL, overrides it for mirrors and tests (read at each
+// call).
+std::string DownloadBaseUrl();
 extern const char* const DefaultDownloadBaseUrl;
 
 // The action of the elevated copy: starts the server program with the

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     };
 
     std::printf("KIVO Profile MAPI installer, demo tour\n");
-    std::printf("download base URL: %s\n\n", DownloadBaseUrl.c_str());
+    std::printf("download base URL: %s\n\n", DownloadBaseUrl().c_str());
     TRunElevatedForm Form;
     Form.show();
     std::printf("1. The window opens in the local folder.\n");
