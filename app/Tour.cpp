@@ -118,6 +118,11 @@ int main(int argc, char** argv) {
     if (!CanExtractServer()) std::printf("   (this build has no archive engine: nothing can be unpacked)\n");
     Step = "download-box";
     Form.Button3->click();
+    std::string Package = AddTrailingBackslash(InstallFolder) + ServerZipName;
+    if (FileExists(Package))
+        std::printf("   package: %s (%lld bytes)\n", Package.c_str(), static_cast<long long>(GetFileSize(Package)));
+    else
+        std::printf("   package: none arrived\n");
     bool Present = FileExists(AddTrailingBackslash(InstallFolder) + ServerExeName);
     Describe(Form, "after-download");
     if (CanDownloadServer() && CanExtractServer()) Check(Present, "Zelbrix.exe is not in the install folder");
