@@ -6,22 +6,24 @@ namespace kivo {
 
 namespace {
 
-// Without a GUI: the text goes to standard error, the default button answers.
+// Without a GUI: the text goes to standard error; questions are answered
+// with the choice that changes nothing.
 class TTextUserInterface final : public IUserInterface {
 public:
     int32_t MessageBox(TWindowHandle, const std::string& Text, const std::string& Caption,
                        uint32_t Style) override {
         std::fprintf(stderr, "[%s] %s\n", Caption.c_str(), Text.c_str());
         switch (Style & 0x0F) {
-        case MB_YESNO: return IDYES;
+        case MB_YESNO: return IDNO;
+        case MB_OKCANCEL: return IDCANCEL;
         default: return IDOK;
         }
     }
     int32_t MessageDlg(const std::string& Msg, TMsgDlgType Type, TMsgDlgButtons Buttons) override {
         std::fprintf(stderr, "[%s] %s\n", MsgDlgCaption(Type), Msg.c_str());
-        if (Buttons & (1u << mbOK)) return mrOk;
-        if (Buttons & (1u << mbYes)) return mrYes;
-        return mrCancel;
+        if (Buttons & (1u << mbCancel)) return mrCancel;
+        if (Buttons & (1u << mbNo)) return mrNo;
+        return mrOk;
     }
     intptr_t SendMessage(TWindowHandle, uint32_t, uintptr_t, intptr_t) override { return 0; }
 };
