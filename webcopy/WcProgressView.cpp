@@ -217,22 +217,32 @@ private:
 
 class TProgressDialog : public QDialog {
 public:
-    explicit TProgressDialog(TQtFormView& AView) : QDialog(nullptr), FView(AView) {
+    explicit TProgressDialog(TQtFormView& AView) : QDialog(nullptr), FView(&AView) {
         FTimer.setInterval(40);  // at most 25 repaints a second
-        QObject::connect(&FTimer, &QTimer::timeout, this, [this] { FView.Sync(); });
+        QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
+            if (FView != nullptr) FView->Sync();
+        });
         FTimer.start();
     }
+    // The view (and the form) are gone; the window only waits for deletion.
+    void Detach() {
+        FView = nullptr;
+        FTimer.stop();
+    }
+    bool Attached() const { return FView != nullptr; }
 
 protected:
     void closeEvent(QCloseEvent* Event) override {
         // The form decides (its close query refuses while a run goes on).
-        if (FView.Form().Visible() && !FView.Form().Close()) Event->ignore();
+        if (FView != nullptr && FView->Form().Visible() && !FView->Form().Close()) Event->ignore();
         else Event->accept();
     }
     void reject() override {
+        if (FView == nullptr) return;
         // Escape works the Cancel button, as on the original dialog.
-        for (int I = 0; I < FView.Form().ControlCount(); ++I) {
-            auto* B = dynamic_cast<TButton*>(FView.Form().Controls(I));
+        TForm& Form = FView->Form();
+        for (int I = 0; I < Form.ControlCount(); ++I) {
+            auto* B = dynamic_cast<TButton*>(Form.Controls(I));
             if (B != nullptr && B->Cancel() && B->Visible() && B->Enabled()) {
                 B->Click();
                 return;
@@ -241,7 +251,7 @@ protected:
     }
 
 private:
-    TQtFormView& FView;
+    TQtFormView* FView;
     QTimer FTimer;
 };
 
@@ -250,6 +260,7 @@ TQtFormView::TQtFormView(TForm& AForm) : FForm(AForm) {}
 TQtFormView::~TQtFormView() {
     Dialogs().erase(&FForm);
     if (FDialog) {
+        FDialog->Detach();
         FDialog->hide();
         FDialog->deleteLater();
     }
@@ -271,7 +282,10 @@ void TQtFormView::Build() {
             auto* Btn = new QPushButton(FDialog);
             Btn->setAutoDefault(false);
             TButton* Model = B;
-            QObject::connect(Btn, &QPushButton::clicked, FDialog, [Model] { Model->Click(); });
+            TProgressDialog* Dialog = FDialog;
+            QObject::connect(Btn, &QPushButton::clicked, Dialog, [Model, Dialog] {
+                if (Dialog->Attached()) Model->Click();
+            });
             W = Btn;
         } else if (dynamic_cast<TProgressBar*>(C) != nullptr) {
             auto* Bar = new QProgressBar(FDialog);
