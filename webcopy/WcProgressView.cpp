@@ -259,10 +259,10 @@ TQtFormView::TQtFormView(TForm& AForm) : FForm(AForm) {}
 
 TQtFormView::~TQtFormView() {
     Dialogs().erase(&FForm);
-    if (FDialog) {
-        FDialog->Detach();
-        FDialog->hide();
-        FDialog->deleteLater();
+    if (TProgressDialog* D = FDialog.data()) {
+        D->Detach();
+        D->hide();
+        D->deleteLater();
     }
 }
 
