@@ -188,6 +188,7 @@ public:
     bool HeadersDone = false;
     bool FollowRedirects = false;
     bool KeepConnection = true;
+    std::string RequestUrl;  // as the caller gave it
 
     // The final response's header lines, names in lower case.
     std::vector<std::pair<std::string, std::string>> Headers;
@@ -581,10 +582,16 @@ bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint3
             SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
             return false;
         }
+        auto* R = static_cast<TRequest*>(Handle);
+        // Without a redirect the request ended where it was sent: the URL as
+        // the caller wrote it (not in the escaped form sent on the wire).
+        long Redirects = 0;
+        curl_easy_getinfo(R->Easy, CURLINFO_REDIRECT_COUNT, &Redirects);
         char* Url = nullptr;
-        curl_easy_getinfo(static_cast<TRequest*>(Handle)->Easy, CURLINFO_EFFECTIVE_URL, &Url);
+        if (Redirects > 0 || R->RequestUrl.empty()) curl_easy_getinfo(R->Easy, CURLINFO_EFFECTIVE_URL, &Url);
+        std::string Text = Redirects > 0 || R->RequestUrl.empty() ? std::string(Url != nullptr ? Url : "") : R->RequestUrl;
         bool Ok = false;
-        PutUtf16(Url != nullptr ? Url : "", Buffer, BufferLength, Ok);
+        PutUtf16(Text, Buffer, BufferLength, Ok);
         return Ok;
     }
     uint32_t Value = 0;
@@ -626,6 +633,7 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
     R->Owner = S;
     R->FollowRedirects = true;
     R->KeepConnection = (Flags & INTERNET_FLAG_KEEP_CONNECTION) != 0;
+    R->RequestUrl = Url;
     CURL* E = R->Easy;
     std::string Escaped = EscapeUrl(Url);
     S->ApplyTo(E, Escaped);
