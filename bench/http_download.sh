@@ -5,8 +5,9 @@
 #   bench/http_download.sh [KIVO_WEBCOPY] [ROUNDS]
 #
 # KIVO_WEBCOPY defaults to build/default/tools/kivo-webcopy; ROUNDS to 5.
-# Prints MB/s (10^6 bytes per second) of every run, the medians and the
-# ratio of kivo-webcopy's median to curl's.
+# Prints MB/s (10^6 bytes per second, wall clock) and the CPU seconds (user +
+# system) of every run, the medians and the ratio of kivo-webcopy's median
+# throughput to curl's. The CPU time is the steadier figure on a busy machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -62,25 +63,31 @@ url="http://127.0.0.1:$port/big.bin"
 now() { date +%s.%N; }
 mbps() { python3 -c "print(f'{$size / ($2 - $1) / 1e6:.1f}')"; }
 
+cpu() { awk '{printf "%.2f", $1 + $2}' "$work/cpu"; }
+
 kivo_runs=()
 curl_runs=()
+kivo_cpu=()
+curl_cpu=()
 for r in $(seq "$rounds"); do
   rm -f "$work/out/big.bin"
-  t0=$(now); "$tool" get "$url" -d "$work/out" -q; t1=$(now)
+  t0=$(now); /usr/bin/time -o "$work/cpu" -f "%U %S" "$tool" get "$url" -d "$work/out" -q; t1=$(now)
   [ "$(stat -c %s "$work/out/big.bin")" = "$size" ] || { echo "kivo-webcopy: wrong size" >&2; exit 1; }
   kivo_runs+=("$(mbps "$t0" "$t1")")
+  kivo_cpu+=("$(cpu)")
   rm -f "$work/out/big.bin"
-  t0=$(now); curl -s -o "$work/out/big.bin" "$url"; t1=$(now)
+  t0=$(now); /usr/bin/time -o "$work/cpu" -f "%U %S" curl -s -o "$work/out/big.bin" "$url"; t1=$(now)
   [ "$(stat -c %s "$work/out/big.bin")" = "$size" ] || { echo "curl: wrong size" >&2; exit 1; }
   curl_runs+=("$(mbps "$t0" "$t1")")
+  curl_cpu+=("$(cpu)")
   rm -f "$work/out/big.bin"
-  echo "round $r: kivo-webcopy ${kivo_runs[-1]} MB/s, curl ${curl_runs[-1]} MB/s"
+  echo "round $r: kivo-webcopy ${kivo_runs[-1]} MB/s (${kivo_cpu[-1]} s CPU), curl ${curl_runs[-1]} MB/s (${curl_cpu[-1]} s CPU)"
 done
 
-python3 - "${kivo_runs[*]}" "${curl_runs[*]}" <<'PY'
+python3 - "${kivo_runs[*]}" "${curl_runs[*]}" "${kivo_cpu[*]}" "${curl_cpu[*]}" <<'PY'
 import statistics, sys
-k = [float(x) for x in sys.argv[1].split()]
-c = [float(x) for x in sys.argv[2].split()]
+k, c, kc, cc = ([float(x) for x in a.split()] for a in sys.argv[1:5])
 mk, mc = statistics.median(k), statistics.median(c)
-print(f"median: kivo-webcopy {mk:.1f} MB/s, curl {mc:.1f} MB/s, ratio {mk / mc:.2f}")
+print(f"median: kivo-webcopy {mk:.1f} MB/s, curl {mc:.1f} MB/s, ratio {mk / mc:.2f}; "
+      f"CPU kivo-webcopy {statistics.median(kc):.2f} s, curl {statistics.median(cc):.2f} s")
 PY
