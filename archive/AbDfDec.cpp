@@ -204,14 +204,14 @@ void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, co
 }
 
 // Looks up the entry for the next bits of aBits.
-inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits, unsigned aMainBits) {
+[[gnu::always_inline]] inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits, unsigned aMainBits) {
     uint32_t E = aTable[aBits & ((1u << aMainBits) - 1)];
     if (E & EntrySub) E = aTable[(E >> 16) + ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
     return E;
 }
 
 // The extra-bits value above the code of entry aE.
-inline uint32_t ExtraValue(uint64_t aBits, uint32_t aE) {
+[[gnu::always_inline]] inline uint32_t ExtraValue(uint64_t aBits, uint32_t aE) {
     return static_cast<uint32_t>((aBits & ((1ull << (aE & 0xFF)) - 1)) >> ((aE >> 8) & 0xF));
 }
 
@@ -256,7 +256,13 @@ static_assert(3 * MaxCodeLen <= RefillBits);
 static_assert(MaxLitLenBits64 <= RefillBits && MaxDistBits <= RefillBits);
 static_assert(MaxLitLenBits64 <= 56 && MaxDistBits <= 56, "the careful loop's Ensure limit");
 
-// The fast loop's input margin: up to three refills per iteration, each
+bool HaveBmi2() {
+    static const bool Have = __builtin_cpu_supports("bmi2");
+    return Have;
+}
+
+// The fast loop's input margin: up to three refills per iteration (after
+// literals, before a Deflate64 distance, before the next entry), each
 // advancing at most 7 bytes, and an eight-byte load after the last.
 constexpr int64_t FastInputMin = 32;
 static_assert(3 * 7 + 8 <= FastInputMin);
@@ -281,7 +287,16 @@ private:
     bool CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist);
     // Symbols while input and output room last; true at the end of the block.
     template <bool Deflate64>
+    bool FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist);
+    template <bool Deflate64>
     bool FastLoop(const uint32_t* aLitLen, const uint32_t* aDist);
+    template <bool Deflate64>
+    __attribute__((target("bmi2"))) bool FastLoopBmi2(const uint32_t* aLitLen, const uint32_t* aDist);
+    bool RunFastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+        if (HaveBmi2())
+            return FDeflate64 ? FastLoopBmi2<true>(aLitLen, aDist) : FastLoopBmi2<false>(aLitLen, aDist);
+        return FDeflate64 ? FastLoop<true>(aLitLen, aDist) : FastLoop<false>(aLitLen, aDist);
+    }
     // Fails unless aBits real bits are in the bit buffer (after an Ensure).
     void NeedBits(uint32_t aBits) {
         if (In.FBitsLeft < aBits) AbInflateFail(InflateCause::NoMoreDataDiscardBits);
@@ -385,8 +400,7 @@ void TAbDfDecoder::DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& a
         if (MayRunFast) {
             if (In.Unread() < FastInputMin) In.Refill();
             if (In.Unread() >= FastInputMin && Out.FCurrent < Out.FWritePoint) {
-                bool EndOfBlock = FDeflate64 ? FastLoop<true>(LitLen, Dist) : FastLoop<false>(LitLen, Dist);
-                if (EndOfBlock) return;
+                if (RunFastLoop(LitLen, Dist)) return;
             }
         }
         if (Out.FCurrent >= Out.FWritePoint) Out.Slide();
@@ -430,8 +444,13 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
     return false;
 }
 
+// The fast loop's body, compiled twice: for any x86-64 and with BMI2, whose
+// three-operand shifts (shlx, shrx) shorten every symbol's dependency chain
+// (measured: 3-10% faster where available). Forcing bzhi for the extra bits
+// through inline assembly saved 2.5% of the instructions but no measurable
+// time, so the plain mask stays.
 template <bool Deflate64>
-bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+[[gnu::always_inline]] inline bool TAbDfDecoder::FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist) {
     uint64_t BitBuf = In.FBitBuffer;
     uint32_t BitsLeft = In.FBitsLeft;
     const uint8_t* InP = In.FBufPos;
@@ -441,72 +460,103 @@ bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
     const uint8_t* const OutBase = Out.FBuffer.get();
     bool EndOfBlock = false;
 
-    auto Refill = [&] {
-        BitBuf |= AbDfLoad64(InP) << BitsLeft;
-        InP += (63 - BitsLeft) >> 3;
-        BitsLeft |= 56;
-    };
-    auto Consume = [&](uint32_t aE) {
-        BitBuf >>= aE & 0xFF;
-        BitsLeft -= aE & 0xFF;
-    };
-    auto Save = [&] {
-        In.FBitBuffer = BitBuf;
-        In.FBitsLeft = BitsLeft;
-        In.FBufPos = InP;
-        Out.FCurrent = OutP;
-    };
+    // Only the low byte of BitsLeft counts: consuming subtracts the whole
+    // entry, whose low byte is the bit count, and the bits above collect
+    // borrows that nothing reads (saves a zero-extension per symbol). Shift
+    // counts are taken modulo 64, which the shift instructions do anyway.
+#define KIVO_REFILL()                                  \
+    do {                                               \
+        BitBuf |= AbDfLoad64(InP) << (BitsLeft & 63);  \
+        InP += (63 - (BitsLeft & 63)) >> 3;            \
+        BitsLeft |= 56;                                \
+    } while (0)
+#define KIVO_CONSUME(E)             \
+    do {                            \
+        BitBuf >>= (E) & 63;        \
+        BitsLeft -= (E);            \
+    } while (0)
+#define KIVO_SAVE()                       \
+    do {                                  \
+        In.FBitBuffer = BitBuf;           \
+        In.FBitsLeft = BitsLeft & 0xFF;   \
+        In.FBufPos = InP;                 \
+        Out.FCurrent = OutP;              \
+    } while (0)
 
+    // The next literal/length entry is looked up before the current match
+    // is copied, so the table load overlaps the copy. Invariant at the top
+    // of the loop: at least RefillBits bits are buffered and E is the entry
+    // for them.
+    KIVO_REFILL();
+    uint32_t E = Lookup(aLitLen, BitBuf, LitLenMainBits);
     while (InP <= InLimit && OutP < OutLimit) {
-        Refill();
-        uint32_t E = Lookup(aLitLen, BitBuf, LitLenMainBits);
         if (E & EntryLit) {
-            Consume(E);
+            KIVO_CONSUME(E);
             *OutP++ = static_cast<uint8_t>(E >> 16);
             E = Lookup(aLitLen, BitBuf, LitLenMainBits);
             if (E & EntryLit) {
-                Consume(E);
+                KIVO_CONSUME(E);
                 *OutP++ = static_cast<uint8_t>(E >> 16);
                 E = Lookup(aLitLen, BitBuf, LitLenMainBits);
                 if (E & EntryLit) {
-                    Consume(E);
+                    KIVO_CONSUME(E);
                     *OutP++ = static_cast<uint8_t>(E >> 16);
+                    KIVO_REFILL();
+                    E = Lookup(aLitLen, BitBuf, LitLenMainBits);
                     continue;
                 }
             }
-            // The entry stays valid: a refill only adds bits above the ones it used.
-            Refill();
+            KIVO_REFILL();
         }
         if (E & EntryExc) {
             if (E & EntryEob) {
-                Consume(E);
+                KIVO_CONSUME(E);
                 EndOfBlock = true;
                 break;
             }
-            Save();
+            KIVO_SAVE();
             AbInflateFail(InflateCause::BadLengthSymbol);
         }
-        uint32_t Len = (E >> 16) + ExtraValue(BitBuf, E);
-        Consume(E);
+        // Consume first and take the extra bits from the saved buffer: the
+        // shift for the next lookup then does not wait for the extraction.
+        uint64_t Saved = BitBuf;
+        KIVO_CONSUME(E);
+        uint32_t Len = (E >> 16) + ExtraValue(Saved, E);
         if constexpr (Deflate64) {
-            if (BitsLeft < MaxDistBits) Refill();
+            if ((BitsLeft & 0xFF) < MaxDistBits) KIVO_REFILL();
         }
         uint32_t D = Lookup(aDist, BitBuf, DistMainBits);
+        Saved = BitBuf;
+        KIVO_CONSUME(D);
         if (D & EntryExc) {
-            Save();
+            KIVO_SAVE();
             AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol : InflateCause::BadDistanceSymbol);
         }
-        uint32_t Distance = (D >> 16) + ExtraValue(BitBuf, D);
-        Consume(D);
+        uint32_t Distance = (D >> 16) + ExtraValue(Saved, D);
+        KIVO_REFILL();
+        E = Lookup(aLitLen, BitBuf, LitLenMainBits);
         if (Distance > static_cast<size_t>(OutP - OutBase)) {
-            Save();
+            KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);
         }
         AbDfCopyMatch(OutP, Distance, Len);
         OutP += Len;
     }
-    Save();
+    KIVO_SAVE();
+#undef KIVO_REFILL
+#undef KIVO_CONSUME
+#undef KIVO_SAVE
     return EndOfBlock;
+}
+
+template <bool Deflate64>
+bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+    return FastLoopBody<Deflate64>(aLitLen, aDist);
+}
+
+template <bool Deflate64>
+__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const uint32_t* aLitLen, const uint32_t* aDist) {
+    return FastLoopBody<Deflate64>(aLitLen, aDist);
 }
 
 // ---------------------------------------------------------------------------
