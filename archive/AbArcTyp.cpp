@@ -79,9 +79,10 @@ TAbSharedString::TAbSharedString(const TAbSharedString& Other) noexcept : FRep(O
 }
 
 TAbSharedString& TAbSharedString::operator=(const TAbSharedString& Other) noexcept {
-    if (Other.FRep != nullptr) ++Other.FRep->Refs;
+    TRep* Rep = Other.FRep;  // Other may be this very object
+    if (Rep != nullptr) ++Rep->Refs;
     Release();
-    FRep = Other.FRep;
+    FRep = Rep;
     return *this;
 }
 
@@ -463,8 +464,14 @@ TAbArchiveStreamHelper::TAbArchiveStreamHelper(TStream* AStream) : FStream(AStre
 
 bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool KeepPath, std::string& Target) {
     Target.clear();
-    if (!StoredName.empty() && IsSeparator(StoredName[0])) return false;  // root or UNC prefix
-    if (StoredName.size() >= 2 && StoredName[1] == ':') return false;       // drive letter
+    if (!KeepPath) {
+        size_t Pos = StoredName.find_last_of("/\\");
+        if (Pos != std::string_view::npos) StoredName.remove_prefix(Pos + 1);
+    } else if (!StoredName.empty() && IsSeparator(StoredName[0])) {
+        return false;  // a root or a UNC prefix
+    }
+    auto IsLetter = [](char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); };
+    if (StoredName.size() >= 2 && IsLetter(StoredName[0]) && StoredName[1] == ':') return false;  // a drive
     std::vector<std::string_view> Parts;
     size_t Start = 0;
     while (Start <= StoredName.size()) {
@@ -473,7 +480,6 @@ bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool
         Parts.push_back(StoredName.substr(Start, End - Start));
         Start = End + 1;
     }
-    if (!KeepPath) Parts.erase(Parts.begin(), Parts.end() - 1);
     std::vector<std::string_view> Out;
     for (std::string_view Part : Parts) {
         if (Part.empty() || Part == ".") continue;

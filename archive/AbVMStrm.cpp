@@ -198,7 +198,13 @@ void TAbVirtualMemoryStream::SetSize(int64_t NewSize) {
         }
         vmsCachePage = First;
         int64_t Rounded = (NewSize + AbVMSPageSize - 1) & PageMask;
-        if (vmsSwapFileSize > Rounded) vmsSwapFileSize = Rounded;
+        if (vmsSwapFileSize > Rounded) {
+            vmsSwapFileSize = Rounded;
+            // Cut the file too: once a later page raises vmsSwapFileSize
+            // again, pages in between that were never rewritten must read
+            // as zeros, not as what they held before.
+            if (vmsSwapStream) vmsSwapStream->SetSize(Rounded);
+        }
         // Bytes past the new end in the last page must read as zeros if the
         // stream grows again.
         int64_t Tail = NewSize & ~PageMask;

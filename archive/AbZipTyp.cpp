@@ -683,6 +683,10 @@ void TAbZipItem::PrepareNameForWriting() {
     FItemInfo.SetIsUTF8(Utf8);
     FItemInfo.SetRawFileName(Raw);
     FItemInfo.SetFileName(Name);
+    // The local header carries the same Unicode path, so both names agree.
+    if (FLFHExtraField || Extra.Has(Ab_InfoZipUnicodePathSubfieldID)) {
+        LFHExtraField().CloneFrom(Extra, Ab_InfoZipUnicodePathSubfieldID);
+    }
     FNameChanged = false;
 }
 
@@ -715,6 +719,10 @@ void TAbZipArchive::SetZipfileComment(const std::string& Value) {
 
 std::unique_ptr<TAbArchiveItem> TAbZipArchive::CreateItem(const std::string& FileName) {
     auto Item = std::make_unique<TAbZipItem>();
+    // Names are written in the ANSI code page (or UTF-8) and attributes as
+    // DOS bits: the NTFS host says so to other tools, which would take the
+    // names of an MS-DOS host for OEM text.
+    Item->SetVersionMadeBy(static_cast<uint16_t>(Ab_HostNtfs << 8 | 20));
     Item->SetCompressionMethod(8);
     Item->SetGeneralPurposeBitFlag(0);
     Item->SetCompressedSize(0);
@@ -922,6 +930,7 @@ void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
     New.SetCompressedSize(NeedZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(Item->CompressedSize()));
     New.SetUncompressedSize(NeedZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(Item->UncompressedSize()));
     New.ExtraField().Assign(Old.ExtraField());
+    New.ExtraField().CloneFrom(Item->ExtraField(), Ab_InfoZipUnicodePathSubfieldID);
     if (NeedZip64) {
         // A local Zip64 subfield always carries both sizes.
         TLEWriter W;

@@ -32,6 +32,7 @@ constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;
 // Host systems (high byte of "version made by").
 constexpr uint8_t Ab_HostMsDos = 0;
 constexpr uint8_t Ab_HostUnix = 3;
+constexpr uint8_t Ab_HostNtfs = 11;
 
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
@@ -272,8 +273,9 @@ public:
     TAbZipDirectoryFileHeader& ItemInfo() { return FItemInfo; }
     const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
 
-    // Before writing: the name bytes, bit 11 and the 0x7075 subfield for the
-    // current FileName (kept as read when the name was not changed).
+    // Before writing: the name bytes, bit 11 and the 0x7075 subfield (in
+    // both extra fields) for the current FileName (kept as read when the
+    // name was not changed).
     void PrepareNameForWriting();
     // Rewrites the Zip64 subfield of the central extra field from the values
     // that do not fit their header fields.
@@ -305,9 +307,11 @@ public:
     void VerifyItem(int32_t Index) override;
     void ReadArchive() override;
     // Rebuilds the archive: unchanged and moved items are copied, new ones
-    // come from the insert helpers (the helper writes the item's local header
-    // and data at the stream's position and sets the item's CRC, sizes and
-    // method), deleted ones are dropped.
+    // come from the insert helpers, deleted ones are dropped. An insert
+    // helper writes the item's local header (with the prepared name bytes of
+    // ItemInfo().RawFileName() and LFHExtraField()) and its data at the
+    // stream's position, and sets the item's CRC, sizes, method and time;
+    // VersionNeededToExtract and VersionMadeBy are set after it returns.
     void WriteArchive() override;
     std::string NormalizeStoredName(const std::string& Value) override;
     bool SupportsEmptyFolders() const override { return true; }

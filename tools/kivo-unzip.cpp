@@ -53,10 +53,8 @@ void PrintUsage(std::FILE* Out) {
 class TOutput {
 public:
     ~TOutput() { Flush(); }
-    void Add(std::string_view Text) {
-        FBuffer.append(Text);
-        if (FBuffer.size() >= (1u << 20)) Flush();
-    }
+    TOutput() { FBuffer.reserve(FlushAt + 4096); }
+    void Add(std::string_view Text) { FBuffer.append(Text); }
     void Add(char C) { FBuffer.push_back(C); }
     void Number(uint64_t Value, int Width = 0) {
         char Buf[24];
@@ -85,6 +83,11 @@ public:
         if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), stdout) != FBuffer.size()) FFailed = true;
         FBuffer.clear();
     }
+    // Called after each line, so the buffer stays near FlushAt bytes.
+    void EndLine() {
+        FBuffer.push_back('\n');
+        if (FBuffer.size() >= FlushAt) Flush();
+    }
     bool Failed() {
         Flush();
         if (std::fflush(stdout) != 0) FFailed = true;
@@ -92,6 +95,7 @@ public:
     }
 
 private:
+    static constexpr size_t FlushAt = 256 * 1024;
     std::string FBuffer;
     bool FFailed = false;
 };
@@ -152,7 +156,7 @@ void ListTsv(TAbZipArchive& Archive, TOutput& Out) {
         Out.Add(Item->IsDirectory() ? 'd' : '-');
         Out.Add('\t');
         Out.Add(Item->IsEncrypted() ? 'e' : '-');
-        Out.Add('\n');
+        Out.EndLine();
     }
 }
 
@@ -179,7 +183,7 @@ void ListReadable(TAbZipArchive& Archive, const std::string& FileName, TOutput& 
         AddDosDateTime(Out, Item->LastModFileDate(), Item->LastModFileTime());
         Out.Add("  ");
         Out.Name(Item->FileNameView());
-        Out.Add('\n');
+        Out.EndLine();
         TotalSize += static_cast<uint64_t>(Item->UncompressedSize());
         TotalCompressed += static_cast<uint64_t>(Item->CompressedSize());
     }

@@ -1,0 +1,156 @@
+#include "ZipFixtures.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "platform/FileSystem.h"
+
+namespace kivo::ziptest {
+
+TTempDir::TTempDir() {
+    std::string Template = GetTempDirectory() + "kivo-zip-XXXXXX";
+    std::vector<char> Buf(Template.begin(), Template.end());
+    Buf.push_back('\0');
+    if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    FPath = Buf.data();
+}
+
+TTempDir::~TTempDir() { (void)std::system(("chmod -R u+w " + Quote(FPath) + "; rm -rf " + Quote(FPath)).c_str()); }
+
+void WriteBytes(const std::string& FileName, const std::string& Data) {
+    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
+    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
+    if (!Out) throw std::runtime_error("cannot write " + FileName);
+}
+
+std::string ReadBytes(const std::string& FileName) {
+    std::ifstream In(FileName, std::ios::binary);
+    if (!In) throw std::runtime_error("cannot read " + FileName);
+    std::ostringstream S;
+    S << In.rdbuf();
+    return S.str();
+}
+
+bool Exists(const std::string& Name) {
+    struct stat St{};
+    return ::lstat(Name.c_str(), &St) == 0;
+}
+
+std::string Quote(const std::string& Text) {
+    std::string Result = "'";
+    for (char C : Text) {
+        if (C == '\'') Result += "'\\''";
+        else Result += C;
+    }
+    return Result + "'";
+}
+
+int Shell(const std::string& Command, std::string* Output) {
+    FILE* P = ::popen(Command.c_str(), "r");
+    if (P == nullptr) return -1;
+    char Buf[65536];
+    size_t N;
+    while ((N = std::fread(Buf, 1, sizeof Buf, P)) > 0) {
+        if (Output != nullptr) Output->append(Buf, N);
+    }
+    int Status = ::pclose(P);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+uint32_t Crc32Of(const std::string& Data) {
+    return static_cast<uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
+}
+
+std::string Le16(uint16_t V) { return std::string{static_cast<char>(V & 0xFF), static_cast<char>(V >> 8)}; }
+std::string Le32(uint32_t V) { return Le16(static_cast<uint16_t>(V)) + Le16(static_cast<uint16_t>(V >> 16)); }
+std::string Le64(uint64_t V) { return Le32(static_cast<uint32_t>(V)) + Le32(static_cast<uint32_t>(V >> 32)); }
+
+std::string ExtraSubfield(uint16_t ID, const std::string& Data) {
+    return Le16(ID) + Le16(static_cast<uint16_t>(Data.size())) + Data;
+}
+
+std::string BuildZip(const std::vector<TZipEntrySpec>& Entries, const TZipBuildOptions& Options) {
+    std::string Out = Options.Prefix;
+    std::vector<uint64_t> Offsets;
+    for (const TZipEntrySpec& E : Entries) {
+        Offsets.push_back(Out.size());
+        uint32_t Crc = Crc32Of(E.Data);
+        Out += Le32(0x04034B50) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) + Le16(E.Time) +
+               Le16(E.Date) + Le32(Crc) + Le32(static_cast<uint32_t>(E.Data.size())) +
+               Le32(static_cast<uint32_t>(E.Data.size())) + Le16(static_cast<uint16_t>(E.RawName.size())) +
+               Le16(static_cast<uint16_t>(E.LocalExtra.size())) + E.RawName + E.LocalExtra + E.Data;
+    }
+    uint64_t DirOffset = Out.size();
+    for (size_t I = 0; I < Entries.size(); ++I) {
+        const TZipEntrySpec& E = Entries[I];
+        auto Pick = [](int64_t Override, uint64_t Natural) {
+            return static_cast<uint32_t>(Override >= 0 ? static_cast<uint64_t>(Override) : Natural);
+        };
+        Out += Le32(0x02014B50) + Le16(E.VersionMadeBy) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) +
+               Le16(E.Time) + Le16(E.Date) + Le32(Pick(E.CentralCrc, Crc32Of(E.Data))) +
+               Le32(Pick(E.CentralCompressedSize, E.Data.size())) +
+               Le32(Pick(E.CentralUncompressedSize, E.Data.size())) + Le16(static_cast<uint16_t>(E.RawName.size())) +
+               Le16(static_cast<uint16_t>(E.CentralExtra.size())) + Le16(static_cast<uint16_t>(E.Comment.size())) +
+               Le16(0) + Le16(0) + Le32(E.ExternalAttributes) + Le32(Pick(E.CentralOffset, Offsets[I])) + E.RawName +
+               E.CentralExtra + E.Comment;
+    }
+    uint64_t DirSize = Out.size() - DirOffset;
+    uint64_t Total = Options.TotalEntriesOverride >= 0 ? static_cast<uint64_t>(Options.TotalEntriesOverride)
+                                                        : Entries.size();
+    uint64_t Offset = Options.DirectoryOffsetOverride >= 0 ? static_cast<uint64_t>(Options.DirectoryOffsetOverride)
+                                                           : DirOffset;
+    if (Options.Zip64Records) {
+        uint64_t RecordOffset = Out.size();
+        Out += Le32(0x06064B50) + Le64(44) + Le16(45) + Le16(45) + Le32(0) + Le32(0) + Le64(Total) + Le64(Total) +
+               Le64(DirSize) + Le64(Offset);
+        Out += Le32(0x07064B50) + Le32(0) + Le64(RecordOffset) + Le32(1);
+        Out += Le32(0x06054B50) + Le16(0) + Le16(0) + Le16(0xFFFF) + Le16(0xFFFF) + Le32(0xFFFFFFFF) +
+               Le32(0xFFFFFFFF);
+    } else {
+        Out += Le32(0x06054B50) + Le16(0) + Le16(0) + Le16(static_cast<uint16_t>(Total)) +
+               Le16(static_cast<uint16_t>(Total)) + Le32(static_cast<uint32_t>(DirSize)) +
+               Le32(static_cast<uint32_t>(Offset));
+    }
+    Out += Le16(static_cast<uint16_t>(Options.ArchiveComment.size())) + Options.ArchiveComment;
+    return Out;
+}
+
+std::string RandomBytes(size_t Size, uint32_t Seed) {
+    std::mt19937 Gen(Seed);
+    std::string Out(Size, '\0');
+    for (char& C : Out) C = static_cast<char>(Gen() & 0xFF);
+    return Out;
+}
+
+std::string TestData(const std::string& Name) { return std::string(KIVO_TESTDATA_DIR) + "/" + Name; }
+
+std::vector<TManifestLine> ReadManifest() {
+    std::vector<TManifestLine> Lines;
+    std::istringstream In(ReadBytes(TestData("MANIFEST.tsv")));
+    std::string Line;
+    while (std::getline(In, Line)) {
+        if (Line.empty() || Line[0] == '#') continue;
+        std::vector<std::string> Cols;
+        size_t Start = 0;
+        for (;;) {
+            size_t Tab = Line.find('\t', Start);
+            Cols.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
+            if (Tab == std::string::npos) break;
+            Start = Tab + 1;
+        }
+        Cols.resize(7);
+        Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[5], Cols[6]});
+    }
+    return Lines;
+}
+
+}  // namespace kivo::ziptest

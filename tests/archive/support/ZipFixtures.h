@@ -1,0 +1,94 @@
+// Test helpers for the archive model and the ZIP reader: temporary folders,
+// files, external commands, and a small ZIP writer for archives no tool
+// writes on request (odd names, extra fields, damaged records).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kivo::ziptest {
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it afterwards.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
+
+private:
+    std::string FPath;
+};
+
+void WriteBytes(const std::string& FileName, const std::string& Data);
+std::string ReadBytes(const std::string& FileName);
+bool Exists(const std::string& Name);
+
+// Runs a shell command; returns its exit status and, when Output is given,
+// what it wrote to standard output.
+int Shell(const std::string& Command, std::string* Output = nullptr);
+// Single-quoted for the shell.
+std::string Quote(const std::string& Text);
+
+uint32_t Crc32Of(const std::string& Data);
+
+// One entry of a hand-built ZIP archive. Sizes and CRC follow the data
+// unless overridden; the data is always stored as given.
+struct TZipEntrySpec {
+    std::string RawName;
+    std::string Data;
+    uint16_t Method = 0;
+    uint16_t Flags = 0;
+    uint16_t VersionMadeBy = 20;  // host 0 (MS-DOS)
+    uint16_t VersionNeeded = 20;
+    uint16_t Time = 0x6458;  // 12:34:48
+    uint16_t Date = 0x52CF;  // 2021-06-15
+    uint32_t ExternalAttributes = 0;
+    std::string CentralExtra;
+    std::string LocalExtra;
+    std::string Comment;
+    // Overrides of the central directory's values (-1: from the data).
+    int64_t CentralCrc = -1;
+    int64_t CentralCompressedSize = -1;
+    int64_t CentralUncompressedSize = -1;
+    int64_t CentralOffset = -1;
+};
+
+// A subfield: 16-bit ID, 16-bit size, data.
+std::string ExtraSubfield(uint16_t ID, const std::string& Data);
+std::string Le16(uint16_t V);
+std::string Le32(uint32_t V);
+std::string Le64(uint64_t V);
+
+struct TZipBuildOptions {
+    std::string Prefix;          // bytes before the first local header (a stub)
+    std::string ArchiveComment;  // end record comment
+    bool Zip64Records = false;   // write the Zip64 record and locator
+    int64_t TotalEntriesOverride = -1;
+    int64_t DirectoryOffsetOverride = -1;
+};
+
+std::string BuildZip(const std::vector<TZipEntrySpec>& Entries, const TZipBuildOptions& Options = {});
+
+// Deterministic pseudo-random bytes.
+std::string RandomBytes(size_t Size, uint32_t Seed);
+
+// The path of one of the shared test archives.
+std::string TestData(const std::string& Name);
+
+// One line of the shared archives' manifest.
+struct TManifestLine {
+    std::string Archive;
+    std::string Entry;
+    std::string Kind;
+    std::string Size;
+    std::string Method;  // "8 deflated", ...
+    std::string Notes;
+};
+std::vector<TManifestLine> ReadManifest();
+
+}  // namespace kivo::ziptest
