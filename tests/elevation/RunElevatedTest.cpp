@@ -51,14 +51,20 @@ std::vector<std::string> OwnArguments() {
 // The test action: records the parameter string, then behaves as
 // KIVO_PROBE_MODE says.
 uint32_t ProbeAction(const std::string& Parameters) {
+    const char* ModeVar = std::getenv("KIVO_PROBE_MODE");
+    std::string Mode = ModeVar != nullptr ? ModeVar : "return:0";
+    std::string Record = Parameters;
+    if (Mode == "display") {
+        const char* Display = std::getenv("DISPLAY");
+        const char* Auth = std::getenv("XAUTHORITY");
+        Record = std::string(Display != nullptr ? Display : "-") + "|" + (Auth != nullptr ? Auth : "-");
+    }
     if (const char* Out = std::getenv("KIVO_PROBE_OUT")) {
         if (FILE* F = std::fopen(Out, "wb")) {
-            std::fwrite(Parameters.data(), 1, Parameters.size(), F);
+            std::fwrite(Record.data(), 1, Record.size(), F);
             std::fclose(F);
         }
     }
-    const char* ModeVar = std::getenv("KIVO_PROBE_MODE");
-    std::string Mode = ModeVar != nullptr ? ModeVar : "return:0";
     if (Mode.rfind("return:", 0) == 0) return static_cast<uint32_t>(std::stoul(Mode.substr(7), nullptr, 0));
     if (Mode == "abort") throw EAbort();
     if (Mode == "oserror") throw EOSError(2);
@@ -112,12 +118,12 @@ private:
 
 // Starts Argv (the copy, possibly behind a launcher) with the result channel
 // and the probe mode, and waits for it.
-TCopyResult RunCopy(const std::vector<std::string>& Argv, const std::string& Mode) {
+TCopyResult RunCopy(const std::vector<std::string>& Argv, const std::string& Mode,
+                    TStartOptions Options = TStartOptions()) {
     TempDir Dir;
     std::string Out = Dir.Path() + "/params";
     ::setenv("KIVO_PROBE_MODE", Mode.c_str(), 1);
     ::setenv("KIVO_PROBE_OUT", Out.c_str(), 1);
-    TStartOptions Options;
     Options.ResultChannel = true;
     std::unique_ptr<TChildProcess> P = StartProcess(Argv, Options);
     ::unsetenv("KIVO_PROBE_MODE");
@@ -182,6 +188,23 @@ TEST_F(ElevatedCopyAsRoot, SwitchIsRecognisedOnlyInItsTwoForms) {
     EXPECT_EQ(Longer.Code, static_cast<uint32_t>(NotRecognised));
     EXPECT_FALSE(Longer.ActionRan);
     EXPECT_EQ(RunSelf({"+" + std::string(ElevateSwitch)}, "return:3").Code, static_cast<uint32_t>(NotRecognised));
+}
+
+TEST_F(ElevatedCopyAsRoot, TakesTheDisplayOfTheCallerWhenItHasNone) {
+    // pkexec clears the environment; the caller's display comes through the
+    // result channel.
+    const char* Own = std::getenv("DISPLAY");
+    std::string Saved = Own != nullptr ? Own : "";
+    TStartOptions Options;
+    Options.ChannelSettings = {{"DISPLAY", ":42"}, {"XAUTHORITY", "/home/anna/.Xauthority"}};
+    ::unsetenv("DISPLAY");
+    TCopyResult Without = RunCopy({ExecutablePath(), SwitchArg()}, "display", Options);
+    ::setenv("DISPLAY", ":7", 1);
+    TCopyResult With = RunCopy({ExecutablePath(), SwitchArg()}, "display", Options);
+    if (Own != nullptr) ::setenv("DISPLAY", Saved.c_str(), 1);
+    else ::unsetenv("DISPLAY");
+    EXPECT_EQ(Without.Parameters, ":42|/home/anna/.Xauthority");
+    EXPECT_EQ(With.Parameters.substr(0, 3), ":7|");  // its own display wins
 }
 
 // ---- the copy started without elevation ----
