@@ -308,7 +308,8 @@ bool TWebCopy::HttpDownload(int32_t Idx, std::string URL, std::string UserID, st
         Request.reset(InternetOpenUrlW(FHinternet, URL, Header, Flags, 0));
         ProcessMessages();
         if (!Request) {
-            if (OnURLNotFound) OnURLNotFound(this, URL);
+            // A wait the user cancelled is no missing URL.
+            if (OnURLNotFound && !FCancelled) OnURLNotFound(this, URL);
             return false;
         }
         uint32_t Len = sizeof Status;
@@ -474,7 +475,7 @@ bool TWebCopy::HttpUpload(std::string URL, const std::string& TargetDir, const s
         uint32_t Code = GetLastError();
         Request.reset();
         Connect.reset();
-        ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
+        if (!FCancelled) ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
         return false;
     }
 
@@ -488,7 +489,7 @@ bool TWebCopy::HttpUpload(std::string URL, const std::string& TargetDir, const s
         uint32_t Written = 0;
         if (!InternetWriteFile(Request.get(), Buffer.data(), static_cast<uint32_t>(Got), Written)) {
             uint32_t Code = GetLastError();
-            ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
+            if (!FCancelled) ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
             WriteFailed = true;
             break;
         }

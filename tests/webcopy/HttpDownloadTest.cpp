@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "runtime/Application.h"
 #include "runtime/DateTime.h"
 #include "support/EventLog.h"
 #include "support/TestSupport.h"
@@ -316,6 +317,22 @@ TEST_F(HttpDownload, CancellingKeepsTheOldFileAndStopsTheRun) {
     W.CancelCopy();
     W.Execute();
     EXPECT_TRUE(Later->Success());
+}
+
+TEST_F(HttpDownload, CancelWorksWhileWaitingForTheServer) {
+    // The Cancel button is serviced by the message pump during the wait
+    // for an answer; the wait ends at once and nothing is reported.
+    TWebCopyItem* It = Job("/stall/5000/w.bin");
+    int Pumped = 0;
+    SetMessagePump([&] {
+        if (++Pumped == 3 && W.ProgressForm() != nullptr)
+            static_cast<TButton*>(W.ProgressForm()->FindControl("CancelButton"))->Click();
+    });
+    W.Execute();
+    SetMessagePump(nullptr);
+    EXPECT_TRUE(It->Cancelled());
+    EXPECT_FALSE(Log.Has("URLNotFound " + It->URL()));
+    EXPECT_TRUE(Dir.List().empty());
 }
 
 TEST_F(HttpDownload, EmptyBodyIsNoSuccessButLeavesAnEmptyFile) {

@@ -19,6 +19,7 @@ GET routes (the last path component is the file name the client sees):
   /cut/<announced>/<sent>/<name>   announces a length, sends less, drops the connection
   /slow/<n>/<delay_ms>/<name>      1 KiB every delay_ms
   /empty/<name>                    200 with an empty body
+  /stall/<ms>/<name>               waits ms before answering
 PUT/POST routes:
   /sink/<name>                     stores the body as SINK_DIR/<name>, answers 201
   /reject/<code>/<name>            reads the body, answers <code>
@@ -122,6 +123,9 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.write(data[i:i + 1024])
                     self.wfile.flush()
                     time.sleep(delay)
+            elif kind == "stall":
+                time.sleep(int(parts[1]) / 1000.0)
+                self.send_body(200, content(10))
             elif kind == "empty":
                 self.send_body(200, b"")
             else:
