@@ -679,7 +679,7 @@ TEST(InBitStream, ReadBufferAndReposition) {
         EXPECT_EQ(In.ReadBits(2), 3u);
         EXPECT_THROW(In.ReadBuffer(nullptr, 1), EAssertionFailed);
         In.AlignToByte();
-        char Buf[4];
+        char Buf[8];
         In.ReadBuffer(Buf, 4);
         EXPECT_EQ(std::string(Buf, 4), "abcd");
         EXPECT_EQ(In.ReadBits(8), static_cast<uint32_t>('e'));
