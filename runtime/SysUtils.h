@@ -11,7 +11,7 @@ namespace kivo {
 
 // printf-style formatting into a std::string.
 std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatV(const char* Fmt, va_list Args);
+std::string FormatV(const char* Fmt, va_list Args) __attribute__((format(printf, 1, 0)));
 
 // Base class of every error object the program raises. The message is UTF-8.
 class Exception : public std::exception {
