@@ -486,7 +486,9 @@ template <bool Deflate64>
     // The next literal/length entry is looked up before the current match
     // is copied, so the table load overlaps the copy. Invariant at the top
     // of the loop: at least RefillBits bits are buffered and E is the entry
-    // for them.
+    // for them. (Measured and rejected: resolving subtables only on the
+    // exceptional path saves 7% of the instructions but no time; a larger
+    // or smaller main table, 10 or 12 bits, made no difference either.)
     KIVO_REFILL();
     uint32_t E = Lookup(aLitLen, BitBuf, LitLenMainBits);
     while (InP <= InLimit && OutP < OutLimit) {
