@@ -6,7 +6,7 @@
 #
 # The build directory is build/release (the release preset's), or $KIVO_BENCH_BUILD.
 # Corpora (kept in <build>/bench-corpora, made once):
-#   text.bin    100 MB of text: /usr/share/doc (gzip'ed files unpacked) and /usr/include
+#   text.bin    100 MB of text: 50 MB of /usr/share/doc (gzip'ed files unpacked), 50 MB of /usr/include
 #   binary.bin  100 MB of shared libraries from /usr/lib
 #   *-d64.zip   the same corpora compressed by 7-Zip with Deflate64
 set -euo pipefail
@@ -27,9 +27,9 @@ if [ ! -s "$CORPORA/text.bin" ]; then
         *.gz) gzip -dc "$f" 2>/dev/null || true ;;
         *) grep -Iq . "$f" 2>/dev/null && cat "$f" ;;
       esac
-    done
-    find /usr/include -type f | LC_ALL=C sort | xargs -d '\n' cat
-  } | head -c "$SIZE" > "$CORPORA/text.bin" || true
+    done | head -c $((SIZE / 2)) || true
+    find /usr/include -type f | LC_ALL=C sort | xargs -d "\n" cat 2>/dev/null | head -c $((SIZE / 2)) || true
+  } > "$CORPORA/text.bin"
 fi
 if [ ! -s "$CORPORA/binary.bin" ]; then
   echo "building the binary corpus..." >&2
