@@ -910,6 +910,7 @@ void TAbZipArchive::ReadArchive() {
 }
 
 void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
+    if (FStream == nullptr) throw EAbZipInvalid();  // nothing to copy from (a new split set)
     FStream->Seek(Item->RelativeOffset(), soBeginning);
     TAbZipLocalFileHeader Old;
     Old.LoadFromStream(FStream);
