@@ -130,7 +130,7 @@ TEST(KivoUnzipList, ReadableListing) {
 
 TEST(KivoUnzipList, ControlCharactersInNamesAreMasked) {
     TTempDir Dir;
-    TZipEntrySpec E;
+    TZipEntryDef E;
     E.RawName = "evil\x1b[2Jname\tx.txt";
     E.Data = "x";
     WriteBytes(Dir / "ctl.zip", BuildZip({E}));

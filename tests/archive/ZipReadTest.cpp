@@ -366,7 +366,7 @@ TEST_F(ZipRead, InfoZipForcedZip64Fields) {
 }
 
 TEST_F(ZipRead, Zip64SizesOffsetAndDiskFromTheExtraField) {
-    TZipEntrySpec E;
+    TZipEntryDef E;
     E.RawName = "huge.bin";
     E.Data = "tiny";
     E.CentralCompressedSize = 0xFFFFFFFF;
@@ -392,7 +392,7 @@ TEST_F(ZipRead, Zip64SizesOffsetAndDiskFromTheExtraField) {
 }
 
 TEST_F(ZipRead, BrokenZip64RecordsAreInvalid) {
-    TZipEntrySpec E;
+    TZipEntryDef E;
     E.RawName = "a";
     E.Data = "a";
     TZipBuildOptions O;
@@ -459,8 +459,8 @@ TEST_F(ZipRead, LooksLikeOemTextTables) {
     EXPECT_TRUE(LooksLikeOemText("\x80\x81", 862));
 }
 
-TZipEntrySpec Named(const std::string& Raw, uint8_t Host, uint16_t Flags = 0) {
-    TZipEntrySpec E;
+TZipEntryDef Named(const std::string& Raw, uint8_t Host, uint16_t Flags = 0) {
+    TZipEntryDef E;
     E.RawName = Raw;
     E.Data = "x";
     E.VersionMadeBy = static_cast<uint16_t>(Host << 8 | 20);
@@ -480,7 +480,7 @@ std::string Utf16Extra(const std::u16string& Name, uint16_t CommentUnits = 0) {
 
 TEST_F(ZipRead, NameDecodingFollowsEachCharsetRule) {
     SetSystemCodePages({1252, 850});
-    std::vector<TZipEntrySpec> E;
+    std::vector<TZipEntryDef> E;
     E.push_back(Named("M\x81ller.txt", 0));                      // CP437/850 bytes from MS-DOS
     E.push_back(Named("Gr\xF6\xDF" "e.txt", 11));                  // ANSI letters from NTFS
     E.push_back(Named("\x84\x94\x81.txt", 3));                   // OEM-looking bytes from Unix
@@ -518,7 +518,7 @@ TEST_F(ZipRead, SameAnsiAndOemPagesSkipTheOemRule) {
 // Directories and attributes
 
 TEST_F(ZipRead, DirectoriesAndNativeAttributes) {
-    std::vector<TZipEntrySpec> E;
+    std::vector<TZipEntryDef> E;
     E.push_back(Named("docs/", 0));
     E.push_back(Named("flagged", 0));
     E.back().ExternalAttributes = 0x10;
@@ -577,7 +577,7 @@ TEST_F(ZipRead, DamagedArchivesGiveTheirErrors) {
 }
 
 TEST_F(ZipRead, BadCentralEntryKeepsWhatWasRead) {
-    std::vector<TZipEntrySpec> E = {Named("one", 0), Named("two", 0)};
+    std::vector<TZipEntryDef> E = {Named("one", 0), Named("two", 0)};
     TZipBuildOptions More;
     More.TotalEntriesOverride = 4;  // more entries than the directory holds
     TMemArchive Mem(BuildZip(E, More));
@@ -613,7 +613,7 @@ TEST_F(ZipRead, LoadCanBeAbortedFromTheProgressEvent) {
 // Every prefix and many single-byte corruptions of a rich archive either
 // load or fail with an engine or stream error; nothing else may happen.
 TEST_F(ZipRead, TruncatedAndCorruptedArchivesNeverCrash) {
-    std::vector<TZipEntrySpec> E;
+    std::vector<TZipEntryDef> E;
     E.push_back(Named("dir/", 3));
     E.push_back(Named("na\xC3\xAFve.txt", 11));
     E.back().CentralExtra = UnicodePathExtra("x", "y") + Utf16Extra(u"z") + ExtraSubfield(1, Le64(1));

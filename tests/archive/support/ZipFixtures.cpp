@@ -78,10 +78,10 @@ std::string ExtraSubfield(uint16_t ID, const std::string& Data) {
     return Le16(ID) + Le16(static_cast<uint16_t>(Data.size())) + Data;
 }
 
-std::string BuildZip(const std::vector<TZipEntrySpec>& Entries, const TZipBuildOptions& Options) {
+std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOptions& Options) {
     std::string Out = Options.Prefix;
     std::vector<uint64_t> Offsets;
-    for (const TZipEntrySpec& E : Entries) {
+    for (const TZipEntryDef& E : Entries) {
         Offsets.push_back(Out.size());
         uint32_t Crc = Crc32Of(E.Data);
         Out += Le32(0x04034B50) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) + Le16(E.Time) +
@@ -91,7 +91,7 @@ std::string BuildZip(const std::vector<TZipEntrySpec>& Entries, const TZipBuildO
     }
     uint64_t DirOffset = Out.size();
     for (size_t I = 0; I < Entries.size(); ++I) {
-        const TZipEntrySpec& E = Entries[I];
+        const TZipEntryDef& E = Entries[I];
         auto Pick = [](int64_t Override, uint64_t Natural) {
             return static_cast<uint32_t>(Override >= 0 ? static_cast<uint64_t>(Override) : Natural);
         };

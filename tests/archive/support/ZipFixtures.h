@@ -38,7 +38,7 @@ uint32_t Crc32Of(const std::string& Data);
 
 // One entry of a hand-built ZIP archive. Sizes and CRC follow the data
 // unless overridden; the data is always stored as given.
-struct TZipEntrySpec {
+struct TZipEntryDef {
     std::string RawName;
     std::string Data;
     uint16_t Method = 0;
@@ -72,7 +72,7 @@ struct TZipBuildOptions {
     int64_t DirectoryOffsetOverride = -1;
 };
 
-std::string BuildZip(const std::vector<TZipEntrySpec>& Entries, const TZipBuildOptions& Options = {});
+std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOptions& Options = {});
 
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t Size, uint32_t Seed);
