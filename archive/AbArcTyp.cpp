@@ -206,11 +206,29 @@ void TAbArchiveList::Unlink(TAbArchiveItem* Item, std::string_view Name) {
     }
 }
 
+int32_t TAbArchiveList::IndexOfItem(const TAbArchiveItem* Item) const {
+    if (FList.size() <= 64) {
+        auto It = std::find(FList.begin(), FList.end(), Item);
+        return It == FList.end() ? -1 : static_cast<int32_t>(It - FList.begin());
+    }
+    if (!FIndexValid) {
+        FIndexOf.clear();
+        FIndexOf.reserve(FList.size());
+        for (size_t I = 0; I < FList.size(); ++I) FIndexOf[FList[I]] = static_cast<int32_t>(I);
+        FIndexValid = true;
+    }
+    auto It = FIndexOf.find(Item);
+    return It == FIndexOf.end() ? -1 : It->second;
+}
+
 int32_t TAbArchiveList::Add(TAbArchiveItem* Item) {
     KIVO_ASSERT(Item != nullptr, "TAbArchiveList.Add: nil item");
     try {
         FList.push_back(Item);
+        if (FIndexValid) FIndexOf[Item] = Count() - 1;
     } catch (...) {
+        if (!FList.empty() && FList.back() == Item) FList.pop_back();
+        FIndexValid = false;
         FreeItem(Item);
         throw;
     }
@@ -219,6 +237,7 @@ int32_t TAbArchiveList::Add(TAbArchiveItem* Item) {
             Link(Item);
         } catch (...) {
             FList.pop_back();
+            FIndexValid = false;
             FreeItem(Item);
             throw;
         }
@@ -232,6 +251,8 @@ void TAbArchiveList::Clear() {
     }
     FList.clear();
     FHashTable.fill(nullptr);
+    FIndexOf.clear();
+    FIndexValid = false;
 }
 
 TAbArchiveItem* TAbArchiveList::Get(int32_t Index) const {
@@ -243,6 +264,8 @@ void TAbArchiveList::Delete(int32_t Index) {
     TAbArchiveItem* Item = Get(Index);
     if (FOwnsItems) Unlink(Item, Item->FileName());
     FList.erase(FList.begin() + Index);
+    FIndexOf.clear();
+    FIndexValid = false;
     FreeItem(Item);
 }
 
@@ -254,6 +277,10 @@ void TAbArchiveList::Put(int32_t Index, TAbArchiveItem* Item) {
         FreeItem(Old);
     }
     FList[static_cast<size_t>(Index)] = Item;
+    if (FIndexValid) {
+        FIndexOf.erase(Old);
+        FIndexOf[Item] = Index;
+    }
     if (FOwnsItems) Link(Item);
 }
 
@@ -271,14 +298,7 @@ int32_t TAbArchiveList::Find(std::string_view FileName) const {
         return -1;
     }
     for (TAbArchiveItem* P = FHashTable[NameHash(FileName) % AbHashBuckets]; P != nullptr; P = P->NextItem) {
-        if (SameTextAscii(P->FileName(), FileName)) {
-            // Items are mostly looked up near where they were added; search
-            // from the end, where recent additions are.
-            for (size_t I = FList.size(); I-- > 0;) {
-                if (FList[I] == P) return static_cast<int32_t>(I);
-            }
-            return -1;
-        }
+        if (SameTextAscii(P->FileName(), FileName)) return IndexOfItem(P);
     }
     return -1;
 }

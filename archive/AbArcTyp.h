@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/AbExcept.h"
@@ -264,7 +265,13 @@ private:
     void Link(TAbArchiveItem* Item);
     void Unlink(TAbArchiveItem* Item, std::string_view Name);
     void FreeItem(TAbArchiveItem* Item) const;
+    // List index of an item (-1 when not listed).
+    int32_t IndexOfItem(const TAbArchiveItem* Item) const;
     std::vector<TAbArchiveItem*> FList;
+    // Item -> index, built on the first lookup in a long list and kept up to
+    // date by Add and Put; a deletion drops it until the next lookup.
+    mutable std::unordered_map<const TAbArchiveItem*, int32_t> FIndexOf;
+    mutable bool FIndexValid = false;
     bool FOwnsItems;
     std::array<TAbArchiveItem*, AbHashBuckets> FHashTable{};
 };

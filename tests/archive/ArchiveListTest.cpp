@@ -124,6 +124,22 @@ TEST(ArchiveList, NameHashFoldsCaseAndSpreadsNames) {
     EXPECT_LT(Largest, 80);  // about 20 per bucket on average
 }
 
+TEST(ArchiveList, FindInALongListFollowsAddsPutsAndDeletes) {
+    TAbArchiveList List;
+    for (int I = 0; I < 1000; ++I) List.Add(new TTestItem("f" + std::to_string(I)));
+    EXPECT_EQ(List.Find("f500"), 500);
+    List.Delete(0);
+    EXPECT_EQ(List.Find("f500"), 499);
+    List.Put(10, new TTestItem("new"));
+    EXPECT_EQ(List.Find("new"), 10);
+    EXPECT_EQ(List.Find("f11"), -1);
+    List.Add(new TTestItem("F500"));
+    EXPECT_EQ(List.Find("f500"), 999);
+    for (int I = 0; I < 999; ++I) List.Delete(0);
+    EXPECT_EQ(List.Count(), 1);
+    EXPECT_EQ(List.Find("f500"), 0);
+}
+
 TEST(ArchiveList, ActiveDuplicatesIgnoreItemsBeingDeleted) {
     TAbArchiveList List;
     List.Add(new TTestItem("a.txt"));
