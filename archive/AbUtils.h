@@ -54,7 +54,7 @@ bool WildcardMatch(std::string_view Source, std::string_view Pattern);
 // with '/'; pkRelative for any other name with a '\' or '/'; else pkNone.
 PathKind ClassifyPath(std::string_view Value);
 
-// Splits a file specification into drive ("C:" or "\\server\share"), path
+// Splits a full file name into drive ("C:" or "\\server\share"), path
 // and name, after turning every '/' into '\'.
 void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& Path, std::string& Name);
 // Name without its drive or UNC part (path and name of SplitFileSpec).
