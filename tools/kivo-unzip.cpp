@@ -1,19 +1,29 @@
-// kivo-unzip: lists ZIP archives with the archive engine.
+// kivo-unzip: lists, tests and extracts ZIP archives with the archive engine.
 //
-//   kivo-unzip list ARCHIVE          readable listing
-//   kivo-unzip list --tsv ARCHIVE    one tab-separated line per item, for scripts
+//   kivo-unzip list [--tsv] ARCHIVE          readable listing / one tab-separated line per item
+//   kivo-unzip x ARCHIVE [-d DIR] [MASK...]  extract with the stored folders
+//   kivo-unzip e ARCHIVE [-d DIR] [MASK...]  extract every file into one folder
+//   kivo-unzip t ARCHIVE [MASK...]           test every item
 //
-// Exit status: 0 on success, 1 for a usage error or an output failure, 2 when
-// the archive cannot be opened (the engine's message goes to stderr).
+// Exit status: 0 when everything succeeded, 1 when an item failed (and for
+// usage and output errors), 2 when the archive cannot be opened. Failed
+// items are reported one line each on stderr with the engine's message.
 #include <charconv>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <string>
 #include <string_view>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 #include "archive/AbExcept.h"
+#include "archive/AbUnzper.h"
 #include "archive/AbUtils.h"
 #include "archive/AbZipTyp.h"
 #include "platform/FileSystem.h"
@@ -30,9 +40,13 @@ constexpr const char* ProgramVersion = "1.0.0";
 void PrintUsage(std::FILE* Out) {
     std::fprintf(Out,
                  "Usage: %s list [--tsv] ARCHIVE\n"
+                 "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
+                 "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
+                 "       %s t ARCHIVE [-p PASSWORD] [-q] [MASK...] [-x MASK...]\n"
                  "       %s --help | --version\n"
                  "\n"
-                 "Lists the items of a ZIP archive (Zip64, split sets, self-extractors).\n"
+                 "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors,\n"
+                 "traditional encryption).\n"
                  "\n"
                  "  list ARCHIVE        readable listing with sizes, method, CRC-32, date and name\n"
                  "  list --tsv ARCHIVE  one line per item with these tab-separated columns:\n"
@@ -41,12 +55,28 @@ void PrintUsage(std::FILE* Out) {
                  "                      last modification (YYYY-MM-DD hh:mm:ss),\n"
                  "                      attributes (2 hex digits), d for a directory else -,\n"
                  "                      e for an encrypted item else -\n"
+                 "  x ARCHIVE           extract, restoring the stored folders\n"
+                 "  e ARCHIVE           extract every file into one folder, without the stored folders\n"
+                 "  t ARCHIVE           test every item: headers, decoding and CRC-32\n"
+                 "\n"
+                 "  -d DIR              extract into DIR (made when missing; default: the current folder)\n"
+                 "  -p PASSWORD         password of encrypted items; without it a terminal is asked\n"
+                 "  -o                  overwrite existing files without asking\n"
+                 "  -n                  never overwrite existing files\n"
+                 "  -q                  no progress display\n"
+                 "  MASK...             only items whose stored names match (* and ?; a mask with a\n"
+                 "                      folder part also matches the folders); default: all\n"
+                 "  -x MASK...          leave out items matching any of the masks that follow\n"
                  "  --help              show this help\n"
                  "  --version           show the version\n"
                  "\n"
+                 "Without -o or -n an existing file is kept unless the terminal answers to replace it.\n"
+                 "A file is replaced only once its new contents are complete; a failed item leaves the\n"
+                 "old file as it was. Stored names that would lead outside DIR are not extracted.\n"
                  "Control characters in names are shown as '?'.\n"
-                 "Exit status: 0 success, 1 usage or output error, 2 archive cannot be opened.\n",
-                 ProgramName, ProgramName);
+                 "Exit status: 0 success, 1 an item failed (or a usage or output error),\n"
+                 "2 the archive cannot be opened.\n",
+                 ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
 }
 
 // Output collected in a large buffer and written in big blocks.
@@ -232,6 +262,537 @@ int UsageError(const std::string& Message) {
     return 1;
 }
 
+// ---------------------------------------------------------------------------
+// Extraction and testing
+
+volatile std::sig_atomic_t Interrupted = 0;
+
+void OnSignal(int) { Interrupted = 1; }
+
+// Ctrl-C and friends stop after the current block; the engine then removes
+// the unfinished file. No restart: a prompt waiting for input gives up.
+void InstallSignalHandlers() {
+    struct sigaction Action{};
+    Action.sa_handler = OnSignal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = 0;
+    for (int Signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(Signal, &Action, nullptr);
+}
+
+// A name for the terminal: control characters become '?'.
+std::string Printable(std::string_view Text) {
+    std::string Result(Text);
+    for (char& C : Result) {
+        auto U = static_cast<unsigned char>(C);
+        if (U < 0x20 || U == 0x7F) C = '?';
+    }
+    return Result;
+}
+
+// The controlling terminal, when standard input is one: questions go there.
+class TTerminal {
+public:
+    TTerminal() {
+        if (::isatty(STDIN_FILENO) == 1) FFd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    }
+    ~TTerminal() {
+        if (FFd >= 0) ::close(FFd);
+    }
+    TTerminal(const TTerminal&) = delete;
+    TTerminal& operator=(const TTerminal&) = delete;
+
+    bool Available() const { return FFd >= 0; }
+    void Write(std::string_view Text) const {
+        while (!Text.empty()) {
+            ssize_t N = ::write(FFd, Text.data(), Text.size());
+            if (N < 0 && errno == EINTR && !Interrupted) continue;
+            if (N <= 0) return;
+            Text.remove_prefix(static_cast<size_t>(N));
+        }
+    }
+    // One line without its end; false at the end of input, on an error or
+    // when interrupted. Echo off for passwords.
+    bool ReadLine(std::string& Line, bool Echo) const {
+        Line.clear();
+        termios Saved{};
+        const bool Hide = !Echo && ::tcgetattr(FFd, &Saved) == 0;
+        if (Hide) {
+            termios Quiet = Saved;
+            Quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(FFd, TCSAFLUSH, &Quiet);
+        }
+        bool Ok = false;
+        for (;;) {
+            char C;
+            ssize_t N = ::read(FFd, &C, 1);
+            if (N < 0 && errno == EINTR && !Interrupted) continue;
+            if (N <= 0 || Interrupted) break;
+            if (C == '\n') {
+                Ok = true;
+                break;
+            }
+            if (C != '\r') Line.push_back(C);
+        }
+        if (Hide) {
+            ::tcsetattr(FFd, TCSAFLUSH, &Saved);
+            Write("\n");
+        }
+        return Ok;
+    }
+
+private:
+    int FFd = -1;
+};
+
+// "12.3 MiB"
+std::string HumanBytes(double Bytes) {
+    static const char* const Units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int U = 0;
+    while (Bytes >= 1024.0 && U < 4) {
+        Bytes /= 1024.0;
+        ++U;
+    }
+    char Buf[32];
+    std::snprintf(Buf, sizeof Buf, U == 0 ? "%.0f %s" : "%.1f %s", Bytes, Units[U]);
+    return Buf;
+}
+
+// One status line on a terminal (stderr): archive progress by bytes, items,
+// bytes and rate, the current item and its progress. Redrawn at most ten
+// times a second.
+class TProgressLine {
+public:
+    explicit TProgressLine(bool Enabled) : FEnabled(Enabled) {}
+
+    void Start(int64_t TotalBytes, int32_t TotalItems) {
+        FTotalBytes = TotalBytes;
+        FTotalItems = TotalItems;
+        FStart = Clock::now();
+        FLastDraw = FStart - std::chrono::seconds(1);
+    }
+    // A new item begins; the previous one counts as done.
+    void BeginItem(const std::string& Name, int64_t Size) {
+        FDoneBytes += FItemSize;
+        FItemSize = Size;
+        FItemPercent = 0;
+        FItemName = Name;
+        ++FItems;
+        Draw(false);
+    }
+    void ItemProgress(uint8_t Percent) {
+        FItemPercent = Percent;
+        Draw(false);
+    }
+    // Erases the line before other output; the next update draws it again.
+    void Clear() {
+        if (!FEnabled || !FShown) return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        FShown = false;
+    }
+    void Finish() {
+        FDoneBytes += FItemSize;
+        FItemSize = 0;
+        Clear();
+    }
+    int64_t DoneBytes() const { return FDoneBytes + FItemSize; }
+    double Seconds() const { return std::chrono::duration<double>(Clock::now() - FStart).count(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void Draw(bool Force) {
+        if (!FEnabled) return;
+        const auto Now = Clock::now();
+        if (!Force && Now - FLastDraw < std::chrono::milliseconds(100)) return;
+        FLastDraw = Now;
+        const double Done = static_cast<double>(FDoneBytes) + static_cast<double>(FItemSize) * FItemPercent / 100.0;
+        const int Percent = FTotalBytes > 0 ? static_cast<int>(Done * 100.0 / static_cast<double>(FTotalBytes)) : 0;
+        const double Elapsed = std::chrono::duration<double>(Now - FStart).count();
+        char Head[160];
+        std::snprintf(Head, sizeof Head, "[%3d%%] %d/%d  %s of %s  %s/s  item %3d%% ", std::min(Percent, 100), FItems,
+                      FTotalItems, HumanBytes(Done).c_str(), HumanBytes(static_cast<double>(FTotalBytes)).c_str(),
+                      HumanBytes(Elapsed > 0.05 ? Done / Elapsed : 0.0).c_str(), FItemPercent);
+        std::string Line = Head;
+        winsize Size{};
+        size_t Width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 0 ? Size.ws_col : 80;
+        std::string Name = Printable(FItemName);
+        if (Line.size() + Name.size() >= Width) {
+            // Keep the end of the name: it tells the files apart.
+            size_t Room = Width > Line.size() + 4 ? Width - Line.size() - 4 : 0;
+            Name = Room > 0 ? "..." + Name.substr(Name.size() - std::min(Name.size(), Room)) : std::string();
+        }
+        Line += Name;
+        if (Line.size() >= Width) Line.resize(Width - 1);
+        std::fprintf(stderr, "\r\x1b[K%s", Line.c_str());
+        std::fflush(stderr);
+        FShown = true;
+    }
+
+    bool FEnabled;
+    bool FShown = false;
+    int64_t FTotalBytes = 0;
+    int32_t FTotalItems = 0;
+    int64_t FDoneBytes = 0;
+    int64_t FItemSize = 0;
+    int32_t FItems = 0;
+    int FItemPercent = 0;
+    std::string FItemName;
+    Clock::time_point FStart{};
+    Clock::time_point FLastDraw{};
+};
+
+enum TCommand { cmExtract, cmExtractFlat, cmTest };
+enum TOverwrite { owAsk, owAlways, owNever };
+
+struct TOptions {
+    TCommand Command = cmExtract;
+    std::string Archive;
+    std::string Directory;
+    std::string Password;
+    bool HavePassword = false;
+    TOverwrite Overwrite = owAsk;
+    bool Quiet = false;
+    std::vector<std::string> Masks;
+    std::vector<std::string> Exclusions;
+};
+
+// The engine's text for a failure reported without an error object.
+std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
+    if (ErrorClass == ecMorvanta) {
+        switch (ErrorCode) {
+        case AbErrZipVersion: return EAbZipVersion().Message();
+        case AbErrZipInvalidMethod: return EAbZipInvalidMethod().Message();
+        case AbErrZipInvalidPassword: return EAbZipInvalidPassword().Message();
+        case AbErrUserAbort: return EAbUserAbort().Message();
+        case AbErrBadStream: return EAbBadStream().Message();
+        case AbErrZipBadCRC: return EAbZipBadCRC().Message();
+        case AbErrZipInvalidLFH: return EAbZipInvalidLFH().Message();
+        case AbErrZipInvalid: return EAbZipInvalid().Message();
+        case AbErrUnsafePath: return EAbUnsafePath().Message();
+        default: break;
+        }
+    }
+    return Format("failed (error class %d, code %d)", static_cast<int>(ErrorClass), ErrorCode);
+}
+
+std::string JoinMasks(const std::vector<std::string>& Masks) {
+    std::string Result;
+    for (const std::string& M : Masks) {
+        if (!Result.empty()) Result += ';';
+        Result += M;
+    }
+    return Result;
+}
+
+// One run of x, e or t.
+class TExtraction {
+public:
+    explicit TExtraction(const TOptions& Options)
+        : FOptions(Options),
+          FUnZipper(nullptr),
+          FProgress(!Options.Quiet && ::isatty(STDERR_FILENO) == 1),
+          FOverwrite(Options.Overwrite) {}
+
+    int Run();
+
+private:
+    bool Open();
+    void Connect();
+    void BeginItem(TAbArchiveItem* Item);
+    void ReportFailure(TAbArchiveItem* Item, const std::string& Message);
+    void AskPassword(std::string& NewPassword);
+    void ConfirmOverwrite(std::string& Name, bool& Confirm);
+    bool Selected(const TAbArchiveItem* Item) const;
+
+    const TOptions& FOptions;
+    TAbUnZipper FUnZipper;
+    TTerminal FTerminal;
+    TProgressLine FProgress;
+    TOverwrite FOverwrite;
+    std::string FMask;
+    std::string FExclusion;
+    TAbArchiveItem* FCurrent = nullptr;
+    // The error of the item whose failure is being reported.
+    TAbArchiveItem* FErrorItem = nullptr;
+    std::string FErrorMessage;
+    bool FPasswordDeclined = false;
+    int32_t FFailures = 0;
+    int32_t FProcessed = 0;
+};
+
+bool TExtraction::Open() {
+    try {
+        // The engine's own checks, so that a bad name never creates DIR.
+        if (FOptions.HavePassword) FUnZipper.SetPassword(FOptions.Password);
+        FUnZipper.SetExtractOptions(FOptions.Command == cmExtract ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
+                                                                  : TAbExtractOptions{eoCreateDirs});
+        FUnZipper.SetFileName(FOptions.Archive);
+        if (FUnZipper.ZipArchive() == nullptr) throw EAbUnhandledType();
+        if (FOptions.Command != cmTest && !FOptions.Directory.empty()) {
+            if (!DirectoryExists(FOptions.Directory) && !ForceDirectories(FOptions.Directory)) {
+                throw EInOutError(errno);
+            }
+            FUnZipper.SetBaseDirectory(FOptions.Directory);
+        }
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(), E.what());
+        return false;
+    }
+    return true;
+}
+
+bool TExtraction::Selected(const TAbArchiveItem* Item) const {
+    if (!Item->MatchesStoredNameEx(FMask) || Item->MatchesStoredNameEx(FExclusion)) return false;
+    return FOptions.Command == cmTest || !Item->IsDirectory() || FOptions.Command == cmExtract;
+}
+
+void TExtraction::BeginItem(TAbArchiveItem* Item) {
+    FCurrent = Item;
+    ++FProcessed;
+    FProgress.BeginItem(Item->FileName(), Item->UncompressedSize());
+}
+
+void TExtraction::ReportFailure(TAbArchiveItem* Item, const std::string& Message) {
+    ++FFailures;
+    FProgress.Clear();
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Item != nullptr ? Printable(Item->FileName()).c_str() : "?",
+                 Message.c_str());
+    std::fflush(stderr);
+}
+
+void TExtraction::AskPassword(std::string& NewPassword) {
+    // Without a terminal the engine goes on with what it has.
+    if (!FTerminal.Available() || FPasswordDeclined) return;
+    FProgress.Clear();
+    const std::string Name = FCurrent != nullptr ? Printable(FCurrent->FileName()) : std::string("?");
+    FTerminal.Write(NewPassword.empty() ? Name + " is encrypted; password: "
+                                        : "Wrong password for " + Name + "; password: ");
+    std::string Answer;
+    if (!FTerminal.ReadLine(Answer, false) || Answer.empty()) {
+        // No answer: this item is given up, and nobody is asked again.
+        FPasswordDeclined = true;
+        NewPassword.clear();
+        return;
+    }
+    NewPassword = Answer;
+}
+
+void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
+    if (FOverwrite == owAlways) {
+        Confirm = true;
+        return;
+    }
+    if (FOverwrite == owNever) {
+        Confirm = false;
+        return;
+    }
+    FProgress.Clear();
+    if (!FTerminal.Available()) {
+        std::fprintf(stderr, "%s: %s exists; not replaced (-o replaces existing files)\n", ProgramName,
+                     Printable(Name).c_str());
+        Confirm = false;
+        return;
+    }
+    for (;;) {
+        FTerminal.Write("replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
+        std::string Answer;
+        if (!FTerminal.ReadLine(Answer, true)) {
+            FTerminal.Write("\n");
+            FOverwrite = owNever;  // the end of input answers every question
+            Confirm = false;
+            return;
+        }
+        if (Answer == "y" || Answer == "Y" || Answer == "yes") {
+            Confirm = true;
+            return;
+        }
+        if (Answer == "n" || Answer == "no") {
+            Confirm = false;
+            return;
+        }
+        if (Answer == "A") {
+            FOverwrite = owAlways;
+            Confirm = true;
+            return;
+        }
+        if (Answer == "N") {
+            FOverwrite = owNever;
+            Confirm = false;
+            return;
+        }
+        if (Answer == "r" || Answer == "R") {
+            FTerminal.Write("new name: ");
+            std::string NewName;
+            if (!FTerminal.ReadLine(NewName, true) || NewName.empty()) continue;
+            if (NewName.find(PathDelim) != std::string::npos || NewName == "." || NewName == "..") {
+                FTerminal.Write("a name without folders, please\n");
+                continue;
+            }
+            std::string Dir = ExtractFilePath(Name);
+            Name = Dir + NewName;
+            if (!PathExists(Name)) {
+                Confirm = true;
+                return;
+            }
+            continue;  // that one exists too: ask about it
+        }
+    }
+}
+
+void TExtraction::Connect() {
+    FUnZipper.OnConfirmProcessItem = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType, bool&) {
+        BeginItem(Item);
+    };
+    FUnZipper.OnArchiveItemProgress = [this](TAbBaseBrowser*, TAbArchiveItem*, uint8_t Progress, bool& Abort) {
+        FProgress.ItemProgress(Progress);
+        Abort = Interrupted != 0;
+    };
+    FUnZipper.OnArchiveProgress = [](TAbBaseBrowser*, uint8_t, bool& Abort) { Abort = Interrupted != 0; };
+    FUnZipper.OnProcessItemFailure = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
+                                            TAbErrorClass ErrorClass, int32_t ErrorCode) {
+        std::string Message = FErrorItem == Item && Item != nullptr ? FErrorMessage : FailureText(ErrorClass, ErrorCode);
+        FErrorItem = nullptr;
+        ReportFailure(Item, Message);
+    };
+    FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) { AskPassword(NewPassword); };
+    FUnZipper.OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) { ConfirmOverwrite(Name, Confirm); };
+
+    // The engine reports a failed item by its error class and code; its
+    // message is taken on the way out of the driver.
+    TAbZipArchive* Zip = FUnZipper.ZipArchive();
+    auto Extract = Zip->ExtractHelper;
+    Zip->ExtractHelper = [this, Extract](TAbArchive* Sender, TAbArchiveItem* Item, const std::string& Target) {
+        try {
+            Extract(Sender, Item, Target);
+        } catch (const std::exception& E) {
+            FErrorItem = Item;
+            FErrorMessage = E.what();
+            throw;
+        }
+    };
+    // Testing stops at the first error object; each item's error is
+    // reported here instead, so every item is tested.
+    auto Test = Zip->TestHelper;
+    Zip->TestHelper = [this, Test](TAbArchive* Sender, TAbArchiveItem* Item) {
+        BeginItem(Item);
+        try {
+            Test(Sender, Item);
+        } catch (const std::exception& E) {
+            if (Interrupted) throw;
+            ReportFailure(Item, E.what());
+        }
+    };
+}
+
+int TExtraction::Run() {
+    if (!Open()) return 2;
+    Connect();
+    FMask = FOptions.Masks.empty() ? std::string("*.*") : JoinMasks(FOptions.Masks);
+    FExclusion = JoinMasks(FOptions.Exclusions);
+
+    int64_t TotalBytes = 0;
+    int32_t TotalItems = 0;
+    for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
+        const TAbArchiveItem* Item = FUnZipper.Items(I);
+        if (!Selected(Item)) continue;
+        TotalBytes += Item->UncompressedSize();
+        ++TotalItems;
+    }
+    if (TotalItems == 0 && !FOptions.Masks.empty()) {
+        std::fprintf(stderr, "%s: %s: no item matches %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
+                     Printable(FMask).c_str());
+        return 1;
+    }
+    InstallSignalHandlers();
+    FProgress.Start(TotalBytes, TotalItems);
+    try {
+        if (FOptions.Command == cmTest) {
+            FUnZipper.ClearTags();
+            FUnZipper.TagItems(FMask);
+            if (!FExclusion.empty()) FUnZipper.UnTagItems(FExclusion);
+            FUnZipper.TestTaggedItems();
+        } else {
+            FUnZipper.ExtractFilesEx(FMask, FExclusion);
+        }
+    } catch (const std::exception& E) {
+        FProgress.Clear();
+        if (Interrupted) std::fprintf(stderr, "%s: interrupted\n", ProgramName);
+        else std::fprintf(stderr, "%s: %s\n", ProgramName, E.what());
+        return 1;
+    }
+    FProgress.Finish();
+    if (Interrupted) {
+        std::fprintf(stderr, "%s: interrupted\n", ProgramName);
+        return 1;
+    }
+    if (FFailures > 0) {
+        std::fprintf(stderr, "%s: %d of %d items failed\n", ProgramName, FFailures, FProcessed);
+        return 1;
+    }
+    if (FOptions.Command == cmTest) {
+        std::printf("No errors: %d %s tested in %s\n", FProcessed, FProcessed == 1 ? "item" : "items",
+                    Printable(FOptions.Archive).c_str());
+        if (std::fflush(stdout) != 0) return 1;
+    } else if (!FOptions.Quiet && ::isatty(STDERR_FILENO) == 1) {
+        std::fprintf(stderr, "%s: %d items, %s in %.1f s\n", ProgramName, FProcessed,
+                     HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(), FProgress.Seconds());
+    }
+    return 0;
+}
+
+int ParseAndRunExtraction(TCommand Command, const std::vector<std::string>& Args) {
+    TOptions Options;
+    Options.Command = Command;
+    bool OptionsDone = false;
+    bool Excluding = false;
+    for (size_t I = 1; I < Args.size(); ++I) {
+        const std::string& A = Args[I];
+        auto Value = [&](const char* What) -> const std::string* {
+            if (I + 1 >= Args.size()) return nullptr;
+            (void)What;
+            return &Args[++I];
+        };
+        if (!OptionsDone && A == "--") {
+            OptionsDone = true;
+        } else if (!OptionsDone && A == "--help") {
+            PrintUsage(stdout);
+            return 0;
+        } else if (!OptionsDone && A == "-d" && Command != cmTest) {
+            const std::string* V = Value("-d");
+            if (V == nullptr || V->empty()) return UsageError("-d needs a folder");
+            Options.Directory = *V;
+        } else if (!OptionsDone && A == "-p") {
+            const std::string* V = Value("-p");
+            if (V == nullptr) return UsageError("-p needs a password");
+            Options.Password = *V;
+            Options.HavePassword = true;
+        } else if (!OptionsDone && A == "-o" && Command != cmTest) {
+            if (Options.Overwrite == owNever) return UsageError("-o and -n exclude each other");
+            Options.Overwrite = owAlways;
+        } else if (!OptionsDone && A == "-n" && Command != cmTest) {
+            if (Options.Overwrite == owAlways) return UsageError("-o and -n exclude each other");
+            Options.Overwrite = owNever;
+        } else if (!OptionsDone && A == "-q") {
+            Options.Quiet = true;
+        } else if (!OptionsDone && A == "-x") {
+            Excluding = true;
+        } else if (!OptionsDone && A.size() > 1 && A[0] == '-') {
+            return UsageError("unknown option '" + A + "'");
+        } else if (Options.Archive.empty()) {
+            Options.Archive = A;
+        } else if (Excluding) {
+            Options.Exclusions.push_back(A);
+        } else {
+            Options.Masks.push_back(A);
+        }
+    }
+    if (Options.Archive.empty()) return UsageError("missing archive name");
+    if (Excluding && Options.Exclusions.empty()) return UsageError("-x needs at least one mask");
+    TExtraction Run(Options);
+    return Run.Run();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +807,9 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", ProgramName, ProgramVersion);
         return 0;
     }
+    if (Args[0] == "x") return ParseAndRunExtraction(cmExtract, Args);
+    if (Args[0] == "e") return ParseAndRunExtraction(cmExtractFlat, Args);
+    if (Args[0] == "t") return ParseAndRunExtraction(cmTest, Args);
     if (Args[0] != "list") return UsageError("unknown command '" + Args[0] + "'");
     bool Tsv = false;
     std::string Archive;

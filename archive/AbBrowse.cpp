@@ -1,0 +1,121 @@
+#include "archive/AbBrowse.h"
+
+#include "archive/AbUtils.h"
+#include "archive/AbZipTyp.h"
+#include "platform/FileSystem.h"
+#include "runtime/Text.h"
+
+namespace kivo {
+
+namespace {
+
+uint32_t Get32(const uint8_t* P) {
+    return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
+           (static_cast<uint32_t>(P[3]) << 24);
+}
+
+// Restores a stream's position when a probe ends, however it ends.
+class TPositionKeeper {
+public:
+    explicit TPositionKeeper(TStream* Stream) : FStream(Stream), FPosition(Stream->Position()) {}
+    ~TPositionKeeper() {
+        try {
+            FStream->Seek(FPosition, soBeginning);
+        } catch (...) {
+            // A stream that cannot go back has nothing left to restore.
+        }
+    }
+    TPositionKeeper(const TPositionKeeper&) = delete;
+    TPositionKeeper& operator=(const TPositionKeeper&) = delete;
+
+private:
+    TStream* FStream;
+    int64_t FPosition;
+};
+
+// Reads exactly Count bytes from the start; false when the stream is shorter.
+bool ReadHead(TStream* Stream, uint8_t* Buffer, int64_t Count) {
+    if (Stream->Seek(0, soBeginning) != 0) return false;
+    int64_t Done = 0;
+    while (Done < Count) {
+        int64_t N = Stream->Read(Buffer + Done, Count - Done);
+        if (N <= 0) return false;
+        Done += N;
+    }
+    return true;
+}
+
+TAbArchiveType TypeOfExtension(const std::string& FileName) {
+    const std::string Ext = AsciiUpperCase(ExtractFileExt(FileName));
+    if (Ext == ".ZIP" || Ext == ".JAR") return atZip;
+    if (Ext == ".EXE") return atSelfExtZip;
+    if (Ext == ".TAR") return atTar;
+    if (Ext == ".GZ") return atGzip;
+    if (Ext == ".TGZ") return atGzippedTar;
+    if (Ext == ".CAB") return atCab;
+    if (Ext == ".BZ2") return atBzip2;
+    if (Ext == ".TBZ") return atBzippedTar;
+    return atUnknown;
+}
+
+// The probe for a type the extension (or the caller) names.
+TAbArchiveType ProbeAs(TAbArchiveType Type, TStream* Stream) {
+    switch (Type) {
+    case atZip:
+    case atSpannedZip: return IdentifyZipStream(Stream);
+    case atSelfExtZip: return IdentifySelfExtractingZip(Stream);
+    default:
+        // tar, gzip, bzip2 and cabinet files are not read yet.
+        return atUnknown;
+    }
+}
+
+}  // namespace
+
+TAbArchiveType IdentifyZipStream(TStream* Stream) {
+    TPositionKeeper Keep(Stream);
+    try {
+        uint8_t Head[4];
+        if (!ReadHead(Stream, Head, 4)) return atUnknown;
+        if (Get32(Head) == Ab_ZipSpannedSetSignature) return atSpannedZip;
+        const int64_t Tail = FindEndOfCentralDirectory(Stream);
+        if (Tail < 0) return atUnknown;
+        uint8_t Record[22];
+        Stream->Seek(Tail, soBeginning);
+        Stream->ReadBuffer(Record, 22);
+        if (Get32(Record) != Ab_ZipEndCentralDirectorySignature) return atUnknown;
+        const uint16_t ThisDisk = static_cast<uint16_t>(Record[4] | (Record[5] << 8));
+        return ThisDisk != 0 ? atSpannedZip : atZip;
+    } catch (const EReadError&) {
+        return atUnknown;
+    }
+}
+
+TAbArchiveType IdentifySelfExtractingZip(TStream* Stream) {
+    TPositionKeeper Keep(Stream);
+    try {
+        uint8_t Head[4];
+        if (!ReadHead(Stream, Head, 2)) return atUnknown;
+        bool Executable = Head[0] == 'M' && Head[1] == 'Z';
+        if (!Executable && ReadHead(Stream, Head, 4)) Executable = Get32(Head) == Ab_LinuxExeSignature;
+        if (!Executable) return atUnknown;
+        return IdentifyZipStream(Stream) == atZip ? atSelfExtZip : atUnknown;
+    } catch (const EReadError&) {
+        return atUnknown;
+    }
+}
+
+TAbArchiveType DetectStreamArchiveType(TStream* Stream) {
+    TAbArchiveType Type = IdentifySelfExtractingZip(Stream);
+    if (Type == atUnknown) Type = IdentifyZipStream(Stream);
+    return Type;
+}
+
+TAbArchiveType DetectArchiveType(const std::string& FileName, TAbArchiveType AssumedType) {
+    TAbArchiveType Type = AssumedType == atUnknown ? TypeOfExtension(FileName) : AssumedType;
+    if (!FileExists(FileName) || FileSizeOf(FileName) <= 0) return Type;
+    TBufferedFileStream Stream(FileName, fmOpenRead | fmShareDenyNone, 32768);
+    return Type != atUnknown ? ProbeAs(Type, &Stream) : DetectStreamArchiveType(&Stream);
+}
+
+}  // namespace kivo

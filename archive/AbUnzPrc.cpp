@@ -1,0 +1,428 @@
+#include "archive/AbUnzPrc.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "archive/AbDfBase.h"
+#include "archive/AbDfCryS.h"
+#include "archive/AbDfDec.h"
+#include "archive/AbSpanSt.h"
+#include "platform/FileSystem.h"
+#include "runtime/DateTime.h"
+
+namespace kivo {
+
+namespace {
+
+uint32_t Get32(const uint8_t* P) {
+    return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
+           (static_cast<uint32_t>(P[3]) << 24);
+}
+uint64_t Get64(const uint8_t* P) { return Get32(P) | (static_cast<uint64_t>(Get32(P + 4)) << 32); }
+
+constexpr int64_t StoredCopyBlock = 1024 * 1024;
+
+// The archive's stream, positioned at the item's local header (on the item's
+// disk for a spanned set).
+TStream* SeekToItem(TAbZipArchive& Archive, const TAbZipItem* Item) {
+    TStream* Stream = Archive.Stream();
+    if (Stream == nullptr) throw EAbReadError();
+    if (auto* Span = dynamic_cast<TAbSpanReadStream*>(Stream)) {
+        Span->SeekImage(Item->DiskNumberStart(), Item->RelativeOffset());
+    } else if (Stream->Seek(Item->RelativeOffset(), soBeginning) != Item->RelativeOffset()) {
+        throw EReadError();
+    }
+    return Stream;
+}
+
+// Copies exactly Count bytes (stored data) in blocks of at most 1 MiB.
+void CopyData(TStream* Source, TStream* Target, int64_t Count) {
+    const int64_t Block = std::min(Count, StoredCopyBlock);
+    std::unique_ptr<uint8_t[]> Buffer(new uint8_t[static_cast<size_t>(Block)]);
+    while (Count > 0) {
+        const int64_t N = std::min(Count, Block);
+        Source->ReadBuffer(Buffer.get(), N);
+        Target->WriteBuffer(Buffer.get(), N);
+        Count -= N;
+    }
+}
+
+// Decoders of the methods whose modules are not part of the engine yet. Each
+// family has one entry here; until its decoder exists the item is refused as
+// an unsupported method.
+void DecodeLegacyMethod(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }  // 1-6
+void DecodeBzip2(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }         // 12
+void DecodeLzma(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }          // 14
+void DecodeWavPack(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }       // 97
+void DecodePpmd(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }          // 98
+
+// The item's time as a Unix time, through the DOS form as the file system
+// keeps it; false when it has no DOS form (such a time is not applied).
+bool ItemUnixTime(const TAbZipItem* Item, time_t& Value) {
+    const uint32_t Dos = DateTimeToDos(Item->LastModTimeAsDateTime());
+    if (Dos == 0) return false;
+    const TDateTime Stamp = DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
+    if (Stamp == 0.0) return false;
+    Value = static_cast<time_t>(LocalDateTimeToUnix(Stamp));
+    return true;
+}
+
+// Directory part of a local path ("." for a bare name).
+std::string DirectoryPart(const std::string& Path) {
+    size_t Pos = Path.find_last_of(PathDelim);
+    if (Pos == std::string::npos) return ".";
+    if (Pos == 0) return "/";
+    return Path.substr(0, Pos);
+}
+
+// A new file beside the target, written unbuffered (the decoders hand over
+// large blocks) and moved over the target by Commit. Until then the target
+// is not touched; destroying an uncommitted file removes it.
+class TAbTargetFile : public TStream {
+public:
+    explicit TAbTargetFile(const std::string& TargetName) : FTargetName(TargetName) {
+        static std::atomic<uint32_t> Counter{0};
+        const std::string Dir = DirectoryPart(TargetName);
+        const auto Seed = static_cast<uint32_t>(::getpid()) * 2654435761u ^
+                          static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int Attempt = 0; Attempt < 100; ++Attempt) {
+            uint32_t Tag = Seed + Counter.fetch_add(1) * 0x9E3779B9u;
+            char Name[32];
+            std::snprintf(Name, sizeof Name, "/.kivo-%08x.tmp", Tag);
+            FTempName = Dir + Name;
+            // The permissions follow the process's umask, as for any new file.
+            FHandle = ::open(FTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (FHandle >= 0 || errno != EEXIST) break;
+        }
+        if (FHandle < 0) throw EFCreateError(TargetName, errno);
+    }
+    ~TAbTargetFile() override {
+        if (FHandle >= 0) ::close(FHandle);
+        if (!FCommitted) ::unlink(FTempName.c_str());
+    }
+    TAbTargetFile(const TAbTargetFile&) = delete;
+    TAbTargetFile& operator=(const TAbTargetFile&) = delete;
+
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        const auto* P = static_cast<const uint8_t*>(Buffer);
+        int64_t Done = 0;
+        while (Done < Count) {
+            ssize_t N = ::write(FHandle, P + Done, static_cast<size_t>(Count - Done));
+            if (N < 0 && errno == EINTR) continue;
+            if (N <= 0) throw EInOutError(N < 0 ? errno : ENOSPC);
+            Done += N;
+        }
+        FPosition += Done;
+        return Done;
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        if (Offset == 0 && Origin == soCurrent) return FPosition;
+        int Whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
+        off_t R = ::lseek(FHandle, static_cast<off_t>(Offset), Whence);
+        if (R >= 0) FPosition = R;
+        return R < 0 ? -1 : static_cast<int64_t>(R);
+    }
+
+    // Gives the file its permissions (those of the file it replaces, when
+    // there is one), the item's read-only attribute and time, closes it and
+    // moves it over the target.
+    void Commit(const TAbZipItem* Item, const struct stat* Replaced) {
+        struct stat St{};
+        if (::fstat(FHandle, &St) == 0) {
+            mode_t Mode = (Replaced != nullptr ? Replaced->st_mode : St.st_mode) & 0777;
+            if ((Item->NativeFileAttributes() & faReadOnly) != 0) Mode &= ~static_cast<mode_t>(0222);
+            else Mode |= S_IWUSR;
+            if (Mode != (St.st_mode & 07777)) (void)::fchmod(FHandle, Mode);
+        }
+        time_t Stamp = 0;
+        if (ItemUnixTime(Item, Stamp)) {
+            timespec Times[2];
+            Times[0].tv_sec = 0;
+            Times[0].tv_nsec = UTIME_OMIT;  // access time untouched
+            Times[1].tv_sec = Stamp;
+            Times[1].tv_nsec = 0;
+            (void)::futimens(FHandle, Times);
+        }
+        int Fd = FHandle;
+        FHandle = -1;
+        if (::close(Fd) != 0 && errno != EINTR) throw EInOutError(errno);
+        if (::rename(FTempName.c_str(), FTargetName.c_str()) != 0) throw EFCreateError(FTargetName, errno);
+        FCommitted = true;
+    }
+
+private:
+    std::string FTargetName;
+    std::string FTempName;
+    int FHandle = -1;
+    int64_t FPosition = 0;
+    bool FCommitted = false;
+};
+
+// Whether the local header matches the central directory entry. Two
+// differences that writers produce in sound archives are accepted: a local
+// header with a Zip64 subfield may need a higher version than its central
+// entry (Info-ZIP's zip -fz), and with a data descriptor (bit 3) the local
+// CRC and sizes are placeholders, so the descriptor after the data must carry
+// the central values instead.
+bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, const TAbZipItem* Item) {
+    const bool LocalZip64 = Local.ExtraField().Has(Ab_Zip64SubfieldID);
+    if ((Local.VersionNeededToExtract() != Item->VersionNeededToExtract() &&
+         !(LocalZip64 && Local.VersionNeededToExtract() > Item->VersionNeededToExtract())) ||
+        Local.GeneralPurposeBitFlag() != Item->GeneralPurposeBitFlag() ||
+        Local.LastModFileTime() != Item->LastModFileTime() || Local.LastModFileDate() != Item->LastModFileDate()) {
+        return false;
+    }
+    if (Local.FileName() != Item->ItemInfo().FileName()) return false;
+    const auto Compressed = static_cast<uint64_t>(Item->CompressedSize());
+    const auto Uncompressed = static_cast<uint64_t>(Item->UncompressedSize());
+    if ((Local.GeneralPurposeBitFlag() & 0x0008) == 0) {
+        if (Local.CRC32() != Item->CRC32()) return false;
+        const uint8_t* Zip64 = nullptr;
+        uint16_t Zip64Size = 0;
+        if (Local.ExtraField().Get(Ab_Zip64SubfieldID, Zip64, Zip64Size)) {
+            return Zip64Size >= 16 && Get64(Zip64) == Uncompressed && Get64(Zip64 + 8) == Compressed;
+        }
+        return Compressed <= 0xFFFFFFFF && Uncompressed <= 0xFFFFFFFF && Local.CompressedSize() == Compressed &&
+               Local.UncompressedSize() == Uncompressed;
+    }
+    // The descriptor cannot be reached by seeking in a spanned set; the
+    // decode and CRC check that follow still cover the data.
+    if (dynamic_cast<TAbSpanReadStream*>(Stream) != nullptr) return true;
+    const int64_t DataStart = Stream->Position();
+    uint8_t D[24] = {};
+    if (Stream->Seek(DataStart + Item->CompressedSize(), soBeginning) < 0) return false;
+    int64_t Got = 0;
+    while (Got < 24) {
+        int64_t N = Stream->Read(D + Got, 24 - Got);
+        if (N <= 0) break;
+        Got += N;
+    }
+    // With or without the optional signature, with 32- or 64-bit sizes.
+    auto Matches = [&](int64_t At) {
+        if (Got >= At + 12 && Get32(D + At) == Item->CRC32() && Get32(D + At + 4) == Compressed &&
+            Get32(D + At + 8) == Uncompressed) {
+            return true;
+        }
+        return Got >= At + 20 && Get32(D + At) == Item->CRC32() && Get64(D + At + 4) == Compressed &&
+               Get64(D + At + 12) == Uncompressed;
+    };
+    return (Got >= 4 && Get32(D) == Ab_ZipDataDescriptorSignature && Matches(4)) || Matches(0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TAbUnzipSubsetStream
+
+TAbUnzipSubsetStream::TAbUnzipSubsetStream(TStream* aStream, int64_t aStreamSize) : FStream(aStream) {
+    FStartPos = FStream->Position();
+    FCurPos = FStartPos;
+    FEndPos = FStartPos + std::max<int64_t>(aStreamSize, 0);
+}
+
+int64_t TAbUnzipSubsetStream::Read(void* Buffer, int64_t Count) {
+    const int64_t N = std::min(Count, FEndPos - FCurPos);
+    if (N <= 0) return 0;
+    const int64_t Got = FStream->Read(Buffer, N);
+    if (Got > 0) FCurPos += Got;
+    return std::max<int64_t>(Got, 0);
+}
+
+int64_t TAbUnzipSubsetStream::Write(const void*, int64_t) {
+    throw EAbException("TAbUnzipSubsetStream.Write not supported");
+}
+
+int64_t TAbUnzipSubsetStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    int64_t Target = FCurPos;
+    switch (Origin) {
+    case soBeginning: Target = FStartPos + Offset; break;
+    case soCurrent: Target = FCurPos + Offset; break;
+    case soEnd: Target = FEndPos + Offset; break;
+    }
+    Target = std::clamp(Target, FStartPos, FEndPos);
+    if (Target != FCurPos) {
+        // Relative moves also work on streams that only know their position
+        // inside the current segment of a split set.
+        FStream->Seek(Target - FCurPos, soCurrent);
+        FCurPos = Target;
+    }
+    return FCurPos - FStartPos;
+}
+
+// ---------------------------------------------------------------------------
+// TAbUnzipOutputStream
+
+int64_t TAbUnzipOutputStream::Read(void*, int64_t) {
+    throw EAbException("TAbUnzipOutputStream.Read not supported");
+}
+
+int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
+    if (Count <= 0) return 0;
+    // The whole block goes out before it is counted, so a target that takes
+    // part of it cannot make the CRC count bytes twice.
+    FStream->WriteBuffer(Buffer, Count);
+    CrcUpdate(FCRC32, Buffer, static_cast<size_t>(Count));
+    FBytesWritten += Count;
+    if (FOnProgress) {
+        const auto Progress = static_cast<uint8_t>(Percentage(FUncompressedSize, FBytesWritten));
+        if (Progress != FCurrentProgress) {
+            bool Abort = false;
+            FOnProgress(Progress, Abort);
+            FCurrentProgress = Progress;
+            if (Abort) throw EAbUserAbort();
+        }
+    }
+    return Count;
+}
+
+int64_t TAbUnzipOutputStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
+
+// ---------------------------------------------------------------------------
+// Passwords
+
+void RequestPassword(TAbZipArchive& Archive, bool& Abort) {
+    std::string NewPassword = Archive.Password();
+    Abort = false;
+    if (Archive.OnNeedPassword) Archive.OnNeedPassword(&Archive, NewPassword);
+    if (!NewPassword.empty()) Archive.SetPassword(NewPassword);
+    else Abort = true;
+}
+
+void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
+    if (Archive.Password().empty()) {
+        RequestPassword(Archive, Abort);
+        ++Tries;
+    }
+    if (Archive.Password().empty()) throw EAbZipInvalidPassword();
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+
+std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
+    if ((Item->VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
+    TStream* Stream = SeekToItem(Archive, Item);
+    TAbZipLocalFileHeader Local;
+    Local.LoadFromStream(Stream);
+    // With a data descriptor the CRC is not known when the header is written:
+    // the check byte is then the high byte of the DOS time.
+    const uint32_t CheckValue = (Local.GeneralPurposeBitFlag() & 0x0008) != 0
+                                    ? static_cast<uint32_t>(Local.LastModFileTime()) << 16
+                                    : Item->CRC32();
+    auto Data = std::make_unique<TAbUnzipSubsetStream>(Stream, Item->CompressedSize());
+    if (!Item->IsEncrypted()) return Data;
+
+    int32_t Tries = 0;
+    bool Abort = false;
+    CheckPassword(Archive, Tries, Abort);
+    for (;;) {
+        if (Abort) throw EAbUserAbort();
+        auto Decrypt = std::make_unique<TAbDfDecryptStream>(Data.get(), CheckValue, Archive.Password());
+        if (Decrypt->IsValid()) {
+            Decrypt->SetOwnsStream(true);
+            Data.release();  // owned by the decrypt stream from here on
+            return Decrypt;
+        }
+        Decrypt.reset();
+        ++Tries;
+        if (Tries > Archive.PasswordRetries()) throw EAbZipInvalidPassword();
+        RequestPassword(Archive, Abort);
+    }
+}
+
+void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
+    if (Item->UncompressedSize() == 0) return;
+    TAbUnzipOutputStream Out(Target);
+    Out.SetUncompressedSize(Item->UncompressedSize());
+    Out.SetOnProgress(Archive.OnProgress);
+
+    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
+    case 0: CopyData(Source, &Out, Item->UncompressedSize()); break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: DecodeLegacyMethod(Item, Source, &Out); break;
+    case 8:
+    case 9: {
+        TAbDeflateHelper Helper;
+        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9) Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Item->CompressedSize());
+        Inflate(Source, &Out, &Helper);
+        break;
+    }
+    case 12: DecodeBzip2(Item, Source, &Out); break;
+    case 14: DecodeLzma(Item, Source, &Out); break;
+    case 97: DecodeWavPack(Item, Source, &Out); break;
+    case 98: DecodePpmd(Item, Source, &Out); break;
+    default: throw EAbZipInvalidMethod();
+    }
+
+    if (Out.CRC32() != Item->CRC32()) {
+        if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
+        Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);
+    }
+}
+
+void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName) {
+    if (Item->IsDirectory()) {
+        CreateDirectoryChain(TargetName);
+        (void)SetFileModifiedTime(TargetName, Item->LastModTimeAsDateTime());
+        // A read-only folder still takes new files where folders carry that
+        // attribute; taking away its write permission would refuse them.
+        (void)ApplyFileAttributes(TargetName, Item->NativeFileAttributes() & ~faReadOnly);
+        return;
+    }
+
+    // Errors of this step (version, local header, password) happen before
+    // the file system is touched.
+    std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
+
+    struct stat Existing{};
+    const bool Replacing = ::stat(TargetName.c_str(), &Existing) == 0;
+    if (Replacing) {
+        if (S_ISDIR(Existing.st_mode)) throw EFCreateError(TargetName, EISDIR);
+        // Read-only by its attributes, or not writable for this user: the
+        // existing file stays as it is.
+        if ((Existing.st_mode & S_IWUSR) == 0) throw EFCreateError(TargetName, EACCES);
+        if (::access(TargetName.c_str(), W_OK) != 0) throw EFCreateError(TargetName, errno);
+    }
+
+    TAbTargetFile File(TargetName);
+    try {
+        ExtractItemData(Archive, Item, Data.get(), &File);
+    } catch (const EAbUserAbort&) {
+        Archive.SetStatus(asInvalid);
+        throw;
+    }
+    File.Commit(Item, Replacing ? &Existing : nullptr);
+}
+
+void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target) {
+    if (Target == nullptr) throw EAbBadStream();
+    std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
+    ExtractItemData(Archive, Item, Data.get(), Target);
+}
+
+void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
+    if ((Item->VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
+    TStream* Stream = SeekToItem(Archive, Item);
+    TAbZipLocalFileHeader Local;
+    Local.LoadFromStream(Stream);
+    const bool Matches = LocalHeaderMatches(Stream, Local, Item);
+    SeekToItem(Archive, Item);
+    if (!Matches) throw EAbZipInvalidLFH();
+    TAbBitBucketStream Bucket(32768);
+    WriteItemToStream(Archive, Item, &Bucket);
+}
+
+}  // namespace kivo
