@@ -88,10 +88,13 @@ std::string DirectoryPart(const std::string& Path) {
 class TAbTargetFile : public TStream {
 public:
     explicit TAbTargetFile(const std::string& TargetName) : FTargetName(TargetName) {
+        // Names differ between processes (seed) and within one (counter);
+        // O_EXCL settles any clash with a file already there.
+        static const uint32_t Seed =
+            static_cast<uint32_t>(::getpid()) * 2654435761u ^
+            static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         static std::atomic<uint32_t> Counter{0};
         const std::string Dir = DirectoryPart(TargetName);
-        const auto Seed = static_cast<uint32_t>(::getpid()) * 2654435761u ^
-                          static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         for (int Attempt = 0; Attempt < 100; ++Attempt) {
             uint32_t Tag = Seed + Counter.fetch_add(1) * 0x9E3779B9u;
             char Name[32];
