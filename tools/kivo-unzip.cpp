@@ -310,9 +310,10 @@ public:
             Text.remove_prefix(static_cast<size_t>(N));
         }
     }
-    // One line without its end; false at the end of input, on an error or
-    // when interrupted. Echo off for passwords.
-    bool ReadLine(std::string& Line, bool Echo) const {
+    // Shows Prompt and reads one line without its end; false at the end of
+    // input, on an error or when interrupted. Echo off for passwords (before
+    // the prompt appears, so that nothing typed after it is lost).
+    bool ReadLine(std::string_view Prompt, std::string& Line, bool Echo) const {
         Line.clear();
         termios Saved{};
         const bool Hide = !Echo && ::tcgetattr(FFd, &Saved) == 0;
@@ -321,6 +322,7 @@ public:
             Quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             ::tcsetattr(FFd, TCSAFLUSH, &Quiet);
         }
+        Write(Prompt);
         bool Ok = false;
         for (;;) {
             char C;
@@ -334,7 +336,7 @@ public:
             if (C != '\r') Line.push_back(C);
         }
         if (Hide) {
-            ::tcsetattr(FFd, TCSAFLUSH, &Saved);
+            ::tcsetattr(FFd, TCSANOW, &Saved);
             Write("\n");
         }
         return Ok;
@@ -566,10 +568,11 @@ void TExtraction::AskPassword(std::string& NewPassword) {
     if (!FTerminal.Available() || FPasswordDeclined) return;
     FProgress.Clear();
     const std::string Name = FCurrent != nullptr ? Printable(FCurrent->FileName()) : std::string("?");
-    FTerminal.Write(NewPassword.empty() ? Name + " is encrypted; password: "
-                                        : "Wrong password for " + Name + "; password: ");
     std::string Answer;
-    if (!FTerminal.ReadLine(Answer, false) || Answer.empty()) {
+    if (!FTerminal.ReadLine(NewPassword.empty() ? Name + " is encrypted; password: "
+                                                : "Wrong password for " + Name + "; password: ",
+                            Answer, false) ||
+        Answer.empty()) {
         // No answer: this item is given up, and nobody is asked again.
         FPasswordDeclined = true;
         NewPassword.clear();
@@ -595,9 +598,9 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
         return;
     }
     for (;;) {
-        FTerminal.Write("replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ");
         std::string Answer;
-        if (!FTerminal.ReadLine(Answer, true)) {
+        if (!FTerminal.ReadLine("replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", Answer,
+                                true)) {
             FTerminal.Write("\n");
             FOverwrite = owNever;  // the end of input answers every question
             Confirm = false;
@@ -622,9 +625,8 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
             return;
         }
         if (Answer == "r" || Answer == "R") {
-            FTerminal.Write("new name: ");
             std::string NewName;
-            if (!FTerminal.ReadLine(NewName, true) || NewName.empty()) continue;
+            if (!FTerminal.ReadLine("new name: ", NewName, true) || NewName.empty()) continue;
             if (NewName.find(PathDelim) != std::string::npos || NewName == "." || NewName == "..") {
                 FTerminal.Write("a name without folders, please\n");
                 continue;
@@ -653,6 +655,8 @@ void TExtraction::Connect() {
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
         std::string Message = FErrorItem == Item && Item != nullptr ? FErrorMessage : FailureText(ErrorClass, ErrorCode);
         FErrorItem = nullptr;
+        // The item that Ctrl-C stopped is no failure of its own.
+        if (Interrupted && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
         ReportFailure(Item, Message);
     };
     FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) { AskPassword(NewPassword); };
