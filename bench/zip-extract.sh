@@ -32,8 +32,8 @@ if [ ! -s "$ZIPFILE" ]; then
   echo "making the corpus (20,000 files of this machine, about 500 MB, then zip -6)..." >&2
   src=$(mktemp -d "${TMPDIR:-/tmp}/kivo-bench-extract-src-XXXXXX")
   trap 'rm -rf "$src"' EXIT
-  # A fixed pseudo-random choice of regular files below /usr (at most 8 MB
-  # each), copied into 200 folders so that names cannot clash.
+  # A fixed pseudo-random choice of regular files below /usr (200 bytes to
+  # 8 MB each), copied into 200 folders so that names cannot clash.
   python3 - "$src" <<'PY'
 import os, random, shutil, sys
 dest = sys.argv[1]
@@ -50,12 +50,12 @@ for top in ("/usr/share", "/usr/lib", "/usr/include", "/usr/bin", "/usr/libexec"
             except OSError:
                 pass
 random.Random(20000).shuffle(files)
-count, target, budget, taken = 20000, 545_000_000, 0, []
+count, target, budget, taken = 20000, 510_000_000, 0, []
 for path, size in files:
     if len(taken) == count:
         break
     left = count - len(taken) - 1
-    if size > 8_000_000 or budget + size > target - left * 2000:
+    if size < 200 or size > 8_000_000 or budget + size > target - left * 200:
         continue
     taken.append(path)
     budget += size
@@ -83,6 +83,8 @@ files=$(find "$work/check" -type f | wc -l)
 [ "$files" = 20000 ] || { echo "kivo-unzip extracted $files files" >&2; exit 1; }
 rm -rf "$work/check"
 "$TOOL" t "$ZIPFILE" -q >/dev/null
+sync
+sleep 6
 
 # One measured run: "<wall s> <cpu s> <peak KiB>"; output thrown away.
 measure() {
@@ -95,6 +97,18 @@ measure() {
   echo "$wall $(python3 -c "print(f'{$user + $sys:.2f}')") $kib"
 }
 
+# An empty $work/out. ext4 skips inodes freed in the last few seconds when it
+# allocates new ones, which makes file creation right after deleting 20,000
+# files several times slower; the pause lets every run start alike.
+fresh_folder() {
+  if [ -e "$work/out" ]; then
+    rm -rf "$work/out"
+    sync
+    sleep 6
+  fi
+  mkdir "$work/out"
+}
+
 run_set() {  # run_set <label> <name>... : the commands come from command_for
   local label=$1
   shift
@@ -103,8 +117,7 @@ run_set() {  # run_set <label> <name>... : the commands come from command_for
   for r in $(seq "$ROUNDS"); do
     local line="round $r:"
     for name in "${names[@]}"; do
-      rm -rf "$work/out"
-      mkdir "$work/out"
+      fresh_folder
       command_for "$name"
       read -r wall cpu kib < <(measure "${CMD[@]}")
       walls[$name]+="$wall "
@@ -113,8 +126,8 @@ run_set() {  # run_set <label> <name>... : the commands come from command_for
       line+=" $name ${wall}s cpu ${cpu}s ${kib}KiB;"
     done
     echo "$label $line"
-    rm -rf "$work/out"
   done
+  rm -rf "$work/out"
   local args=()
   for name in "${names[@]}"; do args+=("$name" "${walls[$name]}" "${cpus[$name]}" "${mems[$name]}"); done
   python3 - "$label" "${args[@]}" <<'PY'

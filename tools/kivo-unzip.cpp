@@ -379,11 +379,11 @@ public:
         FItemPercent = 0;
         FItemName = Name;
         ++FItems;
-        Draw(false);
+        Draw();
     }
     void ItemProgress(uint8_t Percent) {
         FItemPercent = Percent;
-        Draw(false);
+        Draw();
     }
     // Erases the line before other output; the next update draws it again.
     void Clear() {
@@ -403,10 +403,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void Draw(bool Force) {
+    void Draw() {
         if (!FEnabled) return;
         const auto Now = Clock::now();
-        if (!Force && Now - FLastDraw < std::chrono::milliseconds(100)) return;
+        if (Now - FLastDraw < std::chrono::milliseconds(100)) return;
         FLastDraw = Now;
         const double Done = static_cast<double>(FDoneBytes) + static_cast<double>(FItemSize) * FItemPercent / 100.0;
         const int Percent = FTotalBytes > 0 ? static_cast<int>(Done * 100.0 / static_cast<double>(FTotalBytes)) : 0;
@@ -417,15 +417,26 @@ private:
                       HumanBytes(Elapsed > 0.05 ? Done / Elapsed : 0.0).c_str(), FItemPercent);
         std::string Line = Head;
         winsize Size{};
-        size_t Width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 0 ? Size.ws_col : 80;
-        std::string Name = Printable(FItemName);
-        if (Line.size() + Name.size() >= Width) {
-            // Keep the end of the name: it tells the files apart.
-            size_t Room = Width > Line.size() + 4 ? Width - Line.size() - 4 : 0;
-            Name = Room > 0 ? "..." + Name.substr(Name.size() - std::min(Name.size(), Room)) : std::string();
+        const size_t Width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 0 ? Size.ws_col : 80;
+        if (Line.size() + 4 >= Width) Line.resize(Width > 5 ? Width - 5 : 0);
+        // Keep the end of a long name, which tells the files apart; the name
+        // is counted in characters and cut only between them.
+        std::string_view Name = FItemName;
+        const size_t Room = Width - Line.size() - 1;
+        size_t Chars = 0;
+        for (char C : Name) Chars += (static_cast<unsigned char>(C) & 0xC0) != 0x80;
+        if (Chars > Room) {
+            size_t Skip = Chars - (Room > 3 ? Room - 3 : 0);
+            size_t At = 0;
+            while (At < Name.size() && Skip > 0) {
+                ++At;
+                while (At < Name.size() && (static_cast<unsigned char>(Name[At]) & 0xC0) == 0x80) ++At;
+                --Skip;
+            }
+            Line += Room > 3 ? "..." : "";
+            Name.remove_prefix(At);
         }
-        Line += Name;
-        if (Line.size() >= Width) Line.resize(Width - 1);
+        Line += Printable(Name);
         std::fprintf(stderr, "\r\x1b[K%s", Line.c_str());
         std::fflush(stderr);
         FShown = true;
@@ -544,9 +555,10 @@ bool TExtraction::Open() {
     return true;
 }
 
+// The engine's selection (x and e both create folders, so folder entries
+// are selected too; e then skips them).
 bool TExtraction::Selected(const TAbArchiveItem* Item) const {
-    if (!Item->MatchesStoredNameEx(FMask) || Item->MatchesStoredNameEx(FExclusion)) return false;
-    return FOptions.Command == cmTest || !Item->IsDirectory() || FOptions.Command == cmExtract;
+    return Item->MatchesStoredNameEx(FMask) && !Item->MatchesStoredNameEx(FExclusion);
 }
 
 void TExtraction::BeginItem(TAbArchiveItem* Item) {
@@ -739,7 +751,7 @@ int TExtraction::Run() {
                     Printable(FOptions.Archive).c_str());
         if (std::fflush(stdout) != 0) return 1;
     } else if (!FOptions.Quiet && ::isatty(STDERR_FILENO) == 1) {
-        std::fprintf(stderr, "%s: %d items, %s in %.1f s\n", ProgramName, FProcessed,
+        std::fprintf(stderr, "%s: %d %s, %s in %.1f s\n", ProgramName, FProcessed, FProcessed == 1 ? "item" : "items",
                      HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(), FProgress.Seconds());
     }
     return 0;
