@@ -115,26 +115,6 @@ TEST_F(DecryptStream, ContractChecksAndShortHeader) {
     EXPECT_THROW(Cut.IsValid(), EReadError);
 }
 
-TEST_F(DecryptStream, EngineDecodesByteByByteLikeTheBuffer) {
-    const std::string Plain = RandomBytes(300, 3);
-    const std::string Cipher = ZipCryptoEncrypt(Plain, "k", 9);
-    TAbZipEncryptHeader Header{};
-    std::copy(Cipher.begin(), Cipher.begin() + 12, Header.begin());
-    TAbZipDecryptEngine One;
-    ASSERT_TRUE(One.VerifyHeader(Header, "k", 0x09000000));
-    std::string ByByte;
-    for (size_t I = 12; I < Cipher.size(); ++I) ByByte.push_back(static_cast<char>(One.Decode(static_cast<uint8_t>(Cipher[I]))));
-    EXPECT_EQ(ByByte, Plain);
-    TAbZipDecryptEngine Two;
-    EXPECT_FALSE(Two.VerifyHeader(Header, "k", 0x08000000));
-    EXPECT_FALSE(Two.Ready());
-    // A second VerifyHeader starts from the passphrase afresh.
-    ASSERT_TRUE(Two.VerifyHeader(Header, "k", 0x09000000));
-    std::string Buffer = Cipher.substr(12);
-    Two.DecodeBuffer(Buffer.data(), static_cast<int64_t>(Buffer.size()));
-    EXPECT_EQ(Buffer, Plain);
-}
-
 TEST_F(DecryptStream, PasswordsAreKeyedInTheAnsiCodePage) {
     // "pässwort": Info-ZIP was given its cp1252 bytes for one archive and
     // its UTF-8 bytes for the other.

@@ -116,16 +116,9 @@ TEST_F(Unzipper, StartsWithoutAnArchive) {
     EXPECT_EQ(U.Status(), asInvalid);
     EXPECT_EQ(U.ArchiveType(), atUnknown);
     EXPECT_EQ(U.ExtractOptions(), (TAbExtractOptions{eoCreateDirs}));
-    EXPECT_EQ(U.PasswordRetries(), 3);
-    EXPECT_EQ(U.Version(), "5.0");
-    U.SetVersion("9.9");
-    EXPECT_EQ(U.Version(), "5.0");
-    EXPECT_EQ(U.ZipArchive(), nullptr);
-    EXPECT_EQ(U.ZipfileComment(), "");
     EXPECT_EQ(U.FindFile("x"), -1);
     EXPECT_THROW(U.ExtractFiles("*.*"), EAbNoArchive);
     EXPECT_THROW(U.TestTaggedItems(), EAbNoArchive);
-    EXPECT_THROW(U.TagItems("*"), EAbNoArchive);
     EXPECT_THROW(U.Items(0), EAbNoArchive);
     U.CloseArchive();  // nothing to close
 }
@@ -410,19 +403,6 @@ TEST_F(Unzipper, UnsupportedMethodLeavesAnExistingFileAsItWas) {
     ExpectNoLeftovers();
 }
 
-TEST_F(Unzipper, MethodsWithoutADecoderYetAreUnsupported) {
-    std::vector<TZipEntryDef> Entries;
-    for (uint16_t Method : {1, 2, 3, 4, 5, 6, 12, 14, 97, 98, 99}) {
-        TZipEntryDef E = Stored("m" + std::to_string(Method), "data");
-        E.Method = Method;
-        Entries.push_back(E);
-    }
-    Open(Entries);
-    U.ExtractFiles("*.*");
-    EXPECT_EQ(Codes(), std::vector<int32_t>(11, AbErrZipInvalidMethod));
-    EXPECT_TRUE(::kivo::ziptest::Entries(Out).empty());
-}
-
 TEST_F(Unzipper, DamagedDataLeavesAnExistingFileAsItWas) {
     TZipEntryDef E = Deflated("d.txt", std::string(50000, 'q') + RandomBytes(20000, 4));
     E.Data[E.Data.size() / 2] ^= 0x55;
@@ -672,16 +652,6 @@ TEST_F(Unzipper, ArchiveAbortStopsAfterTheCurrentItem) {
     EXPECT_EQ(U.Status(), asIdle);
 }
 
-TEST_F(Unzipper, ConfirmProcessItemCanSkipAndMasksSelect) {
-    Open({Stored("a.txt", "a"), Stored("b.log", "b"), Stored("c.txt", "c"), Stored("dir/d.txt", "d")});
-    U.OnConfirmProcessItem = [&](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType Type, bool& Confirm) {
-        EXPECT_EQ(Type, ptExtract);
-        Confirm = Item->FileName() != "c.txt";
-    };
-    U.ExtractFilesEx("*.txt", "dir\\*");
-    EXPECT_EQ(::kivo::ziptest::Entries(Out), std::vector<std::string>{"a.txt"});
-}
-
 // ---------------------------------------------------------------------------
 // Streams, single items and testing
 
@@ -774,25 +744,6 @@ TEST_F(Unzipper, DriverWithoutAFailureHandlerRaisesTheCrcMismatch) {
 
 // ---------------------------------------------------------------------------
 // The support streams
-
-TEST(UnzipStreams, SubsetStreamIsAClampedWindow) {
-    const std::string Bytes = "0123456789abcdef";
-    TReadOnlyMemoryStream Inner(Bytes.data(), static_cast<int64_t>(Bytes.size()));
-    Inner.SetPosition(4);
-    TAbUnzipSubsetStream S(&Inner, 6);
-    EXPECT_EQ(S.Size(), 6);
-    char Buf[16] = {};
-    EXPECT_EQ(S.Read(Buf, 16), 6);
-    EXPECT_EQ(std::string(Buf, 6), "456789");
-    EXPECT_EQ(S.Read(Buf, 1), 0);
-    EXPECT_EQ(S.Seek(-2, soEnd), 4);
-    EXPECT_EQ(S.Read(Buf, 16), 2);
-    EXPECT_EQ(std::string(Buf, 2), "89");
-    EXPECT_EQ(S.Seek(-100, soCurrent), 0);
-    EXPECT_EQ(S.Seek(100, soBeginning), 6);
-    EXPECT_EQ(Inner.Position(), 10);
-    EXPECT_THROW(S.Write("x", 1), EAbException);
-}
 
 TEST(UnzipStreams, OutputStreamCountsCrcAndReportsWholePercents) {
     TMemoryStream Target;
