@@ -12,9 +12,7 @@
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 
-#if KIVO_HAVE_WEBCOPY
 #include "webcopy/WcProgressView.h"
-#endif
 
 namespace kivo {
 
@@ -153,12 +151,8 @@ void EnsureGuiApplication() {
         new QApplication(Argc, Argv);
     }
     static const bool Views = [] {
-#if KIVO_HAVE_WEBCOPY
         // The web copy engine's progress and login dialogs, and its pump.
         webcopy::InstallQtViews();
-#else
-        SetMessagePump([] { QCoreApplication::processEvents(); });
-#endif
         return true;
     }();
     (void)Views;

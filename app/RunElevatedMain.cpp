@@ -16,12 +16,8 @@
 #include "util/QxBasicStringProcs.h"
 #include "util/QxUtilPath.h"
 
-#if KIVO_HAVE_WEBCOPY
-#include "webcopy/Webcopy.h"
-#endif
-#if KIVO_HAVE_UNZIPPER
 #include "archive/AbUnzper.h"
-#endif
+#include "webcopy/Webcopy.h"
 
 namespace kivo {
 
@@ -55,9 +51,6 @@ void PlaceLabel(QLabel* L, int X, int Y, const QFont& F) {
 }
 
 }  // namespace
-
-bool CanDownloadServer() { return KIVO_HAVE_WEBCOPY != 0; }
-bool CanExtractServer() { return KIVO_HAVE_UNZIPPER != 0; }
 
 // ---- the elevated action ----
 
@@ -265,13 +258,7 @@ void TRunElevatedForm::Button4Click() {
 }
 
 // ---- download and extraction ----
-//
-// The download needs the web copy engine and the unpacking the archive
-// engine's unzipper; each part is compiled in when its engine is part of the
-// build (KIVO_HAVE_WEBCOPY, KIVO_HAVE_UNZIPPER, set by app/CMakeLists.txt).
-// Without the unzipper nothing can be unpacked and the result is false.
 
-#if KIVO_HAVE_WEBCOPY
 using webcopy::TWebCopy;
 using webcopy::TWebCopyItem;
 using webcopy::wpHttp;
@@ -287,14 +274,10 @@ void AddDownloadItem(TWebCopy& WebCopy, const std::string& FileName) {
 }
 
 }  // namespace
-#endif
 
 bool TRunElevatedForm::DownloadAndExtractServer() {
     bool Result = false;
-#if KIVO_HAVE_UNZIPPER
     auto UnZipper = std::make_unique<TAbUnZipper>(nullptr);
-#endif
-#if KIVO_HAVE_WEBCOPY
     auto WebCopy = std::make_unique<TWebCopy>(nullptr);
     WebCopy->SetAgent("WebCopy");
     WebCopy->SetDlgCaption("Lade MAPI Datei...");
@@ -308,8 +291,6 @@ bool TRunElevatedForm::DownloadAndExtractServer() {
             // The download's outcome is not looked at: extraction decides.
         }
     }
-#endif
-#if KIVO_HAVE_UNZIPPER
     try {
         UnZipper->SetFileName(AddTrailingBackslash(InstallFolder) + ServerZipName);
         UnZipper->SetBaseDirectory(InstallFolder);
@@ -319,13 +300,8 @@ bool TRunElevatedForm::DownloadAndExtractServer() {
     } catch (const std::exception&) {
         Result = false;
     }
-#endif
-#if KIVO_HAVE_WEBCOPY
     WebCopy.reset();
-#endif
-#if KIVO_HAVE_UNZIPPER
     UnZipper.reset();
-#endif
     return Result;
 }
 

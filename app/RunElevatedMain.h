@@ -42,8 +42,6 @@ void FinalizeRunElevatedMain();
 
 // Whether this build can download (web copy engine) and unpack (archive
 // engine) the server package.
-bool CanDownloadServer();
-bool CanExtractServer();
 
 class TRunElevatedForm : public QWidget {
 public:

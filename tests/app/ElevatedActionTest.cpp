@@ -95,12 +95,3 @@ TEST_F(ElevatedAction, TheRealDialogsShowTheGermanCaptions) {
     EXPECT_EQ(Seen[2], "MAPI 64 COM Server|Success|OK");
 }
 
-TEST_F(ElevatedAction, DownloadWithoutTheEnginesChangesNothing) {
-    if (CanDownloadServer() && CanExtractServer()) GTEST_SKIP() << "both engines are built: see DownloadTest";
-    TUseFacts Facts(TStandInFacts::StandardUser());
-    TRunElevatedForm Form;
-    Form.Button3Click();
-    EXPECT_FALSE(Form.Button1->isEnabled());
-    EXPECT_TRUE(Form.Button3->isEnabled());
-    EXPECT_TRUE(Form.Button4->isHidden());
-}
