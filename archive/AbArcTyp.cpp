@@ -103,8 +103,42 @@ void TAbSharedString::Release() noexcept {
 // ---------------------------------------------------------------------------
 // TAbArchiveItem
 
+TAbArchiveItem::TStoredValues& TAbArchiveItem::Values() {
+    if (!FValues) FValues = std::make_unique<TStoredValues>();
+    return *FValues;
+}
+
+std::string_view TAbArchiveItem::DiskFileNameView() const {
+    return FValues && FValues->HasDiskFileName ? FValues->DiskFileName.View() : FFileName.View();
+}
+
+void TAbArchiveItem::SetDiskFileName(const TAbSharedString& Value) {
+    if (Value.View() == FFileName.View()) {
+        if (FValues) {
+            FValues->HasDiskFileName = false;
+            FValues->DiskFileName = TAbSharedString();
+        }
+        return;
+    }
+    TStoredValues& Stored = Values();
+    Stored.DiskFileName = Value;
+    Stored.HasDiskFileName = true;
+}
+
+void TAbArchiveItem::SetFileName(const std::string& Value) {
+    if (Value == FFileName.View()) return;
+    TStoredValues& Stored = Values();
+    if (!Stored.HasDiskFileName) {
+        // The disk name followed the old FileName: it keeps that value.
+        Stored.DiskFileName = FFileName;
+        Stored.HasDiskFileName = true;
+    }
+    FFileName = Value;
+    if (Stored.DiskFileName.View() == FFileName.View()) SetDiskFileName(FFileName);  // equal again
+}
+
 std::string TAbArchiveItem::DiskPath() const {
-    std::string_view Name = FDiskFileName.View();
+    std::string_view Name = DiskFileNameView();
     size_t Pos = Name.find_last_of("/\\");
     return Pos == std::string_view::npos ? std::string() : std::string(Name.substr(0, Pos + 1));
 }

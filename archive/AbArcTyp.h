@@ -151,8 +151,8 @@ public:
 
     TAbArchiveAction Action() const { return FAction; }
     void SetAction(TAbArchiveAction Value) { FAction = Value; }
-    std::string DiskFileName() const { return FDiskFileName.Str(); }
-    void SetDiskFileName(const TAbSharedString& Value) { FDiskFileName = Value; }
+    std::string DiskFileName() const { return std::string(DiskFileNameView()); }
+    void SetDiskFileName(const TAbSharedString& Value);
     // Directory part of DiskFileName, with its final separator.
     std::string DiskPath() const;
     std::string StoredPath() const { return DiskPath(); }
@@ -161,29 +161,31 @@ public:
 
     // Virtual accessors, so that a format can keep the values in its own
     // header records.
-    virtual int64_t CompressedSize() const { return FCompressedSize; }
-    virtual uint32_t CRC32() const { return FCRC32; }
-    virtual uint32_t ExternalFileAttributes() const { return FExternalFileAttributes; }
+    virtual int64_t CompressedSize() const { return FValues ? FValues->CompressedSize : 0; }
+    virtual uint32_t CRC32() const { return FValues ? FValues->CRC32 : 0; }
+    virtual uint32_t ExternalFileAttributes() const { return FValues ? FValues->ExternalFileAttributes : 0; }
     virtual std::string FileName() const { return FFileName.Str(); }
     virtual bool IsDirectory() const { return false; }
-    virtual bool IsEncrypted() const { return FIsEncrypted; }
-    virtual uint16_t LastModFileDate() const { return FLastModFileDate; }
-    virtual uint16_t LastModFileTime() const { return FLastModFileTime; }
+    virtual bool IsEncrypted() const { return FValues ? FValues->IsEncrypted : false; }
+    virtual uint16_t LastModFileDate() const { return FValues ? FValues->LastModFileDate : 0; }
+    virtual uint16_t LastModFileTime() const { return FValues ? FValues->LastModFileTime : 0; }
     virtual uint32_t NativeFileAttributes() const { return IsDirectory() ? 0x10 : 0; }
-    virtual int64_t UncompressedSize() const { return FUncompressedSize; }
-    virtual void SetCompressedSize(int64_t Value) { FCompressedSize = Value; }
-    virtual void SetCRC32(uint32_t Value) { FCRC32 = Value; }
-    virtual void SetExternalFileAttributes(uint32_t Value) { FExternalFileAttributes = Value; }
-    virtual void SetFileName(const std::string& Value) { FFileName = Value; }
-    virtual void SetIsEncrypted(bool Value) { FIsEncrypted = Value; }
-    virtual void SetLastModFileDate(uint16_t Value) { FLastModFileDate = Value; }
-    virtual void SetLastModFileTime(uint16_t Value) { FLastModFileTime = Value; }
-    virtual void SetUncompressedSize(int64_t Value) { FUncompressedSize = Value; }
+    virtual int64_t UncompressedSize() const { return FValues ? FValues->UncompressedSize : 0; }
+    virtual void SetCompressedSize(int64_t Value) { Values().CompressedSize = Value; }
+    virtual void SetCRC32(uint32_t Value) { Values().CRC32 = Value; }
+    virtual void SetExternalFileAttributes(uint32_t Value) { Values().ExternalFileAttributes = Value; }
+    // DiskFileName keeps its value.
+    virtual void SetFileName(const std::string& Value);
+    virtual void SetIsEncrypted(bool Value) { Values().IsEncrypted = Value; }
+    virtual void SetLastModFileDate(uint16_t Value) { Values().LastModFileDate = Value; }
+    virtual void SetLastModFileTime(uint16_t Value) { Values().LastModFileTime = Value; }
+    virtual void SetUncompressedSize(int64_t Value) { Values().UncompressedSize = Value; }
     virtual TDateTime LastModTimeAsDateTime() const;
     virtual void SetLastModTimeAsDateTime(TDateTime Value);
 
-    // FileName without a copy, for the engine's own lookups.
+    // FileName and DiskFileName without a copy, for the engine's own lookups.
     std::string_view FileNameView() const { return FFileName.View(); }
+    std::string_view DiskFileNameView() const;
 
     // Mask matching; masks use '\' or '/' as separators.
     bool MatchesDiskName(std::string_view FileMask) const;
@@ -192,17 +194,35 @@ public:
     bool MatchesStoredNameEx(std::string_view FileMask) const;
 
 protected:
-    TAbArchiveAction FAction = aaNone;
-    bool FIsEncrypted = false;
-    bool FTagged = false;
-    uint16_t FLastModFileTime = 0;
-    uint16_t FLastModFileDate = 0;
-    uint32_t FCRC32 = 0;
-    uint32_t FExternalFileAttributes = 0;
-    int64_t FCompressedSize = 0;
-    int64_t FUncompressedSize = 0;
-    TAbSharedString FDiskFileName;
     TAbSharedString FFileName;
+
+private:
+    // Memory layout: an archive may hold hundreds of thousands of items, so
+    // the object keeps only what every item needs: the list link, the name,
+    // the action and the tag (34 bytes with the vtable pointer; a format's
+    // small fields fill the rest of the last word). The values below are
+    // used only by formats without a header record of their own (ZIP keeps
+    // them in its record and overrides every accessor), and the disk name
+    // nearly always equals FileName; they share one block that is allocated
+    // when one of them is first stored.
+    struct TStoredValues {
+        int64_t CompressedSize = 0;
+        int64_t UncompressedSize = 0;
+        uint32_t CRC32 = 0;
+        uint32_t ExternalFileAttributes = 0;
+        uint16_t LastModFileTime = 0;
+        uint16_t LastModFileDate = 0;
+        bool IsEncrypted = false;
+        // DiskFileName is FileName unless this is set.
+        bool HasDiskFileName = false;
+        TAbSharedString DiskFileName;
+    };
+    TStoredValues& Values();
+    std::unique_ptr<TStoredValues> FValues;
+
+protected:
+    TAbArchiveAction FAction = aaNone;
+    bool FTagged = false;
 };
 
 // ---------------------------------------------------------------------------

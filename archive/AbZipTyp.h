@@ -59,9 +59,6 @@ int64_t FindEndOfCentralDirectory(TStream* Stream);
 
 class TAbZipFileHeader {
 public:
-    explicit TAbZipFileHeader(uint32_t ValidSignature) : FValidSignature(ValidSignature) {}
-
-    uint32_t ValidSignature() const { return FValidSignature; }
     uint32_t Signature() const { return FSignature; }
     void SetSignature(uint32_t Value) { FSignature = Value; }
     uint16_t VersionNeededToExtract() const { return FVersionNeededToExtract; }
@@ -83,9 +80,11 @@ public:
     void SetUncompressedSize(uint32_t Value) { FUncompressedSize = Value; }
     std::string FileName() const { return FFileName.Str(); }
     const TAbSharedString& FileNameShared() const { return FFileName; }
-    void SetFileName(const TAbSharedString& Value) { FFileName = Value; }
-    TAbExtraField& ExtraField() { return FExtraField; }
-    const TAbExtraField& ExtraField() const { return FExtraField; }
+    // A central record's stored name bytes keep their value.
+    void SetFileName(const TAbSharedString& Value);
+    TAbExtraField& ExtraField() { return Rare().ExtraField; }
+    // An empty field when the record has none (reading allocates nothing).
+    const TAbExtraField& ExtraField() const;
 
     // 100 x (1 - compressed / uncompressed), the compressed size of an
     // encrypted entry less its 12-byte header; 0 for an empty entry.
@@ -93,30 +92,50 @@ public:
     TAbZipDeflationOption DeflationOption() const;
     TAbZipDictionarySize DictionarySize() const;
     bool HasDataDescriptor() const { return (FCompressionMethod & 0xFF) == 8 && (FGeneralPurposeBitFlag & 0x0008) != 0; }
-    bool IsValid() const { return FSignature == FValidSignature; }
     bool IsEncrypted() const { return (FGeneralPurposeBitFlag & 0x0001) != 0; }
     bool IsUTF8() const { return (FGeneralPurposeBitFlag & 0x0800) != 0; }
     void SetIsUTF8(bool Value);
     int32_t ShannonFanoTreeCount() const;
 
 protected:
-    uint32_t FValidSignature;
+    TAbZipFileHeader() = default;
+
+    // Memory layout: every item of an archive holds a central-directory
+    // record, so a record keeps in itself only its fixed fields and the name
+    // (56 bytes for a central one). The parts many records lack share one
+    // block, allocated when one of them is first stored: the extra field, and
+    // for central records the stored name bytes when they differ from the
+    // first decoding (plain ASCII and UTF-8 names do not) and the comment.
+    // The signature a kind expects is a constant of the kind, not a field.
+    struct TRareParts {
+        // The flag goes into the extra field's tail padding: a 40-byte block
+        // (48 with the allocator's header) instead of 48 (64).
+        [[no_unique_address]] TAbExtraField ExtraField;
+        bool HasRawFileName = false;
+        TAbSharedString RawFileName;
+        TAbSharedString FileComment;
+    };
+    TRareParts& Rare();
+    // Drops the rarely-used parts (a record is read again).
+    void ResetRareParts() { FRare.reset(); }
+
+    TAbSharedString FFileName;
+    std::unique_ptr<TRareParts> FRare;
     uint32_t FSignature = 0;
+    uint32_t FCRC32 = 0;
+    uint32_t FCompressedSize = 0;
+    uint32_t FUncompressedSize = 0;
     uint16_t FVersionNeededToExtract = 0;
     uint16_t FGeneralPurposeBitFlag = 0;
     uint16_t FCompressionMethod = 0;
     uint16_t FLastModFileTime = 0;
     uint16_t FLastModFileDate = 0;
-    uint32_t FCRC32 = 0;
-    uint32_t FCompressedSize = 0;
-    uint32_t FUncompressedSize = 0;
-    TAbSharedString FFileName;
-    TAbExtraField FExtraField;
 };
 
 class TAbZipLocalFileHeader : public TAbZipFileHeader {
 public:
-    TAbZipLocalFileHeader() : TAbZipFileHeader(Ab_ZipLocalFileHeaderSignature) {}
+    static constexpr uint32_t ValidSignature() { return Ab_ZipLocalFileHeaderSignature; }
+    bool IsValid() const { return FSignature == ValidSignature(); }
     // Reads one local header at the stream's position (EAbZipInvalid for
     // another signature); leaves the stream at the item's data.
     void LoadFromStream(TStream* Stream);
@@ -128,7 +147,8 @@ public:
 
 class TAbZipDirectoryFileHeader : public TAbZipFileHeader {
 public:
-    TAbZipDirectoryFileHeader() : TAbZipFileHeader(Ab_ZipCentralDirectoryFileHeaderSignature) {}
+    static constexpr uint32_t ValidSignature() { return Ab_ZipCentralDirectoryFileHeaderSignature; }
+    bool IsValid() const { return FSignature == ValidSignature(); }
     // Reads one central-directory entry at the stream's position
     // (EAbZipInvalid for another signature).
     void LoadFromStream(TStream* Stream);
@@ -137,9 +157,8 @@ public:
     int64_t SaveToStream(TStream* Stream);
 
     // The name bytes as stored.
-    std::string_view RawFileName() const { return FRawFileName.View(); }
-    const TAbSharedString& RawFileNameShared() const { return FRawFileName; }
-    void SetRawFileName(const TAbSharedString& Value) { FRawFileName = Value; }
+    std::string_view RawFileName() const;
+    void SetRawFileName(const TAbSharedString& Value);
     uint16_t VersionMadeBy() const { return FVersionMadeBy; }
     void SetVersionMadeBy(uint16_t Value) { FVersionMadeBy = Value; }
     uint16_t DiskNumberStart() const { return FDiskNumberStart; }
@@ -150,17 +169,15 @@ public:
     void SetExternalFileAttributes(uint32_t Value) { FExternalFileAttributes = Value; }
     uint32_t RelativeOffset() const { return FRelativeOffset; }
     void SetRelativeOffset(uint32_t Value) { FRelativeOffset = Value; }
-    std::string FileComment() const { return FFileComment.Str(); }
-    void SetFileComment(const std::string& Value) { FFileComment = Value; }
+    std::string FileComment() const { return FRare ? FRare->FileComment.Str() : std::string(); }
+    void SetFileComment(const std::string& Value);
 
 protected:
-    TAbSharedString FRawFileName;
     uint16_t FVersionMadeBy = 0;
     uint16_t FDiskNumberStart = 0;
     uint16_t FInternalFileAttributes = 0;
     uint32_t FExternalFileAttributes = 0;
     uint32_t FRelativeOffset = 0;
-    TAbSharedString FFileComment;
 };
 
 class TAbZipDirectoryFileFooter {
@@ -224,7 +241,7 @@ public:
     // Reads one central-directory entry and decodes its name.
     void LoadFromStream(TStream* Stream);
 
-    int64_t CompressedSize() const override { return FCompressedSize; }
+    int64_t CompressedSize() const override { return FRare ? FRare->CompressedSize : FItemInfo.CompressedSize(); }
     uint32_t CRC32() const override { return FItemInfo.CRC32(); }
     uint32_t ExternalFileAttributes() const override { return FItemInfo.ExternalFileAttributes(); }
     bool IsDirectory() const override;
@@ -232,7 +249,9 @@ public:
     uint16_t LastModFileDate() const override { return FItemInfo.LastModFileDate(); }
     uint16_t LastModFileTime() const override { return FItemInfo.LastModFileTime(); }
     uint32_t NativeFileAttributes() const override;
-    int64_t UncompressedSize() const override { return FUncompressedSize; }
+    int64_t UncompressedSize() const override {
+        return FRare ? FRare->UncompressedSize : FItemInfo.UncompressedSize();
+    }
     void SetCompressedSize(int64_t Value) override;
     void SetCRC32(uint32_t Value) override { FItemInfo.SetCRC32(Value); }
     void SetExternalFileAttributes(uint32_t Value) override { FItemInfo.SetExternalFileAttributes(Value); }
@@ -266,9 +285,9 @@ public:
     // The name as first decoded from the stored bytes (before the Unicode
     // extra fields and the OEM rule).
     std::string RawFileName() const { return FItemInfo.FileName(); }
-    uint32_t DiskNumberStart() const { return FDiskNumberStart; }
+    uint32_t DiskNumberStart() const { return FRare ? FRare->DiskNumberStart : FItemInfo.DiskNumberStart(); }
     void SetDiskNumberStart(uint32_t Value);
-    int64_t RelativeOffset() const { return FRelativeOffset; }
+    int64_t RelativeOffset() const { return FRare ? FRare->RelativeOffset : FItemInfo.RelativeOffset(); }
     void SetRelativeOffset(int64_t Value);
     TAbZipDirectoryFileHeader& ItemInfo() { return FItemInfo; }
     const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
@@ -282,11 +301,26 @@ public:
     void UpdateZip64ExtraField();
 
 private:
-    TAbZipDirectoryFileHeader FItemInfo;
-    uint32_t FDiskNumberStart = 0;
+    // Memory layout: the sizes, offset and disk as Zip64 widens them equal
+    // the header record's 32- and 16-bit fields unless a field holds its
+    // maximum, and the local header's extra field is needed only while
+    // writing. Both live in one block, allocated for Zip64 entries and by
+    // the writer; without it the record's fields are the values. That keeps
+    // a ZIP item at 104 bytes: 34 of the base item, the flag below in the
+    // base's last word, the record (56) and one pointer.
+    struct TRareData {
+        int64_t UncompressedSize = 0;
+        int64_t CompressedSize = 0;
+        int64_t RelativeOffset = 0;
+        uint32_t DiskNumberStart = 0;
+        TAbExtraField LFHExtraField;
+    };
+    // The block, made with the record's values when missing.
+    TRareData& Rare();
+
     bool FNameChanged = false;
-    std::unique_ptr<TAbExtraField> FLFHExtraField;
-    int64_t FRelativeOffset = 0;
+    TAbZipDirectoryFileHeader FItemInfo;
+    std::unique_ptr<TRareData> FRare;
 };
 
 // ---------------------------------------------------------------------------

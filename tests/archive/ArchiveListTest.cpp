@@ -92,6 +92,44 @@ TEST(ArchiveItem, DateTimeRoundTripAndInvalidDosValues) {
     EXPECT_EQ(TTestItem("d/", true).NativeFileAttributes(), 0x10u);
 }
 
+TEST(ArchiveItem, DiskNameKeepsItsValueWhenTheNameChanges) {
+    TTestItem Item("a/b.txt");
+    Item.SetFileName("c.txt");
+    EXPECT_EQ(Item.FileName(), "c.txt");
+    EXPECT_EQ(Item.DiskFileName(), "a/b.txt");
+    EXPECT_EQ(Item.DiskPath(), "a/");
+    Item.SetDiskFileName("c.txt");
+    Item.SetFileName("d.txt");
+    EXPECT_EQ(Item.DiskFileName(), "c.txt");
+    Item.SetFileName("c.txt");  // both equal again, then apart again
+    Item.SetFileName("e.txt");
+    EXPECT_EQ(Item.DiskFileName(), "c.txt");
+    // A disk name never set stays empty.
+    TAbArchiveItem Bare;
+    Bare.SetFileName("x.txt");
+    EXPECT_EQ(Bare.DiskFileName(), "");
+    EXPECT_EQ(Bare.FileName(), "x.txt");
+}
+
+TEST(ArchiveItem, ValuesOfAFormatWithoutARecordOfItsOwn) {
+    TTestItem Item("a");
+    EXPECT_EQ(Item.CompressedSize(), 0);
+    EXPECT_EQ(Item.CRC32(), 0u);
+    EXPECT_EQ(Item.ExternalFileAttributes(), 0u);
+    EXPECT_FALSE(Item.IsEncrypted());
+    Item.SetCompressedSize(int64_t{5} << 30);
+    Item.SetUncompressedSize(int64_t{6} << 30);
+    Item.SetCRC32(0xCAFEBABE);
+    Item.SetExternalFileAttributes(0x81A40020);
+    Item.SetIsEncrypted(true);
+    EXPECT_EQ(Item.CompressedSize(), int64_t{5} << 30);
+    EXPECT_EQ(Item.UncompressedSize(), int64_t{6} << 30);
+    EXPECT_EQ(Item.CRC32(), 0xCAFEBABEu);
+    EXPECT_EQ(Item.ExternalFileAttributes(), 0x81A40020u);
+    EXPECT_TRUE(Item.IsEncrypted());
+    EXPECT_EQ(Item.DiskFileName(), "a");
+}
+
 // ---------------------------------------------------------------------------
 // TAbArchiveList
 

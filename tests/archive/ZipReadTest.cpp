@@ -391,6 +391,91 @@ TEST_F(ZipRead, Zip64SizesOffsetAndDiskFromTheExtraField) {
     }
 }
 
+TEST_F(ZipRead, Zip64ValuesFollowTheSettersBothWays) {
+    TZipEntryDef E;
+    E.RawName = "a.bin";
+    E.Data = "data";
+    TMemArchive Mem(BuildZip({E}));
+    auto A = LoadBytes(Mem);
+    TAbZipItem* Item = A->ZipItems(0);
+    const int64_t Big = int64_t{5} << 30;
+    Item->SetUncompressedSize(Big);
+    Item->SetRelativeOffset(0xFFFFFFFF);  // exactly the maximum needs the subfield too
+    Item->SetDiskNumberStart(0x12345);
+    EXPECT_EQ(Item->UncompressedSize(), Big);
+    EXPECT_EQ(Item->CompressedSize(), 4);
+    EXPECT_EQ(Item->RelativeOffset(), 0xFFFFFFFF);
+    EXPECT_EQ(Item->DiskNumberStart(), 0x12345u);
+    EXPECT_EQ(Item->ItemInfo().UncompressedSize(), 0xFFFFFFFFu);
+    EXPECT_EQ(Item->ItemInfo().RelativeOffset(), 0xFFFFFFFFu);
+    EXPECT_EQ(Item->ItemInfo().DiskNumberStart(), 0xFFFF);
+    const uint8_t* Data = nullptr;
+    uint16_t Size = 0;
+    ASSERT_TRUE(Item->ExtraField().Get(Ab_Zip64SubfieldID, Data, Size));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Data), Size), Le64(Big) + Le64(0xFFFFFFFF) + Le32(0x12345));
+
+    Item->SetUncompressedSize(7);
+    Item->SetRelativeOffset(100);
+    Item->SetDiskNumberStart(2);
+    EXPECT_EQ(Item->UncompressedSize(), 7);
+    EXPECT_EQ(Item->RelativeOffset(), 100);
+    EXPECT_EQ(Item->DiskNumberStart(), 2u);
+    EXPECT_EQ(Item->ItemInfo().UncompressedSize(), 7u);
+    EXPECT_FALSE(Item->ExtraField().Has(Ab_Zip64SubfieldID));
+
+    // A Zip64 entry as read: changing one value keeps the others.
+    TZipEntryDef H;
+    H.RawName = "huge.bin";
+    H.Data = "tiny";
+    H.CentralCompressedSize = 0xFFFFFFFF;
+    H.CentralUncompressedSize = 0xFFFFFFFF;
+    H.CentralExtra = ExtraSubfield(1, Le64(5ull << 30) + Le64(4ull << 30));
+    TMemArchive HugeMem(BuildZip({H}));
+    auto B = LoadBytes(HugeMem);
+    TAbZipItem* Huge = B->ZipItems(0);
+    Huge->LFHExtraField().Put(0x5455, "t", 1);
+    Huge->SetRelativeOffset(int64_t{6} << 30);
+    EXPECT_EQ(Huge->UncompressedSize(), int64_t{5} << 30);
+    EXPECT_EQ(Huge->CompressedSize(), int64_t{4} << 30);
+    EXPECT_EQ(Huge->RelativeOffset(), int64_t{6} << 30);
+    ASSERT_TRUE(Huge->ExtraField().Get(Ab_Zip64SubfieldID, Data, Size));
+    EXPECT_EQ(Size, 24);
+}
+
+TEST_F(ZipRead, RenamedItemKeepsItsStoredBytesDiskNameAndComment) {
+    TZipEntryDef Ansi;
+    Ansi.RawName = "caf\xE9.txt";  // the ANSI code page's bytes, from an NTFS host
+    Ansi.VersionMadeBy = (11 << 8) | 20;
+    Ansi.Data = "x";
+    Ansi.Comment = "note \xE9";
+    TZipEntryDef Back;
+    Back.RawName = "dir\\plain.txt";
+    Back.Data = "y";
+    TMemArchive Mem(BuildZip({Ansi, Back}));
+    auto A = LoadBytes(Mem);
+    TAbZipItem* Cafe = A->ZipItems(0);
+    EXPECT_EQ(Cafe->FileName(), "café.txt");
+    EXPECT_EQ(Cafe->ItemInfo().RawFileName(), "caf\xE9.txt");
+    EXPECT_EQ(Cafe->FileComment(), "note é");
+    Cafe->SetFileName("tea.txt");
+    EXPECT_EQ(Cafe->FileName(), "tea.txt");
+    EXPECT_EQ(Cafe->RawFileName(), "tea.txt");
+    EXPECT_EQ(Cafe->ItemInfo().RawFileName(), "caf\xE9.txt");  // the stored bytes until written
+    EXPECT_EQ(Cafe->DiskFileName(), "café.txt");
+    Cafe->SetFileComment("");
+    EXPECT_EQ(Cafe->FileComment(), "");
+
+    TAbZipItem* Plain = A->ZipItems(1);
+    EXPECT_EQ(Plain->FileName(), "dir\\plain.txt");
+    EXPECT_EQ(Plain->DiskFileName(), "dir/plain.txt");
+    EXPECT_EQ(Plain->ItemInfo().RawFileName(), "dir\\plain.txt");
+    EXPECT_EQ(Plain->FileComment(), "");
+    EXPECT_EQ(Plain->ExtraField().Count(), 0);
+    Plain->SetFileName("dir/moved.txt");
+    EXPECT_EQ(Plain->ItemInfo().RawFileName(), "dir\\plain.txt");
+    EXPECT_EQ(Plain->DiskFileName(), "dir/plain.txt");
+}
+
 TEST_F(ZipRead, BrokenZip64RecordsAreInvalid) {
     TZipEntryDef E;
     E.RawName = "a";
