@@ -725,7 +725,7 @@ void TAbArchive::Save() {
 // ---------------------------------------------------------------------------
 // Extraction
 
-void TAbArchive::ExtractLoop(const std::function<bool(TAbArchiveItem*)>& Selected) {
+void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     RequireOpen();
     if (Count() < 1) return;
     const int32_t Total = Count();
@@ -739,16 +739,31 @@ void TAbArchive::ExtractLoop(const std::function<bool(TAbArchiveItem*)>& Selecte
     ReportArchiveProgress(100, Abort);
 }
 
+TAbArchive::TItemSelector TAbArchive::MaskSelector(const std::string& FileMask, const std::string& ExclusionMask) {
+    return [FileMask, ExclusionMask](TAbArchiveItem* Item) {
+        return Item->MatchesStoredNameEx(FileMask) && !Item->MatchesStoredNameEx(ExclusionMask);
+    };
+}
+
+TAbArchive::TItemSelector TAbArchive::TaggedSelector() {
+    return [](TAbArchiveItem* Item) { return Item->Tagged(); };
+}
+
+void TAbArchive::ForSelectedBackwards(const TItemSelector& Selected, const std::function<void(int32_t)>& Action) {
+    RequireOpen();
+    // Last to first: an action that drops its item leaves the indexes still to visit in place.
+    for (int32_t Index = Count() - 1; Index >= 0; --Index) {
+        if (Selected(FItemList->Get(Index))) Action(Index);
+    }
+}
+
 void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
-    ExtractLoop([this, &FileMask, &ExclusionMask](TAbArchiveItem* Item) {
-        if (!Item->MatchesStoredNameEx(FileMask) || Item->MatchesStoredNameEx(ExclusionMask)) return false;
-        return FExtractOptions.Contains(eoCreateDirs) || !Item->IsDirectory();
+    ExtractLoop([this, Matches = MaskSelector(FileMask, ExclusionMask)](TAbArchiveItem* Item) {
+        return Matches(Item) && (FExtractOptions.Contains(eoCreateDirs) || !Item->IsDirectory());
     });
 }
 
-void TAbArchive::ExtractTaggedItems() {
-    ExtractLoop([](TAbArchiveItem* Item) { return Item->Tagged(); });
-}
+void TAbArchive::ExtractTaggedItems() { ExtractLoop(TaggedSelector()); }
 
 void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     RequireOpen();
@@ -1068,18 +1083,11 @@ void TAbArchive::DeleteAt(int32_t Index) {
 void TAbArchive::DeleteFiles(const std::string& FileMask) { DeleteFilesEx(FileMask, ""); }
 
 void TAbArchive::DeleteFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
-    RequireOpen();
-    for (int32_t Index = Count() - 1; Index >= 0; --Index) {
-        TAbArchiveItem* Item = FItemList->Get(Index);
-        if (Item->MatchesStoredNameEx(FileMask) && !Item->MatchesStoredNameEx(ExclusionMask)) DeleteAt(Index);
-    }
+    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask), [this](int32_t Index) { DeleteAt(Index); });
 }
 
 void TAbArchive::DeleteTaggedItems() {
-    RequireOpen();
-    for (int32_t Index = Count() - 1; Index >= 0; --Index) {
-        if (FItemList->Get(Index)->Tagged()) DeleteAt(Index);
-    }
+    ForSelectedBackwards(TaggedSelector(), [this](int32_t Index) { DeleteAt(Index); });
 }
 
 void TAbArchive::FreshenAt(int32_t Index) {
@@ -1106,18 +1114,11 @@ void TAbArchive::Freshen(TAbArchiveItem* aItem) {
 void TAbArchive::FreshenFiles(const std::string& FileMask) { FreshenFilesEx(FileMask, ""); }
 
 void TAbArchive::FreshenFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
-    RequireOpen();
-    for (int32_t Index = Count() - 1; Index >= 0; --Index) {
-        TAbArchiveItem* Item = FItemList->Get(Index);
-        if (Item->MatchesStoredNameEx(FileMask) && !Item->MatchesStoredNameEx(ExclusionMask)) FreshenAt(Index);
-    }
+    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask), [this](int32_t Index) { FreshenAt(Index); });
 }
 
 void TAbArchive::FreshenTaggedItems() {
-    RequireOpen();
-    for (int32_t Index = Count() - 1; Index >= 0; --Index) {
-        if (FItemList->Get(Index)->Tagged()) FreshenAt(Index);
-    }
+    ForSelectedBackwards(TaggedSelector(), [this](int32_t Index) { FreshenAt(Index); });
 }
 
 void TAbArchive::Replace(TAbArchiveItem* aItem) {

@@ -542,7 +542,11 @@ protected:
 
 private:
     TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& FileName, uint16_t Mode);
-    void ExtractLoop(const std::function<bool(TAbArchiveItem*)>& Selected);
+    using TItemSelector = std::function<bool(TAbArchiveItem*)>;
+    static TItemSelector MaskSelector(const std::string& FileMask, const std::string& ExclusionMask);
+    static TItemSelector TaggedSelector();
+    void ForSelectedBackwards(const TItemSelector& Selected, const std::function<void(int32_t)>& Action);
+    void ExtractLoop(const TItemSelector& Selected);
     void FreshenAt(int32_t Index);
     std::unique_ptr<TStream> FOwnedStream;
 };

@@ -93,6 +93,17 @@ int64_t TStream::CopyFrom(TStream* Source, int64_t Count, int64_t BufferSize) {
     return Count;
 }
 
+// The position a seek in a memory-backed stream moves to; seeks past the end are
+// allowed (a later write fills the gap with zeros), reads there return nothing.
+static int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
+    switch (Origin) {
+    case soBeginning: return Offset;
+    case soCurrent: return Position + Offset;
+    case soEnd: return Size + Offset;
+    }
+    return Position;
+}
+
 // ---------------------------------------------------------------------------
 // TMemoryStream
 
@@ -125,11 +136,7 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    switch (Origin) {
-    case soBeginning: FPosition = Offset; break;
-    case soCurrent: FPosition += Offset; break;
-    case soEnd: FPosition = FSize + Offset; break;
-    }
+    FPosition = SeekTarget(FPosition, FSize, Offset, Origin);
     return FPosition;
 }
 
@@ -183,11 +190,7 @@ int64_t TReadOnlyMemoryStream::Read(void* Buffer, int64_t Count) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    switch (Origin) {
-    case soBeginning: FPosition = Offset; break;
-    case soCurrent: FPosition += Offset; break;
-    case soEnd: FPosition = FSize + Offset; break;
-    }
+    FPosition = SeekTarget(FPosition, FSize, Offset, Origin);
     return FPosition;
 }
 
