@@ -17,21 +17,12 @@ using namespace kivo::ziptest;
 
 namespace {
 
-const std::string Tool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip";
+const std::string Tool = KivoUnzipTool();
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
+using TResult = TToolResult;
 
 TResult RunTool(const std::string& Args, const std::string& Input = "/dev/null") {
-    TTempDir Dir;
-    TResult R;
-    R.Status = Shell("LANG=C.UTF-8 " + Quote(Tool) + " " + Args + " <" + Quote(Input) + " 2>" + Quote(Dir / "err"),
-                     &R.Out);
-    R.Err = ReadBytes(Dir / "err");
-    return R;
+    return RunKivoUnzip(Args, "C.UTF-8", Input);
 }
 
 bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }

@@ -17,21 +17,9 @@ using namespace kivo::ziptest;
 
 namespace {
 
-const std::string Tool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip";
+using TResult = TToolResult;
 
-struct TResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-TResult RunTool(const std::string& Args) {
-    TTempDir Dir;
-    TResult R;
-    R.Status = Shell("LANG=en_US.UTF-8 " + Quote(Tool) + " " + Args + " 2>" + Quote(Dir / "err"), &R.Out);
-    R.Err = ReadBytes(Dir / "err");
-    return R;
-}
+TResult RunTool(const std::string& Args) { return RunKivoUnzip(Args, "en_US.UTF-8"); }
 
 std::vector<std::vector<std::string>> TsvRows(const std::string& Text) {
     std::vector<std::vector<std::string>> Rows;

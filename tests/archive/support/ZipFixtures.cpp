@@ -53,6 +53,18 @@ std::string Quote(const std::string& Text) {
     return Result + "'";
 }
 
+std::string KivoUnzipTool() { return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip"; }
+
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input) {
+    const std::string Tool = KivoUnzipTool();
+    TTempDir Dir;
+    TToolResult R;
+    R.Status = Shell("LANG=" + Lang + " " + Quote(Tool) + " " + Args + " <" + Quote(Input) + " 2>" + Quote(Dir / "err"),
+                     &R.Out);
+    R.Err = ReadBytes(Dir / "err");
+    return R;
+}
+
 int Shell(const std::string& Command, std::string* Output) {
     FILE* P = ::popen(Command.c_str(), "r");
     if (P == nullptr) return -1;

@@ -34,6 +34,18 @@ int Shell(const std::string& Command, std::string* Output = nullptr);
 // Single-quoted for the shell.
 std::string Quote(const std::string& Text);
 
+// What a run of the built kivo-unzip returned and printed.
+struct TToolResult {
+    int Status;
+    std::string Out;
+    std::string Err;
+};
+// The built kivo-unzip.
+std::string KivoUnzipTool();
+// Runs kivo-unzip with Args (quoted for the shell) under the locale Lang,
+// standard input read from Input.
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input = "/dev/null");
+
 uint32_t Crc32Of(const std::string& Data);
 
 // One entry of a hand-built ZIP archive. Sizes and CRC follow the data
