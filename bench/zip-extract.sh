@@ -14,19 +14,8 @@
 # <build>/bench-corpora/extract-20k.zip, the extraction folders go below
 # $TMPDIR (default /tmp) and are removed after each run (not timed).
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD="${KIVO_BENCH_BUILD:-$ROOT/build/release}"
-CORPORA="$BUILD/bench-corpora"
-ROUNDS="${1:-5}"
-for t in zip unzip 7zz bsdtar python3; do
-  command -v "$t" >/dev/null || { echo "$t is not installed (scripts/setup)" >&2; exit 2; }
-done
-
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target kivo-unzip -j2 >/dev/null
-TOOL="$BUILD/tools/kivo-unzip"
+source "$(dirname "$0")/zip-bench-common.sh"
 ZIPFILE="$CORPORA/extract-20k.zip"
-mkdir -p "$CORPORA"
 
 if [ ! -s "$ZIPFILE" ]; then
   echo "making the corpus (20,000 files of this machine, about 500 MB, then zip -6)..." >&2

@@ -15,18 +15,7 @@
 #                                    owner extra fields: 24 bytes)
 #   list-200k-X.zip   zip -r -X     (no extra fields)
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD="${KIVO_BENCH_BUILD:-$ROOT/build/release}"
-CORPORA="$BUILD/bench-corpora"
-ROUNDS="${1:-5}"
-for t in zip unzip 7zz bsdtar python3; do
-  command -v "$t" >/dev/null || { echo "$t is not installed (scripts/setup)" >&2; exit 2; }
-done
-
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" --target kivo-unzip -j2 >/dev/null
-TOOL="$BUILD/tools/kivo-unzip"
-mkdir -p "$CORPORA"
+source "$(dirname "$0")/zip-bench-common.sh"
 
 if [ ! -s "$CORPORA/list-200k.zip" ] || [ ! -s "$CORPORA/list-200k-X.zip" ]; then
   echo "making the corpus (200,000 files, then two archives)..." >&2
