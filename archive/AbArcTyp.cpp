@@ -765,6 +765,34 @@ void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& 
 
 void TAbArchive::ExtractTaggedItems() { ExtractLoop(TaggedSelector()); }
 
+namespace {
+
+// Sets the archive's current item for the length of one item step.
+class TCurrentItemScope {
+public:
+    TCurrentItemScope(TAbArchiveItem*& Slot, TAbArchiveItem* Item) : FSlot(Slot) { FSlot = Item; }
+    ~TCurrentItemScope() { FSlot = nullptr; }
+    TCurrentItemScope(const TCurrentItemScope&) = delete;
+    TCurrentItemScope& operator=(const TCurrentItemScope&) = delete;
+
+private:
+    TAbArchiveItem*& FSlot;
+};
+
+}  // namespace
+
+void TAbArchive::ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step) {
+    try {
+        TCurrentItemScope Current(FCurrentItem, Item);
+        Step();
+    } catch (...) {
+        TAbErrorClass ErrorClass = ecOther;
+        int32_t ErrorCode = 0;
+        ClassifyException(std::current_exception(), ErrorClass, ErrorCode);
+        ReportItemFailure(Item, ptExtract, ErrorClass, ErrorCode);
+    }
+}
+
 void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     RequireOpen();
     TAbArchiveItem* Item = FItemList->Get(Index);
@@ -777,18 +805,7 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     if (!Confirm) return;
     std::string TargetName;
     if (!ResolveTargetPath(Item, NewName, TargetName)) return;
-    FCurrentItem = Item;
-    try {
-        ExtractItemToFile(Index, TargetName);
-    } catch (...) {
-        FCurrentItem = nullptr;
-        TAbErrorClass ErrorClass = ecOther;
-        int32_t ErrorCode = 0;
-        ClassifyException(std::current_exception(), ErrorClass, ErrorCode);
-        ReportItemFailure(Item, ptExtract, ErrorClass, ErrorCode);
-        return;
-    }
-    FCurrentItem = nullptr;
+    ExtractReportingFailure(Item, [&] { ExtractItemToFile(Index, TargetName); });
 }
 
 void TAbArchive::Extract(TAbArchiveItem* aItem, const std::string& NewName) {
@@ -811,18 +828,7 @@ void TAbArchive::ExtractToStream(const std::string& aFileName, TStream* aStream)
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
     if (!Confirm) return;
-    FCurrentItem = Item;
-    try {
-        ExtractItemToStream(Index, aStream);
-    } catch (...) {
-        FCurrentItem = nullptr;
-        TAbErrorClass ErrorClass = ecOther;
-        int32_t ErrorCode = 0;
-        ClassifyException(std::current_exception(), ErrorClass, ErrorCode);
-        ReportItemFailure(Item, ptExtract, ErrorClass, ErrorCode);
-        return;
-    }
-    FCurrentItem = nullptr;
+    ExtractReportingFailure(Item, [&] { ExtractItemToStream(Index, aStream); });
 }
 
 void TAbArchive::TestTaggedItems() {
@@ -832,14 +838,8 @@ void TAbArchive::TestTaggedItems() {
     for (int32_t Index = 0; Index < Total; ++Index) {
         TAbArchiveItem* Item = FItemList->Get(Index);
         if (Item->Tagged()) {
-            FCurrentItem = Item;
-            try {
-                VerifyItem(Index);
-            } catch (...) {
-                FCurrentItem = nullptr;
-                throw;
-            }
-            FCurrentItem = nullptr;
+            TCurrentItemScope Current(FCurrentItem, Item);
+            VerifyItem(Index);
         }
         bool Abort = false;
         ReportArchiveProgress(static_cast<uint8_t>(Percentage(Count(), Index + 1)), Abort);

@@ -547,6 +547,9 @@ private:
     static TItemSelector TaggedSelector();
     void ForSelectedBackwards(const TItemSelector& Selected, const std::function<void(int32_t)>& Action);
     void ExtractLoop(const TItemSelector& Selected);
+    // Runs one item's extraction step with the item current; a failure is
+    // reported through OnProcessItemFailure instead of leaving.
+    void ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step);
     void FreshenAt(int32_t Index);
     std::unique_ptr<TStream> FOwnedStream;
 };
