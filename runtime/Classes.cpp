@@ -194,24 +194,30 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     return FPosition;
 }
 
+// Repeats a system call that a signal interrupted before it transferred anything.
+template <typename Call>
+static ssize_t RetryOnInterrupt(Call SystemCall) {
+    ssize_t N;
+    do {
+        N = SystemCall();
+    } while (N < 0 && errno == EINTR);
+    return N;
+}
+
 // ---------------------------------------------------------------------------
 // THandleStream
 
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
-    ssize_t N;
-    do {
-        N = ::read(FHandle, Buffer, static_cast<size_t>(Count));
-    } while (N < 0 && errno == EINTR);
+    const ssize_t N =
+        RetryOnInterrupt([&] { return ::read(FHandle, Buffer, static_cast<size_t>(Count)); });
     return N < 0 ? 0 : N;
 }
 
 int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
-    ssize_t N;
-    do {
-        N = ::write(FHandle, Buffer, static_cast<size_t>(Count));
-    } while (N < 0 && errno == EINTR);
+    const ssize_t N =
+        RetryOnInterrupt([&] { return ::write(FHandle, Buffer, static_cast<size_t>(Count)); });
     return N < 0 ? 0 : N;
 }
 
@@ -313,15 +319,18 @@ void TBufferedFileStream::FlushBuffer() {
     if (FFileSize >= 0) FFileSize = std::max(FFileSize, FFilePos + FBufCount);
 }
 
-bool TBufferedFileStream::FillBuffer() {
+void TBufferedFileStream::EmptyBuffer() {
     FlushBuffer();
     FFilePos += FBufPos;
     FBufPos = 0;
     FBufCount = 0;
-    ssize_t N;
-    do {
-        N = ::pread(FHandle, FBuffer.data(), FBuffer.size(), static_cast<off_t>(FFilePos));
-    } while (N < 0 && errno == EINTR);
+}
+
+bool TBufferedFileStream::FillBuffer() {
+    EmptyBuffer();
+    const ssize_t N = RetryOnInterrupt([&] {
+        return ::pread(FHandle, FBuffer.data(), FBuffer.size(), static_cast<off_t>(FFilePos));
+    });
     if (N <= 0) return false;
     FBufCount = static_cast<int32_t>(N);
     return true;
@@ -341,15 +350,11 @@ int64_t TBufferedFileStream::Read(void* Buffer, int64_t Count) {
         }
         if (Count - Done >= static_cast<int64_t>(FBuffer.size())) {
             // Large reads bypass the buffer.
-            FlushBuffer();
-            FFilePos += FBufPos;
-            FBufPos = 0;
-            FBufCount = 0;
-            ssize_t N;
-            do {
-                N = ::pread(FHandle, Out + Done, static_cast<size_t>(Count - Done),
-                            static_cast<off_t>(FFilePos));
-            } while (N < 0 && errno == EINTR);
+            EmptyBuffer();
+            const ssize_t N = RetryOnInterrupt([&] {
+                return ::pread(FHandle, Out + Done, static_cast<size_t>(Count - Done),
+                               static_cast<off_t>(FFilePos));
+            });
             if (N <= 0) break;
             FFilePos += N;
             Done += N;
@@ -366,18 +371,14 @@ int64_t TBufferedFileStream::Write(const void* Buffer, int64_t Count) {
     const auto Cap = static_cast<int64_t>(FBuffer.size());
     while (Done < Count) {
         if (FBufPos == Cap) {
-            FlushBuffer();
-            FFilePos += FBufPos;
-            FBufPos = 0;
-            FBufCount = 0;
+            EmptyBuffer();
         }
         if (FBufPos == 0 && FBufCount == 0 && Count - Done >= Cap) {
             // Large writes bypass the buffer.
-            ssize_t N;
-            do {
-                N = ::pwrite(FHandle, In + Done, static_cast<size_t>(Count - Done),
-                             static_cast<off_t>(FFilePos));
-            } while (N < 0 && errno == EINTR);
+            const ssize_t N = RetryOnInterrupt([&] {
+                return ::pwrite(FHandle, In + Done, static_cast<size_t>(Count - Done),
+                                static_cast<off_t>(FFilePos));
+            });
             if (N <= 0) break;
             FFilePos += N;
             Done += N;

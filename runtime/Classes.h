@@ -185,6 +185,8 @@ public:
     void FlushBuffer();
 
 private:
+    // Writes pending bytes and moves the buffer's window to the current position.
+    void EmptyBuffer();
     bool FillBuffer();
     std::vector<uint8_t> FBuffer;
     int64_t FFilePos = 0;    // file offset of FBuffer[0]
