@@ -26,15 +26,7 @@ std::vector<std::vector<std::string>> TsvRows(const std::string& Text) {
     std::istringstream In(Text);
     std::string Line;
     while (std::getline(In, Line)) {
-        std::vector<std::string> Cols;
-        size_t Start = 0;
-        for (;;) {
-            size_t Tab = Line.find('\t', Start);
-            Cols.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
-            if (Tab == std::string::npos) break;
-            Start = Tab + 1;
-        }
-        Rows.push_back(Cols);
+        Rows.push_back(SplitTabs(Line));
     }
     return Rows;
 }

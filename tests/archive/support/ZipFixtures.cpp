@@ -53,6 +53,17 @@ std::string Quote(const std::string& Text) {
     return Result + "'";
 }
 
+std::vector<std::string> SplitTabs(const std::string& Line) {
+    std::vector<std::string> Cols;
+    size_t Start = 0;
+    for (;;) {
+        size_t Tab = Line.find('\t', Start);
+        Cols.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
+        if (Tab == std::string::npos) return Cols;
+        Start = Tab + 1;
+    }
+}
+
 std::string KivoUnzipTool() { return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip"; }
 
 TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input) {
@@ -151,14 +162,7 @@ std::vector<TManifestLine> ReadManifest() {
     std::string Line;
     while (std::getline(In, Line)) {
         if (Line.empty() || Line[0] == '#') continue;
-        std::vector<std::string> Cols;
-        size_t Start = 0;
-        for (;;) {
-            size_t Tab = Line.find('\t', Start);
-            Cols.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
-            if (Tab == std::string::npos) break;
-            Start = Tab + 1;
-        }
+        std::vector<std::string> Cols = SplitTabs(Line);
         Cols.resize(7);
         Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[5], Cols[6]});
     }

@@ -40,6 +40,9 @@ struct TToolResult {
     std::string Out;
     std::string Err;
 };
+// The tab-separated fields of one line (an empty line is one empty field).
+std::vector<std::string> SplitTabs(const std::string& Line);
+
 // The built kivo-unzip.
 std::string KivoUnzipTool();
 // Runs kivo-unzip with Args (quoted for the shell) under the locale Lang,
