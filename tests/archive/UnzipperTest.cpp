@@ -12,13 +12,13 @@
 #include <string>
 #include <sys/stat.h>
 #include <vector>
-#include <zlib.h>
 
 #include "archive/AbUnzPrc.h"
 #include "archive/AbUnzper.h"
 #include "platform/FileSystem.h"
 #include "runtime/CodePages.h"
 #include "runtime/DateTime.h"
+#include "support/InflateSupport.h"
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
 
@@ -26,20 +26,6 @@ using namespace kivo;
 using namespace kivo::ziptest;
 
 namespace {
-
-std::string RawDeflate(const std::string& Data, int Level = 6) {
-    z_stream Z{};
-    deflateInit2(&Z, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string Out(deflateBound(&Z, static_cast<uLong>(Data.size())), '\0');
-    Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
-    Z.avail_in = static_cast<uInt>(Data.size());
-    Z.next_out = reinterpret_cast<Bytef*>(Out.data());
-    Z.avail_out = static_cast<uInt>(Out.size());
-    deflate(&Z, Z_FINISH);
-    Out.resize(Z.total_out);
-    deflateEnd(&Z);
-    return Out;
-}
 
 TZipEntryDef Stored(const std::string& Name, const std::string& Data) {
     TZipEntryDef E;
@@ -51,7 +37,7 @@ TZipEntryDef Stored(const std::string& Name, const std::string& Data) {
 TZipEntryDef Deflated(const std::string& Name, const std::string& Data) {
     TZipEntryDef E;
     E.RawName = Name;
-    E.Data = RawDeflate(Data);
+    E.Data = test::ZlibDeflateRaw(Data, 6);
     E.Method = 8;
     E.CentralCrc = Crc32Of(Data);
     E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
