@@ -202,30 +202,6 @@ void TFileDetailItem::Assign(const TCollectionItem* Source) {
     FFileDate = S->FFileDate;
 }
 
-TFileDetailItem* TFileDetailItems::Add() { return Insert(Count()); }
-
-TFileDetailItem* TFileDetailItems::Insert(int Index) {
-    if (Index < 0 || Index > Count()) throw EListError(Index);
-    auto It = FItems.insert(FItems.begin() + Index, std::make_unique<TFileDetailItem>(this));
-    Renumber();
-    return It->get();
-}
-
-TFileDetailItem* TFileDetailItems::Items(int Index) const {
-    if (Index < 0 || Index >= Count()) throw EListError(Index);
-    return FItems[static_cast<size_t>(Index)].get();
-}
-
-void TFileDetailItems::Delete(int Index) {
-    if (Index < 0 || Index >= Count()) throw EListError(Index);
-    FItems.erase(FItems.begin() + Index);
-    Renumber();
-}
-
-void TFileDetailItems::Renumber() {
-    for (size_t I = 0; I < FItems.size(); ++I) FItems[I]->FIndex = static_cast<int>(I);
-}
-
 TWebCopyItem::TWebCopyItem(TWebCopyItems* ACollection) : FCollection(ACollection) {}
 TWebCopyItem::~TWebCopyItem() = default;
 
@@ -253,30 +229,6 @@ void TWebCopyItem::Assign(const TCollectionItem* Source) {
 void TWebCopyItem::ResetListing() {
     FFileList = std::make_unique<TStringList>();
     FFileDetails = std::make_unique<TFileDetailItems>();
-}
-
-TWebCopyItem* TWebCopyItems::Add() { return Insert(Count()); }
-
-TWebCopyItem* TWebCopyItems::Insert(int Index) {
-    if (Index < 0 || Index > Count()) throw EListError(Index);
-    auto It = FItems.insert(FItems.begin() + Index, std::make_unique<TWebCopyItem>(this));
-    Renumber();
-    return It->get();
-}
-
-TWebCopyItem* TWebCopyItems::Items(int Index) const {
-    if (Index < 0 || Index >= Count()) throw EListError(Index);
-    return FItems[static_cast<size_t>(Index)].get();
-}
-
-void TWebCopyItems::Delete(int Index) {
-    if (Index < 0 || Index >= Count()) throw EListError(Index);
-    FItems.erase(FItems.begin() + Index);
-    Renumber();
-}
-
-void TWebCopyItems::Renumber() {
-    for (size_t I = 0; I < FItems.size(); ++I) FItems[I]->FIndex = static_cast<int>(I);
 }
 
 int TWebCopyItems::ActiveItems() const {

@@ -77,9 +77,49 @@ protected:
     TCollectionItem() = default;
 
 private:
-    friend class TWebCopyItems;
-    friend class TFileDetailItems;
+    template <typename, typename>
+    friend class TOwnedCollection;
     int FIndex = 0;
+};
+
+// The list behind a collection: owns its items, makes each one knowing its
+// collection (CollectionT, the class deriving from this one), and keeps every
+// item's Index equal to its place. EListError for an index out of range.
+template <typename ItemT, typename CollectionT>
+class TOwnedCollection {
+public:
+    TOwnedCollection(const TOwnedCollection&) = delete;
+    TOwnedCollection& operator=(const TOwnedCollection&) = delete;
+    ItemT* Add() { return Insert(Count()); }
+    ItemT* Insert(int Index) {
+        if (Index < 0 || Index > Count()) throw EListError(Index);
+        auto It = FItems.insert(FItems.begin() + Index,
+                                std::make_unique<ItemT>(static_cast<CollectionT*>(this)));
+        Renumber();
+        return It->get();
+    }
+    ItemT* Items(int Index) const {
+        if (Index < 0 || Index >= Count()) throw EListError(Index);
+        return FItems[static_cast<size_t>(Index)].get();
+    }
+    ItemT* operator[](int Index) const { return Items(Index); }
+    int Count() const { return static_cast<int>(FItems.size()); }
+    void Delete(int Index) {
+        if (Index < 0 || Index >= Count()) throw EListError(Index);
+        FItems.erase(FItems.begin() + Index);
+        Renumber();
+    }
+    void Clear() { FItems.clear(); }
+
+protected:
+    TOwnedCollection() = default;
+    ~TOwnedCollection() = default;
+    std::vector<std::unique_ptr<ItemT>> FItems;
+
+private:
+    void Renumber() {
+        for (size_t I = 0; I < FItems.size(); ++I) FItems[I]->FIndex = static_cast<int>(I);
+    }
 };
 
 class TFileDetailItem : public TCollectionItem {
@@ -108,23 +148,7 @@ private:
 };
 
 // A collection without an owner.
-class TFileDetailItems {
-public:
-    TFileDetailItems() = default;
-    TFileDetailItems(const TFileDetailItems&) = delete;
-    TFileDetailItems& operator=(const TFileDetailItems&) = delete;
-    TFileDetailItem* Add();
-    TFileDetailItem* Insert(int Index);
-    TFileDetailItem* Items(int Index) const;  // EListError outside 0..Count-1
-    TFileDetailItem* operator[](int Index) const { return Items(Index); }
-    int Count() const { return static_cast<int>(FItems.size()); }
-    void Delete(int Index);
-    void Clear() { FItems.clear(); }
-
-private:
-    void Renumber();
-    std::vector<std::unique_ptr<TFileDetailItem>> FItems;
-};
+class TFileDetailItems : public TOwnedCollection<TFileDetailItem, TFileDetailItems> {};
 
 class TWebCopyItem : public TCollectionItem {
 public:
@@ -206,27 +230,16 @@ private:
     std::unique_ptr<TFileDetailItems> FFileDetails;
 };
 
-class TWebCopyItems {
+class TWebCopyItems : public TOwnedCollection<TWebCopyItem, TWebCopyItems> {
 public:
     explicit TWebCopyItems(TWebCopy* AOwner) : FOwner(AOwner) {}
-    TWebCopyItems(const TWebCopyItems&) = delete;
-    TWebCopyItems& operator=(const TWebCopyItems&) = delete;
     TWebCopy* Owner() const { return FOwner; }
-    TWebCopyItem* Add();
-    TWebCopyItem* Insert(int Index);
-    TWebCopyItem* Items(int Index) const;  // EListError outside 0..Count-1
-    TWebCopyItem* operator[](int Index) const { return Items(Index); }
-    int Count() const { return static_cast<int>(FItems.size()); }
-    void Delete(int Index);
-    void Clear() { FItems.clear(); }
     // Items with Active set / with Success set.
     int ActiveItems() const;
     int SuccessCount() const;
 
 private:
-    void Renumber();
     TWebCopy* FOwner;
-    std::vector<std::unique_ptr<TWebCopyItem>> FItems;
 };
 
 // Events. Sender is the component.
