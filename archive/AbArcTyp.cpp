@@ -1069,15 +1069,19 @@ void TAbArchive::Delete(TAbArchiveItem* aItem) {
     if (Index >= 0) DeleteAt(Index);
 }
 
+void TAbArchive::MarkForUpdate(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbArchiveAction Action) {
+    bool Confirm = true;
+    AskProcessItem(Item, ProcessType, Confirm);
+    if (!Confirm) return;
+    Item->SetAction(Action);
+    FIsDirty = true;
+    if (FAutoSave) Save();
+}
+
 void TAbArchive::DeleteAt(int32_t Index) {
     RequireOpen();
     TAbArchiveItem* Item = FItemList->Get(Index);
-    bool Confirm = true;
-    AskProcessItem(Item, ptDelete, Confirm);
-    if (!Confirm) return;
-    Item->SetAction(aaDelete);
-    FIsDirty = true;
-    if (FAutoSave) Save();
+    MarkForUpdate(Item, ptDelete, aaDelete);
 }
 
 void TAbArchive::DeleteFiles(const std::string& FileMask) { DeleteFilesEx(FileMask, ""); }
@@ -1097,12 +1101,7 @@ void TAbArchive::FreshenAt(int32_t Index) {
     if (DiskName.empty() || !FileExists(DiskName) || !FileGetLastWriteTime(DiskName, DiskTime)) return;
     // Compare at DOS precision: the archive keeps two-second steps.
     if (DateTimeToDos(DiskTime) <= DateTimeToDos(Item->LastModTimeAsDateTime())) return;
-    bool Confirm = true;
-    AskProcessItem(Item, ptFreshen, Confirm);
-    if (!Confirm) return;
-    Item->SetAction(aaFreshen);
-    FIsDirty = true;
-    if (FAutoSave) Save();
+    MarkForUpdate(Item, ptFreshen, aaFreshen);
 }
 
 void TAbArchive::Freshen(TAbArchiveItem* aItem) {
@@ -1126,12 +1125,7 @@ void TAbArchive::Replace(TAbArchiveItem* aItem) {
     int32_t Index = FindItem(aItem);
     if (Index < 0) return;
     TAbArchiveItem* Item = FItemList->Get(Index);
-    bool Confirm = true;
-    AskProcessItem(Item, ptReplace, Confirm);
-    if (!Confirm) return;
-    Item->SetAction(aaReplace);
-    FIsDirty = true;
-    if (FAutoSave) Save();
+    MarkForUpdate(Item, ptReplace, aaReplace);
 }
 
 void TAbArchive::Move(TAbArchiveItem* aItem, const std::string& NewStoredPath) {

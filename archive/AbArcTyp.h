@@ -551,6 +551,9 @@ private:
     // reported through OnProcessItemFailure instead of leaving.
     void ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step);
     void FreshenAt(int32_t Index);
+    // Asks whether Item may be processed; when confirmed, marks it with Action
+    // for the next save (saving now with AutoSave).
+    void MarkForUpdate(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbArchiveAction Action);
     std::unique_ptr<TStream> FOwnedStream;
 };
 
