@@ -7,15 +7,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
 #include "support/InflateSupport.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -167,19 +166,6 @@ TEST(InflateVsReference, MatchesTheDocumentedAlgorithm) {
 
 namespace {
 
-class TTempDir {
-public:
-    TTempDir() {
-        char Template[] = "/tmp/kivo-inflate-XXXXXX";
-        FPath = ::mkdtemp(Template);
-    }
-    ~TTempDir() { std::system(("rm -rf '" + FPath + "'").c_str()); }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
-
 uint32_t Le16(const std::string& S, size_t P) {
     return static_cast<uint32_t>(static_cast<uint8_t>(S[P])) | static_cast<uint32_t>(static_cast<uint8_t>(S[P + 1])) << 8;
 }
@@ -199,15 +185,15 @@ std::string OnlyEntryStream(const std::string& Zip, uint32_t& Method) {
 
 // Compresses Data with 7-Zip's Deflate64 and returns the raw stream.
 std::string SevenZipDeflate64(const std::string& Data, const std::string& Level) {
-    TTempDir Dir;
-    std::string In = Dir.File("data.bin"), Zip = Dir.File("data.zip");
-    std::FILE* F = std::fopen(In.c_str(), "wb");
-    std::fwrite(Data.data(), 1, Data.size(), F);
-    std::fclose(F);
-    std::string Cmd = "7zz a -tzip -mm=Deflate64 -mx=" + Level + " '" + Zip + "' '" + In + "' >/dev/null 2>&1";
-    if (std::system(Cmd.c_str()) != 0) return {};
+    ziptest::TTempDir Dir;
+    std::string In = Dir / "data.bin", Zip = Dir / "data.zip";
+    ziptest::WriteBytes(In, Data);
+    if (ziptest::Shell("7zz a -tzip -mm=Deflate64 -mx=" + Level + " " + ziptest::Quote(Zip) + " " +
+                       ziptest::Quote(In) + " >/dev/null 2>&1") != 0) {
+        return {};
+    }
     uint32_t Method = 0;
-    std::string S = OnlyEntryStream(ReadWholeFile(Zip), Method);
+    std::string S = OnlyEntryStream(ziptest::ReadBytes(Zip), Method);
     EXPECT_EQ(Method, 9u);
     return S;
 }

@@ -16,6 +16,7 @@
 #include "archive/AbDfOutW.h"
 #include "archive/AbExcept.h"
 #include "support/InflateSupport.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -510,7 +511,7 @@ TEST(Inflate, LogFileRecordsTheStartAndTheCause) {
     TReadOnlyMemoryStream Src(Bad.data(), 1);
     TMemoryStream Dst;
     EXPECT_THROW(Inflate(&Src, &Dst, &H), EAbInflateError);
-    std::string Log = ReadWholeFile(Name);
+    std::string Log = ziptest::ReadBytes(Name);
     EXPECT_EQ(Log,
               "INFLATING STREAM...\r\nNeed to recompile the app with UseLogging turned on\r\n"
               "Internal exception raised: starting new block, but invalid block type [Inflate]\r\n");
@@ -750,7 +751,7 @@ TEST(Logger, WritesLinesAndAnswersOnlyPositionQueries) {
         char C;
         EXPECT_THROW(L.Read(&C, 1), EAssertionFailed);
     }
-    std::string Log = ReadWholeFile(Name);
+    std::string Log = ziptest::ReadBytes(Name);
     EXPECT_EQ(Log, "one\r\nt\xE4\n");
     std::remove(Name);
 }

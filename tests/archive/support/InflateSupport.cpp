@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
 #include <iterator>
 #include <random>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "archive/AbDfHufD.h"
 #include "archive/AbDfInW.h"
 #include "archive/AbDfOutW.h"
+#include "support/ZipFixtures.h"
 
 namespace kivo::test {
 
@@ -59,17 +59,6 @@ uint32_t ZlibAdler32(const std::string& Data) {
         adler32(1, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
 }
 
-std::string ReadWholeFile(const std::string& FileName) {
-    std::string Out;
-    if (std::FILE* F = std::fopen(FileName.c_str(), "rb")) {
-        char Buf[65536];
-        size_t N;
-        while ((N = std::fread(Buf, 1, sizeof Buf, F)) > 0) Out.append(Buf, N);
-        std::fclose(F);
-    }
-    return Out;
-}
-
 std::string MakeText(size_t Size, uint32_t Seed) {
     static const char* const Words[] = {
         "the",     "archive", "of",      "and",     "stream",  "a",       "to",     "in",      "window",
@@ -102,7 +91,7 @@ std::string MakeText(size_t Size, uint32_t Seed) {
 }
 
 std::string MakeBinary(size_t Size) {
-    std::string Exe = ReadWholeFile("/proc/self/exe");
+    std::string Exe = ziptest::ReadBytes("/proc/self/exe");
     std::string Out;
     while (Out.size() < Size && !Exe.empty()) Out.append(Exe, 0, std::min(Exe.size(), Size - Out.size()));
     return Out;

@@ -21,8 +21,6 @@ bool ZlibInflateRaw(const std::string& Data, std::string& Output, size_t* Consum
 uint32_t ZlibCrc32(const std::string& Data);
 uint32_t ZlibAdler32(const std::string& Data);
 
-std::string ReadWholeFile(const std::string& FileName);
-
 // Pseudo-English text and bytes of this test program (a real binary).
 std::string MakeText(size_t Size, uint32_t Seed = 1);
 std::string MakeBinary(size_t Size);
