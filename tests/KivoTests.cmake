@@ -8,7 +8,7 @@ function(kivo_add_tests prefix)
     get_filename_component(name ${file} NAME_WE)
     set(target ${prefix}_${name})
     add_executable(${target} ${file} ${helpers})
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} kivo_warnings GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} kivo_test_common kivo_warnings GTest::gtest GTest::gmock GTest::gtest_main)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE
       KIVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

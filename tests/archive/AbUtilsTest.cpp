@@ -23,30 +23,12 @@
 #include "platform/FileSystem.h"
 #include "runtime/Classes.h"
 #include "runtime/SysUtils.h"
+#include "tests/common/TempDir.h"
 
 namespace kivo {
 namespace {
 
-// A fresh directory below the system's temporary directory, removed with
-// everything in it afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string Template = GetTempDirectory() + "kivo-abutils-XXXXXX";
-        std::vector<char> Buf(Template.begin(), Template.end());
-        Buf.push_back('\0');
-        if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        FPath = Buf.data();
-    }
-    ~TempDir() { (void)std::system(("rm -rf '" + FPath + "'").c_str()); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using TempDir = test::TTempDir;
 
 void WriteFile(const std::string& Name, size_t Size) {
     std::ofstream Out(Name, std::ios::binary);

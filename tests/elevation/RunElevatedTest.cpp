@@ -16,6 +16,7 @@
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
 #include "support/StandIns.h"
+#include "tests/common/TempDir.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -100,20 +101,10 @@ struct TCopyResult {
     std::string Parameters;
 };
 
-class TempDir {
+// Writable for the unprivileged copy too.
+class TempDir : public test::TTempDir {
 public:
-    TempDir() {
-        std::string Templ = GetTempDirectory() + "kivo-elev-XXXXXX";
-        if (::mkdtemp(Templ.data()) != nullptr) FPath = Templ;
-        ::chmod(FPath.c_str(), 01777);  // writable for the unprivileged copy too
-    }
-    ~TempDir() {
-        if (!FPath.empty()) std::system(("rm -rf '" + FPath + "'").c_str());
-    }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
+    TempDir() { ::chmod(Path().c_str(), 01777); }
 };
 
 // Starts Argv (the copy, possibly behind a launcher) with the result channel

@@ -9,24 +9,13 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ShellFolders.h"
+#include "tests/common/TempDir.h"
 
 using namespace kivo;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char Template[] = "/tmp/kivo-fs-XXXXXX";
-        FPath = ::mkdtemp(Template);
-    }
-    ~TempDir() { std::system(("chmod -R u+w '" + FPath + "'; rm -rf '" + FPath + "'").c_str()); }
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using TempDir = test::TTempDir;
 
 void Touch(const std::string& Name) { std::ofstream(Name) << "x"; }
 

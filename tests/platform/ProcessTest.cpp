@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "runtime/SysUtils.h"
+#include "tests/common/TempDir.h"
 
 using namespace kivo;
 
@@ -16,12 +17,6 @@ namespace {
 
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string Templ = GetTempDirectory() + "kivo-proc-XXXXXX";
-        ASSERT_NE(::mkdtemp(Templ.data()), nullptr);
-        Dir = Templ;
-    }
-    void TearDown() override { std::system(("rm -rf '" + Dir + "'").c_str()); }
 
     std::string Write(const std::string& Name, const std::string& Text, mode_t Mode) {
         std::string Path = Dir + "/" + Name;
@@ -44,7 +39,8 @@ protected:
         return Text;
     }
 
-    std::string Dir;
+    test::TTempDir Temp;
+    const std::string Dir = Temp.Path();
 };
 
 const char* Recorder =

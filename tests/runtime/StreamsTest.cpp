@@ -10,23 +10,13 @@
 
 #include "platform/FileSystem.h"
 #include "runtime/Classes.h"
+#include "tests/common/TempDir.h"
 
 using namespace kivo;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        char Template[] = "/tmp/kivo-streams-XXXXXX";
-        FPath = ::mkdtemp(Template);
-    }
-    ~TempDir() { std::system(("rm -rf '" + FPath + "'").c_str()); }
-    std::string File(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using TempDir = test::TTempDir;
 
 // A stream that hands out at most a few bytes per call, like a pipe.
 class TTrickleStream : public TStream {

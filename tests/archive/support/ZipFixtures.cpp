@@ -15,16 +15,6 @@
 
 namespace kivo::ziptest {
 
-TTempDir::TTempDir() {
-    std::string Template = GetTempDirectory() + "kivo-zip-XXXXXX";
-    std::vector<char> Buf(Template.begin(), Template.end());
-    Buf.push_back('\0');
-    if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    FPath = Buf.data();
-}
-
-TTempDir::~TTempDir() { (void)std::system(("chmod -R u+w " + Quote(FPath) + "; rm -rf " + Quote(FPath)).c_str()); }
-
 void WriteBytes(const std::string& FileName, const std::string& Data) {
     std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
     Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));

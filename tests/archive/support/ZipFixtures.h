@@ -7,22 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TempDir.h"
+
 namespace kivo::ziptest {
 
-// A fresh directory below the system's temporary directory, removed with
-// everything in it afterwards.
-class TTempDir {
-public:
-    TTempDir();
-    ~TTempDir();
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
-
-private:
-    std::string FPath;
-};
+using test::TTempDir;
 
 void WriteBytes(const std::string& FileName, const std::string& Data);
 std::string ReadBytes(const std::string& FileName);

@@ -22,39 +22,8 @@ extern char** environ;
 
 namespace kivo::test {
 
-namespace {
-
-void RemoveTree(const std::string& Path) {
-    struct stat St{};
-    if (::lstat(Path.c_str(), &St) != 0) return;
-    if (S_ISDIR(St.st_mode)) {
-        if (DIR* D = ::opendir(Path.c_str())) {
-            while (dirent* E = ::readdir(D)) {
-                std::string Name = E->d_name;
-                if (Name != "." && Name != "..") RemoveTree(Path + "/" + Name);
-            }
-            ::closedir(D);
-        }
-        ::chmod(Path.c_str(), 0700);
-        ::rmdir(Path.c_str());
-    } else {
-        ::unlink(Path.c_str());
-    }
-}
-
-std::string MakeTempDir() {
-    const char* Base = std::getenv("TMPDIR");
-    std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/kivo-wc-XXXXXX";
-    std::vector<char> Buf(Template.begin(), Template.end());
-    Buf.push_back('\0');
-    if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return Buf.data();
-}
-
-}  // namespace
-
 TTestHttpServer::TTestHttpServer() {
-    FSinkDir = MakeTempDir();
+    FSinkDir = MakeTempDir("kivo-wc-");
     int In[2], Out[2];
     if (::pipe(In) != 0 || ::pipe(Out) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t Actions;
@@ -113,21 +82,6 @@ TTestHttpServer& Server() {
     return Instance;
 }
 
-TTempDir::TTempDir() : FPath(MakeTempDir()) {}
-TTempDir::~TTempDir() { RemoveTree(FPath); }
-
-std::vector<std::string> TTempDir::List() const {
-    std::vector<std::string> Names;
-    if (DIR* D = ::opendir(FPath.c_str())) {
-        while (dirent* E = ::readdir(D)) {
-            std::string Name = E->d_name;
-            if (Name != "." && Name != "..") Names.push_back(Name);
-        }
-        ::closedir(D);
-    }
-    std::sort(Names.begin(), Names.end());
-    return Names;
-}
 
 std::string Pattern(size_t Size) {
     std::string S(Size, '\0');

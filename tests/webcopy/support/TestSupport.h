@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TempDir.h"
+
 namespace kivo::test {
 
 class TTestHttpServer {
@@ -32,22 +34,6 @@ private:
 
 // The server shared by every test of the executable.
 TTestHttpServer& Server();
-
-// A temporary folder removed with everything in it.
-class TTempDir {
-public:
-    TTempDir();
-    ~TTempDir();
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
-    // Names in the folder (not recursive, "." and ".." left out), sorted.
-    std::vector<std::string> List() const;
-
-private:
-    std::string FPath;
-};
 
 // The bytes the server sends for n bytes of content (byte i is i mod 256).
 std::string Pattern(size_t Size);

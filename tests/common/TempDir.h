@@ -1,0 +1,32 @@
+// Temporary folders for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kivo::test {
+
+// Makes a new private folder below $TMPDIR (or /tmp) whose name starts with Prefix.
+std::string MakeTempDir(const std::string& Prefix = "kivo-test-");
+// Removes Path and everything below it, write-protected folders included;
+// symbolic links are removed, never followed.
+void RemoveTree(const std::string& Path);
+
+// A fresh temporary folder, removed with everything in it when the object goes.
+class TTempDir {
+public:
+    TTempDir() : FPath(MakeTempDir()) {}
+    ~TTempDir() { RemoveTree(FPath); }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string operator/(const std::string& Name) const { return FPath + "/" + Name; }
+    std::string File(const std::string& Name) const { return *this / Name; }
+    // Names in the folder (not recursive, "." and ".." left out), sorted.
+    std::vector<std::string> List() const;
+
+private:
+    std::string FPath;
+};
+
+}  // namespace kivo::test
