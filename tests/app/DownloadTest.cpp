@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "runtime/Application.h"
 #include "support/AppFixture.h"
+#include "tests/common/TestFiles.h"
 #include "tests/elevation/support/StandIns.h"
 
 extern char** environ;
@@ -27,24 +28,6 @@ using namespace kivo;
 using namespace kivo::test;
 
 namespace {
-
-std::string Slurp(const std::string& Path) {
-    std::string Text;
-    if (FILE* F = std::fopen(Path.c_str(), "rb")) {
-        char B[4096];
-        size_t N;
-        while ((N = std::fread(B, 1, sizeof B, F)) > 0) Text.append(B, N);
-        std::fclose(F);
-    }
-    return Text;
-}
-
-void Spill(const std::string& Path, const std::string& Text) {
-    FILE* F = std::fopen(Path.c_str(), "wb");
-    ASSERT_NE(F, nullptr) << Path;
-    std::fwrite(Text.data(), 1, Text.size(), F);
-    std::fclose(F);
-}
 
 // tests/app/package_server.py on a free port, for the whole test program.
 class TPackageServer {
@@ -78,7 +61,7 @@ public:
         if (FPid > 0) ::waitpid(FPid, nullptr, 0);
         if (!Root.empty()) std::system(("rm -rf '" + Root + "'").c_str());
     }
-    void SetMode(const std::string& Mode) const { Spill(Root + "/mode", Mode); }
+    void SetMode(const std::string& Mode) const { EXPECT_TRUE(WriteFile(Root + "/mode", Mode)); }
     std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port) + "/downloads/"; }
 
     std::string Root;
@@ -113,12 +96,12 @@ protected:
     // Zelbrix.zip with the stand-in server program and a second file.
     std::string MakePackage() {
         PlaceServer(Stage);
-        Spill(Stage + "/README.txt", "server package\n");
+        EXPECT_TRUE(WriteFile(Stage + "/README.txt", "server package\n"));
         std::string Zip = Stage + "/Zelbrix.zip";
         EXPECT_EQ(std::system(("cd '" + Stage + "' && zip -q -X Zelbrix.zip Zelbrix.exe README.txt").c_str()), 0);
-        return Slurp(Zip);
+        return ReadFile(Zip);
     }
-    void Publish(const std::string& Package) { Spill(Server().Root + "/Zelbrix.zip", Package); }
+    void Publish(const std::string& Package) { EXPECT_TRUE(WriteFile(Server().Root + "/Zelbrix.zip", Package)); }
 
     std::string Stage;
 };
@@ -143,9 +126,9 @@ TEST_F(Download, PackageArrivesInAFolderThatDidNotExistAndIsUnpacked) {
 
     Form.Button3->click();
 
-    EXPECT_EQ(Slurp(LocalFolder() + "/Zelbrix.zip"), Package);
+    EXPECT_EQ(ReadFile(LocalFolder() + "/Zelbrix.zip"), Package);
     EXPECT_TRUE(FileExists(LocalFolder() + "/Zelbrix.exe"));
-    EXPECT_EQ(Slurp(LocalFolder() + "/README.txt"), "server package\n");
+    EXPECT_EQ(ReadFile(LocalFolder() + "/README.txt"), "server package\n");
     EXPECT_TRUE(Form.Button1->isEnabled());
     EXPECT_TRUE(Form.Button2->isEnabled());
     EXPECT_FALSE(Form.Button3->isEnabled());
@@ -159,10 +142,10 @@ TEST_F(Download, EmptyPackageCountsAsDone) {
     std::string Empty = Stage + "/empty.zip";
     ASSERT_EQ(std::system(("python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'w').close()\" '" +
                            Empty + "'").c_str()), 0);
-    Publish(Slurp(Empty));
+    Publish(ReadFile(Empty));
     TRunElevatedForm Form;
     Form.Button3->click();
-    EXPECT_EQ(Slurp(LocalFolder() + "/Zelbrix.zip"), Slurp(Empty));
+    EXPECT_EQ(ReadFile(LocalFolder() + "/Zelbrix.zip"), ReadFile(Empty));
     // Nothing to extract, the archive closes and the result is true: the
     // buttons move on although no server program came.
     EXPECT_FALSE(FileExists(LocalFolder() + "/Zelbrix.exe"));
@@ -204,11 +187,11 @@ TEST_F(Download, HttpErrorWithAnOlderPackageUnpacksTheOlderOne) {
     TUseFacts Facts(TStandInFacts::StandardUser());
     std::string Older = MakePackage();
     ForceDirectories(LocalFolder());
-    Spill(LocalFolder() + "/Zelbrix.zip", Older);
+    EXPECT_TRUE(WriteFile(LocalFolder() + "/Zelbrix.zip", Older));
     Server().SetMode("status 404");
     TRunElevatedForm Form;
     Form.Button3->click();
-    EXPECT_EQ(Slurp(LocalFolder() + "/Zelbrix.zip"), Older);
+    EXPECT_EQ(ReadFile(LocalFolder() + "/Zelbrix.zip"), Older);
     EXPECT_TRUE(FileExists(LocalFolder() + "/Zelbrix.exe"));
     EXPECT_TRUE(Form.Button1->isEnabled());
 }

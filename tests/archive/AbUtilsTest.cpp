@@ -23,7 +23,7 @@
 #include "platform/FileSystem.h"
 #include "runtime/Classes.h"
 #include "runtime/SysUtils.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 namespace kivo {
 namespace {

@@ -16,7 +16,7 @@
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
 #include "support/StandIns.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -24,17 +24,6 @@ using namespace kivo::test;
 namespace {
 
 constexpr int NotRecognised = 77;  // the copy went on starting normally
-
-std::string ReadFile(const std::string& Name) {
-    std::string Text;
-    if (FILE* F = std::fopen(Name.c_str(), "rb")) {
-        char Buffer[4096];
-        size_t N;
-        while ((N = std::fread(Buffer, 1, sizeof Buffer, F)) > 0) Text.append(Buffer, N);
-        std::fclose(F);
-    }
-    return Text;
-}
 
 std::vector<std::string> OwnArguments() {
     std::string All = ReadFile("/proc/self/cmdline");

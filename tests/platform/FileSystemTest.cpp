@@ -9,7 +9,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ShellFolders.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 using namespace kivo;
 

@@ -9,7 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "runtime/SysUtils.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 using namespace kivo;
 
@@ -17,26 +17,16 @@ namespace {
 
 class ProcessTest : public ::testing::Test {
 protected:
-
     std::string Write(const std::string& Name, const std::string& Text, mode_t Mode) {
         std::string Path = Dir + "/" + Name;
-        FILE* F = std::fopen(Path.c_str(), "wb");
-        std::fwrite(Text.data(), 1, Text.size(), F);
-        std::fclose(F);
+        EXPECT_TRUE(test::WriteFile(Path, Text));
         ::chmod(Path.c_str(), Mode);
         return Path;
     }
     // Waits (generously) for a detached program to leave its record.
     std::string AwaitRecord(const std::string& Path) {
         for (int i = 0; i < 1000 && !FileExists(Path + ".done"); ++i) ::usleep(10000);
-        std::string Text;
-        if (FILE* F = std::fopen(Path.c_str(), "rb")) {
-            char B[512];
-            size_t N = std::fread(B, 1, sizeof B, F);
-            Text.assign(B, N);
-            std::fclose(F);
-        }
-        return Text;
+        return test::ReadFile(Path);
     }
 
     test::TTempDir Temp;

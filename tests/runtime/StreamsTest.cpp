@@ -10,7 +10,7 @@
 
 #include "platform/FileSystem.h"
 #include "runtime/Classes.h"
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 using namespace kivo;
 

@@ -11,6 +11,7 @@
 #include "app/QtUserInterface.h"
 #include "app/RunElevatedMain.h"
 #include "platform/FileSystem.h"
+#include "tests/common/TestFiles.h"
 
 namespace kivo::test {
 
@@ -49,13 +50,10 @@ std::string AppFixture::PublicFolder() const { return Root + "/home/Public/KIVO 
 std::string AppFixture::PlaceServer(const std::string& Folder) const {
     ForceDirectories(Folder);
     std::string Path = Folder + "/Zelbrix.exe";
-    FILE* F = std::fopen(Path.c_str(), "wb");
-    const char Script[] =
-        "#!/bin/sh\n"
-        "printf '%s' \"$*\" > \"$(dirname \"$0\")/record.tmp\"\n"
-        "mv \"$(dirname \"$0\")/record.tmp\" \"$(dirname \"$0\")/record\"\n";
-    std::fwrite(Script, 1, sizeof Script - 1, F);
-    std::fclose(F);
+    EXPECT_TRUE(WriteFile(Path,
+                          "#!/bin/sh\n"
+                          "printf '%s' \"$*\" > \"$(dirname \"$0\")/record.tmp\"\n"
+                          "mv \"$(dirname \"$0\")/record.tmp\" \"$(dirname \"$0\")/record\"\n"));
     ::chmod(Path.c_str(), 0755);
     return Path;
 }
@@ -63,13 +61,7 @@ std::string AppFixture::PlaceServer(const std::string& Folder) const {
 std::string AppFixture::AwaitRecord(const std::string& Folder) const {
     std::string Path = Folder + "/record";
     for (int i = 0; i < 1000 && !FileExists(Path); ++i) ::usleep(10000);
-    std::string Text;
-    if (FILE* F = std::fopen(Path.c_str(), "rb")) {
-        char B[1024];
-        Text.assign(B, std::fread(B, 1, sizeof B, F));
-        std::fclose(F);
-    }
-    return Text;
+    return ReadFile(Path);
 }
 
 void AppFixture::Screenshot(QWidget& Widget, const std::string& Name) const {

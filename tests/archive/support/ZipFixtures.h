@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 namespace kivo::ziptest {
 

@@ -89,18 +89,6 @@ std::string Pattern(size_t Size) {
     return S;
 }
 
-std::string ReadFile(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::ostringstream Ss;
-    Ss << In.rdbuf();
-    return Ss.str();
-}
-
-void WriteFile(const std::string& Path, const std::string& Data) {
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
-}
-
 bool Exists(const std::string& Path) {
     struct stat St{};
     return ::lstat(Path.c_str(), &St) == 0;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 namespace kivo::test {
 
@@ -37,8 +37,6 @@ TTestHttpServer& Server();
 
 // The bytes the server sends for n bytes of content (byte i is i mod 256).
 std::string Pattern(size_t Size);
-std::string ReadFile(const std::string& Path);
-void WriteFile(const std::string& Path, const std::string& Data);
 bool Exists(const std::string& Path);
 // A free TCP port on 127.0.0.1 that nothing listens on.
 int ClosedPort();

@@ -1,8 +1,10 @@
-#include "tests/common/TempDir.h"
+#include "tests/common/TestFiles.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +37,19 @@ void RemoveTree(const std::string& Path) {
         ::closedir(D);
     }
     ::rmdir(Path.c_str());
+}
+
+std::string ReadFile(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::ostringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+bool WriteFile(const std::string& Path, const std::string& Data) {
+    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
+    return static_cast<bool>(Out.flush());
 }
 
 std::vector<std::string> TTempDir::List() const {

@@ -1,4 +1,4 @@
-// Temporary folders for tests.
+// Temporary folders and whole-file reading and writing for tests.
 #pragma once
 
 #include <string>
@@ -11,6 +11,11 @@ std::string MakeTempDir(const std::string& Prefix = "kivo-test-");
 // Removes Path and everything below it, write-protected folders included;
 // symbolic links are removed, never followed.
 void RemoveTree(const std::string& Path);
+
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& Path);
+// Writes Data as the whole file; false when it cannot be written.
+bool WriteFile(const std::string& Path, const std::string& Data);
 
 // A fresh temporary folder, removed with everything in it when the object goes.
 class TTempDir {
