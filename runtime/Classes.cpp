@@ -93,8 +93,9 @@ int64_t TStream::CopyFrom(TStream* Source, int64_t Count, int64_t BufferSize) {
     return Count;
 }
 
-// The position a seek in a memory-backed stream moves to; seeks past the end are
-// allowed (a later write fills the gap with zeros), reads there return nothing.
+// The position a seek in a memory-backed stream moves to. Seeks past the end
+// are allowed: reads there return nothing, and a write to a TMemoryStream
+// fills the gap with zeros.
 static int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
     switch (Origin) {
     case soBeginning: return Offset;
@@ -310,9 +311,10 @@ void TBufferedFileStream::FlushBuffer() {
     FModified = false;
     int64_t Done = 0;
     while (Done < FBufCount) {
-        ssize_t N = ::pwrite(FHandle, FBuffer.data() + Done, static_cast<size_t>(FBufCount - Done),
-                             static_cast<off_t>(FFilePos + Done));
-        if (N < 0 && errno == EINTR) continue;
+        const ssize_t N = RetryOnInterrupt([&] {
+            return ::pwrite(FHandle, FBuffer.data() + Done, static_cast<size_t>(FBufCount - Done),
+                            static_cast<off_t>(FFilePos + Done));
+        });
         if (N <= 0) throw EWriteError();
         Done += N;
     }
