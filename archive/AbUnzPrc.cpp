@@ -1,20 +1,13 @@
 #include "archive/AbUnzPrc.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbSpanSt.h"
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "runtime/DateTime.h"
 
 namespace kivo {
@@ -63,111 +56,13 @@ void DecodeLzma(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); 
 void DecodeWavPack(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }       // 97
 void DecodePpmd(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }          // 98
 
-// The item's time as a Unix time, through the DOS form as the file system
-// keeps it; false when it has no DOS form (such a time is not applied).
-bool ItemUnixTime(const TAbZipItem* Item, time_t& Value) {
+// The item's time as the file system keeps it: through its DOS form (two
+// second steps); 0 when it has no DOS form (such a time is not applied).
+TDateTime ItemFileTime(const TAbZipItem* Item) {
     const uint32_t Dos = DateTimeToDos(Item->LastModTimeAsDateTime());
-    if (Dos == 0) return false;
-    const TDateTime Stamp = DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
-    if (Stamp == 0.0) return false;
-    Value = static_cast<time_t>(LocalDateTimeToUnix(Stamp));
-    return true;
+    if (Dos == 0) return 0;
+    return DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
 }
-
-// Directory part of a local path ("." for a bare name).
-std::string DirectoryPart(const std::string& Path) {
-    size_t Pos = Path.find_last_of(PathDelim);
-    if (Pos == std::string::npos) return ".";
-    if (Pos == 0) return "/";
-    return Path.substr(0, Pos);
-}
-
-// A new file beside the target, written unbuffered (the decoders hand over
-// large blocks) and moved over the target by Commit. Until then the target
-// is not touched; destroying an uncommitted file removes it.
-class TAbTargetFile : public TStream {
-public:
-    explicit TAbTargetFile(const std::string& TargetName) : FTargetName(TargetName) {
-        // Names differ between processes (seed) and within one (counter);
-        // O_EXCL settles any clash with a file already there.
-        static const uint32_t Seed =
-            static_cast<uint32_t>(::getpid()) * 2654435761u ^
-            static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        static std::atomic<uint32_t> Counter{0};
-        const std::string Dir = DirectoryPart(TargetName);
-        for (int Attempt = 0; Attempt < 100; ++Attempt) {
-            uint32_t Tag = Seed + Counter.fetch_add(1) * 0x9E3779B9u;
-            char Name[32];
-            std::snprintf(Name, sizeof Name, "/.kivo-%08x.tmp", Tag);
-            FTempName = Dir + Name;
-            // The permissions follow the process's umask, as for any new file.
-            FHandle = ::open(FTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (FHandle >= 0 || errno != EEXIST) break;
-        }
-        if (FHandle < 0) throw EFCreateError(TargetName, errno);
-    }
-    ~TAbTargetFile() override {
-        if (FHandle >= 0) ::close(FHandle);
-        if (!FCommitted) ::unlink(FTempName.c_str());
-    }
-    TAbTargetFile(const TAbTargetFile&) = delete;
-    TAbTargetFile& operator=(const TAbTargetFile&) = delete;
-
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void* Buffer, int64_t Count) override {
-        const auto* P = static_cast<const uint8_t*>(Buffer);
-        int64_t Done = 0;
-        while (Done < Count) {
-            ssize_t N = ::write(FHandle, P + Done, static_cast<size_t>(Count - Done));
-            if (N < 0 && errno == EINTR) continue;
-            if (N <= 0) throw EInOutError(N < 0 ? errno : ENOSPC);
-            Done += N;
-        }
-        FPosition += Done;
-        return Done;
-    }
-    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
-        if (Offset == 0 && Origin == soCurrent) return FPosition;
-        int Whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
-        off_t R = ::lseek(FHandle, static_cast<off_t>(Offset), Whence);
-        if (R >= 0) FPosition = R;
-        return R < 0 ? -1 : static_cast<int64_t>(R);
-    }
-
-    // Gives the file its permissions (those of the file it replaces, when
-    // there is one), the item's read-only attribute and time, closes it and
-    // moves it over the target.
-    void Commit(const TAbZipItem* Item, const struct stat* Replaced) {
-        struct stat St{};
-        if (::fstat(FHandle, &St) == 0) {
-            mode_t Mode = (Replaced != nullptr ? Replaced->st_mode : St.st_mode) & 0777;
-            if ((Item->NativeFileAttributes() & faReadOnly) != 0) Mode &= ~static_cast<mode_t>(0222);
-            else Mode |= S_IWUSR;
-            if (Mode != (St.st_mode & 07777)) (void)::fchmod(FHandle, Mode);
-        }
-        time_t Stamp = 0;
-        if (ItemUnixTime(Item, Stamp)) {
-            timespec Times[2];
-            Times[0].tv_sec = 0;
-            Times[0].tv_nsec = UTIME_OMIT;  // access time untouched
-            Times[1].tv_sec = Stamp;
-            Times[1].tv_nsec = 0;
-            (void)::futimens(FHandle, Times);
-        }
-        int Fd = FHandle;
-        FHandle = -1;
-        if (::close(Fd) != 0 && errno != EINTR) throw EInOutError(errno);
-        if (::rename(FTempName.c_str(), FTargetName.c_str()) != 0) throw EFCreateError(FTargetName, errno);
-        FCommitted = true;
-    }
-
-private:
-    std::string FTargetName;
-    std::string FTempName;
-    int FHandle = -1;
-    int64_t FPosition = 0;
-    bool FCommitted = false;
-};
 
 // Whether the local header matches the central directory entry. Two
 // differences that writers produce in sound archives are accepted: a local
@@ -390,24 +285,21 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // the file system is touched.
     std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
 
-    struct stat Existing{};
-    const bool Replacing = ::stat(TargetName.c_str(), &Existing) == 0;
-    if (Replacing) {
-        if (S_ISDIR(Existing.st_mode)) throw EFCreateError(TargetName, EISDIR);
-        // Read-only by its attributes, or not writable for this user: the
-        // existing file stays as it is.
-        if ((Existing.st_mode & S_IWUSR) == 0) throw EFCreateError(TargetName, EACCES);
-        if (::access(TargetName.c_str(), W_OK) != 0) throw EFCreateError(TargetName, errno);
-    }
+    // A folder, a read-only file or one this user may not write stays as it is.
+    if (const int Refusal = ReplaceRefusal(TargetName); Refusal != 0) throw EFCreateError(TargetName, Refusal);
 
-    TAbTargetFile File(TargetName);
+    // The new data goes beside the target, unbuffered (the decoders hand over
+    // large blocks), and replaces it only when the data step has finished.
+    const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
+    TReplacingFile File(TargetName, ReadOnly ? rfaReadOnly : rfaWritable);
     try {
         ExtractItemData(Archive, Item, Data.get(), &File);
     } catch (const EAbUserAbort&) {
         Archive.SetStatus(asInvalid);
         throw;
     }
-    File.Commit(Item, Replacing ? &Existing : nullptr);
+    File.SetLastWriteTime(ItemFileTime(Item));
+    File.Commit();
 }
 
 void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target) {

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <sys/stat.h>
 #include <vector>
 
 #include "archive/AbExcept.h"
@@ -177,7 +176,7 @@ void CreateDirectoryChain(const std::string& Path) {
         if (Next == std::string::npos) Next = Local.size();
         if (Next > Pos) {
             const std::string Prefix = Local.substr(0, Next);
-            if (!DirectoryExists(Prefix) && ::mkdir(Prefix.c_str(), 0777) != 0) {
+            if (!DirectoryExists(Prefix) && !CreateDir(Prefix)) {
                 const int Err = errno;
                 if (!(Err == EEXIST && DirectoryExists(Prefix))) throw EInOutError(Err);
             }
@@ -588,9 +587,9 @@ void ClassifyException(const std::exception_ptr& E, TAbErrorClass& ErrorClass, i
 // File-system queries
 
 int64_t FileSizeOf(const std::string& FileName) {
-    struct stat St{};
-    if (FileName.empty() || ::stat(FileName.c_str(), &St) != 0) return -1;
-    return S_ISDIR(St.st_mode) ? 0 : static_cast<int64_t>(St.st_size);
+    TFileStatus Status;
+    if (!GetFileStatus(FileName, Status)) return -1;
+    return Status.IsDirectory ? 0 : Status.Size;
 }
 
 std::string MakeTempFileName(const std::string& Dir, bool CreateIt) {

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
-#include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
 #include "archive/AbVMStrm.h"
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "platform/UserInterface.h"
 #include "runtime/CodePages.h"
 #include "runtime/Text.h"
@@ -1060,21 +1059,13 @@ void TAbZipArchive::ReplaceArchiveContents(TStream* NewContents) {
     // The archive's own file: write the new contents beside it and move them
     // over the old file only when complete, so a failure loses nothing.
     if ((FMode & 0xFF00) != fmCreate && (FMode & 0x0003) == fmOpenRead) throw EWriteError();
-    std::string Dir = ExtractFileDir(ExpandFileName(FArchiveName));
-    std::string TempName = MakeTempFileName(Dir, true);
     try {
-        {
-            TBufferedFileStream Temp(TempName, fmOpenReadWrite | fmShareExclusive, 32768);
-            NewContents->Seek(0, soBeginning);
-            Temp.CopyFrom(NewContents, NewContents->Size());
-            Temp.FlushBuffer();
-        }
-        struct stat St{};
-        if (::stat(FArchiveName.c_str(), &St) == 0) ::chmod(TempName.c_str(), St.st_mode & 07777);
+        TReplacingFile Temp(FArchiveName, rfaKeep, 32768);
+        NewContents->Seek(0, soBeginning);
+        Temp.CopyFrom(NewContents, NewContents->Size());
         ReleaseOwnedStream();
-        if (!RenameFile(TempName, FArchiveName)) throw EInOutError(errno);
+        Temp.Commit();
     } catch (...) {
-        DeleteFile(TempName);
         if (FStream == nullptr) Reopen();
         throw;
     }

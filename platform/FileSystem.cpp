@@ -36,6 +36,20 @@ int64_t GetFileSize(const std::string& FileName) {
     return static_cast<int64_t>(St.st_size);
 }
 
+bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
+    struct stat St{};
+    if (Name.empty() || ::stat(Name.c_str(), &St) != 0) return false;
+    Status.IsDirectory = S_ISDIR(St.st_mode);
+    Status.IsRegular = S_ISREG(St.st_mode);
+    Status.IsReadOnly = (St.st_mode & S_IWUSR) == 0;
+    Status.Size = static_cast<int64_t>(St.st_size);
+    Status.LastWriteTime = UnixToLocalDateTime(static_cast<int64_t>(St.st_mtim.tv_sec)) +
+                           static_cast<double>(St.st_mtim.tv_nsec / 1000000) / MSecsPerDay;
+    Status.Device = static_cast<uint64_t>(St.st_dev);
+    Status.FileId = static_cast<uint64_t>(St.st_ino);
+    return true;
+}
+
 bool CreateDir(const std::string& DirName) { return ::mkdir(DirName.c_str(), 0777) == 0; }
 
 bool ForceDirectories(const std::string& DirName) {
@@ -88,10 +102,9 @@ bool FileSetAttr(const std::string& FileName, uint32_t Attr) {
 bool FileIsWritable(const std::string& FileName) { return ::access(FileName.c_str(), W_OK) == 0; }
 
 bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value) {
-    struct stat St{};
-    if (::stat(FileName.c_str(), &St) != 0) return false;
-    Value = UnixToLocalDateTime(static_cast<int64_t>(St.st_mtim.tv_sec)) +
-            static_cast<double>(St.st_mtim.tv_nsec / 1000000) / MSecsPerDay;
+    TFileStatus Status;
+    if (!GetFileStatus(FileName, Status)) return false;
+    Value = Status.LastWriteTime;
     return true;
 }
 

@@ -2,6 +2,7 @@
 // attributes, temporary names and drive type. POSIX implementation.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,8 @@
 namespace kivo {
 
 constexpr char PathDelim = '/';
+// The longest name of one file or folder (one path component), in bytes.
+constexpr size_t MaxFileNameLength = 255;
 
 // DOS/Windows attribute bits; on POSIX read-only is the owner-write bit
 // cleared, directory the file type, hidden a leading dot of the name.
@@ -26,6 +29,20 @@ bool FileExists(const std::string& FileName);       // an existing non-directory
 bool DirectoryExists(const std::string& DirName);   // an existing directory
 bool PathExists(const std::string& Name);           // anything at that name
 int64_t GetFileSize(const std::string& FileName);   // -1 when it cannot be queried
+
+// What the file system says of one name (links followed).
+struct TFileStatus {
+    bool IsDirectory = false;
+    bool IsRegular = false;        // a plain file (not a folder, device, pipe or socket)
+    bool IsReadOnly = false;       // the read-only attribute: no write permission for the owner
+    int64_t Size = 0;
+    TDateTime LastWriteTime = 0;   // local time
+    // Together they name one file, whichever of its names was asked for.
+    uint64_t Device = 0;
+    uint64_t FileId = 0;
+};
+// False (errno set) when nothing can be found at Name.
+bool GetFileStatus(const std::string& Name, TFileStatus& Status);
 
 // Creates one directory; false with errno set when it fails.
 bool CreateDir(const std::string& DirName);

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace kivo {
@@ -165,5 +166,6 @@ void InternetSetAbortCheck(HINTERNET Session, std::function<bool()> Check);
 struct TInternetHandleCloser {
     void operator()(TInternetHandle* Handle) const { InternetCloseHandle(Handle); }
 };
+using TInternetHandlePtr = std::unique_ptr<TInternetHandle, TInternetHandleCloser>;
 
 }  // namespace kivo

@@ -85,7 +85,7 @@ protected:
     }
     // No temporary file of the driver is left below Out.
     void ExpectNoLeftovers() {
-        for (const std::string& Name : Entries(Out)) EXPECT_EQ(Name.find(".kivo-"), std::string::npos) << Name;
+        for (const std::string& Name : Entries(Out)) EXPECT_FALSE(Name.ends_with(".part")) << Name;
     }
 
     TTempDir Dir;

@@ -1,0 +1,81 @@
+// A file that replaces its target only when it is complete.
+//
+// The data goes to a new file beside the target: a hidden name in the same
+// folder ("." + the target's name + "." + eight random characters + ".part"),
+// created exclusively. Commit moves it over the target in one rename, so the
+// target is either the old file or the whole new one, never a mixture, and a
+// failed or cancelled write never costs the user the file they had. Destroying
+// a file that was not committed removes it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/Classes.h"
+#include "runtime/DateTime.h"
+
+namespace kivo {
+
+// The write permission the new file gets; the other permissions are those of
+// the file it replaces, or those of any new file where there is none.
+enum TReplacingFileAccess : uint8_t {
+    rfaKeep,      // as the replaced file (as a new file where there is none)
+    rfaReadOnly,  // no write permission for anyone
+    rfaWritable,  // write permission for the owner
+};
+
+// 0 when TargetName can be replaced: nothing is there, or a regular file that
+// is not read-only and that this user may write. Otherwise the errno value
+// that says why not (EISDIR for a folder, EACCES for a read-only file, ...).
+int ReplaceRefusal(const std::string& TargetName);
+
+class TReplacingFile : public TStream {
+public:
+    // Creates the new file with its final permissions, before any data is
+    // written. BufferSize 0 writes straight through (for callers that hand
+    // over large blocks). EFCreateError with the errno when the file cannot
+    // be created.
+    explicit TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access = rfaKeep,
+                            size_t BufferSize = 0);
+    ~TReplacingFile() override;
+    TReplacingFile(const TReplacingFile&) = delete;
+    TReplacingFile& operator=(const TReplacingFile&) = delete;
+
+    // Write-only: reads give nothing.
+    int64_t Read(void* Buffer, int64_t Count) override;
+    // Writes all Count bytes or raises EInOutError with the errno.
+    int64_t Write(const void* Buffer, int64_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+    const std::string& TargetName() const { return FTargetName; }
+    const std::string& TempName() const { return FTempName; }
+    // The last-write time (local) the file gets when it is committed; 0, the
+    // default, leaves the time of writing.
+    void SetLastWriteTime(TDateTime Value) { FLastWriteTime = Value; }
+
+    // Writes what is buffered, closes the file and renames it over the
+    // target. EInOutError when the data cannot be written or closed,
+    // EFCreateError when the rename fails; the new file is removed then and
+    // the target stays as it was.
+    void Commit();
+    // Removes the new file; the target stays as it was.
+    void Discard();
+    bool Committed() const { return FCommitted; }
+
+private:
+    void Flush();
+    void WriteThrough(const uint8_t* Data, size_t Count);
+    void ApplyLastWriteTime();
+
+    std::string FTargetName;
+    std::string FTempName;
+    int FHandle = -1;
+    std::vector<uint8_t> FBuffer;  // capacity is the buffer size
+    int64_t FPosition = 0;
+    TDateTime FLastWriteTime = 0;
+    bool FCommitted = false;
+};
+
+}  // namespace kivo
