@@ -433,29 +433,96 @@ void TWebCopy::CloseSession() {
     }
 }
 
+// The Internet session of the run, when any active job is not a file copy.
+void TWebCopy::OpenInternetSession() {
+    FHinternet = nullptr;
+    int Online = 0;
+    for (int I = 0; I < FItems->Count(); ++I) {
+        TWebCopyItem* It = FItems->Items(I);
+        if (It->Active() && It->Protocol() != wpFile) ++Online;
+    }
+    if (Online > 0) {
+        FHinternet = InternetOpenW(FAgent, FProxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
+                                   FProxy, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
+        if (FHinternet != nullptr) {
+            InternetSetAbortCheck(FHinternet, [this] { return FCancelled; });
+            if (FTimeout > 0) {
+                uint64_t Ms64 = static_cast<uint64_t>(FTimeout) * 1000u;
+                uint32_t Ms = Ms64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(Ms64);
+                InternetSetOptionW(FHinternet, INTERNET_OPTION_CONNECT_TIMEOUT, &Ms, sizeof Ms);
+                InternetSetOptionW(FHinternet, INTERNET_OPTION_SEND_TIMEOUT, &Ms, sizeof Ms);
+                InternetSetOptionW(FHinternet, INTERNET_OPTION_RECEIVE_TIMEOUT, &Ms, sizeof Ms);
+            }
+        }
+    }
+}
+
+TWebCopyJob TWebCopy::JobFor(int32_t Idx) const {
+    const TWebCopyItem* It = FItems->Items(Idx);
+    TWebCopyJob Job;
+    Job.Idx = Idx;
+    Job.Protocol = It->Protocol();
+    Job.URL = It->URL();
+    Job.DisplayURL = It->DisplayURL();
+    Job.TargetDir = It->TargetDir();
+    Job.TargetFilename = It->TargetFilename();
+    Job.CopyNewerOnly = It->CopyNewerOnly();
+    Job.HTTPUserID = It->HTTPUserID();
+    Job.HTTPPassword = It->HTTPPassword();
+    Job.Authenticate = It->Authenticate();
+    Job.HTTPCommand = It->HTTPCommand();
+    Job.Host = It->FTPHost();
+    Job.UserID = It->FTPUserID();
+    Job.Password = It->FTPPassword();
+    Job.Port = It->FTPPort();
+    Job.Date = It->FileDate();
+    if (Idx + 1 < FItems->Count()) {
+        const TWebCopyItem* Next = FItems->Items(Idx + 1);
+        auto IsFtp = [](TWebCopyProtocol P) { return P == wpFtp || P == wpFtpUpload; };
+        Job.SameServer = IsFtp(Job.Protocol) && IsFtp(Next->Protocol()) &&
+                         Job.Host + Job.UserID + Job.Password ==
+                             Next->FTPHost() + Next->FTPUserID() + Next->FTPPassword();
+    }
+    return Job;
+}
+
+void TWebCopy::ShowJobCaption(TWebCopyProtocol Protocol) {
+    switch (Protocol) {
+    case wpHttp:
+    case wpFtp:
+    case wpMultiFtp: SetCaptionText(FDlgDwnload + " ..."); break;
+    case wpFile: SetCaptionText(FDlgCopying + " ..."); break;
+    case wpFtpUpload:
+    case wpHttpUpload:
+    case wpMultiFtpUpload: SetCaptionText(FDlgUpload + " ..."); break;
+    default: break;
+    }
+}
+
+bool TWebCopy::RunJob(TWebCopyJob& Job) {
+    switch (Job.Protocol) {
+    case wpHttp: return HttpDownload(Job);
+    case wpHttpUpload: return HttpUpload(Job);
+    case wpFile: return FileCopy(Job);
+    case wpFtp: return FtpDownload(Job, true);
+    case wpFtpUpload: return FtpUpload(Job);
+    case wpMultiFtp: return FtpMultiDownload(Job);
+    case wpMultiFtpUpload: return FtpMultiUpload(Job);
+    case wpFtpDelete: return FtpDelete(Job);
+    case wpFtpList: return FtpList(Job);
+    case wpFtpTest: return FtpTest(Job);
+    case wpSftp: return SftpDownload(Job, true);
+    case wpSftpUpload: return SftpUpload(Job);
+    case wpSftpDelete: return SftpDelete(Job);
+    case wpSftpList: return SftpList(Job);
+    }
+    return false;
+}
+
 void TWebCopy::DoCopy() {
     BuildDialog();
     try {
-        FHinternet = nullptr;
-        int Online = 0;
-        for (int I = 0; I < FItems->Count(); ++I) {
-            TWebCopyItem* It = FItems->Items(I);
-            if (It->Active() && It->Protocol() != wpFile) ++Online;
-        }
-        if (Online > 0) {
-            FHinternet = InternetOpenW(FAgent, FProxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
-                                       FProxy, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
-            if (FHinternet != nullptr) {
-                InternetSetAbortCheck(FHinternet, [this] { return FCancelled; });
-                if (FTimeout > 0) {
-                    uint64_t Ms64 = static_cast<uint64_t>(FTimeout) * 1000u;
-                    uint32_t Ms = Ms64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(Ms64);
-                    InternetSetOptionW(FHinternet, INTERNET_OPTION_CONNECT_TIMEOUT, &Ms, sizeof Ms);
-                    InternetSetOptionW(FHinternet, INTERNET_OPTION_SEND_TIMEOUT, &Ms, sizeof Ms);
-                    InternetSetOptionW(FHinternet, INTERNET_OPTION_RECEIVE_TIMEOUT, &Ms, sizeof Ms);
-                }
-            }
-        }
+        OpenInternetSession();
         FFileNum = 0;
         FPrevTarget.clear();
 
@@ -465,87 +532,16 @@ void TWebCopy::DoCopy() {
             ++FFileNum;
             if (OnFileStart) OnFileStart(this, Idx);
             if (Idx >= FItems->Count()) break;
-            It = FItems->Items(Idx);
-            // The item's fields as the job starts (handlers may change the item).
-            const TWebCopyProtocol Protocol = It->Protocol();
-            const std::string URL = It->URL(), TargetDir = It->TargetDir(), TargetFilename = It->TargetFilename();
-            const std::string Host = It->FTPHost(), User = It->FTPUserID(), Password = It->FTPPassword();
-            const int32_t Port = It->FTPPort();
-            const bool NewerOnly = It->CopyNewerOnly();
-
-            switch (Protocol) {
-                case wpHttp: case wpFtp: case wpMultiFtp: SetCaptionText(FDlgDwnload + " ..."); break;
-                case wpFile: SetCaptionText(FDlgCopying + " ..."); break;
-                case wpFtpUpload: case wpHttpUpload: case wpMultiFtpUpload: SetCaptionText(FDlgUpload + " ..."); break;
-                default: break;
-            }
-            TDateTime Date = It->FileDate();
-            bool NoNew = false;
-            bool SameServer = false;
-            if (Idx + 1 < FItems->Count()) {
-                TWebCopyItem* Next = FItems->Items(Idx + 1);
-                auto IsFtp = [](TWebCopyProtocol P) { return P == wpFtp || P == wpFtpUpload; };
-                SameServer = IsFtp(Protocol) && IsFtp(Next->Protocol()) &&
-                             Host + User + Password == Next->FTPHost() + Next->FTPUserID() + Next->FTPPassword();
-            }
-
-            bool Ok = false;
-            switch (Protocol) {
-                case wpHttp:
-                    Ok = HttpDownload(Idx, URL, It->HTTPUserID(), It->HTTPPassword(), It->Authenticate(), NewerOnly,
-                                      TargetFilename, TargetDir, It->DisplayURL(), Date, NoNew);
-                    break;
-                case wpHttpUpload: Ok = HttpUpload(URL, TargetDir, TargetFilename, It->HTTPCommand()); break;
-                case wpFile:
-                    Ok = FileCopy(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date, NoNew);
-                    break;
-                case wpFtp:
-                    Ok = FtpDownload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                     NoNew, SameServer, true);
-                    break;
-                case wpFtpUpload:
-                    Ok = FtpUpload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                   NoNew, false);
-                    break;
-                case wpMultiFtp:
-                    Ok = FtpMultiDownload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx,
-                                          Date, NoNew, SameServer);
-                    break;
-                case wpMultiFtpUpload:
-                    Ok = FtpMultiUpload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx,
-                                        Date, NoNew, SameServer);
-                    break;
-                case wpFtpDelete:
-                    Ok = FtpDelete(User, Password, Host, Port, URL, TargetDir, TargetFilename, Idx, SameServer);
-                    break;
-                case wpFtpList:
-                    Ok = FtpList(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                 NoNew, SameServer);
-                    break;
-                case wpFtpTest: Ok = FtpTest(User, Password, Host, Port, Idx); break;
-                case wpSftp:
-                    Ok = SftpDownload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                      NoNew, SameServer, true);
-                    break;
-                case wpSftpUpload:
-                    Ok = SftpUpload(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                    NoNew, SameServer);
-                    break;
-                case wpSftpDelete:
-                    Ok = SftpDelete(User, Password, Host, Port, URL, TargetDir, TargetFilename, Idx, SameServer);
-                    break;
-                case wpSftpList:
-                    Ok = SftpList(User, Password, Host, Port, URL, TargetDir, TargetFilename, NewerOnly, Idx, Date,
-                                  NoNew, SameServer);
-                    break;
-            }
+            TWebCopyJob Job = JobFor(Idx);
+            ShowJobCaption(Job.Protocol);
+            const bool Ok = RunJob(Job);
 
             if (Idx < FItems->Count()) {
                 It = FItems->Items(Idx);
-                It->FNewFileDate = Date;
+                It->FNewFileDate = Job.Date;
                 It->FSuccess = Ok && !FCancelled;
                 It->FCancelled = FCancelled;
-                It->FNoNewVersion = NoNew;
+                It->FNoNewVersion = Job.NoNewVersion;
             }
             if (FCancelled) break;
             if (OnFileDone) OnFileDone(this, Idx);

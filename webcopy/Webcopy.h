@@ -13,12 +13,10 @@
 #include <vector>
 
 #include "platform/Internet.h"
+#include "platform/ReplacingFile.h"
 #include "runtime/Classes.h"
 #include "runtime/DateTime.h"
 #include "webcopy/WcForms.h"
-
-struct _LIBSSH2_SESSION;
-struct _LIBSSH2_SFTP;
 
 namespace kivo::webcopy {
 
@@ -282,6 +280,36 @@ void SetSynchronizeWakeup(std::function<void()> Wakeup);
 
 class TWCopyThread;
 
+// One job as DoCopy hands it to a protocol routine: the item's fields as the
+// job starts (OnFileStart handlers may change the item before), and what the
+// routine reports back for the item.
+struct TWebCopyJob {
+    int32_t Idx = 0;
+    TWebCopyProtocol Protocol = wpHttp;
+    std::string URL;
+    std::string DisplayURL;
+    std::string TargetDir;
+    std::string TargetFilename;
+    bool CopyNewerOnly = false;
+    // HTTP
+    std::string HTTPUserID;
+    std::string HTTPPassword;
+    TWebCopyAuthentication Authenticate = waNever;
+    TWebCopyHTTPCommand HTTPCommand = hcPost;
+    // FTP, SFTP and network shares
+    std::string Host;
+    std::string UserID;
+    std::string Password;
+    int32_t Port = 0;
+    // The next job goes to the same FTP server with the same login: the
+    // connection stays open for it.
+    bool SameServer = false;
+    // In: the item's FileDate. Out: the date of the file that was found.
+    TDateTime Date = 0;
+    // Out: the file was not copied because it was not newer.
+    bool NoNewVersion = false;
+};
+
 class TWebCopy : public TComponent {
 public:
     explicit TWebCopy(TComponent* AOwner);
@@ -439,56 +467,20 @@ protected:
     void ReportError(int32_t Code, const std::string& Info);
 
     // Protocol routines. Each returns whether the job succeeded.
-    bool HttpDownload(int32_t Idx, std::string URL, std::string UserID, std::string Password,
-                      TWebCopyAuthentication Authenticate, bool CopyNewerOnly,
-                      const std::string& TargetFilename, const std::string& TargetDir,
-                      const std::string& DisplayURL, TDateTime& Date, bool& NoNewVersion);
-    bool HttpUpload(std::string URL, const std::string& TargetDir, const std::string& TargetFilename,
-                    TWebCopyHTTPCommand Command);
-    bool FileCopy(const std::string& UserID, const std::string& Password, const std::string& Host,
-                  int32_t Port, const std::string& URL, const std::string& TargetDir,
-                  const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx, TDateTime& Date,
-                  bool& NoNewVersion);
-    bool FtpDownload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                     int32_t Port, const std::string& URL, const std::string& TargetDir,
-                     const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                     TDateTime& Date, bool& NoNewVersion, bool SameServer, bool WriteFileLine);
-    bool FtpUpload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                   int32_t Port, const std::string& URL, const std::string& TargetDir,
-                   const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                   TDateTime& Date, bool& NoNewVersion, bool SameServer);
-    bool FtpMultiDownload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                          int32_t Port, const std::string& URL, const std::string& TargetDir,
-                          const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                          TDateTime& Date, bool& NoNewVersion, bool SameServer);
-    bool FtpMultiUpload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                        int32_t Port, const std::string& URL, const std::string& TargetDir,
-                        const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                        TDateTime& Date, bool& NoNewVersion, bool SameServer);
-    bool FtpDelete(const std::string& UserID, const std::string& Password, const std::string& Host,
-                   int32_t Port, const std::string& URL, const std::string& TargetDir,
-                   const std::string& TargetFilename, int32_t Idx, bool SameServer);
-    bool FtpList(const std::string& UserID, const std::string& Password, const std::string& Host,
-                 int32_t Port, const std::string& URL, const std::string& TargetDir,
-                 const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx, TDateTime& Date,
-                 bool& NoNewVersion, bool SameServer);
-    bool FtpTest(const std::string& UserID, const std::string& Password, const std::string& Host,
-                 int32_t Port, int32_t Idx);
-    bool SftpDownload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                      int32_t Port, const std::string& URL, const std::string& TargetDir,
-                      const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                      TDateTime& Date, bool& NoNewVersion, bool SameServer, bool WriteFileLine);
-    bool SftpUpload(const std::string& UserID, const std::string& Password, const std::string& Host,
-                    int32_t Port, const std::string& URL, const std::string& TargetDir,
-                    const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx,
-                    TDateTime& Date, bool& NoNewVersion, bool SameServer);
-    bool SftpDelete(const std::string& UserID, const std::string& Password, const std::string& Host,
-                    int32_t Port, const std::string& URL, const std::string& TargetDir,
-                    const std::string& TargetFilename, int32_t Idx, bool SameServer);
-    bool SftpList(const std::string& UserID, const std::string& Password, const std::string& Host,
-                  int32_t Port, const std::string& URL, const std::string& TargetDir,
-                  const std::string& TargetFilename, bool CopyNewerOnly, int32_t Idx, TDateTime& Date,
-                  bool& NoNewVersion, bool SameServer);
+    bool HttpDownload(TWebCopyJob& Job);
+    bool HttpUpload(TWebCopyJob& Job);
+    bool FileCopy(TWebCopyJob& Job);
+    bool FtpDownload(TWebCopyJob& Job, bool WriteFileLine);
+    bool FtpUpload(TWebCopyJob& Job);
+    bool FtpMultiDownload(TWebCopyJob& Job);
+    bool FtpMultiUpload(TWebCopyJob& Job);
+    bool FtpDelete(TWebCopyJob& Job);
+    bool FtpList(TWebCopyJob& Job);
+    bool FtpTest(TWebCopyJob& Job);
+    bool SftpDownload(TWebCopyJob& Job, bool WriteFileLine);
+    bool SftpUpload(TWebCopyJob& Job);
+    bool SftpDelete(TWebCopyJob& Job);
+    bool SftpList(TWebCopyJob& Job);
     // The report of a protocol whose routine this build does not have.
     bool ProtocolNotAvailable(TWebCopyProtocol Protocol);
 
@@ -530,12 +522,23 @@ protected:
     std::string FPrevConnect;
     std::string FPrevTarget;
     bool FCopyCompleted = false;
-    int FSocket = -1;
-    _LIBSSH2_SESSION* FSession = nullptr;
-    _LIBSSH2_SFTP* FSFTP = nullptr;
 
 private:
     friend class TWCopyThread;
+
+    void OpenInternetSession();
+    // Steps of HttpDownload: the request (with the login dialog on 401), the
+    // date check, the target's path, and the body into the target.
+    TInternetHandlePtr OpenHttpRequest(TWebCopyJob& Job, const std::string& URL);
+    bool RemoteDateAllows(TWebCopyJob& Job, HINTERNET Request, const std::string& FileName);
+    bool ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, const std::string& URL,
+                            std::string& Path, bool& NameUsable);
+    bool ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target);
+    // The job of item Idx as it starts.
+    TWebCopyJob JobFor(int32_t Idx) const;
+    void ShowJobCaption(TWebCopyProtocol Protocol);
+    // Hands the job to the routine of its protocol.
+    bool RunJob(TWebCopyJob& Job);
 
     void BuildDialog();
     void FinishDialog();

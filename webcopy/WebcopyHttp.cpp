@@ -1,14 +1,9 @@
 // HTTP download and upload of TWebCopy, and the URL and path helpers the
 // protocol routines share.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <climits>
-#include <random>
 
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
@@ -158,236 +153,153 @@ void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& P
 }
 
 // ---------------------------------------------------------------------------
-// The download target: the body goes to a temporary file in the target
-// folder, which replaces the target only when the job ends well, so a
-// cancelled or broken download never costs the user the file they had.
+// Download
 
 namespace {
 
-class TDownloadTarget {
-public:
-    explicit TDownloadTarget(std::string APath) : FPath(std::move(APath)) {}
-    ~TDownloadTarget() { Discard(); }
-    TDownloadTarget(const TDownloadTarget&) = delete;
-    TDownloadTarget& operator=(const TDownloadTarget&) = delete;
+using THandle = TInternetHandlePtr;
 
-    // False when the target cannot be written: no usable name, an existing
-    // directory or read-only file in its place, or a folder that takes no
-    // new file.
-    bool Create() {
-        std::string Name = ExtractFileName(FPath);
-        if (Name.empty() || Name == "." || Name == ".." || Name.size() > NAME_MAX) return false;
-        struct stat St{};
-        bool Exists = ::stat(FPath.c_str(), &St) == 0;
-        if (Exists && (!S_ISREG(St.st_mode) || ::access(FPath.c_str(), W_OK) != 0)) return false;
-        std::string Dir = ExtractFilePath(FPath);
-        if (Dir.empty()) Dir = "./";
-        // A short, hidden name beside the target.
-        std::string Stem = Name.substr(0, 64);
-        while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80) Stem.pop_back();
-        if (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0x80) != 0) Stem.pop_back();
-        std::random_device Rd;
-        std::mt19937 Gen(Rd());
-        static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        for (int Try = 0; Try < 100; ++Try) {
-            std::string Suffix;
-            for (int I = 0; I < 8; ++I) Suffix += Chars[Gen() % 36];
-            std::string Temp = Dir + "." + Stem + "." + Suffix + ".part";
-            int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (Fd >= 0) {
-                FFd = Fd;
-                FTemp = Temp;
-                if (Exists) ::fchmod(Fd, St.st_mode & 07777);
-                FBuffer.reserve(BufferSize);
-                return true;
-            }
-            if (errno != EEXIST) return false;
-        }
-        return false;
+// The file the body goes to: a new file beside the target that replaces it
+// only when the job ends well, so a cancelled or broken download never costs
+// the user the file they had. nullptr when the target cannot be written: no
+// usable name, a folder, a read-only file in its place, or a folder that
+// takes no new file.
+std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
+    const std::string Name = ExtractFileName(Path);
+    if (Name.empty() || Name == "." || Name == ".." || Name.size() > MaxFileNameLength) return nullptr;
+    if (ReplaceRefusal(Path) != 0) return nullptr;
+    try {
+        return std::make_unique<TReplacingFile>(Path, rfaKeep, 256 * 1024);
+    } catch (const EFCreateError&) {
+        return nullptr;
     }
+}
 
-    // Raises EInOutError when the disk refuses the data.
-    void Write(const void* Data, size_t Count) {
-        const auto* P = static_cast<const uint8_t*>(Data);
-        if (FBuffer.size() + Count > BufferSize) Flush();
-        if (Count >= BufferSize) {
-            WriteAll(P, Count);
-            return;
-        }
-        FBuffer.insert(FBuffer.end(), P, P + Count);
-    }
-
-    // Moves the finished file into place; false when that fails.
-    bool Commit() {
-        Flush();
-        int Fd = FFd;
-        FFd = -1;
-        if (::close(Fd) != 0) throw EInOutError(errno);
-        if (::rename(FTemp.c_str(), FPath.c_str()) != 0) {
-            ::unlink(FTemp.c_str());
-            FTemp.clear();
-            return false;
-        }
-        FTemp.clear();
-        return true;
-    }
-
-    void Discard() {
-        if (FFd >= 0) {
-            ::close(FFd);
-            FFd = -1;
-        }
-        if (!FTemp.empty()) {
-            ::unlink(FTemp.c_str());
-            FTemp.clear();
-        }
-        FBuffer.clear();
-    }
-
-private:
-    static constexpr size_t BufferSize = 256 * 1024;
-
-    void Flush() {
-        if (FBuffer.empty()) return;
-        WriteAll(FBuffer.data(), FBuffer.size());
-        FBuffer.clear();
-    }
-    void WriteAll(const uint8_t* P, size_t Count) {
-        while (Count > 0) {
-            ssize_t N = ::write(FFd, P, Count);
-            if (N < 0) {
-                if (errno == EINTR) continue;
-                throw EInOutError(errno);
-            }
-            P += N;
-            Count -= static_cast<size_t>(N);
-        }
-    }
-
-    std::string FPath;
-    std::string FTemp;
-    int FFd = -1;
-    std::vector<uint8_t> FBuffer;
-};
-
-using THandle = std::unique_ptr<TInternetHandle, TInternetHandleCloser>;
+// A name the server chose (through the URL or a redirect) is one file in the
+// target folder: a decoded separator or a NUL cannot lead out.
+bool IsPlainFileName(const std::string& Name) {
+    return Name.find('/') == std::string::npos && Name.find('\0') == std::string::npos && Name != "." &&
+           Name != "..";
+}
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Download
+bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
+    const std::string FileName = URLFileName(Job.URL);
+    const std::string URL = AddProxyCredentials(Job.URL, FProxyUserID, FProxyPassword);
 
-bool TWebCopy::HttpDownload(int32_t Idx, std::string URL, std::string UserID, std::string Password,
-                            TWebCopyAuthentication Authenticate, bool CopyNewerOnly,
-                            const std::string& TargetFilename, const std::string& TargetDir,
-                            const std::string& DisplayURL, TDateTime& Date, bool& NoNewVersion) {
-    bool Result = false;
-    NoNewVersion = false;
-    const std::string FileName = URLFileName(URL);
-    URL = AddProxyCredentials(URL, FProxyUserID, FProxyPassword);
-
-    std::string Line = FDlgFileLabel + " " + CounterText() + (DisplayURL.empty() ? FileName : DisplayURL);
+    std::string Line = FDlgFileLabel + " " + CounterText() + (Job.DisplayURL.empty() ? FileName : Job.DisplayURL);
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + URLHostName(URL);
     SetFileLine(Line);
     ProcessMessages();
 
+    THandle Request = OpenHttpRequest(Job, URL);
+    if (!Request || !RemoteDateAllows(Job, Request.get(), FileName)) return false;
+
+    bool NameUsable = true;
+    std::string Path;
+    if (!ChooseDownloadPath(Job, Request.get(), URL, Path, NameUsable)) return false;
+    if (NameUsable) ForceDirs(ExtractFilePath(Path));
+    std::unique_ptr<TReplacingFile> Target = NameUsable ? CreateDownloadTarget(Path) : nullptr;
+    if (!Target) {
+        Request.reset();
+        ReportError(wceCreateFile, "Cannot create file " + Path);
+        return false;
+    }
+    return ReceiveBody(Job.Idx, std::move(Request), *Target);
+}
+
+TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string& URL) {
     uint32_t Flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (FHTTPKeepAliveAuthentication) Flags |= INTERNET_FLAG_KEEP_CONNECTION;
     const std::string LoginCaption = "Connect to " + URLServerText(URL);
+    std::string& UserID = Job.HTTPUserID;
+    std::string& Password = Job.HTTPPassword;
 
-    if (Authenticate == waAlways && (UserID.empty() || Password.empty())) {
-        if (!CallLoginHook(LoginCaption, UserID, Password)) return false;
+    if (Job.Authenticate == waAlways && (UserID.empty() || Password.empty())) {
+        if (!CallLoginHook(LoginCaption, UserID, Password)) return nullptr;
     }
-
-    THandle Request;
-    uint32_t Status = 0;
     while (true) {
         std::string Header;
         if (!UserID.empty() || !Password.empty())
             Header = "Authorization: Basic " + Base64Encode(UserID + ":" + Password) + "\r\n\r\n";
-        Request.reset(InternetOpenUrlW(FHinternet, URL, Header, Flags, 0));
+        THandle Request(InternetOpenUrlW(FHinternet, URL, Header, Flags, 0));
         ProcessMessages();
         if (!Request) {
             // A wait the user cancelled is no missing URL.
             if (OnURLNotFound && !FCancelled) OnURLNotFound(this, URL);
-            return false;
+            return nullptr;
         }
+        uint32_t Status = 0;
         uint32_t Len = sizeof Status;
         HttpQueryInfoW(Request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len, nullptr);
-        if (Status == 401 && (Authenticate == waAlways || Authenticate == waAuto)) {
+        if (Status == 401 && (Job.Authenticate == waAlways || Job.Authenticate == waAuto)) {
             // The dialog's fields start empty; a confirmed login repeats the request.
-            if (!CallLoginHook(LoginCaption, UserID, Password)) return false;
-            Request.reset();
+            if (!CallLoginHook(LoginCaption, UserID, Password)) return nullptr;
             continue;
         }
         if (Status >= 300) {
             Request.reset();
             ReportError(static_cast<int32_t>(Status), "Returned http error code " + IntToStr(Status));
-            return false;
+            return nullptr;
         }
-        break;
+        return Request;
     }
+}
 
-    if (CopyNewerOnly || OnFileDateCheck) {
-        SYSTEMTIME St{};
-        uint32_t Len = sizeof St;
-        TDateTime Remote = 0;
-        if (!HttpQueryInfoW(Request.get(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St, Len, nullptr) ||
-            !TryEncodeDateTime(St.wYear, St.wMonth, St.wDay, St.wHour, St.wMinute, St.wSecond, St.wMilliseconds, Remote))
-            Remote = Now();
-        if (OnFileDateCheck) {
-            Date = Remote;
-            bool Allow = true;
-            OnFileDateCheck(this, Idx, Remote, Allow);
-            if (!Allow) return false;
-        } else if (Date < Remote) {
-            Date = Remote;
-        } else {
-            NoNewVersion = true;
-            Date = Remote;
-            Request.reset();
-            if (OnNoNewFileFound) OnNoNewFileFound(this, FileName, Remote, Remote);
-            return false;
-        }
+bool TWebCopy::RemoteDateAllows(TWebCopyJob& Job, HINTERNET Request, const std::string& FileName) {
+    if (!Job.CopyNewerOnly && !OnFileDateCheck) return true;
+    SYSTEMTIME St{};
+    uint32_t Len = sizeof St;
+    TDateTime Remote = 0;
+    if (!HttpQueryInfoW(Request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St, Len, nullptr) ||
+        !TryEncodeDateTime(St.wYear, St.wMonth, St.wDay, St.wHour, St.wMinute, St.wSecond, St.wMilliseconds, Remote))
+        Remote = Now();
+    if (OnFileDateCheck) {
+        Job.Date = Remote;
+        bool Allow = true;
+        OnFileDateCheck(this, Job.Idx, Remote, Allow);
+        return Allow;
     }
+    if (Job.Date < Remote) {
+        Job.Date = Remote;
+        return true;
+    }
+    Job.NoNewVersion = true;
+    Job.Date = Remote;
+    if (OnNoNewFileFound) OnNoNewFileFound(this, FileName, Remote, Remote);
+    return false;
+}
 
-    std::string Name = TargetFilename;
-    const bool NameFromUrl = Name.empty();
-    if (NameFromUrl) {
+bool TWebCopy::ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, const std::string& URL,
+                                  std::string& Path, bool& NameUsable) {
+    std::string Name = Job.TargetFilename;
+    const bool NameFromServer = Name.empty();
+    if (NameFromServer) {
         std::array<char16_t, 2048> Buffer{};
         uint32_t Len = sizeof Buffer;
-        InternetQueryOptionW(Request.get(), INTERNET_OPTION_URL, Buffer.data(), Len);
+        InternetQueryOptionW(Request, INTERNET_OPTION_URL, Buffer.data(), Len);
         Buffer.back() = 0;
         std::string Final = Utf16ToUtf8(std::u16string(Buffer.data()));
         Name = Final.empty() || Final == URL ? URLFileName(URL) : URLFileName(Final);
         if (FAutoURLDecode) Name = URLDecode(Name);
     }
-    std::string Path = JoinPath(TargetDir, Name);
+    NameUsable = !NameFromServer || IsPlainFileName(Name);
+    Path = JoinPath(Job.TargetDir, Name);
     FLastFile = Path;
-    FLastDir = TargetDir;
-
-    if (FileExists(Path)) {
-        bool Allow = true;
-        if (OnCopyOverWrite) OnCopyOverWrite(this, Path, Allow);
-        if (!Allow) return false;
-        if (FCreateUniqueFilenames) {
-            Path = UniqueFileName(Path);
-            FLastFile = Path;
-        }
+    FLastDir = Job.TargetDir;
+    if (!FileExists(Path)) return true;
+    bool Allow = true;
+    if (OnCopyOverWrite) OnCopyOverWrite(this, Path, Allow);
+    if (!Allow) return false;
+    if (FCreateUniqueFilenames) {
+        Path = UniqueFileName(Path);
+        FLastFile = Path;
     }
+    return true;
+}
 
-    // A name the server chose (through the URL or a redirect) is one file
-    // in the target folder: a decoded separator or a NUL cannot lead out.
-    const bool NameUsable = !NameFromUrl || (Name.find('/') == std::string::npos &&
-                                             Name.find('\0') == std::string::npos && Name != "." && Name != "..");
-    if (NameUsable) ForceDirs(ExtractFilePath(Path));
-    TDownloadTarget Target(Path);
-    if (!NameUsable || !Target.Create()) {
-        Request.reset();
-        ReportError(wceCreateFile, "Cannot create file " + Path);
-        return false;
-    }
-
+bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target) {
     uint64_t ContentLength = 0;
     uint32_t Len = sizeof ContentLength;
     const bool HaveLength = HttpQueryInfoW(Request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
@@ -400,6 +312,7 @@ bool TWebCopy::HttpDownload(int32_t Idx, std::string URL, std::string UserID, st
     std::array<uint8_t, 4096> Buffer;
     uint64_t Total = 0;
     uint32_t Got = 0;
+    bool Received = false;
     bool ReadFailed = false;
     do {
         ProcessMessages();
@@ -412,42 +325,40 @@ bool TWebCopy::HttpDownload(int32_t Idx, std::string URL, std::string UserID, st
         ShowTransfer(Total, Size, Start, FDlgDwnload);
         if (OnCopyProgress) OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total), static_cast<uint32_t>(Size));
         ProcessMessages();
-        if (Got > 0) Result = true;
+        if (Got > 0) Received = true;
     } while (Got > 0 && !FCancelled);
     Request.reset();
 
-    if (FCancelled) {
-        Target.Discard();
-    } else if (HaveLength && Total < ContentLength) {
+    if (FCancelled || (ReadFailed && !Received)) return Received;  // the target stays as it was
+    if (HaveLength && Total < ContentLength) {
         // The body ended before its announced length: a truncated file is
         // no download, and the file the user had stays.
-        Target.Discard();
-        ReportError(wceIncompleteDownload, SIncompleteDownload + Path);
-        Result = false;
-    } else if (ReadFailed && !Result) {
-        Target.Discard();
-    } else if (!Target.Commit()) {
-        ReportError(wceCreateFile, "Cannot create file " + Path);
-        Result = false;
+        ReportError(wceIncompleteDownload, SIncompleteDownload + Target.TargetName());
+        return false;
     }
-    return Result;
+    try {
+        Target.Commit();
+    } catch (const EFCreateError&) {
+        ReportError(wceCreateFile, "Cannot create file " + Target.TargetName());
+        return false;
+    }
+    return Received;  // an empty body leaves an empty file but is no success
 }
 
 // ---------------------------------------------------------------------------
 // Upload
 
-bool TWebCopy::HttpUpload(std::string URL, const std::string& TargetDir, const std::string& TargetFilename,
-                          TWebCopyHTTPCommand Command) {
+bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     PlayClip(ClipUpload);
-    const std::string FileName = URLFileName(URL);
-    URL = AddProxyCredentials(URL, FProxyUserID, FProxyPassword);
+    const std::string FileName = URLFileName(Job.URL);
+    const std::string URL = AddProxyCredentials(Job.URL, FProxyUserID, FProxyPassword);
     const std::string Host = URLHostName(URL);
 
     std::string Line = FDlgFileLabel + " " + CounterText() + FileName;
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + Host;
     SetFileLine(Line);
 
-    const std::string Source = JoinPath(TargetDir, TargetFilename.empty() ? FileName : TargetFilename);
+    const std::string Source = JoinPath(Job.TargetDir, Job.TargetFilename.empty() ? FileName : Job.TargetFilename);
     if (!FileExists(Source)) return false;
     ProcessMessages();
 
@@ -457,7 +368,7 @@ bool TWebCopy::HttpUpload(std::string URL, const std::string& TargetDir, const s
     THandle Connect(InternetConnectW(FHinternet, Server, Port, std::string(), std::string(), INTERNET_SERVICE_HTTP, 0, 0));
     THandle Request;
     if (Connect)
-        Request.reset(HttpOpenRequestW(Connect.get(), Command == hcPut ? "PUT" : "POST", URLObjectName(URL),
+        Request.reset(HttpOpenRequestW(Connect.get(), Job.HTTPCommand == hcPut ? "PUT" : "POST", URLObjectName(URL),
                                        std::string(), std::string(), nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!Request) {
         ReportError(wceConnect, "Cannot connect to server " + Host);

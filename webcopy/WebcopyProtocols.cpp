@@ -18,77 +18,17 @@ bool TWebCopy::ProtocolNotAvailable(TWebCopyProtocol Protocol) {
     return false;
 }
 
-bool TWebCopy::FileCopy(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                        const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpFile);
-}
-
-bool TWebCopy::FtpDownload(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                           const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion,
-                           bool, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpFtp);
-}
-
-bool TWebCopy::FtpUpload(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                         const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpFtpUpload);
-}
-
-bool TWebCopy::FtpMultiDownload(const std::string&, const std::string&, const std::string&, int32_t,
-                                const std::string&, const std::string&, const std::string&, bool, int32_t,
-                                TDateTime&, bool& NoNewVersion, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpMultiFtp);
-}
-
-bool TWebCopy::FtpMultiUpload(const std::string&, const std::string&, const std::string&, int32_t,
-                              const std::string&, const std::string&, const std::string&, bool, int32_t, TDateTime&,
-                              bool& NoNewVersion, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpMultiFtpUpload);
-}
-
-bool TWebCopy::FtpDelete(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                         const std::string&, const std::string&, int32_t, bool) {
-    return ProtocolNotAvailable(wpFtpDelete);
-}
-
-bool TWebCopy::FtpList(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                       const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpFtpList);
-}
-
-bool TWebCopy::FtpTest(const std::string&, const std::string&, const std::string&, int32_t, int32_t) {
-    return ProtocolNotAvailable(wpFtpTest);
-}
-
-bool TWebCopy::SftpDownload(const std::string&, const std::string&, const std::string&, int32_t,
-                            const std::string&, const std::string&, const std::string&, bool, int32_t, TDateTime&,
-                            bool& NoNewVersion, bool, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpSftp);
-}
-
-bool TWebCopy::SftpUpload(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                          const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion,
-                          bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpSftpUpload);
-}
-
-bool TWebCopy::SftpDelete(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                          const std::string&, const std::string&, int32_t, bool) {
-    return ProtocolNotAvailable(wpSftpDelete);
-}
-
-bool TWebCopy::SftpList(const std::string&, const std::string&, const std::string&, int32_t, const std::string&,
-                        const std::string&, const std::string&, bool, int32_t, TDateTime&, bool& NoNewVersion, bool) {
-    NoNewVersion = false;
-    return ProtocolNotAvailable(wpSftpList);
-}
+bool TWebCopy::FileCopy(TWebCopyJob&) { return ProtocolNotAvailable(wpFile); }
+bool TWebCopy::FtpDownload(TWebCopyJob&, bool) { return ProtocolNotAvailable(wpFtp); }
+bool TWebCopy::FtpUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpUpload); }
+bool TWebCopy::FtpMultiDownload(TWebCopyJob&) { return ProtocolNotAvailable(wpMultiFtp); }
+bool TWebCopy::FtpMultiUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpMultiFtpUpload); }
+bool TWebCopy::FtpDelete(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpDelete); }
+bool TWebCopy::FtpList(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpList); }
+bool TWebCopy::FtpTest(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpTest); }
+bool TWebCopy::SftpDownload(TWebCopyJob&, bool) { return ProtocolNotAvailable(wpSftp); }
+bool TWebCopy::SftpUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpUpload); }
+bool TWebCopy::SftpDelete(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpDelete); }
+bool TWebCopy::SftpList(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpList); }
 
 }  // namespace kivo::webcopy
