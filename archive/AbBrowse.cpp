@@ -1,5 +1,6 @@
 #include "archive/AbBrowse.h"
 
+#include "archive/AbByteOrder.h"
 #include "archive/AbUtils.h"
 #include "archive/AbZipTyp.h"
 #include "platform/FileSystem.h"
@@ -8,11 +9,6 @@
 namespace kivo {
 
 namespace {
-
-uint32_t Get32(const uint8_t* P) {
-    return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
-           (static_cast<uint32_t>(P[3]) << 24);
-}
 
 // Restores a stream's position when a probe ends, however it ends.
 class TPositionKeeper {
@@ -77,14 +73,14 @@ TAbArchiveType IdentifyZipStream(TStream* Stream) {
     try {
         uint8_t Head[4];
         if (!ReadHead(Stream, Head, 4)) return atUnknown;
-        if (Get32(Head) == Ab_ZipSpannedSetSignature) return atSpannedZip;
+        if (GetLE32(Head) == Ab_ZipSpannedSetSignature) return atSpannedZip;
         const int64_t Tail = FindEndOfCentralDirectory(Stream);
         if (Tail < 0) return atUnknown;
-        uint8_t Record[22];
+        uint8_t Record[Ab_ZipEndCentralDirectorySize];
         Stream->Seek(Tail, soBeginning);
-        Stream->ReadBuffer(Record, 22);
-        if (Get32(Record) != Ab_ZipEndCentralDirectorySignature) return atUnknown;
-        const uint16_t ThisDisk = static_cast<uint16_t>(Record[4] | (Record[5] << 8));
+        Stream->ReadBuffer(Record, Ab_ZipEndCentralDirectorySize);
+        if (GetLE32(Record) != Ab_ZipEndCentralDirectorySignature) return atUnknown;
+        const uint16_t ThisDisk = GetLE16(Record + 4);
         return ThisDisk != 0 ? atSpannedZip : atZip;
     } catch (const EReadError&) {
         return atUnknown;
@@ -97,7 +93,7 @@ TAbArchiveType IdentifySelfExtractingZip(TStream* Stream) {
         uint8_t Head[4];
         if (!ReadHead(Stream, Head, 2)) return atUnknown;
         bool Executable = Head[0] == 'M' && Head[1] == 'Z';
-        if (!Executable && ReadHead(Stream, Head, 4)) Executable = Get32(Head) == Ab_LinuxExeSignature;
+        if (!Executable && ReadHead(Stream, Head, 4)) Executable = GetLE32(Head) == Ab_LinuxExeSignature;
         if (!Executable) return atUnknown;
         return IdentifyZipStream(Stream) == atZip ? atSelfExtZip : atUnknown;
     } catch (const EReadError&) {

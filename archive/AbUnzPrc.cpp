@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/AbByteOrder.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
@@ -13,12 +14,6 @@
 namespace kivo {
 
 namespace {
-
-uint32_t Get32(const uint8_t* P) {
-    return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
-           (static_cast<uint32_t>(P[3]) << 24);
-}
-uint64_t Get64(const uint8_t* P) { return Get32(P) | (static_cast<uint64_t>(Get32(P + 4)) << 32); }
 
 constexpr int64_t StoredCopyBlock = 1024 * 1024;
 
@@ -81,12 +76,12 @@ bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, con
     if (Local.FileName() != Item->ItemInfo().FileName()) return false;
     const auto Compressed = static_cast<uint64_t>(Item->CompressedSize());
     const auto Uncompressed = static_cast<uint64_t>(Item->UncompressedSize());
-    if ((Local.GeneralPurposeBitFlag() & 0x0008) == 0) {
+    if ((Local.GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) == 0) {
         if (Local.CRC32() != Item->CRC32()) return false;
         const uint8_t* Zip64 = nullptr;
         uint16_t Zip64Size = 0;
         if (Local.ExtraField().Get(Ab_Zip64SubfieldID, Zip64, Zip64Size)) {
-            return Zip64Size >= 16 && Get64(Zip64) == Uncompressed && Get64(Zip64 + 8) == Compressed;
+            return Zip64Size >= 16 && GetLE64(Zip64) == Uncompressed && GetLE64(Zip64 + 8) == Compressed;
         }
         return Compressed <= 0xFFFFFFFF && Uncompressed <= 0xFFFFFFFF && Local.CompressedSize() == Compressed &&
                Local.UncompressedSize() == Uncompressed;
@@ -105,14 +100,14 @@ bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, con
     }
     // With or without the optional signature, with 32- or 64-bit sizes.
     auto Matches = [&](int64_t At) {
-        if (Got >= At + 12 && Get32(D + At) == Item->CRC32() && Get32(D + At + 4) == Compressed &&
-            Get32(D + At + 8) == Uncompressed) {
+        if (Got >= At + 12 && GetLE32(D + At) == Item->CRC32() && GetLE32(D + At + 4) == Compressed &&
+            GetLE32(D + At + 8) == Uncompressed) {
             return true;
         }
-        return Got >= At + 20 && Get32(D + At) == Item->CRC32() && Get64(D + At + 4) == Compressed &&
-               Get64(D + At + 12) == Uncompressed;
+        return Got >= At + 20 && GetLE32(D + At) == Item->CRC32() && GetLE64(D + At + 4) == Compressed &&
+               GetLE64(D + At + 12) == Uncompressed;
     };
-    return (Got >= 4 && Get32(D) == Ab_ZipDataDescriptorSignature && Matches(4)) || Matches(0);
+    return (Got >= 4 && GetLE32(D) == Ab_ZipDataDescriptorSignature && Matches(4)) || Matches(0);
 }
 
 }  // namespace
@@ -206,13 +201,13 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 // The driver
 
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
-    if ((Item->VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
+    if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
     Local.LoadFromStream(Stream);
     // With a data descriptor the CRC is not known when the header is written:
     // the check byte is then the high byte of the DOS time.
-    const uint32_t CheckValue = (Local.GeneralPurposeBitFlag() & 0x0008) != 0
+    const uint32_t CheckValue = (Local.GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) != 0
                                     ? static_cast<uint32_t>(Local.LastModFileTime()) << 16
                                     : Item->CRC32();
     auto Data = std::make_unique<TAbUnzipSubsetStream>(Stream, Item->CompressedSize());
@@ -309,7 +304,7 @@ void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target
 }
 
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
-    if ((Item->VersionNeededToExtract() & 0xFF) >= 64) throw EAbZipVersion();
+    if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
     Local.LoadFromStream(Stream);

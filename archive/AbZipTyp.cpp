@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/AbByteOrder.h"
 #include "archive/AbVMStrm.h"
 #include "platform/FileSystem.h"
 #include "platform/ReplacingFile.h"
@@ -17,37 +18,6 @@
 namespace kivo {
 
 namespace {
-
-uint16_t Get16(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
-uint32_t Get32(const uint8_t* P) {
-    return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) | (static_cast<uint32_t>(P[2]) << 16) |
-           (static_cast<uint32_t>(P[3]) << 24);
-}
-uint64_t Get64(const uint8_t* P) { return Get32(P) | (static_cast<uint64_t>(Get32(P + 4)) << 32); }
-
-// Little-endian writer into a byte string.
-class TLEWriter {
-public:
-    void U8(uint8_t V) { FData.push_back(static_cast<char>(V)); }
-    void U16(uint16_t V) {
-        U8(static_cast<uint8_t>(V));
-        U8(static_cast<uint8_t>(V >> 8));
-    }
-    void U32(uint32_t V) {
-        U16(static_cast<uint16_t>(V));
-        U16(static_cast<uint16_t>(V >> 16));
-    }
-    void U64(uint64_t V) {
-        U32(static_cast<uint32_t>(V));
-        U32(static_cast<uint32_t>(V >> 32));
-    }
-    void Bytes(const void* P, size_t N) { FData.append(static_cast<const char*>(P), N); }
-    void Bytes(std::string_view S) { FData.append(S); }
-    const std::string& Data() const { return FData; }
-
-private:
-    std::string FData;
-};
 
 // Reads up to Count bytes, as many as the stream delivers.
 int64_t ReadUpTo(TStream* Stream, void* Buffer, int64_t Count) {
@@ -233,11 +203,11 @@ std::string DecodeStoredName(std::string_view Bytes) {
 int64_t FindEndOfCentralDirectory(TStream* Stream) {
     const int64_t StartPos = Stream->Position();
     const int64_t FileSize = Stream->Size();
-    uint8_t Rec[22];
-    int64_t TailPos = Stream->Seek(-22, soEnd);
-    if (TailPos >= 0 && FileSize >= 22) {
-        Stream->ReadBuffer(Rec, 22);
-        if (Get32(Rec) == Ab_ZipEndCentralDirectorySignature && Get16(Rec + 20) == 0) {
+    uint8_t Rec[Ab_ZipEndCentralDirectorySize];
+    int64_t TailPos = Stream->Seek(-Ab_ZipEndCentralDirectorySize, soEnd);
+    if (TailPos >= 0 && FileSize >= Ab_ZipEndCentralDirectorySize) {
+        Stream->ReadBuffer(Rec, Ab_ZipEndCentralDirectorySize);
+        if (GetLE32(Rec) == Ab_ZipEndCentralDirectorySignature && GetLE16(Rec + 20) == 0) {
             Stream->Seek(TailPos, soBeginning);
             return TailPos;
         }
@@ -254,12 +224,12 @@ int64_t FindEndOfCentralDirectory(TStream* Stream) {
             LastWindow = true;
         }
         int64_t Got = ReadUpTo(Stream, Window.data(), W);
-        if (Got < 22) return -1;
-        for (int64_t I = Got - 22; I >= 0; --I) {
-            if (Get32(Window.data() + I) != Ab_ZipEndCentralDirectorySignature) continue;
+        if (Got < Ab_ZipEndCentralDirectorySize) return -1;
+        for (int64_t I = Got - Ab_ZipEndCentralDirectorySize; I >= 0; --I) {
+            if (GetLE32(Window.data() + I) != Ab_ZipEndCentralDirectorySignature) continue;
             int64_t Candidate = Pos + I;
-            int64_t Room = FileSize - (Candidate + 22);
-            if (Get16(Window.data() + I + 20) <= Room) {
+            int64_t Room = FileSize - (Candidate + Ab_ZipEndCentralDirectorySize);
+            if (GetLE16(Window.data() + I + 20) <= Room) {
                 Stream->Seek(Candidate, soBeginning);
                 return Candidate;
             }
@@ -268,7 +238,7 @@ int64_t FindEndOfCentralDirectory(TStream* Stream) {
         }
         if (LastWindow) break;
         if (W < 65536) W = std::min<int64_t>(W * 2, 65536);
-        RequestedStart -= W - 22;
+        RequestedStart -= W - Ab_ZipEndCentralDirectorySize;
     }
     Stream->Seek(StartPos, soBeginning);
     return -1;
@@ -286,7 +256,7 @@ double TAbZipFileHeader::CompressionRatio() const {
 
 TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
     if ((FCompressionMethod & 0xFF) != 8) return doInvalid;
-    switch (FGeneralPurposeBitFlag & 0x0006) {
+    switch (FGeneralPurposeBitFlag & Ab_ZipFlagDeflateOptions) {
     case 0x0002: return doMaximum;
     case 0x0004: return doFast;
     case 0x0006: return doSuperFast;
@@ -296,12 +266,12 @@ TAbZipDeflationOption TAbZipFileHeader::DeflationOption() const {
 
 TAbZipDictionarySize TAbZipFileHeader::DictionarySize() const {
     if ((FCompressionMethod & 0xFF) != 6) return dsInvalid;
-    return (FGeneralPurposeBitFlag & 0x0002) != 0 ? ds8K : ds4K;
+    return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode8KDictionary) != 0 ? ds8K : ds4K;
 }
 
 int32_t TAbZipFileHeader::ShannonFanoTreeCount() const {
     if ((FCompressionMethod & 0xFF) != 6) return 0;
-    return (FGeneralPurposeBitFlag & 0x0004) != 0 ? 3 : 2;
+    return (FGeneralPurposeBitFlag & Ab_ZipFlagImplode3Trees) != 0 ? 3 : 2;
 }
 
 TAbZipFileHeader::TRareParts& TAbZipFileHeader::Rare() {
@@ -330,29 +300,29 @@ void TAbZipFileHeader::SetFileName(const TAbSharedString& Value) {
 }
 
 void TAbZipFileHeader::SetIsUTF8(bool Value) {
-    if (Value) FGeneralPurposeBitFlag |= 0x0800;
-    else FGeneralPurposeBitFlag &= static_cast<uint16_t>(~0x0800u);
+    if (Value) FGeneralPurposeBitFlag |= Ab_ZipFlagUtf8;
+    else FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagUtf8);
 }
 
 // ---------------------------------------------------------------------------
 // TAbZipLocalFileHeader
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream* Stream) {
-    uint8_t B[30];
-    int64_t Got = ReadUpTo(Stream, B, 30);
+    uint8_t B[Ab_ZipLocalFileHeaderSize];
+    int64_t Got = ReadUpTo(Stream, B, Ab_ZipLocalFileHeaderSize);
     auto Has = [Got](int64_t End) { return Got >= End; };
-    if (Has(4)) FSignature = Get32(B);
+    if (Has(4)) FSignature = GetLE32(B);
     if (FSignature != ValidSignature()) throw EAbZipInvalid();
-    if (Has(6)) FVersionNeededToExtract = Get16(B + 4);
-    if (Has(8)) FGeneralPurposeBitFlag = Get16(B + 6);
-    if (Has(10)) FCompressionMethod = Get16(B + 8);
-    if (Has(12)) FLastModFileTime = Get16(B + 10);
-    if (Has(14)) FLastModFileDate = Get16(B + 12);
-    if (Has(18)) FCRC32 = Get32(B + 14);
-    if (Has(22)) FCompressedSize = Get32(B + 18);
-    if (Has(26)) FUncompressedSize = Get32(B + 22);
-    uint16_t NameLen = Has(28) ? Get16(B + 26) : 0;
-    uint16_t ExtraLen = Has(30) ? Get16(B + 28) : 0;
+    if (Has(6)) FVersionNeededToExtract = GetLE16(B + 4);
+    if (Has(8)) FGeneralPurposeBitFlag = GetLE16(B + 6);
+    if (Has(10)) FCompressionMethod = GetLE16(B + 8);
+    if (Has(12)) FLastModFileTime = GetLE16(B + 10);
+    if (Has(14)) FLastModFileDate = GetLE16(B + 12);
+    if (Has(18)) FCRC32 = GetLE32(B + 14);
+    if (Has(22)) FCompressedSize = GetLE32(B + 18);
+    if (Has(26)) FUncompressedSize = GetLE32(B + 22);
+    uint16_t NameLen = Has(28) ? GetLE16(B + 26) : 0;
+    uint16_t ExtraLen = Has(30) ? GetLE16(B + 28) : 0;
     std::string Raw(NameLen, '\0');
     Raw.resize(static_cast<size_t>(ReadUpTo(Stream, Raw.data(), NameLen)));
     ResetRareParts();
@@ -389,28 +359,28 @@ void TAbZipLocalFileHeader::SaveToStream(TStream* Stream, std::string_view RawNa
 // TAbZipDirectoryFileHeader
 
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream* Stream) {
-    uint8_t B[46];
-    int64_t Got = ReadUpTo(Stream, B, 46);
+    uint8_t B[Ab_ZipCentralDirectoryFileHeaderSize];
+    int64_t Got = ReadUpTo(Stream, B, Ab_ZipCentralDirectoryFileHeaderSize);
     auto Has = [Got](int64_t End) { return Got >= End; };
-    if (Has(4)) FSignature = Get32(B);
+    if (Has(4)) FSignature = GetLE32(B);
     // A wrong signature ends the entry before its lengths are trusted.
     if (FSignature != ValidSignature()) throw EAbZipInvalid();
-    if (Has(6)) FVersionMadeBy = Get16(B + 4);
-    if (Has(8)) FVersionNeededToExtract = Get16(B + 6);
-    if (Has(10)) FGeneralPurposeBitFlag = Get16(B + 8);
-    if (Has(12)) FCompressionMethod = Get16(B + 10);
-    if (Has(14)) FLastModFileTime = Get16(B + 12);
-    if (Has(16)) FLastModFileDate = Get16(B + 14);
-    if (Has(20)) FCRC32 = Get32(B + 16);
-    if (Has(24)) FCompressedSize = Get32(B + 20);
-    if (Has(28)) FUncompressedSize = Get32(B + 24);
-    uint16_t NameLen = Has(30) ? Get16(B + 28) : 0;
-    uint16_t ExtraLen = Has(32) ? Get16(B + 30) : 0;
-    uint16_t CommentLen = Has(34) ? Get16(B + 32) : 0;
-    if (Has(36)) FDiskNumberStart = Get16(B + 34);
-    if (Has(38)) FInternalFileAttributes = Get16(B + 36);
-    if (Has(42)) FExternalFileAttributes = Get32(B + 38);
-    if (Has(46)) FRelativeOffset = Get32(B + 42);
+    if (Has(6)) FVersionMadeBy = GetLE16(B + 4);
+    if (Has(8)) FVersionNeededToExtract = GetLE16(B + 6);
+    if (Has(10)) FGeneralPurposeBitFlag = GetLE16(B + 8);
+    if (Has(12)) FCompressionMethod = GetLE16(B + 10);
+    if (Has(14)) FLastModFileTime = GetLE16(B + 12);
+    if (Has(16)) FLastModFileDate = GetLE16(B + 14);
+    if (Has(20)) FCRC32 = GetLE32(B + 16);
+    if (Has(24)) FCompressedSize = GetLE32(B + 20);
+    if (Has(28)) FUncompressedSize = GetLE32(B + 24);
+    uint16_t NameLen = Has(30) ? GetLE16(B + 28) : 0;
+    uint16_t ExtraLen = Has(32) ? GetLE16(B + 30) : 0;
+    uint16_t CommentLen = Has(34) ? GetLE16(B + 32) : 0;
+    if (Has(36)) FDiskNumberStart = GetLE16(B + 34);
+    if (Has(38)) FInternalFileAttributes = GetLE16(B + 36);
+    if (Has(42)) FExternalFileAttributes = GetLE32(B + 38);
+    if (Has(46)) FRelativeOffset = GetLE32(B + 42);
 
     char Small[256];
     std::string Large;
@@ -500,31 +470,31 @@ bool TAbZipDirectoryFileFooter::IsZip64() const {
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream* Stream) {
-    uint8_t B[22];
-    Stream->ReadBuffer(B, 22);
-    if (Get32(B) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
-    FDiskNumber = Get16(B + 4);
-    FStartDiskNumber = Get16(B + 6);
-    FEntriesOnDisk = Get16(B + 8);
-    FTotalEntries = Get16(B + 10);
-    FDirectorySize = Get32(B + 12);
-    FDirectoryOffset = Get32(B + 16);
-    uint16_t CommentLen = Get16(B + 20);
+    uint8_t B[Ab_ZipEndCentralDirectorySize];
+    Stream->ReadBuffer(B, Ab_ZipEndCentralDirectorySize);
+    if (GetLE32(B) != Ab_ZipEndCentralDirectorySignature) throw EAbZipInvalid();
+    FDiskNumber = GetLE16(B + 4);
+    FStartDiskNumber = GetLE16(B + 6);
+    FEntriesOnDisk = GetLE16(B + 8);
+    FTotalEntries = GetLE16(B + 10);
+    FDirectorySize = GetLE32(B + 12);
+    FDirectoryOffset = GetLE32(B + 16);
+    uint16_t CommentLen = GetLE16(B + 20);
     std::string Comment(CommentLen, '\0');
     if (CommentLen > 0) Stream->ReadBuffer(Comment.data(), CommentLen);
     FZipfileComment = AnsiToUtf8(Comment);
 }
 
 void TAbZipDirectoryFileFooter::LoadZip64FromStream(TStream* Stream) {
-    uint8_t B[56];
-    Stream->ReadBuffer(B, 56);
-    if (Get32(B) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
-    if (FDiskNumber == 0xFFFF) FDiskNumber = Get32(B + 16);
-    if (FStartDiskNumber == 0xFFFF) FStartDiskNumber = Get32(B + 20);
-    if (FEntriesOnDisk == 0xFFFF) FEntriesOnDisk = static_cast<int64_t>(Get64(B + 24));
-    if (FTotalEntries == 0xFFFF) FTotalEntries = static_cast<int64_t>(Get64(B + 32));
-    if (FDirectorySize == 0xFFFFFFFF) FDirectorySize = static_cast<int64_t>(Get64(B + 40));
-    if (FDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = static_cast<int64_t>(Get64(B + 48));
+    uint8_t B[Ab_Zip64EndCentralDirectorySize];
+    Stream->ReadBuffer(B, Ab_Zip64EndCentralDirectorySize);
+    if (GetLE32(B) != Ab_Zip64EndCentralDirectorySignature) throw EAbZipInvalid();
+    if (FDiskNumber == 0xFFFF) FDiskNumber = GetLE32(B + 16);
+    if (FStartDiskNumber == 0xFFFF) FStartDiskNumber = GetLE32(B + 20);
+    if (FEntriesOnDisk == 0xFFFF) FEntriesOnDisk = static_cast<int64_t>(GetLE64(B + 24));
+    if (FTotalEntries == 0xFFFF) FTotalEntries = static_cast<int64_t>(GetLE64(B + 32));
+    if (FDirectorySize == 0xFFFFFFFF) FDirectorySize = static_cast<int64_t>(GetLE64(B + 40));
+    if (FDirectoryOffset == 0xFFFFFFFF) FDirectoryOffset = static_cast<int64_t>(GetLE64(B + 48));
 }
 
 void TAbZipDirectoryFileFooter::SaveToStream(TStream* Stream) {
@@ -533,9 +503,9 @@ void TAbZipDirectoryFileFooter::SaveToStream(TStream* Stream) {
         int64_t RecordOffset = Stream->Position();
         TLEWriter R;
         R.U32(Ab_Zip64EndCentralDirectorySignature);
-        R.U64(44);
-        R.U16(45);
-        R.U16(45);
+        R.U64(Ab_Zip64EndCentralDirectorySize - 12);  // the record's size after this field
+        R.U16(Ab_ZipVersionZip64);
+        R.U16(Ab_ZipVersionZip64);
         R.U32(FDiskNumber);
         R.U32(FStartDiskNumber);
         R.U64(static_cast<uint64_t>(FEntriesOnDisk));
@@ -603,13 +573,13 @@ void TAbZipItem::LoadFromStream(TStream* Stream) {
     if (FItemInfo.IsUTF8() || Charset == ncUtf8) {
         if (Charset != ncUtf8 && Charset != ncAscii) Name = ValidUtf8(Raw);
     } else if (Extra.Get(Ab_InfoZipUnicodePathSubfieldID, Data, Size) && Size > 6 && Data[0] == 1 &&
-               AnsiNameCrc(Name.View()) == Get32(Data + 1)) {
+               AnsiNameCrc(Name.View()) == GetLE32(Data + 1)) {
         Name = ValidUtf8(std::string_view(reinterpret_cast<const char*>(Data + 5), Size - 5u));
     } else if (Extra.Get(Ab_XceedUnicodePathSubfieldID, Data, Size) && Size > 10 &&
-               Get32(Data) == Ab_XceedUnicodePathSignature && Size == 8 + 2 * static_cast<uint64_t>(Get32(Data + 4))) {
+               GetLE32(Data) == Ab_XceedUnicodePathSignature && Size == 8 + 2 * static_cast<uint64_t>(GetLE32(Data + 4))) {
         std::u16string Units;
-        Units.reserve(Get32(Data + 4));
-        for (uint32_t I = 0; I < Get32(Data + 4); ++I) Units.push_back(static_cast<char16_t>(Get16(Data + 8 + 2 * I)));
+        Units.reserve(GetLE32(Data + 4));
+        for (uint32_t I = 0; I < GetLE32(Data + 4); ++I) Units.push_back(static_cast<char16_t>(GetLE16(Data + 8 + 2 * I)));
         Name = Utf16ToUtf8(Units);
     } else if (Charset != ncAscii && AnsiCodePage() != OemCodePage()) {
         // Plain ASCII reads the same in both code pages and needs no test.
@@ -626,7 +596,7 @@ void TAbZipItem::LoadFromStream(TStream* Stream) {
         uint16_t Pos = 0;
         auto Take = [&](int Bytes) -> uint64_t {
             if (Pos + Bytes > Size) throw EReadError();
-            uint64_t V = Bytes == 8 ? Get64(Data + Pos) : Get32(Data + Pos);
+            uint64_t V = Bytes == 8 ? GetLE64(Data + Pos) : GetLE32(Data + Pos);
             Pos = static_cast<uint16_t>(Pos + Bytes);
             return V;
         };
@@ -671,7 +641,8 @@ uint32_t TAbZipItem::NativeFileAttributes() const {
 
 void TAbZipItem::SetIsEncrypted(bool Value) {
     uint16_t Flag = FItemInfo.GeneralPurposeBitFlag();
-    FItemInfo.SetGeneralPurposeBitFlag(Value ? static_cast<uint16_t>(Flag | 1) : static_cast<uint16_t>(Flag & ~1u));
+    FItemInfo.SetGeneralPurposeBitFlag(Value ? static_cast<uint16_t>(Flag | Ab_ZipFlagEncrypted)
+                                             : static_cast<uint16_t>(Flag & ~Ab_ZipFlagEncrypted));
 }
 
 void TAbZipItem::SetFileName(const std::string& Value) {
@@ -875,73 +846,95 @@ void TAbZipArchive::ReadArchive() {
     FItemList->Clear();
     FIsDirty = false;
     if (FStream == nullptr || FStream->Size() == 0) return;
+    const int64_t Tail = LocateEndRecord();
+    ReadEndRecords(Tail);
+    ReadDirectoryEntries(Tail);
+}
 
+int64_t TAbZipArchive::LocateEndRecord() {
     uint8_t Head[4] = {};
     FStream->Seek(0, soBeginning);
-    int64_t HeadLen = ReadUpTo(FStream, Head, 4);
-    FIsExecutable = (HeadLen >= 2 && Get16(Head) == Ab_WindowsExeSignature) ||
-                    (HeadLen >= 4 && Get32(Head) == Ab_LinuxExeSignature);
+    const int64_t HeadLen = ReadUpTo(FStream, Head, 4);
+    FIsExecutable = (HeadLen >= 2 && GetLE16(Head) == Ab_WindowsExeSignature) ||
+                    (HeadLen >= 4 && GetLE32(Head) == Ab_LinuxExeSignature);
 
     int64_t Tail = FindEndOfCentralDirectory(FStream);
-    if (Tail < 0 && HeadLen >= 4 && Get32(Head) == Ab_ZipSpannedSetSignature && FOwnsStream &&
+    if (Tail < 0 && HeadLen >= 4 && GetLE32(Head) == Ab_ZipSpannedSetSignature && FOwnsStream &&
         IsRemovableDrive(FArchiveName)) {
-        // The first disk of a spanned set: ask for the last one.
-        // Without a stream the archive cannot be used any more: it is invalid
-        // until a disk was read.
-        FStatus = asInvalid;
-        do {
-            ReleaseOwnedStream();
-            bool Abort = false;
-            RequestLastDisk(Abort);
-            if (Abort) throw EAbUserAbort();
-            ReplaceStream(std::make_unique<TBufferedFileStream>(FArchiveName, FMode, 32768));
-            Tail = FindEndOfCentralDirectory(FStream);
-        } while (Tail < 0);
-        FStatus = asIdle;
+        Tail = ReadLastDisk();  // the first disk of a spanned set
     }
     if (Tail < 0) {
         FStatus = asInvalid;
         throw EAbZipInvalid();
     }
+    return Tail;
+}
 
+int64_t TAbZipArchive::ReadLastDisk() {
+    // Without a stream the archive cannot be used any more: it is invalid
+    // until a disk was read.
+    FStatus = asInvalid;
+    int64_t Tail = -1;
+    do {
+        ReleaseOwnedStream();
+        bool Abort = false;
+        RequestLastDisk(Abort);
+        if (Abort) throw EAbUserAbort();
+        ReplaceStream(std::make_unique<TBufferedFileStream>(FArchiveName, FMode, 32768));
+        Tail = FindEndOfCentralDirectory(FStream);
+    } while (Tail < 0);
+    FStatus = asIdle;
+    return Tail;
+}
+
+namespace {
+
+struct TZip64Locator {
+    uint32_t Disk = 0;       // the disk that holds the Zip64 end record
+    int64_t Offset = 0;      // and its offset there
+    uint32_t TotalDisks = 0;
+};
+
+TZip64Locator ParseZip64Locator(const uint8_t* Record) {
+    return {GetLE32(Record + 4), static_cast<int64_t>(GetLE64(Record + 8)), GetLE32(Record + 16)};
+}
+
+// The Zip64 locator that belongs to the end record at EndPos: normally right
+// before it, otherwise the nearest signature searched backwards.
+TZip64Locator FindZip64Locator(TStream* Stream, int64_t EndPos) {
+    constexpr int Size = Ab_Zip64EndCentralDirectoryLocatorSize;
+    const int64_t Pos = EndPos - Size;
+    if (Pos < 0) throw EAbZipInvalid();
+    uint8_t Record[Size];
+    Stream->Seek(Pos, soBeginning);
+    Stream->ReadBuffer(Record, Size);
+    if (GetLE32(Record) == Ab_Zip64EndCentralDirectoryLocatorSignature) return ParseZip64Locator(Record);
+
+    // Scan a block of start positions [Lo, Hi] at a time.
+    std::vector<uint8_t> Block(65536 + Size);
+    for (int64_t Hi = Pos - 1; Hi >= 0;) {
+        const int64_t Lo = std::max<int64_t>(0, Hi - 65535);
+        Stream->Seek(Lo, soBeginning);
+        Stream->ReadBuffer(Block.data(), Hi - Lo + Size);
+        for (int64_t P = Hi; P >= Lo; --P) {
+            const uint8_t* At = Block.data() + (P - Lo);
+            if (GetLE32(At) == Ab_Zip64EndCentralDirectoryLocatorSignature) return ParseZip64Locator(At);
+        }
+        Hi = Lo - 1;
+    }
+    throw EAbZipInvalid();
+}
+
+}  // namespace
+
+void TAbZipArchive::ReadEndRecords(int64_t Tail) {
     FStream->Seek(Tail, soBeginning);
     FInfo.LoadFromStream(FStream);
     const bool Zip64 = FInfo.IsZip64();
-    uint32_t Zip64Disk = 0;
-    int64_t Zip64Offset = 0;
+    TZip64Locator Locator;
     if (Zip64) {
-        // The locator normally sits right before the end record; otherwise
-        // search back for its signature.
-        int64_t TryPos = Tail - 20;
-        uint8_t Locator[20];
-        bool Found = false;
-        std::vector<uint8_t> Block;
-        while (!Found) {
-            if (TryPos < 0) throw EAbZipInvalid();
-            FStream->Seek(TryPos, soBeginning);
-            if (Block.empty()) {
-                FStream->ReadBuffer(Locator, 20);
-                if (Get32(Locator) == Ab_Zip64EndCentralDirectoryLocatorSignature) break;
-                --TryPos;
-                Block.resize(65536 + 20);
-                continue;
-            }
-            // Scan the next block of start positions [Lo, TryPos] at once.
-            int64_t Lo = std::max<int64_t>(0, TryPos - 65535);
-            FStream->Seek(Lo, soBeginning);
-            FStream->ReadBuffer(Block.data(), TryPos - Lo + 20);
-            for (int64_t P = TryPos; P >= Lo; --P) {
-                if (Get32(Block.data() + (P - Lo)) == Ab_Zip64EndCentralDirectoryLocatorSignature) {
-                    std::memcpy(Locator, Block.data() + (P - Lo), 20);
-                    Found = true;
-                    break;
-                }
-            }
-            TryPos = Lo - 1;
-        }
-        Zip64Disk = Get32(Locator + 4);
-        Zip64Offset = static_cast<int64_t>(Get64(Locator + 8));
-        FInfo.SetDiskNumber(Get32(Locator + 16) - 1);
+        Locator = FindZip64Locator(FStream, Tail);
+        FInfo.SetDiskNumber(Locator.TotalDisks - 1);
     }
 
     FSpanned = FInfo.DiskNumber() != 0;
@@ -950,23 +943,26 @@ void TAbZipArchive::ReadArchive() {
         AttachSpanReadStream(ReleaseOwnedStream(), FInfo.DiskNumber());
         auto* Reader = static_cast<TAbSpanReadStream*>(FStream);
         if (Zip64) {
-            Reader->SeekImage(Zip64Disk, Zip64Offset);
+            Reader->SeekImage(Locator.Disk, Locator.Offset);
             FInfo.LoadZip64FromStream(FStream);
         }
         Reader->SeekImage(FInfo.StartDiskNumber(), FInfo.DirectoryOffset());
     } else {
         if (Zip64) {
-            FStream->Seek(Zip64Offset, soBeginning);
+            FStream->Seek(Locator.Offset, soBeginning);
             FInfo.LoadZip64FromStream(FStream);
         }
         FStream->Seek(FInfo.DirectoryOffset(), soBeginning);
     }
+}
 
+void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
     FStubSize = 0xFFFFFFFF;
     const int64_t Total = FInfo.TotalEntries();
     // Never trust the count for the reservation: a directory entry takes at
     // least 46 bytes.
-    FItemList->Reserve(static_cast<size_t>(std::clamp<int64_t>(Total, 0, std::max<int64_t>(Tail / 46, 1024))));
+    const int64_t MostEntries = std::max<int64_t>(Tail / Ab_ZipCentralDirectoryFileHeaderSize, 1024);
+    FItemList->Reserve(static_cast<size_t>(std::clamp<int64_t>(Total, 0, MostEntries)));
     while (Count() < Total) {
         auto Item = std::make_unique<TAbZipItem>();
         Item->LoadFromStream(FStream);
@@ -1017,7 +1013,7 @@ void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
         W.U64(static_cast<uint64_t>(Item->UncompressedSize()));
         W.U64(static_cast<uint64_t>(Item->CompressedSize()));
         New.ExtraField().Put(Ab_Zip64SubfieldID, W.Data().data(), 16);
-        New.SetVersionNeededToExtract(std::max<uint16_t>(New.VersionNeededToExtract(), 45));
+        New.SetVersionNeededToExtract(std::max(New.VersionNeededToExtract(), Ab_ZipVersionZip64));
     } else if (New.ExtraField().Has(Ab_Zip64SubfieldID)) {
         New.ExtraField().Delete(Ab_Zip64SubfieldID);
     }
@@ -1027,11 +1023,11 @@ void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
     Item->SetRelativeOffset(Out->Position());
     New.SaveToStream(Out, Item->ItemInfo().RawFileName());
     if (Item->CompressedSize() > 0) Out->CopyFrom(FStream, Item->CompressedSize(), 32768);
-    if ((Item->GeneralPurposeBitFlag() & 0x0008) != 0) {
+    if ((Item->GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) != 0) {
         TAbZipDataDescriptor(Item->CRC32(), Item->CompressedSize(), Item->UncompressedSize()).SaveToStream(Out);
     }
     if (std::as_const(*Item).ExtraField().Has(Ab_Zip64SubfieldID)) {
-        Item->SetVersionNeededToExtract(std::max<uint16_t>(Item->VersionNeededToExtract(), 45));
+        Item->SetVersionNeededToExtract(std::max(Item->VersionNeededToExtract(), Ab_ZipVersionZip64));
     }
 }
 
@@ -1072,6 +1068,12 @@ void TAbZipArchive::ReplaceArchiveContents(TStream* NewContents) {
     Reopen();
 }
 
+uint16_t VersionNeededFor(const TAbZipItem& Item) {
+    if (Item.ExtraField().Has(Ab_Zip64SubfieldID)) return Ab_ZipVersionZip64;
+    if (Item.IsDirectory() || Item.IsEncrypted() || Item.CompressionMethod() > 6) return Ab_ZipVersionDeflate;
+    return Ab_ZipVersionStored;
+}
+
 void TAbZipArchive::WriteArchive() {
     if (Count() == 0) return;
     if (FSpanned) {
@@ -1082,108 +1084,17 @@ void TAbZipArchive::WriteArchive() {
         throw EAbZipSpanOverwrite();
     }
 
-    const bool UseSpan = FOwnsStream && FStream != nullptr && FStream->Size() == 0 && !FIsExecutable &&
-                         (SpanningThreshold() > 0 || IsRemovableDrive(FArchiveName));
-    std::unique_ptr<TStream> Output;
     TAbSpanWriteStream* Span = nullptr;
-    if (UseSpan) {
-        auto Writer = std::make_unique<TAbSpanWriteStream>(FArchiveName, SpanningThreshold(), ReleaseOwnedStream());
-        Writer->SetOnRequestImage(
-            [this](TStream*, int32_t Image, std::string& Name, bool& Abort) { DoRequestImage(Image, Name, Abort); });
-        Writer->SetOnRequestBlankDisk([this](TStream*, bool& Abort) { RequestBlankDisk(Abort); });
-        Span = Writer.get();
-        Output = std::move(Writer);
-    } else {
-        auto Memory = std::make_unique<TAbVirtualMemoryStream>();
-        Memory->SetSwapFileDirectory(FTempDir);
-        Output = std::move(Memory);
-    }
+    std::unique_ptr<TStream> Output = CreateOutput(Span);
     TStream* Out = Output.get();
-
     try {
         if (FIsExecutable && FStubSize != 0xFFFFFFFF && FStubSize > 0) {
             FStream->Seek(0, soBeginning);
             Out->CopyFrom(FStream, FStubSize);
         }
-        std::vector<TAbZipItem*> Kept;
-        const int32_t Total = Count();
-        for (int32_t Index = 0; Index < Total; ++Index) {
-            TAbZipItem* Item = ZipItems(Index);
-            switch (Item->Action()) {
-            case aaDelete:
-            case aaFailed:
-                break;
-            case aaNone:
-            case aaMove:
-                CopyItem(Item, Out);
-                Kept.push_back(Item);
-                break;
-            case aaAdd:
-            case aaFreshen:
-            case aaReplace:
-            case aaStreamAdd: {
-                bool FromStream = Item->Action() == aaStreamAdd;
-                if (FromStream ? !InsertFromStreamHelper : !InsertHelper) throw EAbZipNoInsertion();
-                Item->PrepareNameForWriting();
-                Item->SetDiskNumberStart(CurrentDisk(Out));
-                Item->SetRelativeOffset(Out->Position());
-                if (FromStream) InsertFromStreamHelper(this, Item, Out, FInStream);
-                else InsertHelper(this, Item, Out);
-                uint16_t Needed = 10;
-                if (std::as_const(*Item).ExtraField().Has(Ab_Zip64SubfieldID)) Needed = 45;
-                else if (Item->IsDirectory() || Item->IsEncrypted() || Item->CompressionMethod() > 6) Needed = 20;
-                Item->SetVersionNeededToExtract(Needed);
-                Item->SetVersionMadeBy(static_cast<uint16_t>((Item->VersionMadeBy() & 0xFF00) | std::max<uint16_t>(20, Needed)));
-                Kept.push_back(Item);
-                break;
-            }
-            }
-            bool Abort = false;
-            ReportSaveProgress(static_cast<uint8_t>(Percentage(Total, Index + 1)), Abort);
-            if (Abort) throw EAbUserAbort();
-        }
-
-        // Central directory.
-        int64_t DirectoryOffset = Out->Position();
-        uint32_t DirectoryDisk = CurrentDisk(Out);
-        int64_t DirectorySize = 0;
-        int64_t EntriesOnDisk = 0;
-        bool First = true;
-        for (TAbZipItem* Item : Kept) {
-            uint32_t DiskBefore = CurrentDisk(Out);
-            int64_t Written = Item->ItemInfo().SaveToStream(Out);
-            uint32_t Disk = CurrentDisk(Out);
-            if (First) {
-                DirectoryDisk = Disk;
-                DirectoryOffset = Out->Position() - Written;
-                First = false;
-            }
-            if (Disk != DiskBefore) EntriesOnDisk = 0;
-            ++EntriesOnDisk;
-            DirectorySize += Written;
-        }
-        FInfo.SetDiskNumber(CurrentDisk(Out));
-        FInfo.SetStartDiskNumber(DirectoryDisk);
-        FInfo.SetEntriesOnDisk(EntriesOnDisk);
-        FInfo.SetTotalEntries(static_cast<int64_t>(Kept.size()));
-        FInfo.SetDirectorySize(DirectorySize);
-        FInfo.SetDirectoryOffset(DirectoryOffset);
-        FInfo.SaveToStream(Out);
-
-        if (Span != nullptr) {
-            uint32_t LastDisk = Span->CurrentImage();
-            std::unique_ptr<TStream> LastImage = Span->ReleaseStream();
-            if (auto* Buffered = dynamic_cast<TBufferedFileStream*>(LastImage.get())) Buffered->FlushBuffer();
-            Output.reset();
-            if (LastDisk == 0) {
-                ReplaceStream(std::move(LastImage));
-            } else {
-                FSpanned = true;
-                AttachSpanReadStream(std::move(LastImage), LastDisk);
-            }
-        } else {
-            ReplaceArchiveContents(Out);
-        }
+        WriteCentralDirectory(WriteItems(Out), Out);
+        if (Span != nullptr) AdoptWrittenSet(Span, Output);
+        else ReplaceArchiveContents(Out);
     } catch (...) {
         if (Span != nullptr && FStream == nullptr) {
             // The set is incomplete; keep whatever image is open as the stream.
@@ -1200,6 +1111,109 @@ void TAbZipArchive::WriteArchive() {
         TAbArchiveAction Action = FItemList->Get(Index)->Action();
         if (Action == aaDelete || Action == aaFailed) FItemList->Delete(Index);
         else FItemList->Get(Index)->SetAction(aaNone);
+    }
+}
+
+std::unique_ptr<TStream> TAbZipArchive::CreateOutput(TAbSpanWriteStream*& Span) {
+    // A new archive on a removable drive, or with a spanning threshold, is
+    // written as a spanned set straight to its images; anything else is built
+    // in memory (swapping to a file when large) and then replaces the archive.
+    const bool UseSpan = FOwnsStream && FStream != nullptr && FStream->Size() == 0 && !FIsExecutable &&
+                         (SpanningThreshold() > 0 || IsRemovableDrive(FArchiveName));
+    if (UseSpan) {
+        auto Writer = std::make_unique<TAbSpanWriteStream>(FArchiveName, SpanningThreshold(), ReleaseOwnedStream());
+        Writer->SetOnRequestImage(
+            [this](TStream*, int32_t Image, std::string& Name, bool& Abort) { DoRequestImage(Image, Name, Abort); });
+        Writer->SetOnRequestBlankDisk([this](TStream*, bool& Abort) { RequestBlankDisk(Abort); });
+        Span = Writer.get();
+        return Writer;
+    }
+    auto Memory = std::make_unique<TAbVirtualMemoryStream>();
+    Memory->SetSwapFileDirectory(FTempDir);
+    return Memory;
+}
+
+std::vector<TAbZipItem*> TAbZipArchive::WriteItems(TStream* Out) {
+    std::vector<TAbZipItem*> Kept;
+    const int32_t Total = Count();
+    for (int32_t Index = 0; Index < Total; ++Index) {
+        TAbZipItem* Item = ZipItems(Index);
+        switch (Item->Action()) {
+        case aaDelete:
+        case aaFailed: break;
+        case aaNone:
+        case aaMove:
+            CopyItem(Item, Out);
+            Kept.push_back(Item);
+            break;
+        case aaAdd:
+        case aaFreshen:
+        case aaReplace:
+        case aaStreamAdd:
+            InsertItem(Item, Out);
+            Kept.push_back(Item);
+            break;
+        }
+        bool Abort = false;
+        ReportSaveProgress(static_cast<uint8_t>(Percentage(Total, Index + 1)), Abort);
+        if (Abort) throw EAbUserAbort();
+    }
+    return Kept;
+}
+
+void TAbZipArchive::InsertItem(TAbZipItem* Item, TStream* Out) {
+    const bool FromStream = Item->Action() == aaStreamAdd;
+    if (FromStream ? !InsertFromStreamHelper : !InsertHelper) throw EAbZipNoInsertion();
+    Item->PrepareNameForWriting();
+    Item->SetDiskNumberStart(CurrentDisk(Out));
+    Item->SetRelativeOffset(Out->Position());
+    if (FromStream) InsertFromStreamHelper(this, Item, Out, FInStream);
+    else InsertHelper(this, Item, Out);
+    const uint16_t Needed = VersionNeededFor(*Item);
+    Item->SetVersionNeededToExtract(Needed);
+    Item->SetVersionMadeBy(
+        static_cast<uint16_t>((Item->VersionMadeBy() & 0xFF00) | std::max(Ab_ZipVersionDeflate, Needed)));
+}
+
+void TAbZipArchive::WriteCentralDirectory(const std::vector<TAbZipItem*>& Kept, TStream* Out) {
+    int64_t DirectoryOffset = Out->Position();
+    uint32_t DirectoryDisk = CurrentDisk(Out);
+    int64_t DirectorySize = 0;
+    int64_t EntriesOnDisk = 0;
+    bool First = true;
+    for (TAbZipItem* Item : Kept) {
+        const uint32_t DiskBefore = CurrentDisk(Out);
+        const int64_t Written = Item->ItemInfo().SaveToStream(Out);
+        const uint32_t Disk = CurrentDisk(Out);
+        if (First) {
+            // The first entry may have moved to a new image of a spanned set.
+            DirectoryDisk = Disk;
+            DirectoryOffset = Out->Position() - Written;
+            First = false;
+        }
+        if (Disk != DiskBefore) EntriesOnDisk = 0;
+        ++EntriesOnDisk;
+        DirectorySize += Written;
+    }
+    FInfo.SetDiskNumber(CurrentDisk(Out));
+    FInfo.SetStartDiskNumber(DirectoryDisk);
+    FInfo.SetEntriesOnDisk(EntriesOnDisk);
+    FInfo.SetTotalEntries(static_cast<int64_t>(Kept.size()));
+    FInfo.SetDirectorySize(DirectorySize);
+    FInfo.SetDirectoryOffset(DirectoryOffset);
+    FInfo.SaveToStream(Out);
+}
+
+void TAbZipArchive::AdoptWrittenSet(TAbSpanWriteStream* Span, std::unique_ptr<TStream>& Output) {
+    const uint32_t LastDisk = Span->CurrentImage();
+    std::unique_ptr<TStream> LastImage = Span->ReleaseStream();
+    if (auto* Buffered = dynamic_cast<TBufferedFileStream*>(LastImage.get())) Buffered->FlushBuffer();
+    Output.reset();
+    if (LastDisk == 0) {
+        ReplaceStream(std::move(LastImage));
+    } else {
+        FSpanned = true;
+        AttachSpanReadStream(std::move(LastImage), LastDisk);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/AbArcTyp.h"
 #include "archive/AbSpanSt.h"
@@ -33,6 +34,28 @@ constexpr uint32_t Ab_XceedUnicodePathSignature = 0x5843554E;
 constexpr uint8_t Ab_HostMsDos = 0;
 constexpr uint8_t Ab_HostUnix = 3;
 constexpr uint8_t Ab_HostNtfs = 11;
+
+// Fixed parts of the records, in bytes (names, extra fields and comments follow).
+constexpr int Ab_ZipLocalFileHeaderSize = 30;
+constexpr int Ab_ZipCentralDirectoryFileHeaderSize = 46;
+constexpr int Ab_ZipEndCentralDirectorySize = 22;
+constexpr int Ab_Zip64EndCentralDirectorySize = 56;
+constexpr int Ab_Zip64EndCentralDirectoryLocatorSize = 20;
+constexpr int Ab_ZipMaxCommentSize = 0xFFFF;
+
+// General-purpose flag bits.
+constexpr uint16_t Ab_ZipFlagEncrypted = 0x0001;
+constexpr uint16_t Ab_ZipFlagDeflateOptions = 0x0006;      // method 8: the compression option
+constexpr uint16_t Ab_ZipFlagImplode8KDictionary = 0x0002; // method 6
+constexpr uint16_t Ab_ZipFlagImplode3Trees = 0x0004;       // method 6
+constexpr uint16_t Ab_ZipFlagDataDescriptor = 0x0008;      // CRC and sizes follow the data
+constexpr uint16_t Ab_ZipFlagUtf8 = 0x0800;                // name and comment are UTF-8
+
+// "Version needed to extract" (major * 10 + minor, in the low byte).
+constexpr uint16_t Ab_ZipVersionStored = 10;
+constexpr uint16_t Ab_ZipVersionDeflate = 20;      // also folders and traditional encryption
+constexpr uint16_t Ab_ZipVersionZip64 = 45;
+constexpr uint16_t Ab_ZipVersionUnsupported = 64;  // and above: features this engine cannot read
 
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
@@ -91,9 +114,9 @@ public:
     double CompressionRatio() const;
     TAbZipDeflationOption DeflationOption() const;
     TAbZipDictionarySize DictionarySize() const;
-    bool HasDataDescriptor() const { return (FCompressionMethod & 0xFF) == 8 && (FGeneralPurposeBitFlag & 0x0008) != 0; }
-    bool IsEncrypted() const { return (FGeneralPurposeBitFlag & 0x0001) != 0; }
-    bool IsUTF8() const { return (FGeneralPurposeBitFlag & 0x0800) != 0; }
+    bool HasDataDescriptor() const { return (FCompressionMethod & 0xFF) == 8 && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0; }
+    bool IsEncrypted() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
+    bool IsUTF8() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagUtf8) != 0; }
     void SetIsUTF8(bool Value);
     int32_t ShannonFanoTreeCount() const;
 
@@ -323,6 +346,15 @@ private:
     std::unique_ptr<TRareData> FRare;
 };
 
+// Whether this engine reads items that need VersionNeeded to extract.
+inline bool IsVersionSupported(uint16_t VersionNeeded) {
+    return (VersionNeeded & 0xFF) < Ab_ZipVersionUnsupported;
+}
+// The version needed to extract an item as this engine writes it: 4.5 with a
+// Zip64 subfield, 2.0 for a folder, an encrypted item or a method above
+// implode, 1.0 otherwise.
+uint16_t VersionNeededFor(const TAbZipItem& Item);
+
 // ---------------------------------------------------------------------------
 // TAbZipArchive
 
@@ -389,6 +421,23 @@ public:
 private:
     void InitZip();
     void AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uint32_t LastDisk);
+
+    // Steps of ReadArchive: the end record's position (the exe check, the
+    // request for the last disk of a spanned set), the end records with their
+    // Zip64 form (leaving the stream at the directory), the entries.
+    int64_t LocateEndRecord();
+    int64_t ReadLastDisk();
+    void ReadEndRecords(int64_t Tail);
+    void ReadDirectoryEntries(int64_t Tail);
+
+    // Steps of WriteArchive: the stream written to, the items (those kept),
+    // the central directory with its end records, and taking over a written
+    // spanned set.
+    std::unique_ptr<TStream> CreateOutput(TAbSpanWriteStream*& Span);
+    std::vector<TAbZipItem*> WriteItems(TStream* Out);
+    void InsertItem(TAbZipItem* Item, TStream* Out);
+    void WriteCentralDirectory(const std::vector<TAbZipItem*>& Kept, TStream* Out);
+    void AdoptWrittenSet(TAbSpanWriteStream* Span, std::unique_ptr<TStream>& Output);
     void CopyItem(TAbZipItem* Item, TStream* Out);
     void ReplaceArchiveContents(TStream* NewContents);
     // Opens the archive's file again after it was replaced.
