@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "archive/AbByteOrder.h"
 #include "archive/AbDfBase.h"
 #include "platform/FileSystem.h"
 #include "runtime/Application.h"
@@ -14,12 +15,6 @@
 namespace kivo {
 
 namespace {
-
-uint16_t GetLE16(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
-void PutLE16(uint8_t* P, uint16_t V) {
-    P[0] = static_cast<uint8_t>(V);
-    P[1] = static_cast<uint8_t>(V >> 8);
-}
 
 bool IsSeparator(char C) { return C == '/' || C == '\\'; }
 
@@ -30,21 +25,6 @@ bool HasInvalidPathChars(std::string_view Path) {
         if (U < 0x20 || C == '"' || C == '<' || C == '>' || C == '|') return true;
     }
     return false;
-}
-
-// Base joined with a relative name by the platform delimiter.
-std::string JoinPath(const std::string& Base, std::string_view Name) {
-    if (Base.empty()) return std::string(Name);
-    if (IsSeparator(Base.back())) return Base + std::string(Name);
-    return Base + PathDelim + std::string(Name);
-}
-
-// Directory part of a local path without its final delimiter, "/" for the root.
-std::string DirectoryOf(const std::string& Path) {
-    size_t Pos = Path.find_last_of('/');
-    if (Pos == std::string::npos) return std::string();
-    if (Pos == 0) return "/";
-    return Path.substr(0, Pos);
 }
 
 const char* LogKind(TAbProcessType ProcessType) {
@@ -569,7 +549,7 @@ TAbArchive::TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& 
 TAbArchive::TAbArchive(TStream* aStream, const std::string& aArchiveName)
     : FStream(aStream),
       FArchiveName(aArchiveName),
-      FBaseDirectory(DirectoryOf(ExecutablePath())),
+      FBaseDirectory(ExtractFileDir(ExecutablePath())),
       FItemList(std::make_unique<TAbArchiveList>(true)) {
     OnProgress = [this](uint8_t Progress, bool& Abort) { ReportProgress(Progress, Abort); };
 }
@@ -878,7 +858,7 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
         }
         TargetName = JoinPath(FBaseDirectory, Relative);
     }
-    std::string Dir = DirectoryOf(TargetName);
+    std::string Dir = ExtractFileDir(TargetName);
     if (!Dir.empty() && !DirectoryExists(Dir)) {
         if (!FExtractOptions.Contains(eoCreateDirs)) throw EAbNoSuchDirectory();
         CreateDirectoryChain(Dir);
@@ -927,7 +907,7 @@ std::string TAbArchive::NormalizeStoredName(const std::string& Value) {
         std::replace(Local.begin(), Local.end(), '\\', PathDelim);
         bool Qualified = (!Local.empty() && Local[0] == PathDelim) || (Local.size() >= 2 && Local[1] == ':');
         if (!Qualified) Local = JoinPath(FBaseDirectory, Local);
-        std::string Dir = DirectoryOf(Local);
+        std::string Dir = ExtractFileDir(Local);
         if (!Dir.empty() && !DirectoryExists(Dir)) throw EAbException("Path not found");
         if (!PathExists(Local)) throw EAbFileNotFound();
         Name = Local;
@@ -986,7 +966,7 @@ void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& Excl
     if (Mask.empty()) return;
     std::string Base = FBaseDirectory.empty() ? GetCurrentDir() : FBaseDirectory;
     if (Mask[0] != PathDelim) Mask = JoinPath(Base, Mask);
-    std::string Dir = DirectoryOf(Mask);
+    std::string Dir = ExtractFileDir(Mask);
     std::string NameMask = Mask.substr(Mask.find_last_of(PathDelim) + 1);
     std::string Excl = ExclusionMask;
     ToBackslashes(Excl);

@@ -155,6 +155,14 @@ std::string IncludeTrailingPathDelimiter(std::string_view Path) {
     return Result;
 }
 
+std::string JoinPath(std::string_view Folder, std::string_view Name) {
+    if (Folder.empty()) return std::string(Name);
+    std::string Result(Folder);
+    if (Result.back() != PathDelim) Result += PathDelim;
+    Result += Name;
+    return Result;
+}
+
 std::string ExcludeTrailingPathDelimiter(std::string_view Path) {
     std::string Result(Path);
     while (Result.size() > 1 && Result.back() == PathDelim) Result.pop_back();

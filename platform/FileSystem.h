@@ -73,6 +73,8 @@ std::string ExtractFileName(std::string_view FileName);  // after the last '/'
 std::string ExtractFileExt(std::string_view FileName);   // from the last '.' of the name part
 std::string ChangeFileExt(std::string_view FileName, std::string_view Extension);
 std::string IncludeTrailingPathDelimiter(std::string_view Path);
+// Folder and Name joined by one delimiter; Name alone when Folder is empty.
+std::string JoinPath(std::string_view Folder, std::string_view Name);
 std::string ExcludeTrailingPathDelimiter(std::string_view Path);
 // Absolute form of a name relative to the current directory, with "." and
 // ".." components resolved textually.

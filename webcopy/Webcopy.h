@@ -638,12 +638,8 @@ std::string AddProxyCredentials(std::string_view URL, const std::string& UserID,
                                 const std::string& Password);
 // Percent decoding with upper-case hexadecimal digits only.
 std::string URLDecode(std::string_view Text);
-// Folder and name joined by the path delimiter.
-std::string JoinPath(std::string_view Folder, std::string_view Name);
 // The first "name(n).ext" (n = 1, 2, ...) that does not exist.
 std::string UniqueFileName(const std::string& Path);
-// Creates a folder and its missing parents (result not reported).
-void ForceDirs(const std::string& Dir);
 // Splits "host:port" / "[v6]:port" into server and port (80 when none).
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port);
 

@@ -100,12 +100,6 @@ std::string URLDecode(std::string_view Text) {
     return Out;
 }
 
-std::string JoinPath(std::string_view Folder, std::string_view Name) {
-    if (Folder.empty()) return std::string(Name);
-    if (Folder.back() == PathDelim) return std::string(Folder) + std::string(Name);
-    return std::string(Folder) + PathDelim + std::string(Name);
-}
-
 std::string UniqueFileName(const std::string& Path) {
     std::string Ext = ExtractFileExt(Path);
     std::string Base = Path.substr(0, Path.size() - Ext.size());
@@ -113,19 +107,6 @@ std::string UniqueFileName(const std::string& Path) {
         std::string Candidate = Base + "(" + IntToStr(N) + ")" + Ext;
         if (!PathExists(Candidate)) return Candidate;
     }
-}
-
-void ForceDirs(const std::string& Dir) {
-    std::string D = Dir;
-    if (!D.empty() && D.back() == PathDelim) D.pop_back();
-    if (D.empty() || DirectoryExists(D)) return;
-    std::string Parent = ExtractFileDir(D);
-    if (Parent == D) return;
-    if (!Parent.empty()) {
-        ForceDirs(Parent);
-        if (!DirectoryExists(Parent)) return;
-    }
-    CreateDir(D);
 }
 
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port) {
@@ -199,7 +180,7 @@ bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
     bool NameUsable = true;
     std::string Path;
     if (!ChooseDownloadPath(Job, Request.get(), URL, Path, NameUsable)) return false;
-    if (NameUsable) ForceDirs(ExtractFilePath(Path));
+    if (NameUsable) (void)ForceDirectories(ExtractFilePath(Path));
     std::unique_ptr<TReplacingFile> Target = NameUsable ? CreateDownloadTarget(Path) : nullptr;
     if (!Target) {
         Request.reset();

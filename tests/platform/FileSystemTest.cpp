@@ -53,6 +53,9 @@ TEST(FileNames, PartsOfAPath) {
     EXPECT_EQ(IncludeTrailingPathDelimiter("/x/"), "/x/");
     EXPECT_EQ(ExcludeTrailingPathDelimiter("/x//"), "/x");
     EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
+    EXPECT_EQ(JoinPath("", "a.zip"), "a.zip");
+    EXPECT_EQ(JoinPath("/dl/", "a.zip"), "/dl/a.zip");
+    EXPECT_EQ(JoinPath("/dl", "a.zip"), "/dl/a.zip");
 }
 
 TEST(FileNames, ExpandResolvesDotsWithoutLeavingTheRoot) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "platform/FileSystem.h"
 #include "runtime/SysUtils.h"
 #include "support/TestSupport.h"
 #include "webcopy/WcBase64.h"
@@ -135,10 +136,6 @@ TEST(UrlHelpers, PercentDecoding) {
 }
 
 TEST(UrlHelpers, PathsAndPorts) {
-    EXPECT_EQ(JoinPath("", "a.zip"), "a.zip");
-    EXPECT_EQ(JoinPath("/dl/", "a.zip"), "/dl/a.zip");
-    EXPECT_EQ(JoinPath("/dl", "a.zip"), "/dl/a.zip");
-
     test::TTempDir Dir;
     test::WriteFile(Dir / "a.zip", "x");
     EXPECT_EQ(UniqueFileName(Dir / "a.zip"), Dir / "a(1).zip");
@@ -146,7 +143,7 @@ TEST(UrlHelpers, PathsAndPorts) {
     EXPECT_EQ(UniqueFileName(Dir / "a.zip"), Dir / "a(2).zip");
     EXPECT_EQ(UniqueFileName(Dir / "noext"), Dir / "noext(1)");
 
-    ForceDirs(Dir / "x/y/z/");
+    ForceDirectories(Dir / "x/y/z/");
     EXPECT_TRUE(test::Exists(Dir / "x/y/z"));
 
     std::string Server;
