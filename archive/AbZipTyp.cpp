@@ -772,7 +772,7 @@ std::unique_ptr<TAbArchiveItem> TAbZipArchive::CreateItem(const std::string& Fil
     // Names are written in the ANSI code page (or UTF-8) and attributes as
     // DOS bits: the NTFS host says so to other tools, which would take the
     // names of an MS-DOS host for OEM text.
-    Item->SetVersionMadeBy(static_cast<uint16_t>(Ab_HostNtfs << 8 | 20));
+    Item->SetVersionMadeBy(static_cast<uint16_t>(Ab_HostNtfs << 8 | Ab_ZipVersionDeflate));
     Item->SetCompressionMethod(8);
     Item->SetGeneralPurposeBitFlag(0);
     Item->SetCompressedSize(0);
