@@ -1,16 +1,15 @@
 // kivo-unzip list, run as users and scripts run it: every shared ZIP archive
 // listed in the tab-separated form against the manifest, the readable
 // listing, exit statuses and messages.
-#include <gtest/gtest.h>
+#include "platform/FileSystem.h"
+#include "runtime/Text.h"
+#include "support/ZipFixtures.h"
 
+#include <gtest/gtest.h>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "platform/FileSystem.h"
-#include "runtime/Text.h"
-#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -19,7 +18,9 @@ namespace {
 
 using TResult = TToolResult;
 
-TResult RunTool(const std::string& Args) { return RunKivoUnzip(Args, "en_US.UTF-8"); }
+TResult RunTool(const std::string& Args) {
+    return RunKivoUnzip(Args, "en_US.UTF-8");
+}
 
 std::vector<std::vector<std::string>> TsvRows(const std::string& Text) {
     std::vector<std::vector<std::string>> Rows;
@@ -33,7 +34,8 @@ std::vector<std::vector<std::string>> TsvRows(const std::string& Text) {
 
 TEST(KivoUnzipList, TsvListingOfEverySharedZipMatchesTheManifest) {
     std::map<std::string, std::vector<TManifestLine>> ByArchive;
-    for (const TManifestLine& L : ReadManifest()) ByArchive[L.Archive].push_back(L);
+    for (const TManifestLine& L : ReadManifest())
+        ByArchive[L.Archive].push_back(L);
     int Listed = 0;
     for (const auto& [Archive, Lines] : ByArchive) {
         if (!EndsStr(".zip", Archive) && !EndsStr(".exe", Archive)) continue;
@@ -44,7 +46,8 @@ TEST(KivoUnzipList, TsvListingOfEverySharedZipMatchesTheManifest) {
             // unzipper's refusal of a 0-byte file).
             EXPECT_EQ(R.Status, 2);
             EXPECT_TRUE(R.Out.empty());
-            EXPECT_NE(R.Err.find(Archive == "empty.zip" ? "Invalid Stream" : "Invalid file - not a PKZip file"),
+            EXPECT_NE(R.Err.find(Archive == "empty.zip" ? "Invalid Stream"
+                                                        : "Invalid file - not a PKZip file"),
                       std::string::npos)
                 << R.Err;
             continue;
@@ -89,11 +92,12 @@ TEST(KivoUnzipList, TsvColumnsOfOneKnownEntry) {
     ASSERT_EQ(R.Status, 0);
     auto Rows = TsvRows(R.Out);
     ASSERT_FALSE(Rows.empty());
-    EXPECT_EQ(Rows[0], (std::vector<std::string>{"safe/inside.txt", "32", "34", "8", "cf6a42f8", "2021-06-15 12:34:56",
-                                                 "01", "-", "-"}));
+    EXPECT_EQ(Rows[0], (std::vector<std::string>{"safe/inside.txt", "32", "34", "8", "cf6a42f8",
+                                                 "2021-06-15 12:34:56", "01", "-", "-"}));
     TResult Dirs = RunTool("list --tsv " + Quote(TestData("zip_store.zip")));
-    EXPECT_EQ(TsvRows(Dirs.Out)[0], (std::vector<std::string>{"m/", "0", "0", "0", "00000000", "2020-09-13 12:26:40",
-                                                              "10", "d", "-"}));
+    EXPECT_EQ(TsvRows(Dirs.Out)[0],
+              (std::vector<std::string>{"m/", "0", "0", "0", "00000000", "2020-09-13 12:26:40",
+                                        "10", "d", "-"}));
 }
 
 TEST(KivoUnzipList, ReadableListing) {
@@ -127,7 +131,8 @@ TEST(KivoUnzipList, ExitStatusesAndMessages) {
     EXPECT_EQ(Dir.Status, 2);
     TResult Bad = RunTool("list --tsv " + Quote(TestData("garbage.zip")));
     EXPECT_EQ(Bad.Status, 2);
-    EXPECT_EQ(Bad.Err, "kivo-unzip: " + TestData("garbage.zip") + ": Invalid file - not a PKZip file\n");
+    EXPECT_EQ(Bad.Err,
+              "kivo-unzip: " + TestData("garbage.zip") + ": Invalid file - not a PKZip file\n");
 
     TResult Help = RunTool("--help");
     EXPECT_EQ(Help.Status, 0);
@@ -135,11 +140,12 @@ TEST(KivoUnzipList, ExitStatusesAndMessages) {
     TResult Version = RunTool("--version");
     EXPECT_EQ(Version.Status, 0);
     EXPECT_EQ(Version.Out.rfind("kivo-unzip ", 0), 0u);
-    for (const char* Args : {"", "list", "frobnicate x.zip", "list --bogus x.zip", "list a.zip b.zip"}) {
+    for (const char* Args :
+         {"", "list", "frobnicate x.zip", "list --bogus x.zip", "list a.zip b.zip"}) {
         TResult Usage = RunTool(Args);
         EXPECT_EQ(Usage.Status, 1) << Args;
         EXPECT_NE(Usage.Err.find("Try 'kivo-unzip --help'"), std::string::npos) << Args;
     }
 }
 
-}  // namespace
+} // namespace

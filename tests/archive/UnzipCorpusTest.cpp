@@ -3,14 +3,6 @@
 // unsupported for now), archives that Info-ZIP and 7-Zip make at test time
 // (stored, deflate levels, Deflate64, ZipCrypto, data descriptors from
 // standard input and pipes, split sets), and archive type detection.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "archive/AbBrowse.h"
 #include "archive/AbUnzper.h"
 #include "platform/FileSystem.h"
@@ -19,16 +11,29 @@
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
 
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
 using namespace kivo;
 using namespace kivo::ziptest;
 
 namespace {
 
-bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
+bool Has(const std::string& Text, const std::string& Part) {
+    return Text.find(Part) != std::string::npos;
+}
 
-int MethodOf(const TManifestLine& L) { return std::atoi(L.Method.c_str()); }
+int MethodOf(const TManifestLine& L) {
+    return std::atoi(L.Method.c_str());
+}
 
-bool DecodedHere(int Method) { return Method == 0 || Method == 8 || Method == 9; }
+bool DecodedHere(int Method) {
+    return Method == 0 || Method == 8 || Method == 9;
+}
 
 // The password a manifest line names (the engine takes text and keys it in
 // the ANSI code page).
@@ -71,7 +76,8 @@ protected:
 
 TEST_F(UnzipCorpus, EverySharedZipExtractsToTheManifestBytes) {
     std::map<std::string, std::vector<TManifestLine>> ByArchive;
-    for (const TManifestLine& L : ReadManifest()) ByArchive[L.Archive].push_back(L);
+    for (const TManifestLine& L : ReadManifest())
+        ByArchive[L.Archive].push_back(L);
     int Checked = 0;
     int FilesCompared = 0;
     for (const auto& [Archive, Lines] : ByArchive) {
@@ -84,7 +90,8 @@ TEST_F(UnzipCorpus, EverySharedZipExtractsToTheManifestBytes) {
         U.SetExtractOptions({eoCreateDirs, eoRestorePath});
         U.SetPassword(PasswordOf(Lines));
         std::map<std::string, int32_t> Failed;
-        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType, TAbErrorClass,
+        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
+                                     TAbErrorClass,
                                      int32_t Code) { Failed[Item->FileName()] = Code; };
 
         if (Lines[0].Kind == "none") {
@@ -130,8 +137,10 @@ TEST_F(UnzipCorpus, EverySharedZipExtractsToTheManifestBytes) {
                 EXPECT_EQ(Failed[L.Entry], AbErrZipInvalidPassword);
                 EXPECT_FALSE(PathExists(Path));
             } else {
-                if (Has(L.Notes, "CRC mismatch")) EXPECT_EQ(Failed[L.Entry], AbErrZipBadCRC);
-                else EXPECT_EQ(Failed.count(L.Entry), 0u);
+                if (Has(L.Notes, "CRC mismatch"))
+                    EXPECT_EQ(Failed[L.Entry], AbErrZipBadCRC);
+                else
+                    EXPECT_EQ(Failed.count(L.Entry), 0u);
                 ASSERT_TRUE(FileExists(Path));
                 const std::string Data = ReadBytes(Path);
                 EXPECT_EQ(std::to_string(Data.size()), L.Size);
@@ -159,7 +168,8 @@ protected:
         ForceDirectories(S + "/docs/deep/er");
         ForceDirectories(S + "/empty-folder");
         std::string Text;
-        for (int I = 0; Text.size() < 900000; ++I) Text += "line " + std::to_string(I * 7919 % 10007) + " of the text\n";
+        for (int I = 0; Text.size() < 900000; ++I)
+            Text += "line " + std::to_string(I * 7919 % 10007) + " of the text\n";
         WriteBytes(S + "/docs/text.txt", Text);
         WriteBytes(S + "/docs/deep/er/random.bin", RandomBytes(700000, 21));
         WriteBytes(S + "/zeros.bin", std::string(1 << 20, '\0'));
@@ -178,17 +188,19 @@ protected:
 
     // Runs a command in the source folder's parent (the tree is "src").
     static void Make(const std::string& Command) {
-        ASSERT_EQ(Shell("cd " + Quote(Source->Path()) + " && (" + Command + ") >/dev/null 2>&1"), 0) << Command;
+        ASSERT_EQ(Shell("cd " + Quote(Source->Path()) + " && (" + Command + ") >/dev/null 2>&1"), 0)
+            << Command;
     }
     // Extracts Archive with restored paths and returns the tree under src.
-    std::map<std::string, std::string> Extract(const std::string& Archive, const std::string& Password = "") {
+    std::map<std::string, std::string> Extract(const std::string& Archive,
+                                               const std::string& Password = "") {
         TTempDir Out;
         TAbUnZipper U(nullptr);
         U.SetExtractOptions({eoCreateDirs, eoRestorePath});
         U.SetPassword(Password);
         std::vector<int32_t> Codes;
-        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType, TAbErrorClass,
-                                     int32_t Code) { Codes.push_back(Code); };
+        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
+                                     TAbErrorClass, int32_t Code) { Codes.push_back(Code); };
         U.SetFileName(Archive);
         U.SetBaseDirectory(Out.Path());
         U.ExtractFiles("*.*");
@@ -200,7 +212,8 @@ protected:
     }
     static std::map<std::string, std::string> Expected() {
         std::map<std::string, std::string> Tree;
-        for (const auto& [Name, Data] : Snapshot(Source->Path() + "/src")) Tree["src/" + Name] = Data;
+        for (const auto& [Name, Data] : Snapshot(Source->Path() + "/src"))
+            Tree["src/" + Name] = Data;
         return Tree;
     }
 
@@ -221,7 +234,8 @@ TEST_F(UnzipToolArchives, InfoZipStoredAndDeflateLevels) {
 TEST_F(UnzipToolArchives, SevenZipDeflateAndDeflate64) {
     for (const char* Method : {"Deflate -mx=9", "Deflate64 -mx=9", "Deflate64 -mx=1"}) {
         SCOPED_TRACE(Method);
-        const std::string Zip = Source->Path() + "/7z-" + std::to_string(std::hash<std::string>()(Method)) + ".zip";
+        const std::string Zip =
+            Source->Path() + "/7z-" + std::to_string(std::hash<std::string>()(Method)) + ".zip";
         Make("7zz a -tzip -mm=" + std::string(Method) + " " + Quote(Zip) + " src");
         EXPECT_EQ(Extract(Zip), Expected());
     }
@@ -297,7 +311,7 @@ TEST(ArchiveDetection, ExtensionsChooseTheProbe) {
     WriteBytes(Dir / "a.ZIP", Zip);
     EXPECT_EQ(DetectArchiveType(Dir / "a.ZIP"), atZip);
     WriteBytes(Dir / "a.exe", Zip);
-    EXPECT_EQ(DetectArchiveType(Dir / "a.exe"), atUnknown);  // no executable stub
+    EXPECT_EQ(DetectArchiveType(Dir / "a.exe"), atUnknown); // no executable stub
     WriteBytes(Dir / "noext", Zip);
     EXPECT_EQ(DetectArchiveType(Dir / "noext"), atZip);
     WriteBytes(Dir / "tar.zip", ReadBytes(TestData("tar_ustar.tar")));
@@ -309,7 +323,8 @@ TEST(ArchiveDetection, ExtensionsChooseTheProbe) {
     WriteBytes(Dir / "sfx", Sfx);
     EXPECT_EQ(DetectArchiveType(Dir / "sfx"), atSelfExtZip);
     EXPECT_EQ(DetectArchiveType(TestData("split_64k.zip")), atSpannedZip);
-    EXPECT_EQ(DetectArchiveType(TestData("split_64k.z01")), atSpannedZip);  // starts with the split marker
+    EXPECT_EQ(DetectArchiveType(TestData("split_64k.z01")),
+              atSpannedZip); // starts with the split marker
     EXPECT_EQ(DetectArchiveType(TestData("garbage.zip")), atUnknown);
 }
 
@@ -331,4 +346,4 @@ TEST(ArchiveDetection, ProbesKeepTheStreamPosition) {
     }
 }
 
-}  // namespace
+} // namespace
