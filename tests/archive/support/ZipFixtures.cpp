@@ -45,6 +45,13 @@ std::string Quote(const std::string& Text) {
     return Result + "'";
 }
 
+std::string MissingTool(std::initializer_list<const char*> Programs) {
+    for (const char* Program : Programs) {
+        if (Shell("command -v " + Quote(Program) + " >/dev/null 2>&1") != 0) return Program;
+    }
+    return "";
+}
+
 std::vector<std::string> SplitTabs(const std::string& Line) {
     std::vector<std::string> Cols;
     size_t Start = 0;
@@ -177,7 +184,7 @@ std::vector<TManifestLine> ReadManifest() {
         if (Line.empty() || Line[0] == '#') continue;
         std::vector<std::string> Cols = SplitTabs(Line);
         Cols.resize(7);
-        Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[5], Cols[6]});
+        Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[4], Cols[5], Cols[6]});
     }
     return Lines;
 }

@@ -6,6 +6,7 @@
 #include "tests/common/TestFiles.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ bool Exists(const std::string& Name);
 int Shell(const std::string& Command, std::string* Output = nullptr);
 // Single-quoted for the shell.
 std::string Quote(const std::string& Text);
+// The first of Programs that is not on the PATH; empty when all are there.
+std::string MissingTool(std::initializer_list<const char*> Programs);
 
 // What a run of the built kivo-unzip returned and printed.
 struct TToolResult {
@@ -92,6 +95,7 @@ struct TManifestLine {
     std::string Entry;
     std::string Kind;
     std::string Size;
+    std::string Sha256; // lower-case hex
     std::string Method; // "8 deflated", ...
     std::string Notes;
 };
