@@ -9,7 +9,6 @@
 #include "support/InflateSupport.h"
 #include "support/ZipFixtures.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -203,14 +202,11 @@ std::string SevenZipDeflate64(const std::string& Data, const std::string& Level)
     return S;
 }
 
-bool Have7Zip() {
-    return std::system("7zz i >/dev/null 2>&1") == 0;
-}
-
 } // namespace
 
 TEST(InflateVs7Zip, Deflate64StreamsDecode) {
-    if (!Have7Zip()) GTEST_SKIP() << "7zz is not installed";
+    if (const std::string Missing = ziptest::MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string Far = MakeRandom(50000, 21);
     const std::vector<TInput> Cases = {
         {"text", MakeText(400000, 22)},
@@ -232,7 +228,8 @@ TEST(InflateVs7Zip, Deflate64StreamsDecode) {
 }
 
 TEST(InflateVs7Zip, Deflate64NeedsTheOption) {
-    if (!Have7Zip()) GTEST_SKIP() << "7zz is not installed";
+    if (const std::string Missing = ziptest::MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string Far = MakeRandom(50000, 31);
     std::string Data = Far + MakeText(2000, 32) + Far;
     std::string S = SevenZipDeflate64(Data, "5");

@@ -236,6 +236,8 @@ protected:
 TTempDir* UnzipToolArchives::Source = nullptr;
 
 TEST_F(UnzipToolArchives, InfoZipStoredAndDeflateLevels) {
+    if (const std::string Missing = MissingTool({"zip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     for (const char* Level : {"-0", "-1", "-6", "-9"}) {
         SCOPED_TRACE(Level);
         const std::string Zip = Source->Path() + "/level" + Level + ".zip";
@@ -245,6 +247,8 @@ TEST_F(UnzipToolArchives, InfoZipStoredAndDeflateLevels) {
 }
 
 TEST_F(UnzipToolArchives, SevenZipDeflateAndDeflate64) {
+    if (const std::string Missing = MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     for (const char* Method : {"Deflate -mx=9", "Deflate64 -mx=9", "Deflate64 -mx=1"}) {
         SCOPED_TRACE(Method);
         const std::string Zip =
@@ -255,6 +259,8 @@ TEST_F(UnzipToolArchives, SevenZipDeflateAndDeflate64) {
 }
 
 TEST_F(UnzipToolArchives, ZipCryptoFromInfoZipAnd7Zip) {
+    if (const std::string Missing = MissingTool({"zip", "7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string InfoZip = Source->Path() + "/enc-infozip.zip";
     Make("zip -q -r -P 'open sesame' " + Quote(InfoZip) + " src");
     EXPECT_EQ(Extract(InfoZip, "open sesame"), Expected());
@@ -264,6 +270,8 @@ TEST_F(UnzipToolArchives, ZipCryptoFromInfoZipAnd7Zip) {
 }
 
 TEST_F(UnzipToolArchives, DataDescriptorsFromStandardInputAndPipes) {
+    if (const std::string Missing = MissingTool({"zip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     // "zip - " reads one entry named "-" from standard input.
     const std::string Stdin = Source->Path() + "/stdin.zip";
     Make("zip -q " + Quote(Stdin) + " - < src/docs/text.txt");
@@ -292,6 +300,8 @@ TEST_F(UnzipToolArchives, DataDescriptorsFromStandardInputAndPipes) {
 }
 
 TEST_F(UnzipToolArchives, SplitSetFromInfoZip) {
+    if (const std::string Missing = MissingTool({"zip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string Split = Source->Path() + "/split.zip";
     Make("zip -q -r -s 256k " + Quote(Split) + " src");
     ASSERT_TRUE(FileExists(Source->Path() + "/split.z01"));

@@ -92,6 +92,8 @@ protected:
 };
 
 TEST_F(ZipWrite, NewArchiveWithAsciiAnsiAndUnicodeNames) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     WriteBytes(Dir / "a.txt", "alpha");
     WriteBytes(Dir / "café.txt", "ansi name");
     WriteBytes(Dir / "Ελληνικά.txt", "greek name");
@@ -156,6 +158,8 @@ TEST_F(ZipWrite, NewItemsNeedAnInsertHelper) {
 }
 
 TEST_F(ZipWrite, DeletedItemsAreDroppedAndMovedOnesRenamed) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Zip = Dir / "copy.zip";
     std::string Original = TestData("zip_deflate_6.zip");
     WriteBytes(Zip, ReadBytes(Original));
@@ -178,6 +182,8 @@ TEST_F(ZipWrite, DeletedItemsAreDroppedAndMovedOnesRenamed) {
 }
 
 TEST_F(ZipWrite, CopiedItemsKeepStubsDescriptorsEncryptionAndZip64) {
+    if (const std::string Missing = MissingTool({"unzip", "7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     struct TCase {
         const char* Name;
         const char* UnzipOptions;
@@ -209,6 +215,8 @@ TEST_F(ZipWrite, CopiedItemsKeepStubsDescriptorsEncryptionAndZip64) {
 }
 
 TEST_F(ZipWrite, ManyEntriesGetZip64EndRecords) {
+    if (const std::string Missing = MissingTool({"python3"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Zip = Dir / "many.zip";
     {
         TAbZipArchive A(Zip, fmCreate);
@@ -234,6 +242,8 @@ TEST_F(ZipWrite, ManyEntriesGetZip64EndRecords) {
 }
 
 TEST_F(ZipWrite, SplitOutputWithAThreshold) {
+    if (const std::string Missing = MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::vector<std::string> Data;
     for (uint32_t I = 0; I < 3; ++I) {
         Data.push_back(RandomBytes(50000, 20 + I));
@@ -293,6 +303,8 @@ TEST_F(ZipWrite, ArchiveOpenedReadOnlyIsNotReplaced) {
 }
 
 TEST_F(ZipWrite, CallersStreamIsRewrittenInPlace) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Original = ReadBytes(TestData("zip_deflate_1.zip"));
     TMemoryStream Mem;
     Mem.WriteBuffer(Original.data(), static_cast<int64_t>(Original.size()));
