@@ -4,17 +4,15 @@
 // from a memory source that ends at the last compressed byte, from one with
 // data after the stream, from one that hands out 1 to 7 bytes per read, and
 // in test-only mode.
-#include <gtest/gtest.h>
-#include <zlib.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
 #include "support/InflateSupport.h"
 #include "support/ZipFixtures.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include <zlib.h>
 
 using namespace kivo;
 using namespace kivo::test;
@@ -77,7 +75,7 @@ void CheckAllWays(const std::string& Stream, const std::string& Original, bool D
     EXPECT_EQ(H.NormalSize(), static_cast<int64_t>(Original.size()));
 }
 
-}  // namespace
+} // namespace
 
 TEST(InflateVsZlib, EveryLevel) {
     for (const TInput& In : Inputs()) {
@@ -104,7 +102,8 @@ TEST(InflateVsZlib, Strategies) {
     const std::string Text = MakeText(200000, 6), Binary = MakeBinary(200000);
     for (int Strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
         for (int Level : {1, 6, 9}) {
-            SCOPED_TRACE("strategy " + std::to_string(Strategy) + ", level " + std::to_string(Level));
+            SCOPED_TRACE("strategy " + std::to_string(Strategy) + ", level " +
+                         std::to_string(Level));
             CheckAllWays(ZlibDeflateRaw(Text, Level, Strategy), Text);
             CheckAllWays(ZlibDeflateRaw(Binary, Level, Strategy), Binary);
         }
@@ -115,9 +114,11 @@ TEST(InflateVsZlib, WindowAndMemorySizes) {
     const std::string Text = MakeText(200000, 7), Binary = MakeBinary(150000);
     for (int WindowBits = 9; WindowBits <= 15; ++WindowBits) {
         for (int MemLevel : {1, 8, 9}) {
-            SCOPED_TRACE("window " + std::to_string(WindowBits) + ", memory " + std::to_string(MemLevel));
+            SCOPED_TRACE("window " + std::to_string(WindowBits) + ", memory " +
+                         std::to_string(MemLevel));
             CheckAllWays(ZlibDeflateRaw(Text, 6, Z_DEFAULT_STRATEGY, WindowBits, MemLevel), Text);
-            CheckAllWays(ZlibDeflateRaw(Binary, 9, Z_DEFAULT_STRATEGY, WindowBits, MemLevel), Binary);
+            CheckAllWays(ZlibDeflateRaw(Binary, 9, Z_DEFAULT_STRATEGY, WindowBits, MemLevel),
+                         Binary);
         }
     }
 }
@@ -167,9 +168,12 @@ TEST(InflateVsReference, MatchesTheDocumentedAlgorithm) {
 namespace {
 
 uint32_t Le16(const std::string& S, size_t P) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(S[P])) | static_cast<uint32_t>(static_cast<uint8_t>(S[P + 1])) << 8;
+    return static_cast<uint32_t>(static_cast<uint8_t>(S[P])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(S[P + 1])) << 8;
 }
-uint32_t Le32(const std::string& S, size_t P) { return Le16(S, P) | Le16(S, P + 2) << 16; }
+uint32_t Le32(const std::string& S, size_t P) {
+    return Le16(S, P) | Le16(S, P + 2) << 16;
+}
 
 // The raw stream of a one-entry ZIP, located through the central directory.
 std::string OnlyEntryStream(const std::string& Zip, uint32_t& Method) {
@@ -198,12 +202,11 @@ std::string SevenZipDeflate64(const std::string& Data, const std::string& Level)
     return S;
 }
 
-bool Have7Zip() { return std::system("7zz i >/dev/null 2>&1") == 0; }
-
-}  // namespace
+} // namespace
 
 TEST(InflateVs7Zip, Deflate64StreamsDecode) {
-    if (!Have7Zip()) GTEST_SKIP() << "7zz is not installed";
+    if (const std::string Missing = ziptest::MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string Far = MakeRandom(50000, 21);
     const std::vector<TInput> Cases = {
         {"text", MakeText(400000, 22)},
@@ -211,7 +214,8 @@ TEST(InflateVs7Zip, Deflate64StreamsDecode) {
         // Matches 50000 bytes back: distance codes 30 and 31.
         {"far matches", Far + MakeText(1000, 23) + Far + Far},
         // Matches longer than 258 bytes: length code 285 with 16 extra bits.
-        {"long matches", MakeRandom(3000, 24) + std::string(200000, 'z') + MakeText(70000, 25) + MakeText(70000, 25)},
+        {"long matches", MakeRandom(3000, 24) + std::string(200000, 'z') + MakeText(70000, 25) +
+                             MakeText(70000, 25)},
     };
     for (const TInput& In : Cases) {
         for (const char* Level : {"1", "5", "9"}) {
@@ -224,7 +228,8 @@ TEST(InflateVs7Zip, Deflate64StreamsDecode) {
 }
 
 TEST(InflateVs7Zip, Deflate64NeedsTheOption) {
-    if (!Have7Zip()) GTEST_SKIP() << "7zz is not installed";
+    if (const std::string Missing = ziptest::MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     const std::string Far = MakeRandom(50000, 31);
     std::string Data = Far + MakeText(2000, 32) + Far;
     std::string S = SevenZipDeflate64(Data, "5");
@@ -236,8 +241,10 @@ TEST(InflateVs7Zip, Deflate64NeedsTheOption) {
     // symbol 30 or 31.
     TDecodeResult D = RunInflate(S, false);
     ASSERT_FALSE(D.Ok);
-    EXPECT_TRUE(D.Cause == "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]" ||
-                D.Cause == "decoded an invalid distance symbol: greater than 29 [DecodeData]")
+    EXPECT_TRUE(
+        D.Cause ==
+            "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]" ||
+        D.Cause == "decoded an invalid distance symbol: greater than 29 [DecodeData]")
         << D.Cause;
     EXPECT_TRUE(D.Output == Data.substr(0, D.Output.size()));
     EXPECT_EQ(ReferenceInflate(S, false).Cause, D.Cause);

@@ -2,16 +2,15 @@
 // existing ones (deleted, moved and copied items, stubs, data descriptors,
 // Zip64), split output and the refusals. Results are checked with Info-ZIP
 // and 7-Zip as well as with our own reader.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "archive/AbZipTyp.h"
 #include "platform/FileSystem.h"
 #include "runtime/CodePages.h"
 #include "support/ZipFixtures.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -21,14 +20,17 @@ namespace {
 std::string ReadAll(TStream* S) {
     std::string Data;
     char Buf[4096];
-    for (int64_t N; (N = S->Read(Buf, sizeof Buf)) > 0;) Data.append(Buf, static_cast<size_t>(N));
+    for (int64_t N; (N = S->Read(Buf, sizeof Buf)) > 0;)
+        Data.append(Buf, static_cast<size_t>(N));
     return Data;
 }
 
 // Stores an item: local header, then the bytes of its disk file (or of In).
 void StoreItem(TAbArchiveItem* Item, TStream* Out, TStream* In) {
     auto* Z = static_cast<TAbZipItem*>(Item);
-    std::string Data = In != nullptr ? ReadAll(In) : (Z->IsDirectory() ? std::string() : ReadBytes(Z->DiskFileName()));
+    std::string Data = In != nullptr
+                           ? ReadAll(In)
+                           : (Z->IsDirectory() ? std::string() : ReadBytes(Z->DiskFileName()));
     Z->SetCompressionMethod(0);
     Z->SetCRC32(Crc32Of(Data));
     Z->SetCompressedSize(static_cast<int64_t>(Data.size()));
@@ -51,13 +53,16 @@ void StoreItem(TAbArchiveItem* Item, TStream* Out, TStream* In) {
 }
 
 void InstallStoreHelpers(TAbZipArchive& A) {
-    A.InsertHelper = [](TAbArchive*, TAbArchiveItem* Item, TStream* Out) { StoreItem(Item, Out, nullptr); };
+    A.InsertHelper = [](TAbArchive*, TAbArchiveItem* Item, TStream* Out) {
+        StoreItem(Item, Out, nullptr);
+    };
     A.InsertFromStreamHelper = [](TAbArchive*, TAbArchiveItem* Item, TStream* Out, TStream* In) {
         StoreItem(Item, Out, In);
     };
 }
 
-std::unique_ptr<TAbZipArchive> Open(const std::string& FileName, uint16_t Mode = fmOpenReadWrite | fmShareDenyWrite) {
+std::unique_ptr<TAbZipArchive> Open(const std::string& FileName,
+                                    uint16_t Mode = fmOpenReadWrite | fmShareDenyWrite) {
     auto A = std::make_unique<TAbZipArchive>(FileName, Mode);
     A->Load();
     return A;
@@ -65,7 +70,8 @@ std::unique_ptr<TAbZipArchive> Open(const std::string& FileName, uint16_t Mode =
 
 std::vector<std::string> Names(const TAbZipArchive& A) {
     std::vector<std::string> Result;
-    for (int32_t I = 0; I < A.Count(); ++I) Result.push_back(A.ZipItems(I)->FileName());
+    for (int32_t I = 0; I < A.Count(); ++I)
+        Result.push_back(A.ZipItems(I)->FileName());
     return Result;
 }
 
@@ -86,6 +92,8 @@ protected:
 };
 
 TEST_F(ZipWrite, NewArchiveWithAsciiAnsiAndUnicodeNames) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     WriteBytes(Dir / "a.txt", "alpha");
     WriteBytes(Dir / "café.txt", "ansi name");
     WriteBytes(Dir / "Ελληνικά.txt", "greek name");
@@ -100,16 +108,18 @@ TEST_F(ZipWrite, NewArchiveWithAsciiAnsiAndUnicodeNames) {
         A.Add(A.CreateItem("sub/"));
         std::string Extra = "from a stream";
         TReadOnlyMemoryStream In(Extra.data(), static_cast<int64_t>(Extra.size()));
-        A.AddFromStream("streamed.bin", &In);  // saves at once
+        A.AddFromStream("streamed.bin", &In); // saves at once
         EXPECT_FALSE(A.IsDirty());
         EXPECT_EQ(A.ZipItems(0)->Action(), aaNone);
     }
     ASSERT_TRUE(UnzipTests(Zip));
     auto R = Open(Zip, fmOpenRead | fmShareDenyNone);
-    EXPECT_EQ(Names(*R), (std::vector<std::string>{"a.txt", "café.txt", "Ελληνικά.txt", "sub/", "streamed.bin"}));
-    EXPECT_TRUE(R->ZipItems(1)->ExtraField().Has(Ab_InfoZipUnicodePathSubfieldID));  // ANSI bytes + Unicode path
+    EXPECT_EQ(Names(*R), (std::vector<std::string>{"a.txt", "café.txt", "Ελληνικά.txt", "sub/",
+                                                   "streamed.bin"}));
+    EXPECT_TRUE(R->ZipItems(1)->ExtraField().Has(
+        Ab_InfoZipUnicodePathSubfieldID)); // ANSI bytes + Unicode path
     EXPECT_EQ(R->ZipItems(1)->ItemInfo().RawFileName(), "caf\xE9.txt");
-    EXPECT_TRUE(R->ZipItems(2)->ItemInfo().IsUTF8());  // no single-byte form: UTF-8 flag
+    EXPECT_TRUE(R->ZipItems(2)->ItemInfo().IsUTF8()); // no single-byte form: UTF-8 flag
     EXPECT_TRUE(R->ZipItems(3)->IsDirectory());
     EXPECT_EQ(R->ZipItems(3)->VersionNeededToExtract(), 20);
     EXPECT_EQ(R->ZipItems(0)->VersionNeededToExtract(), 10);
@@ -144,10 +154,12 @@ TEST_F(ZipWrite, NewItemsNeedAnInsertHelper) {
     } catch (const EAbZipNoInsertion& E) {
         EXPECT_EQ(E.Message(), "Cannot insert file - no insertion support provided");
     }
-    EXPECT_EQ(ReadBytes(Zip), ReadBytes(TestData("zip_store.zip")));  // untouched
+    EXPECT_EQ(ReadBytes(Zip), ReadBytes(TestData("zip_store.zip"))); // untouched
 }
 
 TEST_F(ZipWrite, DeletedItemsAreDroppedAndMovedOnesRenamed) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Zip = Dir / "copy.zip";
     std::string Original = TestData("zip_deflate_6.zip");
     WriteBytes(Zip, ReadBytes(Original));
@@ -162,19 +174,23 @@ TEST_F(ZipWrite, DeletedItemsAreDroppedAndMovedOnesRenamed) {
     }
     ASSERT_TRUE(UnzipTests(Zip));
     auto R = Open(Zip, fmOpenRead | fmShareDenyNone);
-    EXPECT_EQ(Names(*R), (std::vector<std::string>{"m/", "m/data/", "m/data/table.bin", "m/docs/", "m/readme-moved.txt",
-                                                   "m/docs/empty.txt", "m/docs/sub/", "big/big_text.txt"}));
+    EXPECT_EQ(Names(*R), (std::vector<std::string>{"m/", "m/data/", "m/data/table.bin", "m/docs/",
+                                                   "m/readme-moved.txt", "m/docs/empty.txt",
+                                                   "m/docs/sub/", "big/big_text.txt"}));
     EXPECT_EQ(UnzipPrint(Zip, "m/readme-moved.txt"), UnzipPrint(Original, "m/docs/readme.txt"));
     EXPECT_EQ(UnzipPrint(Zip, "big/big_text.txt"), UnzipPrint(Original, "big/big_text.txt"));
 }
 
 TEST_F(ZipWrite, CopiedItemsKeepStubsDescriptorsEncryptionAndZip64) {
+    if (const std::string Missing = MissingTool({"unzip", "7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     struct TCase {
         const char* Name;
         const char* UnzipOptions;
     };
-    for (TCase C : {TCase{"sfx_elf_fixed.zip", ""}, TCase{"dd_pipe.zip", ""}, TCase{"enc_zipcrypto.zip", "-P secret"},
-                    TCase{"zip64_forced_fz.zip", ""}, TCase{"names_oem_ansi.zip", ""}, TCase{"legacy_shrink.zip", ""}}) {
+    for (TCase C : {TCase{"sfx_elf_fixed.zip", ""}, TCase{"dd_pipe.zip", ""},
+                    TCase{"enc_zipcrypto.zip", "-P secret"}, TCase{"zip64_forced_fz.zip", ""},
+                    TCase{"names_oem_ansi.zip", ""}, TCase{"legacy_shrink.zip", ""}}) {
         SCOPED_TRACE(C.Name);
         std::string Zip = Dir / C.Name;
         std::string Original = ReadBytes(TestData(C.Name));
@@ -199,6 +215,8 @@ TEST_F(ZipWrite, CopiedItemsKeepStubsDescriptorsEncryptionAndZip64) {
 }
 
 TEST_F(ZipWrite, ManyEntriesGetZip64EndRecords) {
+    if (const std::string Missing = MissingTool({"python3"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Zip = Dir / "many.zip";
     {
         TAbZipArchive A(Zip, fmCreate);
@@ -213,7 +231,10 @@ TEST_F(ZipWrite, ManyEntriesGetZip64EndRecords) {
         EXPECT_TRUE(A.Info().IsZip64());
     }
     std::string Count;
-    Shell("python3 -c \"import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(Zip), &Count);
+    Shell(
+        "python3 -c \"import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))\" " +
+            Quote(Zip),
+        &Count);
     EXPECT_EQ(Count, "65600\n");
     auto R = Open(Zip, fmOpenRead | fmShareDenyNone);
     EXPECT_EQ(R->Count(), 65600);
@@ -221,6 +242,8 @@ TEST_F(ZipWrite, ManyEntriesGetZip64EndRecords) {
 }
 
 TEST_F(ZipWrite, SplitOutputWithAThreshold) {
+    if (const std::string Missing = MissingTool({"7zz"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::vector<std::string> Data;
     for (uint32_t I = 0; I < 3; ++I) {
         Data.push_back(RandomBytes(50000, 20 + I));
@@ -240,7 +263,8 @@ TEST_F(ZipWrite, SplitOutputWithAThreshold) {
     ASSERT_TRUE(Exists(Dir / "set.z01"));
     ASSERT_TRUE(Exists(Dir / "set.z02"));
     EXPECT_FALSE(Exists(Dir / "set.z03"));
-    for (const char* Part : {"set.z01", "set.z02", "set.zip"}) EXPECT_LE(GetFileSize(Dir / Part), 65536) << Part;
+    for (const char* Part : {"set.z01", "set.z02", "set.zip"})
+        EXPECT_LE(GetFileSize(Dir / Part), 65536) << Part;
     EXPECT_EQ(GetFileSize(Dir / "set.z01"), 65536);
     EXPECT_EQ(Shell("7zz t " + Quote(Zip) + " >/dev/null 2>&1"), 0);
 
@@ -279,6 +303,8 @@ TEST_F(ZipWrite, ArchiveOpenedReadOnlyIsNotReplaced) {
 }
 
 TEST_F(ZipWrite, CallersStreamIsRewrittenInPlace) {
+    if (const std::string Missing = MissingTool({"unzip"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
     std::string Original = ReadBytes(TestData("zip_deflate_1.zip"));
     TMemoryStream Mem;
     Mem.WriteBuffer(Original.data(), static_cast<int64_t>(Original.size()));
@@ -288,13 +314,15 @@ TEST_F(ZipWrite, CallersStreamIsRewrittenInPlace) {
         A.DeleteFiles("m/docs/*");
         A.Save();
     }
-    std::string Result(reinterpret_cast<const char*>(Mem.Memory()), static_cast<size_t>(Mem.Size()));
+    std::string Result(reinterpret_cast<const char*>(Mem.Memory()),
+                       static_cast<size_t>(Mem.Size()));
     WriteBytes(Dir / "out.zip", Result);
     EXPECT_TRUE(UnzipTests(Dir / "out.zip"));
     Mem.SetPosition(0);
     TAbZipArchive R(&Mem, "mem.zip");
     R.Load();
-    EXPECT_EQ(Names(R), (std::vector<std::string>{"m/", "m/data/", "m/data/noise.bin", "m/data/table.bin", "m/docs/"}));
+    EXPECT_EQ(Names(R), (std::vector<std::string>{"m/", "m/data/", "m/data/noise.bin",
+                                                  "m/data/table.bin", "m/docs/"}));
 }
 
-}  // namespace
+} // namespace

@@ -1,5 +1,7 @@
 #include "ZipFixtures.h"
 
+#include "platform/FileSystem.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,8 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include "platform/FileSystem.h"
 
 namespace kivo::ziptest {
 
@@ -30,17 +30,26 @@ std::string ReadBytes(const std::string& FileName) {
 }
 
 bool Exists(const std::string& Name) {
-    struct stat St{};
+    struct stat St {};
     return ::lstat(Name.c_str(), &St) == 0;
 }
 
 std::string Quote(const std::string& Text) {
     std::string Result = "'";
     for (char C : Text) {
-        if (C == '\'') Result += "'\\''";
-        else Result += C;
+        if (C == '\'')
+            Result += "'\\''";
+        else
+            Result += C;
     }
     return Result + "'";
+}
+
+std::string MissingTool(std::initializer_list<const char*> Programs) {
+    for (const char* Program : Programs) {
+        if (Shell("command -v " + Quote(Program) + " >/dev/null 2>&1") != 0) return Program;
+    }
+    return "";
 }
 
 std::vector<std::string> SplitTabs(const std::string& Line) {
@@ -48,19 +57,24 @@ std::vector<std::string> SplitTabs(const std::string& Line) {
     size_t Start = 0;
     for (;;) {
         size_t Tab = Line.find('\t', Start);
-        Cols.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
+        Cols.push_back(
+            Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
         if (Tab == std::string::npos) return Cols;
         Start = Tab + 1;
     }
 }
 
-std::string KivoUnzipTool() { return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip"; }
+std::string KivoUnzipTool() {
+    return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip";
+}
 
-TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input) {
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang,
+                         const std::string& Input) {
     const std::string Tool = KivoUnzipTool();
     TTempDir Dir;
     TToolResult R;
-    R.Status = Shell("LANG=" + Lang + " " + Quote(Tool) + " " + Args + " <" + Quote(Input) + " 2>" + Quote(Dir / "err"),
+    R.Status = Shell("LANG=" + Lang + " " + Quote(Tool) + " " + Args + " <" + Quote(Input) + " 2>" +
+                         Quote(Dir / "err"),
                      &R.Out);
     R.Err = ReadBytes(Dir / "err");
     return R;
@@ -83,9 +97,15 @@ uint32_t Crc32Of(const std::string& Data) {
         ::crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
 }
 
-std::string Le16(uint16_t V) { return std::string{static_cast<char>(V & 0xFF), static_cast<char>(V >> 8)}; }
-std::string Le32(uint32_t V) { return Le16(static_cast<uint16_t>(V)) + Le16(static_cast<uint16_t>(V >> 16)); }
-std::string Le64(uint64_t V) { return Le32(static_cast<uint32_t>(V)) + Le32(static_cast<uint32_t>(V >> 32)); }
+std::string Le16(uint16_t V) {
+    return std::string{static_cast<char>(V & 0xFF), static_cast<char>(V >> 8)};
+}
+std::string Le32(uint32_t V) {
+    return Le16(static_cast<uint16_t>(V)) + Le16(static_cast<uint16_t>(V >> 16));
+}
+std::string Le64(uint64_t V) {
+    return Le32(static_cast<uint32_t>(V)) + Le32(static_cast<uint32_t>(V >> 32));
+}
 
 std::string ExtraSubfield(uint16_t ID, const std::string& Data) {
     return Le16(ID) + Le16(static_cast<uint16_t>(Data.size())) + Data;
@@ -97,9 +117,11 @@ std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOp
     for (const TZipEntryDef& E : Entries) {
         Offsets.push_back(Out.size());
         uint32_t Crc = Crc32Of(E.Data);
-        Out += Le32(0x04034B50) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) + Le16(E.Time) +
-               Le16(E.Date) + Le32(Crc) + Le32(static_cast<uint32_t>(E.Data.size())) +
-               Le32(static_cast<uint32_t>(E.Data.size())) + Le16(static_cast<uint16_t>(E.RawName.size())) +
+        Out += Le32(0x04034B50) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) +
+               Le16(E.Time) + Le16(E.Date) + Le32(Crc) +
+               Le32(static_cast<uint32_t>(E.Data.size())) +
+               Le32(static_cast<uint32_t>(E.Data.size())) +
+               Le16(static_cast<uint16_t>(E.RawName.size())) +
                Le16(static_cast<uint16_t>(E.LocalExtra.size())) + E.RawName + E.LocalExtra + E.Data;
     }
     uint64_t DirOffset = Out.size();
@@ -108,26 +130,31 @@ std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOp
         auto Pick = [](int64_t Override, uint64_t Natural) {
             return static_cast<uint32_t>(Override >= 0 ? static_cast<uint64_t>(Override) : Natural);
         };
-        Out += Le32(0x02014B50) + Le16(E.VersionMadeBy) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) +
-               Le16(E.Time) + Le16(E.Date) + Le32(Pick(E.CentralCrc, Crc32Of(E.Data))) +
+        Out += Le32(0x02014B50) + Le16(E.VersionMadeBy) + Le16(E.VersionNeeded) + Le16(E.Flags) +
+               Le16(E.Method) + Le16(E.Time) + Le16(E.Date) +
+               Le32(Pick(E.CentralCrc, Crc32Of(E.Data))) +
                Le32(Pick(E.CentralCompressedSize, E.Data.size())) +
-               Le32(Pick(E.CentralUncompressedSize, E.Data.size())) + Le16(static_cast<uint16_t>(E.RawName.size())) +
-               Le16(static_cast<uint16_t>(E.CentralExtra.size())) + Le16(static_cast<uint16_t>(E.Comment.size())) +
-               Le16(0) + Le16(0) + Le32(E.ExternalAttributes) + Le32(Pick(E.CentralOffset, Offsets[I])) + E.RawName +
+               Le32(Pick(E.CentralUncompressedSize, E.Data.size())) +
+               Le16(static_cast<uint16_t>(E.RawName.size())) +
+               Le16(static_cast<uint16_t>(E.CentralExtra.size())) +
+               Le16(static_cast<uint16_t>(E.Comment.size())) + Le16(0) + Le16(0) +
+               Le32(E.ExternalAttributes) + Le32(Pick(E.CentralOffset, Offsets[I])) + E.RawName +
                E.CentralExtra + E.Comment;
     }
     uint64_t DirSize = Out.size() - DirOffset;
-    uint64_t Total = Options.TotalEntriesOverride >= 0 ? static_cast<uint64_t>(Options.TotalEntriesOverride)
-                                                        : Entries.size();
-    uint64_t Offset = Options.DirectoryOffsetOverride >= 0 ? static_cast<uint64_t>(Options.DirectoryOffsetOverride)
-                                                           : DirOffset;
+    uint64_t Total = Options.TotalEntriesOverride >= 0
+                         ? static_cast<uint64_t>(Options.TotalEntriesOverride)
+                         : Entries.size();
+    uint64_t Offset = Options.DirectoryOffsetOverride >= 0
+                          ? static_cast<uint64_t>(Options.DirectoryOffsetOverride)
+                          : DirOffset;
     if (Options.Zip64Records) {
         uint64_t RecordOffset = Out.size();
-        Out += Le32(0x06064B50) + Le64(44) + Le16(45) + Le16(45) + Le32(0) + Le32(0) + Le64(Total) + Le64(Total) +
-               Le64(DirSize) + Le64(Offset);
+        Out += Le32(0x06064B50) + Le64(44) + Le16(45) + Le16(45) + Le32(0) + Le32(0) + Le64(Total) +
+               Le64(Total) + Le64(DirSize) + Le64(Offset);
         Out += Le32(0x07064B50) + Le32(0) + Le64(RecordOffset) + Le32(1);
-        Out += Le32(0x06054B50) + Le16(0) + Le16(0) + Le16(0xFFFF) + Le16(0xFFFF) + Le32(0xFFFFFFFF) +
-               Le32(0xFFFFFFFF);
+        Out += Le32(0x06054B50) + Le16(0) + Le16(0) + Le16(0xFFFF) + Le16(0xFFFF) +
+               Le32(0xFFFFFFFF) + Le32(0xFFFFFFFF);
     } else {
         Out += Le32(0x06054B50) + Le16(0) + Le16(0) + Le16(static_cast<uint16_t>(Total)) +
                Le16(static_cast<uint16_t>(Total)) + Le32(static_cast<uint32_t>(DirSize)) +
@@ -140,11 +167,14 @@ std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOp
 std::string RandomBytes(size_t Size, uint32_t Seed) {
     std::mt19937 Gen(Seed);
     std::string Out(Size, '\0');
-    for (char& C : Out) C = static_cast<char>(Gen() & 0xFF);
+    for (char& C : Out)
+        C = static_cast<char>(Gen() & 0xFF);
     return Out;
 }
 
-std::string TestData(const std::string& Name) { return std::string(KIVO_TESTDATA_DIR) + "/" + Name; }
+std::string TestData(const std::string& Name) {
+    return std::string(KIVO_TESTDATA_DIR) + "/" + Name;
+}
 
 std::vector<TManifestLine> ReadManifest() {
     std::vector<TManifestLine> Lines;
@@ -154,9 +184,9 @@ std::vector<TManifestLine> ReadManifest() {
         if (Line.empty() || Line[0] == '#') continue;
         std::vector<std::string> Cols = SplitTabs(Line);
         Cols.resize(7);
-        Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[5], Cols[6]});
+        Lines.push_back({Cols[0], Cols[1], Cols[2], Cols[3], Cols[4], Cols[5], Cols[6]});
     }
     return Lines;
 }
 
-}  // namespace kivo::ziptest
+} // namespace kivo::ziptest

@@ -3,11 +3,12 @@
 // writes on request (odd names, extra fields, damaged records).
 #pragma once
 
+#include "tests/common/TestFiles.h"
+
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
-
-#include "tests/common/TestFiles.h"
 
 namespace kivo::ziptest {
 
@@ -22,6 +23,8 @@ bool Exists(const std::string& Name);
 int Shell(const std::string& Command, std::string* Output = nullptr);
 // Single-quoted for the shell.
 std::string Quote(const std::string& Text);
+// The first of Programs that is not on the PATH; empty when all are there.
+std::string MissingTool(std::initializer_list<const char*> Programs);
 
 // What a run of the built kivo-unzip returned and printed.
 struct TToolResult {
@@ -36,7 +39,8 @@ std::vector<std::string> SplitTabs(const std::string& Line);
 std::string KivoUnzipTool();
 // Runs kivo-unzip with Args (quoted for the shell) under the locale Lang,
 // standard input read from Input.
-TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input = "/dev/null");
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang,
+                         const std::string& Input = "/dev/null");
 
 uint32_t Crc32Of(const std::string& Data);
 
@@ -47,10 +51,10 @@ struct TZipEntryDef {
     std::string Data;
     uint16_t Method = 0;
     uint16_t Flags = 0;
-    uint16_t VersionMadeBy = 20;  // host 0 (MS-DOS)
+    uint16_t VersionMadeBy = 20; // host 0 (MS-DOS)
     uint16_t VersionNeeded = 20;
-    uint16_t Time = 0x6458;  // 12:34:48
-    uint16_t Date = 0x52CF;  // 2021-06-15
+    uint16_t Time = 0x6458; // 12:34:48
+    uint16_t Date = 0x52CF; // 2021-06-15
     uint32_t ExternalAttributes = 0;
     std::string CentralExtra;
     std::string LocalExtra;
@@ -69,14 +73,15 @@ std::string Le32(uint32_t V);
 std::string Le64(uint64_t V);
 
 struct TZipBuildOptions {
-    std::string Prefix;          // bytes before the first local header (a stub)
-    std::string ArchiveComment;  // end record comment
-    bool Zip64Records = false;   // write the Zip64 record and locator
+    std::string Prefix;         // bytes before the first local header (a stub)
+    std::string ArchiveComment; // end record comment
+    bool Zip64Records = false;  // write the Zip64 record and locator
     int64_t TotalEntriesOverride = -1;
     int64_t DirectoryOffsetOverride = -1;
 };
 
-std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOptions& Options = {});
+std::string BuildZip(const std::vector<TZipEntryDef>& Entries,
+                     const TZipBuildOptions& Options = {});
 
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t Size, uint32_t Seed);
@@ -90,9 +95,10 @@ struct TManifestLine {
     std::string Entry;
     std::string Kind;
     std::string Size;
-    std::string Method;  // "8 deflated", ...
+    std::string Sha256; // lower-case hex
+    std::string Method; // "8 deflated", ...
     std::string Notes;
 };
 std::vector<TManifestLine> ReadManifest();
 
-}  // namespace kivo::ziptest
+} // namespace kivo::ziptest
