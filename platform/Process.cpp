@@ -404,12 +404,16 @@ intptr_t ShellExecuteOpen(const std::string& File, const std::string& Parameters
         Argv.push_back(File);
     } else {
         // Documents and folders go to the desktop's default application.
-        std::string Opener = FindInPath("xdg-open");
-        if (Opener.empty()) return SE_ERR_NOASSOC;
-        return SpawnDetached({Opener, File}, Dir);
+        return ShellOpenDocument(File, Dir);
     }
     for (std::string& A : Args) Argv.push_back(std::move(A));
     return SpawnDetached(Argv, Dir);
+}
+
+intptr_t ShellOpenDocument(const std::string& File, const std::string& Directory) {
+    std::string Opener = FindInPath("xdg-open");
+    if (Opener.empty()) return SE_ERR_NOASSOC;
+    return SpawnDetached({Opener, File}, Directory);
 }
 
 bool HasResultChannel() { return StdinIsChannel(); }
