@@ -34,7 +34,7 @@ TWcLoginHook& LoginSlot() {
 
 void DefaultShellOpen(const std::string& Path) {
     // "open" hands the path to the desktop's opener and does not wait; a
-    // downloaded program is shown, never started.
+    // downloaded program goes there like any document and is never started.
     ShellOpenDocument(Path, "");
 }
 
