@@ -14,12 +14,12 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "app/QtUserInterface.h"
 #include "app/RunElevatedMain.h"
 #include "platform/FileSystem.h"
 #include "runtime/Application.h"
+#include "runtime/SysUtils.h"
 #include "util/QxBasicStringProcs.h"
 
 using namespace kivo;
@@ -75,7 +75,7 @@ std::string AwaitServerLog(size_t Lines) {
         size_t N = 0;
         for (char C : Text) N += C == '\n';
         if (N >= Lines) break;
-        ::usleep(10000);
+        Sleep(10);
     }
     return Text;
 }

@@ -101,6 +101,27 @@ bool FileSetAttr(const std::string& FileName, uint32_t Attr) {
 
 bool FileIsWritable(const std::string& FileName) { return ::access(FileName.c_str(), W_OK) == 0; }
 
+TAppendResult AppendToFile(const std::string& FileName, std::string_view Bytes) {
+    TAppendResult Result;
+    const int Fd = ::open(FileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (Fd < 0) {
+        Result.Error = errno;
+        return Result;
+    }
+    Result.Opened = true;
+    while (!Bytes.empty()) {
+        const ssize_t N = ::write(Fd, Bytes.data(), Bytes.size());
+        if (N < 0) {
+            if (errno == EINTR) continue;
+            Result.Error = errno;
+            break;
+        }
+        Bytes.remove_prefix(static_cast<size_t>(N));
+    }
+    if (::close(Fd) != 0 && Result.Error == 0) Result.Error = errno;
+    return Result;
+}
+
 bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value) {
     TFileStatus Status;
     if (!GetFileStatus(FileName, Status)) return false;

@@ -61,6 +61,16 @@ bool FileSetAttr(const std::string& FileName, uint32_t Attr);
 // Whether the current user may write to the existing file.
 bool FileIsWritable(const std::string& FileName);
 
+// What AppendToFile did: whether the file could be opened (or created), and
+// the errno value of the first failure, 0 when there was none.
+struct TAppendResult {
+    bool Opened = false;
+    int Error = 0;
+};
+// Writes Bytes at the end of FileName, creating the file (read-write for
+// everyone the umask allows) when it is missing.
+TAppendResult AppendToFile(const std::string& FileName, std::string_view Bytes);
+
 // Last-write time as local TDateTime; false when it cannot be read.
 bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value);
 // Sets only the last-write time (access time untouched), from local time.

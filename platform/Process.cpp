@@ -13,7 +13,6 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/FileSystem.h"
@@ -135,12 +134,6 @@ int OpenPidFd(pid_t Pid) {
     (void)Pid;
 #endif
     return -1;
-}
-
-void SleepMs(uint32_t Ms) {
-    timespec Ts{static_cast<time_t>(Ms / 1000), static_cast<long>(Ms % 1000) * 1000000L};
-    while (::nanosleep(&Ts, &Ts) != 0 && errno == EINTR) {
-    }
 }
 
 // A started program whose end nobody waits for is reaped in the background,
@@ -339,7 +332,7 @@ uint32_t TChildProcess::WaitFor(uint32_t TimeoutMs) {
             int Rc = ::poll(&P, 1, static_cast<int>(Left));
             if (Rc < 0 && errno != EINTR) return WAIT_FAILED;
         } else {
-            SleepMs(Left < 10 ? Left : 10);
+            Sleep(Left < 10 ? Left : 10);
         }
         if (Reap(false)) return WAIT_OBJECT_0;
         if (FReapFailed) return WAIT_FAILED;
@@ -411,12 +404,16 @@ intptr_t ShellExecuteOpen(const std::string& File, const std::string& Parameters
         Argv.push_back(File);
     } else {
         // Documents and folders go to the desktop's default application.
-        std::string Opener = FindInPath("xdg-open");
-        if (Opener.empty()) return SE_ERR_NOASSOC;
-        return SpawnDetached({Opener, File}, Dir);
+        return ShellOpenDocument(File, Dir);
     }
     for (std::string& A : Args) Argv.push_back(std::move(A));
     return SpawnDetached(Argv, Dir);
+}
+
+intptr_t ShellOpenDocument(const std::string& File, const std::string& Directory) {
+    std::string Opener = FindInPath("xdg-open");
+    if (Opener.empty()) return SE_ERR_NOASSOC;
+    return SpawnDetached({Opener, File}, Directory);
 }
 
 bool HasResultChannel() { return StdinIsChannel(); }

@@ -106,6 +106,10 @@ std::vector<std::pair<std::string, std::string>> DisplaySettings();
 // program associated).
 intptr_t ShellExecuteOpen(const std::string& File, const std::string& Parameters,
                           const std::string& Directory, int ShowCmd);
+// The shell's "open" for a document or folder: hands File to the desktop's
+// default application (xdg-open), also when File is a program, and does not
+// wait for it. Result as ShellExecuteOpen's.
+intptr_t ShellOpenDocument(const std::string& File, const std::string& Directory);
 
 // In a copy started with a result channel: applies the display settings the
 // parent sent when the environment has no display of its own. Does nothing

@@ -1,7 +1,6 @@
 #include "runtime/Application.h"
 
-#include <climits>
-#include <unistd.h>
+#include "runtime/OsProcess.h"
 
 namespace kivo {
 
@@ -78,13 +77,11 @@ std::string ParamStr(int Index) {
 }
 
 std::string ExecutablePath() {
-    char Buffer[PATH_MAX];
-    ssize_t N = ::readlink("/proc/self/exe", Buffer, sizeof Buffer - 1);
-    if (N <= 0) {
-        const auto& Args = ArgsSlot();
-        return Args.empty() ? std::string() : Args[0];
-    }
-    return std::string(Buffer, static_cast<size_t>(N));
+    std::string Path = os::ExecutableFileName();
+    if (!Path.empty()) return Path;
+    // Without an answer from the system, the name the program was started by.
+    const auto& Args = ArgsSlot();
+    return Args.empty() ? std::string() : Args[0];
 }
 
 }  // namespace kivo

@@ -1,13 +1,9 @@
 #include "runtime/Classes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "runtime/OsFile.h"
 #include "runtime/SysMessages.h"
 
 namespace kivo {
@@ -18,8 +14,8 @@ const char* const SWriteError = "Stream-Schreibfehler";
 namespace {
 
 std::string OsText(int Err) {
-    // A lock conflict is what Windows reports as a sharing violation.
-    if (Err == EWOULDBLOCK) return TrimSystemText(SysErrorMessage(32)) + ".";
+    // A conflicting share mode gets the text of a sharing violation.
+    if (os::IsSharingViolation(Err)) return TrimSystemText(SysErrorMessage(32)) + ".";
     return ErrnoMessage(Err);
 }
 
@@ -195,42 +191,26 @@ int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     return FPosition;
 }
 
-// Repeats a system call that a signal interrupted before it transferred anything.
-template <typename Call>
-static ssize_t RetryOnInterrupt(Call SystemCall) {
-    ssize_t N;
-    do {
-        N = SystemCall();
-    } while (N < 0 && errno == EINTR);
-    return N;
-}
-
 // ---------------------------------------------------------------------------
 // THandleStream
 
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
-    const ssize_t N =
-        RetryOnInterrupt([&] { return ::read(FHandle, Buffer, static_cast<size_t>(Count)); });
-    return N < 0 ? 0 : N;
+    return std::max<int64_t>(os::FileRead(FHandle, Buffer, Count), 0);
 }
 
 int64_t THandleStream::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
-    const ssize_t N =
-        RetryOnInterrupt([&] { return ::write(FHandle, Buffer, static_cast<size_t>(Count)); });
-    return N < 0 ? 0 : N;
+    return std::max<int64_t>(os::FileWrite(FHandle, Buffer, Count), 0);
 }
 
 int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    int Whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
-    off_t R = ::lseek(FHandle, static_cast<off_t>(Offset), Whence);
-    return R < 0 ? -1 : static_cast<int64_t>(R);
+    return os::FileSeek(FHandle, Offset, Origin);
 }
 
 void THandleStream::SetSize(int64_t NewSize) {
     Seek(NewSize, soBeginning);
-    if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) throw EInOutError(errno);
+    if (int Err = os::FileTruncate(FHandle, NewSize); Err != 0) throw EInOutError(Err);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,46 +227,14 @@ TFileStream::TFileStream(const std::string& FileName, uint16_t Mode, uint32_t Ri
 }
 
 void TFileStream::Open(uint16_t Mode, uint32_t Rights) {
-    bool Create = (Mode & 0xFF00) == fmCreate;
-    uint16_t Access = Create ? fmOpenReadWrite : (Mode & 0x0003);
-    uint16_t Share = Mode & 0x00F0;
-    int Flags = O_CLOEXEC;
-    Flags |= Access == fmOpenWrite ? O_WRONLY : Access == fmOpenReadWrite ? O_RDWR : O_RDONLY;
-    if (Create) Flags |= O_CREAT;
-    int Fd = ::open(FFileName.c_str(), Flags, static_cast<mode_t>(Rights));
-    if (Fd < 0) {
-        int Err = errno;
-        if (Create) throw EFCreateError(FFileName, Err);
-        throw EFOpenError(FFileName, Err);
-    }
-    struct stat St{};
-    if (::fstat(Fd, &St) == 0 && S_ISDIR(St.st_mode)) {
-        ::close(Fd);
-        if (Create) throw EFCreateError(FFileName, EISDIR);
-        throw EFOpenError(FFileName, EISDIR);
-    }
-    int Lock = 0;
-    if (Share == fmShareExclusive || Share == fmShareDenyRead) Lock = LOCK_EX;
-    else if (Share == fmShareDenyWrite || Share == fmShareCompat)
-        Lock = Access == fmOpenRead ? LOCK_SH : LOCK_EX;
-    if (Lock != 0 && ::flock(Fd, Lock | LOCK_NB) != 0) {
-        int Err = errno;
-        ::close(Fd);
-        if (Create) throw EFCreateError(FFileName, Err);
-        throw EFOpenError(FFileName, Err);
-    }
-    // Truncate only once the lock is held, so a refused create leaves the
-    // other holder's file intact.
-    if (Create && ::ftruncate(Fd, 0) != 0) {
-        int Err = errno;
-        ::close(Fd);
-        throw EFCreateError(FFileName, Err);
-    }
-    FHandle = Fd;
+    const int Err = os::FileOpen(FFileName, Mode, Rights, FHandle);
+    if (Err == 0) return;
+    if ((Mode & 0xFF00) == fmCreate) throw EFCreateError(FFileName, Err);
+    throw EFOpenError(FFileName, Err);
 }
 
 TFileStream::~TFileStream() {
-    if (FHandle >= 0) ::close(FHandle);
+    if (FHandle >= 0) os::FileClose(FHandle);
 }
 
 // ---------------------------------------------------------------------------
@@ -311,10 +259,8 @@ void TBufferedFileStream::FlushBuffer() {
     FModified = false;
     int64_t Done = 0;
     while (Done < FBufCount) {
-        const ssize_t N = RetryOnInterrupt([&] {
-            return ::pwrite(FHandle, FBuffer.data() + Done, static_cast<size_t>(FBufCount - Done),
-                            static_cast<off_t>(FFilePos + Done));
-        });
+        const int64_t N =
+            os::FileWriteAt(FHandle, FBuffer.data() + Done, FBufCount - Done, FFilePos + Done);
         if (N <= 0) throw EWriteError();
         Done += N;
     }
@@ -330,9 +276,8 @@ void TBufferedFileStream::EmptyBuffer() {
 
 bool TBufferedFileStream::FillBuffer() {
     EmptyBuffer();
-    const ssize_t N = RetryOnInterrupt([&] {
-        return ::pread(FHandle, FBuffer.data(), FBuffer.size(), static_cast<off_t>(FFilePos));
-    });
+    const int64_t N =
+        os::FileReadAt(FHandle, FBuffer.data(), static_cast<int64_t>(FBuffer.size()), FFilePos);
     if (N <= 0) return false;
     FBufCount = static_cast<int32_t>(N);
     return true;
@@ -353,10 +298,7 @@ int64_t TBufferedFileStream::Read(void* Buffer, int64_t Count) {
         if (Count - Done >= static_cast<int64_t>(FBuffer.size())) {
             // Large reads bypass the buffer.
             EmptyBuffer();
-            const ssize_t N = RetryOnInterrupt([&] {
-                return ::pread(FHandle, Out + Done, static_cast<size_t>(Count - Done),
-                               static_cast<off_t>(FFilePos));
-            });
+            const int64_t N = os::FileReadAt(FHandle, Out + Done, Count - Done, FFilePos);
             if (N <= 0) break;
             FFilePos += N;
             Done += N;
@@ -377,10 +319,7 @@ int64_t TBufferedFileStream::Write(const void* Buffer, int64_t Count) {
         }
         if (FBufPos == 0 && FBufCount == 0 && Count - Done >= Cap) {
             // Large writes bypass the buffer.
-            const ssize_t N = RetryOnInterrupt([&] {
-                return ::pwrite(FHandle, In + Done, static_cast<size_t>(Count - Done),
-                                static_cast<off_t>(FFilePos));
-            });
+            const int64_t N = os::FileWriteAt(FHandle, In + Done, Count - Done, FFilePos);
             if (N <= 0) break;
             FFilePos += N;
             Done += N;
@@ -398,10 +337,7 @@ int64_t TBufferedFileStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TBufferedFileStream::Size() {
-    if (FFileSize < 0) {
-        struct stat St{};
-        FFileSize = ::fstat(FHandle, &St) == 0 ? static_cast<int64_t>(St.st_size) : 0;
-    }
+    if (FFileSize < 0) FFileSize = std::max<int64_t>(os::FileSize(FHandle), 0);
     return std::max(FFileSize, FFilePos + FBufCount);
 }
 
@@ -431,7 +367,7 @@ void TBufferedFileStream::SetSize(int64_t NewSize) {
     FlushBuffer();
     FBufPos = 0;
     FBufCount = 0;
-    if (::ftruncate(FHandle, static_cast<off_t>(NewSize)) != 0) throw EInOutError(errno);
+    if (int Err = os::FileTruncate(FHandle, NewSize); Err != 0) throw EInOutError(Err);
     FFileSize = NewSize;
     FFilePos = NewSize;  // the position moves to the new end, as for plain files
 }

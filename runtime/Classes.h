@@ -139,18 +139,22 @@ constexpr uint16_t fmShareDenyRead = 0x0030;
 constexpr uint16_t fmShareDenyNone = 0x0040;
 constexpr uint16_t fmCreate = 0xFF00;
 
-// A stream over an open file descriptor.
+// An open file as the operating system identifies it (a file descriptor on
+// POSIX systems).
+using THandle = int;
+
+// A stream over an open file handle.
 class THandleStream : public TStream {
 public:
-    explicit THandleStream(int Handle) : FHandle(Handle) {}
+    explicit THandleStream(THandle Handle) : FHandle(Handle) {}
     int64_t Read(void* Buffer, int64_t Count) override;
     int64_t Write(const void* Buffer, int64_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     void SetSize(int64_t NewSize) override;
-    int Handle() const { return FHandle; }
+    THandle Handle() const { return FHandle; }
 
 protected:
-    int FHandle = -1;
+    THandle FHandle = -1;
 };
 
 // A file opened or created by name. Share modes are kept with advisory

@@ -1,8 +1,8 @@
 #include "runtime/DateTime.h"
 
 #include <cmath>
-#include <sys/time.h>
 
+#include "runtime/OsClock.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
@@ -155,13 +155,14 @@ TDateTime SystemTimeToDateTime(const TSystemTime& Value) {
 }
 
 TDateTime Now() {
-    timeval Tv{};
-    gettimeofday(&Tv, nullptr);
+    int64_t Secs = 0;
+    int MSecs = 0;
+    os::CurrentUnixTime(Secs, MSecs);
     tm Local{};
-    time_t Secs = Tv.tv_sec;
-    localtime_r(&Secs, &Local);
+    int64_t UtcOffset = 0;
+    os::LocalTimeOf(Secs, Local, UtcOffset);
     return EncodeDateTime(Local.tm_year + 1900, Local.tm_mon + 1, Local.tm_mday, Local.tm_hour,
-                          Local.tm_min, Local.tm_sec, static_cast<int>(Tv.tv_usec / 1000));
+                          Local.tm_min, Local.tm_sec, MSecs);
 }
 
 TDateTime UnixToDateTime(int64_t UnixTime) {
@@ -176,10 +177,10 @@ int64_t DateTimeToUnix(TDateTime Value) {
 }
 
 TDateTime UnixToLocalDateTime(int64_t UnixTime) {
-    time_t T = static_cast<time_t>(UnixTime);
     tm Local{};
-    if (localtime_r(&T, &Local) == nullptr) return UnixToDateTime(UnixTime);
-    return UnixToDateTime(UnixTime + Local.tm_gmtoff);
+    int64_t UtcOffset = 0;
+    if (!os::LocalTimeOf(UnixTime, Local, UtcOffset)) return UnixToDateTime(UnixTime);
+    return UnixToDateTime(UnixTime + UtcOffset);
 }
 
 int64_t LocalDateTimeToUnix(TDateTime Value) {

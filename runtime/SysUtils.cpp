@@ -1,12 +1,14 @@
 #include "runtime/SysUtils.h"
 
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
 #include <langinfo.h>
 #include <locale.h>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "runtime/SysMessages.h"
@@ -103,6 +105,10 @@ uint64_t GetTickCount64() {
 }
 
 uint32_t GetTickCount() { return static_cast<uint32_t>(GetTickCount64()); }
+
+void Sleep(uint32_t Milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
+}
 
 const char* BoolToStr(bool Value) { return Value ? "True" : "False"; }
 

@@ -100,6 +100,8 @@ uint32_t SetLastErrorFromErrno(int Err);
 // Milliseconds since an arbitrary start, monotonic; the 32-bit form wraps.
 uint32_t GetTickCount();
 uint64_t GetTickCount64();
+// Suspends the calling thread for at least Milliseconds; a signal does not cut it short.
+void Sleep(uint32_t Milliseconds);
 
 // "True" / "False", as booleans are shown to the user.
 const char* BoolToStr(bool Value);

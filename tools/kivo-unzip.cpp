@@ -8,18 +8,15 @@
 // Exit status: 0 when everything succeeded, 1 when an item failed (and for
 // usage and output errors), 2 when the archive cannot be opened. Failed
 // items are reported one line each on stderr with the engine's message.
+#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 #include "archive/AbExcept.h"
@@ -27,6 +24,7 @@
 #include "archive/AbUtils.h"
 #include "archive/AbZipTyp.h"
 #include "platform/FileSystem.h"
+#include "platform/Terminal.h"
 #include "runtime/Application.h"
 #include "runtime/Classes.h"
 
@@ -265,20 +263,6 @@ int UsageError(const std::string& Message) {
 // ---------------------------------------------------------------------------
 // Extraction and testing
 
-volatile std::sig_atomic_t Interrupted = 0;
-
-void OnSignal(int) { Interrupted = 1; }
-
-// Ctrl-C and friends stop after the current block; the engine then removes
-// the unfinished file. No restart: a prompt waiting for input gives up.
-void InstallSignalHandlers() {
-    struct sigaction Action{};
-    Action.sa_handler = OnSignal;
-    sigemptyset(&Action.sa_mask);
-    Action.sa_flags = 0;
-    for (int Signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(Signal, &Action, nullptr);
-}
-
 // A name for the terminal: control characters become '?'.
 std::string Printable(std::string_view Text) {
     std::string Result(Text);
@@ -288,63 +272,6 @@ std::string Printable(std::string_view Text) {
     }
     return Result;
 }
-
-// The controlling terminal, when standard input is one: questions go there.
-class TTerminal {
-public:
-    TTerminal() {
-        if (::isatty(STDIN_FILENO) == 1) FFd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-    }
-    ~TTerminal() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TTerminal(const TTerminal&) = delete;
-    TTerminal& operator=(const TTerminal&) = delete;
-
-    bool Available() const { return FFd >= 0; }
-    void Write(std::string_view Text) const {
-        while (!Text.empty()) {
-            ssize_t N = ::write(FFd, Text.data(), Text.size());
-            if (N < 0 && errno == EINTR && !Interrupted) continue;
-            if (N <= 0) return;
-            Text.remove_prefix(static_cast<size_t>(N));
-        }
-    }
-    // Shows Prompt and reads one line without its end; false at the end of
-    // input, on an error or when interrupted. Echo off for passwords (before
-    // the prompt appears, so that nothing typed after it is lost).
-    bool ReadLine(std::string_view Prompt, std::string& Line, bool Echo) const {
-        Line.clear();
-        termios Saved{};
-        const bool Hide = !Echo && ::tcgetattr(FFd, &Saved) == 0;
-        if (Hide) {
-            termios Quiet = Saved;
-            Quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(FFd, TCSAFLUSH, &Quiet);
-        }
-        Write(Prompt);
-        bool Ok = false;
-        for (;;) {
-            char C;
-            ssize_t N = ::read(FFd, &C, 1);
-            if (N < 0 && errno == EINTR && !Interrupted) continue;
-            if (N <= 0 || Interrupted) break;
-            if (C == '\n') {
-                Ok = true;
-                break;
-            }
-            if (C != '\r') Line.push_back(C);
-        }
-        if (Hide) {
-            ::tcsetattr(FFd, TCSANOW, &Saved);
-            Write("\n");
-        }
-        return Ok;
-    }
-
-private:
-    int FFd = -1;
-};
 
 // "12.3 MiB"
 std::string HumanBytes(double Bytes) {
@@ -416,8 +343,7 @@ private:
                       FTotalItems, HumanBytes(Done).c_str(), HumanBytes(static_cast<double>(FTotalBytes)).c_str(),
                       HumanBytes(Elapsed > 0.05 ? Done / Elapsed : 0.0).c_str(), FItemPercent);
         std::string Line = Head;
-        winsize Size{};
-        const size_t Width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 0 ? Size.ws_col : 80;
+        const auto Width = static_cast<size_t>(TerminalColumns(ssError, 80));
         if (Line.size() + 4 >= Width) Line.resize(Width > 5 ? Width - 5 : 0);
         // Keep the end of a long name, which tells the files apart; the name
         // is counted in characters and cut only between them.
@@ -504,7 +430,8 @@ public:
     explicit TExtraction(const TOptions& Options)
         : FOptions(Options),
           FUnZipper(nullptr),
-          FProgress(!Options.Quiet && ::isatty(STDERR_FILENO) == 1),
+          FTerminal(IsTerminal(ssInput) ? std::make_unique<TTerminal>() : nullptr),
+          FProgress(!Options.Quiet && IsTerminal(ssError)),
           FOverwrite(Options.Overwrite) {}
 
     int Run();
@@ -517,10 +444,12 @@ private:
     void AskPassword(std::string& NewPassword);
     void ConfirmOverwrite(std::string& Name, bool& Confirm);
     bool Selected(const TAbArchiveItem* Item) const;
+    bool CanAsk() const { return FTerminal != nullptr && FTerminal->Available(); }
 
     const TOptions& FOptions;
     TAbUnZipper FUnZipper;
-    TTerminal FTerminal;
+    // Questions go to the controlling terminal when standard input is one.
+    std::unique_ptr<TTerminal> FTerminal;
     TProgressLine FProgress;
     TOverwrite FOverwrite;
     std::string FMask;
@@ -577,13 +506,13 @@ void TExtraction::ReportFailure(TAbArchiveItem* Item, const std::string& Message
 
 void TExtraction::AskPassword(std::string& NewPassword) {
     // Without a terminal the engine goes on with what it has.
-    if (!FTerminal.Available() || FPasswordDeclined) return;
+    if (!CanAsk() || FPasswordDeclined) return;
     FProgress.Clear();
     const std::string Name = FCurrent != nullptr ? Printable(FCurrent->FileName()) : std::string("?");
     std::string Answer;
-    if (!FTerminal.ReadLine(NewPassword.empty() ? Name + " is encrypted; password: "
-                                                : "Wrong password for " + Name + "; password: ",
-                            Answer, false) ||
+    if (!FTerminal->ReadLine(NewPassword.empty() ? Name + " is encrypted; password: "
+                                                 : "Wrong password for " + Name + "; password: ",
+                             Answer, false) ||
         Answer.empty()) {
         // No answer: this item is given up, and nobody is asked again.
         FPasswordDeclined = true;
@@ -603,7 +532,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
         return;
     }
     FProgress.Clear();
-    if (!FTerminal.Available()) {
+    if (!CanAsk()) {
         std::fprintf(stderr, "%s: %s exists; not replaced (-o replaces existing files)\n", ProgramName,
                      Printable(Name).c_str());
         Confirm = false;
@@ -611,9 +540,10 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
     }
     for (;;) {
         std::string Answer;
-        if (!FTerminal.ReadLine("replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", Answer,
-                                true)) {
-            FTerminal.Write("\n");
+        if (!FTerminal->ReadLine(
+                "replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", Answer,
+                true)) {
+            FTerminal->Write("\n");
             FOverwrite = owNever;  // the end of input answers every question
             Confirm = false;
             return;
@@ -638,9 +568,9 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
         }
         if (Answer == "r" || Answer == "R") {
             std::string NewName;
-            if (!FTerminal.ReadLine("new name: ", NewName, true) || NewName.empty()) continue;
+            if (!FTerminal->ReadLine("new name: ", NewName, true) || NewName.empty()) continue;
             if (NewName.find(PathDelim) != std::string::npos || NewName == "." || NewName == "..") {
-                FTerminal.Write("a name without folders, please\n");
+                FTerminal->Write("a name without folders, please\n");
                 continue;
             }
             std::string Dir = ExtractFilePath(Name);
@@ -660,15 +590,17 @@ void TExtraction::Connect() {
     };
     FUnZipper.OnArchiveItemProgress = [this](TAbBaseBrowser*, TAbArchiveItem*, uint8_t Progress, bool& Abort) {
         FProgress.ItemProgress(Progress);
-        Abort = Interrupted != 0;
+        Abort = StopRequested();
     };
-    FUnZipper.OnArchiveProgress = [](TAbBaseBrowser*, uint8_t, bool& Abort) { Abort = Interrupted != 0; };
+    FUnZipper.OnArchiveProgress = [](TAbBaseBrowser*, uint8_t, bool& Abort) {
+        Abort = StopRequested();
+    };
     FUnZipper.OnProcessItemFailure = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
         std::string Message = FErrorItem == Item && Item != nullptr ? FErrorMessage : FailureText(ErrorClass, ErrorCode);
         FErrorItem = nullptr;
         // The item that Ctrl-C stopped is no failure of its own.
-        if (Interrupted && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
+        if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
         ReportFailure(Item, Message);
     };
     FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) { AskPassword(NewPassword); };
@@ -695,7 +627,7 @@ void TExtraction::Connect() {
         try {
             Test(Sender, Item);
         } catch (const std::exception& E) {
-            if (Interrupted) throw;
+            if (StopRequested()) throw;
             ReportFailure(Item, E.what());
         }
     };
@@ -720,7 +652,9 @@ int TExtraction::Run() {
                      Printable(FMask).c_str());
         return 1;
     }
-    InstallSignalHandlers();
+    // Ctrl-C and friends stop after the current block; the engine then removes
+    // the unfinished file. A question waiting for an answer gives up.
+    CatchStopRequests(srInterrupt | srTerminate | srHangup);
     FProgress.Start(TotalBytes, TotalItems);
     try {
         if (FOptions.Command == cmTest) {
@@ -733,12 +667,12 @@ int TExtraction::Run() {
         }
     } catch (const std::exception& E) {
         FProgress.Clear();
-        if (Interrupted) std::fprintf(stderr, "%s: interrupted\n", ProgramName);
+        if (StopRequested()) std::fprintf(stderr, "%s: interrupted\n", ProgramName);
         else std::fprintf(stderr, "%s: %s\n", ProgramName, E.what());
         return 1;
     }
     FProgress.Finish();
-    if (Interrupted) {
+    if (StopRequested()) {
         std::fprintf(stderr, "%s: interrupted\n", ProgramName);
         return 1;
     }
@@ -750,7 +684,7 @@ int TExtraction::Run() {
         std::printf("No errors: %d %s tested in %s\n", FProcessed, FProcessed == 1 ? "item" : "items",
                     Printable(FOptions.Archive).c_str());
         if (std::fflush(stdout) != 0) return 1;
-    } else if (!FOptions.Quiet && ::isatty(STDERR_FILENO) == 1) {
+    } else if (!FOptions.Quiet && IsTerminal(ssError)) {
         std::fprintf(stderr, "%s: %d %s, %s in %.1f s\n", ProgramName, FProcessed, FProcessed == 1 ? "item" : "items",
                      HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(), FProgress.Seconds());
     }

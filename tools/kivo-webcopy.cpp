@@ -7,12 +7,6 @@
 //
 // Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
 // newer was found (and nothing failed), 2 for a usage error.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -20,6 +14,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/Terminal.h"
 #include "runtime/Application.h"
 #include "runtime/DateTime.h"
 #include "runtime/SysUtils.h"
@@ -163,12 +158,9 @@ void ParseJobFile(const std::string& Path, std::vector<TJob>& Jobs, TOptions& Op
 // The terminal view of the progress dialog: caption, file line, bar, size,
 // rate and time left, redrawn in place at most ten times a second.
 
-volatile sig_atomic_t Interrupted = 0;
-
 int TerminalWidth() {
-    winsize Ws{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &Ws) == 0 && Ws.ws_col > 20) return Ws.ws_col;
-    return 80;
+    const int Columns = TerminalColumns(ssOutput, 80);
+    return Columns > 20 ? Columns : 80;
 }
 
 // Keeps the text within Width columns (one column per code point),
@@ -254,39 +246,15 @@ private:
 
 TTerminalView* CurrentView = nullptr;
 
-// The terminal prompt that stands in for the login dialog.
+// The terminal prompt that stands in for the login dialog. A user name cut
+// short by the end of input still counts; an empty one cancels.
 bool TerminalLogin(const std::string& Caption, std::string& User, std::string& Password) {
-    int Fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (Fd < 0) return false;
-    auto Say = [Fd](const std::string& S) { (void)!::write(Fd, S.data(), S.size()); };
-    auto ReadLine = [Fd](std::string& Line) {
-        Line.clear();
-        char C = 0;
-        while (true) {
-            ssize_t N = ::read(Fd, &C, 1);
-            if (N <= 0) return !Line.empty();
-            if (C == '\n') return true;
-            if (C != '\r') Line += C;
-        }
-    };
-    Say("\n" + Caption + "\nUser name: ");
+    TTerminal Terminal;
+    if (!Terminal.Available()) return false;
     std::string U, P;
-    bool Ok = ReadLine(U);
-    if (Ok) {
-        Say("Password: ");
-        termios Old{};
-        bool Tty = ::tcgetattr(Fd, &Old) == 0;
-        if (Tty) {
-            termios Quiet = Old;
-            Quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(Fd, TCSAFLUSH, &Quiet);
-        }
-        Ok = ReadLine(P) || !U.empty();
-        if (Tty) ::tcsetattr(Fd, TCSAFLUSH, &Old);
-        Say("\n");
-    }
-    ::close(Fd);
-    if (!Ok || U.empty()) return false;
+    if (!Terminal.ReadLine("\n" + Caption + "\nUser name: ", U, true) && U.empty()) return false;
+    Terminal.ReadLine("Password: ", P, false);
+    if (U.empty()) return false;
     User = U;
     Password = P;
     return true;
@@ -350,7 +318,7 @@ int Run(int Argc, char** Argv) {
         std::fprintf(stderr, "kivo-webcopy: %s: cannot connect\n", CurrentUrl.c_str());
     };
 
-    if (!Opt.Quiet && ::isatty(STDOUT_FILENO)) {
+    if (!Opt.Quiet && IsTerminal(ssOutput)) {
         SetFormViewFactory([](TForm& Form) -> std::unique_ptr<IFormView> {
             auto View = std::make_unique<TTerminalView>(Form);
             CurrentView = View.get();
@@ -358,11 +326,9 @@ int Run(int Argc, char** Argv) {
         });
     }
     SetLoginHook(TerminalLogin);
-    struct sigaction Sa{};
-    Sa.sa_handler = [](int) { Interrupted = 1; };
-    sigaction(SIGINT, &Sa, nullptr);
+    CatchStopRequests(srInterrupt);
     SetMessagePump([&W] {
-        if (Interrupted) W.CancelCopy();
+        if (StopRequested()) W.CancelCopy();
         if (CurrentView != nullptr && W.ProgressForm() != nullptr && W.ProgressForm()->View() == CurrentView)
             CurrentView->Tick();
     });
@@ -379,7 +345,7 @@ int Run(int Argc, char** Argv) {
         if (It->NoNewVersion()) NothingNewer = true;
         else if (!It->Success()) Failed = true;
     }
-    if (Interrupted) std::fprintf(stderr, "kivo-webcopy: cancelled\n");
+    if (StopRequested()) std::fprintf(stderr, "kivo-webcopy: cancelled\n");
     return Failed ? 1 : NothingNewer ? 3 : 0;
 }
 

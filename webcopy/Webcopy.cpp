@@ -1,10 +1,6 @@
 #include "webcopy/Webcopy.h"
 
-#include <fcntl.h>
 #include <langinfo.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cmath>
@@ -15,12 +11,11 @@
 #include <thread>
 
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "runtime/Application.h"
 #include "runtime/CodePages.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
-
-extern char** environ;
 
 namespace kivo::webcopy {
 
@@ -38,15 +33,9 @@ TWcLoginHook& LoginSlot() {
 }
 
 void DefaultShellOpen(const std::string& Path) {
-    // "open" hands the path to the desktop's opener and does not wait.
-    const char* Argv[] = {"xdg-open", Path.c_str(), nullptr};
-    pid_t Pid = 0;
-    if (posix_spawnp(&Pid, "xdg-open", nullptr, nullptr, const_cast<char* const*>(Argv), environ) == 0) {
-        std::thread([Pid] {
-            int Status = 0;
-            waitpid(Pid, &Status, 0);
-        }).detach();
-    }
+    // "open" hands the path to the desktop's opener and does not wait; a
+    // downloaded program goes there like any document and is never started.
+    ShellOpenDocument(Path, "");
 }
 
 TWcShellOpenHook& ShellOpenSlot() {
@@ -820,28 +809,15 @@ void TWebCopy::WriteLog(const std::string& Message) {
     if (FLogfileName.empty()) return;
     static const char DateSep = LocaleSeparator(D_FMT, '/');
     static const char TimeSep = LocaleSeparator(T_FMT, ':');
-    int Fd = ::open(FLogfileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (Fd < 0) Fd = ::open(FLogfileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (Fd < 0) return;
     int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, MSec = 0;
     DecodeDateTime(Now(), Year, Month, Day, Hour, Minute, Second, MSec);
     std::string Line = Format("%02d%c%02d %02d%c%02d%c%04d : ", Hour, TimeSep, Minute, Day, DateSep, Month,
                               DateSep, Year);
     Line += Utf8ToAnsi(Message);
     Line += "\r\n";
-    size_t Off = 0;
-    int Err = 0;
-    while (Off < Line.size()) {
-        ssize_t N = ::write(Fd, Line.data() + Off, Line.size() - Off);
-        if (N < 0) {
-            if (errno == EINTR) continue;
-            Err = errno;
-            break;
-        }
-        Off += static_cast<size_t>(N);
-    }
-    if (::close(Fd) != 0 && Err == 0) Err = errno;
-    if (Err != 0) throw EInOutError(Err);
+    // A log that cannot be opened is skipped; one that fails while written to is an error.
+    const TAppendResult Result = AppendToFile(FLogfileName, Line);
+    if (Result.Opened && Result.Error != 0) throw EInOutError(Result.Error);
 }
 
 }  // namespace kivo::webcopy

@@ -1,6 +1,7 @@
 // File-system services: names, attributes, times, temporary names, folders.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -111,6 +112,35 @@ TEST(Files, LastWriteTimeRoundTripsInLocalTime) {
     ASSERT_TRUE(FileGetLastWriteTime(F, Got));
     EXPECT_EQ(FormatDateTimeIso(Got), "2021-06-15 12:34:56");
     EXPECT_FALSE(FileSetLastWriteTime(Dir.File("none"), Want));
+}
+
+TEST(Files, AppendToFileCreatesAppendsAndTellsOpenFailuresFromWriteFailures) {
+    TempDir Dir;
+    ForceDirectories(Dir.File("folder"));
+    test::WriteFile(Dir.File("old.log"), "old\n");
+    struct TRow {
+        std::string Name;
+        bool Opened;
+        int Error;
+        std::string After;  // the file's contents afterwards, for files that could be opened
+    };
+    const TRow Rows[] = {
+        {Dir.File("new.log"), true, 0, "line\r\n"},
+        {Dir.File("old.log"), true, 0, "old\nline\r\n"},
+        {Dir.File("folder"), false, EISDIR, ""},
+        {Dir.File("missing/new.log"), false, ENOENT, ""},
+        {"/dev/full", true, ENOSPC, ""},  // opens, but no byte fits
+    };
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        const TAppendResult R = AppendToFile(Row.Name, "line\r\n");
+        EXPECT_EQ(R.Opened, Row.Opened);
+        EXPECT_EQ(R.Error, Row.Error);
+        if (Row.Opened && Row.Error == 0) {
+            EXPECT_EQ(test::ReadFile(Row.Name), Row.After);
+        }
+    }
+    EXPECT_FALSE(PathExists(Dir.File("missing")));
 }
 
 TEST(TempNames, CreatedFilesArePrivateAndUnique) {

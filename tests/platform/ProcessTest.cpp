@@ -101,3 +101,21 @@ TEST_F(ProcessTest, StartFailureSetsTheLastError) {
     EXPECT_FALSE(StartProcess({Dir + "/missing"}, TStartOptions()));
     EXPECT_EQ(GetLastError(), 2u);
 }
+
+TEST_F(ProcessTest, OpenDocumentHandsProgramsScriptsAndFoldersToTheDesktopOpener) {
+    // A stand-in opener; had a program been started itself, the record
+    // would hold no path.
+    Write("xdg-open", Recorder, 0755);
+    const std::string Program = Write("Setup.exe", Recorder, 0755);
+    const std::string Script = Write("setup.sh", Recorder, 0644);
+    const char* OldPath = std::getenv("PATH");
+    const std::string Saved = OldPath != nullptr ? OldPath : "";
+    ::setenv("PATH", (Dir + ":" + Saved).c_str(), 1);
+    for (const std::string& Path : {Program, Script, Dir}) {
+        SCOPED_TRACE(Path);
+        ::unlink((Dir + "/record.done").c_str());
+        EXPECT_GT(ShellOpenDocument(Path, ""), 32);
+        EXPECT_EQ(AwaitRecord(Dir + "/record"), Path + "|" + GetCurrentDir());
+    }
+    ::setenv("PATH", Saved.c_str(), 1);
+}

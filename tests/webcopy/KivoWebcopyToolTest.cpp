@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "support/TestSupport.h"
+#include "tests/common/TestPty.h"
 
 extern char** environ;
 
@@ -125,6 +126,22 @@ TEST(KivoWebcopyTool, CredentialsAndUploads) {
     R = RunTool({"put", Dir / "up.txt", Server().Url("/sink/cli-post.txt"), "--method", "POST"});
     EXPECT_EQ(R.Status, 0);
     EXPECT_NE(Server().RequestLog().find("POST /sink/cli-post.txt"), std::string::npos);
+}
+
+TEST(KivoWebcopyTool, LoginOnATerminalHidesThePassword) {
+    test::TTempDir Dir;
+    const std::string Url = Server().Url("/auth/u/pw/10/t.bin");
+    test::TPtyResult R = test::RunOnPty(
+        [&] {
+            ::execl(KIVO_WEBCOPY_TOOL, KIVO_WEBCOPY_TOOL, "get", Url.c_str(), "-d", Dir.Path().c_str(),
+                    "--ask-login", static_cast<char*>(nullptr));
+            return 127;
+        },
+        {{"User name: ", "u\n"}, {"Password: ", "pw\n"}});
+    EXPECT_EQ(R.Status, 0) << R.Output;
+    EXPECT_NE(R.Output.find("User name: u\r\n"), std::string::npos) << R.Output;
+    EXPECT_NE(R.Output.find("Password: \r\n"), std::string::npos) << R.Output;  // not echoed
+    EXPECT_TRUE(test::Exists(Dir / "t.bin"));
 }
 
 TEST(KivoWebcopyTool, JobFile) {

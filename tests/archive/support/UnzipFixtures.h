@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/common/TestPty.h"
+
 namespace kivo::ziptest {
 
 // Lower-case hex SHA-256 of the bytes.
@@ -24,11 +26,7 @@ std::map<std::string, std::string> Snapshot(const std::string& Dir);
 // Relative names of every entry below Dir (files, folders, links).
 std::vector<std::string> Entries(const std::string& Dir);
 
-// The result of running a program on a pseudo-terminal.
-struct TPtyResult {
-    int Status = -1;
-    std::string Output;  // everything the program wrote to the terminal
-};
+using test::TPtyResult;
 // Runs Command (through sh -c) on a new pseudo-terminal. Each (Expect, Send)
 // pair waits until Expect has appeared in the output since the last answer,
 // then types Send. Ends when the program ends (or after a minute).

@@ -1,0 +1,15 @@
+// The running executable's path from the /proc file system.
+#include "runtime/OsProcess.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace kivo::os {
+
+std::string ExecutableFileName() {
+    char Buffer[PATH_MAX];
+    const ssize_t N = ::readlink("/proc/self/exe", Buffer, sizeof Buffer - 1);
+    return N > 0 ? std::string(Buffer, static_cast<size_t>(N)) : std::string();
+}
+
+} // namespace kivo::os
