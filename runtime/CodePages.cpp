@@ -1,14 +1,13 @@
 #include "runtime/CodePages.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iconv.h>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
+#include "runtime/OsCodePages.h"
 #include "runtime/Text.h"
 
 namespace kivo {
@@ -62,8 +61,6 @@ bool IsSingleByte(uint16_t CodePage) {
     return CodePage != 932 && CodePage != 936 && CodePage != 949 && CodePage != 950;
 }
 
-std::string IconvName(uint16_t CodePage) { return "CP" + std::to_string(CodePage); }
-
 // Best-fit ASCII look-alikes for Latin letters with diacritics, used when a
 // code page lacks the precomposed letter ('?' where none fits).
 constexpr char Latin1Fit[] =  // U+00C0..U+00FF
@@ -100,30 +97,10 @@ char BestFit(char32_t Cp) {
 class TSingleByteTable {
 public:
     explicit TSingleByteTable(uint16_t CodePage) {
-        iconv_t Cd = iconv_open("UTF-32LE", IconvName(CodePage).c_str());
-        FValid = Cd != reinterpret_cast<iconv_t>(-1);
-        for (int B = 0; B < 256; ++B) {
-            char32_t Cp = static_cast<char32_t>(B);
-            if (FValid && B >= 0x80) {
-                char In = static_cast<char>(B);
-                char32_t Out = 0;
-                char* InP = &In;
-                size_t InLeft = 1;
-                char* OutP = reinterpret_cast<char*>(&Out);
-                size_t OutLeft = sizeof Out;
-                iconv(Cd, nullptr, nullptr, nullptr, nullptr);
-                if (iconv(Cd, &InP, &InLeft, &OutP, &OutLeft) != static_cast<size_t>(-1) &&
-                    OutLeft == 0) {
-                    Cp = Out;
-                }
-                // Undefined bytes keep the code point of their own value.
-            }
-            FToUnicode[static_cast<size_t>(B)] = Cp;
-            std::string Utf8;
-            AppendUtf8(Utf8, Cp);
-            FToUtf8[static_cast<size_t>(B)] = Utf8;
-        }
-        if (FValid) iconv_close(Cd);
+        // Undefined bytes keep the code point of their own value.
+        for (size_t B = 0; B < 256; ++B) FToUnicode[B] = static_cast<char32_t>(B);
+        os::SingleByteCodePoints(CodePage, FToUnicode);
+        for (size_t B = 0; B < 256; ++B) AppendUtf8(FToUtf8[B], FToUnicode[B]);
         // The reverse map; the first byte that yields a code point wins.
         for (int B = 255; B >= 0; --B) FFromUnicode[FToUnicode[static_cast<size_t>(B)]] = static_cast<uint8_t>(B);
     }
@@ -164,7 +141,6 @@ public:
     }
 
 private:
-    bool FValid = false;
     std::array<char32_t, 256> FToUnicode{};
     std::array<std::string, 256> FToUtf8{};
     std::unordered_map<char32_t, uint8_t> FFromUnicode;
@@ -178,43 +154,6 @@ const TSingleByteTable& TableFor(uint16_t CodePage) {
     auto& Slot = Tables[CodePage];
     if (!Slot) Slot = std::make_unique<TSingleByteTable>(CodePage);
     return *Slot;
-}
-
-// Multi-byte pages (the East Asian ones) go through iconv directly.
-std::string IconvConvert(std::string_view In, const std::string& From, const std::string& To,
-                         bool* UsedDefault) {
-    bool Lossy = false;
-    std::string Out;
-    iconv_t Cd = iconv_open(To.c_str(), From.c_str());
-    if (Cd == reinterpret_cast<iconv_t>(-1)) {
-        if (UsedDefault != nullptr) *UsedDefault = true;
-        return std::string(In);
-    }
-    char* InP = const_cast<char*>(In.data());
-    size_t InLeft = In.size();
-    char Buffer[1024];
-    while (InLeft > 0) {
-        char* OutP = Buffer;
-        size_t OutLeft = sizeof Buffer;
-        size_t R = iconv(Cd, &InP, &InLeft, &OutP, &OutLeft);
-        Out.append(Buffer, static_cast<size_t>(OutP - Buffer));
-        if (R == static_cast<size_t>(-1) && errno != E2BIG) {
-            Lossy = true;
-            Out += (To == "UTF-8") ? "\xEF\xBF\xBD" : "?";
-            // Skip one input character: one byte, or one UTF-8 sequence.
-            size_t Skip = 1;
-            if (From == "UTF-8") {
-                size_t Pos = 0;
-                NextCodePoint(std::string_view(InP, InLeft), Pos);
-                Skip = Pos;
-            }
-            InP += Skip;
-            InLeft -= Skip;
-        }
-    }
-    iconv_close(Cd);
-    if (UsedDefault != nullptr) *UsedDefault = Lossy;
-    return Out;
 }
 
 }  // namespace
@@ -239,20 +178,16 @@ TCodePagePair CodePagesForLocale(std::string_view LocaleName) {
 TCodePagePair SystemCodePages() { return PairSlot(); }
 void SetSystemCodePages(TCodePagePair Pair) { PairSlot() = Pair; }
 
-bool IsSupportedCodePage(uint16_t CodePage) {
-    iconv_t Cd = iconv_open("UTF-8", IconvName(CodePage).c_str());
-    if (Cd == reinterpret_cast<iconv_t>(-1)) return false;
-    iconv_close(Cd);
-    return true;
-}
+bool IsSupportedCodePage(uint16_t CodePage) { return os::CodePageAvailable(CodePage); }
 
 std::string CodePageToUtf8(std::string_view Bytes, uint16_t CodePage) {
-    if (!IsSingleByte(CodePage)) return IconvConvert(Bytes, IconvName(CodePage), "UTF-8", nullptr);
+    // Multi-byte pages (the East Asian ones) go through the system directly.
+    if (!IsSingleByte(CodePage)) return os::MultiByteToUtf8(Bytes, CodePage, nullptr);
     return TableFor(CodePage).Decode(Bytes);
 }
 
 std::string Utf8ToCodePage(std::string_view Text, uint16_t CodePage, bool* UsedDefault) {
-    if (!IsSingleByte(CodePage)) return IconvConvert(Text, "UTF-8", IconvName(CodePage), UsedDefault);
+    if (!IsSingleByte(CodePage)) return os::Utf8ToMultiByte(Text, CodePage, UsedDefault);
     return TableFor(CodePage).Encode(Text, UsedDefault);
 }
 

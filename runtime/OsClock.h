@@ -14,5 +14,7 @@ void CurrentUnixTime(int64_t& Seconds, int& Milliseconds);
 // The local calendar fields of a Unix time, with the zone's offset from UTC
 // in seconds at that moment; false when the time cannot be converted.
 bool LocalTimeOf(int64_t UnixTime, std::tm& Local, int64_t& UtcOffset);
+// Milliseconds of a clock that never goes back (not the time of day).
+uint64_t MonotonicMilliseconds();
 
 } // namespace kivo::os

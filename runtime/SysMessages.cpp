@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
-#include <string.h>
+
+#include "runtime/OsLocale.h"
 
 namespace kivo {
 
@@ -93,15 +93,8 @@ std::string SysErrorMessage(uint32_t Code) {
 }
 
 std::string ErrnoMessage(int Err) {
-    // The text in the user's message language; strerror_l does not depend on
-    // the process locale and is thread-safe.
-    const char* LocaleName = MessageLanguage() == mlGerman ? "de_DE.UTF-8" : "C";
-    locale_t Loc = newlocale(LC_MESSAGES_MASK, LocaleName, static_cast<locale_t>(nullptr));
-    if (Loc == static_cast<locale_t>(nullptr))
-        Loc = newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(nullptr));
-    std::string Text = strerror_l(Err, Loc);
-    freelocale(Loc);
-    return Text;
+    // The text in the user's message language.
+    return os::ErrorNumberText(Err, MessageLanguage() == mlGerman);
 }
 
 std::string TrimSystemText(const std::string& Text) {

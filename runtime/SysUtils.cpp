@@ -5,12 +5,12 @@
 #include <clocale>
 #include <cstdio>
 #include <ctime>
-#include <langinfo.h>
-#include <locale.h>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "runtime/OsClock.h"
+#include "runtime/OsLocale.h"
 #include "runtime/SysMessages.h"
 
 namespace kivo {
@@ -98,11 +98,7 @@ uint32_t SetLastErrorFromErrno(int Err) {
     return Code;
 }
 
-uint64_t GetTickCount64() {
-    timespec Ts{};
-    clock_gettime(CLOCK_MONOTONIC, &Ts);
-    return static_cast<uint64_t>(Ts.tv_sec) * 1000u + static_cast<uint64_t>(Ts.tv_nsec) / 1000000u;
-}
+uint64_t GetTickCount64() { return os::MonotonicMilliseconds(); }
 
 uint32_t GetTickCount() { return static_cast<uint32_t>(GetTickCount64()); }
 
@@ -114,20 +110,21 @@ const char* BoolToStr(bool Value) { return Value ? "True" : "False"; }
 
 // The separator is read once from the user's numeric locale; tests set it.
 static char& DecimalSeparatorSlot() {
-    static char Separator = [] {
-        char Result = '.';
-        locale_t Loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
-        if (Loc != static_cast<locale_t>(nullptr)) {
-            const char* Radix = nl_langinfo_l(RADIXCHAR, Loc);
-            if (Radix != nullptr && Radix[0] != '\0' && Radix[1] == '\0') Result = Radix[0];
-            freelocale(Loc);
-        }
-        return Result;
-    }();
+    static char Separator = os::LocaleDecimalSeparator('.');
     return Separator;
 }
 
 char DecimalSeparator() { return DecimalSeparatorSlot(); }
+
+char DateSeparator() {
+    static const char Separator = os::LocaleDateSeparator('/');
+    return Separator;
+}
+
+char TimeSeparator() {
+    static const char Separator = os::LocaleTimeSeparator(':');
+    return Separator;
+}
 void SetDecimalSeparator(char Value) { DecimalSeparatorSlot() = Value; }
 
 std::string FormatFixed2(double Value) {

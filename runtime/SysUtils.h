@@ -109,6 +109,10 @@ const char* BoolToStr(bool Value);
 // The user's decimal separator (from the locale, settable for tests).
 char DecimalSeparator();
 void SetDecimalSeparator(char Value);
+// The separators of the user's date and time formats ('/' and ':' when the
+// locale gives none), read once.
+char DateSeparator();
+char TimeSeparator();
 // Value formatted as "%.2f" with the user's decimal separator.
 std::string FormatFixed2(double Value);
 

@@ -1,8 +1,6 @@
 #include "runtime/Text.h"
 
-#include <cwctype>
-#include <locale.h>
-#include <wctype.h>
+#include "runtime/OsLocale.h"
 
 namespace kivo {
 
@@ -149,20 +147,6 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
 
 namespace {
 
-// Case mapping of code points through the C library's wide-character tables,
-// in a UTF-8 locale so that every letter is known, not only ASCII.
-locale_t CaseLocale() {
-    static locale_t Loc = [] {
-        const char* Candidates[] = {"C.UTF-8", "en_US.UTF-8", "de_DE.UTF-8", ""};
-        for (const char* Name : Candidates) {
-            locale_t L = newlocale(LC_CTYPE_MASK, Name, static_cast<locale_t>(nullptr));
-            if (L != static_cast<locale_t>(nullptr)) return L;
-        }
-        return static_cast<locale_t>(nullptr);
-    }();
-    return Loc;
-}
-
 template <typename Map>
 std::string MapCodePoints(std::string_view Text, Map Fn) {
     std::string Out;
@@ -188,19 +172,18 @@ std::string MapCodePoints(std::string_view Text, Map Fn) {
 
 }  // namespace
 
+// Case mapping of code points beyond ASCII through the system's tables.
 std::string AnsiUpperCase(std::string_view Text) {
-    locale_t L = CaseLocale();
-    return MapCodePoints(Text, [L](char32_t Cp) -> char32_t {
+    return MapCodePoints(Text, [](char32_t Cp) -> char32_t {
         if (Cp < 0x80) return static_cast<char32_t>(AsciiUpper(static_cast<char>(Cp)));
-        return L ? static_cast<char32_t>(towupper_l(static_cast<wint_t>(Cp), L)) : Cp;
+        return os::UpperCaseOf(Cp);
     });
 }
 
 std::string AnsiLowerCase(std::string_view Text) {
-    locale_t L = CaseLocale();
-    return MapCodePoints(Text, [L](char32_t Cp) -> char32_t {
+    return MapCodePoints(Text, [](char32_t Cp) -> char32_t {
         if (Cp < 0x80) return static_cast<char32_t>(AsciiLower(static_cast<char>(Cp)));
-        return L ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(Cp), L)) : Cp;
+        return os::LowerCaseOf(Cp);
     });
 }
 

@@ -1,6 +1,5 @@
 #include "webcopy/Webcopy.h"
 
-#include <langinfo.h>
 
 #include <charconv>
 #include <cmath>
@@ -779,36 +778,10 @@ void TWebCopy::ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick, c
 // ---------------------------------------------------------------------------
 // The log sink
 
-namespace {
-
-// The separators of the user's date and time formats ('/' and ':' in the
-// C locale), taken from the locale's date and time patterns.
-char LocaleSeparator(nl_item Item, char Fallback) {
-    locale_t Loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-    if (Loc == static_cast<locale_t>(nullptr)) return Fallback;
-    char Result = Fallback;
-    if (const char* Pattern = nl_langinfo_l(Item, Loc)) {
-        for (const char* P = Pattern; *P != '\0'; ++P) {
-            if (*P == '%') {
-                if (P[1] != '\0') ++P;
-                continue;
-            }
-            if (*P != ' ' && !(*P >= 'a' && *P <= 'z') && !(*P >= 'A' && *P <= 'Z')) {
-                Result = *P;
-                break;
-            }
-        }
-    }
-    freelocale(Loc);
-    return Result;
-}
-
-}  // namespace
-
 void TWebCopy::WriteLog(const std::string& Message) {
     if (FLogfileName.empty()) return;
-    static const char DateSep = LocaleSeparator(D_FMT, '/');
-    static const char TimeSep = LocaleSeparator(T_FMT, ':');
+    const char DateSep = DateSeparator();
+    const char TimeSep = TimeSeparator();
     int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, MSec = 0;
     DecodeDateTime(Now(), Year, Month, Day, Hour, Minute, Second, MSec);
     std::string Line = Format("%02d%c%02d %02d%c%02d%c%04d : ", Hour, TimeSep, Minute, Day, DateSep, Month,
