@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 
 #include "platform/FileSystem.h"
@@ -266,6 +267,8 @@ IElevator*& ElevatorSlot() {
 }
 
 }  // namespace
+
+static_assert(std::is_same_v<pid_t, TProcessId>, "a process number fits TProcessId");
 
 TChildProcess::TChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher)
     : FPid(APid), FPidFd(OpenPidFd(APid)), FChannelFd(AChannelFd), FPromptLauncher(APromptLauncher) {}

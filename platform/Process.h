@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -40,16 +39,19 @@ struct TStartOptions {
     std::string Directory;
 };
 
+// The system's number of a process.
+using TProcessId = int;
+
 // A started child process. Destroying the object never ends the process; a
 // process still running is reaped in the background when it ends.
 class TChildProcess {
 public:
-    TChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher);
+    TChildProcess(TProcessId APid, int AChannelFd, bool APromptLauncher);
     ~TChildProcess();
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
 
-    pid_t Pid() const { return FPid; }
+    TProcessId Pid() const { return FPid; }
     // STILL_ACTIVE while the process runs; its exit code once it ended. False
     // when the state cannot be read. A finished process never reports 259.
     bool GetExitCode(uint32_t& Code);
@@ -64,7 +66,7 @@ private:
     bool Reap(bool Block);
     void Finish(int Status);
 
-    pid_t FPid;
+    TProcessId FPid;
     int FPidFd = -1;
     int FChannelFd;
     bool FPromptLauncher;
