@@ -1,11 +1,11 @@
 // Runtime error messages, system texts, formatting and command-line splitting.
-#include <gtest/gtest.h>
+#include "runtime/SysUtils.h"
 
 #include <cerrno>
+#include <gtest/gtest.h>
 
 #include "runtime/Application.h"
 #include "runtime/SysMessages.h"
-#include "runtime/SysUtils.h"
 
 using namespace kivo;
 
@@ -17,17 +17,20 @@ struct LanguageGuard {
     TMessageLanguage Saved;
 };
 
-}  // namespace
+} // namespace
 
 TEST(OSError, MessageCarriesCodeAndTrimmedSystemText) {
     LanguageGuard G(mlEnglish);
     EOSError E(5);
     EXPECT_EQ(E.ErrorCode, 5u);
     EXPECT_EQ(E.Message(), "Systemfehler.  Code: 5.\r\nAccess is denied");
-    EXPECT_EQ(EOSError(1223).Message(), "Systemfehler.  Code: 1223.\r\nThe operation was canceled by the user");
+    EXPECT_EQ(EOSError(1223).Message(),
+              "Systemfehler.  Code: 1223.\r\nThe operation was canceled by the user");
     EXPECT_EQ(EOSError(0).Message(), "Ein Aufruf einer Betriebssystemfunktion ist fehlgeschlagen");
-    EXPECT_EQ(EOSError(99999).Message(), "Systemfehler.  Code: 99999.\r\n") << "a code without text";
-    EXPECT_EQ(EOSError(0x80004005u).Message().substr(0, 31), "Systemfehler.  Code: -214746725") << "signed";
+    EXPECT_EQ(EOSError(99999).Message(), "Systemfehler.  Code: 99999.\r\n")
+        << "a code without text";
+    EXPECT_EQ(EOSError(0x80004005u).Message().substr(0, 31), "Systemfehler.  Code: -214746725")
+        << "signed";
 }
 
 TEST(OSError, GermanSystemTextsFollowTheLanguage) {
@@ -69,11 +72,12 @@ TEST(OSError, LastErrorRaisesAndErrnoMaps) {
 }
 
 TEST(Assertion, FormatNamesMessageFileAndLine) {
+    const int Line = __LINE__ + 2;
     try {
         KIVO_ASSERT(1 + 1 == 3, "arithmetic broke");
         FAIL();
     } catch (const EAssertionFailed& E) {
-        EXPECT_EQ(E.Message(), Format("arithmetic broke (SysUtilsTest.cpp, Zeile %d)", __LINE__ - 3));
+        EXPECT_EQ(E.Message(), Format("arithmetic broke (SysUtilsTest.cpp, Zeile %d)", Line));
     }
 }
 
@@ -111,7 +115,7 @@ TEST(CommandLine, SplitsAtBlanksAndHonoursQuotes) {
 
 TEST(MessagePump, ProcessMessagesRunsTheInstalledPump) {
     int Calls = 0;
-    ProcessMessages();  // nothing installed: nothing happens
+    ProcessMessages(); // nothing installed: nothing happens
     SetMessagePump([&] { ++Calls; });
     ProcessMessages();
     ProcessMessages();
