@@ -11,7 +11,6 @@
 #include "platform/FileSystem.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
-
 #include "webcopy/WcProgressView.h"
 
 namespace kivo {
@@ -43,7 +42,7 @@ QWidget* OwnerWidget(TWindowHandle Owner) {
     return Owner != nullptr ? static_cast<QWidget*>(Owner) : nullptr;
 }
 
-}  // namespace
+} // namespace
 
 int32_t TQtUserInterface::Run(QMessageBox& Box) {
     if (!Responder) {
@@ -63,8 +62,8 @@ int32_t TQtUserInterface::Run(QMessageBox& Box) {
     return Clicked != nullptr ? Clicked->property("kivoResult").toInt() : IDCANCEL;
 }
 
-int32_t TQtUserInterface::MessageBox(TWindowHandle Owner, const std::string& Text, const std::string& Caption,
-                                     uint32_t Style) {
+int32_t TQtUserInterface::MessageBox(TWindowHandle Owner, const std::string& Text,
+                                     const std::string& Caption, uint32_t Style) {
     EnsureGuiApplication();
     QMessageBox Box(OwnerWidget(Owner));
     Box.setWindowTitle(QString::fromStdString(Caption));
@@ -94,7 +93,8 @@ int32_t TQtUserInterface::MessageBox(TWindowHandle Owner, const std::string& Tex
     return Run(Box);
 }
 
-int32_t TQtUserInterface::MessageDlg(const std::string& Msg, TMsgDlgType Type, TMsgDlgButtons Buttons) {
+int32_t TQtUserInterface::MessageDlg(const std::string& Msg, TMsgDlgType Type,
+                                     TMsgDlgButtons Buttons) {
     EnsureGuiApplication();
     QMessageBox Box(QApplication::activeWindow());
     Box.setWindowTitle(QString::fromUtf8(MsgDlgCaption(Type)));
@@ -116,13 +116,15 @@ int32_t TQtUserInterface::MessageDlg(const std::string& Msg, TMsgDlgType Type, T
         QPushButton* P = Box.addButton(QString::fromUtf8(MsgDlgButtonCaption(B.Btn)), B.Role);
         P->setProperty("kivoResult", B.Result);
         if (First == nullptr) First = P;
-        if (B.Btn == mbCancel || (B.Btn == mbNo && (Buttons & (1u << mbCancel)) == 0)) Box.setEscapeButton(P);
+        if (B.Btn == mbCancel || (B.Btn == mbNo && (Buttons & (1u << mbCancel)) == 0))
+            Box.setEscapeButton(P);
     }
     if (First != nullptr) Box.setDefaultButton(First);
     return Run(Box);
 }
 
-intptr_t TQtUserInterface::SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t, intptr_t LParam) {
+intptr_t TQtUserInterface::SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t,
+                                       intptr_t LParam) {
     auto* Button = qobject_cast<QAbstractButton*>(static_cast<QWidget*>(Window));
     if (Button == nullptr) return 0;
     if (Msg == BCM_SETSHIELD && LParam != 0) {
@@ -139,7 +141,9 @@ TQtUserInterface& QtUserInterface() {
     return Ui;
 }
 
-void InstallQtUserInterface() { SetUserInterface(&QtUserInterface()); }
+void InstallQtUserInterface() {
+    SetUserInterface(&QtUserInterface());
+}
 
 void EnsureGuiApplication() {
     if (QCoreApplication::instance() == nullptr) {
@@ -172,8 +176,8 @@ std::string ErrorBoxText(const std::string& Message) {
 
 void ShowException(const std::exception& E) {
     if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
-    UserInterface().MessageBox(QApplication::activeWindow(), ErrorBoxText(E.what()), ApplicationTitle(),
-                               MB_OK | MB_ICONSTOP);
+    UserInterface().MessageBox(QApplication::activeWindow(), ErrorBoxText(E.what()),
+                               ApplicationTitle(), MB_OK | MB_ICONSTOP);
 }
 
 QString InstallerFontFamily() {
@@ -182,7 +186,8 @@ QString InstallerFontFamily() {
         // the stroke width of the regular one, while the toolkit's own
         // emboldening of the regular face keeps the metrics and looks bold.
         QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
-        if (QFontDatabase::families().contains(QStringLiteral("Tahoma"))) return QStringLiteral("Tahoma");
+        if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+            return QStringLiteral("Tahoma");
         return QStringLiteral("DejaVu Sans");
     }();
     return Family;
@@ -218,13 +223,14 @@ QPixmap WasteBinPixmap() {
     Img.fill(QColor(0xD0, 0x1C, 0x1C));
     QPainter P(&Img);
     const QColor White(Qt::white);
-    P.fillRect(6, 2, 4, 1, White);   // handle
-    P.fillRect(3, 3, 10, 2, White);  // lid
-    P.fillRect(4, 6, 8, 8, White);   // body
+    P.fillRect(6, 2, 4, 1, White);  // handle
+    P.fillRect(3, 3, 10, 2, White); // lid
+    P.fillRect(4, 6, 8, 8, White);  // body
     const QColor Red(0xD0, 0x1C, 0x1C);
-    for (int X : {6, 9}) P.fillRect(X, 7, 1, 6, Red);  // ribs
+    for (int X : {6, 9})
+        P.fillRect(X, 7, 1, 6, Red); // ribs
     P.end();
     return QPixmap::fromImage(Img);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -7,7 +7,6 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
-
 #include <exception>
 #include <functional>
 #include <string>
@@ -24,7 +23,8 @@ public:
     int32_t MessageBox(TWindowHandle Owner, const std::string& Text, const std::string& Caption,
                        uint32_t Style) override;
     int32_t MessageDlg(const std::string& Msg, TMsgDlgType Type, TMsgDlgButtons Buttons) override;
-    intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam, intptr_t LParam) override;
+    intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam,
+                         intptr_t LParam) override;
 
     // Without a person at the keyboard (tests, the demo tour): each box is
     // shown without a modal loop, handed to the responder, which may look
@@ -63,4 +63,4 @@ QString InstallerFontFamily();
 QPixmap ShieldPixmap();
 QPixmap WasteBinPixmap();
 
-}  // namespace kivo
+} // namespace kivo

@@ -3,11 +3,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFont>
-
 #include <cstdlib>
 #include <memory>
 
 #include "app/QtUserInterface.h"
+#include "archive/AbUnzper.h"
 #include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
@@ -15,8 +15,6 @@
 #include "runtime/SysUtils.h"
 #include "util/QxBasicStringProcs.h"
 #include "util/QxUtilPath.h"
-
-#include "archive/AbUnzper.h"
 #include "webcopy/Webcopy.h"
 
 namespace kivo {
@@ -50,7 +48,7 @@ void PlaceLabel(QLabel* L, int X, int Y, const QFont& F) {
     L->move(X, Y);
 }
 
-}  // namespace
+} // namespace
 
 // ---- the elevated action ----
 
@@ -61,7 +59,8 @@ uint32_t ElevatedServerAction(const std::string& Parameters) {
     intptr_t R = ShellExecuteOpen(ExePath, Args, "", SW_SHOWNORMAL);
     std::string Message;
     if (static_cast<uintptr_t>(R) <= 32) {
-        Message = "Error (" + std::to_string(static_cast<uintptr_t>(R)) + ") registering COM server";
+        Message =
+            "Error (" + std::to_string(static_cast<uintptr_t>(R)) + ") registering COM server";
         UserInterface().MessageDlg("AppDir: " + InstallFolder + "; Ausführen: " + ExePath +
                                        "; Parameter: " + GetDelimitedField(Parameters, 2, ""),
                                    mtInformation, MsgDlgButtons({mbOK}));
@@ -78,7 +77,9 @@ void InitializeRunElevatedMain() {
     CheckRunElevated();
 }
 
-void FinalizeRunElevatedMain() { InstallFolder.clear(); }
+void FinalizeRunElevatedMain() {
+    InstallFolder.clear();
+}
 
 // ---- the window ----
 
@@ -118,7 +119,8 @@ TRunElevatedForm::TRunElevatedForm(QWidget* Parent) : QWidget(Parent) {
     CheckBox1->setFont(InstallerFont(16));
     CheckBox1->setGeometry(112, 149, 457, 17);
     CheckBox1->setChecked(false);
-    for (QPushButton* B : {Button1, Button2, Button3, Button4}) B->setAutoDefault(false);
+    for (QPushButton* B : {Button1, Button2, Button3, Button4})
+        B->setAutoDefault(false);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label1->setObjectName(QStringLiteral("Label1"));
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -129,7 +131,8 @@ TRunElevatedForm::TRunElevatedForm(QWidget* Parent) : QWidget(Parent) {
     Button3->setObjectName(QStringLiteral("Button3"));
     Button4->setObjectName(QStringLiteral("Button4"));
 
-    connect(CheckBox1, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox1Click(); }); });
+    connect(CheckBox1, &QCheckBox::clicked, this,
+            [this] { Guarded([this] { CheckBox1Click(); }); });
     connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
     connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
@@ -156,7 +159,8 @@ void TRunElevatedForm::showEvent(QShowEvent* Event) {
     if (FFocusPlaced) return;
     FFocusPlaced = true;
     // The first enabled control in tab order takes the focus.
-    for (QWidget* W : std::initializer_list<QWidget*>{Button2, Button1, Button3, Button4, CheckBox1}) {
+    for (QWidget* W :
+         std::initializer_list<QWidget*>{Button2, Button1, Button3, Button4, CheckBox1}) {
         if (W->isEnabled() && !W->isHidden()) {
             W->setFocus(Qt::ActiveWindowFocusReason);
             break;
@@ -165,10 +169,11 @@ void TRunElevatedForm::showEvent(QShowEvent* Event) {
 }
 
 void TRunElevatedForm::FormCreate() {
-    Label1->setText(QString::fromStdString(Format("Administrator: %s", BoolToStr(IsAdministrator()))));
+    Label1->setText(
+        QString::fromStdString(Format("Administrator: %s", BoolToStr(IsAdministrator()))));
     Label1->adjustSize();
-    Label2->setText(
-        QString::fromStdString(Format("AdministratorAccount: %s", BoolToStr(IsAdministratorAccount()))));
+    Label2->setText(QString::fromStdString(
+        Format("AdministratorAccount: %s", BoolToStr(IsAdministratorAccount()))));
     Label2->adjustSize();
     Label3->setText(QString::fromStdString(Format("UAC Enabled: %s", BoolToStr(IsUacEnabled()))));
     Label3->adjustSize();
@@ -181,7 +186,9 @@ void TRunElevatedForm::FormCreate() {
     SelectInstallFolder();
 }
 
-void TRunElevatedForm::CheckBox1Click() { SelectInstallFolder(); }
+void TRunElevatedForm::CheckBox1Click() {
+    SelectInstallFolder();
+}
 
 void TRunElevatedForm::SelectInstallFolder() {
     InstallFolder = CheckBox1->isChecked() ? GetPublicProfileFolder() : GetLocalProfileFolder();
@@ -235,9 +242,13 @@ void TRunElevatedForm::RegisterOrUnregister(const char* Switch) {
     EndBusy();
 }
 
-void TRunElevatedForm::Button1Click() { RegisterOrUnregister("/regserver"); }
+void TRunElevatedForm::Button1Click() {
+    RegisterOrUnregister("/regserver");
+}
 
-void TRunElevatedForm::Button2Click() { RegisterOrUnregister("/unregserver"); }
+void TRunElevatedForm::Button2Click() {
+    RegisterOrUnregister("/unregserver");
+}
 
 void TRunElevatedForm::Button3Click() {
     if (!DownloadAndExtractServer()) return;
@@ -273,7 +284,7 @@ void AddDownloadItem(TWebCopy& WebCopy, const std::string& FileName) {
     Item->SetTargetDir(InstallFolder);
 }
 
-}  // namespace
+} // namespace
 
 bool TRunElevatedForm::DownloadAndExtractServer() {
     bool Result = false;
@@ -305,4 +316,4 @@ bool TRunElevatedForm::DownloadAndExtractServer() {
     return Result;
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -9,7 +9,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QWidget>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,9 +18,9 @@ namespace kivo {
 // The chosen install folder, without trailing delimiter; empty at start.
 extern std::string InstallFolder;
 // File name of the COM server program inside InstallFolder.
-extern const char* const ServerExeName;  // "Zelbrix.exe"
+extern const char* const ServerExeName; // "Zelbrix.exe"
 // File name of the server package.
-extern const char* const ServerZipName;  // "Zelbrix.zip"
+extern const char* const ServerZipName; // "Zelbrix.zip"
 // The maker's downloads folder (ends in "/"); KIVO_DOWNLOAD_BASE_URL, an
 // http:// or https:// URL, overrides it for mirrors and tests (read at each
 // call).
@@ -85,4 +84,4 @@ private:
     bool FBusy = false;
 };
 
-}  // namespace kivo
+} // namespace kivo

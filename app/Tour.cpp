@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QWidget>
-
 #include <cstdio>
 #include <string>
 
@@ -27,7 +26,7 @@ using namespace kivo;
 namespace {
 
 std::string ShotDir;
-std::string Step = "box";  // names the screenshot of the next box
+std::string Step = "box"; // names the screenshot of the next box
 int ShotNumber = 0;
 int Failures = 0;
 
@@ -48,10 +47,13 @@ std::string OneLine(std::string Text) {
 
 void Describe(TRunElevatedForm& F, const std::string& Name) {
     std::printf("   window: folder %s\n", InstallFolder.c_str());
-    std::printf("           download button %s: \"%s\"\n", F.Button3->isEnabled() ? "enabled" : "disabled",
+    std::printf("           download button %s: \"%s\"\n",
+                F.Button3->isEnabled() ? "enabled" : "disabled",
                 F.Button3->text().toStdString().c_str());
-    std::printf("           register %s, unregister %s, delete %s\n", F.Button1->isEnabled() ? "enabled" : "disabled",
-                F.Button2->isEnabled() ? "enabled" : "disabled", F.Button4->isHidden() ? "hidden" : "shown");
+    std::printf("           register %s, unregister %s, delete %s\n",
+                F.Button1->isEnabled() ? "enabled" : "disabled",
+                F.Button2->isEnabled() ? "enabled" : "disabled",
+                F.Button4->isHidden() ? "hidden" : "shown");
     std::printf("   screenshot: %s\n", Save(F, Name).c_str());
 }
 
@@ -73,14 +75,15 @@ std::string AwaitServerLog(size_t Lines) {
             std::fclose(F);
         }
         size_t N = 0;
-        for (char C : Text) N += C == '\n';
+        for (char C : Text)
+            N += C == '\n';
         if (N >= Lines) break;
         Sleep(10);
     }
     return Text;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     SetProgramArguments(argc, argv);
@@ -110,7 +113,8 @@ int main(int argc, char** argv) {
     Form.show();
     std::printf("1. The window opens in the local folder.\n");
     std::printf("   %s | %s | %s\n", Form.Label1->text().toStdString().c_str(),
-                Form.Label2->text().toStdString().c_str(), Form.Label3->text().toStdString().c_str());
+                Form.Label2->text().toStdString().c_str(),
+                Form.Label3->text().toStdString().c_str());
     Describe(Form, "start");
 
     std::printf("\n2. Download: the package is fetched and unpacked into the install folder.\n");
@@ -118,15 +122,17 @@ int main(int argc, char** argv) {
     Form.Button3->click();
     std::string Package = AddTrailingBackslash(InstallFolder) + ServerZipName;
     if (FileExists(Package))
-        std::printf("   package: %s (%lld bytes)\n", Package.c_str(), static_cast<long long>(GetFileSize(Package)));
+        std::printf("   package: %s (%lld bytes)\n", Package.c_str(),
+                    static_cast<long long>(GetFileSize(Package)));
     else
         std::printf("   package: none arrived\n");
     bool Present = FileExists(AddTrailingBackslash(InstallFolder) + ServerExeName);
     Describe(Form, "after-download");
     Check(Present, "Zelbrix.exe is not in the install folder");
     if (!Present) {
-        std::printf("\nThe server program is not installed, so register, unregister and delete stay\n"
-                    "disabled. The tour ends here.\n");
+        std::printf(
+            "\nThe server program is not installed, so register, unregister and delete stay\n"
+            "disabled. The tour ends here.\n");
         return 1;
     }
 
@@ -135,7 +141,8 @@ int main(int argc, char** argv) {
     Form.Button1->click();
     std::string Log = AwaitServerLog(1);
     std::printf("   Zelbrix.log: %s\n", OneLine(Log).c_str());
-    Check(Log.find("/regserver") != std::string::npos, "the server program did not record /regserver");
+    Check(Log.find("/regserver") != std::string::npos,
+          "the server program did not record /regserver");
     Describe(Form, "after-register");
 
     std::printf("\n4. Unregister: the same with /unregserver.\n");
@@ -143,16 +150,19 @@ int main(int argc, char** argv) {
     Form.Button2->click();
     Log = AwaitServerLog(2);
     std::printf("   Zelbrix.log: %s\n", OneLine(Log).c_str());
-    Check(Log.find("/unregserver") != std::string::npos, "the server program did not record /unregserver");
+    Check(Log.find("/unregserver") != std::string::npos,
+          "the server program did not record /unregserver");
     Describe(Form, "after-unregister");
 
     std::printf("\n5. Delete: the confirmation is answered with Ja.\n");
     Step = "delete-confirmation";
     Form.Button4->click();
-    Check(!FileExists(AddTrailingBackslash(InstallFolder) + ServerExeName), "Zelbrix.exe is still there");
+    Check(!FileExists(AddTrailingBackslash(InstallFolder) + ServerExeName),
+          "Zelbrix.exe is still there");
     Describe(Form, "after-delete");
 
-    std::printf("\nTour %s. Screenshots are in %s\n", Failures == 0 ? "complete" : "FAILED", ShotDir.c_str());
+    std::printf("\nTour %s. Screenshots are in %s\n", Failures == 0 ? "complete" : "FAILED",
+                ShotDir.c_str());
     QtUserInterface().Responder = nullptr;
     FinalizeRunElevatedMain();
     return Failures == 0 ? 0 : 1;

@@ -16,7 +16,9 @@ namespace kivo {
 
 namespace {
 
-bool IsSeparator(char C) { return C == '/' || C == '\\'; }
+bool IsSeparator(char C) {
+    return C == '/' || C == '\\';
+}
 
 // Characters that no path may hold: control characters, '"', '<', '>', '|'.
 bool HasInvalidPathChars(std::string_view Path) {
@@ -40,7 +42,7 @@ const char* LogKind(TAbProcessType ProcessType) {
     return "";
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TAbSharedString
@@ -59,7 +61,7 @@ TAbSharedString::TAbSharedString(const TAbSharedString& Other) noexcept : FRep(O
 }
 
 TAbSharedString& TAbSharedString::operator=(const TAbSharedString& Other) noexcept {
-    TRep* Rep = Other.FRep;  // Other may be this very object
+    TRep* Rep = Other.FRep; // Other may be this very object
     if (Rep != nullptr) ++Rep->Refs;
     Release();
     FRep = Rep;
@@ -114,7 +116,7 @@ void TAbArchiveItem::SetFileName(const std::string& Value) {
         Stored.HasDiskFileName = true;
     }
     FFileName = Value;
-    if (Stored.DiskFileName.View() == FFileName.View()) SetDiskFileName(FFileName);  // equal again
+    if (Stored.DiskFileName.View() == FFileName.View()) SetDiskFileName(FFileName); // equal again
 }
 
 std::string TAbArchiveItem::DiskPath() const {
@@ -173,16 +175,21 @@ uint32_t NameHash(std::string_view Name) {
         if (G != 0) H ^= G >> 24;
         H &= ~G;
     };
-    bool Ascii = std::all_of(Name.begin(), Name.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; });
+    bool Ascii = std::all_of(Name.begin(), Name.end(),
+                             [](char C) { return static_cast<unsigned char>(C) < 0x80; });
     if (Ascii) {
-        for (char C : Name) Step(static_cast<unsigned char>(AsciiUpper(C)));
+        for (char C : Name)
+            Step(static_cast<unsigned char>(AsciiUpper(C)));
     } else {
-        for (char16_t C : Utf8ToUtf16(AnsiUpperCase(Name))) Step(C);
+        for (char16_t C : Utf8ToUtf16(AnsiUpperCase(Name)))
+            Step(C);
     }
     return H;
 }
 
-TAbArchiveItem* TAbArchiveListEnumerator::Current() const { return FList->Get(FIndex); }
+TAbArchiveItem* TAbArchiveListEnumerator::Current() const {
+    return FList->Get(FIndex);
+}
 
 bool TAbArchiveListEnumerator::MoveNext() {
     if (FIndex + 1 >= FList->Count()) return false;
@@ -190,7 +197,9 @@ bool TAbArchiveListEnumerator::MoveNext() {
     return true;
 }
 
-TAbArchiveList::~TAbArchiveList() { Clear(); }
+TAbArchiveList::~TAbArchiveList() {
+    Clear();
+}
 
 void TAbArchiveList::FreeItem(TAbArchiveItem* Item) const {
     if (FOwnsItems) delete Item;
@@ -228,7 +237,8 @@ int32_t TAbArchiveList::IndexOfItem(const TAbArchiveItem* Item) const {
     if (!FIndexValid) {
         FIndexOf.clear();
         FIndexOf.reserve(FList.size());
-        for (size_t I = 0; I < FList.size(); ++I) FIndexOf[FList[I]] = static_cast<int32_t>(I);
+        for (size_t I = 0; I < FList.size(); ++I)
+            FIndexOf[FList[I]] = static_cast<int32_t>(I);
         FIndexValid = true;
     }
     auto It = FIndexOf.find(Item);
@@ -261,7 +271,8 @@ int32_t TAbArchiveList::Add(TAbArchiveItem* Item) {
 
 void TAbArchiveList::Clear() {
     if (FOwnsItems) {
-        for (TAbArchiveItem* Item : FList) delete Item;
+        for (TAbArchiveItem* Item : FList)
+            delete Item;
     }
     FList.clear();
     FHashTable.fill(nullptr);
@@ -311,7 +322,8 @@ int32_t TAbArchiveList::Find(std::string_view FileName) const {
         }
         return -1;
     }
-    for (TAbArchiveItem* P = FHashTable[NameHash(FileName) % AbHashBuckets]; P != nullptr; P = P->NextItem) {
+    for (TAbArchiveItem* P = FHashTable[NameHash(FileName) % AbHashBuckets]; P != nullptr;
+         P = P->NextItem) {
         if (SameTextAscii(P->FileName(), FileName)) return IndexOfItem(P);
     }
     return -1;
@@ -323,7 +335,8 @@ bool TAbArchiveList::IsActiveDupe(std::string_view FileName) const {
             return Item->Action() != aaDelete && SameTextAscii(Item->FileName(), FileName);
         });
     }
-    for (TAbArchiveItem* P = FHashTable[NameHash(FileName) % AbHashBuckets]; P != nullptr; P = P->NextItem) {
+    for (TAbArchiveItem* P = FHashTable[NameHash(FileName) % AbHashBuckets]; P != nullptr;
+         P = P->NextItem) {
         if (P->Action() != aaDelete && SameTextAscii(P->FileName(), FileName)) return true;
     }
     return false;
@@ -361,7 +374,9 @@ int64_t TAbExtraField::Find(uint16_t ID) const {
     return -1;
 }
 
-bool TAbExtraField::Has(uint16_t ID) const { return Find(ID) >= 0; }
+bool TAbExtraField::Has(uint16_t ID) const {
+    return Find(ID) >= 0;
+}
 
 bool TAbExtraField::Get(uint16_t ID, const uint8_t*& Data, uint16_t& DataSize) const {
     int64_t Pos = Find(ID);
@@ -412,7 +427,8 @@ void TAbExtraField::Put(uint16_t ID, const void* Data, uint16_t Size) {
     uint8_t* Out = NewData.get();
     if (Pos >= 0) {
         std::memcpy(Out, FData.get(), static_cast<size_t>(Pos));
-        std::memcpy(Out + Pos, FData.get() + Pos + OldLen, FSize - static_cast<uint32_t>(Pos) - OldLen);
+        std::memcpy(Out + Pos, FData.get() + Pos + OldLen,
+                    FSize - static_cast<uint32_t>(Pos) - OldLen);
     } else if (FSize > 0) {
         std::memcpy(Out, FData.get(), FSize);
     }
@@ -440,7 +456,7 @@ int32_t TAbExtraField::Count() const {
     int32_t Result = 0;
     uint32_t Pos = 0;
     while (FSize - Pos >= 4) {
-        Find(0xFFFF);  // clamps the truncated last subfield, if any
+        Find(0xFFFF); // clamps the truncated last subfield, if any
         Pos += 4u + GetLE16(FData.get() + Pos + 2);
         ++Result;
     }
@@ -448,7 +464,7 @@ int32_t TAbExtraField::Count() const {
 }
 
 uint16_t TAbExtraField::GetID(int32_t Index) const {
-    Find(0xFFFF);  // clamp first, so the walk below stays inside
+    Find(0xFFFF); // clamp first, so the walk below stays inside
     uint32_t Pos = 0;
     int32_t I = 0;
     while (Index >= 0 && FSize - Pos >= 4) {
@@ -496,21 +512,24 @@ TAbArchiveStreamHelper::TAbArchiveStreamHelper(TStream* AStream) : FStream(AStre
 // ---------------------------------------------------------------------------
 // Joining stored names
 
-bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool KeepPath, std::string& Target) {
+bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool KeepPath,
+                      std::string& Target) {
     Target.clear();
     if (!KeepPath) {
         size_t Pos = StoredName.find_last_of("/\\");
         if (Pos != std::string_view::npos) StoredName.remove_prefix(Pos + 1);
     } else if (!StoredName.empty() && IsSeparator(StoredName[0])) {
-        return false;  // a root or a UNC prefix
+        return false; // a root or a UNC prefix
     }
     auto IsLetter = [](char C) { return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z'); };
-    if (StoredName.size() >= 2 && IsLetter(StoredName[0]) && StoredName[1] == ':') return false;  // a drive
+    if (StoredName.size() >= 2 && IsLetter(StoredName[0]) && StoredName[1] == ':')
+        return false; // a drive
     std::vector<std::string_view> Parts;
     size_t Start = 0;
     while (Start <= StoredName.size()) {
         size_t End = Start;
-        while (End < StoredName.size() && !IsSeparator(StoredName[End])) ++End;
+        while (End < StoredName.size() && !IsSeparator(StoredName[End]))
+            ++End;
         Parts.push_back(StoredName.substr(Start, End - Start));
         Start = End + 1;
     }
@@ -518,7 +537,7 @@ bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool
     for (std::string_view Part : Parts) {
         if (Part.empty() || Part == ".") continue;
         if (Part == "..") {
-            if (Out.empty()) return false;  // would climb above the base
+            if (Out.empty()) return false; // would climb above the base
             Out.pop_back();
             continue;
         }
@@ -539,7 +558,8 @@ bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool
 TAbArchive::TAbArchive(const std::string& FileName, uint16_t Mode)
     : TAbArchive(std::make_unique<TBufferedFileStream>(FileName, Mode, 32768), FileName, Mode) {}
 
-TAbArchive::TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& FileName, uint16_t Mode)
+TAbArchive::TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& FileName,
+                       uint16_t Mode)
     : TAbArchive(OwnedStream.get(), FileName) {
     FOwnedStream = std::move(OwnedStream);
     FOwnsStream = true;
@@ -547,8 +567,7 @@ TAbArchive::TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& 
 }
 
 TAbArchive::TAbArchive(TStream* aStream, const std::string& aArchiveName)
-    : FStream(aStream),
-      FArchiveName(aArchiveName),
+    : FStream(aStream), FArchiveName(aArchiveName),
       FBaseDirectory(ExtractFileDir(ExecutablePath())),
       FItemList(std::make_unique<TAbArchiveList>(true)) {
     OnProgress = [this](uint8_t Progress, bool& Abort) { ReportProgress(Progress, Abort); };
@@ -616,8 +635,8 @@ void TAbArchive::WriteLogLine(const std::string& Text, const std::string& Kind) 
 // ---------------------------------------------------------------------------
 // Reports and questions
 
-void TAbArchive::ReportItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbErrorClass ErrorClass,
-                                   int32_t ErrorCode) {
+void TAbArchive::ReportItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType,
+                                   TAbErrorClass ErrorClass, int32_t ErrorCode) {
     if (OnProcessItemFailure) OnProcessItemFailure(this, Item, ProcessType, ErrorClass, ErrorCode);
 }
 
@@ -644,7 +663,8 @@ void TAbArchive::AskOverwrite(std::string& Name, bool& Confirm) {
 void TAbArchive::AskProcessItem(TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm) {
     Confirm = true;
     if (OnConfirmProcessItem) OnConfirmProcessItem(this, Item, ProcessType, Confirm);
-    if (Confirm && FLogging && Item != nullptr) WriteLogLine(Item->FileName(), LogKind(ProcessType));
+    if (Confirm && FLogging && Item != nullptr)
+        WriteLogLine(Item->FileName(), LogKind(ProcessType));
 }
 
 void TAbArchive::AskSave(bool& Confirm) {
@@ -671,7 +691,9 @@ void TAbArchive::DoDeflateProgress(uint8_t aPercentDone) {
     if (Abort) throw EAbAbortProgress("Process aborted by user");
 }
 
-void TAbArchive::DoInflateProgress(uint8_t aPercentDone) { DoDeflateProgress(aPercentDone); }
+void TAbArchive::DoInflateProgress(uint8_t aPercentDone) {
+    DoDeflateProgress(aPercentDone);
+}
 
 void TAbArchive::DoSpanningMediaRequest(TStream*, int32_t, std::string&, bool&) {
     throw EAbSpanningNotSupported();
@@ -719,7 +741,8 @@ void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     ReportArchiveProgress(100, Abort);
 }
 
-TAbArchive::TItemSelector TAbArchive::MaskSelector(const std::string& FileMask, const std::string& ExclusionMask) {
+TAbArchive::TItemSelector TAbArchive::MaskSelector(const std::string& FileMask,
+                                                   const std::string& ExclusionMask) {
     return [FileMask, ExclusionMask](TAbArchiveItem* Item) {
         return Item->MatchesStoredNameEx(FileMask) && !Item->MatchesStoredNameEx(ExclusionMask);
     };
@@ -729,7 +752,8 @@ TAbArchive::TItemSelector TAbArchive::TaggedSelector() {
     return [](TAbArchiveItem* Item) { return Item->Tagged(); };
 }
 
-void TAbArchive::ForSelectedBackwards(const TItemSelector& Selected, const std::function<void(int32_t)>& Action) {
+void TAbArchive::ForSelectedBackwards(const TItemSelector& Selected,
+                                      const std::function<void(int32_t)>& Action) {
     RequireOpen();
     // Last to first: an action that drops its item leaves the indexes still to visit in place.
     for (int32_t Index = Count() - 1; Index >= 0; --Index) {
@@ -743,7 +767,9 @@ void TAbArchive::ExtractFilesEx(const std::string& FileMask, const std::string& 
     });
 }
 
-void TAbArchive::ExtractTaggedItems() { ExtractLoop(TaggedSelector()); }
+void TAbArchive::ExtractTaggedItems() {
+    ExtractLoop(TaggedSelector());
+}
 
 namespace {
 
@@ -759,7 +785,7 @@ private:
     TAbArchiveItem*& FSlot;
 };
 
-}  // namespace
+} // namespace
 
 void TAbArchive::ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step) {
     try {
@@ -778,7 +804,7 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     TAbArchiveItem* Item = FItemList->Get(Index);
     if (Item->Action() != aaNone) {
         Save();
-        Item = FItemList->Get(Index);  // saving may have dropped deleted items
+        Item = FItemList->Get(Index); // saving may have dropped deleted items
     }
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
@@ -829,9 +855,11 @@ void TAbArchive::TestTaggedItems() {
     ReportArchiveProgress(100, Abort);
 }
 
-bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName, std::string& TargetName) {
+bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName,
+                                   std::string& TargetName) {
     const bool IsDir = Item->IsDirectory();
-    if (IsDir && !(FExtractOptions.Contains(eoCreateDirs) && FExtractOptions.Contains(eoRestorePath))) {
+    if (IsDir &&
+        !(FExtractOptions.Contains(eoCreateDirs) && FExtractOptions.Contains(eoRestorePath))) {
         return false;
     }
     if (!NewName.empty()) {
@@ -852,7 +880,7 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
             ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrUnsafePath);
             return false;
         }
-        if (Relative.empty()) return false;  // a directory entry for the base itself
+        if (Relative.empty()) return false; // a directory entry for the base itself
         if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative)) {
             throw EArgumentException(SInvalidCharsInPath);
         }
@@ -892,7 +920,8 @@ void TAbArchive::UnTagItems(const std::string& FileMask) {
 }
 
 void TAbArchive::ClearTags() {
-    for (TAbArchiveItem* Item : *FItemList) Item->SetTagged(false);
+    for (TAbArchiveItem* Item : *FItemList)
+        Item->SetTagged(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -905,7 +934,8 @@ std::string TAbArchive::NormalizeStoredName(const std::string& Value) {
         // still lead to an existing file.
         std::string Local = Value;
         std::replace(Local.begin(), Local.end(), '\\', PathDelim);
-        bool Qualified = (!Local.empty() && Local[0] == PathDelim) || (Local.size() >= 2 && Local[1] == ':');
+        bool Qualified =
+            (!Local.empty() && Local[0] == PathDelim) || (Local.size() >= 2 && Local[1] == ':');
         if (!Qualified) Local = JoinPath(FBaseDirectory, Local);
         std::string Dir = ExtractFileDir(Local);
         if (!Dir.empty() && !DirectoryExists(Dir)) throw EAbException("Path not found");
@@ -956,9 +986,12 @@ void TAbArchive::Add(std::unique_ptr<TAbArchiveItem> aItem) {
     if (FAutoSave) Save();
 }
 
-void TAbArchive::AddFiles(const std::string& FileMask, uint32_t SearchAttr) { AddFilesEx(FileMask, "", SearchAttr); }
+void TAbArchive::AddFiles(const std::string& FileMask, uint32_t SearchAttr) {
+    AddFilesEx(FileMask, "", SearchAttr);
+}
 
-void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& ExclusionMask, uint32_t SearchAttr) {
+void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& ExclusionMask,
+                            uint32_t SearchAttr) {
     namespace fs = std::filesystem;
     RequireOpen();
     std::string Mask = FileMask;
@@ -976,7 +1009,8 @@ void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& Excl
     // Stored name: relative to the base directory when the file lies below it.
     auto StoredNameOf = [&BasePrefix](const std::string& Full) {
         std::string Expanded = ExpandFileName(Full);
-        if (Expanded.compare(0, BasePrefix.size(), BasePrefix) == 0) return Expanded.substr(BasePrefix.size());
+        if (Expanded.compare(0, BasePrefix.size(), BasePrefix) == 0)
+            return Expanded.substr(BasePrefix.size());
         return Expanded;
     };
     auto Excluded = [&Excl](const std::string& Stored, const std::string& Name) {
@@ -992,9 +1026,12 @@ void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& Excl
         Pending.pop_back();
         std::error_code Ec;
         std::vector<fs::directory_entry> Entries;
-        for (fs::directory_iterator It(Current, Ec), End; !Ec && It != End; It.increment(Ec)) Entries.push_back(*It);
+        for (fs::directory_iterator It(Current, Ec), End; !Ec && It != End; It.increment(Ec))
+            Entries.push_back(*It);
         std::sort(Entries.begin(), Entries.end(),
-                  [](const fs::directory_entry& A, const fs::directory_entry& B) { return A.path() < B.path(); });
+                  [](const fs::directory_entry& A, const fs::directory_entry& B) {
+                      return A.path() < B.path();
+                  });
         std::vector<std::string> SubDirs;
         for (const fs::directory_entry& Entry : Entries) {
             std::string Full = Entry.path().string();
@@ -1002,7 +1039,8 @@ void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& Excl
             bool IsDir = Entry.is_directory(Ec) && !Entry.is_symlink(Ec);
             if (IsDir) {
                 if (FStoreOptions.Contains(soRecurse)) SubDirs.push_back(Full);
-                if ((SearchAttr & faDirectory) != 0 && SupportsEmptyFolders() && NameMatchesMask(Name, NameMask)) {
+                if ((SearchAttr & faDirectory) != 0 && SupportsEmptyFolders() &&
+                    NameMatchesMask(Name, NameMask)) {
                     std::string Stored = StoredNameOf(Full);
                     if (!Excluded(Stored, Name)) Add(CreateItem(Stored + PathDelim));
                 }
@@ -1016,7 +1054,8 @@ void TAbArchive::AddFilesEx(const std::string& FileMask, const std::string& Excl
             Add(CreateItem(Stored));
         }
         // Depth first, in name order.
-        for (auto It = SubDirs.rbegin(); It != SubDirs.rend(); ++It) Pending.push_back(*It);
+        for (auto It = SubDirs.rbegin(); It != SubDirs.rend(); ++It)
+            Pending.push_back(*It);
     }
 }
 
@@ -1049,7 +1088,8 @@ void TAbArchive::Delete(TAbArchiveItem* aItem) {
     if (Index >= 0) DeleteAt(Index);
 }
 
-void TAbArchive::MarkForUpdate(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbArchiveAction Action) {
+void TAbArchive::MarkForUpdate(TAbArchiveItem* Item, TAbProcessType ProcessType,
+                               TAbArchiveAction Action) {
     bool Confirm = true;
     AskProcessItem(Item, ProcessType, Confirm);
     if (!Confirm) return;
@@ -1064,10 +1104,13 @@ void TAbArchive::DeleteAt(int32_t Index) {
     MarkForUpdate(Item, ptDelete, aaDelete);
 }
 
-void TAbArchive::DeleteFiles(const std::string& FileMask) { DeleteFilesEx(FileMask, ""); }
+void TAbArchive::DeleteFiles(const std::string& FileMask) {
+    DeleteFilesEx(FileMask, "");
+}
 
 void TAbArchive::DeleteFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
-    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask), [this](int32_t Index) { DeleteAt(Index); });
+    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask),
+                         [this](int32_t Index) { DeleteAt(Index); });
 }
 
 void TAbArchive::DeleteTaggedItems() {
@@ -1078,7 +1121,8 @@ void TAbArchive::FreshenAt(int32_t Index) {
     TAbArchiveItem* Item = FItemList->Get(Index);
     std::string DiskName = Item->DiskFileName();
     TDateTime DiskTime = 0;
-    if (DiskName.empty() || !FileExists(DiskName) || !FileGetLastWriteTime(DiskName, DiskTime)) return;
+    if (DiskName.empty() || !FileExists(DiskName) || !FileGetLastWriteTime(DiskName, DiskTime))
+        return;
     // Compare at DOS precision: the archive keeps two-second steps.
     if (DateTimeToDos(DiskTime) <= DateTimeToDos(Item->LastModTimeAsDateTime())) return;
     MarkForUpdate(Item, ptFreshen, aaFreshen);
@@ -1090,10 +1134,13 @@ void TAbArchive::Freshen(TAbArchiveItem* aItem) {
     if (Index >= 0) FreshenAt(Index);
 }
 
-void TAbArchive::FreshenFiles(const std::string& FileMask) { FreshenFilesEx(FileMask, ""); }
+void TAbArchive::FreshenFiles(const std::string& FileMask) {
+    FreshenFilesEx(FileMask, "");
+}
 
 void TAbArchive::FreshenFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
-    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask), [this](int32_t Index) { FreshenAt(Index); });
+    ForSelectedBackwards(MaskSelector(FileMask, ExclusionMask),
+                         [this](int32_t Index) { FreshenAt(Index); });
 }
 
 void TAbArchive::FreshenTaggedItems() {
@@ -1112,7 +1159,8 @@ void TAbArchive::Move(TAbArchiveItem* aItem, const std::string& NewStoredPath) {
     RequireOpen();
     if (aItem == nullptr) return;
     for (TAbArchiveItem* Other : *FItemList) {
-        if (Other != aItem && Other->Action() != aaDelete && SameTextAscii(Other->FileName(), NewStoredPath)) {
+        if (Other != aItem && Other->Action() != aaDelete &&
+            SameTextAscii(Other->FileName(), NewStoredPath)) {
             ReportItemFailure(aItem, ptMove, ecMorvanta, AbErrDuplicateName);
             return;
         }
@@ -1130,4 +1178,4 @@ void TAbArchive::Move(TAbArchiveItem* aItem, const std::string& NewStoredPath) {
     if (FAutoSave) Save();
 }
 
-}  // namespace kivo
+} // namespace kivo

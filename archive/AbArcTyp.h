@@ -24,12 +24,12 @@ namespace kivo {
 // ---------------------------------------------------------------------------
 // Small set type over an enumeration with at most 32 values.
 
-template <typename E>
-class TAbSet {
+template <typename E> class TAbSet {
 public:
     constexpr TAbSet() = default;
     constexpr TAbSet(std::initializer_list<E> Values) {
-        for (E V : Values) FBits |= Bit(V);
+        for (E V : Values)
+            FBits |= Bit(V);
     }
     constexpr bool Contains(E V) const { return (FBits & Bit(V)) != 0; }
     constexpr void Include(E V) { FBits |= Bit(V); }
@@ -54,16 +54,49 @@ private:
 // Enumerations
 
 enum TAbArchiveStatus : uint8_t { asInvalid, asIdle, asBusy };
-enum TAbArchiveAction : uint8_t { aaFailed, aaNone, aaAdd, aaDelete, aaFreshen, aaMove, aaReplace, aaStreamAdd };
-enum TAbProcessType : uint8_t { ptAdd, ptDelete, ptExtract, ptFreshen, ptMove, ptReplace, ptFoundUnhandled };
+enum TAbArchiveAction : uint8_t {
+    aaFailed,
+    aaNone,
+    aaAdd,
+    aaDelete,
+    aaFreshen,
+    aaMove,
+    aaReplace,
+    aaStreamAdd
+};
+enum TAbProcessType : uint8_t {
+    ptAdd,
+    ptDelete,
+    ptExtract,
+    ptFreshen,
+    ptMove,
+    ptReplace,
+    ptFoundUnhandled
+};
 enum TAbExtractOption : uint8_t { eoCreateDirs, eoRestorePath };
 using TAbExtractOptions = TAbSet<TAbExtractOption>;
-enum TAbStoreOption : uint8_t { soStripDrive, soStripPath, soRemoveDots, soRecurse, soFreshen, soReplace };
+enum TAbStoreOption : uint8_t {
+    soStripDrive,
+    soStripPath,
+    soRemoveDots,
+    soRecurse,
+    soFreshen,
+    soReplace
+};
 using TAbStoreOptions = TAbSet<TAbStoreOption>;
 
 // The kinds of archive the engine tells apart.
 enum TAbArchiveType : uint8_t {
-    atUnknown, atZip, atSpannedZip, atSelfExtZip, atTar, atGzip, atGzippedTar, atCab, atBzip2, atBzippedTar
+    atUnknown,
+    atZip,
+    atSpannedZip,
+    atSelfExtZip,
+    atTar,
+    atGzip,
+    atGzippedTar,
+    atCab,
+    atBzip2,
+    atBzippedTar
 };
 
 // ---------------------------------------------------------------------------
@@ -75,7 +108,7 @@ enum TAbArchiveType : uint8_t {
 class TAbSharedString {
 public:
     TAbSharedString() noexcept = default;
-    TAbSharedString(std::string_view Value);  // NOLINT: implicit on purpose
+    TAbSharedString(std::string_view Value); // NOLINT: implicit on purpose
     TAbSharedString(const char* Value) : TAbSharedString(std::string_view(Value)) {}
     TAbSharedString(const std::string& Value) : TAbSharedString(std::string_view(Value)) {}
     TAbSharedString(const TAbSharedString& Other) noexcept;
@@ -111,20 +144,22 @@ class TAbArchiveItem;
 
 using TAbArchiveEvent = std::function<void(TAbArchive* Sender)>;
 using TAbArchiveConfirmEvent = std::function<void(TAbArchive* Sender, bool& Confirm)>;
-using TAbArchiveProgressEvent = std::function<void(TAbArchive* Sender, uint8_t Progress, bool& Abort)>;
+using TAbArchiveProgressEvent =
+    std::function<void(TAbArchive* Sender, uint8_t Progress, bool& Abort)>;
 using TAbArchiveItemProgressEvent =
     std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, uint8_t Progress, bool& Abort)>;
-using TAbArchiveItemConfirmEvent =
-    std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm)>;
+using TAbArchiveItemConfirmEvent = std::function<void(TAbArchive* Sender, TAbArchiveItem* Item,
+                                                      TAbProcessType ProcessType, bool& Confirm)>;
 using TAbArchiveItemFailureEvent =
     std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType,
                        TAbErrorClass ErrorClass, int32_t ErrorCode)>;
 using TAbConfirmOverwriteEvent = std::function<void(std::string& Name, bool& Confirm)>;
 using TAbProgressEvent = std::function<void(uint8_t Progress, bool& Abort)>;
-using TAbRequestImageEvent =
-    std::function<void(TAbArchive* Sender, int32_t ImageNumber, std::string& ImageName, bool& Abort)>;
+using TAbRequestImageEvent = std::function<void(TAbArchive* Sender, int32_t ImageNumber,
+                                                std::string& ImageName, bool& Abort)>;
 using TAbRequestDiskEvent = std::function<void(TAbArchive* Sender, bool& Abort)>;
-using TAbRequestNthDiskEvent = std::function<void(TAbArchive* Sender, uint8_t DiskNumber, bool& Abort)>;
+using TAbRequestNthDiskEvent =
+    std::function<void(TAbArchive* Sender, uint8_t DiskNumber, bool& Abort)>;
 using TAbNeedPasswordEvent = std::function<void(TAbArchive* Sender, std::string& NewPassword)>;
 using TAbArchiveItemExtractEvent =
     std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, const std::string& NewName)>;
@@ -133,8 +168,8 @@ using TAbArchiveItemExtractToStreamEvent =
 using TAbArchiveItemTestEvent = std::function<void(TAbArchive* Sender, TAbArchiveItem* Item)>;
 using TAbArchiveItemInsertEvent =
     std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, TStream* OutStream)>;
-using TAbArchiveItemInsertFromStreamEvent =
-    std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, TStream* OutStream, TStream* InStream)>;
+using TAbArchiveItemInsertFromStreamEvent = std::function<void(
+    TAbArchive* Sender, TAbArchiveItem* Item, TStream* OutStream, TStream* InStream)>;
 
 // ---------------------------------------------------------------------------
 // TAbArchiveItem: one entry of an archive.
@@ -163,7 +198,9 @@ public:
     // header records.
     virtual int64_t CompressedSize() const { return FValues ? FValues->CompressedSize : 0; }
     virtual uint32_t CRC32() const { return FValues ? FValues->CRC32 : 0; }
-    virtual uint32_t ExternalFileAttributes() const { return FValues ? FValues->ExternalFileAttributes : 0; }
+    virtual uint32_t ExternalFileAttributes() const {
+        return FValues ? FValues->ExternalFileAttributes : 0;
+    }
     virtual std::string FileName() const { return FFileName.Str(); }
     virtual bool IsDirectory() const { return false; }
     virtual bool IsEncrypted() const { return FValues ? FValues->IsEncrypted : false; }
@@ -173,7 +210,9 @@ public:
     virtual int64_t UncompressedSize() const { return FValues ? FValues->UncompressedSize : 0; }
     virtual void SetCompressedSize(int64_t Value) { Values().CompressedSize = Value; }
     virtual void SetCRC32(uint32_t Value) { Values().CRC32 = Value; }
-    virtual void SetExternalFileAttributes(uint32_t Value) { Values().ExternalFileAttributes = Value; }
+    virtual void SetExternalFileAttributes(uint32_t Value) {
+        Values().ExternalFileAttributes = Value;
+    }
     // DiskFileName keeps its value.
     virtual void SetFileName(const std::string& Value);
     virtual void SetIsEncrypted(bool Value) { Values().IsEncrypted = Value; }
@@ -388,8 +427,8 @@ public:
     virtual void VerifyItem(int32_t Index) = 0;
 
     // --- reports and questions (each fires its event)
-    virtual void ReportItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbErrorClass ErrorClass,
-                                   int32_t ErrorCode);
+    virtual void ReportItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType,
+                                   TAbErrorClass ErrorClass, int32_t ErrorCode);
     virtual void ReportSaveProgress(uint8_t Progress, bool& Abort);
     virtual void ReportArchiveProgress(uint8_t Progress, bool& Abort);
     virtual void ReportItemProgress(TAbArchiveItem* Item, uint8_t Progress, bool& Abort);
@@ -412,7 +451,8 @@ public:
     virtual void Add(std::unique_ptr<TAbArchiveItem> aItem);
     virtual void Move(TAbArchiveItem* aItem, const std::string& NewStoredPath);
     void AddFiles(const std::string& FileMask, uint32_t SearchAttr);
-    void AddFilesEx(const std::string& FileMask, const std::string& ExclusionMask, uint32_t SearchAttr);
+    void AddFilesEx(const std::string& FileMask, const std::string& ExclusionMask,
+                    uint32_t SearchAttr);
     // Adds one item whose data comes from aStream and saves at once (the
     // stream is only known during this call).
     void AddFromStream(const std::string& NewName, TStream* aStream);
@@ -430,8 +470,8 @@ public:
     // --- progress from the decoders and the spanning layer
     virtual void DoDeflateProgress(uint8_t aPercentDone);
     virtual void DoInflateProgress(uint8_t aPercentDone);
-    virtual void DoSpanningMediaRequest(TStream* Sender, int32_t ImageNumber, std::string& ImageName,
-                                        bool& Abort);
+    virtual void DoSpanningMediaRequest(TStream* Sender, int32_t ImageNumber,
+                                        std::string& ImageName, bool& Abort);
 
     // --- extraction and selection
     void ExtractFiles(const std::string& FileMask) { ExtractFilesEx(FileMask, ""); }
@@ -452,7 +492,8 @@ public:
     // an existing file the overwrite question refused, or a stored name that
     // would leave the base directory: reported through OnProcessItemFailure
     // with ecMorvanta and AbErrUnsafePath).
-    bool ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName, std::string& TargetName);
+    bool ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName,
+                           std::string& TargetName);
 
     // --- properties
     const std::string& ArchiveName() const { return FArchiveName; }
@@ -500,7 +541,7 @@ public:
     TAbArchiveConfirmEvent OnConfirmSave;
     TAbArchiveEvent OnLoad;
     TAbArchiveEvent OnSave;
-    TAbProgressEvent OnProgress;  // preset to ReportProgress
+    TAbProgressEvent OnProgress; // preset to ReportProgress
     TAbRequestImageEvent OnRequestImage;
 
 protected:
@@ -543,9 +584,11 @@ protected:
 private:
     TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& FileName, uint16_t Mode);
     using TItemSelector = std::function<bool(TAbArchiveItem*)>;
-    static TItemSelector MaskSelector(const std::string& FileMask, const std::string& ExclusionMask);
+    static TItemSelector MaskSelector(const std::string& FileMask,
+                                      const std::string& ExclusionMask);
     static TItemSelector TaggedSelector();
-    void ForSelectedBackwards(const TItemSelector& Selected, const std::function<void(int32_t)>& Action);
+    void ForSelectedBackwards(const TItemSelector& Selected,
+                              const std::function<void(int32_t)>& Action);
     void ExtractLoop(const TItemSelector& Selected);
     // Runs one item's extraction step with the item current; a failure is
     // reported through OnProcessItemFailure instead of leaving.
@@ -566,4 +609,4 @@ private:
 bool AbJoinStoredName(const std::string& Base, std::string_view StoredName, bool KeepPath,
                       std::string& Target);
 
-}  // namespace kivo
+} // namespace kivo

@@ -66,7 +66,7 @@ TAbArchiveType ProbeAs(TAbArchiveType Type, TStream* Stream) {
     }
 }
 
-}  // namespace
+} // namespace
 
 TAbArchiveType IdentifyZipStream(TStream* Stream) {
     TPositionKeeper Keep(Stream);
@@ -93,7 +93,8 @@ TAbArchiveType IdentifySelfExtractingZip(TStream* Stream) {
         uint8_t Head[4];
         if (!ReadHead(Stream, Head, 2)) return atUnknown;
         bool Executable = Head[0] == 'M' && Head[1] == 'Z';
-        if (!Executable && ReadHead(Stream, Head, 4)) Executable = GetLE32(Head) == Ab_LinuxExeSignature;
+        if (!Executable && ReadHead(Stream, Head, 4))
+            Executable = GetLE32(Head) == Ab_LinuxExeSignature;
         if (!Executable) return atUnknown;
         return IdentifyZipStream(Stream) == atZip ? atSelfExtZip : atUnknown;
     } catch (const EReadError&) {
@@ -114,4 +115,4 @@ TAbArchiveType DetectArchiveType(const std::string& FileName, TAbArchiveType Ass
     return Type != atUnknown ? ProbeAs(Type, &Stream) : DetectStreamArchiveType(&Stream);
 }
 
-}  // namespace kivo
+} // namespace kivo

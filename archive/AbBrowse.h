@@ -19,7 +19,8 @@ namespace kivo {
 // missing or empty file gets the extension's type unchecked. A file without a
 // known extension is classified by DetectStreamArchiveType. The file is opened
 // for reading with others allowed to read and write (its open error passes).
-TAbArchiveType DetectArchiveType(const std::string& FileName, TAbArchiveType AssumedType = atUnknown);
+TAbArchiveType DetectArchiveType(const std::string& FileName,
+                                 TAbArchiveType AssumedType = atUnknown);
 // The first probe that recognises the stream: self-extracting ZIP, then ZIP.
 TAbArchiveType DetectStreamArchiveType(TStream* Stream);
 
@@ -32,4 +33,4 @@ TAbArchiveType IdentifyZipStream(TStream* Stream);
 // (single-disk) ZIP archive.
 TAbArchiveType IdentifySelfExtractingZip(TStream* Stream);
 
-}  // namespace kivo
+} // namespace kivo

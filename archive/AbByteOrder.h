@@ -9,7 +9,9 @@
 
 namespace kivo {
 
-inline uint16_t GetLE16(const uint8_t* P) { return static_cast<uint16_t>(P[0] | (P[1] << 8)); }
+inline uint16_t GetLE16(const uint8_t* P) {
+    return static_cast<uint16_t>(P[0] | (P[1] << 8));
+}
 
 inline uint32_t GetLE32(const uint8_t* P) {
     return static_cast<uint32_t>(P[0]) | (static_cast<uint32_t>(P[1]) << 8) |
@@ -49,4 +51,4 @@ private:
     std::string FData;
 };
 
-}  // namespace kivo
+} // namespace kivo

@@ -13,8 +13,10 @@ namespace kivo {
 
 namespace {
 // Encoder tuning values below 4 (other than -1, "no limit") make no sense.
-int32_t SaneTuning(int32_t Value) { return (Value != -1 && Value < 4) ? 4 : Value; }
-}  // namespace
+int32_t SaneTuning(int32_t Value) {
+    return (Value != -1 && Value < 4) ? 4 : Value;
+}
+} // namespace
 
 void TAbDeflateHelper::SetAmpleLength(int32_t Value) {
     if (Value == FAmpleLength) return;
@@ -54,13 +56,43 @@ void TAbDeflateHelper::SetPKZipOption(char16_t Value) {
     int32_t Opts = FOptions;
     int32_t Ample, Chain, Lazy;
     switch (Value) {
-    case u'0': Opts = (Opts & ~0xF) | 0x1; Ample = 8; Chain = 32; Lazy = 16; break;
-    case u'2': Opts |= 0xF; Ample = 8; Chain = 32; Lazy = 16; break;
-    case u'f': Opts |= 0x7; Ample = 4; Chain = 32; Lazy = 6; break;
-    case u'n': Opts |= 0xF; Ample = 16; Chain = 32; Lazy = 24; break;
-    case u's': Opts |= 0x7; Ample = 4; Chain = 4; Lazy = 4; break;
-    case u'x': Opts |= 0xF; Ample = 64; Chain = 4096; Lazy = 258; break;
-    default: return;  // unknown letters are ignored
+    case u'0':
+        Opts = (Opts & ~0xF) | 0x1;
+        Ample = 8;
+        Chain = 32;
+        Lazy = 16;
+        break;
+    case u'2':
+        Opts |= 0xF;
+        Ample = 8;
+        Chain = 32;
+        Lazy = 16;
+        break;
+    case u'f':
+        Opts |= 0x7;
+        Ample = 4;
+        Chain = 32;
+        Lazy = 6;
+        break;
+    case u'n':
+        Opts |= 0xF;
+        Ample = 16;
+        Chain = 32;
+        Lazy = 24;
+        break;
+    case u's':
+        Opts |= 0x7;
+        Ample = 4;
+        Chain = 4;
+        Lazy = 4;
+        break;
+    case u'x':
+        Opts |= 0xF;
+        Ample = 64;
+        Chain = 4096;
+        Lazy = 258;
+        break;
+    default: return; // unknown letters are ignored
     }
     FOptions = Opts;
     FAmpleLength = Ample;
@@ -88,9 +120,13 @@ void TAbDeflateHelper::Assign(const TAbDeflateHelper& aHelper) {
 // Errors
 
 EAbInflateError::EAbInflateError(const std::string& aMsg)
-    : Exception("Morvanta inflate error, possibly a corrupted compressed stream. (Internal cause: " + aMsg + ")") {}
+    : Exception(
+          "Morvanta inflate error, possibly a corrupted compressed stream. (Internal cause: " +
+          aMsg + ")") {}
 
-void AbInflateFail(const char* aCause) { throw EAbInternalInflateError(aCause); }
+void AbInflateFail(const char* aCause) {
+    throw EAbInternalInflateError(aCause);
+}
 
 // ---------------------------------------------------------------------------
 // TAbLogger
@@ -224,4 +260,4 @@ int64_t TAbBitBucketStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     return FPosn;
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -17,13 +17,13 @@ namespace kivo {
 using TAbProgressStep = std::function<void(int32_t aPercentDone)>;
 
 // Option bits of TAbDeflateHelper::Options.
-constexpr int32_t OptionStoredBlocks = 0x00000001;   // encoder: may emit stored blocks
-constexpr int32_t OptionStaticBlocks = 0x00000002;   // encoder: may emit fixed-Huffman blocks
-constexpr int32_t OptionDynamicBlocks = 0x00000004;  // encoder: may emit dynamic blocks
-constexpr int32_t OptionLazyMatch = 0x00000008;      // encoder: lazy matching
-constexpr int32_t OptionDeflate64 = 0x00000010;      // the stream is Deflate64
-constexpr int32_t OptionAdler32 = 0x00000020;        // checksum is Adler-32 instead of CRC-32
-constexpr int32_t OptionTestOnly = 0x40000000;       // decode and checksum without writing
+constexpr int32_t OptionStoredBlocks = 0x00000001;  // encoder: may emit stored blocks
+constexpr int32_t OptionStaticBlocks = 0x00000002;  // encoder: may emit fixed-Huffman blocks
+constexpr int32_t OptionDynamicBlocks = 0x00000004; // encoder: may emit dynamic blocks
+constexpr int32_t OptionLazyMatch = 0x00000008;     // encoder: lazy matching
+constexpr int32_t OptionDeflate64 = 0x00000010;     // the stream is Deflate64
+constexpr int32_t OptionAdler32 = 0x00000020;       // checksum is Adler-32 instead of CRC-32
+constexpr int32_t OptionTestOnly = 0x40000000;      // decode and checksum without writing
 
 // Options, results and encoder settings of one Inflate (or Deflate) call.
 class TAbDeflateHelper {
@@ -102,33 +102,45 @@ public:
 
 // Causes carried by EAbInternalInflateError (and so by EAbInflateError).
 namespace InflateCause {
-inline constexpr const char* InvalidBlockType = "starting new block, but invalid block type [Inflate]";
+inline constexpr const char* InvalidBlockType =
+    "starting new block, but invalid block type [Inflate]";
 inline constexpr const char* StoredLength =
     "invalid stored block (length and NOT length do not match) [InflateStoredBlock]";
 inline constexpr const char* TooManyLiteralCodes =
     "count of literal codes in dynamic block is greater than 286 [InflateDynamicBlock]";
 inline constexpr const char* TooManyDistanceCodes =
     "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]";
-inline constexpr const char* BadCodeLengthSymbol = "decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}";
-inline constexpr const char* BadCodeLength = "decoded a code length out of range {ReadLitDistCodeLengths}";
+inline constexpr const char* BadCodeLengthSymbol =
+    "decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}";
+inline constexpr const char* BadCodeLength =
+    "decoded a code length out of range {ReadLitDistCodeLengths}";
 // A repeat code 16 with no previous length, or a repeat running past the 318 code lengths.
 inline constexpr const char* BadCodeLengthRepeat =
-    "decoded a repeat of code lengths with nothing to repeat or past the last length {ReadLitDistCodeLengths}";
-inline constexpr const char* BadLengthSymbol = "decoded an invalid length symbol: greater than 285 [DecodeData]";
-inline constexpr const char* BadDistanceSymbol = "decoded an invalid distance symbol: greater than 29 [DecodeData]";
+    "decoded a repeat of code lengths with nothing to repeat or past the last length "
+    "{ReadLitDistCodeLengths}";
+inline constexpr const char* BadLengthSymbol =
+    "decoded an invalid length symbol: greater than 285 [DecodeData]";
+inline constexpr const char* BadDistanceSymbol =
+    "decoded an invalid distance symbol: greater than 29 [DecodeData]";
 // Deflate64: a distance code that the block's distance code does not use.
-inline constexpr const char* UnusedDistanceSymbol = "decoded an invalid distance symbol: code not in use [DecodeData]";
+inline constexpr const char* UnusedDistanceSymbol =
+    "decoded an invalid distance symbol: code not in use [DecodeData]";
 // A match that reaches back before the first byte this stream produced.
 inline constexpr const char* DistanceTooFar =
     "decoded a distance greater than the count of bytes decoded so far [DecodeData]";
-inline constexpr const char* NoMoreDataReadBit = "no more compressed data in stream [TAbDfInBitStream.ReadBit]";
-inline constexpr const char* NoMoreDataReadBits = "no more compressed data in stream [TAbDfInBitStream.ReadBits]";
-inline constexpr const char* NoMoreDataDiscardBits = "no more compressed data in stream [TAbDfInBitStream.DiscardBits]";
-inline constexpr const char* NoMoreDataReadBuffer = "no more compressed data in stream [TAbDfInBitStream.ReadBuffer]";
-inline constexpr const char* ReadBitsCount = "count of bits must be between 1 and 16 inclusive [TAbDfInBitStream.ReadBits]";
+inline constexpr const char* NoMoreDataReadBit =
+    "no more compressed data in stream [TAbDfInBitStream.ReadBit]";
+inline constexpr const char* NoMoreDataReadBits =
+    "no more compressed data in stream [TAbDfInBitStream.ReadBits]";
+inline constexpr const char* NoMoreDataDiscardBits =
+    "no more compressed data in stream [TAbDfInBitStream.DiscardBits]";
+inline constexpr const char* NoMoreDataReadBuffer =
+    "no more compressed data in stream [TAbDfInBitStream.ReadBuffer]";
+inline constexpr const char* ReadBitsCount =
+    "count of bits must be between 1 and 16 inclusive [TAbDfInBitStream.ReadBits]";
 inline constexpr const char* DiscardBitsCount =
     "count of bits must be between 1 and 32 inclusive [TAbDfInBitStream.DiscardBits]";
-}  // namespace InflateCause
+} // namespace InflateCause
 
 // The one way the decoder reports corrupt data.
 [[noreturn]] void AbInflateFail(const char* aCause);
@@ -141,7 +153,7 @@ enum TAbLineDelimiter : uint8_t { ldCRLF, ldLF };
 class TAbLogger : public TStream {
 public:
     explicit TAbLogger(const std::string& aLogName);
-    ~TAbLogger() override;  // writes out the buffer
+    ~TAbLogger() override; // writes out the buffer
 
     int64_t Read(void* Buffer, int64_t Count) override;
     int64_t Write(const void* Buffer, int64_t Count) override;
@@ -184,10 +196,10 @@ public:
 private:
     std::unique_ptr<uint8_t[]> FBuffer;
     int64_t FBufSize = 0;
-    int64_t FBufPosn = 0;  // read position in the ring
-    int64_t FPosn = 0;     // logical position
-    int64_t FSize = 0;     // logical size: bytes ever written
-    int64_t FTail = 0;     // ring position where the next byte is stored
+    int64_t FBufPosn = 0; // read position in the ring
+    int64_t FPosn = 0;    // logical position
+    int64_t FSize = 0;    // logical size: bytes ever written
+    int64_t FTail = 0;    // ring position where the next byte is stored
 };
 
-}  // namespace kivo
+} // namespace kivo

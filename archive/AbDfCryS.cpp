@@ -12,7 +12,8 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
     std::array<uint32_t, 256> T{};
     for (uint32_t I = 0; I < 256; ++I) {
         uint32_t C = I;
-        for (int K = 0; K < 8; ++K) C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
+        for (int K = 0; K < 8; ++K)
+            C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
         T[I] = C;
     }
     return T;
@@ -20,7 +21,9 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 constexpr std::array<uint32_t, 256> CrcTable = MakeCrcTable();
 static_assert(CrcTable[1] == 0x77073096u, "CRC table");
 
-inline uint32_t CrcStep(uint32_t Crc, uint8_t B) { return CrcTable[(Crc ^ B) & 0xFF] ^ (Crc >> 8); }
+inline uint32_t CrcStep(uint32_t Crc, uint8_t B) {
+    return CrcTable[(Crc ^ B) & 0xFF] ^ (Crc >> 8);
+}
 
 // Each plain byte advances the keys.
 inline void UpdateKeys(TAbZipDecryptState& S, uint8_t Plain) {
@@ -36,19 +39,21 @@ inline uint8_t DecryptByte(TAbZipDecryptState& S, uint8_t Cipher) {
     return Plain;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TAbZipDecryptEngine
 
-bool TAbZipDecryptEngine::VerifyHeader(const TAbZipEncryptHeader& aHeader, const std::string& aPassphrase,
-                                       uint32_t aCheckValue) {
+bool TAbZipDecryptEngine::VerifyHeader(const TAbZipEncryptHeader& aHeader,
+                                       const std::string& aPassphrase, uint32_t aCheckValue) {
     KIVO_ASSERT(!aPassphrase.empty(), "TAbZipDecryptEngine.VerifyHeader: need a passphrase");
     FReady = false;
     FState = TAbZipDecryptState();
-    for (char C : Utf8ToAnsi(aPassphrase)) UpdateKeys(FState, static_cast<uint8_t>(C));
+    for (char C : Utf8ToAnsi(aPassphrase))
+        UpdateKeys(FState, static_cast<uint8_t>(C));
     uint8_t Last = 0;
-    for (uint8_t B : aHeader) Last = DecryptByte(FState, B);
+    for (uint8_t B : aHeader)
+        Last = DecryptByte(FState, B);
     FReady = Last == static_cast<uint8_t>(aCheckValue >> 24);
     return FReady;
 }
@@ -63,18 +68,18 @@ void TAbZipDecryptEngine::DecodeBuffer(void* aBuffer, int64_t aCount) {
     // The keys live in locals for the loop; the state is written back once.
     TAbZipDecryptState S = FState;
     auto* P = static_cast<uint8_t*>(aBuffer);
-    for (int64_t I = 0; I < aCount; ++I) P[I] = DecryptByte(S, P[I]);
+    for (int64_t I = 0; I < aCount; ++I)
+        P[I] = DecryptByte(S, P[I]);
     FState = S;
 }
 
 // ---------------------------------------------------------------------------
 // TAbDfDecryptStream
 
-TAbDfDecryptStream::TAbDfDecryptStream(TStream* aStream, uint32_t aCheckValue, const std::string& aPassphrase)
-    : FCheckValue(aCheckValue),
-      FEngine(std::make_unique<TAbZipDecryptEngine>()),
-      FPassphrase(aPassphrase),
-      FStream(aStream) {}
+TAbDfDecryptStream::TAbDfDecryptStream(TStream* aStream, uint32_t aCheckValue,
+                                       const std::string& aPassphrase)
+    : FCheckValue(aCheckValue), FEngine(std::make_unique<TAbZipDecryptEngine>()),
+      FPassphrase(aPassphrase), FStream(aStream) {}
 
 TAbDfDecryptStream::~TAbDfDecryptStream() {
     if (FOwnsStream) delete FStream;
@@ -100,6 +105,8 @@ int64_t TAbDfDecryptStream::Write(const void*, int64_t) {
     return 0;
 }
 
-int64_t TAbDfDecryptStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
+int64_t TAbDfDecryptStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    return FStream->Seek(Offset, Origin);
+}
 
-}  // namespace kivo
+} // namespace kivo

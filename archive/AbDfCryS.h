@@ -30,7 +30,8 @@ public:
     // page), decrypts the header and compares its last byte with bits 24..31
     // of aCheckValue. True makes the engine ready: its keys then stand at the
     // first data byte. An empty passphrase is a contract violation.
-    bool VerifyHeader(const TAbZipEncryptHeader& aHeader, const std::string& aPassphrase, uint32_t aCheckValue);
+    bool VerifyHeader(const TAbZipEncryptHeader& aHeader, const std::string& aPassphrase,
+                      uint32_t aCheckValue);
     // Decrypts one byte / a buffer in place; only once ready.
     uint8_t Decode(uint8_t aCh);
     void DecodeBuffer(void* aBuffer, int64_t aCount);
@@ -73,4 +74,4 @@ private:
     TStream* FStream;
 };
 
-}  // namespace kivo
+} // namespace kivo

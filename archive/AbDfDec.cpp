@@ -61,10 +61,12 @@ using TSymbolInfo = std::array<uint32_t, 288>;
 
 TSymbolInfo MakeLitLenInfo(bool aDeflate64) {
     TSymbolInfo I{};
-    for (uint32_t s = 0; s < 256; ++s) I[s] = EntryLit | (s << 16);
+    for (uint32_t s = 0; s < 256; ++s)
+        I[s] = EntryLit | (s << 16);
     I[256] = EntryExc | EntryEob;
     for (uint32_t s = 257; s <= 285; ++s)
-        I[s] = (static_cast<uint32_t>(AbDfLengthBase[s - 257]) << 16) | AbDfLengthExtraBits[s - 257];
+        I[s] =
+            (static_cast<uint32_t>(AbDfLengthBase[s - 257]) << 16) | AbDfLengthExtraBits[s - 257];
     // Code 285 is length 258 in Deflate, 3 + 16 extra bits in Deflate64.
     if (!aDeflate64) I[285] = 258u << 16;
     I[286] = I[287] = EntryInvalid;
@@ -74,7 +76,8 @@ TSymbolInfo MakeLitLenInfo(bool aDeflate64) {
 TSymbolInfo MakeDistInfo(bool aDeflate64) {
     TSymbolInfo I{};
     I.fill(EntryInvalid);
-    for (uint32_t s = 0; s < (aDeflate64 ? 32u : 30u); ++s) I[s] = (AbDfDistanceBase[s] << 16) | AbDfDistanceExtraBits[s];
+    for (uint32_t s = 0; s < (aDeflate64 ? 32u : 30u); ++s)
+        I[s] = (AbDfDistanceBase[s] << 16) | AbDfDistanceExtraBits[s];
     return I;
 }
 
@@ -94,7 +97,8 @@ uint32_t Reverse(uint32_t aCode, uint32_t aLen) {
         std::array<uint8_t, 256> T{};
         for (uint32_t b = 0; b < 256; ++b) {
             uint32_t R = 0;
-            for (int i = 0; i < 8; ++i) R |= ((b >> i) & 1) << (7 - i);
+            for (int i = 0; i < 8; ++i)
+                R |= ((b >> i) & 1) << (7 - i);
             T[b] = static_cast<uint8_t>(R);
         }
         return T;
@@ -110,16 +114,20 @@ public:
     const uint32_t* Data() const { return FEntries.data(); }
 
 private:
-    void BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits);
+    void BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
+                             unsigned aMainBits);
     std::vector<uint32_t> FEntries;
 };
 
-void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits) {
+void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
+                         unsigned aMainBits) {
     uint32_t Counts[MaxCodeLen + 1] = {};
-    for (uint32_t s = 0; s < aCount; ++s) ++Counts[aLens[s]];
+    for (uint32_t s = 0; s < aCount; ++s)
+        ++Counts[aLens[s]];
     // Kraft sum in units of 2^-15: above 2^15 the code is over-subscribed.
     uint32_t Kraft = 0;
-    for (uint32_t L = 1; L <= MaxCodeLen; ++L) Kraft += Counts[L] << (MaxCodeLen - L);
+    for (uint32_t L = 1; L <= MaxCodeLen; ++L)
+        Kraft += Counts[L] << (MaxCodeLen - L);
     if (Kraft > (1u << MaxCodeLen)) {
         BuildOverSubscribed(aLens, aCount, aInfo, aMainBits);
         return;
@@ -144,7 +152,8 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         uint32_t R = Reverse(NextCode[L]++, L);
         if (L <= aMainBits) {
             uint32_t E = MakeEntry(aInfo[s], L);
-            for (uint32_t i = R; i < MainSize; i += 1u << L) FEntries[i] = E;
+            for (uint32_t i = R; i < MainSize; i += 1u << L)
+                FEntries[i] = E;
         } else {
             Rev[s] = static_cast<uint16_t>(R);
             uint8_t& SB = SubBits[R & (MainSize - 1)];
@@ -157,7 +166,8 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         if (SubBits[p] == 0) continue;
         uint32_t Start = static_cast<uint32_t>(FEntries.size());
         FEntries.resize(Start + (1u << SubBits[p]), EntryInvalid);
-        FEntries[p] = EntryExc | EntrySub | (Start << 16) | (static_cast<uint32_t>(SubBits[p]) << 8);
+        FEntries[p] =
+            EntryExc | EntrySub | (Start << 16) | (static_cast<uint32_t>(SubBits[p]) << 8);
     }
     for (uint32_t s = 0; s < aCount; ++s) {
         uint32_t L = aLens[s];
@@ -165,7 +175,8 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         uint32_t P = FEntries[Rev[s] & (MainSize - 1)];
         uint32_t Start = P >> 16, Width = (P >> 8) & 0xF;
         uint32_t E = MakeEntry(aInfo[s], L);
-        for (uint32_t j = static_cast<uint32_t>(Rev[s]) >> aMainBits; j < (1u << Width); j += 1u << (L - aMainBits))
+        for (uint32_t j = static_cast<uint32_t>(Rev[s]) >> aMainBits; j < (1u << Width);
+             j += 1u << (L - aMainBits))
             FEntries[Start + j] = E;
     }
 }
@@ -173,9 +184,10 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
 // An over-subscribed code is corrupt, but its decoding is defined: later
 // symbols overwrite the entries of earlier ones in the direct table. Build
 // that table and copy it into two levels; only corrupt streams come here.
-void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
-                                       unsigned aMainBits) {
-    TAbDfDecodeHuffmanTree Tree(std::max<int32_t>(static_cast<int32_t>(aCount), 2), MaxCodeLen, huDecoding);
+void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount,
+                                       const TSymbolInfo& aInfo, unsigned aMainBits) {
+    TAbDfDecodeHuffmanTree Tree(std::max<int32_t>(static_cast<int32_t>(aCount), 2), MaxCodeLen,
+                                huDecoding);
     Tree.Build(aLens, 0, static_cast<int32_t>(aCount), nullptr, 0);
     const std::vector<uint32_t>& Direct = Tree.Decodes();
     const uint32_t Width = static_cast<uint32_t>(Tree.LookupBitLength());
@@ -191,22 +203,26 @@ void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, co
         }
         const uint32_t SubWidth = Width - aMainBits;
         bool Same = true;
-        for (uint32_t j = 1; j < (1u << SubWidth) && Same; ++j) Same = Direct[p + (j << aMainBits)] == Direct[p];
+        for (uint32_t j = 1; j < (1u << SubWidth) && Same; ++j)
+            Same = Direct[p + (j << aMainBits)] == Direct[p];
         if (Same) {
             FEntries[p] = Convert(Direct[p]);
             continue;
         }
         uint32_t Start = static_cast<uint32_t>(FEntries.size());
         FEntries.resize(Start + (1u << SubWidth));
-        for (uint32_t j = 0; j < (1u << SubWidth); ++j) FEntries[Start + j] = Convert(Direct[p + (j << aMainBits)]);
+        for (uint32_t j = 0; j < (1u << SubWidth); ++j)
+            FEntries[Start + j] = Convert(Direct[p + (j << aMainBits)]);
         FEntries[p] = EntryExc | EntrySub | (Start << 16) | (SubWidth << 8);
     }
 }
 
 // Looks up the entry for the next bits of aBits.
-[[gnu::always_inline]] inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits, unsigned aMainBits) {
+[[gnu::always_inline]] inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits,
+                                              unsigned aMainBits) {
     uint32_t E = aTable[aBits & ((1u << aMainBits) - 1)];
-    if (E & EntrySub) E = aTable[(E >> 16) + ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
+    if (E & EntrySub)
+        E = aTable[(E >> 16) + ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
     return E;
 }
 
@@ -245,9 +261,9 @@ const TDecodeTable& FixedDistTable(bool aDeflate64) {
 
 // Bit budgets. After a branch-free refill the bit buffer holds at least 56 bits.
 constexpr uint32_t RefillBits = 56;
-constexpr uint32_t MaxLitLenBits = MaxCodeLen + 5;       // code + length extra bits (Deflate)
-constexpr uint32_t MaxLitLenBits64 = MaxCodeLen + 16;    // Deflate64: code 285 has 16 extra bits
-constexpr uint32_t MaxDistBits = MaxCodeLen + 14;        // code + distance extra bits (13 in Deflate)
+constexpr uint32_t MaxLitLenBits = MaxCodeLen + 5;    // code + length extra bits (Deflate)
+constexpr uint32_t MaxLitLenBits64 = MaxCodeLen + 16; // Deflate64: code 285 has 16 extra bits
+constexpr uint32_t MaxDistBits = MaxCodeLen + 14;     // code + distance extra bits (13 in Deflate)
 // Deflate: one refill covers a length and its distance.
 static_assert(MaxLitLenBits + MaxDistBits <= RefillBits);
 // Three literal codes per refill.
@@ -267,7 +283,7 @@ bool HaveBmi2() {
 constexpr int64_t FastInputMin = 32;
 static_assert(3 * 7 + 8 <= FastInputMin);
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -286,15 +302,15 @@ private:
     // One symbol with every check; true at the end of the block.
     bool CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist);
     // Symbols while input and output room last; true at the end of the block.
+    template <bool Deflate64> bool FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist);
+    template <bool Deflate64> bool FastLoop(const uint32_t* aLitLen, const uint32_t* aDist);
     template <bool Deflate64>
-    bool FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist);
-    template <bool Deflate64>
-    bool FastLoop(const uint32_t* aLitLen, const uint32_t* aDist);
-    template <bool Deflate64>
-    __attribute__((target("bmi2"))) bool FastLoopBmi2(const uint32_t* aLitLen, const uint32_t* aDist);
+    __attribute__((target("bmi2"))) bool FastLoopBmi2(const uint32_t* aLitLen,
+                                                      const uint32_t* aDist);
     bool RunFastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
         if (HaveBmi2())
-            return FDeflate64 ? FastLoopBmi2<true>(aLitLen, aDist) : FastLoopBmi2<false>(aLitLen, aDist);
+            return FDeflate64 ? FastLoopBmi2<true>(aLitLen, aDist)
+                              : FastLoopBmi2<false>(aLitLen, aDist);
         return FDeflate64 ? FastLoop<true>(aLitLen, aDist) : FastLoop<false>(aLitLen, aDist);
     }
     // Fails unless aBits real bits are in the bit buffer (after an Ensure).
@@ -351,7 +367,8 @@ void TAbDfDecoder::DynamicBlock() {
     if (HLit > 286) AbInflateFail(InflateCause::TooManyLiteralCodes);
     if (!FDeflate64 && HDist > 30) AbInflateFail(InflateCause::TooManyDistanceCodes);
     uint8_t PreLens[19] = {};
-    for (uint32_t i = 0; i < HCLen; ++i) PreLens[AbDfCodeLengthOrder[i]] = static_cast<uint8_t>(In.ReadBits(3));
+    for (uint32_t i = 0; i < HCLen; ++i)
+        PreLens[AbDfCodeLengthOrder[i]] = static_cast<uint8_t>(In.ReadBits(3));
     FPreTree.Build(PreLens, 0, 19, nullptr, 0);
     ReadLitDistCodeLengths(HLit + HDist);
     FLitLen.Build(FLens, HLit, LitLenInfo(FDeflate64), LitLenMainBits);
@@ -366,7 +383,7 @@ void TAbDfDecoder::ReadLitDistCodeLengths(uint32_t aCount) {
     const uint32_t Mask = (1u << Width) - 1;
     uint32_t i = 0;
     while (i < aCount) {
-        In.Ensure(Width + 7);  // missing bits read as zeros
+        In.Ensure(Width + 7); // missing bits read as zeros
         uint64_t Bits = In.FBitBuffer;
         uint32_t E = Table[Bits & Mask];
         uint32_t Sym = E & 0xFFFF;
@@ -381,10 +398,12 @@ void TAbDfDecoder::ReadLitDistCodeLengths(uint32_t aCount) {
         }
         // Repeats: the count's bits follow the code directly.
         uint32_t CountBits = Sym == 16 ? 2 : Sym == 17 ? 3 : 7;
-        uint32_t Repeat = static_cast<uint32_t>((Bits >> Len) & ((1u << CountBits) - 1)) + (Sym == 18 ? 11 : 3);
+        uint32_t Repeat =
+            static_cast<uint32_t>((Bits >> Len) & ((1u << CountBits) - 1)) + (Sym == 18 ? 11 : 3);
         NeedBits(Len + CountBits);
         In.Consume(Len + CountBits);
-        if ((Sym == 16 && i == 0) || i + Repeat > std::size(FLens)) AbInflateFail(InflateCause::BadCodeLengthRepeat);
+        if ((Sym == 16 && i == 0) || i + Repeat > std::size(FLens))
+            AbInflateFail(InflateCause::BadCodeLengthRepeat);
         uint8_t Value = Sym == 16 ? FLens[i - 1] : 0;
         std::fill_n(FLens + i, Repeat, Value);
         i += Repeat;
@@ -409,7 +428,7 @@ void TAbDfDecoder::DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& a
 }
 
 bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist) {
-    In.Ensure(FDeflate64 ? MaxLitLenBits64 : MaxLitLenBits);  // missing bits read as zeros
+    In.Ensure(FDeflate64 ? MaxLitLenBits64 : MaxLitLenBits); // missing bits read as zeros
     uint32_t E = Lookup(aLitLen, In.FBitBuffer, LitLenMainBits);
     if (E & EntryLit) {
         NeedBits(E & 0xFF);
@@ -431,13 +450,15 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
     In.Ensure(MaxDistBits);
     uint32_t D = Lookup(aDist, In.FBitBuffer, DistMainBits);
     if (D & EntryExc)
-        AbInflateFail(FDeflate64 ? InflateCause::UnusedDistanceSymbol : InflateCause::BadDistanceSymbol);
+        AbInflateFail(FDeflate64 ? InflateCause::UnusedDistanceSymbol
+                                 : InflateCause::BadDistanceSymbol);
     uint32_t Distance = (D >> 16) + ExtraValue(In.FBitBuffer, D);
     NeedBits(D & 0xFF);
     In.Consume(D & 0xFF);
     // Before the first slide the buffer holds everything produced; after one
     // it holds at least a whole history, which no distance exceeds.
-    if (Distance > static_cast<size_t>(Out.FCurrent - Out.FBuffer.get())) AbInflateFail(InflateCause::DistanceTooFar);
+    if (Distance > static_cast<size_t>(Out.FCurrent - Out.FBuffer.get()))
+        AbInflateFail(InflateCause::DistanceTooFar);
     AbDfCopyMatch(Out.FCurrent, Distance, Len);
     Out.FCurrent += Len;
     CheckPartSize();
@@ -450,7 +471,8 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
 // through inline assembly saved 2.5% of the instructions but no measurable
 // time, so the plain mask stays.
 template <bool Deflate64>
-[[gnu::always_inline]] inline bool TAbDfDecoder::FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist) {
+[[gnu::always_inline]] inline bool TAbDfDecoder::FastLoopBody(const uint32_t* aLitLen,
+                                                              const uint32_t* aDist) {
     uint64_t BitBuf = In.FBitBuffer;
     uint32_t BitsLeft = In.FBitsLeft;
     const uint8_t* InP = In.FBufPos;
@@ -464,23 +486,23 @@ template <bool Deflate64>
     // entry, whose low byte is the bit count, and the bits above collect
     // borrows that nothing reads (saves a zero-extension per symbol). Shift
     // counts are taken modulo 64, which the shift instructions do anyway.
-#define KIVO_REFILL()                                  \
-    do {                                               \
-        BitBuf |= AbDfLoad64(InP) << (BitsLeft & 63);  \
-        InP += (63 - (BitsLeft & 63)) >> 3;            \
-        BitsLeft |= 56;                                \
+#define KIVO_REFILL()                                                                              \
+    do {                                                                                           \
+        BitBuf |= AbDfLoad64(InP) << (BitsLeft & 63);                                              \
+        InP += (63 - (BitsLeft & 63)) >> 3;                                                        \
+        BitsLeft |= 56;                                                                            \
     } while (0)
-#define KIVO_CONSUME(E)             \
-    do {                            \
-        BitBuf >>= (E) & 63;        \
-        BitsLeft -= (E);            \
+#define KIVO_CONSUME(E)                                                                            \
+    do {                                                                                           \
+        BitBuf >>= (E)&63;                                                                         \
+        BitsLeft -= (E);                                                                           \
     } while (0)
-#define KIVO_SAVE()                       \
-    do {                                  \
-        In.FBitBuffer = BitBuf;           \
-        In.FBitsLeft = BitsLeft & 0xFF;   \
-        In.FBufPos = InP;                 \
-        Out.FCurrent = OutP;              \
+#define KIVO_SAVE()                                                                                \
+    do {                                                                                           \
+        In.FBitBuffer = BitBuf;                                                                    \
+        In.FBitsLeft = BitsLeft & 0xFF;                                                            \
+        In.FBufPos = InP;                                                                          \
+        Out.FCurrent = OutP;                                                                       \
     } while (0)
 
     // The next literal/length entry is looked up before the current match
@@ -531,7 +553,8 @@ template <bool Deflate64>
         KIVO_CONSUME(D);
         if (D & EntryExc) {
             KIVO_SAVE();
-            AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol : InflateCause::BadDistanceSymbol);
+            AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol
+                                    : InflateCause::BadDistanceSymbol);
         }
         uint32_t Distance = (D >> 16) + ExtraValue(Saved, D);
         KIVO_REFILL();
@@ -556,7 +579,8 @@ bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
 }
 
 template <bool Deflate64>
-__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const uint32_t* aLitLen, const uint32_t* aDist) {
+__attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const uint32_t* aLitLen,
+                                                                const uint32_t* aDist) {
     return FastLoopBody<Deflate64>(aLitLen, aDist);
 }
 
@@ -565,7 +589,7 @@ __attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const uint32_t* 
 namespace {
 // Inflate's slide unit (see TAbDfOutputWindow).
 constexpr int32_t InflateSlideUnit = 256 * 1024;
-}  // namespace
+} // namespace
 
 uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
     KIVO_ASSERT(aSource != nullptr, "Deflate: aSource stream cannot be nil");
@@ -597,8 +621,8 @@ uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
     int64_t TestOnlySize = 0;
     {
         TAbDfInBitStream In(aSource, Helper.OnProgressStep, Helper.StreamSize());
-        TAbDfOutputWindow Out(aDest, Deflate64, (Options & OptionAdler32) == 0, Helper.PartialSize(), TestOnly,
-                              Log.get(), InflateSlideUnit);
+        TAbDfOutputWindow Out(aDest, Deflate64, (Options & OptionAdler32) == 0,
+                              Helper.PartialSize(), TestOnly, Log.get(), InflateSlideUnit);
         try {
             TAbDfDecoder(In, Out, Deflate64).Run();
             Result = Out.Checksum();
@@ -627,4 +651,4 @@ uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
     return Result;
 }
 
-}  // namespace kivo
+} // namespace kivo

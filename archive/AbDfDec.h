@@ -19,4 +19,4 @@ namespace kivo {
 // EAbInflateError; errors of the streams and the progress callback pass through.
 uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper);
 
-}  // namespace kivo
+} // namespace kivo

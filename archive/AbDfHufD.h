@@ -24,8 +24,8 @@ public:
     // (no extra bits when aExtraBits is null). Completeness is not checked: an
     // incomplete code leaves entries unused, an over-subscribed one lets later
     // symbols overwrite the entries of earlier ones.
-    void Build(const uint8_t* aCodeLengths, int32_t aStartInx, int32_t aCount, const uint8_t* aExtraBits,
-               int32_t aExtraOffset);
+    void Build(const uint8_t* aCodeLengths, int32_t aStartInx, int32_t aCount,
+               const uint8_t* aExtraBits, int32_t aExtraOffset);
 
     // The entry for the next LookupBitLength input bits (first bit in bit 0).
     uint32_t Decode(uint32_t aLookupBits) const;
@@ -43,7 +43,7 @@ private:
     int32_t FDefMaxCodeLen;
     TAbDfHuffmanUsage FUsage;
     int32_t FMaxCodeLen = 0;
-    uint32_t FMask = 0;  // ~(table size - 1): lookup bits outside the table
+    uint32_t FMask = 0; // ~(table size - 1): lookup bits outside the table
     std::vector<uint32_t> FDecodes;
     std::vector<int32_t> FEncodes;
 };
@@ -67,4 +67,4 @@ const TAbDfDecodeHuffmanTree& StaticDistanceTree();
 extern const std::array<uint8_t, 288> AbDfFixedLiteralLengths;
 extern const std::array<uint8_t, 32> AbDfFixedDistanceLengths;
 
-}  // namespace kivo
+} // namespace kivo

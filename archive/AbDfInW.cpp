@@ -5,9 +5,11 @@
 
 namespace kivo {
 
-TAbDfInBitStream::TAbDfInBitStream(TStream* aStream, TAbProgressStep aOnProgress, int64_t aStreamSize)
+TAbDfInBitStream::TAbDfInBitStream(TStream* aStream, TAbProgressStep aOnProgress,
+                                   int64_t aStreamSize)
     : FStream(aStream), FStreamSize(aStreamSize) {
-    KIVO_ASSERT(aStream != nullptr, "TAbDfInBitStream.Create: Cannot create a bit stream wrapping a nil stream");
+    KIVO_ASSERT(aStream != nullptr,
+                "TAbDfInBitStream.Create: Cannot create a bit stream wrapping a nil stream");
     if (aOnProgress && aStreamSize > 0) FOnProgress = std::move(aOnProgress);
     FBuffer.reset(new uint8_t[MaxKeep + BlockSize + Pad]);
     std::memset(FBuffer.get(), 0, Pad);
@@ -34,7 +36,8 @@ void TAbDfInBitStream::Reposition() {
 
 bool TAbDfInBitStream::Refill() {
     int64_t Keep = Unread();
-    KIVO_ASSERT(Keep <= MaxKeep, "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty");
+    KIVO_ASSERT(Keep <= MaxKeep,
+                "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty");
     if (FEndOfData || FRepositioned) return false;
     uint8_t* Buf = FBuffer.get();
     std::memmove(Buf, FBufPos, static_cast<size_t>(Keep));
@@ -47,8 +50,9 @@ bool TAbDfInBitStream::Refill() {
     std::memset(Buf + Keep + Got, 0, Pad);
     if (Got == 0) FEndOfData = true;
     FByteCount += Got;
-    if (FOnProgress) FOnProgress(static_cast<int32_t>(std::nearbyint(static_cast<double>(FByteCount) * 100.0 /
-                                                                      static_cast<double>(FStreamSize))));
+    if (FOnProgress)
+        FOnProgress(static_cast<int32_t>(std::nearbyint(static_cast<double>(FByteCount) * 100.0 /
+                                                        static_cast<double>(FStreamSize))));
     return Got > 0;
 }
 
@@ -87,21 +91,25 @@ uint32_t TAbDfInBitStream::ReadBits(int32_t aCount) {
 }
 
 uint32_t TAbDfInBitStream::PeekBits(int32_t aCount) {
-    KIVO_ASSERT(aCount >= 0 && aCount <= 32, "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive");
-    Ensure(static_cast<uint32_t>(aCount));  // past the end the missing bits read as zeros
+    KIVO_ASSERT(aCount >= 0 && aCount <= 32,
+                "TAbDfInBitStream.PeekBits: count of bits must be between 1 and 32 inclusive");
+    Ensure(static_cast<uint32_t>(aCount)); // past the end the missing bits read as zeros
     FPeekCount = aCount;
     return static_cast<uint32_t>(FBitBuffer & ((1ull << aCount) - 1));
 }
 
 void TAbDfInBitStream::DiscardBits(int32_t aCount) {
     if (aCount < 1 || aCount > 32) AbInflateFail(InflateCause::DiscardBitsCount);
-    KIVO_ASSERT(aCount <= FPeekCount, "TAbDfInBitStream.DiscardBits: discarding more bits than peeked");
+    KIVO_ASSERT(aCount <= FPeekCount,
+                "TAbDfInBitStream.DiscardBits: discarding more bits than peeked");
     FPeekCount = 0;
     if (!Ensure(static_cast<uint32_t>(aCount))) AbInflateFail(InflateCause::NoMoreDataDiscardBits);
     Consume(static_cast<uint32_t>(aCount));
 }
 
-void TAbDfInBitStream::AlignToByte() { Consume(FBitsLeft & 7); }
+void TAbDfInBitStream::AlignToByte() {
+    Consume(FBitsLeft & 7);
+}
 
 int64_t TAbDfInBitStream::ReadAvailable(uint8_t* aBuffer, int64_t aCount) {
     int64_t Done = 0;
@@ -121,8 +129,9 @@ int64_t TAbDfInBitStream::ReadAvailable(uint8_t* aBuffer, int64_t aCount) {
 }
 
 void TAbDfInBitStream::ReadBuffer(void* aBuffer, int64_t aCount) {
-    KIVO_ASSERT(FBitsLeft % 8 == 0,
-                "TAbDfInBitStream.ReadBuffer. cannot read a buffer unless the stream is byte-aligned");
+    KIVO_ASSERT(
+        FBitsLeft % 8 == 0,
+        "TAbDfInBitStream.ReadBuffer. cannot read a buffer unless the stream is byte-aligned");
     uint8_t* P = static_cast<uint8_t*>(aBuffer);
     while (aCount > 0) {
         int64_t N = ReadAvailable(P, aCount);
@@ -132,4 +141,4 @@ void TAbDfInBitStream::ReadBuffer(void* aBuffer, int64_t aCount) {
     }
 }
 
-}  // namespace kivo
+} // namespace kivo

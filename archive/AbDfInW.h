@@ -29,13 +29,15 @@ public:
     TAbDfInBitStream& operator=(const TAbDfInBitStream&) = delete;
 
     bool ReadBit();
-    uint32_t ReadBits(int32_t aCount);   // 1..16 bits
-    uint32_t PeekBits(int32_t aCount);   // 0..32 bits, zeros past the end of the data
-    void DiscardBits(int32_t aCount);    // 1..32 bits, at most the last peek
+    uint32_t ReadBits(int32_t aCount); // 1..16 bits
+    uint32_t PeekBits(int32_t aCount); // 0..32 bits, zeros past the end of the data
+    void DiscardBits(int32_t aCount);  // 1..32 bits, at most the last peek
     void AlignToByte();
-    void ReadBuffer(void* aBuffer, int64_t aCount);  // byte-aligned only
+    void ReadBuffer(void* aBuffer, int64_t aCount); // byte-aligned only
 
-    uint64_t BitBuffer() const { return FBitsLeft == 0 ? 0 : FBitBuffer & (~0ull >> (64 - FBitsLeft)); }
+    uint64_t BitBuffer() const {
+        return FBitsLeft == 0 ? 0 : FBitBuffer & (~0ull >> (64 - FBitsLeft));
+    }
     int32_t BitsLeft() const { return static_cast<int32_t>(FBitsLeft); }
 
     // Seeks the source to just after the last byte from which any bit was
@@ -78,8 +80,8 @@ private:
     std::unique_ptr<uint8_t[]> FBuffer;
     const uint8_t* FBufPos = nullptr;
     const uint8_t* FBufEnd = nullptr;
-    int64_t FByteCount = 0;  // bytes read from the source, for progress
-    uint32_t FBlockCarry = 0;  // bytes a word-consuming buffer would keep at the next refill
+    int64_t FByteCount = 0;   // bytes read from the source, for progress
+    uint32_t FBlockCarry = 0; // bytes a word-consuming buffer would keep at the next refill
     bool FEndOfData = false;
     bool FRepositioned = false;
     TAbProgressStep FOnProgress;
@@ -92,8 +94,9 @@ private:
 inline uint64_t AbDfLoad64(const uint8_t* P) {
     uint64_t V;
     std::memcpy(&V, P, sizeof V);
-    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bit reader assumes a little-endian host");
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+                  "the bit reader assumes a little-endian host");
     return V;
 }
 
-}  // namespace kivo
+} // namespace kivo

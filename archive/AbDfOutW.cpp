@@ -31,21 +31,18 @@ uint32_t AbDfAdler32Update(uint32_t aAdler, const uint8_t* aBuffer, size_t aCoun
 // ---------------------------------------------------------------------------
 // TAbDfOutputWindow
 
-TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool aUseCRC32, int64_t aPartSize,
-                                     bool aTestOnly, TAbLogger* aLog, int32_t aSlideUnit)
-    : FHistory(aUseDeflate64 ? 65536 : 32768),
-      FMaxMatch(aUseDeflate64 ? 65538 : 258),
-      FSlideCount(aSlideUnit),
-      FChecksum(aUseCRC32 ? 0xFFFFFFFFu : 1u),
-      FUseCRC32(aUseCRC32),
-      FTestOnly(aTestOnly),
-      FPartSize(aPartSize > 0 ? aPartSize : 0),
-      FStream(aStream),
-      FLog(aLog) {
-    KIVO_ASSERT(aTestOnly || aStream != nullptr, "TAbDfOutputWindow.Create: a destination stream is required");
-    KIVO_ASSERT(aSlideUnit >= 32768, "TAbDfOutputWindow.Create: the slide unit is at least 32768 bytes");
-    size_t Size = static_cast<size_t>(FHistory) + static_cast<size_t>(FSlideCount) + static_cast<size_t>(FMaxMatch) +
-                  AbDfCopyOvershoot;
+TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool aUseCRC32,
+                                     int64_t aPartSize, bool aTestOnly, TAbLogger* aLog,
+                                     int32_t aSlideUnit)
+    : FHistory(aUseDeflate64 ? 65536 : 32768), FMaxMatch(aUseDeflate64 ? 65538 : 258),
+      FSlideCount(aSlideUnit), FChecksum(aUseCRC32 ? 0xFFFFFFFFu : 1u), FUseCRC32(aUseCRC32),
+      FTestOnly(aTestOnly), FPartSize(aPartSize > 0 ? aPartSize : 0), FStream(aStream), FLog(aLog) {
+    KIVO_ASSERT(aTestOnly || aStream != nullptr,
+                "TAbDfOutputWindow.Create: a destination stream is required");
+    KIVO_ASSERT(aSlideUnit >= 32768,
+                "TAbDfOutputWindow.Create: the slide unit is at least 32768 bytes");
+    size_t Size = static_cast<size_t>(FHistory) + static_cast<size_t>(FSlideCount) +
+                  static_cast<size_t>(FMaxMatch) + AbDfCopyOvershoot;
     FBuffer.reset(new uint8_t[Size]);
     FCurrent = FPending = FBuffer.get();
     FWritePoint = FBuffer.get() + FHistory + FSlideCount;
@@ -122,4 +119,4 @@ uint32_t TAbDfOutputWindow::Checksum() {
     return FUseCRC32 ? ~FChecksum : FChecksum;
 }
 
-}  // namespace kivo
+} // namespace kivo

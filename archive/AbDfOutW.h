@@ -17,7 +17,9 @@ class TAbDfDecoder;
 // Adler-32 (RFC 1950) register update; the CRC-32 is AbUtils' CrcUpdate.
 uint32_t AbDfAdler32Update(uint32_t aAdler, const uint8_t* aBuffer, size_t aCount);
 
-inline void AbDfStore64(uint8_t* P, uint64_t V) { std::memcpy(P, &V, sizeof V); }
+inline void AbDfStore64(uint8_t* P, uint64_t V) {
+    std::memcpy(P, &V, sizeof V);
+}
 
 // Room the window keeps past the longest match for AbDfCopyMatch's overshoot.
 constexpr uint32_t AbDfCopyOvershoot = 32;
@@ -63,9 +65,11 @@ constexpr uint32_t AbDfCopyOvershoot = 32;
         // is the smallest multiple of the period that is at least 8; from then
         // on the output repeats itself Step bytes back, far enough for words.
         uint32_t Step = aDist;
-        while (Step < 8) Step += aDist;
+        while (Step < 8)
+            Step += aDist;
         uint32_t First = aLen < Step ? aLen : Step;
-        for (uint32_t i = 0; i < First; ++i) aOut[i] = Src[i];
+        for (uint32_t i = 0; i < First; ++i)
+            aOut[i] = Src[i];
         aOut += First;
         Src = aOut - Step;
         while (aOut < End) {
@@ -89,8 +93,8 @@ constexpr uint32_t AbDfCopyOvershoot = 32;
 // 1 MiB gains nothing more).
 class TAbDfOutputWindow {
 public:
-    TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool aUseCRC32, int64_t aPartSize, bool aTestOnly,
-                      TAbLogger* aLog, int32_t aSlideUnit = 32768);
+    TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool aUseCRC32, int64_t aPartSize,
+                      bool aTestOnly, TAbLogger* aLog, int32_t aSlideUnit = 32768);
     // Writes out pending output; errors are dropped here (call Flush first to see them).
     ~TAbDfOutputWindow();
     TAbDfOutputWindow(const TAbDfOutputWindow&) = delete;
@@ -120,20 +124,20 @@ private:
     int64_t Produced() const { return FFlushed + (FCurrent - FPending); }
 
     std::unique_ptr<uint8_t[]> FBuffer;
-    uint8_t* FCurrent;      // next write position
-    uint8_t* FPending;      // first byte not yet written out
-    uint8_t* FWritePoint;   // slide once FCurrent reaches this
-    int32_t FHistory;       // bytes kept after a slide
-    int32_t FMaxMatch;      // longest match
-    int32_t FSlideCount;    // slide unit
+    uint8_t* FCurrent;    // next write position
+    uint8_t* FPending;    // first byte not yet written out
+    uint8_t* FWritePoint; // slide once FCurrent reaches this
+    int32_t FHistory;     // bytes kept after a slide
+    int32_t FMaxMatch;    // longest match
+    int32_t FSlideCount;  // slide unit
     uint32_t FChecksum;
     bool FUseCRC32;
     bool FTestOnly;
-    int64_t FStreamPos = 0;  // test-only: bytes counted as written
-    int64_t FFlushed = 0;    // bytes checksummed and written out (or counted)
-    int64_t FPartSize;       // 0 = none
+    int64_t FStreamPos = 0; // test-only: bytes counted as written
+    int64_t FFlushed = 0;   // bytes checksummed and written out (or counted)
+    int64_t FPartSize;      // 0 = none
     TStream* FStream;
     TAbLogger* FLog;
 };
 
-}  // namespace kivo
+} // namespace kivo

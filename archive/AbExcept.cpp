@@ -2,17 +2,29 @@
 
 namespace kivo {
 
-EAbZipVersion::EAbZipVersion() : EAbZipException("Cannot extract file - newer version required", AbErrZipVersion) {}
-EAbZipInvalidMethod::EAbZipInvalidMethod() : EAbZipException("Cannot extract file - unsupported compression method", AbErrZipInvalidMethod) {}
-EAbZipNoExtraction::EAbZipNoExtraction() : EAbZipException("Cannot extract file - no extraction support provided", AbErrZipNoExtraction) {}
-EAbZipInvalidPassword::EAbZipInvalidPassword() : EAbZipException("Cannot extract file - invalid password", AbErrZipInvalidPassword) {}
-EAbZipNoInsertion::EAbZipNoInsertion() : EAbZipException("Cannot insert file - no insertion support provided", AbErrZipNoInsertion) {}
-EAbZipInvalidFactor::EAbZipInvalidFactor() : EAbZipException("Invalid Reduce Factor", AbErrZipInvalidFactor) {}
+EAbZipVersion::EAbZipVersion()
+    : EAbZipException("Cannot extract file - newer version required", AbErrZipVersion) {}
+EAbZipInvalidMethod::EAbZipInvalidMethod()
+    : EAbZipException("Cannot extract file - unsupported compression method",
+                      AbErrZipInvalidMethod) {}
+EAbZipNoExtraction::EAbZipNoExtraction()
+    : EAbZipException("Cannot extract file - no extraction support provided",
+                      AbErrZipNoExtraction) {}
+EAbZipInvalidPassword::EAbZipInvalidPassword()
+    : EAbZipException("Cannot extract file - invalid password", AbErrZipInvalidPassword) {}
+EAbZipNoInsertion::EAbZipNoInsertion()
+    : EAbZipException("Cannot insert file - no insertion support provided", AbErrZipNoInsertion) {}
+EAbZipInvalidFactor::EAbZipInvalidFactor()
+    : EAbZipException("Invalid Reduce Factor", AbErrZipInvalidFactor) {}
 EAbUserAbort::EAbUserAbort() : EAbException("Process aborted by user", AbErrUserAbort) {}
-EAbArchiveBusy::EAbArchiveBusy() : EAbException("Archive is busy - cannot process new requests", AbErrArchiveBusy) {}
-EAbZipBadSpanStream::EAbZipBadSpanStream() : EAbZipException("Spanned archives must be opened as file streams", AbErrZipBadSpanStream) {}
-EAbZipSpanOverwrite::EAbZipSpanOverwrite() : EAbZipException("Cannot update an existing spanned disk set", AbErrZipSpanOverwrite) {}
-EAbNoSuchDirectory::EAbNoSuchDirectory() : EAbException("Directory does not exist", AbErrNoSuchDirectory) {}
+EAbArchiveBusy::EAbArchiveBusy()
+    : EAbException("Archive is busy - cannot process new requests", AbErrArchiveBusy) {}
+EAbZipBadSpanStream::EAbZipBadSpanStream()
+    : EAbZipException("Spanned archives must be opened as file streams", AbErrZipBadSpanStream) {}
+EAbZipSpanOverwrite::EAbZipSpanOverwrite()
+    : EAbZipException("Cannot update an existing spanned disk set", AbErrZipSpanOverwrite) {}
+EAbNoSuchDirectory::EAbNoSuchDirectory()
+    : EAbException("Directory does not exist", AbErrNoSuchDirectory) {}
 EAbBadStream::EAbBadStream() : EAbException("Invalid Stream", AbErrBadStream) {}
 
 EAbBadStream EAbBadStream::CreateInner(const std::exception& Inner) {
@@ -29,52 +41,69 @@ EAbBadStream EAbBadStream::CreateInner(const std::exception& Inner) {
         } catch (...) {
         }
     }
-    if (!Result.FInnerException) Result.FInnerException = std::make_exception_ptr(Exception(Inner.what()));
+    if (!Result.FInnerException)
+        Result.FInnerException = std::make_exception_ptr(Exception(Inner.what()));
     return Result;
 }
 
 EAbZipBadCRC::EAbZipBadCRC() : EAbZipException("Failed CRC Check", AbErrZipBadCRC) {}
 EAbFileNotFound::EAbFileNotFound() : EAbException("File not found", AbErrFileNotFound) {}
-EAbZipInvalidLFH::EAbZipInvalidLFH() : EAbZipException("Invalid Local File Header entry", AbErrZipInvalidLFH) {}
-EAbNoArchive::EAbNoArchive() : EAbException("Archive does not exist - Filename is blank", AbErrNoArchive) {}
-EAbZipInvalid::EAbZipInvalid() : EAbZipException("Invalid file - not a PKZip file", AbErrZipInvalid) {}
+EAbZipInvalidLFH::EAbZipInvalidLFH()
+    : EAbZipException("Invalid Local File Header entry", AbErrZipInvalidLFH) {}
+EAbNoArchive::EAbNoArchive()
+    : EAbException("Archive does not exist - Filename is blank", AbErrNoArchive) {}
+EAbZipInvalid::EAbZipInvalid()
+    : EAbZipException("Invalid file - not a PKZip file", AbErrZipInvalid) {}
 EAbReadError::EAbReadError() : EAbZipException("Error reading archive", AbErrReadError) {}
 EAbUnhandledType::EAbUnhandledType() : EAbException("Unhandled Archive Type", AbErrUnhandledType) {}
-EAbSpanningNotSupported::EAbSpanningNotSupported() : EAbException("Spanning not supported by this Archive type", AbErrSpanningNotSupported) {}
-EAbGzipInvalid::EAbGzipInvalid() : EAbGzipException("Spanning not supported by this Archive type", AbErrGzipInvalid) {}
-EAbBBSSeekOutsideBuffer::EAbBBSSeekOutsideBuffer() : EAbZipException("BBS: New position is outside the buffer", AbErrBBSSeekOutsideBuffer) {}
-EAbBBSInvalidOrigin::EAbBBSInvalidOrigin() : EAbZipException("BBS: Invalid Origin value", AbErrBBSInvalidOrigin) {}
-EAbNoCabinetDll::EAbNoCabinetDll() : EAbCabException("Cannot load cabinet.dll", AbErrNoCabinetDll) {}
+EAbSpanningNotSupported::EAbSpanningNotSupported()
+    : EAbException("Spanning not supported by this Archive type", AbErrSpanningNotSupported) {}
+EAbGzipInvalid::EAbGzipInvalid()
+    : EAbGzipException("Spanning not supported by this Archive type", AbErrGzipInvalid) {}
+EAbBBSSeekOutsideBuffer::EAbBBSSeekOutsideBuffer()
+    : EAbZipException("BBS: New position is outside the buffer", AbErrBBSSeekOutsideBuffer) {}
+EAbBBSInvalidOrigin::EAbBBSInvalidOrigin()
+    : EAbZipException("BBS: Invalid Origin value", AbErrBBSInvalidOrigin) {}
+EAbNoCabinetDll::EAbNoCabinetDll()
+    : EAbCabException("Cannot load cabinet.dll", AbErrNoCabinetDll) {}
 EAbGzipBadCRC::EAbGzipBadCRC() : EAbGzipException("Bad CRC", AbErrGzipBadCRC) {}
-EAbGzipBadFileSize::EAbGzipBadFileSize() : EAbGzipException("Bad File Size", AbErrGzipBadFileSize) {}
+EAbGzipBadFileSize::EAbGzipBadFileSize()
+    : EAbGzipException("Bad File Size", AbErrGzipBadFileSize) {}
 EAbTarInvalid::EAbTarInvalid() : EAbTarException("Invalid Tar", AbErrTarInvalid) {}
-EAbTarBadFileName::EAbTarBadFileName() : EAbTarException("File name too long", AbErrTarBadFileName) {}
-EAbTarBadLinkName::EAbTarBadLinkName() : EAbTarException("Symbolic link path too long", AbErrTarBadLinkName) {}
+EAbTarBadFileName::EAbTarBadFileName()
+    : EAbTarException("File name too long", AbErrTarBadFileName) {}
+EAbTarBadLinkName::EAbTarBadLinkName()
+    : EAbTarException("Symbolic link path too long", AbErrTarBadLinkName) {}
 EAbUnsafePath::EAbUnsafePath()
-    : EAbException("Cannot extract file - stored name leads outside the base directory", AbErrUnsafePath) {}
+    : EAbException("Cannot extract file - stored name leads outside the base directory",
+                   AbErrUnsafePath) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)
-    : EAbZipException(Format("BBS: request to read too many bytes [%lld]", static_cast<long long>(Count)),
-                      AbErrBBSReadTooManyBytes) {}
+    : EAbZipException(
+          Format("BBS: request to read too many bytes [%lld]", static_cast<long long>(Count)),
+          AbErrBBSReadTooManyBytes) {}
 
 EAbVMSInvalidOrigin::EAbVMSInvalidOrigin(int32_t Origin)
-    : EAbZipException(Format("VMS: invalid origin %d, should be 0, 1, 2", Origin), AbErrVMSInvalidOrigin) {}
+    : EAbZipException(Format("VMS: invalid origin %d, should be 0, 1, 2", Origin),
+                      AbErrVMSInvalidOrigin) {}
 
 EAbVMSErrorOpenSwap::EAbVMSErrorOpenSwap(const std::string& SwapFileName)
-    : EAbZipException(Format("VMS: Cannot open swap file %s", SwapFileName.c_str()), AbErrVMSErrorOpenSwap) {}
+    : EAbZipException(Format("VMS: Cannot open swap file %s", SwapFileName.c_str()),
+                      AbErrVMSErrorOpenSwap) {}
 
 EAbVMSSeekFail::EAbVMSSeekFail(const std::string& SwapFileName)
-    : EAbZipException(Format("VMS: Failed to seek in swap file %s", SwapFileName.c_str()), AbErrVMSSeekFail) {}
+    : EAbZipException(Format("VMS: Failed to seek in swap file %s", SwapFileName.c_str()),
+                      AbErrVMSSeekFail) {}
 
 EAbVMSReadFail::EAbVMSReadFail(int64_t Count, const std::string& SwapFileName)
-    : EAbZipException(Format("VMS: Failed to read %lld bytes from swap file %s", static_cast<long long>(Count),
-                             SwapFileName.c_str()),
+    : EAbZipException(Format("VMS: Failed to read %lld bytes from swap file %s",
+                             static_cast<long long>(Count), SwapFileName.c_str()),
                       AbErrVMSReadFail) {}
 
 EAbVMSWriteFail::EAbVMSWriteFail(int64_t Count, const std::string& SwapFileName)
-    : EAbZipException(Format("VMS: Failed to write %lld bytes to swap file %s", static_cast<long long>(Count),
-                             SwapFileName.c_str()),
+    : EAbZipException(Format("VMS: Failed to write %lld bytes to swap file %s",
+                             static_cast<long long>(Count), SwapFileName.c_str()),
                       AbErrVMSWriteFail) {}
 
-}  // namespace kivo
+} // namespace kivo

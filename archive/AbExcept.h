@@ -10,55 +10,30 @@
 namespace kivo {
 
 // Error codes carried in EAbException::ErrorCode.
-constexpr int32_t
-    AbErrZipVersion = 1,
-    AbErrZipInvalidMethod = 2,
-    AbErrZipNoExtraction = 3,
-    AbErrZipInvalidPassword = 4,
-    AbErrZipNoInsertion = 5,
-    AbErrZipInvalidFactor = 6,
-    // A stored name the archive already holds (add or move); reported per
-    // item through OnProcessItemFailure, never raised.
-    AbErrDuplicateName = 7,
-    AbErrUserAbort = 9,
-    AbErrArchiveBusy = 10,
-    AbErrZipBadSpanStream = 11,
-    AbErrZipSpanOverwrite = 12,
-    AbErrNoSuchDirectory = 15,
-    AbErrBadStream = 17,
-    AbErrZipBadCRC = 19,
-    AbErrFileNotFound = 21,
-    AbErrZipInvalidLFH = 22,
-    AbErrNoArchive = 23,
-    AbErrZipInvalid = 24,
-    AbErrReadError = 25,
-    AbErrUnhandledType = 28,
-    AbErrSpanningNotSupported = 29,
-    // "Cannot extract file - stored name leads outside the base directory":
-    // the item's target would lie outside the base directory (a root, drive,
-    // UNC prefix or ".." in its stored name); the item is reported and skipped.
-    AbErrUnsafePath = 30,
-    AbErrGzipInvalid = 29,
-    AbErrBBSSeekOutsideBuffer = 41,
-    AbErrBBSInvalidOrigin = 42,
-    AbErrNoCabinetDll = 50,
-    AbErrGzipBadCRC = 201,
-    AbErrGzipBadFileSize = 202,
-    AbErrTarInvalid = 220,
-    AbErrTarBadFileName = 221,
-    AbErrTarBadLinkName = 222,
-    AbErrTarBadOp = 223,
-    AbErrBBSReadTooManyBytes = 40,
-    AbErrVMSInvalidOrigin = 101,
-    AbErrVMSErrorOpenSwap = 102,
-    AbErrVMSSeekFail = 103,
-    AbErrVMSReadFail = 104,
-    AbErrVMSWriteFail = 105;
+constexpr int32_t AbErrZipVersion = 1, AbErrZipInvalidMethod = 2, AbErrZipNoExtraction = 3,
+                  AbErrZipInvalidPassword = 4, AbErrZipNoInsertion = 5, AbErrZipInvalidFactor = 6,
+                  // A stored name the archive already holds (add or move); reported per
+                  // item through OnProcessItemFailure, never raised.
+    AbErrDuplicateName = 7, AbErrUserAbort = 9, AbErrArchiveBusy = 10, AbErrZipBadSpanStream = 11,
+                  AbErrZipSpanOverwrite = 12, AbErrNoSuchDirectory = 15, AbErrBadStream = 17,
+                  AbErrZipBadCRC = 19, AbErrFileNotFound = 21, AbErrZipInvalidLFH = 22,
+                  AbErrNoArchive = 23, AbErrZipInvalid = 24, AbErrReadError = 25,
+                  AbErrUnhandledType = 28, AbErrSpanningNotSupported = 29,
+                  // "Cannot extract file - stored name leads outside the base directory":
+                  // the item's target would lie outside the base directory (a root, drive,
+                  // UNC prefix or ".." in its stored name); the item is reported and skipped.
+    AbErrUnsafePath = 30, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
+                  AbErrBBSInvalidOrigin = 42, AbErrNoCabinetDll = 50, AbErrGzipBadCRC = 201,
+                  AbErrGzipBadFileSize = 202, AbErrTarInvalid = 220, AbErrTarBadFileName = 221,
+                  AbErrTarBadLinkName = 222, AbErrTarBadOp = 223, AbErrBBSReadTooManyBytes = 40,
+                  AbErrVMSInvalidOrigin = 101, AbErrVMSErrorOpenSwap = 102, AbErrVMSSeekFail = 103,
+                  AbErrVMSReadFail = 104, AbErrVMSWriteFail = 105;
 
 // Base of every archive engine error.
 class EAbException : public Exception {
 public:
-    EAbException(std::string Message, int32_t Code) : Exception(std::move(Message)), ErrorCode(Code) {}
+    EAbException(std::string Message, int32_t Code)
+        : Exception(std::move(Message)), ErrorCode(Code) {}
     // A plain engine error with a literal message carries code 0.
     explicit EAbException(std::string Message) : Exception(std::move(Message)), ErrorCode(0) {}
     int32_t ErrorCode = 0;
@@ -240,4 +215,4 @@ public:
     EAbVMSWriteFail(int64_t Count, const std::string& SwapFileName);
 };
 
-}  // namespace kivo
+} // namespace kivo

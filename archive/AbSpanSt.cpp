@@ -22,12 +22,13 @@ void FlushAndClose(std::unique_ptr<TStream>& Stream) {
     Stream.reset();
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TAbSpanBaseStream
 
-std::string TAbSpanBaseStream::DefaultImageName(const std::string& ArchiveName, int32_t ImageNumber) {
+std::string TAbSpanBaseStream::DefaultImageName(const std::string& ArchiveName,
+                                                int32_t ImageNumber) {
     std::string Ext = ExtractFileExt(ArchiveName);
     std::string Stem = ArchiveName.substr(0, ArchiveName.size() - Ext.size());
     std::string Prefix = Ext.size() < 2 ? std::string(".") : Ext.substr(0, 2);
@@ -47,9 +48,10 @@ std::string TAbSpanBaseStream::GetImageName(int32_t ImageNumber) {
 // ---------------------------------------------------------------------------
 // TAbSpanReadStream
 
-TAbSpanReadStream::TAbSpanReadStream(const std::string& ArchiveName, std::unique_ptr<TStream> Stream,
-                                     uint32_t CurrentImage)
-    : TAbSpanBaseStream(ArchiveName), FCurrentImage(CurrentImage), FLastImage(CurrentImage), FStream(std::move(Stream)) {
+TAbSpanReadStream::TAbSpanReadStream(const std::string& ArchiveName,
+                                     std::unique_ptr<TStream> Stream, uint32_t CurrentImage)
+    : TAbSpanBaseStream(ArchiveName), FCurrentImage(CurrentImage), FLastImage(CurrentImage),
+      FStream(std::move(Stream)) {
     DetectSplit();
 }
 
@@ -126,7 +128,8 @@ void TAbSpanWriteStream::NewImage() {
     ++FCurrentImage;
     if (FThreshold > 0) {
         // The finished segment carries the archive's name; it becomes .zNN.
-        if (!RenameFile(FArchiveName, GetImageName(static_cast<int32_t>(FCurrentImage)))) throw EInOutError(errno);
+        if (!RenameFile(FArchiveName, GetImageName(static_cast<int32_t>(FCurrentImage))))
+            throw EInOutError(errno);
     } else {
         if (!FOnRequestBlankDisk) throw EAbUserAbort();
         do {
@@ -135,7 +138,8 @@ void TAbSpanWriteStream::NewImage() {
             if (Abort) throw EAbUserAbort();
         } while (!DiskPresent(FArchiveName));
     }
-    FStream = std::make_unique<TBufferedFileStream>(FArchiveName, fmCreate | fmShareDenyWrite, 32768);
+    FStream =
+        std::make_unique<TBufferedFileStream>(FArchiveName, fmCreate | fmShareDenyWrite, 32768);
     FImageSize = 0;
 }
 
@@ -160,7 +164,8 @@ int64_t TAbSpanWriteStream::Write(const void* Buffer, int64_t Count) {
 bool TAbSpanWriteStream::WriteUnspanned(const void* Buffer, int64_t Count, bool FailOnSpan) {
     if (!FStream) throw EWriteError();
     int64_t Written = 0;
-    if (FThreshold <= 0 || Count <= FThreshold - FImageSize) Written = std::max<int64_t>(FStream->Write(Buffer, Count), 0);
+    if (FThreshold <= 0 || Count <= FThreshold - FImageSize)
+        Written = std::max<int64_t>(FStream->Write(Buffer, Count), 0);
     if (Written < Count) {
         if (Written > 0) {
             int64_t Pos = FStream->Position();
@@ -179,6 +184,8 @@ int64_t TAbSpanWriteStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     throw EAbException("TAbSpanWriteStream.Seek unsupported");
 }
 
-std::unique_ptr<TStream> TAbSpanWriteStream::ReleaseStream() { return std::move(FStream); }
+std::unique_ptr<TStream> TAbSpanWriteStream::ReleaseStream() {
+    return std::move(FStream);
+}
 
-}  // namespace kivo
+} // namespace kivo

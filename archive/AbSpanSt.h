@@ -20,14 +20,17 @@ namespace kivo {
 using TAbSpanRequestImageEvent =
     std::function<void(TStream* Sender, int32_t ImageNumber, std::string& ImageName, bool& Abort)>;
 using TAbSpanRequestDiskEvent = std::function<void(TStream* Sender, bool& Abort)>;
-using TAbSpanRequestNthDiskEvent = std::function<void(TStream* Sender, uint8_t DiskNumber, bool& Abort)>;
+using TAbSpanRequestNthDiskEvent =
+    std::function<void(TStream* Sender, uint8_t DiskNumber, bool& Abort)>;
 
 class TAbSpanBaseStream : public TStream {
 public:
     explicit TAbSpanBaseStream(const std::string& ArchiveName) : FArchiveName(ArchiveName) {}
     const std::string& ArchiveName() const { return FArchiveName; }
     const TAbSpanRequestImageEvent& OnRequestImage() const { return FOnRequestImage; }
-    virtual void SetOnRequestImage(TAbSpanRequestImageEvent Value) { FOnRequestImage = std::move(Value); }
+    virtual void SetOnRequestImage(TAbSpanRequestImageEvent Value) {
+        FOnRequestImage = std::move(Value);
+    }
 
     // Name of image ImageNumber (1-based): the archive name with its
     // extension cut to the dot and first letter, followed by the number with
@@ -47,7 +50,8 @@ class TAbSpanReadStream : public TAbSpanBaseStream {
 public:
     // Stream is the already opened last image (taken over); CurrentImage is
     // its 0-based disk number.
-    TAbSpanReadStream(const std::string& ArchiveName, std::unique_ptr<TStream> Stream, uint32_t CurrentImage);
+    TAbSpanReadStream(const std::string& ArchiveName, std::unique_ptr<TStream> Stream,
+                      uint32_t CurrentImage);
 
     // Reads across image boundaries; 0 without an open image.
     int64_t Read(void* Buffer, int64_t Count) override;
@@ -61,7 +65,9 @@ public:
 
     void SetOnRequestImage(TAbSpanRequestImageEvent Value) override;
     const TAbSpanRequestNthDiskEvent& OnRequestNthDisk() const { return FOnRequestNthDisk; }
-    void SetOnRequestNthDisk(TAbSpanRequestNthDiskEvent Value) { FOnRequestNthDisk = std::move(Value); }
+    void SetOnRequestNthDisk(TAbSpanRequestNthDiskEvent Value) {
+        FOnRequestNthDisk = std::move(Value);
+    }
 
     uint32_t CurrentImage() const { return FCurrentImage; }
     uint32_t LastImage() const { return FLastImage; }
@@ -84,7 +90,8 @@ public:
     // Stream is the first image's stream (taken over). Threshold > 0: split
     // files of at most Threshold bytes; otherwise removable disks filled to
     // capacity.
-    TAbSpanWriteStream(const std::string& ArchiveName, int64_t Threshold, std::unique_ptr<TStream> Stream);
+    TAbSpanWriteStream(const std::string& ArchiveName, int64_t Threshold,
+                       std::unique_ptr<TStream> Stream);
     ~TAbSpanWriteStream() override;
 
     // EAbException "TAbSpanWriteStream.Read unsupported".
@@ -103,7 +110,9 @@ public:
     uint32_t CurrentImage() const { return FCurrentImage; }
     int64_t ImageSize() const { return FImageSize; }
     const TAbSpanRequestDiskEvent& OnRequestBlankDisk() const { return FOnRequestBlankDisk; }
-    void SetOnRequestBlankDisk(TAbSpanRequestDiskEvent Value) { FOnRequestBlankDisk = std::move(Value); }
+    void SetOnRequestBlankDisk(TAbSpanRequestDiskEvent Value) {
+        FOnRequestBlankDisk = std::move(Value);
+    }
 
 private:
     void NewImage();
@@ -115,4 +124,4 @@ private:
     TAbSpanRequestDiskEvent FOnRequestBlankDisk;
 };
 
-}  // namespace kivo
+} // namespace kivo

@@ -45,11 +45,21 @@ void CopyData(TStream* Source, TStream* Target, int64_t Count) {
 // Decoders of the methods whose modules are not part of the engine yet. Each
 // family has one entry here; until its decoder exists the item is refused as
 // an unsupported method.
-void DecodeLegacyMethod(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }  // 1-6
-void DecodeBzip2(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }         // 12
-void DecodeLzma(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }          // 14
-void DecodeWavPack(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }       // 97
-void DecodePpmd(TAbZipItem*, TStream*, TStream*) { throw EAbZipInvalidMethod(); }          // 98
+void DecodeLegacyMethod(TAbZipItem*, TStream*, TStream*) {
+    throw EAbZipInvalidMethod();
+} // 1-6
+void DecodeBzip2(TAbZipItem*, TStream*, TStream*) {
+    throw EAbZipInvalidMethod();
+} // 12
+void DecodeLzma(TAbZipItem*, TStream*, TStream*) {
+    throw EAbZipInvalidMethod();
+} // 14
+void DecodeWavPack(TAbZipItem*, TStream*, TStream*) {
+    throw EAbZipInvalidMethod();
+} // 97
+void DecodePpmd(TAbZipItem*, TStream*, TStream*) {
+    throw EAbZipInvalidMethod();
+} // 98
 
 // The item's time as the file system keeps it: through its DOS form (two
 // second steps); 0 when it has no DOS form (such a time is not applied).
@@ -65,12 +75,14 @@ TDateTime ItemFileTime(const TAbZipItem* Item) {
 // entry (Info-ZIP's zip -fz), and with a data descriptor (bit 3) the local
 // CRC and sizes are placeholders, so the descriptor after the data must carry
 // the central values instead.
-bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, const TAbZipItem* Item) {
+bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local,
+                        const TAbZipItem* Item) {
     const bool LocalZip64 = Local.ExtraField().Has(Ab_Zip64SubfieldID);
     if ((Local.VersionNeededToExtract() != Item->VersionNeededToExtract() &&
          !(LocalZip64 && Local.VersionNeededToExtract() > Item->VersionNeededToExtract())) ||
         Local.GeneralPurposeBitFlag() != Item->GeneralPurposeBitFlag() ||
-        Local.LastModFileTime() != Item->LastModFileTime() || Local.LastModFileDate() != Item->LastModFileDate()) {
+        Local.LastModFileTime() != Item->LastModFileTime() ||
+        Local.LastModFileDate() != Item->LastModFileDate()) {
         return false;
     }
     if (Local.FileName() != Item->ItemInfo().FileName()) return false;
@@ -81,10 +93,11 @@ bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, con
         const uint8_t* Zip64 = nullptr;
         uint16_t Zip64Size = 0;
         if (Local.ExtraField().Get(Ab_Zip64SubfieldID, Zip64, Zip64Size)) {
-            return Zip64Size >= 16 && GetLE64(Zip64) == Uncompressed && GetLE64(Zip64 + 8) == Compressed;
+            return Zip64Size >= 16 && GetLE64(Zip64) == Uncompressed &&
+                   GetLE64(Zip64 + 8) == Compressed;
         }
-        return Compressed <= 0xFFFFFFFF && Uncompressed <= 0xFFFFFFFF && Local.CompressedSize() == Compressed &&
-               Local.UncompressedSize() == Uncompressed;
+        return Compressed <= 0xFFFFFFFF && Uncompressed <= 0xFFFFFFFF &&
+               Local.CompressedSize() == Compressed && Local.UncompressedSize() == Uncompressed;
     }
     // The descriptor cannot be reached by seeking in a spanned set; the
     // decode and CRC check that follow still cover the data.
@@ -100,22 +113,23 @@ bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local, con
     }
     // With or without the optional signature, with 32- or 64-bit sizes.
     auto Matches = [&](int64_t At) {
-        if (Got >= At + 12 && GetLE32(D + At) == Item->CRC32() && GetLE32(D + At + 4) == Compressed &&
-            GetLE32(D + At + 8) == Uncompressed) {
+        if (Got >= At + 12 && GetLE32(D + At) == Item->CRC32() &&
+            GetLE32(D + At + 4) == Compressed && GetLE32(D + At + 8) == Uncompressed) {
             return true;
         }
-        return Got >= At + 20 && GetLE32(D + At) == Item->CRC32() && GetLE64(D + At + 4) == Compressed &&
-               GetLE64(D + At + 12) == Uncompressed;
+        return Got >= At + 20 && GetLE32(D + At) == Item->CRC32() &&
+               GetLE64(D + At + 4) == Compressed && GetLE64(D + At + 12) == Uncompressed;
     };
     return (Got >= 4 && GetLE32(D) == Ab_ZipDataDescriptorSignature && Matches(4)) || Matches(0);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TAbUnzipSubsetStream
 
-TAbUnzipSubsetStream::TAbUnzipSubsetStream(TStream* aStream, int64_t aStreamSize) : FStream(aStream) {
+TAbUnzipSubsetStream::TAbUnzipSubsetStream(TStream* aStream, int64_t aStreamSize)
+    : FStream(aStream) {
     FStartPos = FStream->Position();
     FCurPos = FStartPos;
     FEndPos = FStartPos + std::max<int64_t>(aStreamSize, 0);
@@ -176,7 +190,9 @@ int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
     return Count;
 }
 
-int64_t TAbUnzipOutputStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
+int64_t TAbUnzipOutputStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+    return FStream->Seek(Offset, Origin);
+}
 
 // ---------------------------------------------------------------------------
 // Passwords
@@ -185,8 +201,10 @@ void RequestPassword(TAbZipArchive& Archive, bool& Abort) {
     std::string NewPassword = Archive.Password();
     Abort = false;
     if (Archive.OnNeedPassword) Archive.OnNeedPassword(&Archive, NewPassword);
-    if (!NewPassword.empty()) Archive.SetPassword(NewPassword);
-    else Abort = true;
+    if (!NewPassword.empty())
+        Archive.SetPassword(NewPassword);
+    else
+        Abort = true;
 }
 
 void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
@@ -218,10 +236,11 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
     CheckPassword(Archive, Tries, Abort);
     for (;;) {
         if (Abort) throw EAbUserAbort();
-        auto Decrypt = std::make_unique<TAbDfDecryptStream>(Data.get(), CheckValue, Archive.Password());
+        auto Decrypt =
+            std::make_unique<TAbDfDecryptStream>(Data.get(), CheckValue, Archive.Password());
         if (Decrypt->IsValid()) {
             Decrypt->SetOwnsStream(true);
-            Data.release();  // owned by the decrypt stream from here on
+            Data.release(); // owned by the decrypt stream from here on
             return Decrypt;
         }
         Decrypt.reset();
@@ -248,7 +267,8 @@ void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
     case 8:
     case 9: {
         TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9) Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
+            Helper.SetOptions(Helper.Options() | OptionDeflate64);
         Helper.SetStreamSize(Item->CompressedSize());
         Inflate(Source, &Out, &Helper);
         break;
@@ -281,7 +301,8 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
 
     // A folder, a read-only file or one this user may not write stays as it is.
-    if (const int Refusal = ReplaceRefusal(TargetName); Refusal != 0) throw EFCreateError(TargetName, Refusal);
+    if (const int Refusal = ReplaceRefusal(TargetName); Refusal != 0)
+        throw EFCreateError(TargetName, Refusal);
 
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
@@ -315,4 +336,4 @@ void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
     WriteItemToStream(Archive, Item, &Bucket);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -105,4 +105,4 @@ void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target
 // with the CRC check.
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item);
 
-}  // namespace kivo
+} // namespace kivo

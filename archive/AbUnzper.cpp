@@ -35,9 +35,15 @@ TAbArchive& TAbBaseBrowser::RequireArchive() const {
     return *FArchive;
 }
 
-void TAbBaseBrowser::ClearTags() { RequireArchive().ClearTags(); }
-void TAbBaseBrowser::TagItems(const std::string& FileMask) { RequireArchive().TagItems(FileMask); }
-void TAbBaseBrowser::UnTagItems(const std::string& FileMask) { RequireArchive().UnTagItems(FileMask); }
+void TAbBaseBrowser::ClearTags() {
+    RequireArchive().ClearTags();
+}
+void TAbBaseBrowser::TagItems(const std::string& FileMask) {
+    RequireArchive().TagItems(FileMask);
+}
+void TAbBaseBrowser::UnTagItems(const std::string& FileMask) {
+    RequireArchive().UnTagItems(FileMask);
+}
 
 int32_t TAbBaseBrowser::FindItem(const TAbArchiveItem* aItem) const {
     return FArchive ? FArchive->FindItem(aItem) : -1;
@@ -47,14 +53,16 @@ int32_t TAbBaseBrowser::FindFile(const std::string& aFileName) const {
     return FArchive ? FArchive->FindFile(aFileName) : -1;
 }
 
-void TAbBaseBrowser::SetMeter(IAbProgressMeter*& Slot, TComponent*& SlotComponent, IAbProgressMeter* Value) {
+void TAbBaseBrowser::SetMeter(IAbProgressMeter*& Slot, TComponent*& SlotComponent,
+                              IAbProgressMeter* Value) {
     if (Slot == Value) return;
     TComponent* Old = SlotComponent;
     Slot = Value;
     SlotComponent = dynamic_cast<TComponent*>(Value);
     if (SlotComponent != nullptr) FreeNotification(SlotComponent);
     // Keep the notification while the other slot still uses that component.
-    if (Old != nullptr && Old != FItemMeterComponent && Old != FArchiveMeterComponent) RemoveFreeNotification(Old);
+    if (Old != nullptr && Old != FItemMeterComponent && Old != FArchiveMeterComponent)
+        RemoveFreeNotification(Old);
 }
 
 void TAbBaseBrowser::SetArchiveProgressMeter(IAbProgressMeter* Value) {
@@ -122,11 +130,13 @@ void TAbBaseBrowser::ConnectArchive() {
     A.SetLogging(FLogging);
     A.SetTempDirectory(FTempDirectory);
     A.SetBaseDirectory(FBaseDirectory);
-    A.OnArchiveProgress = [this](TAbArchive*, uint8_t Progress, bool& Abort) { DoArchiveProgress(Progress, Abort); };
-    A.OnArchiveItemProgress = [this](TAbArchive*, TAbArchiveItem* Item, uint8_t Progress, bool& Abort) {
-        DoArchiveItemProgress(Item, Progress, Abort);
+    A.OnArchiveProgress = [this](TAbArchive*, uint8_t Progress, bool& Abort) {
+        DoArchiveProgress(Progress, Abort);
     };
-    A.OnConfirmProcessItem = [this](TAbArchive*, TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm) {
+    A.OnArchiveItemProgress = [this](TAbArchive*, TAbArchiveItem* Item, uint8_t Progress,
+                                     bool& Abort) { DoArchiveItemProgress(Item, Progress, Abort); };
+    A.OnConfirmProcessItem = [this](TAbArchive*, TAbArchiveItem* Item, TAbProcessType ProcessType,
+                                    bool& Confirm) {
         DoConfirmProcessItem(Item, ProcessType, Confirm);
     };
     A.OnLoad = [this](TAbArchive*) { DoLoad(); };
@@ -149,7 +159,8 @@ void TAbBaseBrowser::DoArchiveItemProgress(TAbArchiveItem* Item, uint8_t Progres
     if (OnArchiveItemProgress) OnArchiveItemProgress(this, Item, Progress, Abort);
 }
 
-void TAbBaseBrowser::DoConfirmProcessItem(TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm) {
+void TAbBaseBrowser::DoConfirmProcessItem(TAbArchiveItem* Item, TAbProcessType ProcessType,
+                                          bool& Confirm) {
     if (FItemProgressMeter != nullptr) FItemProgressMeter->ResetProgress();
     Confirm = true;
     if (OnConfirmProcessItem) OnConfirmProcessItem(this, Item, ProcessType, Confirm);
@@ -171,13 +182,16 @@ void TAbBaseBrowser::DoChange() {
 // ---------------------------------------------------------------------------
 // TAbCustomZipBrowser
 
-void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& Name, TStream* Stream) {
+void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& Name,
+                                        TStream* Stream) {
     switch (Type) {
     case atZip:
     case atSpannedZip:
     case atSelfExtZip:
-        if (Stream != nullptr) FArchive = std::make_unique<TAbZipArchive>(Stream, Name);
-        else FArchive = std::make_unique<TAbZipArchive>(Name, fmOpenRead | fmShareDenyNone);
+        if (Stream != nullptr)
+            FArchive = std::make_unique<TAbZipArchive>(Stream, Name);
+        else
+            FArchive = std::make_unique<TAbZipArchive>(Name, fmOpenRead | fmShareDenyNone);
         break;
     default:
         // tar, gzip and bzip2 containers are not read yet; cabinet files and
@@ -260,9 +274,12 @@ void TAbCustomUnZipper::ExtractAt(int32_t Index, const std::string& NewName) {
     RequireArchive().ExtractAt(Index, NewName);
 }
 
-void TAbCustomUnZipper::ExtractFiles(const std::string& FileMask) { RequireArchive().ExtractFiles(FileMask); }
+void TAbCustomUnZipper::ExtractFiles(const std::string& FileMask) {
+    RequireArchive().ExtractFiles(FileMask);
+}
 
-void TAbCustomUnZipper::ExtractFilesEx(const std::string& FileMask, const std::string& ExclusionMask) {
+void TAbCustomUnZipper::ExtractFilesEx(const std::string& FileMask,
+                                       const std::string& ExclusionMask) {
     RequireArchive().ExtractFilesEx(FileMask, ExclusionMask);
 }
 
@@ -270,9 +287,13 @@ void TAbCustomUnZipper::ExtractToStream(const std::string& aFileName, TStream* a
     RequireArchive().ExtractToStream(aFileName, aStream);
 }
 
-void TAbCustomUnZipper::ExtractTaggedItems() { RequireArchive().ExtractTaggedItems(); }
+void TAbCustomUnZipper::ExtractTaggedItems() {
+    RequireArchive().ExtractTaggedItems();
+}
 
-void TAbCustomUnZipper::TestTaggedItems() { RequireArchive().TestTaggedItems(); }
+void TAbCustomUnZipper::TestTaggedItems() {
+    RequireArchive().TestTaggedItems();
+}
 
 void TAbCustomUnZipper::SetExtractOptions(TAbExtractOptions Value) {
     FExtractOptions = Value;
@@ -287,10 +308,14 @@ void TAbCustomUnZipper::SetPasswordRetries(uint8_t Value) {
 void TAbCustomUnZipper::ConnectArchive() {
     TAbCustomZipBrowser::ConnectArchive();
     FArchive->SetExtractOptions(FExtractOptions);
-    FArchive->OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) { DoConfirmOverwrite(Name, Confirm); };
+    FArchive->OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
+        DoConfirmOverwrite(Name, Confirm);
+    };
     if (TAbZipArchive* Zip = ZipArchive()) {
         Zip->SetPasswordRetries(FPasswordRetries);
-        Zip->OnNeedPassword = [this](TAbArchive*, std::string& NewPassword) { DoNeedPassword(NewPassword); };
+        Zip->OnNeedPassword = [this](TAbArchive*, std::string& NewPassword) {
+            DoNeedPassword(NewPassword);
+        };
         Zip->ExtractHelper = [Zip](TAbArchive*, TAbArchiveItem* Item, const std::string& NewName) {
             WriteItemToFile(*Zip, static_cast<TAbZipItem*>(Item), NewName);
         };
@@ -314,4 +339,4 @@ void TAbCustomUnZipper::DoNeedPassword(std::string& NewPassword) {
     SetPassword(NewPassword);
 }
 
-}  // namespace kivo
+} // namespace kivo

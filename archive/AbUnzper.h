@@ -48,15 +48,17 @@ class TAbBaseBrowser;
 // The component's events carry the component as Sender (the archive's own
 // events carry the archive).
 using TAbBrowserEvent = std::function<void(TAbBaseBrowser* Sender)>;
-using TAbBrowserProgressEvent = std::function<void(TAbBaseBrowser* Sender, uint8_t Progress, bool& Abort)>;
-using TAbBrowserItemProgressEvent =
-    std::function<void(TAbBaseBrowser* Sender, TAbArchiveItem* Item, uint8_t Progress, bool& Abort)>;
-using TAbBrowserItemConfirmEvent =
-    std::function<void(TAbBaseBrowser* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm)>;
+using TAbBrowserProgressEvent =
+    std::function<void(TAbBaseBrowser* Sender, uint8_t Progress, bool& Abort)>;
+using TAbBrowserItemProgressEvent = std::function<void(TAbBaseBrowser* Sender, TAbArchiveItem* Item,
+                                                       uint8_t Progress, bool& Abort)>;
+using TAbBrowserItemConfirmEvent = std::function<void(TAbBaseBrowser* Sender, TAbArchiveItem* Item,
+                                                      TAbProcessType ProcessType, bool& Confirm)>;
 using TAbBrowserItemFailureEvent =
     std::function<void(TAbBaseBrowser* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType,
                        TAbErrorClass ErrorClass, int32_t ErrorCode)>;
-using TAbBrowserNeedPasswordEvent = std::function<void(TAbBaseBrowser* Sender, std::string& NewPassword)>;
+using TAbBrowserNeedPasswordEvent =
+    std::function<void(TAbBaseBrowser* Sender, std::string& NewPassword)>;
 
 // ---------------------------------------------------------------------------
 // TAbBaseBrowser: the archive object, its shared settings and events.
@@ -142,8 +144,8 @@ protected:
     void DoArchiveItemProgress(TAbArchiveItem* Item, uint8_t Progress, bool& Abort);
     void DoConfirmProcessItem(TAbArchiveItem* Item, TAbProcessType ProcessType, bool& Confirm);
     void DoLoad();
-    void DoProcessItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbErrorClass ErrorClass,
-                              int32_t ErrorCode);
+    void DoProcessItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType,
+                              TAbErrorClass ErrorClass, int32_t ErrorCode);
     void DoChange();
 
     // EAbNoArchive without an archive.
@@ -199,7 +201,9 @@ public:
     const TAbRequestNthDiskEvent& OnRequestNthDisk() const { return FOnRequestNthDisk; }
     void SetOnRequestNthDisk(TAbRequestNthDiskEvent Value);
     const TAbRequestDiskEvent& OnRequestBlankDisk() const { return FOnRequestBlankDisk; }
-    void SetOnRequestBlankDisk(TAbRequestDiskEvent Value) { FOnRequestBlankDisk = std::move(Value); }
+    void SetOnRequestBlankDisk(TAbRequestDiskEvent Value) {
+        FOnRequestBlankDisk = std::move(Value);
+    }
     bool TarAutoHandle() const { return FTarAutoHandle; }
     void SetTarAutoHandle(bool Value) { FTarAutoHandle = Value; }
 
@@ -209,7 +213,7 @@ public:
     TAbZipItem* Items(int32_t Index) const;
     // The ZIP archive's comment; "" otherwise.
     std::string ZipfileComment() const;
-    void SetZipfileComment(const std::string&) {}  // read-only here
+    void SetZipfileComment(const std::string&) {} // read-only here
 
 protected:
     // Adds: Password, OnRequestLastDisk and OnRequestNthDisk for a ZIP archive.
@@ -272,4 +276,4 @@ public:
     void SetVersion(const std::string&) {}
 };
 
-}  // namespace kivo
+} // namespace kivo

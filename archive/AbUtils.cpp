@@ -43,7 +43,7 @@ bool WildcardMatch(std::u16string_view Source, size_t SourceIndex, std::u16strin
     size_t StarI = 0;
     for (;;) {
         if (J < M && Pattern[J] == u'*') {
-            if (J == M - 1) return true;  // a final '*' matches whatever remains
+            if (J == M - 1) return true; // a final '*' matches whatever remains
             StarJ = J;
             StarI = I;
             ++J;
@@ -81,10 +81,12 @@ bool NameMatchesMask(std::string_view FileName, std::string_view Mask) {
                                              : std::string_view(Name).substr(0, NameSlash + 1);
         if (!WildcardMatch(NameDir, MaskDir)) return false;
     }
-    const std::string_view MaskName =
-        MaskSlash == std::string::npos ? std::string_view(Pattern) : std::string_view(Pattern).substr(MaskSlash + 1);
-    const std::string_view BaseName =
-        NameSlash == std::string::npos ? std::string_view(Name) : std::string_view(Name).substr(NameSlash + 1);
+    const std::string_view MaskName = MaskSlash == std::string::npos
+                                          ? std::string_view(Pattern)
+                                          : std::string_view(Pattern).substr(MaskSlash + 1);
+    const std::string_view BaseName = NameSlash == std::string::npos
+                                          ? std::string_view(Name)
+                                          : std::string_view(Name).substr(NameSlash + 1);
     return WildcardMatch(BaseName, MaskName);
 }
 
@@ -107,7 +109,8 @@ size_t NthBackslashEnd(std::string_view Path, size_t N) {
     return Path.size();
 }
 
-void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& Path, std::string& Name) {
+void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& Path,
+                   std::string& Name) {
     std::string Spec(FileSpec);
     ToBackslashes(Spec);
     const size_t Slash = Spec.rfind('\\');
@@ -115,13 +118,14 @@ void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& P
     Path = Slash == std::string::npos ? std::string() : Spec.substr(0, Slash + 1);
     Drive.clear();
     if (Path.find("\\\\") != std::string::npos) {
-        const size_t End = NthBackslashEnd(Path, 4);  // "\\server\share" ends before the 4th '\'
+        const size_t End = NthBackslashEnd(Path, 4); // "\\server\share" ends before the 4th '\'
         Drive = Path.substr(0, End);
         Path = End < Path.size() ? Path.substr(End + 1) : std::string();
     } else if (Path.find(':') != std::string::npos) {
         // The first two characters (not bytes) form the drive.
         size_t Pos = 0;
-        for (int K = 0; K < 2 && Pos < Path.size(); ++K) NextCodePoint(Path, Pos);
+        for (int K = 0; K < 2 && Pos < Path.size(); ++K)
+            NextCodePoint(Path, Pos);
         Drive = Path.substr(0, Pos);
         Path.erase(0, Pos);
         if (!Path.empty() && Path.front() == '\\') Path.erase(0, 1);
@@ -136,7 +140,8 @@ void StripDrive(std::string& Name) {
 
 void StripLeadingParentRefs(std::string& Name) {
     size_t Pos = 0;
-    while (Name.compare(Pos, 3, "..\\") == 0) Pos += 3;
+    while (Name.compare(Pos, 3, "..\\") == 0)
+        Pos += 3;
     Name.erase(0, Pos);
 }
 
@@ -190,8 +195,8 @@ void CreateDirectoryChain(const std::string& Path) {
 
 namespace {
 
-constexpr uint32_t CrcPoly = 0xEDB88320u;         // reflected form
-constexpr uint32_t CrcPolyNormal = 0x04C11DB7u;   // the same polynomial, x^32 implied
+constexpr uint32_t CrcPoly = 0xEDB88320u;       // reflected form
+constexpr uint32_t CrcPolyNormal = 0x04C11DB7u; // the same polynomial, x^32 implied
 
 struct CrcTableSet {
     // T[k][b]: the register after byte b followed by k zero bytes, from 0.
@@ -202,7 +207,8 @@ constexpr CrcTableSet MakeCrcTables() {
     CrcTableSet S{};
     for (uint32_t B = 0; B < 256; ++B) {
         uint32_t C = B;
-        for (int K = 0; K < 8; ++K) C = (C & 1) ? (C >> 1) ^ CrcPoly : C >> 1;
+        for (int K = 0; K < 8; ++K)
+            C = (C & 1) ? (C >> 1) ^ CrcPoly : C >> 1;
         S.T[0][B] = C;
     }
     for (int K = 1; K < 16; ++K)
@@ -239,11 +245,14 @@ constexpr uint32_t Reflect32(uint32_t V) {
 
 constexpr uint32_t XPowModP(unsigned E) {
     uint32_t R = 1;
-    for (unsigned I = 0; I < E; ++I) R = (R & 0x80000000u) ? (R << 1) ^ CrcPolyNormal : R << 1;
+    for (unsigned I = 0; I < E; ++I)
+        R = (R & 0x80000000u) ? (R << 1) ^ CrcPolyNormal : R << 1;
     return R;
 }
 
-constexpr uint64_t FoldConstant(unsigned E) { return static_cast<uint64_t>(Reflect32(XPowModP(E))) << 32; }
+constexpr uint64_t FoldConstant(unsigned E) {
+    return static_cast<uint64_t>(Reflect32(XPowModP(E))) << 32;
+}
 
 // Fold distances: 8 x 128 bits for the 128-bit path, 4 x 256 bits for the
 // 256-bit path, 4 x 512 bits for the 512-bit path.
@@ -259,29 +268,33 @@ __attribute__((target("avx2"))) inline __m256i Load256(const uint8_t* P) {
 }
 
 __attribute__((target("pclmul,sse2"))) inline __m128i Fold128(__m128i X, __m128i K, __m128i Next) {
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(X, K, 0x00), _mm_clmulepi64_si128(X, K, 0x11)),
-                         Next);
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(X, K, 0x00), _mm_clmulepi64_si128(X, K, 0x11)), Next);
 }
 
-__attribute__((target("avx2,vpclmulqdq"))) inline __m256i Fold256(__m256i X, __m256i K, __m256i Next) {
-    return _mm256_xor_si256(
-        _mm256_xor_si256(_mm256_clmulepi64_epi128(X, K, 0x00), _mm256_clmulepi64_epi128(X, K, 0x11)), Next);
+__attribute__((target("avx2,vpclmulqdq"))) inline __m256i Fold256(__m256i X, __m256i K,
+                                                                  __m256i Next) {
+    return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(X, K, 0x00),
+                                             _mm256_clmulepi64_epi128(X, K, 0x11)),
+                            Next);
 }
 
 __attribute__((target("avx512f,avx512vl,vpclmulqdq"))) inline __m512i Fold512(__m512i X, __m512i K,
-                                                                             __m512i Next) {
-    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(X, K, 0x00), _mm512_clmulepi64_epi128(X, K, 0x11),
-                                     Next, 0x96);  // three-way xor
+                                                                              __m512i Next) {
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(X, K, 0x00),
+                                     _mm512_clmulepi64_epi128(X, K, 0x11), Next,
+                                     0x96); // three-way xor
 }
 
 #endif
 
-}  // namespace
+} // namespace
 
 namespace CrcImpl {
 
 uint32_t Bytewise(uint32_t Crc, const uint8_t* Data, size_t Count) {
-    for (size_t I = 0; I < Count; ++I) Crc = CrcTables.T[0][(Crc ^ Data[I]) & 0xFF] ^ (Crc >> 8);
+    for (size_t I = 0; I < Count; ++I)
+        Crc = CrcTables.T[0][(Crc ^ Data[I]) & 0xFF] ^ (Crc >> 8);
     return Crc;
 }
 
@@ -291,10 +304,11 @@ uint32_t Sliced(uint32_t Crc, const uint8_t* Data, size_t Count) {
         while (Count >= 16) {
             const uint32_t A = Load32(Data) ^ Crc, B = Load32(Data + 4), C = Load32(Data + 8),
                            D = Load32(Data + 12);
-            Crc = T[15][A & 0xFF] ^ T[14][(A >> 8) & 0xFF] ^ T[13][(A >> 16) & 0xFF] ^ T[12][A >> 24] ^
-                  T[11][B & 0xFF] ^ T[10][(B >> 8) & 0xFF] ^ T[9][(B >> 16) & 0xFF] ^ T[8][B >> 24] ^
-                  T[7][C & 0xFF] ^ T[6][(C >> 8) & 0xFF] ^ T[5][(C >> 16) & 0xFF] ^ T[4][C >> 24] ^
-                  T[3][D & 0xFF] ^ T[2][(D >> 8) & 0xFF] ^ T[1][(D >> 16) & 0xFF] ^ T[0][D >> 24];
+            Crc = T[15][A & 0xFF] ^ T[14][(A >> 8) & 0xFF] ^ T[13][(A >> 16) & 0xFF] ^
+                  T[12][A >> 24] ^ T[11][B & 0xFF] ^ T[10][(B >> 8) & 0xFF] ^
+                  T[9][(B >> 16) & 0xFF] ^ T[8][B >> 24] ^ T[7][C & 0xFF] ^ T[6][(C >> 8) & 0xFF] ^
+                  T[5][(C >> 16) & 0xFF] ^ T[4][C >> 24] ^ T[3][D & 0xFF] ^ T[2][(D >> 8) & 0xFF] ^
+                  T[1][(D >> 16) & 0xFF] ^ T[0][D >> 24];
             Data += 16;
             Count -= 16;
         }
@@ -315,7 +329,8 @@ bool HaveClmul() {
 bool HaveVClmul256() {
     static const bool Have = [] {
         __builtin_cpu_init();
-        return HaveClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+        return HaveClmul() && __builtin_cpu_supports("avx2") &&
+               __builtin_cpu_supports("vpclmulqdq");
     }();
     return Have;
 }
@@ -323,43 +338,50 @@ bool HaveVClmul256() {
 bool HaveVClmul512() {
     static const bool Have = [] {
         __builtin_cpu_init();
-        return HaveClmul() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-               __builtin_cpu_supports("vpclmulqdq");
+        return HaveClmul() && __builtin_cpu_supports("avx512f") &&
+               __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("vpclmulqdq");
     }();
     return Have;
 }
 
-__attribute__((target("pclmul,sse2"))) uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count) {
+__attribute__((target("pclmul,sse2"))) uint32_t Clmul(uint32_t Crc, const uint8_t* Data,
+                                                      size_t Count) {
     if (Count < 256) return Sliced(Crc, Data, Count);
     // Eight independent blocks keep a multiplier with a latency of up to eight
     // cycles busy. Where the multiplier's throughput is the limit (as on the
     // build machine) four and eight blocks measured the same.
-    const __m128i K = _mm_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H));
+    const __m128i K =
+        _mm_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H));
     // The register is added to the first four message bytes; from then on the
     // CRC of the message from a zero register is computed.
     __m128i X[8];
-    for (int L = 0; L < 8; ++L) X[L] = Load128(Data + 16 * L);
+    for (int L = 0; L < 8; ++L)
+        X[L] = Load128(Data + 16 * L);
     X[0] = _mm_xor_si128(X[0], _mm_cvtsi32_si128(static_cast<int>(Crc)));
     Data += 128;
     Count -= 128;
     while (Count >= 128) {
-        for (int L = 0; L < 8; ++L) X[L] = Fold128(X[L], K, Load128(Data + 16 * L));
+        for (int L = 0; L < 8; ++L)
+            X[L] = Fold128(X[L], K, Load128(Data + 16 * L));
         Data += 128;
         Count -= 128;
     }
     // The blocks now stand for everything read so far: their own CRC from a
     // zero register, continued over the rest, is the CRC wanted.
     alignas(16) uint8_t Acc[128];
-    for (int L = 0; L < 8; ++L) _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 16 * L), X[L]);
+    for (int L = 0; L < 8; ++L)
+        _mm_store_si128(reinterpret_cast<__m128i*>(Acc + 16 * L), X[L]);
     return Sliced(Sliced(0, Acc, sizeof Acc), Data, Count);
 }
 
-__attribute__((target("avx2,vpclmulqdq,pclmul,sse2"))) uint32_t VClmul256(uint32_t Crc, const uint8_t* Data,
-                                                                         size_t Count) {
+__attribute__((target("avx2,vpclmulqdq,pclmul,sse2"))) uint32_t
+VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count) {
     if (Count < 512) return Clmul(Crc, Data, Count);
-    const __m256i K = _mm256_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H),
-                                        static_cast<long long>(K1024L), static_cast<long long>(K1024H));
-    __m256i X0 = _mm256_xor_si256(Load256(Data), _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(Crc)));
+    const __m256i K =
+        _mm256_set_epi64x(static_cast<long long>(K1024L), static_cast<long long>(K1024H),
+                          static_cast<long long>(K1024L), static_cast<long long>(K1024H));
+    __m256i X0 = _mm256_xor_si256(Load256(Data),
+                                  _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0, static_cast<int>(Crc)));
     __m256i X1 = Load256(Data + 32), X2 = Load256(Data + 64), X3 = Load256(Data + 96);
     Data += 128;
     Count -= 128;
@@ -379,12 +401,11 @@ __attribute__((target("avx2,vpclmulqdq,pclmul,sse2"))) uint32_t VClmul256(uint32
     return Sliced(Sliced(0, Acc, sizeof Acc), Data, Count);
 }
 
-__attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse2"))) uint32_t VClmul512(uint32_t Crc,
-                                                                                    const uint8_t* Data,
-                                                                                    size_t Count) {
+__attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse2"))) uint32_t
+VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count) {
     if (Count < 512) return Clmul(Crc, Data, Count);
     alignas(64) static constexpr uint64_t KLanes[8] = {K2048H, K2048L, K2048H, K2048L,
-                                                        K2048H, K2048L, K2048H, K2048L};
+                                                       K2048H, K2048L, K2048H, K2048L};
     const __m512i K = _mm512_load_si512(KLanes);
     alignas(64) const uint32_t First[16] = {Crc};
     __m512i X0 = _mm512_xor_si512(_mm512_loadu_si512(Data), _mm512_load_si512(First));
@@ -411,23 +432,34 @@ __attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse2"))) uint32_t VClm
 
 #else
 
-bool HaveClmul() { return false; }
+bool HaveClmul() {
+    return false;
+}
 bool HaveVClmul256() {
     static const bool Have = [] {
         __builtin_cpu_init();
-        return HaveClmul() && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+        return HaveClmul() && __builtin_cpu_supports("avx2") &&
+               __builtin_cpu_supports("vpclmulqdq");
     }();
     return Have;
 }
 
-bool HaveVClmul512() { return false; }
-uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
-uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
-uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count) { return Sliced(Crc, Data, Count); }
+bool HaveVClmul512() {
+    return false;
+}
+uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count) {
+    return Sliced(Crc, Data, Count);
+}
+uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count) {
+    return Sliced(Crc, Data, Count);
+}
+uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count) {
+    return Sliced(Crc, Data, Count);
+}
 
 #endif
 
-}  // namespace CrcImpl
+} // namespace CrcImpl
 
 void CrcUpdate(uint32_t& Crc, const void* Buffer, size_t Count) {
     const auto* Data = static_cast<const uint8_t*>(Buffer);
@@ -459,14 +491,14 @@ int32_t Percentage(int64_t Total, int64_t Done) {
     if (Total <= 0) return 0;
     if (Done >= Total) return 100;
     if (Done <= 0) return 0;
-    __extension__ using Wide = __int128;  // Done * 100 must not overflow
+    __extension__ using Wide = __int128; // Done * 100 must not overflow
     return static_cast<int32_t>(static_cast<Wide>(Done) * 100 / Total);
 }
 
 TDateTime DosToDateTime(uint16_t Date, uint16_t Time) {
     TDateTime Result = 0.0;
-    if (!TryEncodeDateTime(1980 + (Date >> 9), (Date >> 5) & 15, Date & 31, Time >> 11, (Time >> 5) & 63,
-                           (Time & 31) * 2, 0, Result))
+    if (!TryEncodeDateTime(1980 + (Date >> 9), (Date >> 5) & 15, Date & 31, Time >> 11,
+                           (Time >> 5) & 63, (Time & 31) * 2, 0, Result))
         return 0.0;
     return Result;
 }
@@ -478,8 +510,8 @@ uint32_t DateTimeToDos(TDateTime Value) {
     int Year, Month, Day, Hour, Min, Sec, MSec;
     DecodeDateTime(Value, Year, Month, Day, Hour, Min, Sec, MSec);
     if (Year < 1980 || Year > 2107) return 0;
-    const uint32_t Date = (static_cast<uint32_t>(Year - 1980) << 9) | (static_cast<uint32_t>(Month) << 5) |
-                          static_cast<uint32_t>(Day);
+    const uint32_t Date = (static_cast<uint32_t>(Year - 1980) << 9) |
+                          (static_cast<uint32_t>(Month) << 5) | static_cast<uint32_t>(Day);
     const uint32_t Time = (static_cast<uint32_t>(Hour) << 11) | (static_cast<uint32_t>(Min) << 5) |
                           static_cast<uint32_t>(Sec / 2);
     return (Date << 16) | Time;
@@ -488,7 +520,8 @@ uint32_t DateTimeToDos(TDateTime Value) {
 bool SetFileModifiedTime(const std::string& FileName, TDateTime Value) {
     const uint32_t Dos = DateTimeToDos(Value);
     if (Dos == 0) return false;
-    const TDateTime Stamp = DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
+    const TDateTime Stamp =
+        DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
     if (Stamp == 0.0) return false;
     return FileSetLastWriteTime(FileName, Stamp);
 }
@@ -500,7 +533,9 @@ int64_t LocalTimeBiasSeconds(int64_t UnixTime) {
     return -static_cast<int64_t>(Local.tm_gmtoff);
 }
 
-int64_t LocalTimeBiasSeconds() { return LocalTimeBiasSeconds(static_cast<int64_t>(std::time(nullptr))); }
+int64_t LocalTimeBiasSeconds() {
+    return LocalTimeBiasSeconds(static_cast<int64_t>(std::time(nullptr)));
+}
 
 TDateTime UnixTimeToLocalDateTime(int64_t UnixTime) {
     // (t - bias) div 86400 + 25569 days, plus the time of day of the rest.
@@ -535,11 +570,11 @@ uint32_t UnixToDosAttributes(uint32_t Mode) {
     uint32_t Attr = 0;
     switch (Mode & 0xF000) {
     case 0x4000: Attr = faDirectory; break;
-    case 0x1000:  // FIFO
-    case 0x2000:  // character device
-    case 0x6000:  // block device
-    case 0xA000:  // symbolic link
-    case 0xC000:  // socket
+    case 0x1000: // FIFO
+    case 0x2000: // character device
+    case 0x6000: // block device
+    case 0xA000: // symbolic link
+    case 0xC000: // socket
         Attr = faSysFile;
         break;
     default: break;
@@ -602,9 +637,11 @@ std::string MakeTempFileName(const std::string& Dir, bool CreateIt) {
 
 bool IsRemovableDrive(const std::string& FileName) {
     std::string_view Name(FileName);
-    if (Name.substr(0, 8) == "\\\\?\\UNC\\") Name.remove_prefix(8);
-    else if (Name.substr(0, 4) == "\\\\?\\") Name.remove_prefix(4);
+    if (Name.substr(0, 8) == "\\\\?\\UNC\\")
+        Name.remove_prefix(8);
+    else if (Name.substr(0, 4) == "\\\\?\\")
+        Name.remove_prefix(4);
     return IsRemovablePath(ExpandFileName(Name));
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -56,7 +56,8 @@ PathKind ClassifyPath(std::string_view Value);
 
 // Splits a full file name into drive ("C:" or "\\server\share"), path
 // and name, after turning every '/' into '\'.
-void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& Path, std::string& Name);
+void SplitFileSpec(std::string_view FileSpec, std::string& Drive, std::string& Path,
+                   std::string& Name);
 // Name without its drive or UNC part (path and name of SplitFileSpec).
 void StripDrive(std::string& Name);
 // Removes "..\" while Name starts with it.
@@ -85,14 +86,14 @@ uint32_t AbCrc32(const void* Buffer, size_t Count);
 // and returns the raw register.
 namespace CrcImpl {
 uint32_t Bytewise(uint32_t Crc, const uint8_t* Data, size_t Count);
-uint32_t Sliced(uint32_t Crc, const uint8_t* Data, size_t Count);  // 16 bytes per step
-bool HaveClmul();      // 128-bit carry-less multiply usable on this CPU
-bool HaveVClmul256();  // 256-bit carry-less multiply (AVX2) usable
-bool HaveVClmul512();  // 512-bit carry-less multiply (AVX-512) usable
-uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count);      // needs HaveClmul()
-uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count);  // needs HaveVClmul256()
-uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count);  // needs HaveVClmul512()
-}  // namespace CrcImpl
+uint32_t Sliced(uint32_t Crc, const uint8_t* Data, size_t Count); // 16 bytes per step
+bool HaveClmul();     // 128-bit carry-less multiply usable on this CPU
+bool HaveVClmul256(); // 256-bit carry-less multiply (AVX2) usable
+bool HaveVClmul512(); // 512-bit carry-less multiply (AVX-512) usable
+uint32_t Clmul(uint32_t Crc, const uint8_t* Data, size_t Count);     // needs HaveClmul()
+uint32_t VClmul256(uint32_t Crc, const uint8_t* Data, size_t Count); // needs HaveVClmul256()
+uint32_t VClmul512(uint32_t Crc, const uint8_t* Data, size_t Count); // needs HaveVClmul512()
+} // namespace CrcImpl
 
 // ---------------------------------------------------------------------------
 // Numbers, dates and times
@@ -152,4 +153,4 @@ std::string MakeTempFileName(const std::string& Dir, bool CreateIt);
 // Whether the file lies on a removable drive.
 bool IsRemovableDrive(const std::string& FileName);
 
-}  // namespace kivo
+} // namespace kivo

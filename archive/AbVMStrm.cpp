@@ -15,7 +15,7 @@ namespace {
 
 constexpr int64_t PageMask = ~static_cast<int64_t>(AbVMSPageSize - 1);
 
-}  // namespace
+} // namespace
 
 TAbVirtualMemoryStream::TAbVirtualMemoryStream() {
     auto Page = std::make_unique<TvmsPage>();
@@ -38,7 +38,8 @@ TAbVirtualMemoryStream::~TAbVirtualMemoryStream() {
 
 int32_t TAbVirtualMemoryStream::NextStamp() {
     if (vmsLRU == INT32_MAX) {
-        for (auto& Page : vmsPageList) Page->vpLRU = 0;
+        for (auto& Page : vmsPageList)
+            Page->vpLRU = 0;
         vmsLRU = 0;
     }
     return ++vmsLRU;
@@ -47,7 +48,8 @@ int32_t TAbVirtualMemoryStream::NextStamp() {
 void TAbVirtualMemoryStream::SetMaxMemToUse(uint32_t Value) {
     int64_t Pages = (static_cast<int64_t>(Value) + AbVMSPageSize - 1) / AbVMSPageSize;
     Pages = std::clamp<int64_t>(Pages, 1, AbVMSMaxPages);
-    while (static_cast<int64_t>(vmsPageList.size()) > Pages) EvictLeastRecent();
+    while (static_cast<int64_t>(vmsPageList.size()) > Pages)
+        EvictLeastRecent();
     vmsCachePage = vmsPageList.empty() ? nullptr : vmsPageList.front().get();
     vmsMaxPages = static_cast<int32_t>(Pages);
     vmsMaxMemToUse = static_cast<uint32_t>(Pages * AbVMSPageSize);
@@ -55,12 +57,14 @@ void TAbVirtualMemoryStream::SetMaxMemToUse(uint32_t Value) {
 
 size_t TAbVirtualMemoryStream::LowerBound(int64_t StmOfs) const {
     if (vmsPageList.size() > 3) {
-        auto It = std::lower_bound(vmsPageList.begin(), vmsPageList.end(), StmOfs,
-                                   [](const std::unique_ptr<TvmsPage>& P, int64_t Ofs) { return P->vpStmOfs < Ofs; });
+        auto It = std::lower_bound(
+            vmsPageList.begin(), vmsPageList.end(), StmOfs,
+            [](const std::unique_ptr<TvmsPage>& P, int64_t Ofs) { return P->vpStmOfs < Ofs; });
         return static_cast<size_t>(It - vmsPageList.begin());
     }
     size_t I = 0;
-    while (I < vmsPageList.size() && vmsPageList[I]->vpStmOfs < StmOfs) ++I;
+    while (I < vmsPageList.size() && vmsPageList[I]->vpStmOfs < StmOfs)
+        ++I;
     return I;
 }
 
@@ -68,7 +72,8 @@ void TAbVirtualMemoryStream::OpenSwapFile() {
     std::string Name;
     try {
         Name = MakeTempFileName(vmsSwapFileDir, true);
-        vmsSwapStream = std::make_unique<TBufferedFileStream>(Name, fmOpenReadWrite | fmShareExclusive, 32768);
+        vmsSwapStream =
+            std::make_unique<TBufferedFileStream>(Name, fmOpenReadWrite | fmShareExclusive, 32768);
     } catch (...) {
         vmsSwapStream.reset();
         if (!Name.empty() && PathExists(Name) && !DeleteFile(Name)) throw EInOutError(errno);
@@ -79,12 +84,13 @@ void TAbVirtualMemoryStream::OpenSwapFile() {
 
 void TAbVirtualMemoryStream::SwapOut(TvmsPage* Page) {
     if (!vmsSwapStream) OpenSwapFile();
-    if (vmsSwapStream->Seek(Page->vpStmOfs, soBeginning) != Page->vpStmOfs) throw EAbVMSSeekFail(vmsSwapFileName);
+    if (vmsSwapStream->Seek(Page->vpStmOfs, soBeginning) != Page->vpStmOfs)
+        throw EAbVMSSeekFail(vmsSwapFileName);
     int64_t Written = 0;
     try {
         Written = vmsSwapStream->Write(Page->vpData, AbVMSPageSize);
     } catch (const EWriteError&) {
-        Written = 0;  // an earlier buffered block could not be written
+        Written = 0; // an earlier buffered block could not be written
     }
     if (Written != AbVMSPageSize) throw EAbVMSWriteFail(AbVMSPageSize, vmsSwapFileName);
     Page->vpDirty = false;
@@ -122,7 +128,8 @@ TAbVirtualMemoryStream::TvmsPage* TAbVirtualMemoryStream::GetPage(int64_t StmOfs
     Page->vpLRU = NextStamp();
     Page->vpDirty = false;
     if (vmsSwapStream && StmOfs < vmsSwapFileSize) {
-        if (vmsSwapStream->Seek(StmOfs, soBeginning) != StmOfs) throw EAbVMSSeekFail(vmsSwapFileName);
+        if (vmsSwapStream->Seek(StmOfs, soBeginning) != StmOfs)
+            throw EAbVMSSeekFail(vmsSwapFileName);
         int64_t Got = 0;
         while (Got < AbVMSPageSize) {
             int64_t N = vmsSwapStream->Read(Page->vpData + Got, AbVMSPageSize - Got);
@@ -148,7 +155,9 @@ int64_t TAbVirtualMemoryStream::Read(void* Buffer, int64_t Count) {
     int64_t Done = 0;
     while (Done < Count) {
         int64_t PageOfs = vmsPosition & PageMask;
-        TvmsPage* Page = (vmsCachePage != nullptr && vmsCachePage->vpStmOfs == PageOfs) ? vmsCachePage : GetPage(PageOfs);
+        TvmsPage* Page = (vmsCachePage != nullptr && vmsCachePage->vpStmOfs == PageOfs)
+                             ? vmsCachePage
+                             : GetPage(PageOfs);
         auto InPage = static_cast<int32_t>(vmsPosition - PageOfs);
         int64_t N = std::min<int64_t>(Count - Done, AbVMSPageSize - InPage);
         std::memcpy(Out + Done, Page->vpData + InPage, static_cast<size_t>(N));
@@ -164,7 +173,9 @@ int64_t TAbVirtualMemoryStream::Write(const void* Buffer, int64_t Count) {
     int64_t Done = 0;
     while (Done < Count) {
         int64_t PageOfs = vmsPosition & PageMask;
-        TvmsPage* Page = (vmsCachePage != nullptr && vmsCachePage->vpStmOfs == PageOfs) ? vmsCachePage : GetPage(PageOfs);
+        TvmsPage* Page = (vmsCachePage != nullptr && vmsCachePage->vpStmOfs == PageOfs)
+                             ? vmsCachePage
+                             : GetPage(PageOfs);
         auto InPage = static_cast<int32_t>(vmsPosition - PageOfs);
         int64_t N = std::min<int64_t>(Count - Done, AbVMSPageSize - InPage);
         std::memcpy(Page->vpData + InPage, In + Done, static_cast<size_t>(N));
@@ -189,7 +200,8 @@ int64_t TAbVirtualMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 void TAbVirtualMemoryStream::SetSize(int64_t NewSize) {
     if (NewSize < 0) NewSize = 0;
     if (NewSize < vmsSize) {
-        while (vmsPageList.size() > 1 && vmsPageList.back()->vpStmOfs >= NewSize) vmsPageList.pop_back();
+        while (vmsPageList.size() > 1 && vmsPageList.back()->vpStmOfs >= NewSize)
+            vmsPageList.pop_back();
         TvmsPage* First = vmsPageList.empty() ? nullptr : vmsPageList.front().get();
         if (First != nullptr && First->vpStmOfs >= NewSize) {
             // The page that always stays now lies past the end: forget its data.
@@ -218,4 +230,4 @@ void TAbVirtualMemoryStream::SetSize(int64_t NewSize) {
     if (vmsPosition > vmsSize) vmsPosition = vmsSize;
 }
 
-}  // namespace kivo
+} // namespace kivo

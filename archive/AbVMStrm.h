@@ -13,7 +13,7 @@
 namespace kivo {
 
 constexpr int32_t AbVMSPageSize = 4096;
-constexpr int32_t AbVMSMaxPages = 2048;  // 8 MiB of pages at most
+constexpr int32_t AbVMSMaxPages = 2048; // 8 MiB of pages at most
 
 class TAbVirtualMemoryStream : public TStream {
 public:
@@ -44,8 +44,8 @@ public:
 
 private:
     struct TvmsPage {
-        int64_t vpStmOfs;  // stream offset, a multiple of the page size
-        int32_t vpLRU;     // last-use stamp
+        int64_t vpStmOfs; // stream offset, a multiple of the page size
+        int32_t vpLRU;    // last-use stamp
         bool vpDirty;
         uint8_t vpData[AbVMSPageSize];
     };
@@ -75,4 +75,4 @@ private:
     std::unique_ptr<TBufferedFileStream> vmsSwapStream;
 };
 
-}  // namespace kivo
+} // namespace kivo

@@ -59,13 +59,18 @@ uint32_t AnsiNameCrc(std::string_view Name) {
 }
 
 // A 64-bit value for a 32-bit header field: the maximum when it does not fit.
-uint32_t HeaderValue32(int64_t Value) { return Value >= 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(Value); }
+uint32_t HeaderValue32(int64_t Value) {
+    return Value >= 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(Value);
+}
 
 // Whether a 32-bit header field cannot give the value back by itself.
-bool NeedsWideValue(int64_t Value) { return Value < 0 || Value >= 0xFFFFFFFF; }
+bool NeedsWideValue(int64_t Value) {
+    return Value < 0 || Value >= 0xFFFFFFFF;
+}
 
 bool IsAscii(std::string_view Bytes) {
-    return std::all_of(Bytes.begin(), Bytes.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; });
+    return std::all_of(Bytes.begin(), Bytes.end(),
+                       [](char C) { return static_cast<unsigned char>(C) < 0x80; });
 }
 
 // ---------------------------------------------------------------------------
@@ -79,9 +84,11 @@ struct TOemLetterSets {
 
 constexpr TOemLetterSets OemLetterTable[] = {
     {437, "8A 8C 8E 9A 9C 9E-9F B5 C0-D6 D8-F6 F8-FF", "80-9A A0-A5 E0-EB ED-EE"},
-    {720, "81 8A 8C-90 98 9A 9C 9F AA B5 C0-D6 D8-EF F4 F9 FB-FC FF", "82-83 85 87-8C 93 95-9B 9D-AD E0-EF"},
+    {720, "81 8A 8C-90 98 9A 9C 9F AA B5 C0-D6 D8-EF F4 F9 FB-FC FF",
+     "82-83 85 87-8C 93 95-9B 9D-AD E0-EF"},
     {737, "A2 B5 B8-BA BC BE-D1 D3-FE", "80-AF E0-F0 F4-F5"},
-    {775, "A8 AA AF B8 BA BF-D6 D8-F6 F8-FE", "80-95 97-9B 9D A0-A5 AD B5-B8 BD-BE C6-C7 CF-D8 E0-EE"},
+    {775, "A8 AA AF B8 BA BF-D6 D8-F6 F8-FE",
+     "80-95 97-9B 9D A0-A5 AD B5-B8 BD-BE C6-C7 CF-D8 E0-EE"},
     {850, "8A 8C 8E 9A 9C 9E-9F C0-D6 D8-F6 F8-FF", "80-9B 9D A0-A5 B5-B7 C6-C7 D0-D8 DE E0-ED"},
     {852, "8A 8C-8F 9A 9C-9F A3 A5 AA AF B3 B9-BA BC BE-D6 D8-F6 F8-FE",
      "80-9D 9F-A9 AB-AD B5-B8 BD-BE C6-C7 D0-D8 DD-DE E0-EE FB-FD"},
@@ -102,8 +109,10 @@ std::bitset<256> ParseByteSet(const char* Ranges) {
         if (End == std::string_view::npos) End = Text.size();
         std::string_view Item = Text.substr(Pos, End - Pos);
         unsigned Lo = std::stoul(std::string(Item.substr(0, 2)), nullptr, 16);
-        unsigned Hi = Item.size() > 2 ? std::stoul(std::string(Item.substr(3, 2)), nullptr, 16) : Lo;
-        for (unsigned B = Lo; B <= Hi; ++B) Set.set(B);
+        unsigned Hi =
+            Item.size() > 2 ? std::stoul(std::string(Item.substr(3, 2)), nullptr, 16) : Lo;
+        for (unsigned B = Lo; B <= Hi; ++B)
+            Set.set(B);
         Pos = End + 1;
     }
     return Set;
@@ -143,7 +152,7 @@ bool AskForDisk(const std::string& Text) {
     return UserInterface().MessageBox(nullptr, Text, "Insert floppy", MB_OKCANCEL) == IDOK;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Name decoding
@@ -160,10 +169,14 @@ NameCharset DetectNameCharset(std::string_view Bytes) {
             continue;
         }
         if (B < 0x80) continue;
-        if (B <= 0xC1 || B >= 0xF5) return ncAnsi;  // continuation byte without a lead, C0, C1, F5-FF
-        if (B <= 0xDF) Expected = 1;
-        else if (B <= 0xEF) Expected = 2;
-        else Expected = 3;
+        if (B <= 0xC1 || B >= 0xF5)
+            return ncAnsi; // continuation byte without a lead, C0, C1, F5-FF
+        if (B <= 0xDF)
+            Expected = 1;
+        else if (B <= 0xEF)
+            Expected = 2;
+        else
+            Expected = 3;
     }
     if (Expected > 0) return HighSeen ? ncAnsi : ncAscii;
     return HighSeen ? ncUtf8 : ncAscii;
@@ -186,7 +199,9 @@ bool LooksLikeOemText(std::string_view Bytes, uint16_t OemCodePage) {
     return AnyHigh && !AllAnsi && AllOem;
 }
 
-bool LooksLikeOemText(std::string_view Bytes) { return LooksLikeOemText(Bytes, OemCodePage()); }
+bool LooksLikeOemText(std::string_view Bytes) {
+    return LooksLikeOemText(Bytes, OemCodePage());
+}
 
 std::string DecodeStoredName(std::string_view Bytes) {
     switch (DetectNameCharset(Bytes)) {
@@ -215,7 +230,7 @@ int64_t FindEndOfCentralDirectory(TStream* Stream) {
     // Search backwards in overlapping windows that grow to 64 KiB.
     std::vector<uint8_t> Window(65536);
     int64_t W = 512;
-    int64_t RequestedStart = -512;  // relative to the end
+    int64_t RequestedStart = -512; // relative to the end
     for (;;) {
         bool LastWindow = false;
         int64_t Pos = Stream->Seek(RequestedStart, soEnd);
@@ -293,15 +308,17 @@ void TAbZipFileHeader::SetFileName(const TAbSharedString& Value) {
         Parts.HasRawFileName = true;
     }
     FFileName = Value;
-    if (Parts.RawFileName.View() == FFileName.View()) {  // equal again
+    if (Parts.RawFileName.View() == FFileName.View()) { // equal again
         Parts.HasRawFileName = false;
         Parts.RawFileName = TAbSharedString();
     }
 }
 
 void TAbZipFileHeader::SetIsUTF8(bool Value) {
-    if (Value) FGeneralPurposeBitFlag |= Ab_ZipFlagUtf8;
-    else FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagUtf8);
+    if (Value)
+        FGeneralPurposeBitFlag |= Ab_ZipFlagUtf8;
+    else
+        FGeneralPurposeBitFlag &= static_cast<uint16_t>(~Ab_ZipFlagUtf8);
 }
 
 // ---------------------------------------------------------------------------
@@ -392,10 +409,10 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream* Stream) {
     std::string_view Raw(NameBuf, static_cast<size_t>(ReadUpTo(Stream, NameBuf, NameLen)));
     ResetRareParts();
     if (IsAscii(Raw)) {
-        FFileName = TAbSharedString(Raw);  // the stored bytes follow the name
+        FFileName = TAbSharedString(Raw); // the stored bytes follow the name
     } else {
         FFileName = DecodeStoredName(Raw);
-        SetRawFileName(Raw);  // kept apart only when the decoding changed them
+        SetRawFileName(Raw); // kept apart only when the decoding changed them
     }
     if (ExtraLen > 0) Rare().ExtraField.LoadFromStream(Stream, ExtraLen);
     if (CommentLen > 0) {
@@ -466,7 +483,8 @@ int64_t TAbZipDirectoryFileHeader::SaveToStream(TStream* Stream) {
 
 bool TAbZipDirectoryFileFooter::IsZip64() const {
     return FDiskNumber >= 0xFFFF || FStartDiskNumber >= 0xFFFF || FEntriesOnDisk >= 0xFFFF ||
-           FTotalEntries >= 0xFFFF || FDirectorySize >= 0xFFFFFFFF || FDirectoryOffset >= 0xFFFFFFFF;
+           FTotalEntries >= 0xFFFF || FDirectorySize >= 0xFFFFFFFF ||
+           FDirectoryOffset >= 0xFFFFFFFF;
 }
 
 void TAbZipDirectoryFileFooter::LoadFromStream(TStream* Stream) {
@@ -503,7 +521,7 @@ void TAbZipDirectoryFileFooter::SaveToStream(TStream* Stream) {
         int64_t RecordOffset = Stream->Position();
         TLEWriter R;
         R.U32(Ab_Zip64EndCentralDirectorySignature);
-        R.U64(Ab_Zip64EndCentralDirectorySize - 12);  // the record's size after this field
+        R.U64(Ab_Zip64EndCentralDirectorySize - 12); // the record's size after this field
         R.U16(Ab_ZipVersionZip64);
         R.U16(Ab_ZipVersionZip64);
         R.U32(FDiskNumber);
@@ -522,8 +540,12 @@ void TAbZipDirectoryFileFooter::SaveToStream(TStream* Stream) {
     }
     std::string Comment = Utf8ToAnsi(FZipfileComment);
     if (Comment.size() > 0xFFFF) Comment.resize(0xFFFF);
-    auto Clamp16 = [](int64_t V) { return static_cast<uint16_t>(std::clamp<int64_t>(V, 0, 0xFFFF)); };
-    auto Clamp32 = [](int64_t V) { return static_cast<uint32_t>(std::clamp<int64_t>(V, 0, 0xFFFFFFFF)); };
+    auto Clamp16 = [](int64_t V) {
+        return static_cast<uint16_t>(std::clamp<int64_t>(V, 0, 0xFFFF));
+    };
+    auto Clamp32 = [](int64_t V) {
+        return static_cast<uint32_t>(std::clamp<int64_t>(V, 0, 0xFFFFFFFF));
+    };
     TLEWriter E;
     E.U32(Ab_ZipEndCentralDirectorySignature);
     E.U16(Clamp16(FDiskNumber));
@@ -566,7 +588,7 @@ void TAbZipItem::LoadFromStream(TStream* Stream) {
     FItemInfo.LoadFromStream(Stream);
     std::string_view Raw = FItemInfo.RawFileName();
     const TAbExtraField& Extra = std::as_const(FItemInfo).ExtraField();
-    TAbSharedString Name = FItemInfo.FileNameShared();  // first decoding
+    TAbSharedString Name = FItemInfo.FileNameShared(); // first decoding
     const NameCharset Charset = DetectNameCharset(Raw);
     const uint8_t* Data = nullptr;
     uint16_t Size = 0;
@@ -576,15 +598,18 @@ void TAbZipItem::LoadFromStream(TStream* Stream) {
                AnsiNameCrc(Name.View()) == GetLE32(Data + 1)) {
         Name = ValidUtf8(std::string_view(reinterpret_cast<const char*>(Data + 5), Size - 5u));
     } else if (Extra.Get(Ab_XceedUnicodePathSubfieldID, Data, Size) && Size > 10 &&
-               GetLE32(Data) == Ab_XceedUnicodePathSignature && Size == 8 + 2 * static_cast<uint64_t>(GetLE32(Data + 4))) {
+               GetLE32(Data) == Ab_XceedUnicodePathSignature &&
+               Size == 8 + 2 * static_cast<uint64_t>(GetLE32(Data + 4))) {
         std::u16string Units;
         Units.reserve(GetLE32(Data + 4));
-        for (uint32_t I = 0; I < GetLE32(Data + 4); ++I) Units.push_back(static_cast<char16_t>(GetLE16(Data + 8 + 2 * I)));
+        for (uint32_t I = 0; I < GetLE32(Data + 4); ++I)
+            Units.push_back(static_cast<char16_t>(GetLE16(Data + 8 + 2 * I)));
         Name = Utf16ToUtf8(Units);
     } else if (Charset != ncAscii && AnsiCodePage() != OemCodePage()) {
         // Plain ASCII reads the same in both code pages and needs no test.
         std::string AnsiBytes = Utf8ToAnsi(Name.View());
-        if (HostSystem() == Ab_HostMsDos || LooksLikeOemText(AnsiBytes)) Name = OemToUtf8(AnsiBytes);
+        if (HostSystem() == Ab_HostMsDos || LooksLikeOemText(AnsiBytes))
+            Name = OemToUtf8(AnsiBytes);
     }
     FFileName = Name;
 
@@ -600,13 +625,15 @@ void TAbZipItem::LoadFromStream(TStream* Stream) {
             Pos = static_cast<uint16_t>(Pos + Bytes);
             return V;
         };
-        if (FItemInfo.UncompressedSize() == 0xFFFFFFFF) Uncompressed = static_cast<int64_t>(Take(8));
+        if (FItemInfo.UncompressedSize() == 0xFFFFFFFF)
+            Uncompressed = static_cast<int64_t>(Take(8));
         if (FItemInfo.CompressedSize() == 0xFFFFFFFF) Compressed = static_cast<int64_t>(Take(8));
         if (FItemInfo.RelativeOffset() == 0xFFFFFFFF) Offset = static_cast<int64_t>(Take(8));
         if (FItemInfo.DiskNumberStart() == 0xFFFF) Disk = static_cast<uint32_t>(Take(4));
     }
-    if (FRare || Uncompressed != FItemInfo.UncompressedSize() || Compressed != FItemInfo.CompressedSize() ||
-        Offset != FItemInfo.RelativeOffset() || Disk != FItemInfo.DiskNumberStart()) {
+    if (FRare || Uncompressed != FItemInfo.UncompressedSize() ||
+        Compressed != FItemInfo.CompressedSize() || Offset != FItemInfo.RelativeOffset() ||
+        Disk != FItemInfo.DiskNumberStart()) {
         TRareData& Wide = Rare();
         Wide.UncompressedSize = Uncompressed;
         Wide.CompressedSize = Compressed;
@@ -689,7 +716,8 @@ void TAbZipItem::SetDiskNumberStart(uint32_t Value) {
 
 void TAbZipItem::UpdateZip64ExtraField() {
     TLEWriter W;
-    if (FItemInfo.UncompressedSize() == 0xFFFFFFFF) W.U64(static_cast<uint64_t>(UncompressedSize()));
+    if (FItemInfo.UncompressedSize() == 0xFFFFFFFF)
+        W.U64(static_cast<uint64_t>(UncompressedSize()));
     if (FItemInfo.CompressedSize() == 0xFFFFFFFF) W.U64(static_cast<uint64_t>(CompressedSize()));
     if (FItemInfo.RelativeOffset() == 0xFFFFFFFF) W.U64(static_cast<uint64_t>(RelativeOffset()));
     if (FItemInfo.DiskNumberStart() == 0xFFFF) W.U32(DiskNumberStart());
@@ -698,11 +726,14 @@ void TAbZipItem::UpdateZip64ExtraField() {
             FItemInfo.ExtraField().Delete(Ab_Zip64SubfieldID);
         }
     } else {
-        FItemInfo.ExtraField().Put(Ab_Zip64SubfieldID, W.Data().data(), static_cast<uint16_t>(W.Data().size()));
+        FItemInfo.ExtraField().Put(Ab_Zip64SubfieldID, W.Data().data(),
+                                   static_cast<uint16_t>(W.Data().size()));
     }
 }
 
-TAbExtraField& TAbZipItem::LFHExtraField() { return Rare().LFHExtraField; }
+TAbExtraField& TAbZipItem::LFHExtraField() {
+    return Rare().LFHExtraField;
+}
 
 void TAbZipItem::PrepareNameForWriting() {
     if (!FNameChanged && !FItemInfo.RawFileName().empty()) return;
@@ -724,7 +755,9 @@ void TAbZipItem::PrepareNameForWriting() {
             W.U8(1);
             W.U32(AbCrc32(Ansi.data(), Ansi.size()));
             W.Bytes(Name);
-            if (W.Data().size() <= 0xFFFF) Extra.Put(Ab_InfoZipUnicodePathSubfieldID, W.Data().data(), static_cast<uint16_t>(W.Data().size()));
+            if (W.Data().size() <= 0xFFFF)
+                Extra.Put(Ab_InfoZipUnicodePathSubfieldID, W.Data().data(),
+                          static_cast<uint16_t>(W.Data().size()));
             Raw = Ansi;
         } else {
             Utf8 = true;
@@ -743,9 +776,13 @@ void TAbZipItem::PrepareNameForWriting() {
 // ---------------------------------------------------------------------------
 // TAbZipArchive
 
-TAbZipArchive::TAbZipArchive(const std::string& FileName, uint16_t Mode) : TAbArchive(FileName, Mode) { InitZip(); }
+TAbZipArchive::TAbZipArchive(const std::string& FileName, uint16_t Mode)
+    : TAbArchive(FileName, Mode) {
+    InitZip();
+}
 
-TAbZipArchive::TAbZipArchive(TStream* aStream, const std::string& aArchiveName) : TAbArchive(aStream, aArchiveName) {
+TAbZipArchive::TAbZipArchive(TStream* aStream, const std::string& aArchiveName)
+    : TAbArchive(aStream, aArchiveName) {
     InitZip();
 }
 
@@ -755,10 +792,12 @@ void TAbZipArchive::InitZip() {
     SetSpanningThreshold(0);
 }
 
-TAbZipItem* TAbZipArchive::ZipItems(int32_t Index) const { return static_cast<TAbZipItem*>(FItemList->Get(Index)); }
+TAbZipItem* TAbZipArchive::ZipItems(int32_t Index) const {
+    return static_cast<TAbZipItem*>(FItemList->Get(Index));
+}
 
 void TAbZipArchive::PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item) {
-    FItemList->Get(Index);  // range check before taking the item over
+    FItemList->Get(Index); // range check before taking the item over
     FItemList->Put(Index, Item.release());
 }
 
@@ -812,21 +851,27 @@ void TAbZipArchive::VerifyItem(int32_t Index) {
 
 void TAbZipArchive::RequestLastDisk(bool& Abort) {
     Abort = false;
-    if (OnRequestLastDisk) OnRequestLastDisk(this, Abort);
-    else Abort = !AskForDisk("Insert the last disk in the spanned disk set");
+    if (OnRequestLastDisk)
+        OnRequestLastDisk(this, Abort);
+    else
+        Abort = !AskForDisk("Insert the last disk in the spanned disk set");
 }
 
 void TAbZipArchive::RequestNthDisk(uint8_t DiskNumber, bool& Abort) {
     Abort = false;
-    if (OnRequestNthDisk) OnRequestNthDisk(this, DiskNumber, Abort);
-    else Abort = !AskForDisk(Format("Insert disk number %d of the spanned disk set", DiskNumber));
+    if (OnRequestNthDisk)
+        OnRequestNthDisk(this, DiskNumber, Abort);
+    else
+        Abort = !AskForDisk(Format("Insert disk number %d of the spanned disk set", DiskNumber));
 }
 
 void TAbZipArchive::RequestBlankDisk(bool& Abort) {
     Abort = false;
     FSpanned = true;
-    if (OnRequestBlankDisk) OnRequestBlankDisk(this, Abort);
-    else Abort = !AskForDisk("Insert a blank floppy disk");
+    if (OnRequestBlankDisk)
+        OnRequestBlankDisk(this, Abort);
+    else
+        Abort = !AskForDisk("Insert a blank floppy disk");
 }
 
 void TAbZipArchive::DoRequestImage(int32_t ImageNumber, std::string& ImageName, bool& Abort) {
@@ -837,9 +882,11 @@ void TAbZipArchive::AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uin
     auto Span = std::make_unique<TAbSpanReadStream>(FArchiveName, std::move(LastImage), LastDisk);
     TAbSpanReadStream* Reader = Span.get();
     ReplaceStream(std::move(Span));
-    Reader->SetOnRequestNthDisk([this](TStream*, uint8_t Disk, bool& Abort) { RequestNthDisk(Disk, Abort); });
-    Reader->SetOnRequestImage(
-        [this](TStream*, int32_t Image, std::string& Name, bool& Abort) { DoRequestImage(Image, Name, Abort); });
+    Reader->SetOnRequestNthDisk(
+        [this](TStream*, uint8_t Disk, bool& Abort) { RequestNthDisk(Disk, Abort); });
+    Reader->SetOnRequestImage([this](TStream*, int32_t Image, std::string& Name, bool& Abort) {
+        DoRequestImage(Image, Name, Abort);
+    });
 }
 
 void TAbZipArchive::ReadArchive() {
@@ -861,7 +908,7 @@ int64_t TAbZipArchive::LocateEndRecord() {
     int64_t Tail = FindEndOfCentralDirectory(FStream);
     if (Tail < 0 && HeadLen >= 4 && GetLE32(Head) == Ab_ZipSpannedSetSignature && FOwnsStream &&
         IsRemovableDrive(FArchiveName)) {
-        Tail = ReadLastDisk();  // the first disk of a spanned set
+        Tail = ReadLastDisk(); // the first disk of a spanned set
     }
     if (Tail < 0) {
         FStatus = asInvalid;
@@ -890,8 +937,8 @@ int64_t TAbZipArchive::ReadLastDisk() {
 namespace {
 
 struct TZip64Locator {
-    uint32_t Disk = 0;       // the disk that holds the Zip64 end record
-    int64_t Offset = 0;      // and its offset there
+    uint32_t Disk = 0;  // the disk that holds the Zip64 end record
+    int64_t Offset = 0; // and its offset there
     uint32_t TotalDisks = 0;
 };
 
@@ -908,7 +955,8 @@ TZip64Locator FindZip64Locator(TStream* Stream, int64_t EndPos) {
     uint8_t Record[Size];
     Stream->Seek(Pos, soBeginning);
     Stream->ReadBuffer(Record, Size);
-    if (GetLE32(Record) == Ab_Zip64EndCentralDirectoryLocatorSignature) return ParseZip64Locator(Record);
+    if (GetLE32(Record) == Ab_Zip64EndCentralDirectoryLocatorSignature)
+        return ParseZip64Locator(Record);
 
     // Scan a block of start positions [Lo, Hi] at a time.
     std::vector<uint8_t> Block(65536 + Size);
@@ -918,14 +966,15 @@ TZip64Locator FindZip64Locator(TStream* Stream, int64_t EndPos) {
         Stream->ReadBuffer(Block.data(), Hi - Lo + Size);
         for (int64_t P = Hi; P >= Lo; --P) {
             const uint8_t* At = Block.data() + (P - Lo);
-            if (GetLE32(At) == Ab_Zip64EndCentralDirectoryLocatorSignature) return ParseZip64Locator(At);
+            if (GetLE32(At) == Ab_Zip64EndCentralDirectoryLocatorSignature)
+                return ParseZip64Locator(At);
         }
         Hi = Lo - 1;
     }
     throw EAbZipInvalid();
 }
 
-}  // namespace
+} // namespace
 
 void TAbZipArchive::ReadEndRecords(int64_t Tail) {
     FStream->Seek(Tail, soBeginning);
@@ -961,7 +1010,8 @@ void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
     const int64_t Total = FInfo.TotalEntries();
     // Never trust the count for the reservation: a directory entry takes at
     // least 46 bytes.
-    const int64_t MostEntries = std::max<int64_t>(Tail / Ab_ZipCentralDirectoryFileHeaderSize, 1024);
+    const int64_t MostEntries =
+        std::max<int64_t>(Tail / Ab_ZipCentralDirectoryFileHeaderSize, 1024);
     FItemList->Reserve(static_cast<size_t>(std::clamp<int64_t>(Total, 0, MostEntries)));
     while (Count() < Total) {
         auto Item = std::make_unique<TAbZipItem>();
@@ -985,7 +1035,7 @@ void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
 }
 
 void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
-    if (FStream == nullptr) throw EAbZipInvalid();  // nothing to copy from (a new split set)
+    if (FStream == nullptr) throw EAbZipInvalid(); // nothing to copy from (a new split set)
     FStream->Seek(Item->RelativeOffset(), soBeginning);
     TAbZipLocalFileHeader Old;
     Old.LoadFromStream(FStream);
@@ -1004,7 +1054,8 @@ void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
     New.SetCRC32(Item->CRC32());
     bool NeedZip64 = Item->CompressedSize() >= 0xFFFFFFFF || Item->UncompressedSize() >= 0xFFFFFFFF;
     New.SetCompressedSize(NeedZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(Item->CompressedSize()));
-    New.SetUncompressedSize(NeedZip64 ? 0xFFFFFFFF : static_cast<uint32_t>(Item->UncompressedSize()));
+    New.SetUncompressedSize(NeedZip64 ? 0xFFFFFFFF
+                                      : static_cast<uint32_t>(Item->UncompressedSize()));
     New.ExtraField().Assign(std::as_const(Old).ExtraField());
     New.ExtraField().CloneFrom(std::as_const(*Item).ExtraField(), Ab_InfoZipUnicodePathSubfieldID);
     if (NeedZip64) {
@@ -1024,19 +1075,23 @@ void TAbZipArchive::CopyItem(TAbZipItem* Item, TStream* Out) {
     New.SaveToStream(Out, Item->ItemInfo().RawFileName());
     if (Item->CompressedSize() > 0) Out->CopyFrom(FStream, Item->CompressedSize(), 32768);
     if ((Item->GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) != 0) {
-        TAbZipDataDescriptor(Item->CRC32(), Item->CompressedSize(), Item->UncompressedSize()).SaveToStream(Out);
+        TAbZipDataDescriptor(Item->CRC32(), Item->CompressedSize(), Item->UncompressedSize())
+            .SaveToStream(Out);
     }
     if (std::as_const(*Item).ExtraField().Has(Ab_Zip64SubfieldID)) {
-        Item->SetVersionNeededToExtract(std::max(Item->VersionNeededToExtract(), Ab_ZipVersionZip64));
+        Item->SetVersionNeededToExtract(
+            std::max(Item->VersionNeededToExtract(), Ab_ZipVersionZip64));
     }
 }
 
 void TAbZipArchive::Reopen() {
-    uint16_t Mode = (FMode & 0xFF00) == fmCreate ? static_cast<uint16_t>(fmOpenReadWrite | fmShareDenyWrite) : FMode;
+    uint16_t Mode = (FMode & 0xFF00) == fmCreate
+                        ? static_cast<uint16_t>(fmOpenReadWrite | fmShareDenyWrite)
+                        : FMode;
     try {
         ReplaceStream(std::make_unique<TBufferedFileStream>(FArchiveName, Mode, 32768));
     } catch (...) {
-        FStatus = asInvalid;  // no stream any more
+        FStatus = asInvalid; // no stream any more
         throw;
     }
 }
@@ -1070,7 +1125,8 @@ void TAbZipArchive::ReplaceArchiveContents(TStream* NewContents) {
 
 uint16_t VersionNeededFor(const TAbZipItem& Item) {
     if (Item.ExtraField().Has(Ab_Zip64SubfieldID)) return Ab_ZipVersionZip64;
-    if (Item.IsDirectory() || Item.IsEncrypted() || Item.CompressionMethod() > 6) return Ab_ZipVersionDeflate;
+    if (Item.IsDirectory() || Item.IsEncrypted() || Item.CompressionMethod() > 6)
+        return Ab_ZipVersionDeflate;
     return Ab_ZipVersionStored;
 }
 
@@ -1093,15 +1149,19 @@ void TAbZipArchive::WriteArchive() {
             Out->CopyFrom(FStream, FStubSize);
         }
         WriteCentralDirectory(WriteItems(Out), Out);
-        if (Span != nullptr) AdoptWrittenSet(Span, Output);
-        else ReplaceArchiveContents(Out);
+        if (Span != nullptr)
+            AdoptWrittenSet(Span, Output);
+        else
+            ReplaceArchiveContents(Out);
     } catch (...) {
         if (Span != nullptr && FStream == nullptr) {
             // The set is incomplete; keep whatever image is open as the stream.
             std::unique_ptr<TStream> Current = Span->ReleaseStream();
             Output.reset();
-            if (Current) ReplaceStream(std::move(Current));
-            else FStatus = asInvalid;
+            if (Current)
+                ReplaceStream(std::move(Current));
+            else
+                FStatus = asInvalid;
         }
         throw;
     }
@@ -1109,8 +1169,10 @@ void TAbZipArchive::WriteArchive() {
     // The list now mirrors the written archive.
     for (int32_t Index = Count() - 1; Index >= 0; --Index) {
         TAbArchiveAction Action = FItemList->Get(Index)->Action();
-        if (Action == aaDelete || Action == aaFailed) FItemList->Delete(Index);
-        else FItemList->Get(Index)->SetAction(aaNone);
+        if (Action == aaDelete || Action == aaFailed)
+            FItemList->Delete(Index);
+        else
+            FItemList->Get(Index)->SetAction(aaNone);
     }
 }
 
@@ -1118,12 +1180,15 @@ std::unique_ptr<TStream> TAbZipArchive::CreateOutput(TAbSpanWriteStream*& Span) 
     // A new archive on a removable drive, or with a spanning threshold, is
     // written as a spanned set straight to its images; anything else is built
     // in memory (swapping to a file when large) and then replaces the archive.
-    const bool UseSpan = FOwnsStream && FStream != nullptr && FStream->Size() == 0 && !FIsExecutable &&
+    const bool UseSpan = FOwnsStream && FStream != nullptr && FStream->Size() == 0 &&
+                         !FIsExecutable &&
                          (SpanningThreshold() > 0 || IsRemovableDrive(FArchiveName));
     if (UseSpan) {
-        auto Writer = std::make_unique<TAbSpanWriteStream>(FArchiveName, SpanningThreshold(), ReleaseOwnedStream());
-        Writer->SetOnRequestImage(
-            [this](TStream*, int32_t Image, std::string& Name, bool& Abort) { DoRequestImage(Image, Name, Abort); });
+        auto Writer = std::make_unique<TAbSpanWriteStream>(FArchiveName, SpanningThreshold(),
+                                                           ReleaseOwnedStream());
+        Writer->SetOnRequestImage([this](TStream*, int32_t Image, std::string& Name, bool& Abort) {
+            DoRequestImage(Image, Name, Abort);
+        });
         Writer->SetOnRequestBlankDisk([this](TStream*, bool& Abort) { RequestBlankDisk(Abort); });
         Span = Writer.get();
         return Writer;
@@ -1167,12 +1232,14 @@ void TAbZipArchive::InsertItem(TAbZipItem* Item, TStream* Out) {
     Item->PrepareNameForWriting();
     Item->SetDiskNumberStart(CurrentDisk(Out));
     Item->SetRelativeOffset(Out->Position());
-    if (FromStream) InsertFromStreamHelper(this, Item, Out, FInStream);
-    else InsertHelper(this, Item, Out);
+    if (FromStream)
+        InsertFromStreamHelper(this, Item, Out, FInStream);
+    else
+        InsertHelper(this, Item, Out);
     const uint16_t Needed = VersionNeededFor(*Item);
     Item->SetVersionNeededToExtract(Needed);
-    Item->SetVersionMadeBy(
-        static_cast<uint16_t>((Item->VersionMadeBy() & 0xFF00) | std::max(Ab_ZipVersionDeflate, Needed)));
+    Item->SetVersionMadeBy(static_cast<uint16_t>((Item->VersionMadeBy() & 0xFF00) |
+                                                 std::max(Ab_ZipVersionDeflate, Needed)));
 }
 
 void TAbZipArchive::WriteCentralDirectory(const std::vector<TAbZipItem*>& Kept, TStream* Out) {
@@ -1207,7 +1274,8 @@ void TAbZipArchive::WriteCentralDirectory(const std::vector<TAbZipItem*>& Kept, 
 void TAbZipArchive::AdoptWrittenSet(TAbSpanWriteStream* Span, std::unique_ptr<TStream>& Output) {
     const uint32_t LastDisk = Span->CurrentImage();
     std::unique_ptr<TStream> LastImage = Span->ReleaseStream();
-    if (auto* Buffered = dynamic_cast<TBufferedFileStream*>(LastImage.get())) Buffered->FlushBuffer();
+    if (auto* Buffered = dynamic_cast<TBufferedFileStream*>(LastImage.get()))
+        Buffered->FlushBuffer();
     Output.reset();
     if (LastDisk == 0) {
         ReplaceStream(std::move(LastImage));
@@ -1217,4 +1285,4 @@ void TAbZipArchive::AdoptWrittenSet(TAbSpanWriteStream* Span, std::unique_ptr<TS
     }
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -53,9 +53,9 @@ constexpr uint16_t Ab_ZipFlagUtf8 = 0x0800;                // name and comment a
 
 // "Version needed to extract" (major * 10 + minor, in the low byte).
 constexpr uint16_t Ab_ZipVersionStored = 10;
-constexpr uint16_t Ab_ZipVersionDeflate = 20;      // also folders and traditional encryption
+constexpr uint16_t Ab_ZipVersionDeflate = 20; // also folders and traditional encryption
 constexpr uint16_t Ab_ZipVersionZip64 = 45;
-constexpr uint16_t Ab_ZipVersionUnsupported = 64;  // and above: features this engine cannot read
+constexpr uint16_t Ab_ZipVersionUnsupported = 64; // and above: features this engine cannot read
 
 enum TAbZipSupportedMethod : uint8_t { smStored, smDeflated, smBestMethod };
 enum TAbZipDictionarySize : uint8_t { dsInvalid, ds4K, ds8K };
@@ -69,7 +69,7 @@ NameCharset DetectNameCharset(std::string_view Bytes);
 // letters of the matching ANSI code page (false for an OEM code page without
 // a table, and for plain ASCII).
 bool LooksLikeOemText(std::string_view Bytes, uint16_t OemCodePage);
-bool LooksLikeOemText(std::string_view Bytes);  // with the system OEM code page
+bool LooksLikeOemText(std::string_view Bytes); // with the system OEM code page
 // First decoding of a stored name: ASCII, ANSI or UTF-8 after DetectNameCharset.
 std::string DecodeStoredName(std::string_view Bytes);
 
@@ -90,7 +90,9 @@ public:
     void SetGeneralPurposeBitFlag(uint16_t Value) { FGeneralPurposeBitFlag = Value; }
     uint16_t CompressionMethod() const { return FCompressionMethod; }
     // Stores the method with bit 7 cleared.
-    void SetCompressionMethod(uint16_t Value) { FCompressionMethod = static_cast<uint16_t>(Value & ~0x80u); }
+    void SetCompressionMethod(uint16_t Value) {
+        FCompressionMethod = static_cast<uint16_t>(Value & ~0x80u);
+    }
     uint16_t LastModFileTime() const { return FLastModFileTime; }
     void SetLastModFileTime(uint16_t Value) { FLastModFileTime = Value; }
     uint16_t LastModFileDate() const { return FLastModFileDate; }
@@ -114,7 +116,10 @@ public:
     double CompressionRatio() const;
     TAbZipDeflationOption DeflationOption() const;
     TAbZipDictionarySize DictionarySize() const;
-    bool HasDataDescriptor() const { return (FCompressionMethod & 0xFF) == 8 && (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0; }
+    bool HasDataDescriptor() const {
+        return (FCompressionMethod & 0xFF) == 8 &&
+               (FGeneralPurposeBitFlag & Ab_ZipFlagDataDescriptor) != 0;
+    }
     bool IsEncrypted() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagEncrypted) != 0; }
     bool IsUTF8() const { return (FGeneralPurposeBitFlag & Ab_ZipFlagUtf8) != 0; }
     void SetIsUTF8(bool Value);
@@ -264,7 +269,9 @@ public:
     // Reads one central-directory entry and decodes its name.
     void LoadFromStream(TStream* Stream);
 
-    int64_t CompressedSize() const override { return FRare ? FRare->CompressedSize : FItemInfo.CompressedSize(); }
+    int64_t CompressedSize() const override {
+        return FRare ? FRare->CompressedSize : FItemInfo.CompressedSize();
+    }
     uint32_t CRC32() const override { return FItemInfo.CRC32(); }
     uint32_t ExternalFileAttributes() const override { return FItemInfo.ExternalFileAttributes(); }
     bool IsDirectory() const override;
@@ -277,14 +284,18 @@ public:
     }
     void SetCompressedSize(int64_t Value) override;
     void SetCRC32(uint32_t Value) override { FItemInfo.SetCRC32(Value); }
-    void SetExternalFileAttributes(uint32_t Value) override { FItemInfo.SetExternalFileAttributes(Value); }
+    void SetExternalFileAttributes(uint32_t Value) override {
+        FItemInfo.SetExternalFileAttributes(Value);
+    }
     void SetFileName(const std::string& Value) override;
     void SetIsEncrypted(bool Value) override;
     void SetLastModFileDate(uint16_t Value) override { FItemInfo.SetLastModFileDate(Value); }
     void SetLastModFileTime(uint16_t Value) override { FItemInfo.SetLastModFileTime(Value); }
     void SetUncompressedSize(int64_t Value) override;
 
-    uint8_t CompressionMethod() const { return static_cast<uint8_t>(FItemInfo.CompressionMethod() & 0xFF); }
+    uint8_t CompressionMethod() const {
+        return static_cast<uint8_t>(FItemInfo.CompressionMethod() & 0xFF);
+    }
     void SetCompressionMethod(uint16_t Value) { FItemInfo.SetCompressionMethod(Value); }
     double CompressionRatio() const { return FItemInfo.CompressionRatio(); }
     TAbZipDeflationOption DeflationOption() const { return FItemInfo.DeflationOption(); }
@@ -308,9 +319,13 @@ public:
     // The name as first decoded from the stored bytes (before the Unicode
     // extra fields and the OEM rule).
     std::string RawFileName() const { return FItemInfo.FileName(); }
-    uint32_t DiskNumberStart() const { return FRare ? FRare->DiskNumberStart : FItemInfo.DiskNumberStart(); }
+    uint32_t DiskNumberStart() const {
+        return FRare ? FRare->DiskNumberStart : FItemInfo.DiskNumberStart();
+    }
     void SetDiskNumberStart(uint32_t Value);
-    int64_t RelativeOffset() const { return FRare ? FRare->RelativeOffset : FItemInfo.RelativeOffset(); }
+    int64_t RelativeOffset() const {
+        return FRare ? FRare->RelativeOffset : FItemInfo.RelativeOffset();
+    }
     void SetRelativeOffset(int64_t Value);
     TAbZipDirectoryFileHeader& ItemInfo() { return FItemInfo; }
     const TAbZipDirectoryFileHeader& ItemInfo() const { return FItemInfo; }
@@ -452,4 +467,4 @@ private:
     uint32_t FStubSize = 0;
 };
 
-}  // namespace kivo
+} // namespace kivo

@@ -1,7 +1,6 @@
 // CRC-32 throughput: the engine's CrcUpdate against zlib's crc32 and
 // libdeflate's libdeflate_crc32 on the same buffers.
 #include <benchmark/benchmark.h>
-
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -20,7 +19,8 @@ const std::vector<uint8_t>& Data(size_t Size) {
     if (Buffer.size() < Size) {
         Buffer.resize(Size);
         std::mt19937_64 Rng(1);
-        for (auto& B : Buffer) B = static_cast<uint8_t>(Rng());
+        for (auto& B : Buffer)
+            B = static_cast<uint8_t>(Rng());
     }
     return Buffer;
 }
@@ -44,7 +44,8 @@ void BM_CrcUpdate(benchmark::State& State) {
 void BM_CrcSlicedPortable(benchmark::State& State) {
     const size_t Size = static_cast<size_t>(State.range(0));
     const uint8_t* P = Data(Size).data();
-    for (auto _ : State) benchmark::DoNotOptimize(kivo::CrcImpl::Sliced(~0u, P, Size));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(kivo::CrcImpl::Sliced(~0u, P, Size));
     Finish(State, Size);
 }
 
@@ -56,7 +57,8 @@ void BM_CrcClmul128(benchmark::State& State) {
     }
     const size_t Size = static_cast<size_t>(State.range(0));
     const uint8_t* P = Data(Size).data();
-    for (auto _ : State) benchmark::DoNotOptimize(kivo::CrcImpl::Clmul(~0u, P, Size));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(kivo::CrcImpl::Clmul(~0u, P, Size));
     Finish(State, Size);
 }
 
@@ -68,14 +70,16 @@ void BM_CrcVClmul256(benchmark::State& State) {
     }
     const size_t Size = static_cast<size_t>(State.range(0));
     const uint8_t* P = Data(Size).data();
-    for (auto _ : State) benchmark::DoNotOptimize(kivo::CrcImpl::VClmul256(~0u, P, Size));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(kivo::CrcImpl::VClmul256(~0u, P, Size));
     Finish(State, Size);
 }
 
 void BM_ZlibCrc32(benchmark::State& State) {
     const size_t Size = static_cast<size_t>(State.range(0));
     const uint8_t* P = Data(Size).data();
-    for (auto _ : State) benchmark::DoNotOptimize(crc32(0L, P, static_cast<uInt>(Size)));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(crc32(0L, P, static_cast<uInt>(Size)));
     Finish(State, Size);
 }
 
@@ -83,7 +87,8 @@ void BM_ZlibCrc32(benchmark::State& State) {
 void BM_LibdeflateCrc32(benchmark::State& State) {
     const size_t Size = static_cast<size_t>(State.range(0));
     const uint8_t* P = Data(Size).data();
-    for (auto _ : State) benchmark::DoNotOptimize(libdeflate_crc32(0, P, Size));
+    for (auto _ : State)
+        benchmark::DoNotOptimize(libdeflate_crc32(0, P, Size));
     Finish(State, Size);
 }
 BENCHMARK(BM_LibdeflateCrc32)->Arg(1 << 20)->Arg(64 << 20);
@@ -95,6 +100,6 @@ BENCHMARK(BM_CrcVClmul256)->Arg(1 << 20)->Arg(64 << 20);
 BENCHMARK(BM_CrcClmul128)->Arg(1 << 20)->Arg(64 << 20);
 BENCHMARK(BM_CrcSlicedPortable)->Arg(1 << 20)->Arg(64 << 20);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -10,8 +10,6 @@
 // (zlib and libdeflate cannot read it). Figures are MB/s of output (10^6
 // bytes per second), the best of N runs; every decoder's output is checked
 // against the original once.
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 #ifdef KIVO_HAVE_LIBDEFLATE
 #include <libdeflate.h>
@@ -41,7 +40,8 @@ std::string ReadFile(const std::string& Name) {
     }
     char Buf[1 << 16];
     size_t N;
-    while ((N = std::fread(Buf, 1, sizeof Buf, F)) > 0) Out.append(Buf, N);
+    while ((N = std::fread(Buf, 1, sizeof Buf, F)) > 0)
+        Out.append(Buf, N);
     std::fclose(F);
     return Out;
 }
@@ -62,7 +62,10 @@ std::string DeflateRaw(const std::string& Data, int Level) {
 
 // The raw stream of the first entry of a ZIP file (local header at 0).
 std::string FirstZipEntry(const std::string& Zip) {
-    auto U16 = [&](size_t P) { return static_cast<uint32_t>(static_cast<uint8_t>(Zip[P]) | static_cast<uint8_t>(Zip[P + 1]) << 8); };
+    auto U16 = [&](size_t P) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(Zip[P]) | static_cast<uint8_t>(Zip[P + 1])
+                                                                        << 8);
+    };
     auto U32 = [&](size_t P) { return U16(P) | U16(P + 2) << 16; };
     if (Zip.size() < 30 || U32(0) != 0x04034B50 || U16(8) != 9) {
         std::fprintf(stderr, "not a ZIP whose first entry uses Deflate64\n");
@@ -70,7 +73,8 @@ std::string FirstZipEntry(const std::string& Zip) {
     }
     size_t Start = 30 + U16(26) + U16(28);
     uint32_t Size = U32(18);
-    if (Size == 0 || Size == 0xFFFFFFFF) Size = static_cast<uint32_t>(Zip.size() - Start);  // data descriptor: read to the end
+    if (Size == 0 || Size == 0xFFFFFFFF)
+        Size = static_cast<uint32_t>(Zip.size() - Start); // data descriptor: read to the end
     return Zip.substr(Start, Size);
 }
 
@@ -115,7 +119,8 @@ void RunCase(const TStreamCase& C, int Reps) {
         Inflate(&Src, &Dst, &H);
     };
     RunInflate();
-    Check(Dst.Size() == static_cast<int64_t>(Orig.size()) && std::memcmp(Dst.Memory(), Orig.data(), Orig.size()) == 0,
+    Check(Dst.Size() == static_cast<int64_t>(Orig.size()) &&
+              std::memcmp(Dst.Memory(), Orig.data(), Orig.size()) == 0,
           "Inflate", C.Name);
     double TInflate = BestSeconds(Reps, RunInflate);
 
@@ -128,7 +133,8 @@ void RunCase(const TStreamCase& C, int Reps) {
         TestCrc = Inflate(&Src, &Bucket, &H);
     };
     RunTestOnly();
-    Check(TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()), static_cast<uInt>(Orig.size()))),
+    Check(TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
+                                                 static_cast<uInt>(Orig.size()))),
           "Inflate test-only", C.Name);
     double TTest = BestSeconds(Reps, RunTestOnly);
 
@@ -157,7 +163,8 @@ void RunCase(const TStreamCase& C, int Reps) {
         libdeflate_decompressor* D = libdeflate_alloc_decompressor();
         auto RunLibdeflate = [&] {
             size_t Actual = 0;
-            libdeflate_deflate_decompress(D, C.Compressed.data(), C.Compressed.size(), Out.data(), Out.size(), &Actual);
+            libdeflate_deflate_decompress(D, C.Compressed.data(), C.Compressed.size(), Out.data(),
+                                          Out.size(), &Actual);
         };
         RunLibdeflate();
         Check(Out == Orig, "libdeflate", C.Name);
@@ -169,18 +176,19 @@ void RunCase(const TStreamCase& C, int Reps) {
     std::printf("| %-14s | %7.1f | %8.0f | %9.0f | %8s | %10s | %8s | %9s |\n", C.Name.c_str(),
                 static_cast<double>(C.Compressed.size()) / 1e6, Rate(TInflate), Rate(TTest),
                 TZlib > 0 ? std::to_string(static_cast<int>(Rate(TZlib) + 0.5)).c_str() : "-",
-                TLibdeflate > 0 ? std::to_string(static_cast<int>(Rate(TLibdeflate) + 0.5)).c_str() : "-",
+                TLibdeflate > 0 ? std::to_string(static_cast<int>(Rate(TLibdeflate) + 0.5)).c_str()
+                                : "-",
                 TZlib > 0 ? (std::to_string(TZlib / TInflate).substr(0, 4) + "x").c_str() : "-",
                 TZlib > 0 ? (std::to_string(TZlib / TTest).substr(0, 4) + "x").c_str() : "-");
     std::fflush(stdout);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     int Reps = 5;
-    std::vector<std::pair<std::string, std::string>> Corpora;  // name, file
-    std::vector<std::pair<std::string, std::string>> D64;      // name, zip:original
+    std::vector<std::pair<std::string, std::string>> Corpora; // name, file
+    std::vector<std::pair<std::string, std::string>> D64;     // name, zip:original
     for (int i = 1; i < argc; ++i) {
         std::string A = argv[i];
         if (A == "--reps" && i + 1 < argc) {
@@ -193,11 +201,14 @@ int main(int argc, char** argv) {
             size_t Eq = A.find('=');
             Corpora.emplace_back(A.substr(0, Eq), A.substr(Eq + 1));
         } else {
-            std::fprintf(stderr, "usage: %s [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]\n",
+                         argv[0]);
             return 2;
         }
     }
-    std::printf("| stream         | in (MB) | Inflate MB/s | test-only MB/s | zlib MB/s | libdeflate MB/s | "
+    std::printf("| stream         | in (MB) | Inflate MB/s | test-only MB/s | zlib MB/s | "
+                "libdeflate MB/s | "
                 "Inflate/zlib | test-only/zlib |\n");
     std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<std::string> Originals;
@@ -205,14 +216,16 @@ int main(int argc, char** argv) {
     for (auto& [Name, File] : Corpora) {
         Originals.push_back(ReadFile(File));
         for (int Level : {1, 6, 9}) {
-            TStreamCase C{Name + " -" + std::to_string(Level), &Originals.back(), DeflateRaw(Originals.back(), Level), false};
+            TStreamCase C{Name + " -" + std::to_string(Level), &Originals.back(),
+                          DeflateRaw(Originals.back(), Level), false};
             RunCase(C, Reps);
         }
     }
     for (auto& [Name, Spec] : D64) {
         size_t Colon = Spec.find(':');
         Originals.push_back(ReadFile(Spec.substr(Colon + 1)));
-        TStreamCase C{Name, &Originals.back(), FirstZipEntry(ReadFile(Spec.substr(0, Colon))), true};
+        TStreamCase C{Name, &Originals.back(), FirstZipEntry(ReadFile(Spec.substr(0, Colon))),
+                      true};
         RunCase(C, Reps);
     }
     return 0;

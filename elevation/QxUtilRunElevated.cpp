@@ -27,12 +27,14 @@ bool IsSwitchArgument(const std::string& Arg) {
 std::string TrimBlanks(const std::string& Text) {
     size_t First = 0;
     size_t Last = Text.size();
-    while (First < Last && static_cast<unsigned char>(Text[First]) <= ' ') ++First;
-    while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= ' ') --Last;
+    while (First < Last && static_cast<unsigned char>(Text[First]) <= ' ')
+        ++First;
+    while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= ' ')
+        --Last;
     return Text.substr(First, Last - First);
 }
 
-}  // namespace
+} // namespace
 
 // The action always runs elevated: here when this process already is, else
 // in a second copy of the program started through the elevation prompt.
@@ -47,14 +49,17 @@ std::string TrimBlanks(const std::string& Text) {
 // polls.
 uint32_t RunElevated(const std::string& Parameters, TWindowHandle Window,
                      const TMessagePump& MessagePump) {
-    KIVO_ASSERT(OnElevateProc != nullptr, "OnElevateProc must be assigned before calling RunElevated");
+    KIVO_ASSERT(OnElevateProc != nullptr,
+                "OnElevateProc must be assigned before calling RunElevated");
 
-    if (IsElevated()) return OnElevateProc != nullptr ? OnElevateProc(Parameters) : ERROR_PROC_NOT_FOUND;
+    if (IsElevated())
+        return OnElevateProc != nullptr ? OnElevateProc(Parameters) : ERROR_PROC_NOT_FOUND;
 
     // The parameters follow the switch unchanged; the copy's command-line
     // splitting takes them apart again and CollectElevatedParams joins them.
     std::string CommandLine = Format("/%s %s", ElevateSwitch, Parameters.c_str());
-    std::unique_ptr<TChildProcess> Process = Elevator().RunAs(ExecutablePath(), CommandLine, Window);
+    std::unique_ptr<TChildProcess> Process =
+        Elevator().RunAs(ExecutablePath(), CommandLine, Window);
     if (!Process) RaiseLastOSError();
 
     uint32_t Code = ERROR_GEN_FAILURE;
@@ -76,7 +81,8 @@ uint32_t RunElevated(const std::string& Parameters, TWindowHandle Window,
 
 void CheckRunElevated() {
     bool Found = false;
-    for (int i = 1; i <= ParamCount() && !Found; ++i) Found = IsSwitchArgument(ParamStr(i));
+    for (int i = 1; i <= ParamCount() && !Found; ++i)
+        Found = IsSwitchArgument(ParamStr(i));
     if (!Found) return;
 
     // The relaunching copy may have sent its display along.
@@ -84,9 +90,12 @@ void CheckRunElevated() {
 
     uint32_t Code = ERROR_GEN_FAILURE;
     try {
-        if (!IsElevated()) Code = ERROR_ACCESS_DENIED;
-        else if (OnElevateProc == nullptr) Code = ERROR_PROC_NOT_FOUND;
-        else Code = OnElevateProc(CollectElevatedParams());
+        if (!IsElevated())
+            Code = ERROR_ACCESS_DENIED;
+        else if (OnElevateProc == nullptr)
+            Code = ERROR_PROC_NOT_FOUND;
+        else
+            Code = OnElevateProc(CollectElevatedParams());
     } catch (const EAbort&) {
         Code = ERROR_CANCELLED;
     } catch (const EOleSysError& E) {
@@ -104,7 +113,8 @@ std::string CollectElevatedParams() {
     std::string Result;
     for (int i = 1; i <= ParamCount(); ++i) {
         std::string Upper = AnsiUpperCase(ParamStr(i));
-        if (Upper == std::string("/") + ElevateSwitch || Upper == std::string("-") + ElevateSwitch) continue;
+        if (Upper == std::string("/") + ElevateSwitch || Upper == std::string("-") + ElevateSwitch)
+            continue;
         Result += QuoteParamIfSpaced(i) + " ";
     }
     return TrimBlanks(Result);
@@ -121,9 +131,13 @@ std::string QuoteParamIfSpaced(int Index) {
     return Quoted + "\"";
 }
 
-bool IsAdministrator() { return AccountFacts().TokenIsEnabledAdministrator(); }
+bool IsAdministrator() {
+    return AccountFacts().TokenIsEnabledAdministrator();
+}
 
-bool IsAdministratorAccount() { return AccountFacts().TokenHasAdministratorsGroup(); }
+bool IsAdministratorAccount() {
+    return AccountFacts().TokenHasAdministratorsGroup();
+}
 
 bool IsUacEnabled() {
     IAccountFacts& Facts = AccountFacts();
@@ -141,4 +155,4 @@ void SetElevationShield(TWindowHandle Button) {
         UserInterface().SendMessage(Button, BCM_SETSHIELD, 0, static_cast<intptr_t>(0xFFFFFFFF));
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -58,4 +58,4 @@ std::string CollectElevatedParams();
 // holds a blank.
 std::string QuoteParamIfSpaced(int Index);
 
-}  // namespace kivo
+} // namespace kivo

@@ -4,13 +4,12 @@
 // (a crash, a sanitizer report, another exception) is a finding. When zlib
 // accepts the rest as a raw DEFLATE stream, Inflate must produce the same
 // output, checksum and size and stop after the same byte.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <zlib.h>
 
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
@@ -23,7 +22,8 @@ namespace {
 // A source that returns at most Step bytes per read.
 class TTrickle : public TStream {
 public:
-    TTrickle(const uint8_t* Data, int64_t Size, int64_t Step) : FData(Data), FSize(Size), FStep(Step) {}
+    TTrickle(const uint8_t* Data, int64_t Size, int64_t Step)
+        : FData(Data), FSize(Size), FStep(Step) {}
     int64_t Read(void* Buffer, int64_t Count) override {
         int64_t N = std::min({Count, FStep, FSize - FPos});
         if (N <= 0) return 0;
@@ -63,7 +63,7 @@ bool ZlibInflate(const uint8_t* Data, size_t Size, std::string& Out, size_t& Use
     return Rc == Z_STREAM_END;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Size == 0) return 0;
@@ -71,12 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     ++Data;
     --Size;
     const bool Deflate64 = Mode & 1, TestOnly = Mode & 2;
-    const int64_t Step = (Mode >> 2) & 7;  // 0: everything at once
+    const int64_t Step = (Mode >> 2) & 7; // 0: everything at once
 
     TTrickle Src(Data, static_cast<int64_t>(Size), Step == 0 ? INT64_MAX : Step);
     TMemoryStream Dst;
     TAbDeflateHelper Helper;
-    Helper.SetOptions(Helper.Options() | (Deflate64 ? OptionDeflate64 : 0) | (TestOnly ? OptionTestOnly : 0));
+    Helper.SetOptions(Helper.Options() | (Deflate64 ? OptionDeflate64 : 0) |
+                      (TestOnly ? OptionTestOnly : 0));
     bool Ok = false;
     uint32_t Crc = 0;
     try {
@@ -90,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         size_t Used = 0;
         if (ZlibInflate(Data, Size, Expect, Used)) {
             if (!Ok) std::abort();
-            if (Crc != static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Expect.data()), static_cast<uInt>(Expect.size()))))
+            if (Crc != static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Expect.data()),
+                                                   static_cast<uInt>(Expect.size()))))
                 std::abort();
             if (Helper.NormalSize() != static_cast<int64_t>(Expect.size())) std::abort();
             if (Helper.CompressedSize() != static_cast<int64_t>(Used)) std::abort();

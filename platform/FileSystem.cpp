@@ -16,28 +16,28 @@
 namespace kivo {
 
 bool FileExists(const std::string& FileName) {
-    struct stat St{};
+    struct stat St {};
     return !FileName.empty() && ::stat(FileName.c_str(), &St) == 0 && !S_ISDIR(St.st_mode);
 }
 
 bool DirectoryExists(const std::string& DirName) {
-    struct stat St{};
+    struct stat St {};
     return !DirName.empty() && ::stat(DirName.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
 }
 
 bool PathExists(const std::string& Name) {
-    struct stat St{};
+    struct stat St {};
     return !Name.empty() && ::lstat(Name.c_str(), &St) == 0;
 }
 
 int64_t GetFileSize(const std::string& FileName) {
-    struct stat St{};
+    struct stat St {};
     if (::stat(FileName.c_str(), &St) != 0) return -1;
     return static_cast<int64_t>(St.st_size);
 }
 
 bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
-    struct stat St{};
+    struct stat St {};
     if (Name.empty() || ::stat(Name.c_str(), &St) != 0) return false;
     Status.IsDirectory = S_ISDIR(St.st_mode);
     Status.IsRegular = S_ISREG(St.st_mode);
@@ -50,7 +50,9 @@ bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
     return true;
 }
 
-bool CreateDir(const std::string& DirName) { return ::mkdir(DirName.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& DirName) {
+    return ::mkdir(DirName.c_str(), 0777) == 0;
+}
 
 bool ForceDirectories(const std::string& DirName) {
     std::string Dir = ExcludeTrailingPathDelimiter(DirName);
@@ -60,10 +62,12 @@ bool ForceDirectories(const std::string& DirName) {
     return CreateDir(Dir) || DirectoryExists(Dir);
 }
 
-bool RemoveDir(const std::string& DirName) { return ::rmdir(DirName.c_str()) == 0; }
+bool RemoveDir(const std::string& DirName) {
+    return ::rmdir(DirName.c_str()) == 0;
+}
 
 bool DeleteFile(const std::string& FileName) {
-    struct stat St{};
+    struct stat St {};
     if (::lstat(FileName.c_str(), &St) == 0 && S_ISDIR(St.st_mode)) {
         errno = EISDIR;
         return false;
@@ -76,30 +80,36 @@ bool RenameFile(const std::string& OldName, const std::string& NewName) {
 }
 
 uint32_t FileGetAttr(const std::string& FileName) {
-    struct stat St{};
+    struct stat St {};
     if (::stat(FileName.c_str(), &St) != 0) return faInvalid;
     uint32_t Attr = 0;
-    if (S_ISDIR(St.st_mode)) Attr |= faDirectory;
-    else if (!S_ISREG(St.st_mode)) Attr |= faSysFile;
+    if (S_ISDIR(St.st_mode))
+        Attr |= faDirectory;
+    else if (!S_ISREG(St.st_mode))
+        Attr |= faSysFile;
     if ((St.st_mode & S_IWUSR) == 0) Attr |= faReadOnly;
     std::string Name = ExtractFileName(ExcludeTrailingPathDelimiter(FileName));
     if (!Name.empty() && Name[0] == '.' && Name != "." && Name != "..") Attr |= faHidden;
-    struct stat Lst{};
+    struct stat Lst {};
     if (::lstat(FileName.c_str(), &Lst) == 0 && S_ISLNK(Lst.st_mode)) Attr |= faSymLink;
     if (Attr == 0) Attr = faArchive;
     return Attr;
 }
 
 bool FileSetAttr(const std::string& FileName, uint32_t Attr) {
-    struct stat St{};
+    struct stat St {};
     if (::stat(FileName.c_str(), &St) != 0) return false;
     mode_t Mode = St.st_mode & 07777;
-    if ((Attr & faReadOnly) != 0) Mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
-    else Mode |= S_IWUSR;
+    if ((Attr & faReadOnly) != 0)
+        Mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        Mode |= S_IWUSR;
     return ::chmod(FileName.c_str(), Mode) == 0;
 }
 
-bool FileIsWritable(const std::string& FileName) { return ::access(FileName.c_str(), W_OK) == 0; }
+bool FileIsWritable(const std::string& FileName) {
+    return ::access(FileName.c_str(), W_OK) == 0;
+}
 
 TAppendResult AppendToFile(const std::string& FileName, std::string_view Bytes) {
     TAppendResult Result;
@@ -132,7 +142,7 @@ bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value) {
 bool FileSetLastWriteTime(const std::string& FileName, TDateTime Value) {
     timespec Times[2];
     Times[0].tv_sec = 0;
-    Times[0].tv_nsec = UTIME_OMIT;  // access time untouched
+    Times[0].tv_nsec = UTIME_OMIT; // access time untouched
     Times[1].tv_sec = static_cast<time_t>(LocalDateTimeToUnix(Value));
     Times[1].tv_nsec = 0;
     return ::utimensat(AT_FDCWD, FileName.c_str(), Times, 0) == 0;
@@ -186,7 +196,8 @@ std::string JoinPath(std::string_view Folder, std::string_view Name) {
 
 std::string ExcludeTrailingPathDelimiter(std::string_view Path) {
     std::string Result(Path);
-    while (Result.size() > 1 && Result.back() == PathDelim) Result.pop_back();
+    while (Result.size() > 1 && Result.back() == PathDelim)
+        Result.pop_back();
     return Result;
 }
 
@@ -198,7 +209,8 @@ std::string GetCurrentDir() {
 
 std::string ExpandFileName(std::string_view FileName) {
     std::string Full(FileName);
-    if (Full.empty() || Full[0] != PathDelim) Full = IncludeTrailingPathDelimiter(GetCurrentDir()) + Full;
+    if (Full.empty() || Full[0] != PathDelim)
+        Full = IncludeTrailingPathDelimiter(GetCurrentDir()) + Full;
     bool TrailingDelim = Full.size() > 1 && Full.back() == PathDelim;
     std::vector<std::string> Parts;
     size_t Start = 1;
@@ -214,7 +226,8 @@ std::string ExpandFileName(std::string_view FileName) {
         Start = End + 1;
     }
     std::string Result;
-    for (const std::string& Part : Parts) Result += PathDelim + Part;
+    for (const std::string& Part : Parts)
+        Result += PathDelim + Part;
     if (Result.empty()) return "/";
     if (TrailingDelim) Result += PathDelim;
     return Result;
@@ -230,7 +243,7 @@ std::string CreateTempFileName(const std::string& Dir, const std::string& Prefix
     std::string Template = IncludeTrailingPathDelimiter(Dir) + Prefix + "XXXXXX";
     std::vector<char> Buffer(Template.begin(), Template.end());
     Buffer.push_back('\0');
-    int Fd = ::mkstemp(Buffer.data());  // creates the file 0600, exclusively
+    int Fd = ::mkstemp(Buffer.data()); // creates the file 0600, exclusively
     if (Fd < 0) return std::string();
     ::close(Fd);
     std::string Name(Buffer.data());
@@ -250,12 +263,12 @@ bool ReadSysfsLine(const std::string& Path, std::string& Line) {
     return static_cast<bool>(std::getline(In, Line));
 }
 
-}  // namespace
+} // namespace
 
 bool IsRemovablePath(const std::string& Path) {
     // Find the existing part of the path, then the block device that holds it.
     std::string Probe = ExpandFileName(Path);
-    struct stat St{};
+    struct stat St {};
     while (::stat(Probe.c_str(), &St) != 0) {
         if (Probe == "/") return false;
         Probe = ExtractFileDir(Probe);
@@ -271,9 +284,9 @@ bool IsRemovablePath(const std::string& Path) {
 }
 
 int64_t DiskFree(const std::string& Path) {
-    struct statvfs Vfs{};
+    struct statvfs Vfs {};
     if (::statvfs(Path.c_str(), &Vfs) != 0) return -1;
     return static_cast<int64_t>(Vfs.f_bavail) * static_cast<int64_t>(Vfs.f_frsize);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -25,18 +25,18 @@ constexpr uint32_t faArchive = 0x20;
 constexpr uint32_t faSymLink = 0x400;
 constexpr uint32_t faInvalid = 0xFFFFFFFF;
 
-bool FileExists(const std::string& FileName);       // an existing non-directory
-bool DirectoryExists(const std::string& DirName);   // an existing directory
-bool PathExists(const std::string& Name);           // anything at that name
-int64_t GetFileSize(const std::string& FileName);   // -1 when it cannot be queried
+bool FileExists(const std::string& FileName);     // an existing non-directory
+bool DirectoryExists(const std::string& DirName); // an existing directory
+bool PathExists(const std::string& Name);         // anything at that name
+int64_t GetFileSize(const std::string& FileName); // -1 when it cannot be queried
 
 // What the file system says of one name (links followed).
 struct TFileStatus {
     bool IsDirectory = false;
-    bool IsRegular = false;        // a plain file (not a folder, device, pipe or socket)
-    bool IsReadOnly = false;       // the read-only attribute: no write permission for the owner
+    bool IsRegular = false;  // a plain file (not a folder, device, pipe or socket)
+    bool IsReadOnly = false; // the read-only attribute: no write permission for the owner
     int64_t Size = 0;
-    TDateTime LastWriteTime = 0;   // local time
+    TDateTime LastWriteTime = 0; // local time
     // Together they name one file, whichever of its names was asked for.
     uint64_t Device = 0;
     uint64_t FileId = 0;
@@ -77,10 +77,10 @@ bool FileGetLastWriteTime(const std::string& FileName, TDateTime& Value);
 bool FileSetLastWriteTime(const std::string& FileName, TDateTime Value);
 
 // Names.
-std::string ExtractFilePath(std::string_view FileName);  // up to and including the last '/'
-std::string ExtractFileDir(std::string_view FileName);   // the same without the final '/'
-std::string ExtractFileName(std::string_view FileName);  // after the last '/'
-std::string ExtractFileExt(std::string_view FileName);   // from the last '.' of the name part
+std::string ExtractFilePath(std::string_view FileName); // up to and including the last '/'
+std::string ExtractFileDir(std::string_view FileName);  // the same without the final '/'
+std::string ExtractFileName(std::string_view FileName); // after the last '/'
+std::string ExtractFileExt(std::string_view FileName);  // from the last '.' of the name part
 std::string ChangeFileExt(std::string_view FileName, std::string_view Extension);
 std::string IncludeTrailingPathDelimiter(std::string_view Path);
 // Folder and Name joined by one delimiter; Name alone when Folder is empty.
@@ -104,4 +104,4 @@ bool IsRemovablePath(const std::string& Path);
 // Free bytes on the file system holding Path, -1 when it cannot be queried.
 int64_t DiskFree(const std::string& Path);
 
-}  // namespace kivo
+} // namespace kivo

@@ -1,9 +1,8 @@
 #include "platform/Internet.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cstring>
+#include <curl/curl.h>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -35,31 +34,31 @@ constexpr int PollSliceMs = 20;
 
 uint32_t MapCurlError(CURLcode Code) {
     switch (Code) {
-        case CURLE_OK: return 0;
-        case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-        case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
-        case CURLE_COULDNT_RESOLVE_PROXY:
-        case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
-        case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
-        case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
-        case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
-        case CURLE_PARTIAL_FILE:
-        case CURLE_RECV_ERROR:
-        case CURLE_GOT_NOTHING: return ERROR_INTERNET_CONNECTION_ABORTED;
-        case CURLE_SEND_ERROR: return ERROR_INTERNET_CONNECTION_RESET;
-        case CURLE_WEIRD_SERVER_REPLY:
-        case CURLE_BAD_CONTENT_ENCODING:
-        case CURLE_HTTP2:
-        case CURLE_HTTP2_STREAM: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-        case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SEC_CERT_ERRORS;
-        case CURLE_SSL_CONNECT_ERROR:
-        case CURLE_SSL_CERTPROBLEM:
-        case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
-        case CURLE_USE_SSL_FAILED: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-        case CURLE_ABORTED_BY_CALLBACK: return ERROR_INTERNET_OPERATION_CANCELLED;
-        case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY_VALUE;
-        default: return ERROR_INTERNET_INTERNAL_ERROR;
+    case CURLE_OK: return 0;
+    case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
+    case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_SEND_ERROR: return ERROR_INTERNET_CONNECTION_RESET;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_SEC_CERT_ERRORS;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_USE_SSL_FAILED: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_ABORTED_BY_CALLBACK: return ERROR_INTERNET_OPERATION_CANCELLED;
+    case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY_VALUE;
+    default: return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
 
@@ -68,7 +67,9 @@ void InitCurlOnce() {
     std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string LowerAscii(std::string_view Text) { return AsciiLowerCase(Text); }
+std::string LowerAscii(std::string_view Text) {
+    return AsciiLowerCase(Text);
+}
 
 // Percent-encodes the bytes a URL may not carry as they are (blanks,
 // controls, bytes above 0x7E), so names with spaces or UTF-8 reach the
@@ -78,8 +79,8 @@ std::string EscapeUrl(const std::string& Url) {
     std::string Out;
     Out.reserve(Url.size());
     for (unsigned char C : Url) {
-        if (C <= 0x20 || C >= 0x7F || C == '"' || C == '<' || C == '>' || C == '`' ||
-            C == '{' || C == '}' || C == '|' || C == '^' || C == '\\') {
+        if (C <= 0x20 || C >= 0x7F || C == '"' || C == '<' || C == '>' || C == '`' || C == '{' ||
+            C == '}' || C == '|' || C == '^' || C == '\\') {
             Out += '%';
             Out += Hex[C >> 4];
             Out += Hex[C & 15];
@@ -95,7 +96,7 @@ std::string SchemeOf(const std::string& Url) {
     return P == std::string::npos ? std::string() : LowerAscii(Url.substr(0, P));
 }
 
-}  // namespace
+} // namespace
 
 class TSession;
 
@@ -107,9 +108,9 @@ public:
     TInternetHandle& operator=(const TInternetHandle&) = delete;
 
     THandleKind Kind;
-    TSession* Owner = nullptr;  // the session (itself for a session)
-    int Busy = 0;               // calls running on this handle
-    bool ClosePending = false;  // closed while busy: released when the last call returns
+    TSession* Owner = nullptr; // the session (itself for a session)
+    int Busy = 0;              // calls running on this handle
+    bool ClosePending = false; // closed while busy: released when the last call returns
 };
 
 namespace {
@@ -137,7 +138,7 @@ bool IsLive(TInternetHandle* H) {
     return H != nullptr && Registry().count(H) != 0;
 }
 
-}  // namespace
+} // namespace
 
 class TSession : public TInternetHandle {
 public:
@@ -181,14 +182,14 @@ public:
 
     CURL* Easy = nullptr;
     curl_slist* HeaderList = nullptr;
-    bool Attached = false;  // added to the session's multi handle
-    bool Done = false;      // the transfer has ended
+    bool Attached = false; // added to the session's multi handle
+    bool Done = false;     // the transfer has ended
     CURLcode Result = CURLE_OK;
-    uint32_t FailCode = 0;  // an error of the layer itself (time-out, cancel)
+    uint32_t FailCode = 0; // an error of the layer itself (time-out, cancel)
     bool HeadersDone = false;
     bool FollowRedirects = false;
     bool KeepConnection = true;
-    std::string RequestUrl;  // as the caller gave it
+    std::string RequestUrl; // as the caller gave it
 
     // The final response's header lines, names in lower case.
     std::vector<std::pair<std::string, std::string>> Headers;
@@ -266,7 +267,9 @@ void DestroyHandle(TInternetHandle* H) {
         return;
     }
     TSession* S = static_cast<TSession*>(H->Owner);
-    if (S != nullptr) S->Children.erase(std::remove(S->Children.begin(), S->Children.end(), H), S->Children.end());
+    if (S != nullptr)
+        S->Children.erase(std::remove(S->Children.begin(), S->Children.end(), H),
+                          S->Children.end());
     if (H->Kind == hkRequest) {
         delete static_cast<TRequest*>(H);
         return;
@@ -306,8 +309,7 @@ private:
     TInternetHandle* FSession;
 };
 
-template <class T>
-T* Lookup(HINTERNET Handle, THandleKind Kind) {
+template <class T> T* Lookup(HINTERNET Handle, THandleKind Kind) {
     if (!IsLive(Handle) || Handle->ClosePending || Handle->Owner->ClosePending) {
         SetLastError(ERROR_INVALID_HANDLE_VALUE);
         return nullptr;
@@ -322,8 +324,7 @@ T* Lookup(HINTERNET Handle, THandleKind Kind) {
 // Drives the session's transfers until Ready() holds or the request ends.
 // Fails the request on a time-out (no progress for TimeoutMs), an abort
 // request from the session's check, or a close made while waiting.
-template <class Pred>
-void Drive(TSession* S, TRequest* R, uint32_t TimeoutMs, Pred Ready) {
+template <class Pred> void Drive(TSession* S, TRequest* R, uint32_t TimeoutMs, Pred Ready) {
     uint64_t LastProgress = GetTickCount64();
     uint64_t LastPump = LastProgress;
     uint64_t Seen = R->Data.size() + R->UpDone + (R->HeadersDone ? 1 : 0);
@@ -373,7 +374,8 @@ void AppendHeaderLines(TRequest* R, const std::string& Headers) {
         size_t E = Headers.find('\n', P);
         if (E == std::string::npos) E = Headers.size();
         std::string Line = Headers.substr(P, E - P);
-        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n')) Line.pop_back();
+        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n'))
+            Line.pop_back();
         if (!Line.empty() && Line.find('\0') == std::string::npos)
             R->HeaderList = curl_slist_append(R->HeaderList, Line.c_str());
         P = E + 1;
@@ -404,7 +406,7 @@ void PutUtf16(const std::string& Text, void* Buffer, uint32_t& BufferLength, boo
     Ok = true;
 }
 
-}  // namespace
+} // namespace
 
 TSession::~TSession() {
     DestroyChildren(this);
@@ -466,7 +468,8 @@ size_t TRequest::OnHeader(char* Ptr, size_t Size, size_t Count, void* User) {
     auto* R = static_cast<TRequest*>(User);
     size_t Len = Size * Count;
     std::string_view Line(Ptr, Len);
-    while (!Line.empty() && (Line.back() == '\n' || Line.back() == '\r')) Line.remove_suffix(1);
+    while (!Line.empty() && (Line.back() == '\n' || Line.back() == '\r'))
+        Line.remove_suffix(1);
     if (Line.size() >= 5 && Line.substr(0, 5) == "HTTP/") {
         // A new response (an interim one, a redirect, or the final one).
         R->Headers.clear();
@@ -474,8 +477,8 @@ size_t TRequest::OnHeader(char* Ptr, size_t Size, size_t Count, void* User) {
     } else if (Line.empty()) {
         long Code = R->Status();
         bool Interim = Code >= 100 && Code < 200;
-        bool Redirect = R->FollowRedirects && Code >= 300 && Code < 400 && Code != 304 &&
-                        R->BlockHasLocation;
+        bool Redirect =
+            R->FollowRedirects && Code >= 300 && Code < 400 && Code != 304 && R->BlockHasLocation;
         if (!Interim && !Redirect) R->HeadersDone = true;
     } else {
         size_t Colon = Line.find(':');
@@ -504,7 +507,8 @@ size_t TRequest::OnWrite(char* Ptr, size_t Size, size_t Count, void* User) {
         R->Data.erase(R->Data.begin(), R->Data.begin() + static_cast<ptrdiff_t>(R->ReadPos));
         R->ReadPos = 0;
     }
-    R->Data.insert(R->Data.end(), reinterpret_cast<uint8_t*>(Ptr), reinterpret_cast<uint8_t*>(Ptr) + Len);
+    R->Data.insert(R->Data.end(), reinterpret_cast<uint8_t*>(Ptr),
+                   reinterpret_cast<uint8_t*>(Ptr) + Len);
     return Len;
 }
 
@@ -548,7 +552,8 @@ HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std
     return S.release();
 }
 
-bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer, uint32_t BufferLength) {
+bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
+                        uint32_t BufferLength) {
     if (!IsLive(Handle)) {
         SetLastError(ERROR_INVALID_HANDLE_VALUE);
         return false;
@@ -565,9 +570,12 @@ bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer, u
     uint32_t Value = 0;
     std::memcpy(&Value, Buffer, sizeof Value);
     TSession* S = static_cast<TSession*>(Handle->Owner);
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT) S->ConnectTimeoutMs = Value != 0 ? Value : DefaultConnectTimeoutMs;
-    if (Option == INTERNET_OPTION_SEND_TIMEOUT) S->SendTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
-    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT) S->ReceiveTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
+        S->ConnectTimeoutMs = Value != 0 ? Value : DefaultConnectTimeoutMs;
+    if (Option == INTERNET_OPTION_SEND_TIMEOUT)
+        S->SendTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
+    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
+        S->ReceiveTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
     return true;
 }
 
@@ -588,16 +596,22 @@ bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint3
         long Redirects = 0;
         curl_easy_getinfo(R->Easy, CURLINFO_REDIRECT_COUNT, &Redirects);
         char* Url = nullptr;
-        if (Redirects > 0 || R->RequestUrl.empty()) curl_easy_getinfo(R->Easy, CURLINFO_EFFECTIVE_URL, &Url);
-        std::string Text = Redirects > 0 || R->RequestUrl.empty() ? std::string(Url != nullptr ? Url : "") : R->RequestUrl;
+        if (Redirects > 0 || R->RequestUrl.empty())
+            curl_easy_getinfo(R->Easy, CURLINFO_EFFECTIVE_URL, &Url);
+        std::string Text = Redirects > 0 || R->RequestUrl.empty()
+                               ? std::string(Url != nullptr ? Url : "")
+                               : R->RequestUrl;
         bool Ok = false;
         PutUtf16(Text, Buffer, BufferLength, Ok);
         return Ok;
     }
     uint32_t Value = 0;
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT) Value = S->ConnectTimeoutMs;
-    else if (Option == INTERNET_OPTION_SEND_TIMEOUT) Value = S->SendTimeoutMs;
-    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT) Value = S->ReceiveTimeoutMs;
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
+        Value = S->ConnectTimeoutMs;
+    else if (Option == INTERNET_OPTION_SEND_TIMEOUT)
+        Value = S->SendTimeoutMs;
+    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
+        Value = S->ReceiveTimeoutMs;
     else {
         SetLastError(ERROR_INTERNET_INVALID_OPTION);
         return false;
@@ -665,7 +679,7 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
         bool NoResponse = Raw->Done && !Raw->Succeeded() && Raw->Status() == 0;
         if (!NoResponse && !Raw->ClosePending) return Raw;
         uint32_t Code = Raw->ErrorCode();
-        Raw->ClosePending = true;  // released by the guard
+        Raw->ClosePending = true; // released by the guard
         SetLastError(Code != 0 ? Code : ERROR_INTERNET_CANNOT_CONNECT);
     }
     return nullptr;
@@ -686,9 +700,12 @@ bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_
         Text = std::to_string(Code);
     } else {
         const char* Name = nullptr;
-        if (Level == HTTP_QUERY_CONTENT_LENGTH) Name = "content-length";
-        else if (Level == HTTP_QUERY_LAST_MODIFIED) Name = "last-modified";
-        else if (Level == HTTP_QUERY_LOCATION) Name = "location";
+        if (Level == HTTP_QUERY_CONTENT_LENGTH)
+            Name = "content-length";
+        else if (Level == HTTP_QUERY_LAST_MODIFIED)
+            Name = "last-modified";
+        else if (Level == HTTP_QUERY_LOCATION)
+            Name = "location";
         if (Name == nullptr) {
             SetLastError(ERROR_INTERNET_INVALID_OPTION);
             return false;
@@ -710,7 +727,10 @@ bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_
         uint64_t Value = 0;
         bool Ok = !Text.empty() && Text.size() <= 19;
         for (char C : Text) {
-            if (C < '0' || C > '9') { Ok = false; break; }
+            if (C < '0' || C > '9') {
+                Ok = false;
+                break;
+            }
             Value = Value * 10 + static_cast<uint64_t>(C - '0');
         }
         if (!Ok || (!Wide && Value > 0xFFFFFFFFu)) {
@@ -722,7 +742,8 @@ bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_
             SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
             return false;
         }
-        if (Wide) std::memcpy(Buffer, &Value, 8);
+        if (Wide)
+            std::memcpy(Buffer, &Value, 8);
         else {
             uint32_t V32 = static_cast<uint32_t>(Value);
             std::memcpy(Buffer, &V32, 4);
@@ -741,7 +762,7 @@ bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_
             SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
             return false;
         }
-        struct tm Tm{};
+        struct tm Tm {};
         gmtime_r(&T, &Tm);
         SYSTEMTIME St{};
         St.wYear = static_cast<uint16_t>(Tm.tm_year + 1900);
@@ -793,7 +814,7 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
         NumberOfBytesRead = static_cast<uint32_t>(N);
         return true;
     }
-    if (R->Succeeded()) return true;  // the end of the body
+    if (R->Succeeded()) return true; // the end of the body
     SetLastError(R->ErrorCode());
     return false;
 }
@@ -823,9 +844,10 @@ HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uin
     return Raw;
 }
 
-HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb, const std::string& ObjectName,
-                           const std::string& /*Version*/, const std::string& /*Referrer*/,
-                           const char* const* /*AcceptTypes*/, uint32_t Flags, uintptr_t /*Context*/) {
+HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb,
+                           const std::string& ObjectName, const std::string& /*Version*/,
+                           const std::string& /*Referrer*/, const char* const* /*AcceptTypes*/,
+                           uint32_t Flags, uintptr_t /*Context*/) {
     TConnect* C = Lookup<TConnect>(Connect, hkConnect);
     if (C == nullptr) return nullptr;
     std::string V = Verb.empty() ? std::string("GET") : Verb;
@@ -854,7 +876,8 @@ HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb, const std
 }
 
 bool HttpSendRequestExW(HINTERNET Request, const INTERNET_BUFFERSW* BuffersIn,
-                        INTERNET_BUFFERSW* /*BuffersOut*/, uint32_t /*Flags*/, uintptr_t /*Context*/) {
+                        INTERNET_BUFFERSW* /*BuffersOut*/, uint32_t /*Flags*/,
+                        uintptr_t /*Context*/) {
     TRequest* R = Lookup<TRequest>(Request, hkRequest);
     if (R == nullptr) return false;
     if (!R->IsUpload || R->Sent || R->Connection == nullptr) {
@@ -1014,22 +1037,28 @@ std::string InternetErrorMessage(uint32_t Code) {
     static const TText Texts[] = {
         {ERROR_INTERNET_OUT_OF_HANDLES, "No more handles could be generated at this time.",
          "Es konnten keine weiteren Handles erzeugt werden."},
-        {ERROR_INTERNET_TIMEOUT, "The operation timed out.", "Das Zeitlimit für den Vorgang wurde überschritten."},
-        {ERROR_INTERNET_INTERNAL_ERROR, "An internal error occurred.", "Ein interner Fehler ist aufgetreten."},
+        {ERROR_INTERNET_TIMEOUT, "The operation timed out.",
+         "Das Zeitlimit für den Vorgang wurde überschritten."},
+        {ERROR_INTERNET_INTERNAL_ERROR, "An internal error occurred.",
+         "Ein interner Fehler ist aufgetreten."},
         {ERROR_INTERNET_INVALID_URL, "The URL is invalid.", "Die URL ist ungültig."},
         {ERROR_INTERNET_UNRECOGNIZED_SCHEME, "The URL does not use a recognized protocol.",
          "Die URL verwendet kein bekanntes Protokoll."},
         {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name or address could not be resolved.",
          "Der Servername oder die Serveradresse konnte nicht aufgelöst werden."},
         {ERROR_INTERNET_INVALID_OPTION, "The option is invalid.", "Die Option ist ungültig."},
-        {ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled.", "Der Vorgang wurde abgebrochen."},
-        {ERROR_INTERNET_INCORRECT_HANDLE_TYPE, "The handle is of the wrong type for this operation.",
+        {ERROR_INTERNET_OPERATION_CANCELLED, "The operation was cancelled.",
+         "Der Vorgang wurde abgebrochen."},
+        {ERROR_INTERNET_INCORRECT_HANDLE_TYPE,
+         "The handle is of the wrong type for this operation.",
          "Der Handletyp ist für diesen Vorgang falsch."},
-        {ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The handle is in the wrong state for this operation.",
+        {ERROR_INTERNET_INCORRECT_HANDLE_STATE,
+         "The handle is in the wrong state for this operation.",
          "Der Handlestatus ist für diesen Vorgang falsch."},
         {ERROR_INTERNET_CANNOT_CONNECT, "A connection with the server could not be established.",
          "Es konnte keine Verbindung mit dem Server hergestellt werden."},
-        {ERROR_INTERNET_CONNECTION_ABORTED, "The connection with the server was ended before the transfer was complete.",
+        {ERROR_INTERNET_CONNECTION_ABORTED,
+         "The connection with the server was ended before the transfer was complete.",
          "Die Verbindung mit dem Server wurde vor dem Ende der Übertragung beendet."},
         {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server was reset.",
          "Die Verbindung mit dem Server wurde zurückgesetzt."},
@@ -1039,7 +1068,8 @@ std::string InternetErrorMessage(uint32_t Code) {
          "Der angeforderte Header wurde nicht gefunden."},
         {ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server response could not be parsed.",
          "Die Antwort des Servers konnte nicht ausgewertet werden."},
-        {ERROR_HTTP_REDIRECT_FAILED, "The redirection failed.", "Die Umleitung ist fehlgeschlagen."},
+        {ERROR_HTTP_REDIRECT_FAILED, "The redirection failed.",
+         "Die Umleitung ist fehlgeschlagen."},
         {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "A secure connection could not be established.",
          "Es konnte keine sichere Verbindung hergestellt werden."},
     };
@@ -1055,4 +1085,4 @@ std::string InternetErrorMessage(uint32_t Code) {
     return SysErrorMessage(Code);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -25,30 +25,31 @@ class TInternetHandle;
 using HINTERNET = TInternetHandle*;
 
 // Access types of InternetOpenW.
-constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;  // the system's settings (proxy variables)
+constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0; // the system's settings (proxy variables)
 constexpr uint32_t INTERNET_OPEN_TYPE_DIRECT = 1;
 constexpr uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
 
 // Request and session flags.
-constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000;           // ask caches to revalidate
-constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;   // nothing is cached anyway
-constexpr uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;  // keep the connection for the next request
+constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000;         // ask caches to revalidate
+constexpr uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000; // nothing is cached anyway
+constexpr uint32_t INTERNET_FLAG_KEEP_CONNECTION =
+    0x00400000; // keep the connection for the next request
 constexpr uint32_t INTERNET_FLAG_PASSIVE = 0x08000000;
 
 // Options.
-constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;  // milliseconds, 32-bit
+constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2; // milliseconds, 32-bit
 constexpr uint32_t INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
-constexpr uint32_t INTERNET_OPTION_URL = 34;  // the URL a request ended at (UTF-16, zero-terminated)
+constexpr uint32_t INTERNET_OPTION_URL = 34; // the URL a request ended at (UTF-16, zero-terminated)
 
 // Query levels and modifiers of HttpQueryInfoW.
 constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 constexpr uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
 constexpr uint32_t HTTP_QUERY_STATUS_CODE = 19;
 constexpr uint32_t HTTP_QUERY_LOCATION = 33;
-constexpr uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000;      // 32-bit number
-constexpr uint32_t HTTP_QUERY_FLAG_NUMBER64 = 0x08000000;    // 64-bit number
-constexpr uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000;  // 16-byte SYSTEMTIME, as sent (GMT)
+constexpr uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000;     // 32-bit number
+constexpr uint32_t HTTP_QUERY_FLAG_NUMBER64 = 0x08000000;   // 64-bit number
+constexpr uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000; // 16-byte SYSTEMTIME, as sent (GMT)
 constexpr uint32_t HTTP_QUERY_MODIFIER_FLAGS_MASK = 0xF8000000;
 
 constexpr uint32_t INTERNET_SERVICE_FTP = 1;
@@ -110,7 +111,8 @@ HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std
                         const std::string& ProxyBypass, uint32_t Flags);
 
 // Options 2, 5 and 6 take a 32-bit millisecond value (0 leaves the default).
-bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer, uint32_t BufferLength);
+bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
+                        uint32_t BufferLength);
 // Option 34 on a request: its final URL as zero-terminated UTF-16. A buffer
 // too small fails with ERROR_INSUFFICIENT_BUFFER and sets the length needed.
 bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint32_t& BufferLength);
@@ -138,9 +140,10 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
 HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uint16_t ServerPort,
                            const std::string& UserName, const std::string& Password,
                            uint32_t Service, uint32_t Flags, uintptr_t Context);
-HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb, const std::string& ObjectName,
-                           const std::string& Version, const std::string& Referrer,
-                           const char* const* AcceptTypes, uint32_t Flags, uintptr_t Context);
+HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb,
+                           const std::string& ObjectName, const std::string& Version,
+                           const std::string& Referrer, const char* const* AcceptTypes,
+                           uint32_t Flags, uintptr_t Context);
 // Connects and sends the request line and headers of an upload whose body
 // of BuffersIn->dwBufferTotal bytes follows through InternetWriteFile.
 bool HttpSendRequestExW(HINTERNET Request, const INTERNET_BUFFERSW* BuffersIn,
@@ -168,4 +171,4 @@ struct TInternetHandleCloser {
 };
 using TInternetHandlePtr = std::unique_ptr<TInternetHandle, TInternetHandleCloser>;
 
-}  // namespace kivo
+} // namespace kivo

@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -56,7 +56,8 @@ std::string ReadWhole(int Fd) {
 bool WriteAll(int Fd, const std::string& Text, off_t Offset) {
     size_t Done = 0;
     while (Done < Text.size()) {
-        ssize_t N = ::pwrite(Fd, Text.data() + Done, Text.size() - Done, Offset + static_cast<off_t>(Done));
+        ssize_t N =
+            ::pwrite(Fd, Text.data() + Done, Text.size() - Done, Offset + static_cast<off_t>(Done));
         if (N < 0 && errno == EINTR) continue;
         if (N <= 0) return false;
         Done += static_cast<size_t>(N);
@@ -71,7 +72,7 @@ bool ParseResult(const std::string& Text, uint32_t& Code) {
     size_t P = 0;
     while (P < Text.size()) {
         size_t End = Text.find('\n', P);
-        if (End == std::string::npos) break;  // an unfinished line counts for nothing
+        if (End == std::string::npos) break; // an unfinished line counts for nothing
         std::string_view Line(Text.data() + P, End - P);
         P = End + 1;
         if (Line.substr(0, sizeof ChannelResult - 1) != ChannelResult) continue;
@@ -80,7 +81,10 @@ bool ParseResult(const std::string& Text, uint32_t& Code) {
         uint64_t Value = 0;
         bool Ok = true;
         for (char C : Digits) {
-            if (C < '0' || C > '9') { Ok = false; break; }
+            if (C < '0' || C > '9') {
+                Ok = false;
+                break;
+            }
             Value = Value * 10 + static_cast<uint64_t>(C - '0');
         }
         if (!Ok || Value > 0xFFFFFFFFu) continue;
@@ -93,7 +97,7 @@ bool ParseResult(const std::string& Text, uint32_t& Code) {
 // Our standard input is a result channel when it is an unlinked regular file
 // that starts with the channel's header: nothing else can look like that.
 bool StdinIsChannel() {
-    struct stat St{};
+    struct stat St {};
     if (::fstat(0, &St) != 0 || !S_ISREG(St.st_mode) || St.st_nlink != 0) return false;
     char Head[sizeof ChannelMagic - 1];
     return ::pread(0, Head, sizeof Head, 0) == static_cast<ssize_t>(sizeof Head) &&
@@ -113,7 +117,8 @@ int CreateChannel(const TStartOptions& Options) {
     }
     std::string Header = ChannelMagic;
     for (const auto& [Key, Value] : Options.ChannelSettings) {
-        if (Key.find_first_of("=\n") != std::string::npos || Value.find('\n') != std::string::npos) continue;
+        if (Key.find_first_of("=\n") != std::string::npos || Value.find('\n') != std::string::npos)
+            continue;
         Header += Key + "=" + Value + "\n";
     }
     Header += "END\n";
@@ -164,17 +169,21 @@ struct TSpawnActions {
 
 // Starts Argv with the given standard input (-1: /dev/null) and working
 // directory. 0 on success with Pid set, else the errno value.
-int Spawn(const std::vector<std::string>& Argv, int StdinFd, const std::string& Directory, pid_t& Pid) {
+int Spawn(const std::vector<std::string>& Argv, int StdinFd, const std::string& Directory,
+          pid_t& Pid) {
     if (Argv.empty() || Argv[0].empty()) return ENOENT;
     std::vector<char*> Args;
     Args.reserve(Argv.size() + 1);
-    for (const std::string& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
+    for (const std::string& A : Argv)
+        Args.push_back(const_cast<char*>(A.c_str()));
     Args.push_back(nullptr);
     TSpawnActions Fa;
     if (!Fa.Ok) return ENOMEM;
-    int Rc = StdinFd >= 0 ? posix_spawn_file_actions_adddup2(&Fa.Actions, StdinFd, 0)
-                          : posix_spawn_file_actions_addopen(&Fa.Actions, 0, "/dev/null", O_RDONLY, 0);
-    if (Rc == 0 && !Directory.empty()) Rc = posix_spawn_file_actions_addchdir_np(&Fa.Actions, Directory.c_str());
+    int Rc = StdinFd >= 0
+                 ? posix_spawn_file_actions_adddup2(&Fa.Actions, StdinFd, 0)
+                 : posix_spawn_file_actions_addopen(&Fa.Actions, 0, "/dev/null", O_RDONLY, 0);
+    if (Rc == 0 && !Directory.empty())
+        Rc = posix_spawn_file_actions_addchdir_np(&Fa.Actions, Directory.c_str());
     if (Rc != 0) return Rc;
     return posix_spawn(&Pid, Args[0], &Fa.Actions, nullptr, Args.data(), environ);
 }
@@ -209,25 +218,30 @@ bool ReadShebang(const std::string& File, std::vector<std::string>& Interpreter)
     if (N < 3 || Buffer[0] != '#' || Buffer[1] != '!') return false;
     std::string_view Line(Buffer + 2, static_cast<size_t>(N) - 2);
     size_t Nl = Line.find('\n');
-    if (Nl == std::string_view::npos) return false;  // longer than the kernel would accept
+    if (Nl == std::string_view::npos) return false; // longer than the kernel would accept
     Line = Line.substr(0, Nl);
     auto Blank = [](char C) { return C == ' ' || C == '\t' || C == '\r'; };
-    while (!Line.empty() && Blank(Line.front())) Line.remove_prefix(1);
-    while (!Line.empty() && Blank(Line.back())) Line.remove_suffix(1);
+    while (!Line.empty() && Blank(Line.front()))
+        Line.remove_prefix(1);
+    while (!Line.empty() && Blank(Line.back()))
+        Line.remove_suffix(1);
     size_t Sep = 0;
-    while (Sep < Line.size() && !Blank(Line[Sep])) ++Sep;
+    while (Sep < Line.size() && !Blank(Line[Sep]))
+        ++Sep;
     std::string Program(Line.substr(0, Sep));
     if (Program.empty() || Program[0] != '/') return false;
     Interpreter.assign(1, Program);
     std::string_view Rest = Line.substr(Sep);
-    while (!Rest.empty() && Blank(Rest.front())) Rest.remove_prefix(1);
+    while (!Rest.empty() && Blank(Rest.front()))
+        Rest.remove_prefix(1);
     if (!Rest.empty()) Interpreter.emplace_back(Rest);
     return true;
 }
 
 std::string FindInPath(const std::string& Program) {
     const char* Path = std::getenv("PATH");
-    std::string_view Dirs = Path != nullptr && Path[0] != '\0' ? Path : "/usr/local/bin:/usr/bin:/bin";
+    std::string_view Dirs =
+        Path != nullptr && Path[0] != '\0' ? Path : "/usr/local/bin:/usr/bin:/bin";
     while (true) {
         size_t Colon = Dirs.find(':');
         std::string Dir(Dirs.substr(0, Colon));
@@ -248,11 +262,12 @@ public:
         // The prompt program's agent finds the user's display on its own.
         std::string Prompt = ElevationPromptProgram();
         if (Prompt.empty()) {
-            SetLastError(50);  // ERROR_NOT_SUPPORTED: this system cannot elevate
+            SetLastError(50); // ERROR_NOT_SUPPORTED: this system cannot elevate
             return nullptr;
         }
         std::vector<std::string> Argv{Prompt, File};
-        for (std::string& A : SplitCommandLine(Parameters)) Argv.push_back(std::move(A));
+        for (std::string& A : SplitCommandLine(Parameters))
+            Argv.push_back(std::move(A));
         TStartOptions Options;
         Options.ResultChannel = true;
         Options.PromptLauncher = true;
@@ -266,12 +281,13 @@ IElevator*& ElevatorSlot() {
     return Slot;
 }
 
-}  // namespace
+} // namespace
 
 static_assert(std::is_same_v<pid_t, TProcessId>, "a process number fits TProcessId");
 
 TChildProcess::TChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher)
-    : FPid(APid), FPidFd(OpenPidFd(APid)), FChannelFd(AChannelFd), FPromptLauncher(APromptLauncher) {}
+    : FPid(APid), FPidFd(OpenPidFd(APid)), FChannelFd(AChannelFd),
+      FPromptLauncher(APromptLauncher) {}
 
 TChildProcess::~TChildProcess() {
     if (!FEnded && !FReapFailed && !Reap(false)) ReapInBackground(FPid);
@@ -288,10 +304,12 @@ void TChildProcess::Finish(int Status) {
     } else if (WIFEXITED(Status)) {
         int Exit = WEXITSTATUS(Status);
         FExitCode = static_cast<uint32_t>(Exit);
-        if (FPromptLauncher && Exit == 126) FLaunchError = 1223;    // ERROR_CANCELLED
-        else if (FPromptLauncher && Exit == 127) FLaunchError = 5;  // ERROR_ACCESS_DENIED
+        if (FPromptLauncher && Exit == 126)
+            FLaunchError = 1223; // ERROR_CANCELLED
+        else if (FPromptLauncher && Exit == 127)
+            FLaunchError = 5; // ERROR_ACCESS_DENIED
     } else {
-        FExitCode = 31;  // ended by a signal: no exit code to report
+        FExitCode = 31; // ended by a signal: no exit code to report
     }
     // 259 would make a waiting caller believe the process still runs.
     if (FExitCode == STILL_ACTIVE) FExitCode = 31;
@@ -386,7 +404,8 @@ std::vector<std::pair<std::string, std::string>> DisplaySettings() {
         const char* Home = std::getenv("HOME");
         if (Home != nullptr && Home[0] == '/') AuthFile = std::string(Home) + "/.Xauthority";
     }
-    if (!AuthFile.empty() && AuthFile[0] == '/' && FileExists(AuthFile)) Settings.emplace_back("XAUTHORITY", AuthFile);
+    if (!AuthFile.empty() && AuthFile[0] == '/' && FileExists(AuthFile))
+        Settings.emplace_back("XAUTHORITY", AuthFile);
     return Settings;
 }
 
@@ -409,7 +428,8 @@ intptr_t ShellExecuteOpen(const std::string& File, const std::string& Parameters
         // Documents and folders go to the desktop's default application.
         return ShellOpenDocument(File, Dir);
     }
-    for (std::string& A : Args) Argv.push_back(std::move(A));
+    for (std::string& A : Args)
+        Argv.push_back(std::move(A));
     return SpawnDetached(Argv, Dir);
 }
 
@@ -419,7 +439,9 @@ intptr_t ShellOpenDocument(const std::string& File, const std::string& Directory
     return SpawnDetached({Opener, File}, Directory);
 }
 
-bool HasResultChannel() { return StdinIsChannel(); }
+bool HasResultChannel() {
+    return StdinIsChannel();
+}
 
 void AdoptParentDisplay() {
     if (!StdinIsChannel()) return;
@@ -436,13 +458,14 @@ void AdoptParentDisplay() {
         size_t Eq = Line.find('=');
         if (Eq == std::string::npos) continue;
         std::string Key = Line.substr(0, Eq);
-        if (Key == "DISPLAY" || Key == "XAUTHORITY") ::setenv(Key.c_str(), Line.c_str() + Eq + 1, 1);
+        if (Key == "DISPLAY" || Key == "XAUTHORITY")
+            ::setenv(Key.c_str(), Line.c_str() + Eq + 1, 1);
     }
 }
 
 void TerminateCurrentProcess(uint32_t ExitCode) {
     if (StdinIsChannel()) {
-        struct stat St{};
+        struct stat St {};
         off_t End = ::fstat(0, &St) == 0 ? St.st_size : 0;
         WriteAll(0, std::string(ChannelResult) + std::to_string(ExitCode) + "\n", End);
     }
@@ -452,4 +475,4 @@ void TerminateCurrentProcess(uint32_t ExitCode) {
     ::_exit(Status);
 }
 
-}  // namespace kivo
+} // namespace kivo

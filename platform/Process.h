@@ -87,8 +87,8 @@ std::unique_ptr<TChildProcess> StartProcess(const std::vector<std::string>& Argv
 class IElevator {
 public:
     virtual ~IElevator() = default;
-    virtual std::unique_ptr<TChildProcess> RunAs(const std::string& File, const std::string& Parameters,
-                                                 TWindowHandle Window) = 0;
+    virtual std::unique_ptr<TChildProcess>
+    RunAs(const std::string& File, const std::string& Parameters, TWindowHandle Window) = 0;
 };
 
 // The system's elevator (pkexec), unless a stand-in was installed.
@@ -126,4 +126,4 @@ bool HasResultChannel();
 // non-zero code).
 [[noreturn]] void TerminateCurrentProcess(uint32_t ExitCode);
 
-}  // namespace kivo
+} // namespace kivo

@@ -17,7 +17,8 @@ namespace {
 // temporary name stays short however long the target's is.
 std::string ShortStem(const std::string& Name) {
     std::string Stem = Name.substr(0, 64);
-    while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80) Stem.pop_back();
+    while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80)
+        Stem.pop_back();
     if (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0x80) != 0) Stem.pop_back();
     return Stem;
 }
@@ -26,24 +27,25 @@ std::string RandomTag() {
     static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937 Gen{std::random_device{}()};
     std::string Tag(8, ' ');
-    for (char& C : Tag) C = Chars[Gen() % 36];
+    for (char& C : Tag)
+        C = Chars[Gen() % 36];
     return Tag;
 }
 
 // The permission bits the new file ends with. Set-user-ID, set-group-ID and
 // sticky bits never pass to new contents.
 mode_t FinalMode(const std::string& TargetName, mode_t Created, TReplacingFileAccess Access) {
-    struct stat Replaced{};
+    struct stat Replaced {};
     mode_t Mode = (::stat(TargetName.c_str(), &Replaced) == 0 ? Replaced.st_mode : Created) & 0777;
     if (Access == rfaReadOnly) Mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     if (Access == rfaWritable) Mode |= S_IWUSR;
     return Mode;
 }
 
-}  // namespace
+} // namespace
 
 int ReplaceRefusal(const std::string& TargetName) {
-    struct stat St{};
+    struct stat St {};
     if (::stat(TargetName.c_str(), &St) != 0) return 0;
     if (S_ISDIR(St.st_mode)) return EISDIR;
     if (!S_ISREG(St.st_mode)) return EINVAL;
@@ -65,7 +67,7 @@ TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAcce
         if (FHandle < 0 && errno != EEXIST) break;
     }
     if (FHandle < 0) throw EFCreateError(TargetName, errno);
-    struct stat Created{};
+    struct stat Created {};
     if (::fstat(FHandle, &Created) == 0) {
         const mode_t Mode = FinalMode(TargetName, Created.st_mode, Access);
         if (Mode != (Created.st_mode & 07777)) (void)::fchmod(FHandle, Mode);
@@ -73,17 +75,23 @@ TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAcce
     FBuffer.reserve(BufferSize);
 }
 
-TReplacingFile::~TReplacingFile() { Discard(); }
+TReplacingFile::~TReplacingFile() {
+    Discard();
+}
 
-int64_t TReplacingFile::Read(void*, int64_t) { return 0; }
+int64_t TReplacingFile::Read(void*, int64_t) {
+    return 0;
+}
 
 int64_t TReplacingFile::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
     const auto* P = static_cast<const uint8_t*>(Buffer);
     const auto N = static_cast<size_t>(Count);
     if (FBuffer.size() + N > FBuffer.capacity()) Flush();
-    if (N >= FBuffer.capacity()) WriteThrough(P, N);
-    else FBuffer.insert(FBuffer.end(), P, P + N);
+    if (N >= FBuffer.capacity())
+        WriteThrough(P, N);
+    else
+        FBuffer.insert(FBuffer.end(), P, P + N);
     FPosition += Count;
     return Count;
 }
@@ -105,7 +113,8 @@ void TReplacingFile::Commit() {
         const int Fd = FHandle;
         FHandle = -1;
         if (::close(Fd) != 0 && errno != EINTR) throw EInOutError(errno);
-        if (::rename(FTempName.c_str(), FTargetName.c_str()) != 0) throw EFCreateError(FTargetName, errno);
+        if (::rename(FTempName.c_str(), FTargetName.c_str()) != 0)
+            throw EFCreateError(FTargetName, errno);
     } catch (...) {
         Discard();
         throw;
@@ -146,10 +155,10 @@ void TReplacingFile::ApplyLastWriteTime() {
     if (FLastWriteTime == 0.0) return;
     timespec Times[2];
     Times[0].tv_sec = 0;
-    Times[0].tv_nsec = UTIME_OMIT;  // access time untouched
+    Times[0].tv_nsec = UTIME_OMIT; // access time untouched
     Times[1].tv_sec = static_cast<time_t>(LocalDateTimeToUnix(FLastWriteTime));
     Times[1].tv_nsec = 0;
     (void)::futimens(FHandle, Times);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -21,9 +21,9 @@ namespace kivo {
 // The write permission the new file gets; the other permissions are those of
 // the file it replaces, or those of any new file where there is none.
 enum TReplacingFileAccess : uint8_t {
-    rfaKeep,      // as the replaced file (as a new file where there is none)
-    rfaReadOnly,  // no write permission for anyone
-    rfaWritable,  // write permission for the owner
+    rfaKeep,     // as the replaced file (as a new file where there is none)
+    rfaReadOnly, // no write permission for anyone
+    rfaWritable, // write permission for the owner
 };
 
 // 0 when TargetName can be replaced: nothing is there, or a regular file that
@@ -72,10 +72,10 @@ private:
     std::string FTargetName;
     std::string FTempName;
     int FHandle = -1;
-    std::vector<uint8_t> FBuffer;  // capacity is the buffer size
+    std::vector<uint8_t> FBuffer; // capacity is the buffer size
     int64_t FPosition = 0;
     TDateTime FLastWriteTime = 0;
     bool FCommitted = false;
 };
 
-}  // namespace kivo
+} // namespace kivo

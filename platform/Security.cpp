@@ -48,7 +48,8 @@ public:
             group Entry{};
             group* Found = nullptr;
             int Rc;
-            while ((Rc = ::getgrnam_r(Name, &Entry, Buffer.data(), Buffer.size(), &Found)) == ERANGE &&
+            while ((Rc = ::getgrnam_r(Name, &Entry, Buffer.data(), Buffer.size(), &Found)) ==
+                       ERANGE &&
                    Buffer.size() < (1u << 20))
                 Buffer.resize(Buffer.size() * 2);
             if (Rc != 0 || Found == nullptr) continue;
@@ -69,7 +70,7 @@ IAccountFacts*& FactsSlot() {
     return Facts;
 }
 
-}  // namespace
+} // namespace
 
 IAccountFacts& AccountFacts() {
     IAccountFacts* Facts = FactsSlot();
@@ -92,4 +93,4 @@ std::string ElevationPromptProgram() {
     return std::string();
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -32,4 +32,4 @@ IAccountFacts* SetAccountFacts(IAccountFacts* Facts);
 // Full path of the system's elevation prompt program (pkexec), or empty.
 std::string ElevationPromptProgram();
 
-}  // namespace kivo
+} // namespace kivo

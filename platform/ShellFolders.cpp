@@ -41,7 +41,7 @@ std::string UserDir(const std::string& Key, const std::string& Default) {
     return Default;
 }
 
-}  // namespace
+} // namespace
 
 std::string ShellFolderPath(int Csidl) {
     switch (Csidl) {
@@ -60,4 +60,4 @@ std::string ShellFolderPath(int Csidl) {
     }
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -15,4 +15,4 @@ constexpr int CSIDL_COMMON_DOCUMENTS = 46;
 //   CSIDL_LOCAL_APPDATA:    $XDG_DATA_HOME (default ~/.local/share)
 std::string ShellFolderPath(int Csidl);
 
-}  // namespace kivo
+} // namespace kivo

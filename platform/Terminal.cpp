@@ -26,12 +26,9 @@ constexpr std::pair<uint8_t, int> StopSignals[] = {
 
 int StreamHandle(TStandardStream Stream) {
     switch (Stream) {
-    case ssInput:
-        return STDIN_FILENO;
-    case ssOutput:
-        return STDOUT_FILENO;
-    case ssError:
-        return STDERR_FILENO;
+    case ssInput: return STDIN_FILENO;
+    case ssOutput: return STDOUT_FILENO;
+    case ssError: return STDERR_FILENO;
     }
     return -1;
 }

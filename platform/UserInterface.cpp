@@ -33,7 +33,7 @@ IUserInterface*& UiSlot() {
     return Ui;
 }
 
-}  // namespace
+} // namespace
 
 const char* MsgDlgCaption(TMsgDlgType Type) {
     switch (Type) {
@@ -68,4 +68,4 @@ IUserInterface* SetUserInterface(IUserInterface* Ui) {
     return Previous;
 }
 
-}  // namespace kivo
+} // namespace kivo

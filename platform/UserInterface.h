@@ -29,10 +29,11 @@ constexpr int32_t IDNO = 7;
 // Message dialogs of the user-interface library.
 enum TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 enum TMsgDlgBtn : uint8_t { mbYes, mbNo, mbOK, mbCancel };
-using TMsgDlgButtons = uint32_t;  // bit set of TMsgDlgBtn
+using TMsgDlgButtons = uint32_t; // bit set of TMsgDlgBtn
 constexpr TMsgDlgButtons MsgDlgButtons(std::initializer_list<TMsgDlgBtn> Buttons) {
     TMsgDlgButtons Set = 0;
-    for (TMsgDlgBtn B : Buttons) Set |= 1u << B;
+    for (TMsgDlgBtn B : Buttons)
+        Set |= 1u << B;
     return Set;
 }
 constexpr int32_t mrOk = 1;
@@ -42,8 +43,8 @@ constexpr int32_t mrNo = 7;
 
 // The dialog title of each type and the button captions, as the library's
 // German resources write them.
-const char* MsgDlgCaption(TMsgDlgType Type);       // "Bestätigen", "Informationen", ...
-const char* MsgDlgButtonCaption(TMsgDlgBtn Button);  // "&Ja", "&Nein", "OK", "Abbrechen"
+const char* MsgDlgCaption(TMsgDlgType Type);        // "Bestätigen", "Informationen", ...
+const char* MsgDlgButtonCaption(TMsgDlgBtn Button); // "&Ja", "&Nein", "OK", "Abbrechen"
 
 // Button message that shows the elevation shield (lParam non-zero).
 constexpr uint32_t BCM_SETSHIELD = 0x160C;
@@ -51,14 +52,16 @@ constexpr uint32_t BCM_SETSHIELD = 0x160C;
 class IUserInterface {
 public:
     virtual ~IUserInterface() = default;
-    virtual int32_t MessageBox(TWindowHandle Owner, const std::string& Text, const std::string& Caption,
-                               uint32_t Style) = 0;
-    virtual int32_t MessageDlg(const std::string& Msg, TMsgDlgType Type, TMsgDlgButtons Buttons) = 0;
-    virtual intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam, intptr_t LParam) = 0;
+    virtual int32_t MessageBox(TWindowHandle Owner, const std::string& Text,
+                               const std::string& Caption, uint32_t Style) = 0;
+    virtual int32_t MessageDlg(const std::string& Msg, TMsgDlgType Type,
+                               TMsgDlgButtons Buttons) = 0;
+    virtual intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam,
+                                 intptr_t LParam) = 0;
 };
 
 IUserInterface& UserInterface();
 // Installs an implementation (nullptr restores the text fallback); returns the previous one.
 IUserInterface* SetUserInterface(IUserInterface* Ui);
 
-}  // namespace kivo
+} // namespace kivo

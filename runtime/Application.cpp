@@ -16,9 +16,11 @@ std::vector<std::string>& ArgsSlot() {
     return Args;
 }
 
-}  // namespace
+} // namespace
 
-void SetMessagePump(TMessagePump Pump) { PumpSlot() = std::move(Pump); }
+void SetMessagePump(TMessagePump Pump) {
+    PumpSlot() = std::move(Pump);
+}
 
 void ProcessMessages() {
     // Copy first: a pump may replace itself while it runs.
@@ -36,16 +38,20 @@ std::vector<std::string> SplitCommandLine(std::string_view CommandLine) {
     while (true) {
         // Skip separators and empty quoted pairs before an argument.
         while (true) {
-            while (P < N && At(P) <= ' ') ++P;
-            if (At(P) == '"' && At(P + 1) == '"') P += 2;
-            else break;
+            while (P < N && At(P) <= ' ')
+                ++P;
+            if (At(P) == '"' && At(P + 1) == '"')
+                P += 2;
+            else
+                break;
         }
         if (P >= N) break;
         std::string Arg;
         while (P < N && At(P) > ' ') {
             if (At(P) == '"') {
                 ++P;
-                while (P < N && At(P) != '"') Arg += CommandLine[P++];
+                while (P < N && At(P) != '"')
+                    Arg += CommandLine[P++];
                 if (P < N) ++P;
             } else {
                 Arg += CommandLine[P++];
@@ -58,11 +64,14 @@ std::vector<std::string> SplitCommandLine(std::string_view CommandLine) {
 
 void SetProgramArguments(int Argc, const char* const* Argv) {
     std::vector<std::string> Args;
-    for (int i = 0; i < Argc; ++i) Args.emplace_back(Argv[i] != nullptr ? Argv[i] : "");
+    for (int i = 0; i < Argc; ++i)
+        Args.emplace_back(Argv[i] != nullptr ? Argv[i] : "");
     ArgsSlot() = std::move(Args);
 }
 
-void SetProgramArguments(std::vector<std::string> Args) { ArgsSlot() = std::move(Args); }
+void SetProgramArguments(std::vector<std::string> Args) {
+    ArgsSlot() = std::move(Args);
+}
 
 int ParamCount() {
     const auto& Args = ArgsSlot();
@@ -84,4 +93,4 @@ std::string ExecutablePath() {
     return Args.empty() ? std::string() : Args[0];
 }
 
-}  // namespace kivo
+} // namespace kivo

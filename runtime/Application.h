@@ -32,4 +32,4 @@ std::string ParamStr(int Index);
 // Full path of the running executable (from /proc/self/exe).
 std::string ExecutablePath();
 
-}  // namespace kivo
+} // namespace kivo

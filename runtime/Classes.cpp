@@ -19,7 +19,7 @@ std::string OsText(int Err) {
     return ErrnoMessage(Err);
 }
 
-}  // namespace
+} // namespace
 
 EFCreateError::EFCreateError(const std::string& AFileName, int OsCode)
     : EFileStreamError(Format("Datei \"%s\" kann nicht erstellt werden. %s", AFileName.c_str(),
@@ -35,7 +35,8 @@ EReadError::EReadError() : EFilerError(SReadError) {}
 EWriteError::EWriteError() : EFilerError(SWriteError) {}
 
 EListError::EListError(int64_t Index)
-    : Exception(Format("Listenindex überschreitet das Maximum (%lld)", static_cast<long long>(Index))) {}
+    : Exception(
+          Format("Listenindex überschreitet das Maximum (%lld)", static_cast<long long>(Index))) {}
 
 // ---------------------------------------------------------------------------
 // TStream
@@ -107,7 +108,8 @@ static int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekO
 void TMemoryStream::Reserve(int64_t Capacity) {
     if (Capacity <= static_cast<int64_t>(FData.size())) return;
     // Grow geometrically so that appending byte runs stays linear.
-    size_t NewCap = std::max<size_t>(static_cast<size_t>(Capacity), FData.size() + FData.size() / 2);
+    size_t NewCap =
+        std::max<size_t>(static_cast<size_t>(Capacity), FData.size() + FData.size() / 2);
     FData.resize(std::max<size_t>(NewCap, 256));
 }
 
@@ -124,7 +126,8 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
     int64_t End = FPosition + Count;
     if (End > FSize) {
         Reserve(End);
-        if (FPosition > FSize) std::memset(FData.data() + FSize, 0, static_cast<size_t>(FPosition - FSize));
+        if (FPosition > FSize)
+            std::memset(FData.data() + FSize, 0, static_cast<size_t>(FPosition - FSize));
         FSize = End;
     }
     std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
@@ -347,7 +350,7 @@ int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     case soBeginning: Target = Offset; break;
     case soCurrent: Target = FFilePos + FBufPos + Offset; break;
     case soEnd:
-        FFileSize = -1;  // another writer may have grown the file
+        FFileSize = -1; // another writer may have grown the file
         Target = Size() + Offset;
         break;
     }
@@ -369,7 +372,7 @@ void TBufferedFileStream::SetSize(int64_t NewSize) {
     FBufCount = 0;
     if (int Err = os::FileTruncate(FHandle, NewSize); Err != 0) throw EInOutError(Err);
     FFileSize = NewSize;
-    FFilePos = NewSize;  // the position moves to the new end, as for plain files
+    FFilePos = NewSize; // the position moves to the new end, as for plain files
 }
 
 // ---------------------------------------------------------------------------
@@ -399,8 +402,10 @@ TComponent::~TComponent() {
 }
 
 void TComponent::SetDesigning(bool Value) {
-    if (Value) FComponentState |= csDesigning;
-    else FComponentState &= ~csDesigning;
+    if (Value)
+        FComponentState |= csDesigning;
+    else
+        FComponentState &= ~csDesigning;
 }
 
 TComponent* TComponent::Components(int Index) const {
@@ -416,7 +421,8 @@ void TComponent::InsertComponent(TComponent* AComponent) {
 
 void TComponent::RemoveComponent(TComponent* AComponent) {
     Notification(AComponent, opRemove);
-    FComponents.erase(std::remove(FComponents.begin(), FComponents.end(), AComponent), FComponents.end());
+    FComponents.erase(std::remove(FComponents.begin(), FComponents.end(), AComponent),
+                      FComponents.end());
     AComponent->FOwner = nullptr;
 }
 
@@ -445,4 +451,4 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
     }
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -22,7 +22,7 @@ public:
     EFileStreamError(std::string Message, std::string AFileName, int OsCode)
         : EStreamError(std::move(Message)), FileName(std::move(AFileName)), OsErrorCode(OsCode) {}
     std::string FileName;
-    int OsErrorCode = 0;  // errno of the failed call
+    int OsErrorCode = 0; // errno of the failed call
 };
 // A file could not be created / opened.
 class EFCreateError : public EFileStreamError {
@@ -52,8 +52,8 @@ public:
     explicit EListError(int64_t Index);
 };
 
-extern const char* const SReadError;   // "Stream-Lesefehler"
-extern const char* const SWriteError;  // "Stream-Schreibfehler"
+extern const char* const SReadError;  // "Stream-Lesefehler"
+extern const char* const SWriteError; // "Stream-Schreibfehler"
 
 // ---------------------------------------------------------------------------
 // Streams
@@ -107,7 +107,7 @@ public:
 
 private:
     void Reserve(int64_t Capacity);
-    std::vector<uint8_t> FData;  // capacity; FSize bytes are valid
+    std::vector<uint8_t> FData; // capacity; FSize bytes are valid
     int64_t FSize = 0;
     int64_t FPosition = 0;
 };
@@ -193,11 +193,11 @@ private:
     void EmptyBuffer();
     bool FillBuffer();
     std::vector<uint8_t> FBuffer;
-    int64_t FFilePos = 0;    // file offset of FBuffer[0]
-    int32_t FBufPos = 0;     // current position inside FBuffer
-    int32_t FBufCount = 0;   // valid bytes in FBuffer (read mode)
-    bool FModified = false;  // FBuffer[0..FBufPos) holds unwritten bytes
-    int64_t FFileSize = -1;  // cached size, -1 when unknown
+    int64_t FFilePos = 0;   // file offset of FBuffer[0]
+    int32_t FBufPos = 0;    // current position inside FBuffer
+    int32_t FBufCount = 0;  // valid bytes in FBuffer (read mode)
+    bool FModified = false; // FBuffer[0..FBufPos) holds unwritten bytes
+    int64_t FFileSize = -1; // cached size, -1 when unknown
 };
 
 // ---------------------------------------------------------------------------
@@ -243,8 +243,8 @@ private:
     std::string FName;
     intptr_t FTag = 0;
     uint8_t FComponentState = 0;
-    std::vector<TComponent*> FComponents;     // owned
-    std::vector<TComponent*> FFreeNotifies;  // not owned
+    std::vector<TComponent*> FComponents;   // owned
+    std::vector<TComponent*> FFreeNotifies; // not owned
 };
 
-}  // namespace kivo
+} // namespace kivo

@@ -18,26 +18,26 @@ namespace {
 // Choice of the pair from the locale, as Windows pairs them per language.
 
 struct TLanguagePages {
-    const char* Prefix;  // language, or language_TERRITORY
+    const char* Prefix; // language, or language_TERRITORY
     uint16_t Ansi;
     uint16_t Oem;
 };
 
 constexpr TLanguagePages LanguagePages[] = {
-    {"en_US", 1252, 437}, {"en", 1252, 850},   {"de", 1252, 850},   {"fr", 1252, 850},
-    {"it", 1252, 850},    {"es", 1252, 850},   {"pt", 1252, 850},   {"nl", 1252, 850},
-    {"da", 1252, 850},    {"sv", 1252, 850},   {"nb", 1252, 850},   {"nn", 1252, 850},
-    {"no", 1252, 850},    {"fi", 1252, 850},   {"is", 1252, 850},   {"ca", 1252, 850},
-    {"eu", 1252, 850},    {"gl", 1252, 850},   {"ga", 1252, 850},   {"af", 1252, 850},
-    {"id", 1252, 850},    {"ms", 1252, 850},   {"sw", 1252, 437},   {"cs", 1250, 852},
-    {"hu", 1250, 852},    {"pl", 1250, 852},   {"ro", 1250, 852},   {"hr", 1250, 852},
-    {"sk", 1250, 852},    {"sl", 1250, 852},   {"sq", 1250, 852},   {"bs", 1250, 852},
-    {"ru", 1251, 866},    {"uk", 1251, 866},   {"be", 1251, 866},   {"bg", 1251, 866},
-    {"mk", 1251, 866},    {"sr", 1251, 855},   {"kk", 1251, 866},   {"el", 1253, 737},
-    {"tr", 1254, 857},    {"az", 1254, 857},   {"he", 1255, 862},   {"ar", 1256, 720},
-    {"fa", 1256, 720},    {"ur", 1256, 720},   {"et", 1257, 775},   {"lv", 1257, 775},
-    {"lt", 1257, 775},    {"vi", 1258, 1258},  {"th", 874, 874},    {"ja", 932, 932},
-    {"zh_TW", 950, 950},  {"zh_HK", 950, 950}, {"zh", 936, 936},    {"ko", 949, 949},
+    {"en_US", 1252, 437}, {"en", 1252, 850},   {"de", 1252, 850}, {"fr", 1252, 850},
+    {"it", 1252, 850},    {"es", 1252, 850},   {"pt", 1252, 850}, {"nl", 1252, 850},
+    {"da", 1252, 850},    {"sv", 1252, 850},   {"nb", 1252, 850}, {"nn", 1252, 850},
+    {"no", 1252, 850},    {"fi", 1252, 850},   {"is", 1252, 850}, {"ca", 1252, 850},
+    {"eu", 1252, 850},    {"gl", 1252, 850},   {"ga", 1252, 850}, {"af", 1252, 850},
+    {"id", 1252, 850},    {"ms", 1252, 850},   {"sw", 1252, 437}, {"cs", 1250, 852},
+    {"hu", 1250, 852},    {"pl", 1250, 852},   {"ro", 1250, 852}, {"hr", 1250, 852},
+    {"sk", 1250, 852},    {"sl", 1250, 852},   {"sq", 1250, 852}, {"bs", 1250, 852},
+    {"ru", 1251, 866},    {"uk", 1251, 866},   {"be", 1251, 866}, {"bg", 1251, 866},
+    {"mk", 1251, 866},    {"sr", 1251, 855},   {"kk", 1251, 866}, {"el", 1253, 737},
+    {"tr", 1254, 857},    {"az", 1254, 857},   {"he", 1255, 862}, {"ar", 1256, 720},
+    {"fa", 1256, 720},    {"ur", 1256, 720},   {"et", 1257, 775}, {"lv", 1257, 775},
+    {"lt", 1257, 775},    {"vi", 1258, 1258},  {"th", 874, 874},  {"ja", 932, 932},
+    {"zh_TW", 950, 950},  {"zh_HK", 950, 950}, {"zh", 936, 936},  {"ko", 949, 949},
 };
 
 TCodePagePair PairFromEnvironment() {
@@ -63,12 +63,12 @@ bool IsSingleByte(uint16_t CodePage) {
 
 // Best-fit ASCII look-alikes for Latin letters with diacritics, used when a
 // code page lacks the precomposed letter ('?' where none fits).
-constexpr char Latin1Fit[] =  // U+00C0..U+00FF
+constexpr char Latin1Fit[] = // U+00C0..U+00FF
     "AAAAAA?CEEEEIIII"
     "DNOOOOOxOUUUUY??"
     "aaaaaa?ceeeeiiii"
     "dnooooo?ouuuuy?y";
-constexpr char LatinExtAFit[] =  // U+0100..U+017F
+constexpr char LatinExtAFit[] = // U+0100..U+017F
     "AaAaAaCcCcCcCcDd"
     "DdEeEeEeEeEeGgGg"
     "GgGgHhHhIiIiIiIi"
@@ -83,11 +83,22 @@ char BestFit(char32_t Cp) {
     if (Cp >= 0x100 && Cp <= 0x17F) return LatinExtAFit[Cp - 0x100];
     switch (Cp) {
     case 0xA0: return ' ';
-    case 0x2018: case 0x2019: case 0x201B: case 0x2032: return '\'';
+    case 0x2018:
+    case 0x2019:
+    case 0x201B:
+    case 0x2032: return '\'';
     case 0x201A: return ',';
-    case 0x201C: case 0x201D: case 0x201F: case 0x2033: return '"';
+    case 0x201C:
+    case 0x201D:
+    case 0x201F:
+    case 0x2033: return '"';
     case 0x201E: return '"';
-    case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2212: return '-';
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2013:
+    case 0x2014:
+    case 0x2212: return '-';
     case 0x2039: return '<';
     case 0x203A: return '>';
     default: return '?';
@@ -98,19 +109,24 @@ class TSingleByteTable {
 public:
     explicit TSingleByteTable(uint16_t CodePage) {
         // Undefined bytes keep the code point of their own value.
-        for (size_t B = 0; B < 256; ++B) FToUnicode[B] = static_cast<char32_t>(B);
+        for (size_t B = 0; B < 256; ++B)
+            FToUnicode[B] = static_cast<char32_t>(B);
         os::SingleByteCodePoints(CodePage, FToUnicode);
-        for (size_t B = 0; B < 256; ++B) AppendUtf8(FToUtf8[B], FToUnicode[B]);
+        for (size_t B = 0; B < 256; ++B)
+            AppendUtf8(FToUtf8[B], FToUnicode[B]);
         // The reverse map; the first byte that yields a code point wins.
-        for (int B = 255; B >= 0; --B) FFromUnicode[FToUnicode[static_cast<size_t>(B)]] = static_cast<uint8_t>(B);
+        for (int B = 255; B >= 0; --B)
+            FFromUnicode[FToUnicode[static_cast<size_t>(B)]] = static_cast<uint8_t>(B);
     }
 
     std::string Decode(std::string_view Bytes) const {
         std::string Out;
         Out.reserve(Bytes.size() + Bytes.size() / 2);
         for (unsigned char C : Bytes) {
-            if (C < 0x80) Out += static_cast<char>(C);
-            else Out += FToUtf8[C];
+            if (C < 0x80)
+                Out += static_cast<char>(C);
+            else
+                Out += FToUtf8[C];
         }
         return Out;
     }
@@ -156,7 +172,7 @@ const TSingleByteTable& TableFor(uint16_t CodePage) {
     return *Slot;
 }
 
-}  // namespace
+} // namespace
 
 TCodePagePair CodePagesForLocale(std::string_view LocaleName) {
     std::string_view Name = LocaleName.substr(0, LocaleName.find_first_of(".@"));
@@ -175,10 +191,16 @@ TCodePagePair CodePagesForLocale(std::string_view LocaleName) {
     return TCodePagePair{Best->Ansi, Best->Oem};
 }
 
-TCodePagePair SystemCodePages() { return PairSlot(); }
-void SetSystemCodePages(TCodePagePair Pair) { PairSlot() = Pair; }
+TCodePagePair SystemCodePages() {
+    return PairSlot();
+}
+void SetSystemCodePages(TCodePagePair Pair) {
+    PairSlot() = Pair;
+}
 
-bool IsSupportedCodePage(uint16_t CodePage) { return os::CodePageAvailable(CodePage); }
+bool IsSupportedCodePage(uint16_t CodePage) {
+    return os::CodePageAvailable(CodePage);
+}
 
 std::string CodePageToUtf8(std::string_view Bytes, uint16_t CodePage) {
     // Multi-byte pages (the East Asian ones) go through the system directly.
@@ -191,4 +213,4 @@ std::string Utf8ToCodePage(std::string_view Text, uint16_t CodePage, bool* UsedD
     return TableFor(CodePage).Encode(Text, UsedDefault);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -26,8 +26,12 @@ TCodePagePair CodePagesForLocale(std::string_view LocaleName);
 // use, or what SetSystemCodePages set.
 TCodePagePair SystemCodePages();
 void SetSystemCodePages(TCodePagePair Pair);
-inline uint16_t AnsiCodePage() { return SystemCodePages().Ansi; }
-inline uint16_t OemCodePage() { return SystemCodePages().Oem; }
+inline uint16_t AnsiCodePage() {
+    return SystemCodePages().Ansi;
+}
+inline uint16_t OemCodePage() {
+    return SystemCodePages().Oem;
+}
 
 // True when the code page is a single-byte page this runtime can convert.
 bool IsSupportedCodePage(uint16_t CodePage);
@@ -41,8 +45,12 @@ std::string CodePageToUtf8(std::string_view Bytes, uint16_t CodePage);
 // UsedDefault, when given, reports whether any character was not exact.
 std::string Utf8ToCodePage(std::string_view Text, uint16_t CodePage, bool* UsedDefault = nullptr);
 
-inline std::string AnsiToUtf8(std::string_view Bytes) { return CodePageToUtf8(Bytes, AnsiCodePage()); }
-inline std::string OemToUtf8(std::string_view Bytes) { return CodePageToUtf8(Bytes, OemCodePage()); }
+inline std::string AnsiToUtf8(std::string_view Bytes) {
+    return CodePageToUtf8(Bytes, AnsiCodePage());
+}
+inline std::string OemToUtf8(std::string_view Bytes) {
+    return CodePageToUtf8(Bytes, OemCodePage());
+}
 inline std::string Utf8ToAnsi(std::string_view Text, bool* UsedDefault = nullptr) {
     return Utf8ToCodePage(Text, AnsiCodePage(), UsedDefault);
 }
@@ -50,4 +58,4 @@ inline std::string Utf8ToOem(std::string_view Text, bool* UsedDefault = nullptr)
     return Utf8ToCodePage(Text, OemCodePage(), UsedDefault);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -30,17 +30,22 @@ void SplitDateTime(TDateTime Value, int64_t& Days, int64_t& MSecs) {
     MSecs = Ms;
 }
 
-}  // namespace
+} // namespace
 
-bool IsLeapYear(int Year) { return (Year % 4 == 0) && ((Year % 100 != 0) || (Year % 400 == 0)); }
+bool IsLeapYear(int Year) {
+    return (Year % 4 == 0) && ((Year % 100 != 0) || (Year % 400 == 0));
+}
 
-int DaysInMonth(int Year, int Month) { return MonthDays[IsLeapYear(Year) ? 1 : 0][Month - 1]; }
+int DaysInMonth(int Year, int Month) {
+    return MonthDays[IsLeapYear(Year) ? 1 : 0][Month - 1];
+}
 
 bool TryEncodeDate(int Year, int Month, int Day, TDateTime& Result) {
     if (Year < 1 || Year > 9999 || Month < 1 || Month > 12) return false;
     if (Day < 1 || Day > DaysInMonth(Year, Month)) return false;
     int Leap = IsLeapYear(Year) ? 1 : 0;
-    for (int M = 1; M < Month; ++M) Day += MonthDays[Leap][M - 1];
+    for (int M = 1; M < Month; ++M)
+        Day += MonthDays[Leap][M - 1];
     int Y = Year - 1;
     int64_t Days = static_cast<int64_t>(Y) * 365 + Y / 4 - Y / 100 + Y / 400 + Day - DateDelta;
     Result = static_cast<double>(Days);
@@ -59,20 +64,23 @@ bool TryEncodeTime(int Hour, int Min, int Sec, int MSec, TDateTime& Result) {
 bool TryEncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Sec, int MSec,
                        TDateTime& Result) {
     TDateTime D, T;
-    if (!TryEncodeDate(Year, Month, Day, D) || !TryEncodeTime(Hour, Min, Sec, MSec, T)) return false;
+    if (!TryEncodeDate(Year, Month, Day, D) || !TryEncodeTime(Hour, Min, Sec, MSec, T))
+        return false;
     Result = D < 0 ? D - T : D + T;
     return true;
 }
 
 TDateTime EncodeDate(int Year, int Month, int Day) {
     TDateTime R;
-    if (!TryEncodeDate(Year, Month, Day, R)) throw EArgumentException("Ungültiges Argument zum Codieren des Datums");
+    if (!TryEncodeDate(Year, Month, Day, R))
+        throw EArgumentException("Ungültiges Argument zum Codieren des Datums");
     return R;
 }
 
 TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec) {
     TDateTime R;
-    if (!TryEncodeTime(Hour, Min, Sec, MSec, R)) throw EArgumentException("Ungültiges Argument zum Codieren der Uhrzeit");
+    if (!TryEncodeTime(Hour, Min, Sec, MSec, R))
+        throw EArgumentException("Ungültiges Argument zum Codieren der Uhrzeit");
     return R;
 }
 
@@ -82,12 +90,12 @@ TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Se
     return D < 0 ? D - T : D + T;
 }
 
-void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Min,
-                    int& Sec, int& MSec) {
+void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Min, int& Sec,
+                    int& MSec) {
     int64_t Days, Ms;
     SplitDateTime(Value, Days, Ms);
     // Civil-from-days (proleptic Gregorian), counting from 0001-01-01.
-    int64_t T = Days + DateDelta - 1;  // whole days since 0001-01-01
+    int64_t T = Days + DateDelta - 1; // whole days since 0001-01-01
     if (T < 0) {
         Year = Month = Day = 0;
     } else {
@@ -203,4 +211,4 @@ std::string FormatDateTimeIso(TDateTime Value) {
     return Format("%04d-%02d-%02d %02d:%02d:%02d", Y, Mo, D, H, Mi, S);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -12,7 +12,7 @@ using TDateTime = double;
 
 constexpr double MSecsPerDay = 86400000.0;
 constexpr double SecsPerDay = 86400.0;
-constexpr int32_t UnixDateDelta = 25569;  // 1970-01-01 as a TDateTime
+constexpr int32_t UnixDateDelta = 25569; // 1970-01-01 as a TDateTime
 
 struct TSystemTime {
     uint16_t Year = 0, Month = 0, DayOfWeek = 0, Day = 0;
@@ -35,8 +35,8 @@ TDateTime EncodeDateTime(int Year, int Month, int Day, int Hour, int Min, int Se
 // Decoding rounds to the nearest millisecond.
 void DecodeDate(TDateTime Value, int& Year, int& Month, int& Day);
 void DecodeTime(TDateTime Value, int& Hour, int& Min, int& Sec, int& MSec);
-void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Min,
-                    int& Sec, int& MSec);
+void DecodeDateTime(TDateTime Value, int& Year, int& Month, int& Day, int& Hour, int& Min, int& Sec,
+                    int& MSec);
 TSystemTime DateTimeToSystemTime(TDateTime Value);
 TDateTime SystemTimeToDateTime(const TSystemTime& Value);
 
@@ -54,4 +54,4 @@ int64_t DateTimeToUnix(TDateTime Value);
 // "YYYY-MM-DD hh:mm:ss"
 std::string FormatDateTimeIso(TDateTime Value);
 
-}  // namespace kivo
+} // namespace kivo

@@ -7,10 +7,10 @@
 // before anything moved is repeated.
 #pragma once
 
-#include "runtime/Classes.h"
-
 #include <cstdint>
 #include <string>
+
+#include "runtime/Classes.h"
 
 namespace kivo::os {
 

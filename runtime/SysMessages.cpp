@@ -36,23 +36,27 @@ constexpr TSysText SysTexts[] = {
     {32, "The process cannot access the file because it is being used by another process.",
      "Der Prozess kann nicht auf die Datei zugreifen, da sie von einem anderen Prozess "
      "verwendet wird."},
-    {33, "The process cannot access the file because another process has locked a portion of "
-         "the file.",
+    {33,
+     "The process cannot access the file because another process has locked a portion of "
+     "the file.",
      "Der Prozess kann nicht auf die Datei zugreifen, da ein anderer Prozess einen Teil der "
      "Datei gesperrt hat."},
     {80, "The file exists.", "Die Datei ist vorhanden."},
     {87, "The parameter is incorrect.", "Falscher Parameter."},
-    {112, "There is not enough space on the disk.", "Nicht genügend Speicherplatz auf dem Datenträger."},
+    {112, "There is not enough space on the disk.",
+     "Nicht genügend Speicherplatz auf dem Datenträger."},
     {122, "The data area passed to a system call is too small.",
      "Der an einen Systemaufruf übergebene Datenbereich ist zu klein."},
     {127, "The specified procedure could not be found.",
      "Die angegebene Prozedur wurde nicht gefunden."},
     {145, "The directory is not empty.", "Das Verzeichnis ist nicht leer."},
-    {170, "The requested resource is in use.", "Die angeforderte Ressource wird bereits verwendet."},
+    {170, "The requested resource is in use.",
+     "Die angeforderte Ressource wird bereits verwendet."},
     {183, "Cannot create a file when that file already exists.",
      "Eine Datei kann nicht erstellt werden, wenn sie bereits vorhanden ist."},
     {193, "%1 is not a valid Win32 application.", "%1 ist keine zulässige Win32-Anwendung."},
-    {206, "The filename or extension is too long.", "Der Dateiname oder die Erweiterung ist zu lang."},
+    {206, "The filename or extension is too long.",
+     "Der Dateiname oder die Erweiterung ist zu lang."},
     {259, "No more data is available.", "Es sind keine weiteren Daten verfügbar."},
     {1008, "An attempt was made to reference a token that does not exist.",
      "Es wurde versucht, auf ein Token zuzugreifen, das nicht vorhanden ist."},
@@ -80,10 +84,14 @@ TMessageLanguage& LanguageSlot() {
     return Language;
 }
 
-}  // namespace
+} // namespace
 
-TMessageLanguage MessageLanguage() { return LanguageSlot(); }
-void SetMessageLanguage(TMessageLanguage Value) { LanguageSlot() = Value; }
+TMessageLanguage MessageLanguage() {
+    return LanguageSlot();
+}
+void SetMessageLanguage(TMessageLanguage Value) {
+    LanguageSlot() = Value;
+}
 
 std::string SysErrorMessage(uint32_t Code) {
     for (const TSysText& Entry : SysTexts) {
@@ -101,10 +109,12 @@ std::string TrimSystemText(const std::string& Text) {
     size_t End = Text.size();
     while (End > 0) {
         unsigned char C = static_cast<unsigned char>(Text[End - 1]);
-        if (C <= ' ' || C == '.') --End;
-        else break;
+        if (C <= ' ' || C == '.')
+            --End;
+        else
+            break;
     }
     return Text.substr(0, End);
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -23,4 +23,4 @@ std::string ErrnoMessage(int Err);
 // Removes trailing blanks, control characters and periods.
 std::string TrimSystemText(const std::string& Text);
 
-}  // namespace kivo
+} // namespace kivo

@@ -58,37 +58,45 @@ void AssertFailed(const std::string& Message, const char* FileName, int Line) {
 
 static thread_local uint32_t LastError = 0;
 
-uint32_t GetLastError() { return LastError; }
-void SetLastError(uint32_t Code) { LastError = Code; }
+uint32_t GetLastError() {
+    return LastError;
+}
+void SetLastError(uint32_t Code) {
+    LastError = Code;
+}
 
-void RaiseLastOSError() { RaiseLastOSError(GetLastError()); }
-void RaiseLastOSError(uint32_t Code) { throw EOSError(Code); }
+void RaiseLastOSError() {
+    RaiseLastOSError(GetLastError());
+}
+void RaiseLastOSError(uint32_t Code) {
+    throw EOSError(Code);
+}
 
 uint32_t WinErrorFromErrno(int Err) {
     switch (Err) {
     case 0: return 0;
-    case ENOENT: return 2;          // ERROR_FILE_NOT_FOUND
-    case ENOTDIR: return 3;         // ERROR_PATH_NOT_FOUND
+    case ENOENT: return 2;  // ERROR_FILE_NOT_FOUND
+    case ENOTDIR: return 3; // ERROR_PATH_NOT_FOUND
     case EMFILE:
-    case ENFILE: return 4;          // ERROR_TOO_MANY_OPEN_FILES
+    case ENFILE: return 4; // ERROR_TOO_MANY_OPEN_FILES
     case EACCES:
     case EPERM:
-    case EISDIR: return 5;          // ERROR_ACCESS_DENIED
-    case EBADF: return 6;           // ERROR_INVALID_HANDLE
-    case ENOMEM: return 8;          // ERROR_NOT_ENOUGH_MEMORY
-    case EROFS: return 19;          // ERROR_WRITE_PROTECT
+    case EISDIR: return 5; // ERROR_ACCESS_DENIED
+    case EBADF: return 6;  // ERROR_INVALID_HANDLE
+    case ENOMEM: return 8; // ERROR_NOT_ENOUGH_MEMORY
+    case EROFS: return 19; // ERROR_WRITE_PROTECT
     case ETXTBSY:
-    case EBUSY: return 32;          // ERROR_SHARING_VIOLATION
-    case EWOULDBLOCK: return 33;    // ERROR_LOCK_VIOLATION
-    case EEXIST: return 80;         // ERROR_FILE_EXISTS
-    case EINVAL: return 87;         // ERROR_INVALID_PARAMETER
-    case ENOSPC: return 112;        // ERROR_DISK_FULL
-    case ENOTEMPTY: return 145;     // ERROR_DIR_NOT_EMPTY
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case ENOEXEC: return 193;       // ERROR_BAD_EXE_FORMAT
-    case ECANCELED: return 1223;    // ERROR_CANCELLED
-    case EIO: return 1117;          // ERROR_IO_DEVICE
-    default: return 31;             // ERROR_GEN_FAILURE
+    case EBUSY: return 32;         // ERROR_SHARING_VIOLATION
+    case EWOULDBLOCK: return 33;   // ERROR_LOCK_VIOLATION
+    case EEXIST: return 80;        // ERROR_FILE_EXISTS
+    case EINVAL: return 87;        // ERROR_INVALID_PARAMETER
+    case ENOSPC: return 112;       // ERROR_DISK_FULL
+    case ENOTEMPTY: return 145;    // ERROR_DIR_NOT_EMPTY
+    case ENAMETOOLONG: return 206; // ERROR_FILENAME_EXCED_RANGE
+    case ENOEXEC: return 193;      // ERROR_BAD_EXE_FORMAT
+    case ECANCELED: return 1223;   // ERROR_CANCELLED
+    case EIO: return 1117;         // ERROR_IO_DEVICE
+    default: return 31;            // ERROR_GEN_FAILURE
     }
 }
 
@@ -98,15 +106,21 @@ uint32_t SetLastErrorFromErrno(int Err) {
     return Code;
 }
 
-uint64_t GetTickCount64() { return os::MonotonicMilliseconds(); }
+uint64_t GetTickCount64() {
+    return os::MonotonicMilliseconds();
+}
 
-uint32_t GetTickCount() { return static_cast<uint32_t>(GetTickCount64()); }
+uint32_t GetTickCount() {
+    return static_cast<uint32_t>(GetTickCount64());
+}
 
 void Sleep(uint32_t Milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
 }
 
-const char* BoolToStr(bool Value) { return Value ? "True" : "False"; }
+const char* BoolToStr(bool Value) {
+    return Value ? "True" : "False";
+}
 
 // The separator is read once from the user's numeric locale; tests set it.
 static char& DecimalSeparatorSlot() {
@@ -114,7 +128,9 @@ static char& DecimalSeparatorSlot() {
     return Separator;
 }
 
-char DecimalSeparator() { return DecimalSeparatorSlot(); }
+char DecimalSeparator() {
+    return DecimalSeparatorSlot();
+}
 
 char DateSeparator() {
     static const char Separator = os::LocaleDateSeparator('/');
@@ -125,7 +141,9 @@ char TimeSeparator() {
     static const char Separator = os::LocaleTimeSeparator(':');
     return Separator;
 }
-void SetDecimalSeparator(char Value) { DecimalSeparatorSlot() = Value; }
+void SetDecimalSeparator(char Value) {
+    DecimalSeparatorSlot() = Value;
+}
 
 std::string FormatFixed2(double Value) {
     // snprintf follows the C locale of the process, which may be anything;
@@ -136,4 +154,4 @@ std::string FormatFixed2(double Value) {
     return Text;
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -45,7 +45,8 @@ public:
 // A COM error carrying its HRESULT.
 class EOleSysError : public Exception {
 public:
-    EOleSysError(std::string Message, int32_t Code) : Exception(std::move(Message)), ErrorCode(Code) {}
+    EOleSysError(std::string Message, int32_t Code)
+        : Exception(std::move(Message)), ErrorCode(Code) {}
     int32_t ErrorCode = 0;
 };
 
@@ -70,18 +71,18 @@ public:
     using Exception::Exception;
 };
 
-extern const char* const SOSError;           // "Systemfehler.  Code: %d.\r\n%s%s"
-extern const char* const SUnkOSError;        // text for an OS error with code 0
-extern const char* const SAssertionFailed;   // "%s (%s, Zeile %d)"
-extern const char* const SInvalidCharsInPath;  // "Ungültige Zeichen im Pfad"
+extern const char* const SOSError;            // "Systemfehler.  Code: %d.\r\n%s%s"
+extern const char* const SUnkOSError;         // text for an OS error with code 0
+extern const char* const SAssertionFailed;    // "%s (%s, Zeile %d)"
+extern const char* const SInvalidCharsInPath; // "Ungültige Zeichen im Pfad"
 
 // Raises EAssertionFailed with the runtime's assertion format.
 [[noreturn]] void AssertFailed(const std::string& Message, const char* FileName, int Line);
 
 // Contract check: raises EAssertionFailed naming this source file and line.
-#define KIVO_ASSERT(Cond, Message)                                  \
-    do {                                                            \
-        if (!(Cond)) ::kivo::AssertFailed((Message), __FILE_NAME__, __LINE__); \
+#define KIVO_ASSERT(Cond, Message)                                                                 \
+    do {                                                                                           \
+        if (!(Cond)) ::kivo::AssertFailed((Message), __FILE_NAME__, __LINE__);                     \
     } while (0)
 
 // The calling thread's last-error value (a Windows error code).
@@ -116,4 +117,4 @@ char TimeSeparator();
 // Value formatted as "%.2f" with the user's decimal separator.
 std::string FormatFixed2(double Value);
 
-}  // namespace kivo
+} // namespace kivo

@@ -8,9 +8,11 @@ namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
 
-bool IsContinuation(unsigned char C) { return (C & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char C) {
+    return (C & 0xC0) == 0x80;
+}
 
-}  // namespace
+} // namespace
 
 char32_t NextCodePoint(std::string_view Text, size_t& Pos) {
     const auto* S = reinterpret_cast<const unsigned char*>(Text.data());
@@ -33,7 +35,7 @@ char32_t NextCodePoint(std::string_view Text, size_t& Pos) {
         ++Pos;
         return Replacement;
     }
-    if (Pos + static_cast<size_t>(Extra) >= N) {  // sequence cut off by the end
+    if (Pos + static_cast<size_t>(Extra) >= N) { // sequence cut off by the end
         ++Pos;
         return Replacement;
     }
@@ -127,13 +129,15 @@ std::string Utf16ToUtf8(std::u16string_view Text) {
 
 std::string AsciiUpperCase(std::string_view Text) {
     std::string Out(Text);
-    for (char& C : Out) C = AsciiUpper(C);
+    for (char& C : Out)
+        C = AsciiUpper(C);
     return Out;
 }
 
 std::string AsciiLowerCase(std::string_view Text) {
     std::string Out(Text);
-    for (char& C : Out) C = AsciiLower(C);
+    for (char& C : Out)
+        C = AsciiLower(C);
     return Out;
 }
 
@@ -147,8 +151,7 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
 
 namespace {
 
-template <typename Map>
-std::string MapCodePoints(std::string_view Text, Map Fn) {
+template <typename Map> std::string MapCodePoints(std::string_view Text, Map Fn) {
     std::string Out;
     Out.reserve(Text.size());
     size_t Pos = 0;
@@ -161,7 +164,7 @@ std::string MapCodePoints(std::string_view Text, Map Fn) {
             size_t Start = Pos;
             char32_t Cp = NextCodePoint(Text, Pos);
             if (Cp == Replacement && Pos - Start == 1) {
-                Out += Text[Start];  // keep bytes that are not UTF-8 as they are
+                Out += Text[Start]; // keep bytes that are not UTF-8 as they are
             } else {
                 AppendUtf8(Out, Fn(Cp));
             }
@@ -170,7 +173,7 @@ std::string MapCodePoints(std::string_view Text, Map Fn) {
     return Out;
 }
 
-}  // namespace
+} // namespace
 
 // Case mapping of code points beyond ASCII through the system's tables.
 std::string AnsiUpperCase(std::string_view Text) {
@@ -193,17 +196,21 @@ bool AnsiSameText(std::string_view A, std::string_view B) {
 
 std::string TrimLeft(std::string_view Text) {
     size_t B = 0;
-    while (B < Text.size() && static_cast<unsigned char>(Text[B]) <= ' ') ++B;
+    while (B < Text.size() && static_cast<unsigned char>(Text[B]) <= ' ')
+        ++B;
     return std::string(Text.substr(B));
 }
 
 std::string TrimRight(std::string_view Text) {
     size_t E = Text.size();
-    while (E > 0 && static_cast<unsigned char>(Text[E - 1]) <= ' ') --E;
+    while (E > 0 && static_cast<unsigned char>(Text[E - 1]) <= ' ')
+        --E;
     return std::string(Text.substr(0, E));
 }
 
-std::string Trim(std::string_view Text) { return TrimRight(TrimLeft(Text)); }
+std::string Trim(std::string_view Text) {
+    return TrimRight(TrimLeft(Text));
+}
 
 bool StartsText(std::string_view Prefix, std::string_view Text) {
     return Text.size() >= Prefix.size() && SameTextAscii(Text.substr(0, Prefix.size()), Prefix);
@@ -213,7 +220,9 @@ bool EndsStr(std::string_view Suffix, std::string_view Text) {
     return Text.size() >= Suffix.size() && Text.substr(Text.size() - Suffix.size()) == Suffix;
 }
 
-std::string IntToStr(int64_t Value) { return std::to_string(Value); }
+std::string IntToStr(int64_t Value) {
+    return std::to_string(Value);
+}
 
 std::string StringReplaceAll(std::string_view Text, std::string_view From, std::string_view To) {
     if (From.empty()) return std::string(Text);
@@ -231,4 +240,4 @@ std::string StringReplaceAll(std::string_view Text, std::string_view From, std::
     return Out;
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -25,8 +25,12 @@ char32_t NextCodePoint(std::string_view Text, size_t& Pos);
 bool IsValidUtf8(std::string_view Text);
 
 // ASCII-only case folding ('a'..'z' <-> 'A'..'Z'); other bytes are unchanged.
-inline char AsciiUpper(char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; }
-inline char AsciiLower(char C) { return (C >= 'A' && C <= 'Z') ? char(C + 32) : C; }
+inline char AsciiUpper(char C) {
+    return (C >= 'a' && C <= 'z') ? char(C - 32) : C;
+}
+inline char AsciiLower(char C) {
+    return (C >= 'A' && C <= 'Z') ? char(C + 32) : C;
+}
 std::string AsciiUpperCase(std::string_view Text);
 std::string AsciiLowerCase(std::string_view Text);
 bool SameTextAscii(std::string_view A, std::string_view B);
@@ -42,7 +46,7 @@ std::string Trim(std::string_view Text);
 std::string TrimLeft(std::string_view Text);
 std::string TrimRight(std::string_view Text);
 
-bool StartsText(std::string_view Prefix, std::string_view Text);  // ASCII case-insensitive
+bool StartsText(std::string_view Prefix, std::string_view Text); // ASCII case-insensitive
 bool EndsStr(std::string_view Suffix, std::string_view Text);
 
 std::string IntToStr(int64_t Value);
@@ -50,4 +54,4 @@ std::string IntToStr(int64_t Value);
 // Replaces every occurrence of From by To.
 std::string StringReplaceAll(std::string_view Text, std::string_view From, std::string_view To);
 
-}  // namespace kivo
+} // namespace kivo

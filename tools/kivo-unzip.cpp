@@ -36,45 +36,46 @@ constexpr const char* ProgramName = "kivo-unzip";
 constexpr const char* ProgramVersion = "1.0.0";
 
 void PrintUsage(std::FILE* Out) {
-    std::fprintf(Out,
-                 "Usage: %s list [--tsv] ARCHIVE\n"
-                 "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
-                 "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
-                 "       %s t ARCHIVE [-p PASSWORD] [-q] [MASK...] [-x MASK...]\n"
-                 "       %s --help | --version\n"
-                 "\n"
-                 "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors,\n"
-                 "traditional encryption).\n"
-                 "\n"
-                 "  list ARCHIVE        readable listing with sizes, method, CRC-32, date and name\n"
-                 "  list --tsv ARCHIVE  one line per item with these tab-separated columns:\n"
-                 "                      stored name, uncompressed size, compressed size,\n"
-                 "                      method number, CRC-32 (8 hex digits),\n"
-                 "                      last modification (YYYY-MM-DD hh:mm:ss),\n"
-                 "                      attributes (2 hex digits), d for a directory else -,\n"
-                 "                      e for an encrypted item else -\n"
-                 "  x ARCHIVE           extract, restoring the stored folders\n"
-                 "  e ARCHIVE           extract every file into one folder, without the stored folders\n"
-                 "  t ARCHIVE           test every item: headers, decoding and CRC-32\n"
-                 "\n"
-                 "  -d DIR              extract into DIR (made when missing; default: the current folder)\n"
-                 "  -p PASSWORD         password of encrypted items; without it a terminal is asked\n"
-                 "  -o                  overwrite existing files without asking\n"
-                 "  -n                  never overwrite existing files\n"
-                 "  -q                  no progress display\n"
-                 "  MASK...             only items whose stored names match (* and ?; a mask with a\n"
-                 "                      folder part also matches the folders); default: all\n"
-                 "  -x MASK...          leave out items matching any of the masks that follow\n"
-                 "  --help              show this help\n"
-                 "  --version           show the version\n"
-                 "\n"
-                 "Without -o or -n an existing file is kept unless the terminal answers to replace it.\n"
-                 "A file is replaced only once its new contents are complete; a failed item leaves the\n"
-                 "old file as it was. Stored names that would lead outside DIR are not extracted.\n"
-                 "Control characters in names are shown as '?'.\n"
-                 "Exit status: 0 success, 1 an item failed (or a usage or output error),\n"
-                 "2 the archive cannot be opened.\n",
-                 ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
+    std::fprintf(
+        Out,
+        "Usage: %s list [--tsv] ARCHIVE\n"
+        "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
+        "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
+        "       %s t ARCHIVE [-p PASSWORD] [-q] [MASK...] [-x MASK...]\n"
+        "       %s --help | --version\n"
+        "\n"
+        "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors,\n"
+        "traditional encryption).\n"
+        "\n"
+        "  list ARCHIVE        readable listing with sizes, method, CRC-32, date and name\n"
+        "  list --tsv ARCHIVE  one line per item with these tab-separated columns:\n"
+        "                      stored name, uncompressed size, compressed size,\n"
+        "                      method number, CRC-32 (8 hex digits),\n"
+        "                      last modification (YYYY-MM-DD hh:mm:ss),\n"
+        "                      attributes (2 hex digits), d for a directory else -,\n"
+        "                      e for an encrypted item else -\n"
+        "  x ARCHIVE           extract, restoring the stored folders\n"
+        "  e ARCHIVE           extract every file into one folder, without the stored folders\n"
+        "  t ARCHIVE           test every item: headers, decoding and CRC-32\n"
+        "\n"
+        "  -d DIR              extract into DIR (made when missing; default: the current folder)\n"
+        "  -p PASSWORD         password of encrypted items; without it a terminal is asked\n"
+        "  -o                  overwrite existing files without asking\n"
+        "  -n                  never overwrite existing files\n"
+        "  -q                  no progress display\n"
+        "  MASK...             only items whose stored names match (* and ?; a mask with a\n"
+        "                      folder part also matches the folders); default: all\n"
+        "  -x MASK...          leave out items matching any of the masks that follow\n"
+        "  --help              show this help\n"
+        "  --version           show the version\n"
+        "\n"
+        "Without -o or -n an existing file is kept unless the terminal answers to replace it.\n"
+        "A file is replaced only once its new contents are complete; a failed item leaves the\n"
+        "old file as it was. Stored names that would lead outside DIR are not extracted.\n"
+        "Control characters in names are shown as '?'.\n"
+        "Exit status: 0 success, 1 an item failed (or a usage or output error),\n"
+        "2 the archive cannot be opened.\n",
+        ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
 }
 
 // Output collected in a large buffer and written in big blocks.
@@ -87,12 +88,14 @@ public:
     void Number(uint64_t Value, int Width = 0) {
         char Buf[24];
         auto Res = std::to_chars(Buf, Buf + sizeof Buf, Value);
-        for (int Pad = Width - static_cast<int>(Res.ptr - Buf); Pad > 0; --Pad) FBuffer.push_back(' ');
+        for (int Pad = Width - static_cast<int>(Res.ptr - Buf); Pad > 0; --Pad)
+            FBuffer.push_back(' ');
         FBuffer.append(Buf, Res.ptr);
     }
     void Hex(uint32_t Value, int Digits) {
         static const char Digit[] = "0123456789abcdef";
-        for (int Shift = (Digits - 1) * 4; Shift >= 0; Shift -= 4) FBuffer.push_back(Digit[(Value >> Shift) & 0xF]);
+        for (int Shift = (Digits - 1) * 4; Shift >= 0; Shift -= 4)
+            FBuffer.push_back(Digit[(Value >> Shift) & 0xF]);
     }
     void TwoDigits(unsigned Value) {
         FBuffer.push_back(static_cast<char>('0' + Value / 10 % 10));
@@ -108,7 +111,8 @@ public:
     }
     void Flush() {
         if (FBuffer.empty()) return;
-        if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), stdout) != FBuffer.size()) FFailed = true;
+        if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), stdout) != FBuffer.size())
+            FFailed = true;
         FBuffer.clear();
     }
     // Called after each line, so the buffer stays near FlushAt bytes.
@@ -152,7 +156,10 @@ std::string MethodName(uint8_t Method) {
     switch (Method) {
     case 0: return "stored";
     case 1: return "shrunk";
-    case 2: case 3: case 4: case 5: return "reduced" + std::to_string(Method - 1);
+    case 2:
+    case 3:
+    case 4:
+    case 5: return "reduced" + std::to_string(Method - 1);
     case 6: return "imploded";
     case 8: return "deflated";
     case 9: return "deflate64";
@@ -228,7 +235,8 @@ void ListReadable(TAbZipArchive& Archive, const std::string& FileName, TOutput& 
         Out.Add('\n');
     }
     bool AnyEncrypted = false;
-    for (int32_t I = 0; I < Archive.Count() && !AnyEncrypted; ++I) AnyEncrypted = Archive.ZipItems(I)->IsEncrypted();
+    for (int32_t I = 0; I < Archive.Count() && !AnyEncrypted; ++I)
+        AnyEncrypted = Archive.ZipItems(I)->IsEncrypted();
     if (AnyEncrypted) Out.Add("(* encrypted)\n");
 }
 
@@ -245,10 +253,13 @@ int List(const std::string& FileName, bool Tsv) {
         return 2;
     }
     TOutput Out;
-    if (Tsv) ListTsv(*Archive, Out);
-    else ListReadable(*Archive, FileName, Out);
+    if (Tsv)
+        ListTsv(*Archive, Out);
+    else
+        ListReadable(*Archive, FileName, Out);
     if (Out.Failed()) {
-        std::fprintf(stderr, "%s: cannot write the listing: %s\n", ProgramName, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot write the listing: %s\n", ProgramName,
+                     std::strerror(errno));
         return 1;
     }
     return 0;
@@ -335,12 +346,15 @@ private:
         const auto Now = Clock::now();
         if (Now - FLastDraw < std::chrono::milliseconds(100)) return;
         FLastDraw = Now;
-        const double Done = static_cast<double>(FDoneBytes) + static_cast<double>(FItemSize) * FItemPercent / 100.0;
-        const int Percent = FTotalBytes > 0 ? static_cast<int>(Done * 100.0 / static_cast<double>(FTotalBytes)) : 0;
+        const double Done =
+            static_cast<double>(FDoneBytes) + static_cast<double>(FItemSize) * FItemPercent / 100.0;
+        const int Percent =
+            FTotalBytes > 0 ? static_cast<int>(Done * 100.0 / static_cast<double>(FTotalBytes)) : 0;
         const double Elapsed = std::chrono::duration<double>(Now - FStart).count();
         char Head[160];
-        std::snprintf(Head, sizeof Head, "[%3d%%] %d/%d  %s of %s  %s/s  item %3d%% ", std::min(Percent, 100), FItems,
-                      FTotalItems, HumanBytes(Done).c_str(), HumanBytes(static_cast<double>(FTotalBytes)).c_str(),
+        std::snprintf(Head, sizeof Head, "[%3d%%] %d/%d  %s of %s  %s/s  item %3d%% ",
+                      std::min(Percent, 100), FItems, FTotalItems, HumanBytes(Done).c_str(),
+                      HumanBytes(static_cast<double>(FTotalBytes)).c_str(),
                       HumanBytes(Elapsed > 0.05 ? Done / Elapsed : 0.0).c_str(), FItemPercent);
         std::string Line = Head;
         const auto Width = static_cast<size_t>(TerminalColumns(ssError, 80));
@@ -350,13 +364,15 @@ private:
         std::string_view Name = FItemName;
         const size_t Room = Width - Line.size() - 1;
         size_t Chars = 0;
-        for (char C : Name) Chars += (static_cast<unsigned char>(C) & 0xC0) != 0x80;
+        for (char C : Name)
+            Chars += (static_cast<unsigned char>(C) & 0xC0) != 0x80;
         if (Chars > Room) {
             size_t Skip = Chars - (Room > 3 ? Room - 3 : 0);
             size_t At = 0;
             while (At < Name.size() && Skip > 0) {
                 ++At;
-                while (At < Name.size() && (static_cast<unsigned char>(Name[At]) & 0xC0) == 0x80) ++At;
+                while (At < Name.size() && (static_cast<unsigned char>(Name[At]) & 0xC0) == 0x80)
+                    ++At;
                 --Skip;
             }
             Line += Room > 3 ? "..." : "";
@@ -428,11 +444,9 @@ std::string JoinMasks(const std::vector<std::string>& Masks) {
 class TExtraction {
 public:
     explicit TExtraction(const TOptions& Options)
-        : FOptions(Options),
-          FUnZipper(nullptr),
+        : FOptions(Options), FUnZipper(nullptr),
           FTerminal(IsTerminal(ssInput) ? std::make_unique<TTerminal>() : nullptr),
-          FProgress(!Options.Quiet && IsTerminal(ssError)),
-          FOverwrite(Options.Overwrite) {}
+          FProgress(!Options.Quiet && IsTerminal(ssError)), FOverwrite(Options.Overwrite) {}
 
     int Run();
 
@@ -467,8 +481,9 @@ bool TExtraction::Open() {
     try {
         // The engine's own checks, so that a bad name never creates DIR.
         if (FOptions.HavePassword) FUnZipper.SetPassword(FOptions.Password);
-        FUnZipper.SetExtractOptions(FOptions.Command == cmExtract ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
-                                                                  : TAbExtractOptions{eoCreateDirs});
+        FUnZipper.SetExtractOptions(FOptions.Command == cmExtract
+                                        ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
+                                        : TAbExtractOptions{eoCreateDirs});
         FUnZipper.SetFileName(FOptions.Archive);
         if (FUnZipper.ZipArchive() == nullptr) throw EAbUnhandledType();
         if (FOptions.Command != cmTest && !FOptions.Directory.empty()) {
@@ -478,7 +493,8 @@ bool TExtraction::Open() {
             FUnZipper.SetBaseDirectory(FOptions.Directory);
         }
     } catch (const std::exception& E) {
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(), E.what());
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
+                     E.what());
         return false;
     }
     return true;
@@ -499,8 +515,8 @@ void TExtraction::BeginItem(TAbArchiveItem* Item) {
 void TExtraction::ReportFailure(TAbArchiveItem* Item, const std::string& Message) {
     ++FFailures;
     FProgress.Clear();
-    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Item != nullptr ? Printable(Item->FileName()).c_str() : "?",
-                 Message.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName,
+                 Item != nullptr ? Printable(Item->FileName()).c_str() : "?", Message.c_str());
     std::fflush(stderr);
 }
 
@@ -508,7 +524,8 @@ void TExtraction::AskPassword(std::string& NewPassword) {
     // Without a terminal the engine goes on with what it has.
     if (!CanAsk() || FPasswordDeclined) return;
     FProgress.Clear();
-    const std::string Name = FCurrent != nullptr ? Printable(FCurrent->FileName()) : std::string("?");
+    const std::string Name =
+        FCurrent != nullptr ? Printable(FCurrent->FileName()) : std::string("?");
     std::string Answer;
     if (!FTerminal->ReadLine(NewPassword.empty() ? Name + " is encrypted; password: "
                                                  : "Wrong password for " + Name + "; password: ",
@@ -533,8 +550,8 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
     }
     FProgress.Clear();
     if (!CanAsk()) {
-        std::fprintf(stderr, "%s: %s exists; not replaced (-o replaces existing files)\n", ProgramName,
-                     Printable(Name).c_str());
+        std::fprintf(stderr, "%s: %s exists; not replaced (-o replaces existing files)\n",
+                     ProgramName, Printable(Name).c_str());
         Confirm = false;
         return;
     }
@@ -544,7 +561,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
                 "replace " + Printable(Name) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", Answer,
                 true)) {
             FTerminal->Write("\n");
-            FOverwrite = owNever;  // the end of input answers every question
+            FOverwrite = owNever; // the end of input answers every question
             Confirm = false;
             return;
         }
@@ -579,16 +596,16 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
                 Confirm = true;
                 return;
             }
-            continue;  // that one exists too: ask about it
+            continue; // that one exists too: ask about it
         }
     }
 }
 
 void TExtraction::Connect() {
-    FUnZipper.OnConfirmProcessItem = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType, bool&) {
-        BeginItem(Item);
-    };
-    FUnZipper.OnArchiveItemProgress = [this](TAbBaseBrowser*, TAbArchiveItem*, uint8_t Progress, bool& Abort) {
+    FUnZipper.OnConfirmProcessItem = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
+                                            bool&) { BeginItem(Item); };
+    FUnZipper.OnArchiveItemProgress = [this](TAbBaseBrowser*, TAbArchiveItem*, uint8_t Progress,
+                                             bool& Abort) {
         FProgress.ItemProgress(Progress);
         Abort = StopRequested();
     };
@@ -597,20 +614,27 @@ void TExtraction::Connect() {
     };
     FUnZipper.OnProcessItemFailure = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
-        std::string Message = FErrorItem == Item && Item != nullptr ? FErrorMessage : FailureText(ErrorClass, ErrorCode);
+        std::string Message = FErrorItem == Item && Item != nullptr
+                                  ? FErrorMessage
+                                  : FailureText(ErrorClass, ErrorCode);
         FErrorItem = nullptr;
         // The item that Ctrl-C stopped is no failure of its own.
         if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
         ReportFailure(Item, Message);
     };
-    FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) { AskPassword(NewPassword); };
-    FUnZipper.OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) { ConfirmOverwrite(Name, Confirm); };
+    FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) {
+        AskPassword(NewPassword);
+    };
+    FUnZipper.OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
+        ConfirmOverwrite(Name, Confirm);
+    };
 
     // The engine reports a failed item by its error class and code; its
     // message is taken on the way out of the driver.
     TAbZipArchive* Zip = FUnZipper.ZipArchive();
     auto Extract = Zip->ExtractHelper;
-    Zip->ExtractHelper = [this, Extract](TAbArchive* Sender, TAbArchiveItem* Item, const std::string& Target) {
+    Zip->ExtractHelper = [this, Extract](TAbArchive* Sender, TAbArchiveItem* Item,
+                                         const std::string& Target) {
         try {
             Extract(Sender, Item, Target);
         } catch (const std::exception& E) {
@@ -648,8 +672,8 @@ int TExtraction::Run() {
         ++TotalItems;
     }
     if (TotalItems == 0 && !FOptions.Masks.empty()) {
-        std::fprintf(stderr, "%s: %s: no item matches %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
-                     Printable(FMask).c_str());
+        std::fprintf(stderr, "%s: %s: no item matches %s\n", ProgramName,
+                     Printable(FOptions.Archive).c_str(), Printable(FMask).c_str());
         return 1;
     }
     // Ctrl-C and friends stop after the current block; the engine then removes
@@ -667,8 +691,10 @@ int TExtraction::Run() {
         }
     } catch (const std::exception& E) {
         FProgress.Clear();
-        if (StopRequested()) std::fprintf(stderr, "%s: interrupted\n", ProgramName);
-        else std::fprintf(stderr, "%s: %s\n", ProgramName, E.what());
+        if (StopRequested())
+            std::fprintf(stderr, "%s: interrupted\n", ProgramName);
+        else
+            std::fprintf(stderr, "%s: %s\n", ProgramName, E.what());
         return 1;
     }
     FProgress.Finish();
@@ -681,12 +707,14 @@ int TExtraction::Run() {
         return 1;
     }
     if (FOptions.Command == cmTest) {
-        std::printf("No errors: %d %s tested in %s\n", FProcessed, FProcessed == 1 ? "item" : "items",
-                    Printable(FOptions.Archive).c_str());
+        std::printf("No errors: %d %s tested in %s\n", FProcessed,
+                    FProcessed == 1 ? "item" : "items", Printable(FOptions.Archive).c_str());
         if (std::fflush(stdout) != 0) return 1;
     } else if (!FOptions.Quiet && IsTerminal(ssError)) {
-        std::fprintf(stderr, "%s: %d %s, %s in %.1f s\n", ProgramName, FProcessed, FProcessed == 1 ? "item" : "items",
-                     HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(), FProgress.Seconds());
+        std::fprintf(stderr, "%s: %d %s, %s in %.1f s\n", ProgramName, FProcessed,
+                     FProcessed == 1 ? "item" : "items",
+                     HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(),
+                     FProgress.Seconds());
     }
     return 0;
 }
@@ -743,7 +771,7 @@ int ParseAndRunExtraction(TCommand Command, const std::vector<std::string>& Args
     return Run.Run();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     SetProgramArguments(argc, argv);

@@ -27,7 +27,8 @@ using namespace kivo::webcopy;
 namespace {
 
 const char* const Usage =
-    "usage: kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file FILE]\n"
+    "usage: kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file "
+    "FILE]\n"
     "                               [--user U] [--password P] [--ask-login]\n"
     "       kivo-webcopy put FILE URL [--method PUT|POST]\n"
     "       kivo-webcopy -j JOBFILE      (one \"get ...\" or \"put ...\" line per job)\n"
@@ -67,7 +68,8 @@ bool ParseDate(const std::string& Text, TDateTime& Value) {
 }
 
 // Parses one command ("get ..." / "put ...") into jobs; global options go to Opt.
-void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vector<TJob>& Jobs, TOptions& Opt) {
+void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vector<TJob>& Jobs,
+                  TOptions& Opt) {
     if (First >= Args.size()) throw TUsageError{"missing command"};
     const std::string Command = Args[First];
     if (Command != "get" && Command != "put") throw TUsageError{"unknown command: " + Command};
@@ -81,14 +83,17 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             if (I + 1 >= Args.size()) throw TUsageError{std::string(Name) + " needs a value"};
             return Args[++I];
         };
-        if (A == "-d" && !Proto.Upload) Proto.Dir = Value("-d");
-        else if (A == "-o" && !Proto.Upload) Proto.Name = Value("-o");
+        if (A == "-d" && !Proto.Upload)
+            Proto.Dir = Value("-d");
+        else if (A == "-o" && !Proto.Upload)
+            Proto.Name = Value("-o");
         else if (A == "--newer-than" && !Proto.Upload) {
             if (DateGiven) throw TUsageError{"give --newer-than or --newer-than-file once"};
             DateGiven = true;
             std::string Text = Value("--newer-than");
             // Also accept the time as a separate word: --newer-than 2024-01-02 10:00:00
-            if (Text.size() == 10 && I + 1 < Args.size() && Args[I + 1].size() == 8 && Args[I + 1][2] == ':')
+            if (Text.size() == 10 && I + 1 < Args.size() && Args[I + 1].size() == 8 &&
+                Args[I + 1][2] == ':')
                 Text += " " + Args[++I];
             if (!ParseDate(Text, Proto.NewerThan)) throw TUsageError{"not a date: " + Text};
             Proto.NewerOnly = true;
@@ -100,23 +105,33 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             // A missing file is older than anything.
             Proto.NewerThan = FileGetLastWriteTime(File, T) ? T : 0;
             Proto.NewerOnly = true;
-        } else if (A == "--user" && !Proto.Upload) Proto.User = Value("--user");
-        else if (A == "--password" && !Proto.Upload) Proto.Password = Value("--password");
-        else if (A == "--ask-login" && !Proto.Upload) Proto.AskLogin = true;
+        } else if (A == "--user" && !Proto.Upload)
+            Proto.User = Value("--user");
+        else if (A == "--password" && !Proto.Upload)
+            Proto.Password = Value("--password");
+        else if (A == "--ask-login" && !Proto.Upload)
+            Proto.AskLogin = true;
         else if (A == "--method" && Proto.Upload) {
             std::string M = AsciiUpperCase(Value("--method"));
-            if (M == "PUT") Proto.Method = hcPut;
-            else if (M == "POST") Proto.Method = hcPost;
-            else throw TUsageError{"--method is PUT or POST"};
-        } else if (A == "-q" || A == "--quiet") Opt.Quiet = true;
+            if (M == "PUT")
+                Proto.Method = hcPut;
+            else if (M == "POST")
+                Proto.Method = hcPost;
+            else
+                throw TUsageError{"--method is PUT or POST"};
+        } else if (A == "-q" || A == "--quiet")
+            Opt.Quiet = true;
         else if (A == "--timeout") {
             std::string V = Value("--timeout");
             char* End = nullptr;
             long T = std::strtol(V.c_str(), &End, 10);
-            if (End == V.c_str() || *End != '\0' || T < 0 || T > 86400) throw TUsageError{"bad --timeout: " + V};
+            if (End == V.c_str() || *End != '\0' || T < 0 || T > 86400)
+                throw TUsageError{"bad --timeout: " + V};
             Opt.Timeout = static_cast<int>(T);
-        } else if (A.size() > 1 && A[0] == '-') throw TUsageError{"unknown option: " + A};
-        else Positional.push_back(A);
+        } else if (A.size() > 1 && A[0] == '-')
+            throw TUsageError{"unknown option: " + A};
+        else
+            Positional.push_back(A);
     }
     if (Proto.Upload) {
         if (Positional.size() != 2) throw TUsageError{"put needs FILE and URL"};
@@ -129,7 +144,8 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
         return;
     }
     if (Positional.empty()) throw TUsageError{"get needs a URL"};
-    if (!Proto.Name.empty() && Positional.size() > 1) throw TUsageError{"-o names the file of one URL only"};
+    if (!Proto.Name.empty() && Positional.size() > 1)
+        throw TUsageError{"-o names the file of one URL only"};
     for (const std::string& Url : Positional) {
         TJob J = Proto;
         J.Url = Url;
@@ -206,7 +222,8 @@ private:
         Lines.push_back(FitText(FForm.Caption(), static_cast<size_t>(Width)));
         auto Label = [&](const char* Name) {
             auto* L = static_cast<TLabel*>(FForm.FindControl(Name));
-            if (L != nullptr && L->Visible()) Lines.push_back(FitText(L->Caption(), static_cast<size_t>(Width)));
+            if (L != nullptr && L->Visible())
+                Lines.push_back(FitText(L->Caption(), static_cast<size_t>(Width)));
         };
         Label("FileLabel");
         if (auto* Bar = static_cast<TProgressBar*>(FForm.FindControl("ProgressBar"))) {
@@ -214,11 +231,13 @@ private:
             std::string Text = "[";
             if (Bar->Style() == pbstMarquee) {
                 int Pos = static_cast<int>((FLastDraw / 100) % static_cast<uint64_t>(Cells));
-                for (int I = 0; I < Cells; ++I) Text += (I >= Pos && I < Pos + 5) ? '#' : '.';
+                for (int I = 0; I < Cells; ++I)
+                    Text += (I >= Pos && I < Pos + 5) ? '#' : '.';
                 Text += "]";
             } else {
                 int Filled = Bar->Position() * Cells / 100;
-                for (int I = 0; I < Cells; ++I) Text += I < Filled ? '#' : '.';
+                for (int I = 0; I < Cells; ++I)
+                    Text += I < Filled ? '#' : '.';
                 Text += "] " + std::to_string(Bar->Position()) + "%";
             }
             Lines.push_back(Text);
@@ -230,8 +249,10 @@ private:
 
         std::string Out;
         if (FDrawnLines > 0) Out += "\x1b[" + std::to_string(FDrawnLines) + "F";
-        for (const std::string& L : Lines) Out += "\x1b[2K" + L + "\n";
-        for (int I = static_cast<int>(Lines.size()); I < FDrawnLines; ++I) Out += "\x1b[2K\n";
+        for (const std::string& L : Lines)
+            Out += "\x1b[2K" + L + "\n";
+        for (int I = static_cast<int>(Lines.size()); I < FDrawnLines; ++I)
+            Out += "\x1b[2K\n";
         FDrawnLines = std::max(FDrawnLines, static_cast<int>(Lines.size()));
         std::fwrite(Out.data(), 1, Out.size(), stdout);
         std::fflush(stdout);
@@ -272,8 +293,10 @@ int Run(int Argc, char** Argv) {
         if (Args[1] == "-j" || Args[1] == "--jobs") {
             if (Args.size() < 3) throw TUsageError{"-j needs a job file"};
             for (size_t I = 3; I < Args.size(); ++I) {
-                if (Args[I] == "-q" || Args[I] == "--quiet") Opt.Quiet = true;
-                else throw TUsageError{"unexpected argument after the job file: " + Args[I]};
+                if (Args[I] == "-q" || Args[I] == "--quiet")
+                    Opt.Quiet = true;
+                else
+                    throw TUsageError{"unexpected argument after the job file: " + Args[I]};
             }
             ParseJobFile(Args[2], Jobs, Opt);
             if (Jobs.empty()) throw TUsageError{"no jobs in " + Args[2]};
@@ -309,7 +332,8 @@ int Run(int Argc, char** Argv) {
     std::string CurrentUrl;
     W.OnFileStart = [&](TWebCopy* S, int32_t Idx) { CurrentUrl = S->Items()->Items(Idx)->URL(); };
     W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
-        std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code, Info.c_str());
+        std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code,
+                     Info.c_str());
     };
     W.OnURLNotFound = [&](TWebCopy*, const std::string&) {
         std::fprintf(stderr, "kivo-webcopy: %s: cannot open the URL\n", CurrentUrl.c_str());
@@ -329,7 +353,8 @@ int Run(int Argc, char** Argv) {
     CatchStopRequests(srInterrupt);
     SetMessagePump([&W] {
         if (StopRequested()) W.CancelCopy();
-        if (CurrentView != nullptr && W.ProgressForm() != nullptr && W.ProgressForm()->View() == CurrentView)
+        if (CurrentView != nullptr && W.ProgressForm() != nullptr &&
+            W.ProgressForm()->View() == CurrentView)
             CurrentView->Tick();
     });
 
@@ -342,14 +367,16 @@ int Run(int Argc, char** Argv) {
     bool Failed = false, NothingNewer = false;
     for (int I = 0; I < W.Items()->Count(); ++I) {
         TWebCopyItem* It = W.Items()->Items(I);
-        if (It->NoNewVersion()) NothingNewer = true;
-        else if (!It->Success()) Failed = true;
+        if (It->NoNewVersion())
+            NothingNewer = true;
+        else if (!It->Success())
+            Failed = true;
     }
     if (StopRequested()) std::fprintf(stderr, "kivo-webcopy: cancelled\n");
     return Failed ? 1 : NothingNewer ? 3 : 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int Argc, char** Argv) {
     SetProgramArguments(Argc, Argv);

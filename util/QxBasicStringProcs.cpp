@@ -16,7 +16,9 @@ constexpr size_t MaxTagNameLength = 100;
 bool IsAsciiAlnum(char16_t C) {
     return (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z') || (C >= u'0' && C <= u'9');
 }
-bool IsAsciiLetter(char16_t C) { return (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z'); }
+bool IsAsciiLetter(char16_t C) {
+    return (C >= u'a' && C <= u'z') || (C >= u'A' && C <= u'Z');
+}
 
 // The positions below are 1-based as in the description of the passes; At()
 // turns them into indexes of the 0-based strings.
@@ -41,14 +43,16 @@ std::vector<int> DepthProfile(const std::u16string& M) {
     std::vector<int> Depth(M.size());
     int D = 0;
     for (size_t I = 0; I < M.size(); ++I) {
-        if (M[I] == u'<') ++D;
-        else if (M[I] == u'>') --D;
+        if (M[I] == u'<')
+            ++D;
+        else if (M[I] == u'>')
+            --D;
         Depth[I] = D;
     }
     return Depth;
 }
 
-}  // namespace
+} // namespace
 
 std::u16string BlankMarkupTags(std::u16string_view Source) {
     std::u16string Result(Source);
@@ -66,14 +70,16 @@ std::u16string BlankMarkupTags(std::u16string_view Source) {
             if (T[I + 1] == u'/' && (Name == u"format" || Name == u"pa")) {
                 const size_t L = Name.size();
                 const std::u16string Closing = u"/" + Name + u">";
-                if (Result.compare(I, L + 2, Closing) == 0) {  // 0-based I = 1-based I+1
-                    for (size_t K = Start; K <= I + L + 2; ++K) T[K] = Blank;
+                if (Result.compare(I, L + 2, Closing) == 0) { // 0-based I = 1-based I+1
+                    for (size_t K = Start; K <= I + L + 2; ++K)
+                        T[K] = Blank;
                     Name.clear();
                 }
             } else if (Name.empty()) {
                 Start = I;
                 ++I;
-                while (I < N && Name.size() < MaxTagNameLength && (IsAsciiAlnum(T[I]) || T[I] == u'>')) {
+                while (I < N && Name.size() < MaxTagNameLength &&
+                       (IsAsciiAlnum(T[I]) || T[I] == u'>')) {
                     if (T[I] == u'>') {
                         ++I;
                         break;
@@ -85,7 +91,7 @@ std::u16string BlankMarkupTags(std::u16string_view Source) {
                 if (T[I - 1] != u'>') Name.clear();
             }
         }
-        ++I;  // also skips the character after a tag's '>'
+        ++I; // also skips the character after a tag's '>'
     }
 
     // Tag-name pass: blank the letters that follow each '<'.
@@ -141,9 +147,12 @@ std::u16string BuildDelimiterMask(std::u16string_view Source, char16_t Delimiter
     std::u16string MText(N, Blank);
     Text1 M{MText};
     for (size_t I = 1; I <= N; ++I) {
-        if (F[I] == Blank) M[I] = B[I];
-        else if (F[I] == u'<' && B[I] == u'>') M[I] = u'|';
-        else M[I] = F[I];
+        if (F[I] == Blank)
+            M[I] = B[I];
+        else if (F[I] == u'<' && B[I] == u'>')
+            M[I] = u'|';
+        else
+            M[I] = F[I];
     }
 
     std::vector<int> Depth = DepthProfile(MText);
@@ -177,7 +186,7 @@ std::string GetDelimitedField(std::string_view Source, int32_t Index, const std:
     const size_t N = S.size();
 
     int32_t Field = 1;
-    size_t P = 0;  // 0-based
+    size_t P = 0; // 0-based
     while (Field < Index && P < N) {
         if (M[P] == Delimiter) ++Field;
         ++P;
@@ -197,4 +206,4 @@ std::string AddTrailingBackslash(std::string_view Text) {
     return Result;
 }
 
-}  // namespace kivo
+} // namespace kivo

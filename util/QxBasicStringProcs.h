@@ -17,12 +17,12 @@ namespace kivo {
 // lower case) is blanked, and the letters of every other tag name are
 // blanked. The result has the length of Source.
 std::u16string BlankMarkupTags(std::u16string_view Source);
-std::string BlankMarkupTags(std::string_view Source);  // UTF-8 in and out
+std::string BlankMarkupTags(std::string_view Source); // UTF-8 in and out
 
 // A text as long as Source that holds Delimiter where Source's delimiter
 // separates two fields and a blank everywhere else.
 std::u16string BuildDelimiterMask(std::u16string_view Source, char16_t Delimiter);
-std::string BuildDelimiterMask(std::string_view Source, char16_t Delimiter);  // UTF-8
+std::string BuildDelimiterMask(std::string_view Source, char16_t Delimiter); // UTF-8
 
 // Field number Index (1 for the first; values below 1 act as 1) of Source, or
 // Default when there is no such field. With DeQuote, a field that begins and
@@ -35,4 +35,4 @@ std::string GetDelimitedField(std::string_view Source, int32_t Index, const std:
 // one; an empty text gives the delimiter alone.
 std::string AddTrailingBackslash(std::string_view Text);
 
-}  // namespace kivo
+} // namespace kivo

@@ -13,20 +13,27 @@ std::string JoinProfileTail(const std::string& Folder, const std::string& Tail) 
     return IncludeTrailingPathDelimiter(Folder) + Tail;
 }
 
-}  // namespace
+} // namespace
 
-std::string GetShellFolderPath(int Csidl) { return ShellFolderPath(Csidl); }
+std::string GetShellFolderPath(int Csidl) {
+    return ShellFolderPath(Csidl);
+}
 
-std::string GetCommonDocumentsFolder() { return GetShellFolderPath(CSIDL_COMMON_DOCUMENTS); }
+std::string GetCommonDocumentsFolder() {
+    return GetShellFolderPath(CSIDL_COMMON_DOCUMENTS);
+}
 
-std::string GetLocalAppDataFolder() { return GetShellFolderPath(CSIDL_LOCAL_APPDATA); }
+std::string GetLocalAppDataFolder() {
+    return GetShellFolderPath(CSIDL_LOCAL_APPDATA);
+}
 
 std::string GetPublicProfileFolder() {
     return JoinProfileTail(GetCommonDocumentsFolder(), "KIVO Profile");
 }
 
 std::string GetLocalProfileFolder() {
-    return JoinProfileTail(GetLocalAppDataFolder(), std::string("KIVO") + PathDelim + "KIVO Profile");
+    return JoinProfileTail(GetLocalAppDataFolder(),
+                           std::string("KIVO") + PathDelim + "KIVO Profile");
 }
 
-}  // namespace kivo
+} // namespace kivo

@@ -8,8 +8,8 @@ namespace kivo {
 // The current path of a known folder (CSIDL value), without a trailing
 // delimiter; empty when the folder cannot be determined.
 std::string GetShellFolderPath(int Csidl);
-std::string GetCommonDocumentsFolder();  // CSIDL_COMMON_DOCUMENTS
-std::string GetLocalAppDataFolder();     // CSIDL_LOCAL_APPDATA
+std::string GetCommonDocumentsFolder(); // CSIDL_COMMON_DOCUMENTS
+std::string GetLocalAppDataFolder();    // CSIDL_LOCAL_APPDATA
 
 // "<common documents>/KIVO Profile" and "<local app data>/KIVO/KIVO Profile".
 // Empty when the known folder itself cannot be determined, so that a caller
@@ -17,4 +17,4 @@ std::string GetLocalAppDataFolder();     // CSIDL_LOCAL_APPDATA
 std::string GetPublicProfileFolder();
 std::string GetLocalProfileFolder();
 
-}  // namespace kivo
+} // namespace kivo

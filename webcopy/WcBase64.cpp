@@ -24,7 +24,8 @@ std::string Base64Encode(std::string_view Text) {
     std::u16string Units = Utf8ToUtf16(Text);
     std::vector<unsigned char> Bytes;
     Bytes.reserve(Units.size());
-    for (char16_t U : Units) Bytes.push_back(static_cast<unsigned char>(U & 0xFF));
+    for (char16_t U : Units)
+        Bytes.push_back(static_cast<unsigned char>(U & 0xFF));
     std::string Out;
     Out.resize((Bytes.size() + 2) / 3 * 4);
     size_t O = 0;
@@ -35,4 +36,4 @@ std::string Base64Encode(std::string_view Text) {
     return Out;
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

@@ -15,4 +15,4 @@ void EncodeGroup(const unsigned char* Bytes, size_t Count, char* Out);
 // breaks. Text is UTF-8; the result is ASCII.
 std::string Base64Encode(std::string_view Text);
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

@@ -7,9 +7,11 @@ TFormViewFactory& FactorySlot() {
     static TFormViewFactory Factory;
     return Factory;
 }
-}  // namespace
+} // namespace
 
-void SetFormViewFactory(TFormViewFactory Factory) { FactorySlot() = std::move(Factory); }
+void SetFormViewFactory(TFormViewFactory Factory) {
+    FactorySlot() = std::move(Factory);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -178,8 +180,10 @@ bool TForm::Close() {
     if (OnClose) OnClose(Action);
     FClosing = false;
     if (Action == caNone) return false;
-    if (Action == caFree) Release();
-    else Hide();
+    if (Action == caFree)
+        Release();
+    else
+        Hide();
     return true;
 }
 
@@ -189,7 +193,9 @@ void TForm::Release() {
     Changed();
 }
 
-TControl* TForm::Controls(int Index) const { return static_cast<TControl*>(Components(Index)); }
+TControl* TForm::Controls(int Index) const {
+    return static_cast<TControl*>(Components(Index));
+}
 
 TControl* TForm::FindControl(std::string_view Name) const {
     for (int I = 0; I < ComponentCount(); ++I)
@@ -197,4 +203,4 @@ TControl* TForm::FindControl(std::string_view Name) const {
     return nullptr;
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

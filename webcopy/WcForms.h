@@ -99,7 +99,7 @@ public:
     int Min() const { return FMin; }
     int Max() const { return FMax; }
     int Position() const { return FPosition; }
-    void SetPosition(int Value);  // kept within Min..Max
+    void SetPosition(int Value); // kept within Min..Max
     TProgressBarStyle Style() const { return FStyle; }
     void SetStyle(TProgressBarStyle Value);
 
@@ -130,9 +130,9 @@ private:
 class IFormView {
 public:
     virtual ~IFormView() = default;
-    virtual void Shown() = 0;       // the form became visible
-    virtual void Hidden() = 0;      // the form was closed or hidden
-    virtual void BringToTop() = 0;  // made a topmost window
+    virtual void Shown() = 0;      // the form became visible
+    virtual void Hidden() = 0;     // the form was closed or hidden
+    virtual void BringToTop() = 0; // made a topmost window
 };
 using TFormViewFactory = std::function<std::unique_ptr<IFormView>(TForm& Form)>;
 // Installs the factory (empty: forms are never rendered).
@@ -229,4 +229,4 @@ private:
     std::unique_ptr<IFormView> FView;
 };
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

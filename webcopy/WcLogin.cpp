@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 
@@ -19,9 +18,11 @@ std::function<void(TWcLoginForm&)>& ShownHook() {
     static std::function<void(TWcLoginForm&)> Hook;
     return Hook;
 }
-}  // namespace
+} // namespace
 
-void SetLoginShownHook(std::function<void(TWcLoginForm&)> Hook) { ShownHook() = std::move(Hook); }
+void SetLoginShownHook(std::function<void(TWcLoginForm&)> Hook) {
+    ShownHook() = std::move(Hook);
+}
 
 QImage LoginBanner() {
     QImage Art(320, 60, QImage::Format_RGB32);
@@ -49,15 +50,15 @@ QImage LoginBanner() {
 }
 
 TWcLoginForm::TWcLoginForm(QWidget* Parent) : QDialog(Parent) {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     setFixedSize(312, 184);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(QPixmap::fromImage(LoginBanner()));
-    Image1->setGeometry(0, 0, 320, 60);  // auto-sized to the picture
+    Image1->setGeometry(0, 0, 320, 60); // auto-sized to the picture
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
@@ -118,4 +119,4 @@ bool Login(const std::string& Caption, std::string& UserName, std::string& Passw
     return true;
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

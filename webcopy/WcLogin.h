@@ -3,7 +3,6 @@
 
 #include <QDialog>
 #include <QImage>
-
 #include <functional>
 #include <string>
 
@@ -22,8 +21,8 @@ public:
     QLabel* Label2;
     QLineEdit* Edit1;
     QLineEdit* Edit2;
-    QPushButton* Button1;  // OK, default button, modal result 1
-    QPushButton* Button2;  // Cancel, cancel button, modal result 2
+    QPushButton* Button1; // OK, default button, modal result 1
+    QPushButton* Button2; // Cancel, cancel button, modal result 2
 
 protected:
     void reject() override { done(2); }
@@ -40,4 +39,4 @@ bool Login(const std::string& Caption, std::string& UserName, std::string& Passw
 // Called with the open dialog before it runs (tests answer it through this).
 void SetLoginShownHook(std::function<void(TWcLoginForm&)> Hook);
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-
 #include <cmath>
 #include <map>
 
@@ -31,7 +30,9 @@ std::map<const TForm*, QDialog*>& Dialogs() {
     return Map;
 }
 
-QString Q(const std::string& Text) { return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())); }
+QString Q(const std::string& Text) {
+    return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
 
 // ---------------------------------------------------------------------------
 // The clips: drawn frame by frame.
@@ -46,7 +47,8 @@ void DrawFolder(QPainter& P, QRectF R) {
     Tab.addRoundedRect(QRectF(R.left(), R.top(), R.width() * 0.4, R.height() * 0.3), 2, 2);
     P.drawPath(Tab);
     P.setBrush(QColor(250, 214, 100));
-    P.drawRoundedRect(QRectF(R.left(), R.top() + R.height() * 0.15, R.width(), R.height() * 0.85), 2, 2);
+    P.drawRoundedRect(QRectF(R.left(), R.top() + R.height() * 0.15, R.width(), R.height() * 0.85),
+                      2, 2);
 }
 
 void DrawGlobe(QPainter& P, QPointF C, double Rad, int Frame) {
@@ -74,7 +76,8 @@ void DrawComputer(QPainter& P, QRectF R) {
     P.drawRect(Screen.adjusted(3, 3, -3, -3));
     P.setBrush(QColor(170, 170, 170));
     P.drawRect(QRectF(R.center().x() - 4, Screen.bottom(), 8, R.height() * 0.14));
-    P.drawRect(QRectF(R.left() + R.width() * 0.2, R.bottom() - R.height() * 0.14, R.width() * 0.6, R.height() * 0.14));
+    P.drawRect(QRectF(R.left() + R.width() * 0.2, R.bottom() - R.height() * 0.14, R.width() * 0.6,
+                      R.height() * 0.14));
 }
 
 void DrawPaper(QPainter& P, QPointF C, double Angle) {
@@ -85,7 +88,8 @@ void DrawPaper(QPainter& P, QPointF C, double Angle) {
     P.setBrush(Qt::white);
     P.drawRect(QRectF(-7, -9, 14, 18));
     P.setPen(QPen(QColor(120, 140, 200), 1));
-    for (int L = 0; L < 4; ++L) P.drawLine(QPointF(-4, -5 + L * 4), QPointF(4, -5 + L * 4));
+    for (int L = 0; L < 4; ++L)
+        P.drawLine(QPointF(-4, -5 + L * 4), QPointF(4, -5 + L * 4));
     P.restore();
 }
 
@@ -97,7 +101,7 @@ void DrawFlight(QPainter& P, QPointF From, QPointF To, int Frame) {
     DrawPaper(P, QPointF(X, Y), -20 + 40 * T);
 }
 
-}  // namespace
+} // namespace
 
 QImage ClipFrame(int ResId, int Frame) {
     Frame = ((Frame % ClipFrameCount) + ClipFrameCount) % ClipFrameCount;
@@ -125,14 +129,18 @@ QImage ClipFrame(int ResId, int Frame) {
 QString ElidePath(const QString& Text, const QFontMetrics& Metrics, int Width) {
     if (Metrics.horizontalAdvance(Text) <= Width) return Text;
     const QString Dots = QStringLiteral("...");
-    qsizetype Cut = std::max(Text.lastIndexOf(QLatin1Char('/')), Text.lastIndexOf(QLatin1Char('\\')));
+    qsizetype Cut =
+        std::max(Text.lastIndexOf(QLatin1Char('/')), Text.lastIndexOf(QLatin1Char('\\')));
     QString Tail = Cut >= 0 ? Text.mid(Cut) : QString();
     QString Head = Cut >= 0 ? Text.left(Cut) : Text;
     // Drop characters from the end of the head until head + "..." + tail fits;
     // when even the tail alone is too long, shorten the tail's start.
-    while (!Head.isEmpty() && Metrics.horizontalAdvance(Head + Dots + Tail) > Width) Head.chop(1);
-    if (!Head.isEmpty() || Metrics.horizontalAdvance(Dots + Tail) <= Width) return Head + Dots + Tail;
-    while (Tail.size() > 1 && Metrics.horizontalAdvance(Dots + Tail) > Width) Tail.remove(0, 1);
+    while (!Head.isEmpty() && Metrics.horizontalAdvance(Head + Dots + Tail) > Width)
+        Head.chop(1);
+    if (!Head.isEmpty() || Metrics.horizontalAdvance(Dots + Tail) <= Width)
+        return Head + Dots + Tail;
+    while (Tail.size() > 1 && Metrics.horizontalAdvance(Dots + Tail) > Width)
+        Tail.remove(0, 1);
     return Dots + Tail;
 }
 
@@ -218,7 +226,7 @@ private:
 class TProgressDialog : public QDialog {
 public:
     explicit TProgressDialog(TQtFormView& AView) : QDialog(nullptr), FView(&AView) {
-        FTimer.setInterval(40);  // at most 25 repaints a second
+        FTimer.setInterval(40); // at most 25 repaints a second
         QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
             if (FView != nullptr) FView->Sync();
         });
@@ -234,8 +242,10 @@ public:
 protected:
     void closeEvent(QCloseEvent* Event) override {
         // The form decides (its close query refuses while a run goes on).
-        if (FView != nullptr && FView->Form().Visible() && !FView->Form().Close()) Event->ignore();
-        else Event->accept();
+        if (FView != nullptr && FView->Form().Visible() && !FView->Form().Close())
+            Event->ignore();
+        else
+            Event->accept();
     }
     void reject() override {
         if (FView == nullptr) return;
@@ -270,14 +280,16 @@ void TQtFormView::Build() {
     FDialog = new TProgressDialog(*this);
     Dialogs()[&FForm] = FDialog;
     QFont Font = FDialog->font();
-    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"))) Font.setFamily(QStringLiteral("Tahoma"));
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        Font.setFamily(QStringLiteral("Tahoma"));
     Font.setPointSizeF(8);
     FDialog->setFont(Font);
     for (int I = 0; I < FForm.ControlCount(); ++I) {
         TControl* C = FForm.Controls(I);
         QWidget* W = nullptr;
         if (auto* L = dynamic_cast<TLabel*>(C)) {
-            W = L->EllipsisPosition() == epPathEllipsis ? new TPathLabel(FDialog) : new QLabel(FDialog);
+            W = L->EllipsisPosition() == epPathEllipsis ? new TPathLabel(FDialog)
+                                                        : new QLabel(FDialog);
         } else if (auto* B = dynamic_cast<TButton*>(C)) {
             auto* Btn = new QPushButton(FDialog);
             Btn->setAutoDefault(false);
@@ -324,8 +336,10 @@ void TQtFormView::Sync() {
                 auto* Lbl = static_cast<QLabel*>(W);
                 Lbl->setText(Q(L->Caption()));
                 Lbl->move(L->Left(), L->Top());
-                if (L->AutoSize()) Lbl->adjustSize();
-                else Lbl->resize(L->Width(), L->Height());
+                if (L->AutoSize())
+                    Lbl->adjustSize();
+                else
+                    Lbl->resize(L->Width(), L->Height());
             }
         } else if (auto* B = dynamic_cast<const TButton*>(C)) {
             auto* Btn = static_cast<QPushButton*>(W);
@@ -334,7 +348,8 @@ void TQtFormView::Sync() {
         } else if (auto* Bar = dynamic_cast<const TProgressBar*>(C)) {
             auto* QBar = static_cast<QProgressBar*>(W);
             QBar->setGeometry(Bar->Left(), Bar->Top(), Bar->Width(), Bar->Height());
-            if (Bar->Style() == pbstMarquee) QBar->setRange(0, 0);
+            if (Bar->Style() == pbstMarquee)
+                QBar->setRange(0, 0);
             else {
                 QBar->setRange(Bar->Min(), Bar->Max());
                 QBar->setValue(Bar->Position());
@@ -357,7 +372,8 @@ void TQtFormView::Shown() {
         FPlaced = true;
         if (QScreen* S = QGuiApplication::primaryScreen()) {
             QRect Area = S->availableGeometry();
-            FDialog->move(Area.center() - QPoint(FForm.ClientWidth() / 2, FForm.ClientHeight() / 2));
+            FDialog->move(Area.center() -
+                          QPoint(FForm.ClientWidth() / 2, FForm.ClientHeight() / 2));
         }
     }
     FDialog->show();
@@ -375,7 +391,7 @@ void TQtFormView::BringToTop() {
     FDialog->raise();
 }
 
-}  // namespace
+} // namespace
 
 QDialog* QtDialogOf(const TForm& Form) {
     auto It = Dialogs().find(&Form);
@@ -383,7 +399,9 @@ QDialog* QtDialogOf(const TForm& Form) {
 }
 
 void InstallQtViews() {
-    SetFormViewFactory([](TForm& Form) -> std::unique_ptr<IFormView> { return std::make_unique<TQtFormView>(Form); });
+    SetFormViewFactory([](TForm& Form) -> std::unique_ptr<IFormView> {
+        return std::make_unique<TQtFormView>(Form);
+    });
     SetLoginHook([](const std::string& Caption, std::string& User, std::string& Password) {
         return Login(Caption, User, Password);
     });
@@ -398,8 +416,9 @@ void InstallQtViews() {
     });
     SetSynchronizeWakeup([] {
         if (QCoreApplication* App = QCoreApplication::instance())
-            QMetaObject::invokeMethod(App, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                App, [] { CheckSynchronize(); }, Qt::QueuedConnection);
     });
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

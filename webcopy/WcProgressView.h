@@ -32,4 +32,4 @@ QImage ClipFrame(int ResId, int Frame);
 // file name) stays, the middle gives way to "...".
 QString ElidePath(const QString& Text, const QFontMetrics& Metrics, int Width);
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

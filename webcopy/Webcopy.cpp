@@ -1,6 +1,5 @@
 #include "webcopy/Webcopy.h"
 
-
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
@@ -42,16 +41,20 @@ TWcShellOpenHook& ShellOpenSlot() {
     return Hook;
 }
 
-}  // namespace
+} // namespace
 
-void SetLoginHook(TWcLoginHook Hook) { LoginSlot() = std::move(Hook); }
+void SetLoginHook(TWcLoginHook Hook) {
+    LoginSlot() = std::move(Hook);
+}
 
 bool CallLoginHook(const std::string& ACaption, std::string& AUserName, std::string& APassword) {
     TWcLoginHook Hook = LoginSlot();
     return Hook ? Hook(ACaption, AUserName, APassword) : false;
 }
 
-void SetShellOpenHook(TWcShellOpenHook Hook) { ShellOpenSlot() = std::move(Hook); }
+void SetShellOpenHook(TWcShellOpenHook Hook) {
+    ShellOpenSlot() = std::move(Hook);
+}
 
 // ---------------------------------------------------------------------------
 // Synchronisation with the main thread
@@ -68,8 +71,8 @@ struct TSyncCall {
 
 struct TSyncState {
     std::mutex Mutex;
-    std::condition_variable Queued;  // the main thread waits for calls
-    std::condition_variable Done;    // workers wait for their call
+    std::condition_variable Queued; // the main thread waits for calls
+    std::condition_variable Done;   // workers wait for their call
     std::deque<std::shared_ptr<TSyncCall>> Queue;
     std::function<void()> Wakeup;
 };
@@ -108,7 +111,7 @@ void WaitForSynchronize(int Ms) {
     S.Queued.wait_for(Lock, std::chrono::milliseconds(Ms), [&] { return !S.Queue.empty(); });
 }
 
-}  // namespace
+} // namespace
 
 void CheckSynchronize() {
     if (std::this_thread::get_id() != MainThreadId) return;
@@ -221,20 +224,24 @@ void TWebCopyItem::ResetListing() {
 
 int TWebCopyItems::ActiveItems() const {
     int N = 0;
-    for (const auto& I : FItems) N += I->Active() ? 1 : 0;
+    for (const auto& I : FItems)
+        N += I->Active() ? 1 : 0;
     return N;
 }
 
 int TWebCopyItems::SuccessCount() const {
     int N = 0;
-    for (const auto& I : FItems) N += I->Success() ? 1 : 0;
+    for (const auto& I : FItems)
+        N += I->Success() ? 1 : 0;
     return N;
 }
 
 // ---------------------------------------------------------------------------
 // Texts
 
-int64_t RoundHalfEven(double X) { return static_cast<int64_t>(std::nearbyint(X)); }
+int64_t RoundHalfEven(double X) {
+    return static_cast<int64_t>(std::nearbyint(X));
+}
 
 namespace {
 
@@ -248,7 +255,7 @@ void AppendFixed2(std::string& Out, int64_t Value, int64_t Div) {
         Out += FormatFixed2(static_cast<double>(Value) / static_cast<double>(Div));
         return;
     }
-    const int64_t Unit = Div / 100;  // one hundredth
+    const int64_t Unit = Div / 100; // one hundredth
     int64_t Q = Value / Unit;
     int64_t Rem = Value % Unit;
     int64_t Half = Unit / 2;
@@ -320,7 +327,7 @@ void AppendTime(std::string& Out, uint64_t ElapsedMs, uint64_t Done, uint64_t To
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string SizeText(int64_t Bytes) {
     std::string Out;
@@ -391,9 +398,13 @@ void TWebCopy::ReportError(int32_t Code, const std::string& Info) {
     if (OnErrorInfo) OnErrorInfo(this, Code, Info);
 }
 
-void TWebCopy::Execute() { DoCopy(); }
+void TWebCopy::Execute() {
+    DoCopy();
+}
 
-void TWebCopy::ThreadExecute() { TWCopyThread::Start(this); }
+void TWebCopy::ThreadExecute() {
+    TWCopyThread::Start(this);
+}
 
 void TWebCopy::ThreadExecAndWait() {
     FCopyCompleted = false;
@@ -430,8 +441,9 @@ void TWebCopy::OpenInternetSession() {
         if (It->Active() && It->Protocol() != wpFile) ++Online;
     }
     if (Online > 0) {
-        FHinternet = InternetOpenW(FAgent, FProxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
-                                   FProxy, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
+        FHinternet = InternetOpenW(
+            FAgent, FProxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
+            FProxy, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
         if (FHinternet != nullptr) {
             InternetSetAbortCheck(FHinternet, [this] { return FCancelled; });
             if (FTimeout > 0) {
@@ -551,7 +563,7 @@ void TWebCopy::DoCopy() {
 // The progress dialog
 
 void TWebCopy::FreeDialog() {
-    if (FForm != nullptr) delete FForm;  // Notification clears the pointers
+    if (FForm != nullptr) delete FForm; // Notification clears the pointers
 }
 
 bool TWebCopy::DialogAlive() {
@@ -560,7 +572,7 @@ bool TWebCopy::DialogAlive() {
 }
 
 void TWebCopy::BuildDialog() {
-    FreeDialog();  // a dialog an earlier run left open for its Open buttons
+    FreeDialog(); // a dialog an earlier run left open for its Open buttons
     const double S = ScaleFactor();
     auto R = [S](double X) { return static_cast<int>(RoundHalfEven(X * S)); };
     const int L = R(20);
@@ -582,8 +594,10 @@ void TWebCopy::BuildDialog() {
 
     FAnim = new TAnimate(F, "Animate");
     FAnim->SetBounds(10, 0, 272, 50);
-    if (FAnimation == atModern) FAnim->SetCommonAVI(aviCopyFile);
-    else FAnim->SetResId(ClipDownload);
+    if (FAnimation == atModern)
+        FAnim->SetCommonAVI(aviCopyFile);
+    else
+        FAnim->SetResId(ClipDownload);
 
     FProgress = new TProgressBar(F, "ProgressBar");
     FProgress->SetBounds(10, R(60), CW - 20, R(12));
@@ -691,7 +705,8 @@ void TWebCopy::OpenFolderClick() {
 
 std::string TWebCopy::CounterText() const {
     if (FItems->Count() < 2) return std::string();
-    return IntToStr(FFileNum) + " " + FDlgFileOfLabel + " " + IntToStr(FItems->ActiveItems()) + " : ";
+    return IntToStr(FFileNum) + " " + FDlgFileOfLabel + " " + IntToStr(FItems->ActiveItems()) +
+           " : ";
 }
 
 void TWebCopy::SetFileLine(const std::string& Text) {
@@ -704,8 +719,10 @@ void TWebCopy::SetCaptionText(const std::string& Text) {
 
 void TWebCopy::PlayClip(int ResId) {
     if (!DialogAlive()) return;
-    if (ResId == 0) FAnim->SetCommonAVI(aviCopyFile);
-    else FAnim->SetResId(ResId);
+    if (ResId == 0)
+        FAnim->SetCommonAVI(aviCopyFile);
+    else
+        FAnim->SetResId(ResId);
     FAnim->SetActive(true);
 }
 
@@ -713,11 +730,13 @@ void TWebCopy::SetBarStyle(TProgressBarStyle Style) {
     if (DialogAlive()) FProgress->SetStyle(Style);
 }
 
-void TWebCopy::ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick, const std::string& CaptionWord) {
+void TWebCopy::ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick,
+                            const std::string& CaptionWord) {
     const bool Alive = DialogAlive();
     std::string& T = FLineBuf;
     if (Total > 0 && Alive)
-        FProgress->SetPosition(static_cast<int>(RoundHalfEven(static_cast<double>(Done) / static_cast<double>(Total) * 100.0)));
+        FProgress->SetPosition(static_cast<int>(
+            RoundHalfEven(static_cast<double>(Done) / static_cast<double>(Total) * 100.0)));
 
     T.assign(FDlgProgressLabel);
     T += ' ';
@@ -744,7 +763,8 @@ void TWebCopy::ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick, c
     }
 
     uint64_t Elapsed = GetTickCount64() - StartTick;
-    int64_t Rate = RoundHalfEven(static_cast<double>(Done) / static_cast<double>(Elapsed + 1) * 1000.0);
+    int64_t Rate =
+        RoundHalfEven(static_cast<double>(Done) / static_cast<double>(Elapsed + 1) * 1000.0);
     FRateStr.clear();
     AppendSize(FRateStr, Rate, RateUnits);
     if (Alive) {
@@ -784,8 +804,8 @@ void TWebCopy::WriteLog(const std::string& Message) {
     const char TimeSep = TimeSeparator();
     int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, MSec = 0;
     DecodeDateTime(Now(), Year, Month, Day, Hour, Minute, Second, MSec);
-    std::string Line = Format("%02d%c%02d %02d%c%02d%c%04d : ", Hour, TimeSep, Minute, Day, DateSep, Month,
-                              DateSep, Year);
+    std::string Line = Format("%02d%c%02d %02d%c%02d%c%04d : ", Hour, TimeSep, Minute, Day, DateSep,
+                              Month, DateSep, Year);
     Line += Utf8ToAnsi(Message);
     Line += "\r\n";
     // A log that cannot be opened is skipped; one that fails while written to is an error.
@@ -793,4 +813,4 @@ void TWebCopy::WriteLog(const std::string& Message) {
     if (Result.Opened && Result.Error != 0) throw EInOutError(Result.Error);
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

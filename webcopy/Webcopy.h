@@ -21,8 +21,20 @@
 namespace kivo::webcopy {
 
 enum TWebCopyProtocol : uint8_t {
-    wpHttp, wpFtp, wpFile, wpFtpUpload, wpHttpUpload, wpMultiFtp, wpMultiFtpUpload,
-    wpFtpDelete, wpFtpList, wpFtpTest, wpSftp, wpSftpUpload, wpSftpDelete, wpSftpList
+    wpHttp,
+    wpFtp,
+    wpFile,
+    wpFtpUpload,
+    wpHttpUpload,
+    wpMultiFtp,
+    wpMultiFtpUpload,
+    wpFtpDelete,
+    wpFtpList,
+    wpFtpTest,
+    wpSftp,
+    wpSftpUpload,
+    wpSftpDelete,
+    wpSftpList
 };
 enum TWebCopyAuthentication : uint8_t { waNever, waAlways, waAuto };
 enum TWebCopyHTTPCommand : uint8_t { hcPost, hcPut };
@@ -33,14 +45,14 @@ enum TWebCopyStatus : uint8_t { wusSuccess, wusFailed };
 // Error codes of OnError / OnErrorInfo that the engine itself assigns
 // (HTTP statuses of 300 and above and the Internet layer's codes are the
 // others). Each text is the literal followed by the path, file or server.
-constexpr int32_t wceIdenticalFiles = 0;    // "Cannot copy identical files "
-constexpr int32_t wceOpenSource = 1;        // "Cannot open source file "
-constexpr int32_t wceZeroLengthSource = 2;  // "Zero length source file "
-constexpr int32_t wceCreateFile = 3;        // "Cannot create file " / "Cannot create target file "
-constexpr int32_t wceReadSource = 4;        // "Error reading source file "
-constexpr int32_t wceWriteTarget = 5;       // "Error writing to destination file "
-constexpr int32_t wceConnect = 6;           // "Cannot connect to server " / "... FTP server "
-constexpr int32_t wceIncompleteDownload = 7;   // "Incomplete download of file " + target path
+constexpr int32_t wceIdenticalFiles = 0;     // "Cannot copy identical files "
+constexpr int32_t wceOpenSource = 1;         // "Cannot open source file "
+constexpr int32_t wceZeroLengthSource = 2;   // "Zero length source file "
+constexpr int32_t wceCreateFile = 3;         // "Cannot create file " / "Cannot create target file "
+constexpr int32_t wceReadSource = 4;         // "Error reading source file "
+constexpr int32_t wceWriteTarget = 5;        // "Error writing to destination file "
+constexpr int32_t wceConnect = 6;            // "Cannot connect to server " / "... FTP server "
+constexpr int32_t wceIncompleteDownload = 7; // "Incomplete download of file " + target path
 constexpr int32_t wceProtocolNotAvailable = 8; // "Protocol not available: " + protocol
 extern const char* const SIncompleteDownload;
 extern const char* const SProtocolNotAvailable;
@@ -75,16 +87,14 @@ protected:
     TCollectionItem() = default;
 
 private:
-    template <typename, typename>
-    friend class TOwnedCollection;
+    template <typename, typename> friend class TOwnedCollection;
     int FIndex = 0;
 };
 
 // The list behind a collection: owns its items, makes each one knowing its
 // collection (CollectionT, the class deriving from this one), and keeps every
 // item's Index equal to its place. EListError for an index out of range.
-template <typename ItemT, typename CollectionT>
-class TOwnedCollection {
+template <typename ItemT, typename CollectionT> class TOwnedCollection {
 public:
     TOwnedCollection(const TOwnedCollection&) = delete;
     TOwnedCollection& operator=(const TOwnedCollection&) = delete;
@@ -116,7 +126,8 @@ protected:
 
 private:
     void Renumber() {
-        for (size_t I = 0; I < FItems.size(); ++I) FItems[I]->FIndex = static_cast<int>(I);
+        for (size_t I = 0; I < FItems.size(); ++I)
+            FItems[I]->FIndex = static_cast<int>(I);
     }
 };
 
@@ -245,16 +256,21 @@ using TWebCopyBeforeDialogShow = std::function<void(TWebCopy* Sender, TForm* ADi
 using TWebCopyConnectError = std::function<void(TWebCopy* Sender)>;
 using TWebCopyCancel = std::function<void(TWebCopy* Sender)>;
 using TWebCopyThreadDone = std::function<void(TWebCopy* Sender)>;
-using TWebCopyOverwrite = std::function<void(TWebCopy* Sender, const std::string& tgtfile, bool& allow)>;
-using TWebCopyProgress = std::function<void(TWebCopy* Sender, int32_t fileidx, uint32_t size, uint32_t totsize)>;
+using TWebCopyOverwrite =
+    std::function<void(TWebCopy* Sender, const std::string& tgtfile, bool& allow)>;
+using TWebCopyProgress =
+    std::function<void(TWebCopy* Sender, int32_t fileidx, uint32_t size, uint32_t totsize)>;
 using TWebCopyError = std::function<void(TWebCopy* Sender, int32_t ErrorCode)>;
-using TWebCopyErrorInfo = std::function<void(TWebCopy* Sender, int32_t ErrorCode, const std::string& ErrorInfo)>;
+using TWebCopyErrorInfo =
+    std::function<void(TWebCopy* Sender, int32_t ErrorCode, const std::string& ErrorInfo)>;
 using TWebCopyFileDone = std::function<void(TWebCopy* Sender, int32_t idx)>;
 using TWebCopyFileStart = std::function<void(TWebCopy* Sender, int32_t idx)>;
-using TWebCopyFileDateCheck = std::function<void(TWebCopy* Sender, int32_t idx, TDateTime newdate, bool& allow)>;
+using TWebCopyFileDateCheck =
+    std::function<void(TWebCopy* Sender, int32_t idx, TDateTime newdate, bool& allow)>;
 using TWebCopyMultiFTPFileDone = std::function<void(TWebCopy* Sender, const std::string& Filename)>;
 using TWebCopyURLNotFound = std::function<void(TWebCopy* Sender, const std::string& url)>;
-using TWebCopyNoNewFile = std::function<void(TWebCopy* Sender, const std::string& tgtfile, TDateTime curdate, TDateTime newdate)>;
+using TWebCopyNoNewFile = std::function<void(TWebCopy* Sender, const std::string& tgtfile,
+                                             TDateTime curdate, TDateTime newdate)>;
 using TWebRemoveFileDone = std::function<void(TWebCopy* Sender, int32_t idx)>;
 using TWebRemoveFileFailed = std::function<void(TWebCopy* Sender, int32_t idx)>;
 
@@ -262,7 +278,8 @@ using TWebRemoveFileFailed = std::function<void(TWebCopy* Sender, int32_t idx)>;
 // password in and out; True when confirmed. The Qt module installs the
 // real dialog, the command-line tool a terminal prompt, tests their own
 // answers. Without a hook every login counts as cancelled.
-using TWcLoginHook = std::function<bool(const std::string& ACaption, std::string& AUserName, std::string& APassword)>;
+using TWcLoginHook = std::function<bool(const std::string& ACaption, std::string& AUserName,
+                                        std::string& APassword)>;
 void SetLoginHook(TWcLoginHook Hook);
 bool CallLoginHook(const std::string& ACaption, std::string& AUserName, std::string& APassword);
 
@@ -498,7 +515,8 @@ protected:
     // percentage with CaptionWord (when ShowCompletion), rate, time left,
     // elapsed time. Done and Total are bytes; StartTick is GetTickCount64 at
     // the start of the transfer.
-    void ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick, const std::string& CaptionWord);
+    void ShowTransfer(uint64_t Done, uint64_t Total, uint64_t StartTick,
+                      const std::string& CaptionWord);
 
     // Private state the protocol routines share.
     int32_t FFileNum = 0;
@@ -643,4 +661,4 @@ std::string UniqueFileName(const std::string& Path);
 // Splits "host:port" / "[v6]:port" into server and port (80 when none).
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port);
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

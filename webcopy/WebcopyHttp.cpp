@@ -31,7 +31,7 @@ std::string AfterScheme(std::string_view URL) {
     return std::string(P == std::string_view::npos ? URL : URL.substr(P + 3));
 }
 
-}  // namespace
+} // namespace
 
 std::string URLFileName(std::string_view URL) {
     size_t Slash = URL.rfind('/');
@@ -68,8 +68,10 @@ std::string URLServerText(std::string_view URL) {
     return S;
 }
 
-std::string AddProxyCredentials(std::string_view URL, const std::string& UserID, const std::string& Password) {
-    if (URL.size() >= 7 && SameTextAscii(URL.substr(0, 7), "http://") && !UserID.empty() && !Password.empty())
+std::string AddProxyCredentials(std::string_view URL, const std::string& UserID,
+                                const std::string& Password) {
+    if (URL.size() >= 7 && SameTextAscii(URL.substr(0, 7), "http://") && !UserID.empty() &&
+        !Password.empty())
         return "http://" + UserID + ":" + Password + "@" + std::string(URL.substr(7));
     return std::string(URL);
 }
@@ -117,7 +119,8 @@ void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& P
         size_t Close = HostText.find(']');
         if (Close == std::string::npos) return;
         Server = HostText.substr(1, Close - 1);
-        if (Close + 1 < HostText.size() && HostText[Close + 1] == ':') PortText = HostText.substr(Close + 2);
+        if (Close + 1 < HostText.size() && HostText[Close + 1] == ':')
+            PortText = HostText.substr(Close + 2);
     } else {
         size_t Colon = HostText.rfind(':');
         if (Colon == std::string::npos || HostText.find(':') != Colon) return;
@@ -147,7 +150,8 @@ using THandle = TInternetHandlePtr;
 // takes no new file.
 std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
     const std::string Name = ExtractFileName(Path);
-    if (Name.empty() || Name == "." || Name == ".." || Name.size() > MaxFileNameLength) return nullptr;
+    if (Name.empty() || Name == "." || Name == ".." || Name.size() > MaxFileNameLength)
+        return nullptr;
     if (ReplaceRefusal(Path) != 0) return nullptr;
     try {
         return std::make_unique<TReplacingFile>(Path, rfaKeep, 256 * 1024);
@@ -159,17 +163,18 @@ std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
 // A name the server chose (through the URL or a redirect) is one file in the
 // target folder: a decoded separator or a NUL cannot lead out.
 bool IsPlainFileName(const std::string& Name) {
-    return Name.find('/') == std::string::npos && Name.find('\0') == std::string::npos && Name != "." &&
-           Name != "..";
+    return Name.find('/') == std::string::npos && Name.find('\0') == std::string::npos &&
+           Name != "." && Name != "..";
 }
 
-}  // namespace
+} // namespace
 
 bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
     const std::string FileName = URLFileName(Job.URL);
     const std::string URL = AddProxyCredentials(Job.URL, FProxyUserID, FProxyPassword);
 
-    std::string Line = FDlgFileLabel + " " + CounterText() + (Job.DisplayURL.empty() ? FileName : Job.DisplayURL);
+    std::string Line =
+        FDlgFileLabel + " " + CounterText() + (Job.DisplayURL.empty() ? FileName : Job.DisplayURL);
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + URLHostName(URL);
     SetFileLine(Line);
     ProcessMessages();
@@ -213,7 +218,8 @@ TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string
         }
         uint32_t Status = 0;
         uint32_t Len = sizeof Status;
-        HttpQueryInfoW(Request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len, nullptr);
+        HttpQueryInfoW(Request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len,
+                       nullptr);
         if (Status == 401 && (Job.Authenticate == waAlways || Job.Authenticate == waAuto)) {
             // The dialog's fields start empty; a confirmed login repeats the request.
             if (!CallLoginHook(LoginCaption, UserID, Password)) return nullptr;
@@ -221,7 +227,8 @@ TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string
         }
         if (Status >= 300) {
             Request.reset();
-            ReportError(static_cast<int32_t>(Status), "Returned http error code " + IntToStr(Status));
+            ReportError(static_cast<int32_t>(Status),
+                        "Returned http error code " + IntToStr(Status));
             return nullptr;
         }
         return Request;
@@ -233,8 +240,10 @@ bool TWebCopy::RemoteDateAllows(TWebCopyJob& Job, HINTERNET Request, const std::
     SYSTEMTIME St{};
     uint32_t Len = sizeof St;
     TDateTime Remote = 0;
-    if (!HttpQueryInfoW(Request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St, Len, nullptr) ||
-        !TryEncodeDateTime(St.wYear, St.wMonth, St.wDay, St.wHour, St.wMinute, St.wSecond, St.wMilliseconds, Remote))
+    if (!HttpQueryInfoW(Request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St, Len,
+                        nullptr) ||
+        !TryEncodeDateTime(St.wYear, St.wMonth, St.wDay, St.wHour, St.wMinute, St.wSecond,
+                           St.wMilliseconds, Remote))
         Remote = Now();
     if (OnFileDateCheck) {
         Job.Date = Remote;
@@ -283,8 +292,9 @@ bool TWebCopy::ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, con
 bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target) {
     uint64_t ContentLength = 0;
     uint32_t Len = sizeof ContentLength;
-    const bool HaveLength = HttpQueryInfoW(Request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
-                                           &ContentLength, Len, nullptr);
+    const bool HaveLength =
+        HttpQueryInfoW(Request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
+                       &ContentLength, Len, nullptr);
     uint64_t Size = HaveLength ? ContentLength : 0;
     if (Size == 0 && Idx >= 0 && Idx < FItems->Count()) Size = FItems->Items(Idx)->FileSize();
     SetBarStyle(Size > 0 ? pbstNormal : pbstMarquee);
@@ -304,13 +314,15 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
         Target.Write(Buffer.data(), Got);
         Total += Got;
         ShowTransfer(Total, Size, Start, FDlgDwnload);
-        if (OnCopyProgress) OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total), static_cast<uint32_t>(Size));
+        if (OnCopyProgress)
+            OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total),
+                           static_cast<uint32_t>(Size));
         ProcessMessages();
         if (Got > 0) Received = true;
     } while (Got > 0 && !FCancelled);
     Request.reset();
 
-    if (FCancelled || (ReadFailed && !Received)) return Received;  // the target stays as it was
+    if (FCancelled || (ReadFailed && !Received)) return Received; // the target stays as it was
     if (HaveLength && Total < ContentLength) {
         // The body ended before its announced length: a truncated file is
         // no download, and the file the user had stays.
@@ -323,7 +335,7 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
         ReportError(wceCreateFile, "Cannot create file " + Target.TargetName());
         return false;
     }
-    return Received;  // an empty body leaves an empty file but is no success
+    return Received; // an empty body leaves an empty file but is no success
 }
 
 // ---------------------------------------------------------------------------
@@ -339,18 +351,21 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + Host;
     SetFileLine(Line);
 
-    const std::string Source = JoinPath(Job.TargetDir, Job.TargetFilename.empty() ? FileName : Job.TargetFilename);
+    const std::string Source =
+        JoinPath(Job.TargetDir, Job.TargetFilename.empty() ? FileName : Job.TargetFilename);
     if (!FileExists(Source)) return false;
     ProcessMessages();
 
     std::string Server;
     uint16_t Port = INTERNET_DEFAULT_HTTP_PORT;
     SplitHostPort(Host, Server, Port);
-    THandle Connect(InternetConnectW(FHinternet, Server, Port, std::string(), std::string(), INTERNET_SERVICE_HTTP, 0, 0));
+    THandle Connect(InternetConnectW(FHinternet, Server, Port, std::string(), std::string(),
+                                     INTERNET_SERVICE_HTTP, 0, 0));
     THandle Request;
     if (Connect)
-        Request.reset(HttpOpenRequestW(Connect.get(), Job.HTTPCommand == hcPut ? "PUT" : "POST", URLObjectName(URL),
-                                       std::string(), std::string(), nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0));
+        Request.reset(HttpOpenRequestW(Connect.get(), Job.HTTPCommand == hcPut ? "PUT" : "POST",
+                                       URLObjectName(URL), std::string(), std::string(), nullptr,
+                                       INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!Request) {
         ReportError(wceConnect, "Cannot connect to server " + Host);
         return false;
@@ -361,8 +376,10 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     INTERNET_BUFFERSW Buffers;
     Buffers.dwBufferTotal = static_cast<uint32_t>(FileSize);
     bool Started = FileSize <= 0xFFFFFFFFll;
-    if (!Started) SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-    else Started = HttpSendRequestExW(Request.get(), &Buffers, nullptr, HSR_INITIATE, 0);
+    if (!Started)
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+    else
+        Started = HttpSendRequestExW(Request.get(), &Buffers, nullptr, HSR_INITIATE, 0);
     if (!Started) {
         uint32_t Code = GetLastError();
         Request.reset();
@@ -388,7 +405,8 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
         Total += static_cast<uint64_t>(Got);
         ShowTransfer(Total, static_cast<uint64_t>(FileSize), Start, FDlgUpload);
         if (OnCopyProgress)
-            OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total), static_cast<uint32_t>(FileSize));
+            OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total),
+                           static_cast<uint32_t>(FileSize));
         ProcessMessages();
     }
 
@@ -401,13 +419,15 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     uint32_t Status = 0;
     if (Ended) {
         uint32_t Len = sizeof Status;
-        HttpQueryInfoW(Request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len, nullptr);
+        HttpQueryInfoW(Request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len,
+                       nullptr);
         if (Status >= 300 && !FCancelled)
-            ReportError(static_cast<int32_t>(Status), "Returned http error code " + IntToStr(Status));
+            ReportError(static_cast<int32_t>(Status),
+                        "Returned http error code " + IntToStr(Status));
     }
     Request.reset();
     Connect.reset();
     return Ended && !WriteFailed && Status < 300 && Total == static_cast<uint64_t>(FileSize);
 }
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

@@ -6,29 +6,56 @@ namespace kivo::webcopy {
 
 namespace {
 const char* ProtocolName(TWebCopyProtocol Protocol) {
-    static const char* const Names[] = {"wpHttp", "wpFtp", "wpFile", "wpFtpUpload", "wpHttpUpload",
-                                        "wpMultiFtp", "wpMultiFtpUpload", "wpFtpDelete", "wpFtpList",
-                                        "wpFtpTest", "wpSftp", "wpSftpUpload", "wpSftpDelete", "wpSftpList"};
+    static const char* const Names[] = {"wpHttp",           "wpFtp",        "wpFile",
+                                        "wpFtpUpload",      "wpHttpUpload", "wpMultiFtp",
+                                        "wpMultiFtpUpload", "wpFtpDelete",  "wpFtpList",
+                                        "wpFtpTest",        "wpSftp",       "wpSftpUpload",
+                                        "wpSftpDelete",     "wpSftpList"};
     return Protocol <= wpSftpList ? Names[Protocol] : "?";
 }
-}  // namespace
+} // namespace
 
 bool TWebCopy::ProtocolNotAvailable(TWebCopyProtocol Protocol) {
-    ReportError(wceProtocolNotAvailable, SProtocolNotAvailable + std::string(ProtocolName(Protocol)));
+    ReportError(wceProtocolNotAvailable,
+                SProtocolNotAvailable + std::string(ProtocolName(Protocol)));
     return false;
 }
 
-bool TWebCopy::FileCopy(TWebCopyJob&) { return ProtocolNotAvailable(wpFile); }
-bool TWebCopy::FtpDownload(TWebCopyJob&, bool) { return ProtocolNotAvailable(wpFtp); }
-bool TWebCopy::FtpUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpUpload); }
-bool TWebCopy::FtpMultiDownload(TWebCopyJob&) { return ProtocolNotAvailable(wpMultiFtp); }
-bool TWebCopy::FtpMultiUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpMultiFtpUpload); }
-bool TWebCopy::FtpDelete(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpDelete); }
-bool TWebCopy::FtpList(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpList); }
-bool TWebCopy::FtpTest(TWebCopyJob&) { return ProtocolNotAvailable(wpFtpTest); }
-bool TWebCopy::SftpDownload(TWebCopyJob&, bool) { return ProtocolNotAvailable(wpSftp); }
-bool TWebCopy::SftpUpload(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpUpload); }
-bool TWebCopy::SftpDelete(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpDelete); }
-bool TWebCopy::SftpList(TWebCopyJob&) { return ProtocolNotAvailable(wpSftpList); }
+bool TWebCopy::FileCopy(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpFile);
+}
+bool TWebCopy::FtpDownload(TWebCopyJob&, bool) {
+    return ProtocolNotAvailable(wpFtp);
+}
+bool TWebCopy::FtpUpload(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpFtpUpload);
+}
+bool TWebCopy::FtpMultiDownload(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpMultiFtp);
+}
+bool TWebCopy::FtpMultiUpload(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpMultiFtpUpload);
+}
+bool TWebCopy::FtpDelete(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpFtpDelete);
+}
+bool TWebCopy::FtpList(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpFtpList);
+}
+bool TWebCopy::FtpTest(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpFtpTest);
+}
+bool TWebCopy::SftpDownload(TWebCopyJob&, bool) {
+    return ProtocolNotAvailable(wpSftp);
+}
+bool TWebCopy::SftpUpload(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpSftpUpload);
+}
+bool TWebCopy::SftpDelete(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpSftpDelete);
+}
+bool TWebCopy::SftpList(TWebCopyJob&) {
+    return ProtocolNotAvailable(wpSftpList);
+}
 
-}  // namespace kivo::webcopy
+} // namespace kivo::webcopy

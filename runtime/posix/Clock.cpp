@@ -1,8 +1,8 @@
 // The clock and the local time-zone rules through the C library.
-#include "runtime/OsClock.h"
-
 #include <sys/time.h>
 #include <time.h>
+
+#include "runtime/OsClock.h"
 
 namespace kivo::os {
 

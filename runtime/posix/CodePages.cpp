@@ -1,16 +1,17 @@
 // Code pages through iconv, which names them "CP<number>".
-#include "runtime/OsCodePages.h"
-
 #include <cerrno>
 #include <iconv.h>
 
+#include "runtime/OsCodePages.h"
 #include "runtime/Text.h"
 
 namespace kivo::os {
 
 namespace {
 
-std::string IconvName(uint16_t CodePage) { return "CP" + std::to_string(CodePage); }
+std::string IconvName(uint16_t CodePage) {
+    return "CP" + std::to_string(CodePage);
+}
 
 // A conversion descriptor that closes itself.
 class TConverter {
@@ -66,7 +67,9 @@ std::string Convert(std::string_view In, const std::string& From, const std::str
 
 } // namespace
 
-bool CodePageAvailable(uint16_t CodePage) { return TConverter("UTF-8", IconvName(CodePage)).Valid(); }
+bool CodePageAvailable(uint16_t CodePage) {
+    return TConverter("UTF-8", IconvName(CodePage)).Valid();
+}
 
 bool SingleByteCodePoints(uint16_t CodePage, std::array<char32_t, 256>& Map) {
     TConverter Cd("UTF-32LE", IconvName(CodePage));

@@ -2,13 +2,13 @@
 // flock locks among the processes that honour them: exclusive and deny-read
 // take an exclusive lock, deny-write a shared one for readers and an
 // exclusive one for writers, deny-none none.
-#include "runtime/OsFile.h"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "runtime/OsFile.h"
 
 namespace kivo::os {
 

@@ -1,12 +1,12 @@
 // The locale through the C library's locale objects (never the process-wide
 // locale, which is not ours to change).
-#include "runtime/OsLocale.h"
-
 #include <cwctype>
 #include <langinfo.h>
 #include <locale.h>
 #include <string.h>
 #include <wctype.h>
+
+#include "runtime/OsLocale.h"
 
 namespace kivo::os {
 
@@ -30,8 +30,10 @@ char SeparatorFromLocale(int Category, nl_item Item, char Fallback, bool Pattern
     if (Loc == static_cast<locale_t>(nullptr)) return Fallback;
     char Result = Fallback;
     if (const char* Text = nl_langinfo_l(Item, Loc)) {
-        if (Pattern) Result = PatternSeparator(Text, Fallback);
-        else if (Text[0] != '\0' && Text[1] == '\0') Result = Text[0];
+        if (Pattern)
+            Result = PatternSeparator(Text, Fallback);
+        else if (Text[0] != '\0' && Text[1] == '\0')
+            Result = Text[0];
     }
     freelocale(Loc);
     return Result;
@@ -77,8 +79,8 @@ char32_t LowerCaseOf(char32_t CodePoint) {
 
 std::string ErrorNumberText(int Err, bool German) {
     // strerror_l does not depend on the process locale and is thread-safe.
-    locale_t Loc = newlocale(LC_MESSAGES_MASK, German ? "de_DE.UTF-8" : "C",
-                             static_cast<locale_t>(nullptr));
+    locale_t Loc =
+        newlocale(LC_MESSAGES_MASK, German ? "de_DE.UTF-8" : "C", static_cast<locale_t>(nullptr));
     if (Loc == static_cast<locale_t>(nullptr))
         Loc = newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(nullptr));
     std::string Text = strerror_l(Err, Loc);

@@ -1,8 +1,8 @@
 // The running executable's path from the /proc file system.
-#include "runtime/OsProcess.h"
-
 #include <climits>
 #include <unistd.h>
+
+#include "runtime/OsProcess.h"
 
 namespace kivo::os {
 

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -57,12 +56,14 @@ public:
         if (F != nullptr) std::fclose(F);
     }
     ~TPackageServer() {
-        if (FStdin >= 0) ::close(FStdin);  // the server ends with its input
+        if (FStdin >= 0) ::close(FStdin); // the server ends with its input
         if (FPid > 0) ::waitpid(FPid, nullptr, 0);
         if (!Root.empty()) std::system(("rm -rf '" + Root + "'").c_str());
     }
     void SetMode(const std::string& Mode) const { EXPECT_TRUE(WriteFile(Root + "/mode", Mode)); }
-    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(Port) + "/downloads/"; }
+    std::string BaseUrl() const {
+        return "http://127.0.0.1:" + std::to_string(Port) + "/downloads/";
+    }
 
     std::string Root;
     int Port = 0;
@@ -98,10 +99,15 @@ protected:
         PlaceServer(Stage);
         EXPECT_TRUE(WriteFile(Stage + "/README.txt", "server package\n"));
         std::string Zip = Stage + "/Zelbrix.zip";
-        EXPECT_EQ(std::system(("cd '" + Stage + "' && zip -q -X Zelbrix.zip Zelbrix.exe README.txt").c_str()), 0);
+        EXPECT_EQ(
+            std::system(
+                ("cd '" + Stage + "' && zip -q -X Zelbrix.zip Zelbrix.exe README.txt").c_str()),
+            0);
         return ReadFile(Zip);
     }
-    void Publish(const std::string& Package) { EXPECT_TRUE(WriteFile(Server().Root + "/Zelbrix.zip", Package)); }
+    void Publish(const std::string& Package) {
+        EXPECT_TRUE(WriteFile(Server().Root + "/Zelbrix.zip", Package));
+    }
 
     std::string Stage;
 };
@@ -113,7 +119,7 @@ void ExpectUnchanged(TRunElevatedForm& F) {
     EXPECT_TRUE(F.Button4->isHidden());
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(Download, PackageArrivesInAFolderThatDidNotExistAndIsUnpacked) {
     TUseFacts Facts(TStandInFacts::StandardUser());
@@ -133,15 +139,18 @@ TEST_F(Download, PackageArrivesInAFolderThatDidNotExistAndIsUnpacked) {
     EXPECT_TRUE(Form.Button2->isEnabled());
     EXPECT_FALSE(Form.Button3->isEnabled());
     EXPECT_FALSE(Form.Button4->isHidden());
-    EXPECT_EQ(Form.Button3->text().toStdString(), Caption);  // the caption is left as it is
+    EXPECT_EQ(Form.Button3->text().toStdString(), Caption); // the caption is left as it is
     Screenshot(Form, "11-after-download-server-present");
 }
 
 TEST_F(Download, EmptyPackageCountsAsDone) {
     TUseFacts Facts(TStandInFacts::StandardUser());
     std::string Empty = Stage + "/empty.zip";
-    ASSERT_EQ(std::system(("python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'w').close()\" '" +
-                           Empty + "'").c_str()), 0);
+    ASSERT_EQ(std::system(
+                  ("python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'w').close()\" '" +
+                   Empty + "'")
+                      .c_str()),
+              0);
     Publish(ReadFile(Empty));
     TRunElevatedForm Form;
     Form.Button3->click();
@@ -169,7 +178,7 @@ TEST_F(Download, CancelledDownloadLeavesNoPackageAndChangesNothing) {
             if (Dialog == nullptr || !Dialog->isVisible()) continue;
             for (QPushButton* B : Dialog->findChildren<QPushButton*>()) {
                 if (B->text() != QStringLiteral("Cancel") || !B->isVisible()) continue;
-                if (++Seen < 8) return;  // a few blocks into the transfer
+                if (++Seen < 8) return; // a few blocks into the transfer
                 Screenshot(*Dialog, "10-download-progress");
                 Cancelled = true;
                 B->click();

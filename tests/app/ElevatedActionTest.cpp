@@ -6,16 +6,16 @@
 #include "app/QtUserInterface.h"
 #include "app/RunElevatedMain.h"
 #include "elevation/QxUtilRunElevated.h"
-#include "tests/elevation/support/StandIns.h"
 #include "platform/FileSystem.h"
 #include "support/AppFixture.h"
+#include "tests/elevation/support/StandIns.h"
 
 using namespace kivo;
 using namespace kivo::test;
 
 namespace {
 class ElevatedAction : public AppFixture {};
-}  // namespace
+} // namespace
 
 TEST_F(ElevatedAction, StartsTheServerWithItsSwitchAndReportsSuccess) {
     PlaceServer(LocalFolder());
@@ -65,7 +65,8 @@ TEST_F(ElevatedAction, MissingFolderReportsPathNotFound) {
     TStandInUserInterface Ui;
     ElevatedServerAction(Root + "/nowhere/KIVO Profile;/unregserver");
     ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "Error (3) registering COM server");  // same wording for unregistering
+    EXPECT_EQ(Ui.Boxes[0].Text,
+              "Error (3) registering COM server"); // same wording for unregistering
 }
 
 TEST_F(ElevatedAction, TheRealDialogsShowTheGermanCaptions) {
@@ -73,14 +74,16 @@ TEST_F(ElevatedAction, TheRealDialogsShowTheGermanCaptions) {
     std::vector<std::string> Seen;
     int Shot = 0;
     QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
-        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" + ButtonTexts(Box));
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
         Screenshot(Box, Shot++ == 0 ? "07-elevated-missing-details" : "08-elevated-missing-error");
         return nullptr;
     };
     ElevatedServerAction(LocalFolder() + ";/regserver");
     PlaceServer(LocalFolder());
     QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
-        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" + ButtonTexts(Box));
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
         EXPECT_EQ(Box.icon(), QMessageBox::Information);
         Screenshot(Box, "09-elevated-success");
         return nullptr;
@@ -94,4 +97,3 @@ TEST_F(ElevatedAction, TheRealDialogsShowTheGermanCaptions) {
     EXPECT_EQ(Seen[1], "MAPI 64 COM Server|Error (2) registering COM server|OK");
     EXPECT_EQ(Seen[2], "MAPI 64 COM Server|Success|OK");
 }
-

@@ -5,17 +5,16 @@
 #include <QCursor>
 #include <QMessageBox>
 #include <QTest>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/QtUserInterface.h"
 #include "app/RunElevatedMain.h"
 #include "elevation/QxUtilRunElevated.h"
-#include "tests/elevation/support/StandIns.h"
 #include "platform/FileSystem.h"
 #include "runtime/SysUtils.h"
 #include "support/AppFixture.h"
+#include "tests/elevation/support/StandIns.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -30,8 +29,8 @@ struct TState {
 };
 
 TState StateOf(TRunElevatedForm& F) {
-    return {F.Button1->isEnabled(), F.Button2->isEnabled(), F.Button3->isEnabled(), !F.Button4->isHidden(),
-            F.Button3->text().toStdString()};
+    return {F.Button1->isEnabled(), F.Button2->isEnabled(), F.Button3->isEnabled(),
+            !F.Button4->isHidden(), F.Button3->text().toStdString()};
 }
 
 void ExpectServerMissing(TRunElevatedForm& F) {
@@ -54,7 +53,7 @@ void ExpectServerPresent(TRunElevatedForm& F, const std::string& Folder) {
 
 class FormTest : public AppFixture {};
 
-}  // namespace
+} // namespace
 
 // ---- look and start-up ----
 
@@ -121,11 +120,14 @@ TEST_F(FormTest, GeometryFontsAndTabOrderAreAsDesigned) {
 
     // Tab order: the focusable controls along the focus chain.
     std::vector<QWidget*> Chain;
-    for (QWidget* W = Form.nextInFocusChain(); W != &Form && Chain.size() < 20; W = W->nextInFocusChain())
+    for (QWidget* W = Form.nextInFocusChain(); W != &Form && Chain.size() < 20;
+         W = W->nextInFocusChain())
         if (W->focusPolicy() & Qt::TabFocus) Chain.push_back(W);
-    std::vector<QWidget*> Expected{Form.Button2, Form.Button1, Form.Button3, Form.Button4, Form.CheckBox1};
+    std::vector<QWidget*> Expected{Form.Button2, Form.Button1, Form.Button3, Form.Button4,
+                                   Form.CheckBox1};
     EXPECT_EQ(Chain, Expected);
-    EXPECT_EQ(InstallerFontFamily().toStdString(), FileExists("/usr/share/wine/fonts/tahoma.ttf") ? "Tahoma" : "DejaVu Sans");
+    EXPECT_EQ(InstallerFontFamily().toStdString(),
+              FileExists("/usr/share/wine/fonts/tahoma.ttf") ? "Tahoma" : "DejaVu Sans");
 }
 
 TEST_F(FormTest, ElevatedStartShowsNoShieldAndFocusesButton2) {
@@ -242,9 +244,9 @@ TEST_F(FormTest, DeleteOfAFileAlreadyGoneShowsAndChangesNothing) {
     ::unlink(Exe.c_str());
     TStandInUserInterface Ui;
     Form.Button4Click();
-    EXPECT_EQ(Ui.Dialogs.size(), 1u);  // only the question
+    EXPECT_EQ(Ui.Dialogs.size(), 1u); // only the question
     EXPECT_TRUE(Ui.Boxes.empty());
-    TState S = StateOf(Form);  // still the state of before
+    TState S = StateOf(Form); // still the state of before
     EXPECT_FALSE(S.B3);
     EXPECT_TRUE(S.B4Visible);
 }
@@ -303,7 +305,8 @@ TEST_F(FormTest, RegisterClickIsBusyWhileTheElevatedCopyRuns) {
     EXPECT_TRUE(Form.Button2->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     // The folder travels unquoted, blank included.
-    EXPECT_EQ(Runner.LastParameters, std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/regserver");
+    EXPECT_EQ(Runner.LastParameters,
+              std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/regserver");
 }
 
 TEST_F(FormTest, NonZeroExitCodeGoesToTheApplicationErrorBox) {
@@ -333,8 +336,9 @@ TEST_F(FormTest, NonZeroExitCodeGoesToTheApplicationErrorBox) {
     EXPECT_EQ(Buttons, "OK");
     EXPECT_EQ(Icon, QMessageBox::Critical);
     EXPECT_TRUE(Form.isVisible());
-    EXPECT_TRUE(Form.Button1->isEnabled());  // busy state ended first
-    EXPECT_EQ(Runner.LastParameters, std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/unregserver");
+    EXPECT_TRUE(Form.Button1->isEnabled()); // busy state ended first
+    EXPECT_EQ(Runner.LastParameters,
+              std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/unregserver");
 }
 
 TEST_F(FormTest, RefusedPromptShowsTheCancelledError) {
@@ -369,8 +373,8 @@ TEST_F(FormTest, ElevatedCallerRegistersThePublicFolderInProcess) {
 TEST(ErrorBox, FinalPeriodRule) {
     EXPECT_EQ(ErrorBoxText("Zugriff verweigert"), "Zugriff verweigert.");
     EXPECT_EQ(ErrorBoxText("Fertig."), "Fertig.");
-    EXPECT_EQ(ErrorBoxText("Wirklich?"), "Wirklich?.");  // '?' is above '.'
-    EXPECT_EQ(ErrorBoxText("Achtung!"), "Achtung!");     // '!' is below '.'
+    EXPECT_EQ(ErrorBoxText("Wirklich?"), "Wirklich?."); // '?' is above '.'
+    EXPECT_EQ(ErrorBoxText("Achtung!"), "Achtung!");    // '!' is below '.'
     EXPECT_EQ(ErrorBoxText("Pfad /"), "Pfad /.");
     EXPECT_EQ(ErrorBoxText("Zeile\r\n"), "Zeile\r\n");
     EXPECT_EQ(ErrorBoxText("Größe ä"), "Größe ä.");

@@ -1,8 +1,7 @@
 #include "archive/AbExcept.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -37,8 +36,10 @@ Group GroupOf(const EAbException& E) {
 TEST(AbExceptions, EveryClassCarriesItsCodeMessageAndParent) {
     const Row Rows[] = {
         {Maker<EAbZipVersion>(), 1, "Cannot extract file - newer version required", gZip},
-        {Maker<EAbZipInvalidMethod>(), 2, "Cannot extract file - unsupported compression method", gZip},
-        {Maker<EAbZipNoExtraction>(), 3, "Cannot extract file - no extraction support provided", gZip},
+        {Maker<EAbZipInvalidMethod>(), 2, "Cannot extract file - unsupported compression method",
+         gZip},
+        {Maker<EAbZipNoExtraction>(), 3, "Cannot extract file - no extraction support provided",
+         gZip},
         {Maker<EAbZipInvalidPassword>(), 4, "Cannot extract file - invalid password", gZip},
         {Maker<EAbZipNoInsertion>(), 5, "Cannot insert file - no insertion support provided", gZip},
         {Maker<EAbZipInvalidFactor>(), 6, "Invalid Reduce Factor", gZip},
@@ -55,16 +56,20 @@ TEST(AbExceptions, EveryClassCarriesItsCodeMessageAndParent) {
         {Maker<EAbZipInvalid>(), 24, "Invalid file - not a PKZip file", gZip},
         {Maker<EAbReadError>(), 25, "Error reading archive", gZip},
         {Maker<EAbUnhandledType>(), 28, "Unhandled Archive Type", gBase},
-        {Maker<EAbSpanningNotSupported>(), 29, "Spanning not supported by this Archive type", gBase},
+        {Maker<EAbSpanningNotSupported>(), 29, "Spanning not supported by this Archive type",
+         gBase},
         {Maker<EAbGzipInvalid>(), 29, "Spanning not supported by this Archive type", gGzip},
-        {Maker<EAbBBSReadTooManyBytes>(int64_t{70000}), 40, "BBS: request to read too many bytes [70000]", gZip},
+        {Maker<EAbBBSReadTooManyBytes>(int64_t{70000}), 40,
+         "BBS: request to read too many bytes [70000]", gZip},
         {Maker<EAbBBSSeekOutsideBuffer>(), 41, "BBS: New position is outside the buffer", gZip},
         {Maker<EAbBBSInvalidOrigin>(), 42, "BBS: Invalid Origin value", gZip},
         {Maker<EAbNoCabinetDll>(), 50, "Cannot load cabinet.dll", gCab},
-        {Maker<EAbVMSInvalidOrigin>(int32_t{7}), 101, "VMS: invalid origin 7, should be 0, 1, 2", gZip},
-        {Maker<EAbVMSErrorOpenSwap>(std::string("/tmp/VMSab12")), 102, "VMS: Cannot open swap file /tmp/VMSab12",
+        {Maker<EAbVMSInvalidOrigin>(int32_t{7}), 101, "VMS: invalid origin 7, should be 0, 1, 2",
          gZip},
-        {Maker<EAbVMSSeekFail>(std::string("s.tmp")), 103, "VMS: Failed to seek in swap file s.tmp", gZip},
+        {Maker<EAbVMSErrorOpenSwap>(std::string("/tmp/VMSab12")), 102,
+         "VMS: Cannot open swap file /tmp/VMSab12", gZip},
+        {Maker<EAbVMSSeekFail>(std::string("s.tmp")), 103, "VMS: Failed to seek in swap file s.tmp",
+         gZip},
         {Maker<EAbVMSReadFail>(int64_t{512}, std::string("s.tmp")), 104,
          "VMS: Failed to read 512 bytes from swap file s.tmp", gZip},
         {Maker<EAbVMSWriteFail>(int64_t{-1}, std::string("s.tmp")), 105,
@@ -137,5 +142,5 @@ TEST(EAbBadStreamCreateInner, AnotherHandledErrorIsNotMistakenForTheCause) {
     }
 }
 
-}  // namespace
-}  // namespace kivo
+} // namespace
+} // namespace kivo

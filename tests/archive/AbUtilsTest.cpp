@@ -1,13 +1,12 @@
 #include "archive/AbUtils.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <limits>
 #include <optional>
 #include <random>
@@ -36,7 +35,7 @@ void WriteFile(const std::string& Name, size_t Size) {
 }
 
 mode_t ModeOf(const std::string& Name) {
-    struct stat St{};
+    struct stat St {};
     EXPECT_EQ(::stat(Name.c_str(), &St), 0) << Name;
     return St.st_mode;
 }
@@ -50,8 +49,10 @@ public:
         ::tzset();
     }
     ~ScopedTimeZone() {
-        if (FOld) ::setenv("TZ", FOld->c_str(), 1);
-        else ::unsetenv("TZ");
+        if (FOld)
+            ::setenv("TZ", FOld->c_str(), 1);
+        else
+            ::unsetenv("TZ");
         ::tzset();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
@@ -102,14 +103,15 @@ TEST(WildcardMatch, EmptyTextsAndStartIndexes) {
     EXPECT_FALSE(WildcardMatch(u"abc", 1, u"", 0));
     EXPECT_TRUE(WildcardMatch(u"xxabc", 2, u"abc", 0));
     EXPECT_TRUE(WildcardMatch(u"abc", 0, u"zzab?", 2));
-    EXPECT_FALSE(WildcardMatch(u"abc", 0, u"z*.*", 1)) << "the *.* rule applies from the pattern's start only";
+    EXPECT_FALSE(WildcardMatch(u"abc", 0, u"z*.*", 1))
+        << "the *.* rule applies from the pattern's start only";
     // Indexes past the end act as exhausted texts.
     EXPECT_TRUE(WildcardMatch(u"abc", 99, u"x*", 1));
     EXPECT_FALSE(WildcardMatch(u"abc", 99, u"x?", 1));
 }
 
 TEST(WildcardMatch, QuestionMarkIsOneCharacterNotOneByte) {
-    EXPECT_TRUE(WildcardMatch("\xC3\xA4.txt", "?.txt"));  // "ä.txt"
+    EXPECT_TRUE(WildcardMatch("\xC3\xA4.txt", "?.txt")); // "ä.txt"
     EXPECT_FALSE(WildcardMatch("\xC3\xA4.txt", "??.txt"));
 }
 
@@ -226,7 +228,7 @@ TEST(CreateDirectoryChain, CreatesEveryMissingLevel) {
     TempDir Dir;
     CreateDirectoryChain(Dir / "a/b/c");
     EXPECT_TRUE(DirectoryExists(Dir / "a/b/c"));
-    CreateDirectoryChain(Dir / "a/b/c");  // already there: nothing happens
+    CreateDirectoryChain(Dir / "a/b/c"); // already there: nothing happens
     CreateDirectoryChain(Dir / "t/u/");
     EXPECT_TRUE(DirectoryExists(Dir / "t/u"));
     CreateDirectoryChain(Dir / "d//e");
@@ -296,16 +298,20 @@ uint32_t ZlibCrc(const uint8_t* Data, size_t Count) {
 TEST(CrcUpdate, EveryImplementationAgreesWithZlib) {
     std::mt19937_64 Rng(20240601);
     std::vector<uint8_t> Buffer((1u << 20) + 64);
-    for (auto& B : Buffer) B = static_cast<uint8_t>(Rng());
+    for (auto& B : Buffer)
+        B = static_cast<uint8_t>(Rng());
 
     std::vector<size_t> Sizes;
-    for (size_t S = 0; S <= 1100; ++S) Sizes.push_back(S);
-    for (size_t S : {4095u, 4096u, 65535u, 65536u, 65537u, 100003u, 1u << 20}) Sizes.push_back(S);
+    for (size_t S = 0; S <= 1100; ++S)
+        Sizes.push_back(S);
+    for (size_t S : {4095u, 4096u, 65535u, 65536u, 65537u, 100003u, 1u << 20})
+        Sizes.push_back(S);
 
     const bool Clmul = CrcImpl::HaveClmul();
     const bool VClmul256 = CrcImpl::HaveVClmul256();
     const bool VClmul = CrcImpl::HaveVClmul512();
-    if (!Clmul) std::printf("note: no carry-less multiply on this CPU; folding paths not exercised\n");
+    if (!Clmul)
+        std::printf("note: no carry-less multiply on this CPU; folding paths not exercised\n");
     for (size_t Size : Sizes) {
         for (size_t Offset : {0u, 1u, 3u, 7u, 13u, 63u}) {
             const uint8_t* Data = Buffer.data() + Offset;
@@ -330,7 +336,8 @@ TEST(CrcUpdate, EveryImplementationAgreesWithZlib) {
 TEST(CrcUpdate, ChunkedUpdatesEqualOneUpdate) {
     std::mt19937_64 Rng(7);
     std::vector<uint8_t> Buffer(3u << 20);
-    for (auto& B : Buffer) B = static_cast<uint8_t>(Rng());
+    for (auto& B : Buffer)
+        B = static_cast<uint8_t>(Rng());
     const uint32_t Want = ZlibCrc(Buffer.data(), Buffer.size());
     for (int Round = 0; Round < 20; ++Round) {
         uint32_t Crc = 0xFFFFFFFFu;
@@ -379,8 +386,12 @@ TEST(Percentage, BoundsAndRounding) {
 // ---------------------------------------------------------------------------
 // DOS date and time
 
-uint16_t DosDate(int Y, int M, int D) { return static_cast<uint16_t>(((Y - 1980) << 9) | (M << 5) | D); }
-uint16_t DosTime(int H, int Mi, int S) { return static_cast<uint16_t>((H << 11) | (Mi << 5) | (S / 2)); }
+uint16_t DosDate(int Y, int M, int D) {
+    return static_cast<uint16_t>(((Y - 1980) << 9) | (M << 5) | D);
+}
+uint16_t DosTime(int H, int Mi, int S) {
+    return static_cast<uint16_t>((H << 11) | (Mi << 5) | (S / 2));
+}
 
 TEST(DosToDateTime, ValidAndInvalidValues) {
     EXPECT_DOUBLE_EQ(DosToDateTime(DosDate(2023, 6, 15), DosTime(13, 45, 30)),
@@ -392,7 +403,7 @@ TEST(DosToDateTime, ValidAndInvalidValues) {
     EXPECT_EQ(DosToDateTime(0, 0), 0.0);
     EXPECT_EQ(DosToDateTime(DosDate(2020, 13, 1), 0), 0.0);
     EXPECT_EQ(DosToDateTime(DosDate(2021, 2, 29), 0), 0.0);
-    EXPECT_EQ(DosToDateTime(DosDate(2020, 1, 1), static_cast<uint16_t>(31)), 0.0);  // 62 seconds
+    EXPECT_EQ(DosToDateTime(DosDate(2020, 1, 1), static_cast<uint16_t>(31)), 0.0); // 62 seconds
     EXPECT_EQ(DosToDateTime(DosDate(2020, 1, 1), DosTime(24, 0, 0)), 0.0);
     EXPECT_EQ(DosToDateTime(DosDate(2020, 1, 1), DosTime(0, 60, 0)), 0.0);
     EXPECT_DOUBLE_EQ(DosToDateTime(DosDate(2020, 2, 29), 0), EncodeDate(2020, 2, 29));
@@ -421,8 +432,9 @@ TEST(DateTimeToDos, RoundTripsEveryEvenSecond) {
                   S = 2 * static_cast<int>(Rng() % 30);
         const uint32_t Dos = DateTimeToDos(EncodeDateTime(Y, M, D, H, Mi, S, 0));
         ASSERT_EQ(Dos, (uint32_t{DosDate(Y, M, D)} << 16) | DosTime(H, Mi, S));
-        ASSERT_DOUBLE_EQ(DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos)),
-                         EncodeDateTime(Y, M, D, H, Mi, S, 0));
+        ASSERT_DOUBLE_EQ(
+            DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos)),
+            EncodeDateTime(Y, M, D, H, Mi, S, 0));
     }
 }
 
@@ -452,7 +464,7 @@ TEST(SetFileModifiedTime, LeavesTheAccessTime) {
     timespec Times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, Name.c_str(), Times, 0), 0);
     ASSERT_TRUE(SetFileModifiedTime(Name, EncodeDate(2010, 5, 5)));
-    struct stat St{};
+    struct stat St {};
     ASSERT_EQ(::stat(Name.c_str(), &St), 0);
     EXPECT_EQ(St.st_atim.tv_sec, 1000000000);
     EXPECT_NE(St.st_mtim.tv_sec, 1000000000);
@@ -463,8 +475,8 @@ TEST(SetFileModifiedTime, LeavesTheAccessTime) {
 
 TEST(UnixTime, BiasFollowsTheZoneAtThatMoment) {
     ScopedTimeZone Zone(CentralEurope);
-    const int64_t Winter = 1705320000;  // 2024-01-15 12:00 UTC
-    const int64_t Summer = 1721044800;  // 2024-07-15 12:00 UTC
+    const int64_t Winter = 1705320000; // 2024-01-15 12:00 UTC
+    const int64_t Summer = 1721044800; // 2024-07-15 12:00 UTC
     EXPECT_EQ(LocalTimeBiasSeconds(Winter), -3600);
     EXPECT_EQ(LocalTimeBiasSeconds(Summer), -7200);
     const int64_t Now = LocalTimeBiasSeconds();
@@ -491,7 +503,7 @@ TEST(UnixTime, RoundTripAndAgreementWithFileTimes) {
     WriteFile(Name, 1);
     std::mt19937 Rng(11);
     for (int K = 0; K < 200; ++K) {
-        const int64_t T = 315532800 + static_cast<int64_t>(Rng() % 2000000000u);  // 1980..2043
+        const int64_t T = 315532800 + static_cast<int64_t>(Rng() % 2000000000u); // 1980..2043
         const TDateTime Local = UnixTimeToLocalDateTime(T);
         ASSERT_EQ(LocalDateTimeToUnixTime(Local), T) << FormatDateTimeIso(Local);
         // A time converted here and written through the file-time service
@@ -513,12 +525,12 @@ TEST(UnixToDosAttributes, FileTypesAndOwnerWrite) {
     EXPECT_EQ(UnixToDosAttributes(040755), 0x10u);
     EXPECT_EQ(UnixToDosAttributes(040555), 0x11u);
     EXPECT_EQ(UnixToDosAttributes(0120777), 0x04u);
-    EXPECT_EQ(UnixToDosAttributes(010644), 0x04u);   // FIFO
-    EXPECT_EQ(UnixToDosAttributes(020644), 0x04u);   // character device
-    EXPECT_EQ(UnixToDosAttributes(060644), 0x04u);   // block device
-    EXPECT_EQ(UnixToDosAttributes(0140755), 0x04u);  // socket
-    EXPECT_EQ(UnixToDosAttributes(0644), 0x00u);     // no type bits
-    EXPECT_EQ(UnixToDosAttributes(0170644), 0x00u);  // unknown type
+    EXPECT_EQ(UnixToDosAttributes(010644), 0x04u);  // FIFO
+    EXPECT_EQ(UnixToDosAttributes(020644), 0x04u);  // character device
+    EXPECT_EQ(UnixToDosAttributes(060644), 0x04u);  // block device
+    EXPECT_EQ(UnixToDosAttributes(0140755), 0x04u); // socket
+    EXPECT_EQ(UnixToDosAttributes(0644), 0x00u);    // no type bits
+    EXPECT_EQ(UnixToDosAttributes(0170644), 0x00u); // unknown type
 }
 
 TEST(DosToUnixAttributes, ReadOnlyAndDirectory) {
@@ -647,5 +659,5 @@ TEST(IsRemovableDrive, LongNamePrefixesAreIgnored) {
     EXPECT_EQ(IsRemovableDrive(Dir / "not/yet/there.zip"), Plain);
 }
 
-}  // namespace
-}  // namespace kivo
+} // namespace
+} // namespace kivo

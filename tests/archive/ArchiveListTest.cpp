@@ -1,7 +1,6 @@
 // The archive model's building blocks: item mask matching, the name-hashed
 // item list, the extra-field container and the shared name strings.
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,11 +81,11 @@ TEST(ArchiveItem, DateTimeRoundTripAndInvalidDosValues) {
     TTestItem Item("a");
     EXPECT_EQ(Item.Action(), aaNone);
     EXPECT_EQ(Item.UncompressedSize(), 0);
-    EXPECT_EQ(Item.LastModTimeAsDateTime(), 0.0);  // DOS 0/0 is no valid date
+    EXPECT_EQ(Item.LastModTimeAsDateTime(), 0.0); // DOS 0/0 is no valid date
     TDateTime When = EncodeDateTime(2021, 6, 15, 12, 34, 57, 0);
     Item.SetLastModTimeAsDateTime(When);
     EXPECT_EQ(Item.LastModFileDate(), 0x52CF);
-    EXPECT_EQ(Item.LastModFileTime(), 0x645C);  // seconds halved, rounded down
+    EXPECT_EQ(Item.LastModFileTime(), 0x645C); // seconds halved, rounded down
     EXPECT_EQ(Item.LastModTimeAsDateTime(), EncodeDateTime(2021, 6, 15, 12, 34, 56, 0));
     EXPECT_EQ(Item.NativeFileAttributes(), 0u);
     EXPECT_EQ(TTestItem("d/", true).NativeFileAttributes(), 0x10u);
@@ -101,7 +100,7 @@ TEST(ArchiveItem, DiskNameKeepsItsValueWhenTheNameChanges) {
     Item.SetDiskFileName("c.txt");
     Item.SetFileName("d.txt");
     EXPECT_EQ(Item.DiskFileName(), "c.txt");
-    Item.SetFileName("c.txt");  // both equal again, then apart again
+    Item.SetFileName("c.txt"); // both equal again, then apart again
     Item.SetFileName("e.txt");
     EXPECT_EQ(Item.DiskFileName(), "c.txt");
     // A disk name never set stays empty.
@@ -156,15 +155,20 @@ TEST(ArchiveList, NameHashFoldsCaseAndSpreadsNames) {
     // in the case of non-ASCII letters share a bucket (they still differ).
     EXPECT_EQ(NameHash("é/ä.txt"), NameHash("É/Ä.TXT"));
     std::vector<int> Buckets(AbHashBuckets);
-    for (int I = 0; I < 20000; ++I) ++Buckets[NameHash("dir" + std::to_string(I / 100) + "/file_" + std::to_string(I) + ".txt") % AbHashBuckets];
+    for (int I = 0; I < 20000; ++I)
+        ++Buckets[NameHash("dir" + std::to_string(I / 100) + "/file_" + std::to_string(I) +
+                           ".txt") %
+                  AbHashBuckets];
     int Largest = 0;
-    for (int N : Buckets) Largest = std::max(Largest, N);
-    EXPECT_LT(Largest, 80);  // about 20 per bucket on average
+    for (int N : Buckets)
+        Largest = std::max(Largest, N);
+    EXPECT_LT(Largest, 80); // about 20 per bucket on average
 }
 
 TEST(ArchiveList, FindInALongListFollowsAddsPutsAndDeletes) {
     TAbArchiveList List;
-    for (int I = 0; I < 1000; ++I) List.Add(new TTestItem("f" + std::to_string(I)));
+    for (int I = 0; I < 1000; ++I)
+        List.Add(new TTestItem("f" + std::to_string(I)));
     EXPECT_EQ(List.Find("f500"), 500);
     List.Delete(0);
     EXPECT_EQ(List.Find("f500"), 499);
@@ -173,7 +177,8 @@ TEST(ArchiveList, FindInALongListFollowsAddsPutsAndDeletes) {
     EXPECT_EQ(List.Find("f11"), -1);
     List.Add(new TTestItem("F500"));
     EXPECT_EQ(List.Find("f500"), 999);
-    for (int I = 0; I < 999; ++I) List.Delete(0);
+    for (int I = 0; I < 999; ++I)
+        List.Delete(0);
     EXPECT_EQ(List.Count(), 1);
     EXPECT_EQ(List.Find("f500"), 0);
 }
@@ -206,7 +211,8 @@ TEST(ArchiveList, PutReLinkAndBucketsStayConsistent) {
     EXPECT_EQ(List.Find("three"), -1);
     EXPECT_EQ(List.Find("silently"), -1);
     for (uint32_t B = 0; B < AbHashBuckets; ++B) {
-        for (TAbArchiveItem* P = List.HashTable(B); P != nullptr; P = P->NextItem) EXPECT_EQ(P, List.Get(0));
+        for (TAbArchiveItem* P = List.HashTable(B); P != nullptr; P = P->NextItem)
+            EXPECT_EQ(P, List.Get(0));
     }
     List.Clear();
     EXPECT_EQ(List.Count(), 0);
@@ -221,7 +227,8 @@ TEST(ArchiveList, IndexErrorsAndEnumeration) {
     List.Add(new TTestItem("b"));
     TAbArchiveListEnumerator E = List.GetEnumerator();
     std::string Seen;
-    while (E.MoveNext()) Seen += E.Current()->FileName();
+    while (E.MoveNext())
+        Seen += E.Current()->FileName();
     EXPECT_EQ(Seen, "ab");
     EXPECT_FALSE(E.MoveNext());
 }
@@ -233,12 +240,12 @@ TEST(ArchiveList, ListThatDoesNotOwnItsItemsSearchesLinearly) {
         TAbArchiveList List(false);
         List.Add(&A);
         List.Add(&B);
-        EXPECT_EQ(List.Find("x.txt"), 0);  // first in list order
+        EXPECT_EQ(List.Find("x.txt"), 0); // first in list order
         EXPECT_TRUE(List.IsActiveDupe("X.txt"));
         List.Delete(0);
         EXPECT_EQ(List.Count(), 1);
     }
-    EXPECT_EQ(A.FileName(), "x.txt");  // not freed by the list
+    EXPECT_EQ(A.FileName(), "x.txt"); // not freed by the list
 }
 
 // ---------------------------------------------------------------------------
@@ -258,7 +265,8 @@ std::string ExtraOf(const TAbExtraField& F) {
 
 TEST(ExtraField, LoadGetPutDelete) {
     TCountingExtraField F;
-    std::string Raw = ExtraSubfield(0x5455, "\x01\x02\x03") + ExtraSubfield(0x0001, std::string(8, 'z'));
+    std::string Raw =
+        ExtraSubfield(0x5455, "\x01\x02\x03") + ExtraSubfield(0x0001, std::string(8, 'z'));
     TReadOnlyMemoryStream S(Raw.data(), static_cast<int64_t>(Raw.size()));
     F.LoadFromStream(&S, static_cast<int64_t>(Raw.size()));
     EXPECT_EQ(F.Count(), 2);
@@ -275,9 +283,11 @@ TEST(ExtraField, LoadGetPutDelete) {
 
     // Same size: overwritten in place; other size: moved to the end.
     F.Put(0x5455, "abc", 3);
-    EXPECT_EQ(ExtraOf(F), ExtraSubfield(0x5455, "abc") + ExtraSubfield(0x0001, std::string(8, 'z')));
+    EXPECT_EQ(ExtraOf(F),
+              ExtraSubfield(0x5455, "abc") + ExtraSubfield(0x0001, std::string(8, 'z')));
     F.Put(0x5455, "abcd", 4);
-    EXPECT_EQ(ExtraOf(F), ExtraSubfield(0x0001, std::string(8, 'z')) + ExtraSubfield(0x5455, "abcd"));
+    EXPECT_EQ(ExtraOf(F),
+              ExtraSubfield(0x0001, std::string(8, 'z')) + ExtraSubfield(0x5455, "abcd"));
     F.Delete(0x0001);
     EXPECT_EQ(ExtraOf(F), ExtraSubfield(0x5455, "abcd"));
     EXPECT_EQ(F.Changes, 4);
@@ -323,7 +333,7 @@ TEST(ExtraField, StreamsCopiesAndClones) {
     B.Put(0x0001, "12345678", 8);
     B.CloneFrom(A, 0x7075);
     EXPECT_TRUE(B.Has(0x7075));
-    B.CloneFrom(A, 0x0001);  // A lacks it: removed
+    B.CloneFrom(A, 0x0001); // A lacks it: removed
     EXPECT_FALSE(B.Has(0x0001));
     TAbExtraField C;
     C.Assign(B);
@@ -352,7 +362,7 @@ TEST(SharedString, CopiesShareOneBufferAndEmptyNeedsNone) {
     EXPECT_TRUE(B.Empty());
     A = TAbSharedString("other");
     EXPECT_EQ(C.Str(), "dir/file_000001.txt");
-    C = C;  // self-assignment keeps the value
+    C = C; // self-assignment keeps the value
     EXPECT_EQ(C.Str(), "dir/file_000001.txt");
 }
 
@@ -382,4 +392,4 @@ TEST(ArchiveStreamHelper, NilStreamIsRefused) {
     EXPECT_NO_THROW(TNullHelper Helper(&S));
 }
 
-}  // namespace
+} // namespace

@@ -3,13 +3,11 @@
 // load and save, logging and the update operations, over a small in-memory
 // format.
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "archive/AbArcTyp.h"
@@ -52,8 +50,10 @@ public:
         TAbArchiveItem* Item = Items(Index);
         Extracted.push_back(TargetName);
         MaybeFail(Item);
-        if (Item->IsDirectory()) CreateDirectoryChain(TargetName);
-        else WriteBytes(TargetName, "data:" + Item->FileName());
+        if (Item->IsDirectory())
+            CreateDirectoryChain(TargetName);
+        else
+            WriteBytes(TargetName, "data:" + Item->FileName());
     }
     void ExtractItemToStream(int32_t Index, TStream* Stream) override {
         MaybeFail(Items(Index));
@@ -62,13 +62,16 @@ public:
     }
     void ReadArchive() override {
         if (LoadError) throw EAbZipInvalid();
-        for (const std::string& N : FNames) ItemList().Add(new TFakeItem(N));
+        for (const std::string& N : FNames)
+            ItemList().Add(new TFakeItem(N));
     }
     void WriteArchive() override {
         ++Writes;
         for (int32_t I = Count() - 1; I >= 0; --I) {
-            if (Items(I)->Action() == aaDelete) ItemList().Delete(I);
-            else Items(I)->SetAction(aaNone);
+            if (Items(I)->Action() == aaDelete)
+                ItemList().Delete(I);
+            else
+                Items(I)->SetAction(aaNone);
         }
     }
     void VerifyItem(int32_t Index) override {
@@ -104,8 +107,9 @@ struct TFixture {
         CreateDir(Base);
         Archive.Load();
         Archive.SetBaseDirectory(Base);
-        Archive.OnProcessItemFailure = [this](TAbArchive*, TAbArchiveItem* Item, TAbProcessType Type,
-                                              TAbErrorClass Class, int32_t Code) {
+        Archive.OnProcessItemFailure = [this](TAbArchive*, TAbArchiveItem* Item,
+                                              TAbProcessType Type, TAbErrorClass Class,
+                                              int32_t Code) {
             Failures.push_back({Item->FileName(), Type, Class, Code});
         };
     }
@@ -143,7 +147,8 @@ TEST(ExtractLoop, WithoutCreateDirsDirectoriesAreNotEvenOffered) {
     TFixture F({"docs/", "docs/a.txt"});
     F.Archive.SetExtractOptions({});
     std::vector<std::string> Offered;
-    F.Archive.OnConfirmProcessItem = [&](TAbArchive*, TAbArchiveItem* Item, TAbProcessType, bool& Confirm) {
+    F.Archive.OnConfirmProcessItem = [&](TAbArchive*, TAbArchiveItem* Item, TAbProcessType,
+                                         bool& Confirm) {
         EXPECT_TRUE(Confirm);
         Offered.push_back(Item->FileName());
     };
@@ -170,8 +175,10 @@ TEST(ExtractLoop, OverwriteHandlerCanRefuseOrRedirect) {
     WriteBytes(F.In("a.txt"), "old");
     WriteBytes(F.In("b.txt"), "old");
     F.Archive.OnConfirmOverwrite = [&](std::string& Name, bool& Confirm) {
-        if (EndsStr("a.txt", Name)) Confirm = false;
-        else Name = F.In("b-new.txt");
+        if (EndsStr("a.txt", Name))
+            Confirm = false;
+        else
+            Name = F.In("b-new.txt");
     };
     F.Archive.ExtractFiles("*.*");
     EXPECT_EQ(ReadBytes(F.In("a.txt")), "old");
@@ -260,7 +267,8 @@ TEST(ExtractLoop, ItemFailuresAreReportedOnceAndTheLoopGoesOn) {
 
 TEST(ExtractLoop, ConfirmationCanSkipItems) {
     TFixture F({"a.txt", "b.txt"});
-    F.Archive.OnConfirmProcessItem = [](TAbArchive*, TAbArchiveItem* Item, TAbProcessType Type, bool& Confirm) {
+    F.Archive.OnConfirmProcessItem = [](TAbArchive*, TAbArchiveItem* Item, TAbProcessType Type,
+                                        bool& Confirm) {
         EXPECT_EQ(Type, ptExtract);
         Confirm = Item->FileName() != "a.txt";
     };
@@ -289,7 +297,7 @@ TEST(ExtractLoop, InvalidArchiveRefusesWhileLookupsStillWork) {
     EXPECT_THROW(F.Archive.DeleteAt(0), EAbNoArchive);
     EXPECT_EQ(F.Archive.FindFile("A.TXT"), 0);
     EXPECT_NO_THROW(F.Archive.TagItems("*"));
-    EXPECT_NO_THROW(F.Archive.Save());  // nothing to do for an invalid archive
+    EXPECT_NO_THROW(F.Archive.Save()); // nothing to do for an invalid archive
     EXPECT_EQ(F.Archive.Writes, 0);
 }
 
@@ -297,10 +305,22 @@ TEST(ExtractLoop, InvalidArchiveRefusesWhileLookupsStillWork) {
 // Stored names that would leave the base directory
 
 const char* const UnsafeNames[] = {
-    "../evil.txt",        "../../evil.txt",          "../../../../../../evil.txt", "a/../../evil.txt",
-    "a/b/../../../evil.txt", "..\\evil.txt",         "a\\..\\..\\evil.txt",        "a/b\\..\\../../evil.txt",
-    "/tmp/evil.txt",      "\\evil.txt",              "C:\\evil.txt",               "C:evil.txt",
-    "c:/evil.txt",        "\\\\server\\share\\evil.txt", "//server/share/evil.txt",  "..",
+    "../evil.txt",
+    "../../evil.txt",
+    "../../../../../../evil.txt",
+    "a/../../evil.txt",
+    "a/b/../../../evil.txt",
+    "..\\evil.txt",
+    "a\\..\\..\\evil.txt",
+    "a/b\\..\\../../evil.txt",
+    "/tmp/evil.txt",
+    "\\evil.txt",
+    "C:\\evil.txt",
+    "C:evil.txt",
+    "c:/evil.txt",
+    "\\\\server\\share\\evil.txt",
+    "//server/share/evil.txt",
+    "..",
     "a/../..",
 };
 
@@ -324,11 +344,12 @@ TEST(UnsafeNames, EveryEscapeIsReportedAndNothingIsWritten) {
 }
 
 TEST(UnsafeNames, WithoutRestorePathOnlyTheLastComponentCounts) {
-    TFixture F({"../evil1.txt", "../../a/evil2.txt", "C:\\evil3.txt", "\\\\server\\share\\evil4.txt", "C:evil5.txt",
-                "a/.."});
+    TFixture F({"../evil1.txt", "../../a/evil2.txt", "C:\\evil3.txt",
+                "\\\\server\\share\\evil4.txt", "C:evil5.txt", "a/.."});
     F.Archive.SetExtractOptions({eoCreateDirs});
     F.Archive.ExtractFiles("*.*");
-    for (const char* Name : {"evil1.txt", "evil2.txt", "evil3.txt", "evil4.txt"}) EXPECT_TRUE(Exists(F.In(Name))) << Name;
+    for (const char* Name : {"evil1.txt", "evil2.txt", "evil3.txt", "evil4.txt"})
+        EXPECT_TRUE(Exists(F.In(Name))) << Name;
     ASSERT_EQ(F.Failures.size(), 2u);
     EXPECT_EQ(F.Failures[0].Name, "C:evil5.txt");
     EXPECT_EQ(F.Failures[1].Name, "a/..");
@@ -351,7 +372,7 @@ TEST(UnsafeNames, ACallersOwnTargetNameIsUsedAsGiven) {
     std::string Outside = F.Dir / "chosen.txt";
     F.Archive.ExtractAt(0, Outside);
     EXPECT_EQ(ReadBytes(Outside), "data:../evil.txt");
-    F.Archive.ExtractAt(1, "renamed.txt");  // relative: joined to the base
+    F.Archive.ExtractAt(1, "renamed.txt"); // relative: joined to the base
     EXPECT_TRUE(Exists(F.In("renamed.txt")));
     EXPECT_TRUE(F.Failures.empty());
 }
@@ -376,8 +397,9 @@ TEST(ArchiveOperations, ExtractToStreamFindsByNameAndCapturesFailures) {
     TFixture F({"a.txt", "fail.txt"});
     TMemoryStream Out;
     F.Archive.ExtractToStream("A.TXT", &Out);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(Out.Memory()), static_cast<size_t>(Out.Size())), "data:a.txt");
-    F.Archive.ExtractToStream("missing", &Out);  // nothing happens
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Out.Memory()), static_cast<size_t>(Out.Size())),
+              "data:a.txt");
+    F.Archive.ExtractToStream("missing", &Out); // nothing happens
     F.Archive.ExtractToStream("fail.txt", &Out);
     ASSERT_EQ(F.Failures.size(), 1u);
     EXPECT_EQ(F.Failures[0].Code, 19);
@@ -393,7 +415,7 @@ TEST(ArchiveOperations, TaggedItemsAreExtractedAndTested) {
     EXPECT_TRUE(Exists(F.In("b.dll")));
     EXPECT_TRUE(DirectoryExists(F.In("docs")));
     F.Archive.TagItems("*.*");
-    EXPECT_THROW(F.Archive.TestTaggedItems(), EAbZipBadCRC);  // not captured
+    EXPECT_THROW(F.Archive.TestTaggedItems(), EAbZipBadCRC); // not captured
     EXPECT_EQ(F.Archive.Verified, (std::vector<std::string>{"a.txt", "b.dll", "fail.dll"}));
     F.Archive.ClearTags();
     F.Archive.Verified.clear();
@@ -404,12 +426,13 @@ TEST(ArchiveOperations, TaggedItemsAreExtractedAndTested) {
 TEST(ArchiveOperations, ItemProgressGoesToTheCurrentItem) {
     TFixture F({"a.txt"});
     TAbArchiveItem* Seen = nullptr;
-    F.Archive.OnArchiveItemProgress = [&](TAbArchive*, TAbArchiveItem* Item, uint8_t P, bool& Abort) {
+    F.Archive.OnArchiveItemProgress = [&](TAbArchive*, TAbArchiveItem* Item, uint8_t P,
+                                          bool& Abort) {
         Seen = Item;
         Abort = P == 50;
     };
     bool Abort = false;
-    F.Archive.OnProgress(50, Abort);  // no current item outside an extraction
+    F.Archive.OnProgress(50, Abort); // no current item outside an extraction
     EXPECT_TRUE(Abort);
     EXPECT_EQ(Seen, nullptr);
     EXPECT_THROW(F.Archive.DoInflateProgress(50), EAbAbortProgress);
@@ -419,7 +442,8 @@ TEST(ArchiveOperations, ItemProgressGoesToTheCurrentItem) {
         EXPECT_EQ(E.Message(), "Process aborted by user");
     }
     std::string Name;
-    EXPECT_THROW(F.Archive.DoSpanningMediaRequest(nullptr, 1, Name, Abort), EAbSpanningNotSupported);
+    EXPECT_THROW(F.Archive.DoSpanningMediaRequest(nullptr, 1, Name, Abort),
+                 EAbSpanningNotSupported);
 }
 
 // ---------------------------------------------------------------------------
@@ -456,14 +480,14 @@ TEST(ArchiveLifecycle, SaveOnlyWhenDirtyOrEmptyAndConfirmed) {
     EXPECT_FALSE(A.IsDirty());
     TFakeArchive Empty({});
     Empty.Load();
-    Empty.Save();  // an empty archive is always written
+    Empty.Save(); // an empty archive is always written
     EXPECT_EQ(Empty.Writes, 1);
 }
 
 TEST(ArchiveLifecycle, BaseDirectorySetter) {
     TTempDir Dir;
     TFakeArchive A({});
-    EXPECT_EQ(A.BaseDirectory(), ExtractFileDir(ExecutablePath()));  // the program's folder at first
+    EXPECT_EQ(A.BaseDirectory(), ExtractFileDir(ExecutablePath())); // the program's folder at first
     A.SetBaseDirectory(Dir.Path() + "/");
     EXPECT_EQ(A.BaseDirectory(), Dir.Path());
     A.SetBaseDirectory("/");
@@ -482,7 +506,8 @@ TEST(ArchiveLifecycle, BaseDirectorySetter) {
 std::string FromUtf16Le(const std::string& Bytes) {
     std::u16string Units;
     for (size_t I = 0; I + 1 < Bytes.size(); I += 2) {
-        Units.push_back(static_cast<char16_t>(static_cast<uint8_t>(Bytes[I]) | (static_cast<uint8_t>(Bytes[I + 1]) << 8)));
+        Units.push_back(static_cast<char16_t>(static_cast<uint8_t>(Bytes[I]) |
+                                              (static_cast<uint8_t>(Bytes[I + 1]) << 8)));
     }
     return Utf16ToUtf8(Units);
 }
@@ -493,7 +518,7 @@ TEST(ArchiveLifecycle, LogFileRecordsTheArchiveAndEachProcessedItem) {
     F.Archive.SetLogFile(Log);
     F.Archive.SetLogging(true);
     F.Archive.ExtractFiles("*.*");
-    F.Archive.SetLogging(false);  // closes the log
+    F.Archive.SetLogging(false); // closes the log
     std::string Text = FromUtf16Le(ReadBytes(Log));
     std::vector<std::string> Lines;
     size_t Start = 0;
@@ -543,7 +568,8 @@ TEST(ArchiveUpdates, AddingADuplicateNameIsReported) {
 TEST(ArchiveUpdates, DeletingWalksFromTheLastItemAndSaveDropsThem) {
     TFixture F({"a.txt", "b.txt", "c.log", "d.txt"});
     std::vector<std::string> Order;
-    F.Archive.OnConfirmProcessItem = [&](TAbArchive*, TAbArchiveItem* Item, TAbProcessType Type, bool&) {
+    F.Archive.OnConfirmProcessItem = [&](TAbArchive*, TAbArchiveItem* Item, TAbProcessType Type,
+                                         bool&) {
         EXPECT_EQ(Type, ptDelete);
         Order.push_back(Item->FileName());
     };
@@ -628,4 +654,4 @@ TEST(ArchiveUpdates, FreshenMarksOnlyNewerFiles) {
     EXPECT_EQ(F.Archive.Items(1)->Action(), aaNone);
 }
 
-}  // namespace
+} // namespace

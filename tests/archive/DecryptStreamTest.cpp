@@ -3,7 +3,6 @@
 // the same inner stream, the contract checks, and password keying in the
 // ANSI code page with archives made by Info-ZIP.
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 
@@ -69,7 +68,7 @@ TEST_F(DecryptStream, FailedCheckRewindsSoTheNextPasswordReadsTheSameHeader) {
         TAbDfDecryptStream Wrong(&Inner, 0x42000000, "wrong");
         ASSERT_FALSE(Wrong.IsValid());
         EXPECT_EQ(Inner.Position(), 3);
-        EXPECT_FALSE(Wrong.IsValid());  // again from the same header, again refused
+        EXPECT_FALSE(Wrong.IsValid()); // again from the same header, again refused
     }
     TAbDfDecryptStream Right(&Inner, 0x42000000, "right");
     ASSERT_TRUE(Right.IsValid());
@@ -85,29 +84,33 @@ TEST_F(DecryptStream, ContractChecksAndShortHeader) {
         S.Read(B, 1);
         FAIL() << "read before the header was verified";
     } catch (const EAssertionFailed& E) {
-        EXPECT_NE(E.Message().find("TAbDfDecryptStream.Read: the stream header has not been verified"),
-                  std::string::npos);
+        EXPECT_NE(
+            E.Message().find("TAbDfDecryptStream.Read: the stream header has not been verified"),
+            std::string::npos);
     }
-    EXPECT_EQ(Inner.Position(), 0);  // nothing was read
+    EXPECT_EQ(Inner.Position(), 0); // nothing was read
     try {
         S.Write("x", 1);
         FAIL();
     } catch (const EAssertionFailed& E) {
-        EXPECT_NE(E.Message().find("TAbDfDecryptStream.Write: the stream is read-only"), std::string::npos);
+        EXPECT_NE(E.Message().find("TAbDfDecryptStream.Write: the stream is read-only"),
+                  std::string::npos);
     }
     TAbZipDecryptEngine Engine;
     try {
         Engine.Decode(0);
         FAIL();
     } catch (const EAssertionFailed& E) {
-        EXPECT_NE(E.Message().find("TAbZipDecryptEngine.Decode: must successfully call VerifyHeader first"),
+        EXPECT_NE(E.Message().find(
+                      "TAbZipDecryptEngine.Decode: must successfully call VerifyHeader first"),
                   std::string::npos);
     }
     try {
         Engine.VerifyHeader(TAbZipEncryptHeader{}, "", 0);
         FAIL();
     } catch (const EAssertionFailed& E) {
-        EXPECT_NE(E.Message().find("TAbZipDecryptEngine.VerifyHeader: need a passphrase"), std::string::npos);
+        EXPECT_NE(E.Message().find("TAbZipDecryptEngine.VerifyHeader: need a passphrase"),
+                  std::string::npos);
     }
     // A header cut short fails with the inner stream's read error.
     TReadOnlyMemoryStream Short(Cipher.data(), 11);
@@ -125,11 +128,11 @@ TEST_F(DecryptStream, PasswordsAreKeyedInTheAnsiCodePage) {
         U.SetFileName(TestData(Archive));
         TMemoryStream Out;
         int32_t Failure = -1;
-        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType, TAbErrorClass, int32_t Code) {
-            Failure = Code;
-        };
+        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
+                                     TAbErrorClass, int32_t Code) { Failure = Code; };
         U.ExtractToStream("m/docs/readme.txt", &Out);
-        return std::make_pair(Failure, std::string(reinterpret_cast<const char*>(Out.Memory()), Out.Size()));
+        return std::make_pair(Failure,
+                              std::string(reinterpret_cast<const char*>(Out.Memory()), Out.Size()));
     };
     auto [Cp1252Failure, Cp1252Data] = Extract("enc_pw_cp1252.zip");
     EXPECT_EQ(Cp1252Failure, -1);
@@ -167,9 +170,8 @@ TEST_F(DecryptStream, DataDescriptorItemsAreCheckedAgainstTheTime) {
         U.SetPassword("pw");
         U.SetFileName(Dir / "a.zip");
         int32_t Failure = -1;
-        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType, TAbErrorClass, int32_t Code) {
-            Failure = Code;
-        };
+        U.OnProcessItemFailure = [&](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
+                                     TAbErrorClass, int32_t Code) { Failure = Code; };
         TMemoryStream Out;
         U.ExtractToStream("t.txt", &Out);
         if (Flags & 0x0008) {
@@ -182,4 +184,4 @@ TEST_F(DecryptStream, DataDescriptorItemsAreCheckedAgainstTheTime) {
     }
 }
 
-}  // namespace
+} // namespace

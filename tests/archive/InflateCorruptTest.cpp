@@ -4,7 +4,6 @@
 // modes. Each outcome is checked against the documented algorithm (same
 // result, same cause) and, where zlib accepts the stream, against zlib's output.
 #include <gtest/gtest.h>
-
 #include <random>
 #include <set>
 #include <string>
@@ -19,19 +18,21 @@ namespace {
 
 const std::set<std::string>& KnownCauses() {
     static const std::set<std::string> Causes = {
-        InflateCause::InvalidBlockType,      InflateCause::StoredLength,
-        InflateCause::TooManyLiteralCodes,   InflateCause::TooManyDistanceCodes,
-        InflateCause::BadCodeLengthSymbol,   InflateCause::BadCodeLength,
-        InflateCause::BadCodeLengthRepeat,   InflateCause::BadLengthSymbol,
-        InflateCause::BadDistanceSymbol,     InflateCause::UnusedDistanceSymbol,
-        InflateCause::DistanceTooFar,        InflateCause::NoMoreDataReadBit,
-        InflateCause::NoMoreDataReadBits,    InflateCause::NoMoreDataDiscardBits,
+        InflateCause::InvalidBlockType,     InflateCause::StoredLength,
+        InflateCause::TooManyLiteralCodes,  InflateCause::TooManyDistanceCodes,
+        InflateCause::BadCodeLengthSymbol,  InflateCause::BadCodeLength,
+        InflateCause::BadCodeLengthRepeat,  InflateCause::BadLengthSymbol,
+        InflateCause::BadDistanceSymbol,    InflateCause::UnusedDistanceSymbol,
+        InflateCause::DistanceTooFar,       InflateCause::NoMoreDataReadBit,
+        InflateCause::NoMoreDataReadBits,   InflateCause::NoMoreDataDiscardBits,
         InflateCause::NoMoreDataReadBuffer,
     };
     return Causes;
 }
 
-bool IsExhausted(const std::string& Cause) { return Cause.rfind("no more compressed data in stream [", 0) == 0; }
+bool IsExhausted(const std::string& Cause) {
+    return Cause.rfind("no more compressed data in stream [", 0) == 0;
+}
 
 // Decodes Data in both modes (from a source giving 1 to MaxStep bytes per read
 // when MaxStep > 0) and checks everything that must hold for any input.
@@ -74,7 +75,7 @@ std::vector<std::pair<std::string, std::string>> SmallStreams() {
     };
 }
 
-}  // namespace
+} // namespace
 
 TEST(InflateCorrupt, TruncatedAtEveryByte) {
     for (const auto& [Name, S] : SmallStreams()) {
@@ -114,7 +115,8 @@ TEST(InflateCorrupt, MutatedLargeStreams) {
         for (int i = 0; i < 150; ++i) {
             std::string Bad = S;
             int Changes = 1 + static_cast<int>(Rng() % 4);
-            for (int k = 0; k < Changes; ++k) Bad[Rng() % Bad.size()] = static_cast<char>(Rng());
+            for (int k = 0; k < Changes; ++k)
+                Bad[Rng() % Bad.size()] = static_cast<char>(Rng());
             SCOPED_TRACE("level " + std::to_string(Level) + " mutation " + std::to_string(i));
             CheckAnyInput(Bad, i % 10 == 0 ? 5 : 0);
         }

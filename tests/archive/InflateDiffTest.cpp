@@ -4,15 +4,15 @@
 // from a memory source that ends at the last compressed byte, from one with
 // data after the stream, from one that hands out 1 to 7 bytes per read, and
 // in test-only mode.
-#include "archive/AbDfBase.h"
-#include "archive/AbDfDec.h"
-#include "support/InflateSupport.h"
-#include "support/ZipFixtures.h"
-
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 #include <zlib.h>
+
+#include "archive/AbDfBase.h"
+#include "archive/AbDfDec.h"
+#include "support/InflateSupport.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::test;

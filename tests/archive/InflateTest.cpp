@@ -1,11 +1,10 @@
 // Inflate on hand-built streams (each field commented), the helper's
 // settings, and the decoder's building blocks: bit stream, Huffman tables,
 // output window, logger and bit bucket.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,10 +25,12 @@ namespace {
 // Canonical codes for a list of code lengths, as RFC 1951 assigns them.
 std::vector<uint32_t> CanonicalCodes(const std::vector<int>& Lens) {
     int Counts[16] = {};
-    for (int L : Lens) ++Counts[L];
+    for (int L : Lens)
+        ++Counts[L];
     Counts[0] = 0;
     uint32_t Next[16] = {}, Code = 0;
-    for (int B = 1; B < 16; ++B) Next[B] = Code = (Code + static_cast<uint32_t>(Counts[B - 1])) << 1;
+    for (int B = 1; B < 16; ++B)
+        Next[B] = Code = (Code + static_cast<uint32_t>(Counts[B - 1])) << 1;
     std::vector<uint32_t> Codes(Lens.size());
     for (size_t s = 0; s < Lens.size(); ++s)
         if (Lens[s] != 0) Codes[s] = Next[Lens[s]]++;
@@ -39,19 +40,24 @@ std::vector<uint32_t> CanonicalCodes(const std::vector<int>& Lens) {
 // A dynamic block header whose code-length code gives all 19 symbols 5-bit
 // codes (symbol s is sent as s in 5 bits), then the lengths sent one by one.
 void DynamicHeader(TBitWriter& W, const std::vector<int>& Lit, const std::vector<int>& Dist) {
-    W.Bits(static_cast<uint32_t>(Lit.size() - 257), 5);  // HLIT
-    W.Bits(static_cast<uint32_t>(Dist.size() - 1), 5);   // HDIST
-    W.Bits(19 - 4, 4);                                    // HCLEN: all 19
-    for (int i = 0; i < 19; ++i) W.Bits(5, 3);            // every code-length symbol: 5 bits
-    for (int L : Lit) W.Code(static_cast<uint32_t>(L), 5);
-    for (int L : Dist) W.Code(static_cast<uint32_t>(L), 5);
+    W.Bits(static_cast<uint32_t>(Lit.size() - 257), 5); // HLIT
+    W.Bits(static_cast<uint32_t>(Dist.size() - 1), 5);  // HDIST
+    W.Bits(19 - 4, 4);                                  // HCLEN: all 19
+    for (int i = 0; i < 19; ++i)
+        W.Bits(5, 3); // every code-length symbol: 5 bits
+    for (int L : Lit)
+        W.Code(static_cast<uint32_t>(L), 5);
+    for (int L : Dist)
+        W.Code(static_cast<uint32_t>(L), 5);
 }
 
 struct TCode {
     std::vector<int> Lens;
     std::vector<uint32_t> Codes;
     explicit TCode(std::vector<int> L) : Lens(std::move(L)), Codes(CanonicalCodes(Lens)) {}
-    void Put(TBitWriter& W, int Symbol) const { W.Code(Codes[static_cast<size_t>(Symbol)], Lens[static_cast<size_t>(Symbol)]); }
+    void Put(TBitWriter& W, int Symbol) const {
+        W.Code(Codes[static_cast<size_t>(Symbol)], Lens[static_cast<size_t>(Symbol)]);
+    }
 };
 
 // Literal/length code with 'a', 'b', end of block and length codes 257 (3)
@@ -64,11 +70,11 @@ TCode SmallLitCode() {
 
 std::string StoredBlock(const std::string& Data, bool Final) {
     TBitWriter W;
-    W.Bits(Final ? 1 : 0, 1);  // BFINAL
-    W.Bits(0, 2);              // BTYPE stored
+    W.Bits(Final ? 1 : 0, 1); // BFINAL
+    W.Bits(0, 2);             // BTYPE stored
     W.AlignToByte();
-    W.Bits(static_cast<uint32_t>(Data.size()), 16);            // LEN
-    W.Bits(static_cast<uint32_t>(~Data.size() & 0xFFFF), 16);  // NLEN
+    W.Bits(static_cast<uint32_t>(Data.size()), 16);           // LEN
+    W.Bits(static_cast<uint32_t>(~Data.size() & 0xFFFF), 16); // NLEN
     return W.Bytes() + Data;
 }
 
@@ -86,7 +92,7 @@ TDecodeResult Decode(const std::string& Stream, bool Deflate64 = false) {
     return R;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Edge cases
@@ -105,12 +111,12 @@ TEST(Inflate, EmptyStoredBlockGivesEmptyOutputAndEmptyChecksums) {
 
 TEST(Inflate, OverlappingMatchRepeatsTheByte) {
     TBitWriter W;
-    W.Bits(1, 1);          // BFINAL
-    W.Bits(1, 2);          // fixed Huffman
-    W.FixedLitLen('a');    // literal 'a'
-    W.FixedLitLen(264);    // length 10
-    W.FixedDist(0);        // distance 1
-    W.FixedLitLen(256);    // end of block
+    W.Bits(1, 1);       // BFINAL
+    W.Bits(1, 2);       // fixed Huffman
+    W.FixedLitLen('a'); // literal 'a'
+    W.FixedLitLen(264); // length 10
+    W.FixedDist(0);     // distance 1
+    W.FixedLitLen(256); // end of block
     TDecodeResult R = Decode(W.Bytes());
     ASSERT_TRUE(R.Ok);
     EXPECT_EQ(R.Output, std::string(11, 'a'));
@@ -120,12 +126,12 @@ TEST(Inflate, OverlappingMatchRepeatsTheByte) {
 TEST(Inflate, DistanceCode30NeedsDeflate64) {
     std::string Head = MakeRandom(40000, 3);
     TBitWriter W;
-    W.Bits(1, 1);          // BFINAL
-    W.Bits(1, 2);          // fixed Huffman
-    W.FixedLitLen(257);    // length 3
-    W.FixedDist(30);       // distance code 30: 32769 + 14 extra bits
-    W.Bits(5, 14);         //   distance 32774
-    W.FixedLitLen(256);    // end of block
+    W.Bits(1, 1);       // BFINAL
+    W.Bits(1, 2);       // fixed Huffman
+    W.FixedLitLen(257); // length 3
+    W.FixedDist(30);    // distance code 30: 32769 + 14 extra bits
+    W.Bits(5, 14);      //   distance 32774
+    W.FixedLitLen(256); // end of block
     std::string S = StoredBlock(Head, false) + W.Bytes();
 
     TDecodeResult D64 = Decode(S, true);
@@ -135,19 +141,19 @@ TEST(Inflate, DistanceCode30NeedsDeflate64) {
     TDecodeResult D = Decode(S, false);
     ASSERT_FALSE(D.Ok);
     EXPECT_EQ(D.Cause, "decoded an invalid distance symbol: greater than 29 [DecodeData]");
-    EXPECT_EQ(D.Output, Head);  // what came before the fault reaches the destination
+    EXPECT_EQ(D.Output, Head); // what came before the fault reaches the destination
 }
 
 TEST(Inflate, LengthCode285IsAlways258InDeflate) {
     for (uint32_t Following : {0u, 0x5555u, 0xFFFFu}) {
         TBitWriter W;
-        W.Bits(1, 1);        // BFINAL
-        W.Bits(1, 2);        // fixed Huffman
+        W.Bits(1, 1); // BFINAL
+        W.Bits(1, 2); // fixed Huffman
         W.FixedLitLen('a');
-        W.FixedLitLen(285);  // length 258, no extra bits in Deflate
-        W.FixedDist(0);      // distance 1
+        W.FixedLitLen(285); // length 258, no extra bits in Deflate
+        W.FixedDist(0);     // distance 1
         W.FixedLitLen(256);
-        W.Bits(Following, 16);  // bits after the block are never read
+        W.Bits(Following, 16); // bits after the block are never read
         TDecodeResult R = Decode(W.Bytes());
         ASSERT_TRUE(R.Ok) << R.Cause;
         EXPECT_EQ(R.Output, std::string(259, 'a'));
@@ -173,28 +179,29 @@ TEST(Inflate, ThirtyTwoDistanceCodesOnlyInDeflate64) {
     DistLens[0] = DistLens[31] = 1;
     TCode Dist(DistLens);
     TBitWriter W;
-    W.Bits(1, 1);  // BFINAL
-    W.Bits(2, 2);  // dynamic
-    DynamicHeader(W, Lit.Lens, Dist.Lens);  // HDIST = 32
+    W.Bits(1, 1);                          // BFINAL
+    W.Bits(2, 2);                          // dynamic
+    DynamicHeader(W, Lit.Lens, Dist.Lens); // HDIST = 32
     Lit.Put(W, 'a');
-    Lit.Put(W, 257);  // length 3
-    Dist.Put(W, 0);   // distance 1
+    Lit.Put(W, 257); // length 3
+    Dist.Put(W, 0);  // distance 1
     Lit.Put(W, 256);
     TDecodeResult D64 = Decode(W.Bytes(), true);
     ASSERT_TRUE(D64.Ok) << D64.Cause;
     EXPECT_EQ(D64.Output, "aaaa");
     TDecodeResult D = Decode(W.Bytes(), false);
-    EXPECT_EQ(D.Cause, "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]");
+    EXPECT_EQ(D.Cause,
+              "count of distance codes in dynamic block is greater than 30 [InflateDynamicBlock]");
 }
 
 TEST(Inflate, CodeLengthCodeWithoutLengthsFails) {
     TBitWriter W;
-    W.Bits(1, 1);   // BFINAL
-    W.Bits(2, 2);   // dynamic
-    W.Bits(0, 5);   // HLIT 257
-    W.Bits(0, 5);   // HDIST 1
-    W.Bits(0, 4);   // HCLEN 4
-    W.Bits(0, 12);  // four zero code-length-code lengths
+    W.Bits(1, 1);  // BFINAL
+    W.Bits(2, 2);  // dynamic
+    W.Bits(0, 5);  // HLIT 257
+    W.Bits(0, 5);  // HDIST 1
+    W.Bits(0, 4);  // HCLEN 4
+    W.Bits(0, 12); // four zero code-length-code lengths
     W.Bits(0, 16);
     TDecodeResult R = Decode(W.Bytes());
     EXPECT_EQ(R.Cause, "decoded a symbol not between 0 and 18 {ReadLitDistCodeLengths}");
@@ -207,7 +214,7 @@ TEST(Inflate, EmptyDistanceCodeDecodesLiteralsUntilTheFirstMatch) {
         TBitWriter W;
         W.Bits(1, 1);
         W.Bits(2, 2);
-        DynamicHeader(W, Lit.Lens, NoDist);  // HDIST 1, its length 0
+        DynamicHeader(W, Lit.Lens, NoDist); // HDIST 1, its length 0
         Lit.Put(W, 'a');
         Lit.Put(W, 'b');
         if (WithMatch) {
@@ -220,8 +227,10 @@ TEST(Inflate, EmptyDistanceCodeDecodesLiteralsUntilTheFirstMatch) {
     TDecodeResult Ok = Decode(Block(false));
     ASSERT_TRUE(Ok.Ok) << Ok.Cause;
     EXPECT_EQ(Ok.Output, "ab");
-    EXPECT_EQ(Decode(Block(true)).Cause, "decoded an invalid distance symbol: greater than 29 [DecodeData]");
-    EXPECT_EQ(Decode(Block(true), true).Cause, "decoded an invalid distance symbol: code not in use [DecodeData]");
+    EXPECT_EQ(Decode(Block(true)).Cause,
+              "decoded an invalid distance symbol: greater than 29 [DecodeData]");
+    EXPECT_EQ(Decode(Block(true), true).Cause,
+              "decoded an invalid distance symbol: code not in use [DecodeData]");
 }
 
 TEST(Inflate, StreamCutInsideABlockKeepsWhatWasDecoded) {
@@ -239,7 +248,8 @@ TEST(Inflate, StreamCutInsideABlockKeepsWhatWasDecoded) {
     TDecodeResult Stored = RunInflate(StoredBlock("0123456789", true).substr(0, 9));
     EXPECT_EQ(Stored.Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBuffer]");
     EXPECT_EQ(Stored.Output, "0123");
-    EXPECT_EQ(RunInflate(std::string("\x01\x00", 2)).Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBits]");
+    EXPECT_EQ(RunInflate(std::string("\x01\x00", 2)).Cause,
+              "no more compressed data in stream [TAbDfInBitStream.ReadBits]");
     EXPECT_EQ(RunInflate("").Cause, "no more compressed data in stream [TAbDfInBitStream.ReadBit]");
 }
 
@@ -251,18 +261,21 @@ TEST(Inflate, SourceIsLeftRightAfterTheFinalBlock) {
         for (int Step : {0, 3, 7}) {
             std::unique_ptr<TStream> Src;
             if (Step == 0)
-                Src = std::make_unique<TReadOnlyMemoryStream>(Data.data(), static_cast<int64_t>(Data.size()));
+                Src = std::make_unique<TReadOnlyMemoryStream>(Data.data(),
+                                                              static_cast<int64_t>(Data.size()));
             else
                 Src = std::make_unique<TTrickleStream>(Data, Step);
             TMemoryStream Dst;
             TAbDeflateHelper H;
             Inflate(Src.get(), &Dst, &H);
-            EXPECT_EQ(Src->Position(), static_cast<int64_t>(S.size())) << "level " << Level << " step " << Step;
+            EXPECT_EQ(Src->Position(), static_cast<int64_t>(S.size()))
+                << "level " << Level << " step " << Step;
             EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(S.size()));
             EXPECT_EQ(H.NormalSize(), static_cast<int64_t>(Text.size()));
             std::string Tail;
             char C;
-            while (Src->Read(&C, 1) == 1) Tail += C;
+            while (Src->Read(&C, 1) == 1)
+                Tail += C;
             EXPECT_EQ(Tail, "TRAILER!");
         }
     }
@@ -294,9 +307,10 @@ TEST(Inflate, PartialSizeStopsHuffmanBlocksButNotStoredOnes) {
         H.SetPartialSize(Part);
         EXPECT_EQ(Inflate(&Src, &Dst, &H), 0u);
         EXPECT_GE(Dst.Size(), Part);
-        EXPECT_LT(Dst.Size(), Part + 258);  // at most one match more
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())),
-                  Text.substr(0, static_cast<size_t>(Dst.Size())));
+        EXPECT_LT(Dst.Size(), Part + 258); // at most one match more
+        EXPECT_EQ(
+            std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())),
+            Text.substr(0, static_cast<size_t>(Dst.Size())));
         EXPECT_EQ(H.NormalSize(), Dst.Size());
     }
     std::string Stored = ZlibDeflateRaw(Text, 0);
@@ -334,17 +348,19 @@ TEST(Inflate, Adler32WhenAsked) {
 // Corrupt data: each cause
 
 TEST(InflateCauses, BlockHeaderAndStoredLength) {
-    EXPECT_EQ(Decode(std::string("\x07", 1)).Cause, "starting new block, but invalid block type [Inflate]");
+    EXPECT_EQ(Decode(std::string("\x07", 1)).Cause,
+              "starting new block, but invalid block type [Inflate]");
     EXPECT_EQ(Decode(std::string("\x01\x05\x00\xFA\xFE", 5)).Cause,
               "invalid stored block (length and NOT length do not match) [InflateStoredBlock]");
     TBitWriter W;
     W.Bits(1, 1);
     W.Bits(2, 2);
-    W.Bits(30, 5);  // HLIT 287
+    W.Bits(30, 5); // HLIT 287
     W.Bits(0, 5);
     W.Bits(0, 4);
     W.Bits(0, 12);
-    EXPECT_EQ(Decode(W.Bytes()).Cause, "count of literal codes in dynamic block is greater than 286 [InflateDynamicBlock]");
+    EXPECT_EQ(Decode(W.Bytes()).Cause,
+              "count of literal codes in dynamic block is greater than 286 [InflateDynamicBlock]");
 }
 
 TEST(InflateCauses, LengthSymbolsAbove285AndDistanceTooFar) {
@@ -365,14 +381,16 @@ TEST(InflateCauses, LengthSymbolsAbove285AndDistanceTooFar) {
         W.Bits(1, 2);
         W.FixedLitLen('x');
         W.FixedLitLen('y');
-        W.FixedLitLen(257);  // length 3
+        W.FixedLitLen(257); // length 3
         W.FixedDist(Dist - 1);
         W.FixedLitLen(256);
         TDecodeResult R = Decode(W.Bytes());
         if (Dist == 2) {
             EXPECT_EQ(R.Output, "xyxyx");
         } else {
-            EXPECT_EQ(R.Cause, "decoded a distance greater than the count of bytes decoded so far [DecodeData]");
+            EXPECT_EQ(
+                R.Cause,
+                "decoded a distance greater than the count of bytes decoded so far [DecodeData]");
         }
     }
 }
@@ -384,7 +402,8 @@ TEST(InflateCauses, CodeLengthRepeats) {
         W.Bits(HLit - 257, 5);
         W.Bits(HDist - 1, 5);
         W.Bits(15, 4);
-        for (int i = 0; i < 19; ++i) W.Bits(5, 3);
+        for (int i = 0; i < 19; ++i)
+            W.Bits(5, 3);
     };
     // Code 16 as the very first length: nothing to repeat.
     TBitWriter First;
@@ -392,8 +411,8 @@ TEST(InflateCauses, CodeLengthRepeats) {
     First.Code(16, 5);
     First.Bits(0, 2);
     First.Bits(0, 16);
-    const char* Repeat =
-        "decoded a repeat of code lengths with nothing to repeat or past the last length {ReadLitDistCodeLengths}";
+    const char* Repeat = "decoded a repeat of code lengths with nothing to repeat or past the last "
+                         "length {ReadLitDistCodeLengths}";
     EXPECT_EQ(Decode(First.Bytes()).Cause, Repeat);
 
     // A run of zeros past the 318 lengths (286 + 32 in Deflate64).
@@ -401,10 +420,10 @@ TEST(InflateCauses, CodeLengthRepeats) {
     Header(Past, 286, 32);
     for (int i = 0; i < 2; ++i) {
         Past.Code(18, 5);
-        Past.Bits(127, 7);  // 138 zeros
+        Past.Bits(127, 7); // 138 zeros
     }
     Past.Code(18, 5);
-    Past.Bits(40, 7);  // 51 zeros: 327 > 318
+    Past.Bits(40, 7); // 51 zeros: 327 > 318
     Past.Bits(0, 16);
     EXPECT_EQ(Decode(Past.Bytes(), true).Cause, Repeat);
 
@@ -412,9 +431,10 @@ TEST(InflateCauses, CodeLengthRepeats) {
     TCode Lit = SmallLitCode();
     TBitWriter Within;
     Header(Within, static_cast<uint32_t>(Lit.Lens.size()), 2);
-    for (int L : Lit.Lens) Within.Code(static_cast<uint32_t>(L), 5);
-    Within.Code(1, 5);   // distance code 0: length 1
-    Within.Code(17, 5);  // then 3..10 zeros where one length is left
+    for (int L : Lit.Lens)
+        Within.Code(static_cast<uint32_t>(L), 5);
+    Within.Code(1, 5);  // distance code 0: length 1
+    Within.Code(17, 5); // then 3..10 zeros where one length is left
     Within.Bits(7, 3);
     Lit.Put(Within, 'b');
     Lit.Put(Within, 256);
@@ -453,7 +473,7 @@ class TFailingWriteStream : public TMemoryStream {
 public:
     int64_t Write(const void*, int64_t) override { return 0; }
 };
-}  // namespace
+} // namespace
 
 TEST(Inflate, StreamErrorsPassThrough) {
     std::string S = ZlibDeflateRaw(MakeText(100000), 6);
@@ -465,7 +485,7 @@ TEST(Inflate, StreamErrorsPassThrough) {
 }
 
 TEST(Inflate, ProgressFollowsTheSourceReadsAndCanAbort) {
-    std::string Text = MakeRandom(50000, 9);  // incompressible: 50 KB of stored data
+    std::string Text = MakeRandom(50000, 9); // incompressible: 50 KB of stored data
     std::string S = ZlibDeflateRaw(Text, 6);
     std::vector<int32_t> Seen;
     TAbDeflateHelper H;
@@ -512,9 +532,9 @@ TEST(Inflate, LogFileRecordsTheStartAndTheCause) {
     TMemoryStream Dst;
     EXPECT_THROW(Inflate(&Src, &Dst, &H), EAbInflateError);
     std::string Log = ziptest::ReadBytes(Name);
-    EXPECT_EQ(Log,
-              "INFLATING STREAM...\r\nNeed to recompile the app with UseLogging turned on\r\n"
-              "Internal exception raised: starting new block, but invalid block type [Inflate]\r\n");
+    EXPECT_EQ(
+        Log, "INFLATING STREAM...\r\nNeed to recompile the app with UseLogging turned on\r\n"
+             "Internal exception raised: starting new block, but invalid block type [Inflate]\r\n");
     std::remove(Name);
 }
 
@@ -528,11 +548,11 @@ TEST(Inflate, ErrorMessageNamesTheCause) {
         Inflate(&Src, &Dst, &H);
         FAIL();
     } catch (const EAbInflateError& E) {
-        EXPECT_EQ(E.Message(),
-                  "Morvanta inflate error, possibly a corrupted compressed stream. (Internal cause: starting new "
-                  "block, but invalid block type [Inflate])");
+        EXPECT_EQ(E.Message(), "Morvanta inflate error, possibly a corrupted compressed stream. "
+                               "(Internal cause: starting new "
+                               "block, but invalid block type [Inflate])");
     }
-    EXPECT_EQ(H.NormalSize(), 77);  // results are not written when an error leaves
+    EXPECT_EQ(H.NormalSize(), 77); // results are not written when an error leaves
 }
 
 // ---------------------------------------------------------------------------
@@ -549,7 +569,7 @@ TEST(DeflateHelper, DefaultsSettersAndPresets) {
     EXPECT_EQ(H.WindowSize(), 32768);
     EXPECT_EQ(H.PKZipOption(), u'n');
 
-    H.SetAmpleLength(8);  // unchanged: the preset letter stays
+    H.SetAmpleLength(8); // unchanged: the preset letter stays
     EXPECT_EQ(H.PKZipOption(), u'n');
     H.SetAmpleLength(2);
     EXPECT_EQ(H.AmpleLength(), 4);
@@ -572,7 +592,7 @@ TEST(DeflateHelper, DefaultsSettersAndPresets) {
     EXPECT_EQ(H.Options(), 0x17);
     EXPECT_EQ(H.AmpleLength(), 4);
     EXPECT_EQ(H.MaxLazyLength(), 6);
-    H.SetPKZipOption(u'q');  // unknown: ignored
+    H.SetPKZipOption(u'q'); // unknown: ignored
     EXPECT_EQ(H.PKZipOption(), u'f');
     H.SetPKZipOption(u's');
     EXPECT_EQ(H.ChainLength(), 4);
@@ -582,7 +602,7 @@ TEST(DeflateHelper, DefaultsSettersAndPresets) {
     H.SetWindowSize(32000);
     EXPECT_EQ(H.WindowSize(), 32768);
     H.SetWindowSize(33000);
-    EXPECT_EQ(H.WindowSize(), 65536);  // OptionDeflate64 is set (0x10)
+    EXPECT_EQ(H.WindowSize(), 65536); // OptionDeflate64 is set (0x10)
     H.SetOptions(0xF);
     H.SetWindowSize(40000);
     EXPECT_EQ(H.WindowSize(), 32768);
@@ -609,16 +629,17 @@ TEST(DecodeHuffmanTree, BuildsCanonicalCodesIntoADirectTable) {
     T.Build(Lens, 0, 4, Extra, 3);
     ASSERT_EQ(T.LookupBitLength(), 3);
     auto Sym = [&](uint32_t Bits) { return T.Decode(Bits) & 0xFFFF; };
-    for (uint32_t i : {0u, 2u, 4u, 6u}) EXPECT_EQ(Sym(i), 1u);  // B: first bit 0
-    EXPECT_EQ(Sym(1), 0u);                                     // A: bits 1,0
+    for (uint32_t i : {0u, 2u, 4u, 6u})
+        EXPECT_EQ(Sym(i), 1u); // B: first bit 0
+    EXPECT_EQ(Sym(1), 0u);     // A: bits 1,0
     EXPECT_EQ(Sym(5), 0u);
-    EXPECT_EQ(Sym(3), 2u);                                     // C: bits 1,1,0
-    EXPECT_EQ(T.Decode(7), 3u | (3u << 16) | (7u << 24));      // D: bits 1,1,1 with 7 extra bits
-    EXPECT_EQ(T.Encode(0), (2u << 16) | 1u);                   // A: code 10 reversed
+    EXPECT_EQ(Sym(3), 2u);                                // C: bits 1,1,0
+    EXPECT_EQ(T.Decode(7), 3u | (3u << 16) | (7u << 24)); // D: bits 1,1,1 with 7 extra bits
+    EXPECT_EQ(T.Encode(0), (2u << 16) | 1u);              // A: code 10 reversed
     EXPECT_THROW(T.Decode(8), EAssertionFailed);
     EXPECT_THROW(T.Encode(4), EAssertionFailed);
 
-    const uint8_t Sparse[] = {0, 2, 0, 2};  // incomplete: half the table unused
+    const uint8_t Sparse[] = {0, 2, 0, 2}; // incomplete: half the table unused
     T.Build(Sparse, 0, 4, nullptr, 0);
     EXPECT_EQ(T.Decode(0) & 0xFFFF, 1u);
     EXPECT_EQ(T.Decode(2) & 0xFFFF, 3u);
@@ -638,7 +659,7 @@ TEST(DecodeHuffmanTree, BuildsCanonicalCodesIntoADirectTable) {
 TEST(DecodeHuffmanTree, FixedTrees) {
     const TAbDfDecodeHuffmanTree& Lit = StaticLiteralTree();
     EXPECT_EQ(Lit.LookupBitLength(), 9);
-    EXPECT_EQ(Lit.Encode(285) >> 24, 16u);   // the Deflate64 reading of code 285
+    EXPECT_EQ(Lit.Encode(285) >> 24, 16u); // the Deflate64 reading of code 285
     EXPECT_EQ(Lit.Encode(286) >> 24, 99u);
     EXPECT_EQ((Lit.Encode(0) >> 16) & 0xFF, 8u);
     EXPECT_EQ((Lit.Encode(256) >> 16) & 0xFF, 7u);
@@ -651,11 +672,11 @@ TEST(InBitStream, BitsComeLeastSignificantFirstAndRunOutCleanly) {
     std::string Data("\xB5\x01\xFF", 3);
     TReadOnlyMemoryStream Src(Data.data(), 3);
     TAbDfInBitStream In(&Src, nullptr, 0);
-    EXPECT_TRUE(In.ReadBit());          // 0xB5 = 1011 0101
-    EXPECT_EQ(In.ReadBits(3), 2u);      // 010
+    EXPECT_TRUE(In.ReadBit());     // 0xB5 = 1011 0101
+    EXPECT_EQ(In.ReadBits(3), 2u); // 010
     EXPECT_EQ(In.PeekBits(4), 0xBu);
     In.DiscardBits(4);
-    EXPECT_EQ(In.ReadBits(9), 0x101u);  // 0x01 then the low bit of 0xFF
+    EXPECT_EQ(In.ReadBits(9), 0x101u); // 0x01 then the low bit of 0xFF
     EXPECT_EQ(In.BitsLeft() % 8, 7);
 }
 
@@ -692,7 +713,7 @@ TEST(InBitStream, ReadBufferAndReposition) {
     TReadOnlyMemoryStream Src2(Data.data(), static_cast<int64_t>(Data.size()));
     {
         TAbDfInBitStream In(&Src2, nullptr, 0);
-        In.ReadBits(9);  // a bit of the second byte is used
+        In.ReadBits(9); // a bit of the second byte is used
     }
     EXPECT_EQ(Src2.Position(), 2);
 }
@@ -702,15 +723,17 @@ TEST(OutputWindow, MatchesSlidesAndChecksums) {
     std::string Expect;
     {
         TAbDfOutputWindow W(&Dst, false, true, 0, false, nullptr);
-        EXPECT_THROW(W.AddLenDist(3, 1), EAssertionFailed);  // nothing to copy yet
+        EXPECT_THROW(W.AddLenDist(3, 1), EAssertionFailed); // nothing to copy yet
         for (int i = 0; i < 100000; ++i) {
             uint8_t C = static_cast<uint8_t>('a' + i % 23);
             W.AddLiteral(C);
             Expect += static_cast<char>(C);
             if (i % 7 == 0) {
-                int Len = 3 + i % 250, Dist = 1 + (i * 13) % static_cast<int>(std::min<size_t>(Expect.size(), 32768));
+                int Len = 3 + i % 250,
+                    Dist = 1 + (i * 13) % static_cast<int>(std::min<size_t>(Expect.size(), 32768));
                 W.AddLenDist(Len, Dist);
-                for (int k = 0; k < Len; ++k) Expect += Expect[Expect.size() - static_cast<size_t>(Dist)];
+                for (int k = 0; k < Len; ++k)
+                    Expect += Expect[Expect.size() - static_cast<size_t>(Dist)];
             }
         }
         std::string Block = MakeRandom(70000);
@@ -719,7 +742,8 @@ TEST(OutputWindow, MatchesSlidesAndChecksums) {
         EXPECT_EQ(W.Position(), static_cast<int64_t>(Expect.size()));
         EXPECT_EQ(W.Checksum(), ZlibCrc32(Expect));
     }
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())), Expect);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), static_cast<size_t>(Dst.Size())),
+              Expect);
 
     TAbDfOutputWindow Adler(nullptr, true, false, 0, true, nullptr);
     std::string Data = MakeText(200000);
@@ -729,7 +753,8 @@ TEST(OutputWindow, MatchesSlidesAndChecksums) {
 
     TMemoryStream Dst2;
     TAbDfOutputWindow Part(&Dst2, false, true, 10, false, nullptr);
-    for (int i = 0; i < 9; ++i) Part.AddLiteral('x');
+    for (int i = 0; i < 9; ++i)
+        Part.AddLiteral('x');
     EXPECT_THROW(Part.AddLiteral('x'), EAbPartSizedInflate);
 }
 
@@ -743,7 +768,7 @@ TEST(Logger, WritesLinesAndAnswersOnlyPositionQueries) {
         TAbLogger L(Name);
         L.WriteLine("one");
         L.SetLineDelimiter(ldLF);
-        L.WriteStr("t\xC3\xA4");  // UTF-8 in, ANSI out
+        L.WriteStr("t\xC3\xA4"); // UTF-8 in, ANSI out
         L.WriteLine("");
         EXPECT_EQ(L.Seek(0, soCurrent), 8);
         EXPECT_EQ(L.Seek(0, soEnd), 8);
@@ -757,7 +782,7 @@ TEST(Logger, WritesLinesAndAnswersOnlyPositionQueries) {
 }
 
 TEST(BitBucketStream, KeepsTheTailForRereading) {
-    TAbBitBucketStream B(1024);  // unknown size: 32768 + 1024
+    TAbBitBucketStream B(1024); // unknown size: 32768 + 1024
     std::string Data = MakeRandom(100000);
     EXPECT_EQ(B.Write(Data.data(), 100000), 100000);
     EXPECT_EQ(B.Size(), 100000);
@@ -774,8 +799,9 @@ TEST(BitBucketStream, KeepsTheTailForRereading) {
     EXPECT_THROW(B.Seek(1, soEnd), EAbBBSSeekOutsideBuffer);
     EXPECT_THROW(B.Seek(0, static_cast<TSeekOrigin>(7)), EAbBBSInvalidOrigin);
 
-    TAbBitBucketStream Small(4096);  // ring of 5120
-    for (int i = 0; i < 50; ++i) Small.Write(Data.data() + i * 300, 300);
+    TAbBitBucketStream Small(4096); // ring of 5120
+    for (int i = 0; i < 50; ++i)
+        Small.Write(Data.data() + i * 300, 300);
     EXPECT_EQ(Small.Seek(-5119, soCurrent), 15000 - 5119);
     std::vector<char> Back(5119);
     EXPECT_EQ(Small.Read(Back.data(), 5119), 5119);

@@ -2,14 +2,14 @@
 // afterwards, masks, exit statuses and failure lines, passwords from the
 // command line and from a terminal prompt, overwrite choices, the progress
 // display, and Ctrl-C.
-#include "platform/FileSystem.h"
-#include "support/UnzipFixtures.h"
-#include "support/ZipFixtures.h"
-
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+
+#include "platform/FileSystem.h"
+#include "support/UnzipFixtures.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;

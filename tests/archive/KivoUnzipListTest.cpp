@@ -1,15 +1,15 @@
 // kivo-unzip list, run as users and scripts run it: every shared ZIP archive
 // (one test case each) listed in the tab-separated form against the manifest,
 // the readable listing, exit statuses and messages.
-#include "platform/FileSystem.h"
-#include "support/CorpusArchives.h"
-#include "support/ZipFixtures.h"
-
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform/FileSystem.h"
+#include "support/CorpusArchives.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;

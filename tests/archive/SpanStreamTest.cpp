@@ -1,8 +1,7 @@
 // Span streams over split sets: image names, reading across images, writing
 // with a size threshold, blocks that must stay on one image, refusals.
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -92,7 +91,7 @@ TEST(SpanRead, RefusedRequestsAndUnsupportedOperations) {
         if (Image == 2) Abort = true;
         (void)Name;
     });
-    EXPECT_EQ(Asked, 1);  // deciding whether the set is split asks for image 1
+    EXPECT_EQ(Asked, 1); // deciding whether the set is split asks for image 1
     EXPECT_THROW(S.SeekImage(1, 0), EAbUserAbort);
     // Without an image nothing more happens.
     EXPECT_FALSE(S.HasImage());
@@ -121,7 +120,7 @@ TEST(SpanWrite, ThresholdSplitsIntoImages) {
         EXPECT_EQ(S.Position(), 500);
         std::unique_ptr<TStream> Last = S.ReleaseStream();
         ASSERT_NE(Last, nullptr);
-        EXPECT_EQ(S.Write(Data.data(), 1), 0);  // nothing without a stream
+        EXPECT_EQ(S.Write(Data.data(), 1), 0); // nothing without a stream
     }
     EXPECT_EQ(ReadBytes(Dir / "set.z01"), Data.substr(0, 1000));
     EXPECT_EQ(ReadBytes(Dir / "set.z02"), Data.substr(1000, 1000));
@@ -149,13 +148,13 @@ TEST(SpanWrite, UnspannedBlocksMoveWholeToTheNextImage) {
     {
         TAbSpanWriteStream S(Archive, 1000, Create(Archive));
         S.Write(Head.data(), 900);
-        EXPECT_TRUE(S.WriteUnspanned(Block.data(), 200));  // does not fit: goes to image 2 whole
+        EXPECT_TRUE(S.WriteUnspanned(Block.data(), 200)); // does not fit: goes to image 2 whole
         EXPECT_EQ(S.CurrentImage(), 1u);
         EXPECT_EQ(S.ImageSize(), 200);
         EXPECT_TRUE(S.WriteUnspanned(Block.data(), 100));
         EXPECT_EQ(S.ImageSize(), 300);
         S.Write(Head.data(), 700);
-        EXPECT_FALSE(S.WriteUnspanned(Block.data(), 50, true));  // fails on span: nothing written
+        EXPECT_FALSE(S.WriteUnspanned(Block.data(), 50, true)); // fails on span: nothing written
         EXPECT_EQ(S.CurrentImage(), 2u);
         EXPECT_EQ(S.ImageSize(), 0);
         char C = 0;
@@ -197,7 +196,7 @@ TEST(SpanWrite, FullDiskAsksForABlankOneOrIsRefused) {
     std::string Data = RandomBytes(10, 3);
     {
         TAbSpanWriteStream S(Archive, 0, std::make_unique<TSmallDisk>(4));
-        EXPECT_THROW(S.Write(Data.data(), 10), EAbUserAbort);  // no handler: refused
+        EXPECT_THROW(S.Write(Data.data(), 10), EAbUserAbort); // no handler: refused
     }
     TAbSpanWriteStream S(Archive, 0, std::make_unique<TSmallDisk>(4));
     int Requests = 0;
@@ -210,7 +209,7 @@ TEST(SpanWrite, FullDiskAsksForABlankOneOrIsRefused) {
     EXPECT_EQ(Requests, 1);
     EXPECT_EQ(S.CurrentImage(), 1u);
     S.ReleaseStream().reset();
-    EXPECT_EQ(ReadBytes(Archive), Data.substr(4));  // the new disk carries the archive's name
+    EXPECT_EQ(ReadBytes(Archive), Data.substr(4)); // the new disk carries the archive's name
 }
 
-}  // namespace
+} // namespace

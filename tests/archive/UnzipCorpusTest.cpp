@@ -4,6 +4,12 @@
 // at test time (stored, deflate levels, Deflate64, ZipCrypto, data
 // descriptors from standard input and pipes, split sets), and archive type
 // detection.
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
 #include "archive/AbBrowse.h"
 #include "archive/AbUnzper.h"
 #include "platform/FileSystem.h"
@@ -11,12 +17,6 @@
 #include "support/CorpusArchives.h"
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
-
-#include <algorithm>
-#include <gtest/gtest.h>
-#include <map>
-#include <string>
-#include <vector>
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -82,8 +82,7 @@ TEST_P(UnzipCorpus, ExtractsToTheManifestBytes) {
     case TArchiveFault::UnadjustedStub:
         EXPECT_THROW(U.SetFileName(TestData(Archive.Name)), EAbZipInvalid);
         return;
-    case TArchiveFault::None:
-        break;
+    case TArchiveFault::None: break;
     }
     U.SetFileName(TestData(Archive.Name));
     U.SetBaseDirectory(Out);
@@ -102,15 +101,9 @@ TEST_P(UnzipCorpus, ExtractsToTheManifestBytes) {
         const std::string Path = Out + "/" + L.Entry;
         const TEntryExpectation Expected = ExpectedFor(Archive, L);
         switch (Expected.Outcome) {
-        case TOutcome::Refused:
-            EXPECT_EQ(Failed[L.Entry], Expected.Code);
-            break;
-        case TOutcome::Folder:
-            EXPECT_TRUE(DirectoryExists(Path));
-            break;
-        case TOutcome::EmptyFile:
-            EXPECT_EQ(ReadBytes(Path), "");
-            break;
+        case TOutcome::Refused: EXPECT_EQ(Failed[L.Entry], Expected.Code); break;
+        case TOutcome::Folder: EXPECT_TRUE(DirectoryExists(Path)); break;
+        case TOutcome::EmptyFile: EXPECT_EQ(ReadBytes(Path), ""); break;
         case TOutcome::Failed:
             EXPECT_EQ(Failed[L.Entry], Expected.Code);
             EXPECT_FALSE(PathExists(Path));

@@ -4,10 +4,9 @@
 // password loop, version and method checks, CRC mismatches, empty entries,
 // paths, progress, and what is on disk after every kind of item failure
 // (a file of the target's name that existed before stays exactly as it was).
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -71,21 +70,25 @@ protected:
         WriteBytes(Dir / Name, BuildZip(Entries));
         U.SetFileName(Dir / Name);
         U.SetBaseDirectory(Out);
-        U.OnProcessItemFailure = [this](TAbBaseBrowser* Sender, TAbArchiveItem* Item, TAbProcessType ProcessType,
-                                        TAbErrorClass ErrorClass, int32_t ErrorCode) {
+        U.OnProcessItemFailure = [this](TAbBaseBrowser* Sender, TAbArchiveItem* Item,
+                                        TAbProcessType ProcessType, TAbErrorClass ErrorClass,
+                                        int32_t ErrorCode) {
             EXPECT_EQ(Sender, &U);
-            Failures.push_back({Item != nullptr ? Item->FileName() : "", ProcessType, ErrorClass, ErrorCode});
+            Failures.push_back(
+                {Item != nullptr ? Item->FileName() : "", ProcessType, ErrorClass, ErrorCode});
         };
     }
     // The failure codes reported so far.
     std::vector<int32_t> Codes() const {
         std::vector<int32_t> Result;
-        for (const TFailure& F : Failures) Result.push_back(F.ErrorCode);
+        for (const TFailure& F : Failures)
+            Result.push_back(F.ErrorCode);
         return Result;
     }
     // No temporary file of the driver is left below Out.
     void ExpectNoLeftovers() {
-        for (const std::string& Name : Entries(Out)) EXPECT_FALSE(Name.ends_with(".part")) << Name;
+        for (const std::string& Name : Entries(Out))
+            EXPECT_FALSE(Name.ends_with(".part")) << Name;
     }
 
     TTempDir Dir;
@@ -106,7 +109,7 @@ TEST_F(Unzipper, StartsWithoutAnArchive) {
     EXPECT_THROW(U.ExtractFiles("*.*"), EAbNoArchive);
     EXPECT_THROW(U.TestTaggedItems(), EAbNoArchive);
     EXPECT_THROW(U.Items(0), EAbNoArchive);
-    U.CloseArchive();  // nothing to close
+    U.CloseArchive(); // nothing to close
 }
 
 TEST_F(Unzipper, OpeningCountsEntriesAndClosingFiresOnChange) {
@@ -140,7 +143,7 @@ TEST_F(Unzipper, MissingOrEmptyFileChangesNothing) {
     int Changes = 0;
     U.OnChange = [&](TAbBaseBrowser*) { ++Changes; };
     EXPECT_THROW(U.SetFileName(Dir / "missing.zip"), EAbFileNotFound);
-    EXPECT_THROW(U.SetFileName(Dir.Path()), EAbFileNotFound);  // a folder is no file
+    EXPECT_THROW(U.SetFileName(Dir.Path()), EAbFileNotFound); // a folder is no file
     WriteBytes(Dir / "empty.zip", "");
     EXPECT_THROW(U.SetFileName(Dir / "empty.zip"), EAbBadStream);
     EXPECT_EQ(U.FileName(), TestData("zip_store.zip"));
@@ -176,13 +179,13 @@ TEST_F(Unzipper, FailedLoadKeepsTheArchiveAttachedWithoutOnChange) {
     int Loads = 0;
     U.OnChange = [&](TAbBaseBrowser*) { ++Changes; };
     U.OnLoad = [&](TAbBaseBrowser*) { ++Loads; };
-    U.SetArchiveType(atSelfExtZip);  // stored while the archive is idle
+    U.SetArchiveType(atSelfExtZip); // stored while the archive is idle
     EXPECT_THROW(U.SetFileName(Dir / "bad.zip"), EAbZipInvalid);
     EXPECT_EQ(U.FileName(), Dir / "bad.zip");
     EXPECT_NE(U.ZipArchive(), nullptr);
-    EXPECT_EQ(U.ArchiveType(), atSelfExtZip);  // the old value
+    EXPECT_EQ(U.ArchiveType(), atSelfExtZip); // the old value
     EXPECT_EQ(Changes, 0);
-    EXPECT_EQ(Loads, 1);  // after every load attempt
+    EXPECT_EQ(Loads, 1); // after every load attempt
     // The next name frees it.
     U.SetFileName(TestData("zip_store.zip"));
     EXPECT_EQ(U.Count(), 9);
@@ -190,7 +193,7 @@ TEST_F(Unzipper, FailedLoadKeepsTheArchiveAttachedWithoutOnChange) {
 }
 
 TEST_F(Unzipper, MissingBaseDirectoryFailsWhenTheArchiveIsConnected) {
-    U.SetBaseDirectory(Dir / "nowhere");  // no archive: stored as given
+    U.SetBaseDirectory(Dir / "nowhere"); // no archive: stored as given
     EXPECT_EQ(U.BaseDirectory(), Dir / "nowhere");
     EXPECT_THROW(U.SetFileName(TestData("zip_store.zip")), EAbNoSuchDirectory);
     EXPECT_NE(U.Archive(), nullptr);
@@ -261,8 +264,11 @@ TEST_F(Unzipper, OpeningAStreamAndClosingIt) {
 
 class TMeter : public TComponent, public IAbProgressMeter {
 public:
-    explicit TMeter(std::vector<std::string>& ALog, const char* AName) : TComponent(nullptr), FLog(ALog), FName(AName) {}
-    void ShowProgress(uint8_t Progress) override { FLog.push_back(FName + " " + std::to_string(Progress)); }
+    explicit TMeter(std::vector<std::string>& ALog, const char* AName)
+        : TComponent(nullptr), FLog(ALog), FName(AName) {}
+    void ShowProgress(uint8_t Progress) override {
+        FLog.push_back(FName + " " + std::to_string(Progress));
+    }
     void ResetProgress() override { FLog.push_back(FName + " reset"); }
 
 private:
@@ -276,7 +282,9 @@ TEST_F(Unzipper, MetersSeeProgressBeforeTheEventsAndForgetFreedComponents) {
     auto ArchiveMeter = std::make_unique<TMeter>(Log, "archive");
     U.SetItemProgressMeter(ItemMeter.get());
     U.SetArchiveProgressMeter(ArchiveMeter.get());
-    U.OnArchiveProgress = [&](TAbBaseBrowser*, uint8_t P, bool&) { Log.push_back("event archive " + std::to_string(P)); };
+    U.OnArchiveProgress = [&](TAbBaseBrowser*, uint8_t P, bool&) {
+        Log.push_back("event archive " + std::to_string(P));
+    };
     U.OnArchiveItemProgress = [&](TAbBaseBrowser*, TAbArchiveItem*, uint8_t P, bool&) {
         Log.push_back("event item " + std::to_string(P));
     };
@@ -286,20 +294,21 @@ TEST_F(Unzipper, MetersSeeProgressBeforeTheEventsAndForgetFreedComponents) {
     Open({Stored("a.txt", std::string(1000, 'a'))});
     Log.clear();
     U.ExtractFiles("*.*");
-    EXPECT_EQ(Log, (std::vector<std::string>{"item reset", "confirm a.txt", "item 100", "event item 100",
-                                             "archive 100", "event archive 100", "archive 100",
-                                             "event archive 100"}));
+    EXPECT_EQ(Log, (std::vector<std::string>{"item reset", "confirm a.txt", "item 100",
+                                             "event item 100", "archive 100", "event archive 100",
+                                             "archive 100", "event archive 100"}));
     ItemMeter.reset();
     EXPECT_EQ(U.ItemProgressMeter(), nullptr);
     EXPECT_EQ(U.ArchiveProgressMeter(), ArchiveMeter.get());
-    U.ExtractFiles("*.*");  // no freed meter is touched
+    U.ExtractFiles("*.*"); // no freed meter is touched
 }
 
 // ---------------------------------------------------------------------------
 // Paths, directories, empty entries, times and attributes
 
 TEST_F(Unzipper, DefaultsFlattenAndRestorePathKeepsFolders) {
-    std::vector<TZipEntryDef> Package = {Directory("setup/"), Stored("setup/a.dll", "dll"), Stored("b.exe", "exe")};
+    std::vector<TZipEntryDef> Package = {Directory("setup/"), Stored("setup/a.dll", "dll"),
+                                         Stored("b.exe", "exe")};
     Open(Package);
     U.ExtractFiles("*.*");
     EXPECT_EQ(Entries(Out), (std::vector<std::string>{"a.dll", "b.exe"}));
@@ -315,8 +324,8 @@ TEST_F(Unzipper, DefaultsFlattenAndRestorePathKeepsFolders) {
 
 TEST_F(Unzipper, FoldersAreMadeForNestedNamesAndDirectoryEntriesGetTheirTime) {
     TZipEntryDef D = Directory("d/e/");
-    D.Date = 0x4A21;  // 2017-01-01
-    D.Time = 0x6000;  // 12:00:00
+    D.Date = 0x4A21; // 2017-01-01
+    D.Time = 0x6000; // 12:00:00
     Open({D, Stored("x/y/z.txt", "z")});
     U.SetExtractOptions({eoCreateDirs, eoRestorePath});
     U.ExtractFiles("*.*");
@@ -333,13 +342,13 @@ TEST_F(Unzipper, FoldersAreMadeForNestedNamesAndDirectoryEntriesGetTheirTime) {
 
 TEST_F(Unzipper, EmptyEntryMakesAnEmptyFileWithTimeAndAttributes) {
     TZipEntryDef E = Stored("empty.txt", "");
-    E.CentralCrc = 0x12345678;  // never compared: nothing is decoded
-    E.ExternalAttributes = 0x01;  // read-only
+    E.CentralCrc = 0x12345678;   // never compared: nothing is decoded
+    E.ExternalAttributes = 0x01; // read-only
     Open({E});
     U.ExtractFiles("*.*");
     EXPECT_TRUE(Failures.empty());
     EXPECT_EQ(ReadBytes(Out + "/empty.txt"), "");
-    struct stat St{};
+    struct stat St {};
     ASSERT_EQ(::stat((Out + "/empty.txt").c_str(), &St), 0);
     EXPECT_EQ(St.st_mode & 0222, 0u);
     TDateTime When = 0;
@@ -392,12 +401,12 @@ TEST_F(Unzipper, UnsupportedMethodLeavesAnExistingFileAsItWas) {
 TEST_F(Unzipper, DamagedDataLeavesAnExistingFileAsItWas) {
     TZipEntryDef E = Deflated("d.txt", std::string(50000, 'q') + RandomBytes(20000, 4));
     E.Data[E.Data.size() / 2] ^= 0x55;
-    E.Data.resize(E.Data.size() - 10);  // and cut short
+    E.Data.resize(E.Data.size() - 10); // and cut short
     WriteBytes(Out + "/d.txt", "keep me");
     Open({E});
     U.ExtractFiles("*.*");
     ASSERT_EQ(Failures.size(), 1u);
-    EXPECT_EQ(Failures[0].ErrorClass, ecOther);  // the decoder's error
+    EXPECT_EQ(Failures[0].ErrorClass, ecOther); // the decoder's error
     EXPECT_EQ(ReadBytes(Out + "/d.txt"), "keep me");
     ExpectNoLeftovers();
 }
@@ -436,7 +445,8 @@ bool MakeImmutable(const std::string& Path, bool On) {
 
 TEST_F(Unzipper, TargetWithoutWritePermissionStaysUntouched) {
     WriteBytes(Out + "/locked.txt", "locked original");
-    if (!MakeImmutable(Out + "/locked.txt", true)) GTEST_SKIP() << "chattr +i is not supported here";
+    if (!MakeImmutable(Out + "/locked.txt", true))
+        GTEST_SKIP() << "chattr +i is not supported here";
     Open({Stored("locked.txt", "replacement")});
     U.ExtractFiles("*.*");
     MakeImmutable(Out + "/locked.txt", false);
@@ -466,7 +476,7 @@ TEST_F(Unzipper, ReplacingKeepsThePermissionsOfTheFileItReplaces) {
     Open({Stored("tool", "#!/bin/sh\necho new\n")});
     U.ExtractFiles("*.*");
     EXPECT_EQ(ReadBytes(Out + "/tool"), "#!/bin/sh\necho new\n");
-    struct stat St{};
+    struct stat St {};
     ASSERT_EQ(::stat((Out + "/tool").c_str(), &St), 0);
     EXPECT_EQ(St.st_mode & 0777, 0750u);
 }
@@ -480,7 +490,7 @@ TEST_F(Unzipper, ASymbolicLinkInTheWayIsReplacedNotFollowed) {
     EXPECT_TRUE(Failures.empty());
     EXPECT_EQ(ReadBytes(Outside / "victim.txt"), "outside the base");
     EXPECT_EQ(ReadBytes(Out + "/link.txt"), "inside");
-    struct stat St{};
+    struct stat St {};
     ASSERT_EQ(::lstat((Out + "/link.txt").c_str(), &St), 0);
     EXPECT_TRUE(S_ISREG(St.st_mode));
 }
@@ -493,8 +503,10 @@ TEST_F(Unzipper, OverwriteQuestionCanRefuseOrRename) {
     U.OnConfirmOverwrite = [&](std::string& Name, bool& Confirm) {
         EXPECT_TRUE(Confirm);
         Asked.push_back(Name);
-        if (Name == Out + "/a.txt") Confirm = false;
-        else Name = Out + "/b-renamed.txt";
+        if (Name == Out + "/a.txt")
+            Confirm = false;
+        else
+            Name = Out + "/b-renamed.txt";
     };
     U.ExtractFiles("*.*");
     EXPECT_EQ(Asked, (std::vector<std::string>{Out + "/a.txt", Out + "/b.txt"}));
@@ -556,9 +568,9 @@ TEST_F(UnzipperPasswords, RetriesAreCountedThenThePasswordIsInvalid) {
     U.SetPassword("wrong");
     OpenEncrypted();
     int Calls = 0;
-    U.OnNeedPassword = [&](TAbBaseBrowser*, std::string&) { ++Calls; };  // keeps the wrong one
+    U.OnNeedPassword = [&](TAbBaseBrowser*, std::string&) { ++Calls; }; // keeps the wrong one
     U.ExtractFiles("*.*");
-    EXPECT_EQ(Calls, 3);  // four attempts with PasswordRetries 3
+    EXPECT_EQ(Calls, 3); // four attempts with PasswordRetries 3
     EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrZipInvalidPassword});
     U.SetPasswordRetries(0);
     Calls = 0;
@@ -601,7 +613,9 @@ TEST_F(Unzipper, ProgressOfAThousandByteEntryInOneBlock) {
 TEST_F(Unzipper, ProgressOfALargeEntryRisesToHundredAtMostHundredTimes) {
     Open({Deflated("big.txt", RandomBytes(3 << 20, 11))});
     std::vector<int> Seen;
-    U.OnArchiveItemProgress = [&](TAbBaseBrowser*, TAbArchiveItem*, uint8_t P, bool&) { Seen.push_back(P); };
+    U.OnArchiveItemProgress = [&](TAbBaseBrowser*, TAbArchiveItem*, uint8_t P, bool&) {
+        Seen.push_back(P);
+    };
     U.ExtractFiles("*.*");
     ASSERT_FALSE(Seen.empty());
     EXPECT_LE(Seen.size(), 100u);
@@ -614,7 +628,9 @@ TEST_F(Unzipper, ProgressOfALargeEntryRisesToHundredAtMostHundredTimes) {
 TEST_F(Unzipper, ItemAbortDeletesNothingOldAndEndsTheLoopAtTheNextItem) {
     WriteBytes(Out + "/first.bin", "first, before");
     Open({Deflated("first.bin", RandomBytes(2 << 20, 5)), Stored("second.bin", "2")});
-    U.OnArchiveItemProgress = [&](TAbBaseBrowser*, TAbArchiveItem*, uint8_t P, bool& Abort) { Abort = P >= 10; };
+    U.OnArchiveItemProgress = [&](TAbBaseBrowser*, TAbArchiveItem*, uint8_t P, bool& Abort) {
+        Abort = P >= 10;
+    };
     EXPECT_THROW(U.ExtractFiles("*.*"), EAbNoArchive);
     EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrUserAbort});
     EXPECT_EQ(ReadBytes(Out + "/first.bin"), "first, before");
@@ -632,7 +648,9 @@ TEST_F(Unzipper, ItemAbortDeletesNothingOldAndEndsTheLoopAtTheNextItem) {
 
 TEST_F(Unzipper, ArchiveAbortStopsAfterTheCurrentItem) {
     Open({Stored("1.txt", "1"), Stored("2.txt", "2"), Stored("3.txt", "3")});
-    U.OnArchiveProgress = [&](TAbBaseBrowser*, uint8_t, bool& Abort) { Abort = FileExists(Out + "/2.txt"); };
+    U.OnArchiveProgress = [&](TAbBaseBrowser*, uint8_t, bool& Abort) {
+        Abort = FileExists(Out + "/2.txt");
+    };
     EXPECT_THROW(U.ExtractFiles("*.*"), EAbUserAbort);
     EXPECT_EQ(::kivo::ziptest::Entries(Out), (std::vector<std::string>{"1.txt", "2.txt"}));
     EXPECT_EQ(U.Status(), asIdle);
@@ -644,9 +662,10 @@ TEST_F(Unzipper, ArchiveAbortStopsAfterTheCurrentItem) {
 TEST_F(Unzipper, ExtractToStreamAndExtractAt) {
     Open({Deflated("text.txt", "hello, stream"), Stored("other.txt", "x")});
     TMemoryStream Data;
-    U.ExtractToStream("TEXT.TXT", &Data);  // names compare without case
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Data.Memory()), Data.Size()), "hello, stream");
-    U.ExtractToStream("missing.txt", &Data);  // nothing happens
+    U.ExtractToStream("TEXT.TXT", &Data); // names compare without case
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Data.Memory()), Data.Size()),
+              "hello, stream");
+    U.ExtractToStream("missing.txt", &Data); // nothing happens
     EXPECT_TRUE(Failures.empty());
     U.ExtractToStream("text.txt", nullptr);
     EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrBadStream});
@@ -675,7 +694,7 @@ TEST_F(Unzipper, TestingStopsAtTheFirstFailingItem) {
     Failures.clear();
     U.TestTaggedItems();
     EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrZipBadCRC});
-    EXPECT_TRUE(::kivo::ziptest::Entries(Out).empty());  // testing writes nothing
+    EXPECT_TRUE(::kivo::ziptest::Entries(Out).empty()); // testing writes nothing
 }
 
 TEST_F(Unzipper, TestingComparesTheLocalHeaderWithTheDirectory) {
@@ -697,7 +716,7 @@ TEST_F(Unzipper, TestingComparesTheLocalHeaderWithTheDirectory) {
     std::string Dd = ReadBytes(TestData("dd_pipe.zip"));
     size_t At = Dd.find(std::string("PK\x07\x08", 4));
     ASSERT_NE(At, std::string::npos);
-    Dd[At + 4] ^= 0x01;  // its CRC
+    Dd[At + 4] ^= 0x01; // its CRC
     WriteBytes(Dir / "dd.zip", Dd);
     U.SetFileName(Dir / "dd.zip");
     U.TagItems("*");
@@ -706,7 +725,7 @@ TEST_F(Unzipper, TestingComparesTheLocalHeaderWithTheDirectory) {
 
 TEST_F(Unzipper, LocalHeaderWithAnotherSignatureIsAnInvalidZip) {
     TZipEntryDef E = Stored("x.txt", "x");
-    E.CentralOffset = 1;  // not at a local header
+    E.CentralOffset = 1; // not at a local header
     Open({E});
     U.ExtractFiles("*.*");
     EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrZipInvalid});
@@ -740,15 +759,15 @@ TEST(UnzipStreams, OutputStreamCountsCrcAndReportsWholePercents) {
         Seen.push_back(P);
         Abort = P == 100;
     });
-    S.WriteBuffer("abc", 3);  // 1 %
-    S.WriteBuffer(std::string(2, 'x').data(), 2);  // still 1 %
-    S.WriteBuffer(std::string(145, 'y').data(), 145);  // 50 %
+    S.WriteBuffer("abc", 3);                          // 1 %
+    S.WriteBuffer(std::string(2, 'x').data(), 2);     // still 1 %
+    S.WriteBuffer(std::string(145, 'y').data(), 145); // 50 %
     EXPECT_THROW(S.WriteBuffer(std::string(150, 'z').data(), 150), EAbUserAbort);
     EXPECT_EQ(Seen, (std::vector<int>{1, 50, 100}));
-    EXPECT_EQ(Target.Size(), 300);  // the bytes went out before the abort
+    EXPECT_EQ(Target.Size(), 300); // the bytes went out before the abort
     EXPECT_EQ(S.CRC32(), Crc32Of(std::string(reinterpret_cast<const char*>(Target.Memory()), 300)));
     char B;
     EXPECT_THROW(S.Read(&B, 1), EAbException);
 }
 
-}  // namespace
+} // namespace

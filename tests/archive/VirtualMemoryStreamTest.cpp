@@ -2,7 +2,6 @@
 // gaps and size changes, and a long random workload checked against a plain
 // byte vector.
 #include <gtest/gtest.h>
-
 #include <random>
 #include <string>
 #include <vector>
@@ -61,7 +60,7 @@ TEST(VirtualMemoryStream, OnePageRoundTripsThroughTheSwapFile) {
         S.SetMaxMemToUse(1);
         EXPECT_EQ(ReadAt(S, 0, 4), "abc" + Data.substr(3, 1));
     }
-    EXPECT_FALSE(Exists(Swap));  // deleted with the stream
+    EXPECT_FALSE(Exists(Swap)); // deleted with the stream
 }
 
 TEST(VirtualMemoryStream, NoSwapFileWhileEverythingFits) {
@@ -95,7 +94,7 @@ TEST(VirtualMemoryStream, WritingPastTheEndLeavesAZeroGap) {
     EXPECT_EQ(S.Position(), 20000);
     S.Seek(-1, soCurrent);
     EXPECT_EQ(S.Position(), 19999);
-    S.Seek(-50000, soCurrent);  // no clamping, and nothing readable or writable there
+    S.Seek(-50000, soCurrent); // no clamping, and nothing readable or writable there
     EXPECT_EQ(S.Write("x", 1), 0);
     char C;
     EXPECT_EQ(S.Read(&C, 1), 0);
@@ -109,7 +108,7 @@ TEST(VirtualMemoryStream, ShrinkingForgetsTheCutBytes) {
     S.SetSize(5000);
     EXPECT_EQ(S.Size(), 5000);
     EXPECT_EQ(S.Position(), 5000);
-    S.SetSize(20000);  // grows again with zeros, not with the old bytes
+    S.SetSize(20000); // grows again with zeros, not with the old bytes
     EXPECT_EQ(ReadAt(S, 0, 5000), Data.substr(0, 5000));
     EXPECT_EQ(ReadAt(S, 5000, 15000), std::string(15000, '\0'));
     S.SetSize(0);
@@ -120,7 +119,7 @@ TEST(VirtualMemoryStream, ShrinkingForgetsTheCutBytes) {
     S.SetSize(0);
     S.Seek(16384, soBeginning);
     S.Write("z", 1);
-    S.Seek(0, soBeginning);  // page 16384 leaves memory for page 0
+    S.Seek(0, soBeginning); // page 16384 leaves memory for page 0
     EXPECT_EQ(ReadAt(S, 4096, 8192), std::string(8192, '\0'));
 }
 
@@ -157,14 +156,19 @@ TEST(VirtualMemoryStream, RandomWorkloadMatchesAPlainBuffer) {
                 std::string Data = RandomBytes(static_cast<size_t>(Len), Gen());
                 S.Seek(Pos, soBeginning);
                 S.Write(Data.data(), Len);
-                if (Len == 0) break;  // writes nothing, not even a gap
-                if (Model.size() < static_cast<size_t>(Pos + Len)) Model.resize(static_cast<size_t>(Pos + Len), '\0');
+                if (Len == 0) break; // writes nothing, not even a gap
+                if (Model.size() < static_cast<size_t>(Pos + Len))
+                    Model.resize(static_cast<size_t>(Pos + Len), '\0');
                 Model.replace(static_cast<size_t>(Pos), static_cast<size_t>(Len), Data);
                 break;
             }
             default: {
-                std::string Expected = Pos < static_cast<int64_t>(Model.size()) ? Model.substr(static_cast<size_t>(Pos), static_cast<size_t>(Len)) : "";
-                ASSERT_TRUE(ReadAt(S, Pos, Len) == Expected) << "limit " << Limit << " step " << Step;
+                std::string Expected =
+                    Pos < static_cast<int64_t>(Model.size())
+                        ? Model.substr(static_cast<size_t>(Pos), static_cast<size_t>(Len))
+                        : "";
+                ASSERT_TRUE(ReadAt(S, Pos, Len) == Expected)
+                    << "limit " << Limit << " step " << Step;
             }
             }
             ASSERT_EQ(S.Size(), static_cast<int64_t>(Model.size()));
@@ -173,4 +177,4 @@ TEST(VirtualMemoryStream, RandomWorkloadMatchesAPlainBuffer) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,14 +1,6 @@
 // Reading ZIP archives: the end-record search, every shared test archive (one
 // test case each) against its manifest, archives made by Info-ZIP and 7-Zip at
 // test time, Zip64, name decoding for each charset rule, and damaged input.
-#include "archive/AbZipTyp.h"
-#include "platform/FileSystem.h"
-#include "platform/UserInterface.h"
-#include "runtime/CodePages.h"
-#include "runtime/Text.h"
-#include "support/CorpusArchives.h"
-#include "support/ZipFixtures.h"
-
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -16,6 +8,14 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "archive/AbZipTyp.h"
+#include "platform/FileSystem.h"
+#include "platform/UserInterface.h"
+#include "runtime/CodePages.h"
+#include "runtime/Text.h"
+#include "support/CorpusArchives.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -167,11 +167,8 @@ TEST_P(ZipReadCorpus, ListsExactlyAsTheManifestSays) {
         EXPECT_EQ(A.Count(), 0);
         return;
     }
-    case TArchiveFault::EmptyFile:
-        EXPECT_EQ(LoadFile(Path)->Count(), 0);
-        return;
-    case TArchiveFault::None:
-        break;
+    case TArchiveFault::EmptyFile: EXPECT_EQ(LoadFile(Path)->Count(), 0); return;
+    case TArchiveFault::None: break;
     }
     auto A = LoadFile(Path);
     if (Lines[0].Kind == "count") {

@@ -2,15 +2,15 @@
 // existing ones (deleted, moved and copied items, stubs, data descriptors,
 // Zip64), split output and the refusals. Results are checked with Info-ZIP
 // and 7-Zip as well as with our own reader.
-#include "archive/AbZipTyp.h"
-#include "platform/FileSystem.h"
-#include "runtime/CodePages.h"
-#include "support/ZipFixtures.h"
-
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "archive/AbZipTyp.h"
+#include "platform/FileSystem.h"
+#include "runtime/CodePages.h"
+#include "support/ZipFixtures.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;

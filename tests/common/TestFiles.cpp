@@ -13,10 +13,12 @@ namespace kivo::test {
 
 std::string MakeTempDir(const std::string& Prefix) {
     const char* Base = std::getenv("TMPDIR");
-    std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/" + Prefix + "XXXXXX";
+    std::string Template =
+        std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/" + Prefix + "XXXXXX";
     std::vector<char> Buf(Template.begin(), Template.end());
     Buf.push_back('\0');
-    if (::mkdtemp(Buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + Template);
+    if (::mkdtemp(Buf.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed for " + Template);
     return Buf.data();
 }
 
@@ -65,4 +67,4 @@ std::vector<std::string> TTempDir::List() const {
     return Names;
 }
 
-}  // namespace kivo::test
+} // namespace kivo::test

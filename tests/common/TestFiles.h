@@ -34,4 +34,4 @@ private:
     std::string FPath;
 };
 
-}  // namespace kivo::test
+} // namespace kivo::test

@@ -1,7 +1,6 @@
 // The four privilege questions and the shield rule over stand-in account facts,
 // and the system's answers for the account the tests run under.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include "elevation/QxUtilRunElevated.h"
@@ -12,7 +11,7 @@ using namespace kivo::test;
 
 namespace {
 
-int Button;  // any address serves as the button's handle
+int Button; // any address serves as the button's handle
 
 struct TAnswers {
     bool Admin, Account, Uac, Elevated, Shield;
@@ -34,7 +33,7 @@ TAnswers Ask(TStandInFacts Facts) {
     return {IsAdministrator(), IsAdministratorAccount(), IsUacEnabled(), IsElevated(), Shield};
 }
 
-}  // namespace
+} // namespace
 
 TEST(Privileges, ElevatedAdministratorIsAllThreeAndGetsNoShield) {
     TAnswers A = Ask(TStandInFacts::ElevatedAdministrator());
@@ -74,7 +73,7 @@ TEST(Privileges, UacFollowsThePolicyAndNeedsElevationSupport) {
 TEST(Privileges, WithoutElevationSupportElevatedMeansAdministratorAndNoShield) {
     TStandInFacts F = TStandInFacts::StandardUser();
     F.Supported = false;
-    F.Elevated = true;  // ignored on such a system
+    F.Elevated = true; // ignored on such a system
     TAnswers A = Ask(F);
     EXPECT_FALSE(A.Elevated);
     EXPECT_FALSE(A.Shield);

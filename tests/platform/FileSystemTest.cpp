@@ -1,14 +1,14 @@
 // File-system services: names, attributes, times, temporary names, folders.
-#include <gtest/gtest.h>
+#include "platform/FileSystem.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FileSystem.h"
 #include "platform/ShellFolders.h"
 #include "tests/common/TestFiles.h"
 
@@ -18,7 +18,9 @@ namespace {
 
 using TempDir = test::TTempDir;
 
-void Touch(const std::string& Name) { std::ofstream(Name) << "x"; }
+void Touch(const std::string& Name) {
+    std::ofstream(Name) << "x";
+}
 
 // Sets an environment variable for the lifetime of the guard.
 class EnvGuard {
@@ -27,12 +29,16 @@ public:
         const char* Old = std::getenv(AName);
         FHad = Old != nullptr;
         if (FHad) FOld = Old;
-        if (Value) setenv(AName, Value, 1);
-        else unsetenv(AName);
+        if (Value)
+            setenv(AName, Value, 1);
+        else
+            unsetenv(AName);
     }
     ~EnvGuard() {
-        if (FHad) setenv(FName.c_str(), FOld.c_str(), 1);
-        else unsetenv(FName.c_str());
+        if (FHad)
+            setenv(FName.c_str(), FOld.c_str(), 1);
+        else
+            unsetenv(FName.c_str());
     }
 
 private:
@@ -40,7 +46,7 @@ private:
     bool FHad = false;
 };
 
-}  // namespace
+} // namespace
 
 TEST(FileNames, PartsOfAPath) {
     EXPECT_EQ(ExtractFilePath("/a/b/c.txt"), "/a/b/");
@@ -91,7 +97,7 @@ TEST(Files, ReadOnlyAttributeIsTheOwnerWriteBit) {
     EXPECT_EQ(FileGetAttr(F) & faReadOnly, 0u);
     EXPECT_TRUE(FileSetAttr(F, faReadOnly | faArchive));
     EXPECT_NE(FileGetAttr(F) & faReadOnly, 0u);
-    struct stat St{};
+    struct stat St {};
     ::stat(F.c_str(), &St);
     EXPECT_EQ(St.st_mode & 0222, 0u) << "no one may write a read-only file";
     EXPECT_TRUE(FileSetAttr(F, 0));
@@ -122,14 +128,14 @@ TEST(Files, AppendToFileCreatesAppendsAndTellsOpenFailuresFromWriteFailures) {
         std::string Name;
         bool Opened;
         int Error;
-        std::string After;  // the file's contents afterwards, for files that could be opened
+        std::string After; // the file's contents afterwards, for files that could be opened
     };
     const TRow Rows[] = {
         {Dir.File("new.log"), true, 0, "line\r\n"},
         {Dir.File("old.log"), true, 0, "old\nline\r\n"},
         {Dir.File("folder"), false, EISDIR, ""},
         {Dir.File("missing/new.log"), false, ENOENT, ""},
-        {"/dev/full", true, ENOSPC, ""},  // opens, but no byte fits
+        {"/dev/full", true, ENOSPC, ""}, // opens, but no byte fits
     };
     for (const TRow& Row : Rows) {
         SCOPED_TRACE(Row.Name);
@@ -150,7 +156,7 @@ TEST(TempNames, CreatedFilesArePrivateAndUnique) {
         std::string Name = CreateTempFileName(Dir.Path(), "VMS", true);
         ASSERT_FALSE(Name.empty());
         EXPECT_EQ(ExtractFileName(Name).substr(0, 3), "VMS");
-        struct stat St{};
+        struct stat St {};
         ASSERT_EQ(::stat(Name.c_str(), &St), 0);
         EXPECT_EQ(St.st_mode & 0777, 0600u);
         EXPECT_EQ(St.st_size, 0);

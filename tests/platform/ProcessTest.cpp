@@ -1,13 +1,13 @@
 // Starting programs: the shell's "open" and child processes with exit codes.
-#include <gtest/gtest.h>
+#include "platform/Process.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/FileSystem.h"
-#include "platform/Process.h"
 #include "runtime/SysUtils.h"
 #include "tests/common/TestFiles.h"
 
@@ -25,7 +25,8 @@ protected:
     }
     // Waits (generously) for a detached program to leave its record.
     std::string AwaitRecord(const std::string& Path) {
-        for (int i = 0; i < 1000 && !FileExists(Path + ".done"); ++i) ::usleep(10000);
+        for (int i = 0; i < 1000 && !FileExists(Path + ".done"); ++i)
+            ::usleep(10000);
         return test::ReadFile(Path);
     }
 
@@ -38,7 +39,7 @@ const char* Recorder =
     "out=\"$(dirname \"$0\")/record\"\n"
     "printf '%s|' \"$@\" > \"$out\"; printf '%s' \"$(pwd)\" >> \"$out\"; : > \"$out.done\"\n";
 
-}  // namespace
+} // namespace
 
 TEST_F(ProcessTest, OpenStartsAnExecutableWithItsSplitParameters) {
     std::string Exe = Write("Server.exe", Recorder, 0755);
@@ -80,7 +81,7 @@ TEST_F(ProcessTest, ChildExitCodesWithoutAndWithResultChannel) {
     ASSERT_TRUE(Killed);
     Killed->WaitFor(INFINITE);
     EXPECT_TRUE(Killed->GetExitCode(Code));
-    EXPECT_EQ(Code, 31u);  // no exit code to read
+    EXPECT_EQ(Code, 31u); // no exit code to read
 
     // A child that leaves no result in its channel: the exit status counts.
     TStartOptions Channel;
@@ -91,7 +92,7 @@ TEST_F(ProcessTest, ChildExitCodesWithoutAndWithResultChannel) {
     EXPECT_TRUE(Forged->GetExitCode(Code));
     EXPECT_EQ(Code, 3u);
 
-    auto Running = StartProcess({"/bin/sh", "-c", "read x"}, Channel);  // waits on the channel's end
+    auto Running = StartProcess({"/bin/sh", "-c", "read x"}, Channel); // waits on the channel's end
     ASSERT_TRUE(Running);
     EXPECT_TRUE(Running->GetExitCode(Code));
     EXPECT_TRUE(Code == STILL_ACTIVE || Code == 0u);

@@ -1,12 +1,12 @@
 // Files written beside their target and moved over it when complete: what the
 // target holds afterwards, its permissions, and what is left in the folder.
-#include <gtest/gtest.h>
+#include "platform/ReplacingFile.h"
 
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "platform/FileSystem.h"
-#include "platform/ReplacingFile.h"
 #include "tests/common/TestFiles.h"
 
 using namespace kivo;
@@ -17,7 +17,7 @@ using kivo::test::WriteFile;
 namespace {
 
 mode_t ModeOf(const std::string& Name) {
-    struct stat St{};
+    struct stat St {};
     return ::stat(Name.c_str(), &St) == 0 ? St.st_mode & 07777 : 0;
 }
 
@@ -29,11 +29,11 @@ mode_t NewFileMode() {
 
 struct TReplaceCase {
     const char* Name;
-    mode_t Existing;  // 0: no file there
+    mode_t Existing; // 0: no file there
     TReplacingFileAccess Access;
     size_t BufferSize;
     bool Commit;
-    mode_t Expected;  // 0: a new file's permissions
+    mode_t Expected; // 0: a new file's permissions
 };
 
 class ReplacingFile : public ::testing::TestWithParam<TReplaceCase> {};
@@ -59,7 +59,8 @@ TEST_P(ReplacingFile, TargetHoldsOldOrNewContentsWithTheirPermissions) {
         EXPECT_EQ(File.Position(), static_cast<int64_t>(Written.size()));
         if (C.Commit) File.Commit();
     }
-    EXPECT_EQ(Dir.List().size(), C.Existing != 0 || C.Commit ? 1u : 0u) << "no temporary file is left";
+    EXPECT_EQ(Dir.List().size(), C.Existing != 0 || C.Commit ? 1u : 0u)
+        << "no temporary file is left";
     if (C.Commit) {
         EXPECT_EQ(ReadFile(Target), Written);
         EXPECT_EQ(ModeOf(Target), C.Expected != 0 ? C.Expected : NewFileMode());
@@ -119,8 +120,9 @@ TEST(ReplacingFiles, RefusalSaysWhyATargetCannotBeReplaced) {
     EXPECT_EQ(ReplaceRefusal(Dir / "none"), 0);
     EXPECT_EQ(ReplaceRefusal(Dir / "plain"), 0);
     EXPECT_EQ(ReplaceRefusal(Dir.Path()), EISDIR);
-    EXPECT_EQ(ReplaceRefusal(Dir / "readonly"), EACCES) << "read-only even for a user who may write it";
+    EXPECT_EQ(ReplaceRefusal(Dir / "readonly"), EACCES)
+        << "read-only even for a user who may write it";
     EXPECT_EQ(ReplaceRefusal(Dir / "pipe"), EINVAL);
 }
 
-}  // namespace
+} // namespace

@@ -4,8 +4,6 @@
 // program catches.
 #include "platform/Terminal.h"
 
-#include "tests/common/TestPty.h"
-
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -15,6 +13,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "tests/common/TestPty.h"
 
 using namespace kivo;
 

@@ -1,6 +1,5 @@
 // Component ownership and free notification.
 #include <gtest/gtest.h>
-
 #include <vector>
 
 #include "runtime/Classes.h"
@@ -22,7 +21,7 @@ struct TProbe : TComponent {
     std::vector<std::string>* Log;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Component, OwnerFreesWhatItOwnsAndChildrenLeaveTheirOwner) {
     std::vector<std::string> Log;
@@ -31,7 +30,7 @@ TEST(Component, OwnerFreesWhatItOwnsAndChildrenLeaveTheirOwner) {
     new TProbe(Owner, &Log, "b");
     EXPECT_EQ(Owner->ComponentCount(), 2);
     EXPECT_EQ(A->Owner(), Owner);
-    delete A;  // freed before its owner: the owner forgets it
+    delete A; // freed before its owner: the owner forgets it
     EXPECT_EQ(Owner->ComponentCount(), 1);
     EXPECT_THROW(Owner->Components(1), EListError);
     delete Owner;

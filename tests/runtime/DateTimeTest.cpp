@@ -1,10 +1,10 @@
 // TDateTime encoding, decoding and the Unix-time conversions.
-#include <gtest/gtest.h>
+#include "runtime/DateTime.h"
 
 #include <cstdlib>
 #include <ctime>
+#include <gtest/gtest.h>
 
-#include "runtime/DateTime.h"
 #include "runtime/SysUtils.h"
 
 using namespace kivo;
@@ -15,7 +15,8 @@ TEST(DateTime, KnownDaysEncodeToTheirSerialNumbers) {
     EXPECT_EQ(EncodeDate(2000, 1, 1), 36526.0);
     EXPECT_EQ(EncodeDate(1970, 1, 1), static_cast<double>(UnixDateDelta));
     EXPECT_DOUBLE_EQ(EncodeDateTime(2000, 1, 1, 18, 0, 0, 0), 36526.75);
-    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0, 0), -1.25) << "before the epoch the time counts away";
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0, 0), -1.25)
+        << "before the epoch the time counts away";
 }
 
 TEST(DateTime, InvalidPartsAreRejected) {
@@ -56,7 +57,9 @@ TEST(DateTime, UnixTimeConvertsThroughTheLocalZone) {
     EXPECT_EQ(LocalDateTimeToUnix(EncodeDateTime(2020, 9, 13, 14, 26, 40, 0)), 1600000000);
     EXPECT_EQ(FormatDateTimeIso(UnixToDateTime(1600000000)), "2020-09-13 12:26:40");
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(-86401)), -86401);
-    if (Old) setenv("TZ", Saved.c_str(), 1);
-    else unsetenv("TZ");
+    if (Old)
+        setenv("TZ", Saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }

@@ -1,9 +1,8 @@
 // Stream hierarchy: memory, file and buffered file streams, their error paths
 // and CopyFrom.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,7 +27,7 @@ public:
         FPos += N;
         return N;
     }
-    int64_t Write(const void*, int64_t) override { return 0; }  // refuses every write
+    int64_t Write(const void*, int64_t) override { return 0; } // refuses every write
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
         FPos = Origin == soBeginning ? Offset
                : Origin == soCurrent ? FPos + Offset
@@ -49,7 +48,7 @@ std::string ReadAll(TStream& S) {
     return Out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(MemoryStream, SeekOriginsAndGapsReadBackAsZeros) {
     TMemoryStream M;
@@ -139,12 +138,12 @@ TEST(FileStream, ShareModesConflictLikeSharingViolations) {
     }
     {
         TFileStream Reader1(Name, fmOpenRead | fmShareDenyWrite);
-        TFileStream Reader2(Name, fmOpenRead | fmShareDenyWrite);  // readers coexist
+        TFileStream Reader2(Name, fmOpenRead | fmShareDenyWrite); // readers coexist
         EXPECT_THROW(TFileStream(Name, fmOpenWrite | fmShareDenyWrite), EFOpenError);
         // A refused create must not truncate the file the reader holds.
         EXPECT_THROW(TFileStream(Name, fmCreate | fmShareExclusive), EFCreateError);
         EXPECT_EQ(GetFileSize(Name), 4);
-        TFileStream Free(Name, fmOpenRead | fmShareDenyNone);  // deny-none takes no lock
+        TFileStream Free(Name, fmOpenRead | fmShareDenyNone); // deny-none takes no lock
     }
     TFileStream Exclusive(Name, fmOpenReadWrite | fmShareExclusive);
     EXPECT_THROW(TFileStream(Name, fmOpenRead | fmShareDenyWrite), EFOpenError);
@@ -173,23 +172,27 @@ TEST(BufferedFileStream, RandomOperationsMatchAMemoryModel) {
             int Op = static_cast<int>(Rng() % 10);
             int64_t Len = static_cast<int64_t>(Rng() % (Rng() % 4 == 0 ? 9000 : 60));
             if (Op < 4) {
-                for (int64_t i = 0; i < Len; ++i) Data[static_cast<size_t>(i)] = static_cast<uint8_t>(Rng());
+                for (int64_t i = 0; i < Len; ++i)
+                    Data[static_cast<size_t>(i)] = static_cast<uint8_t>(Rng());
                 ASSERT_EQ(F.Write(Data.data(), Len), Model.Write(Data.data(), Len));
             } else if (Op < 7) {
-                std::vector<uint8_t> A(static_cast<size_t>(Len) + 1), B(static_cast<size_t>(Len) + 1);
+                std::vector<uint8_t> A(static_cast<size_t>(Len) + 1),
+                    B(static_cast<size_t>(Len) + 1);
                 int64_t NA = F.Read(A.data(), Len), NB = Model.Read(B.data(), Len);
                 ASSERT_EQ(NA, NB) << "step " << Step;
                 ASSERT_TRUE(std::equal(A.begin(), A.begin() + NA, B.begin()));
             } else if (Op < 9) {
                 int64_t Size = Model.Size();
-                int64_t Target = Size == 0 ? 0 : static_cast<int64_t>(Rng() % static_cast<uint64_t>(Size + 1));
+                int64_t Target =
+                    Size == 0 ? 0 : static_cast<int64_t>(Rng() % static_cast<uint64_t>(Size + 1));
                 TSeekOrigin Origin = static_cast<TSeekOrigin>(Rng() % 3);
                 int64_t Offset = Origin == soBeginning ? Target
                                  : Origin == soCurrent ? Target - Model.Position()
                                                        : Target - Size;
                 ASSERT_EQ(F.Seek(Offset, Origin), Model.Seek(Offset, Origin));
             } else {
-                int64_t NewSize = static_cast<int64_t>(Rng() % static_cast<uint64_t>(Model.Size() + 1));
+                int64_t NewSize =
+                    static_cast<int64_t>(Rng() % static_cast<uint64_t>(Model.Size() + 1));
                 F.SetSize(NewSize);
                 Model.SetSize(NewSize);
                 Model.SetPosition(NewSize);

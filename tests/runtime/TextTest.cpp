@@ -1,13 +1,14 @@
 // UTF-8/UTF-16 conversion, case folding and code-page conversion.
+#include "runtime/Text.h"
+
 #include <gtest/gtest.h>
 
 #include "runtime/CodePages.h"
-#include "runtime/Text.h"
 
 using namespace kivo;
 
 TEST(Utf, RoundTripsEveryPlane) {
-    std::string Text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80z";  // a ä € 😀 z
+    std::string Text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80z"; // a ä € 😀 z
     std::u16string Wide = Utf8ToUtf16(Text);
     EXPECT_EQ(Wide.size(), 6u) << "the emoji takes a surrogate pair";
     EXPECT_EQ(Utf16ToUtf8(Wide), Text);
@@ -30,9 +31,16 @@ TEST(CaseFolding, AsciiFoldingLeavesOtherLettersAlone) {
 }
 
 TEST(CaseFolding, LocaleFoldingCoversNonAsciiLetters) {
-    EXPECT_EQ(AnsiUpperCase("stra\xC3\x9F" "e \xC3\xA4\xC3\xB6\xC3\xBC"), "STRA\xC3\x9F" "E \xC3\x84\xC3\x96\xC3\x9C");
+    EXPECT_EQ(AnsiUpperCase("stra\xC3\x9F"
+                            "e \xC3\xA4\xC3\xB6\xC3\xBC"),
+              "STRA\xC3\x9F"
+              "E \xC3\x84\xC3\x96\xC3\x9C");
     EXPECT_TRUE(AnsiSameText("\xC3\xA4pfel", "\xC3\x84PFEL"));
-    EXPECT_EQ(AnsiUpperCase("\xFF" "a"), "\xFF" "A") << "bytes that are not UTF-8 stay as they are";
+    EXPECT_EQ(AnsiUpperCase("\xFF"
+                            "a"),
+              "\xFF"
+              "A")
+        << "bytes that are not UTF-8 stay as they are";
 }
 
 TEST(Trim, RemovesBlanksAndControlCharacters) {
@@ -64,7 +72,8 @@ TEST(CodePages, PairFollowsTheLanguageOfTheLocale) {
 TEST(CodePages, SingleBytePagesRoundTripEveryDefinedByte) {
     for (uint16_t Page : {437, 850, 852, 866, 1250, 1251, 1252}) {
         std::string All;
-        for (int B = 0; B < 256; ++B) All += static_cast<char>(B);
+        for (int B = 0; B < 256; ++B)
+            All += static_cast<char>(B);
         std::string Utf8 = CodePageToUtf8(All, Page);
         EXPECT_TRUE(IsValidUtf8(Utf8)) << Page;
         bool Lossy = true;
@@ -74,25 +83,28 @@ TEST(CodePages, SingleBytePagesRoundTripEveryDefinedByte) {
 }
 
 TEST(CodePages, KnownCharactersDecodeAsWindowsDoes) {
-    EXPECT_EQ(CodePageToUtf8("\x80\xE4", 1252), "\xE2\x82\xAC\xC3\xA4");  // € ä
-    EXPECT_EQ(CodePageToUtf8("\x84\x81", 437), "\xC3\xA4\xC3\xBC");       // ä ü
-    EXPECT_EQ(CodePageToUtf8("\xE0", 866), "\xD1\x80");                   // р
+    EXPECT_EQ(CodePageToUtf8("\x80\xE4", 1252), "\xE2\x82\xAC\xC3\xA4"); // € ä
+    EXPECT_EQ(CodePageToUtf8("\x84\x81", 437), "\xC3\xA4\xC3\xBC");      // ä ü
+    EXPECT_EQ(CodePageToUtf8("\xE0", 866), "\xD1\x80");                  // р
     // Bytes 1252 leaves undefined map to the code point of the same value.
     EXPECT_EQ(CodePageToUtf8("\x81", 1252), "\xC2\x81");
 }
 
 TEST(CodePages, LossyConversionUsesLookAlikesOrQuestionMarks) {
     bool Lossy = false;
-    EXPECT_EQ(Utf8ToCodePage("\xC4\x80" "bc", 1252, &Lossy), "Abc");  // Ā has no 1252 form
+    EXPECT_EQ(Utf8ToCodePage("\xC4\x80"
+                             "bc",
+                             1252, &Lossy),
+              "Abc"); // Ā has no 1252 form
     EXPECT_TRUE(Lossy);
-    EXPECT_EQ(Utf8ToCodePage("\xE2\x82\xAC", 437, &Lossy), "?");  // € is not in 437
+    EXPECT_EQ(Utf8ToCodePage("\xE2\x82\xAC", 437, &Lossy), "?"); // € is not in 437
     EXPECT_TRUE(Lossy);
     EXPECT_EQ(Utf8ToCodePage("\xE4\xB8\xAD", 1252), "?");
     EXPECT_EQ(Utf8ToCodePage("\xC3\x41", 1252), "?A") << "invalid UTF-8 costs one '?'";
 }
 
 TEST(CodePages, MultiBytePagesConvertThroughIconv) {
-    std::string Sjis = "\x93\xFA\x96\x7B";  // 日本 in Shift-JIS
+    std::string Sjis = "\x93\xFA\x96\x7B"; // 日本 in Shift-JIS
     std::string Utf8 = CodePageToUtf8(Sjis, 932);
     EXPECT_EQ(Utf8, "\xE6\x97\xA5\xE6\x9C\xAC");
     EXPECT_EQ(Utf8ToCodePage(Utf8, 932), Sjis);
@@ -101,7 +113,7 @@ TEST(CodePages, MultiBytePagesConvertThroughIconv) {
 TEST(CodePages, TestsCanSetTheSystemPair) {
     TCodePagePair Saved = SystemCodePages();
     SetSystemCodePages({1251, 866});
-    EXPECT_EQ(AnsiToUtf8("\xE0"), "\xD0\xB0");  // а
+    EXPECT_EQ(AnsiToUtf8("\xE0"), "\xD0\xB0"); // а
     EXPECT_EQ(OemToUtf8("\xA0"), "\xD0\xB0");
     SetSystemCodePages(Saved);
 }

@@ -1,8 +1,7 @@
 #include "util/QxBasicStringProcs.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace kivo {
@@ -12,7 +11,7 @@ const std::string X = "X";
 
 struct FieldRow {
     const char* Input;
-    std::array<const char*, 3> Fields;  // nullptr: the default comes back
+    std::array<const char*, 3> Fields; // nullptr: the default comes back
 };
 
 // Delimiter ';', de-quoting on, default "X".
@@ -44,7 +43,8 @@ TEST(GetDelimitedField, ExampleTableAllFields) {
 }
 
 TEST(GetDelimitedField, EmptyInputGivesDefaultForEveryIndex) {
-    for (int Index : {-3, 0, 1, 2, 50}) EXPECT_EQ(GetDelimitedField("", Index, X), X);
+    for (int Index : {-3, 0, 1, 2, 50})
+        EXPECT_EQ(GetDelimitedField("", Index, X), X);
 }
 
 TEST(GetDelimitedField, IndexBelowOneActsAsOne) {
@@ -153,5 +153,5 @@ TEST(BuildDelimiterMask, MarksOnlySeparatingDelimiters) {
     EXPECT_EQ(BuildDelimiterMask(u"a;\"\";b", u';'), u" ;  ; ");
 }
 
-}  // namespace
-}  // namespace kivo
+} // namespace
+} // namespace kivo

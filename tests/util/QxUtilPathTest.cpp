@@ -1,9 +1,8 @@
 #include "util/QxUtilPath.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -20,12 +19,16 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* AName, const char* Value) : FName(AName) {
         if (const char* Old = std::getenv(AName)) FOld = Old;
-        if (Value) ::setenv(AName, Value, 1);
-        else ::unsetenv(AName);
+        if (Value)
+            ::setenv(AName, Value, 1);
+        else
+            ::unsetenv(AName);
     }
     ~ScopedEnv() {
-        if (FOld) ::setenv(FName.c_str(), FOld->c_str(), 1);
-        else ::unsetenv(FName.c_str());
+        if (FOld)
+            ::setenv(FName.c_str(), FOld->c_str(), 1);
+        else
+            ::unsetenv(FName.c_str());
     }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
@@ -66,7 +69,8 @@ TEST_F(ProfileFolders, FollowsXdgSettings) {
     ScopedEnv Home("HOME", FHome.c_str());
     ScopedEnv Config("XDG_CONFIG_HOME", (FHome + "/.config").c_str());
     ScopedEnv Data("XDG_DATA_HOME", "/srv/data/");
-    std::ofstream(FHome + "/.config/user-dirs.dirs") << "XDG_PUBLICSHARE_DIR=\"$HOME/Öffentlich\"\n";
+    std::ofstream(FHome + "/.config/user-dirs.dirs")
+        << "XDG_PUBLICSHARE_DIR=\"$HOME/Öffentlich\"\n";
     EXPECT_EQ(GetPublicProfileFolder(), FHome + "/Öffentlich/KIVO Profile");
     EXPECT_EQ(GetLocalProfileFolder(), "/srv/data/KIVO/KIVO Profile");
 }
@@ -79,7 +83,9 @@ TEST_F(ProfileFolders, InstallerFilePathsKeepTheBlank) {
               FHome + "/Public/KIVO Profile/Zelbrix.exe");
 }
 
-TEST(ShellFolderQuery, UnknownFolderIsEmpty) { EXPECT_EQ(GetShellFolderPath(5), ""); }
+TEST(ShellFolderQuery, UnknownFolderIsEmpty) {
+    EXPECT_EQ(GetShellFolderPath(5), "");
+}
 
 TEST(AddTrailingBackslash, AppendsThePlatformDelimiterOnce) {
     EXPECT_EQ(AddTrailingBackslash("/opt/kivo"), "/opt/kivo/");
@@ -89,5 +95,5 @@ TEST(AddTrailingBackslash, AppendsThePlatformDelimiterOnce) {
     EXPECT_EQ(AddTrailingBackslash("KIVO Profile"), "KIVO Profile/");
 }
 
-}  // namespace
-}  // namespace kivo
+} // namespace
+} // namespace kivo

@@ -1,10 +1,8 @@
 // HTTP downloads against a real server on 127.0.0.1: results, events and
 // what is left on disk after each path.
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "runtime/Application.h"
 #include "runtime/DateTime.h"
@@ -53,13 +51,13 @@ TEST_F(HttpDownload, PlainFileArrivesWithEventsInOrder) {
     EXPECT_FALSE(It->Cancelled());
     EXPECT_FALSE(It->NoNewVersion());
     EXPECT_EQ(test::ReadFile(Dir / "a.bin"), test::Pattern(10000));
-    EXPECT_EQ(Dir.List(), std::vector<std::string>{"a.bin"});  // no temporary file left
-    EXPECT_EQ(Log.Lines, (std::vector<std::string>{"BeforeDialogShow", "FileStart 0", "Progress", "FileDone 0",
-                                                   "CopyDone"}));
+    EXPECT_EQ(Dir.List(), std::vector<std::string>{"a.bin"}); // no temporary file left
+    EXPECT_EQ(Log.Lines, (std::vector<std::string>{"BeforeDialogShow", "FileStart 0", "Progress",
+                                                   "FileDone 0", "CopyDone"}));
     ASSERT_FALSE(Log.ProgressSizes.empty());
     EXPECT_EQ(Log.ProgressSizes.back(), 10000u);
     EXPECT_EQ(FileLine, "File : a.bin from " + Host());
-    EXPECT_EQ(W.ProgressForm(), nullptr);  // closed and freed at the end of the run
+    EXPECT_EQ(W.ProgressForm(), nullptr); // closed and freed at the end of the run
     EXPECT_EQ(W.LastUpdateStatus(), wusSuccess);
 
     std::string Requests = Server().RequestLog();
@@ -70,7 +68,7 @@ TEST_F(HttpDownload, PlainFileArrivesWithEventsInOrder) {
 }
 
 TEST_F(HttpDownload, NewerOnlyComparesWithTheServerDate) {
-    const TDateTime ServerDate = EncodeDateTime(2023, 11, 14, 22, 13, 20, 0);  // 1700000000, as sent
+    const TDateTime ServerDate = EncodeDateTime(2023, 11, 14, 22, 13, 20, 0); // 1700000000, as sent
 
     // FileDate 0 always downloads and takes the server's date.
     TWebCopyItem* It = Job("/dated/1700000000/100/d.bin");
@@ -109,7 +107,7 @@ TEST_F(HttpDownload, WithoutLastModifiedTheRemoteDateIsNow) {
 
 TEST_F(HttpDownload, FileDateCheckReplacesTheComparison) {
     TWebCopyItem* It = Job("/dated/1700000000/100/c.bin");
-    It->SetFileDate(EncodeDateTime(2030, 1, 1, 0, 0, 0, 0));  // would be "not newer"
+    It->SetFileDate(EncodeDateTime(2030, 1, 1, 0, 0, 0, 0)); // would be "not newer"
     TDateTime Seen = 0;
     W.OnFileDateCheck = [&](TWebCopy*, int32_t Idx, TDateTime NewDate, bool& Allow) {
         EXPECT_EQ(Idx, 0);
@@ -136,8 +134,8 @@ TEST_F(HttpDownload, ErrorStatusIsReportedAndCreatesNoFile) {
     W.Execute();
     EXPECT_FALSE(It->Success());
     EXPECT_EQ(Log.Lines, (std::vector<std::string>{"BeforeDialogShow", "FileStart 0", "Error 404",
-                                                   "ErrorInfo 404 Returned http error code 404", "FileDone 0",
-                                                   "CopyDone"}));
+                                                   "ErrorInfo 404 Returned http error code 404",
+                                                   "FileDone 0", "CopyDone"}));
     EXPECT_TRUE(Dir.List().empty());
 
     Log.Lines.clear();
@@ -180,7 +178,8 @@ TEST_F(HttpDownload, BasicAuthenticationAndTheLoginDialog) {
     EXPECT_TRUE(It->Success());
     EXPECT_EQ(Captions, std::vector<std::string>{"Connect to " + Host()});
     EXPECT_EQ(test::ReadFile(Dir / "p.bin"), test::Pattern(64));
-    EXPECT_NE(Server().RequestLog().find("Authorization: Basic dXNlcjpzZWNyZXQ="), std::string::npos);
+    EXPECT_NE(Server().RequestLog().find("Authorization: Basic dXNlcjpzZWNyZXQ="),
+              std::string::npos);
     // The entered credentials are for this job only.
     EXPECT_EQ(It->HTTPUserID(), "");
 
@@ -193,7 +192,7 @@ TEST_F(HttpDownload, BasicAuthenticationAndTheLoginDialog) {
     EXPECT_TRUE(It->Success());
     EXPECT_EQ(Captions.size(), 1u);
     std::string Requests = Server().RequestLog();
-    EXPECT_EQ(Requests.find("GET "), Requests.rfind("GET "));  // one request only
+    EXPECT_EQ(Requests.find("GET "), Requests.rfind("GET ")); // one request only
 
     // A cancelled login ends the job quietly.
     SetLoginHook([](const std::string&, std::string&, std::string&) { return false; });
@@ -218,7 +217,9 @@ TEST_F(HttpDownload, ProxyCredentialsGoIntoTheURL) {
     W.SetProxyUserID("px");
     W.SetProxyPassword("pw");
     std::string FileLine;
-    W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t, uint32_t) { FileLine = S->ProgressFileLabel()->Caption(); };
+    W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t, uint32_t) {
+        FileLine = S->ProgressFileLabel()->Caption();
+    };
     W.Execute();
     EXPECT_TRUE(It->Success());
     EXPECT_EQ(FileLine, "File : q.bin from " + Host());
@@ -435,7 +436,7 @@ TEST_F(HttpDownload, CounterCountsActiveJobsOnly) {
     EXPECT_FALSE(Log.Has("FileStart 0"));
     EXPECT_TRUE(Log.Has("FileStart 2"));
     EXPECT_EQ(W.Items()->SuccessCount(), 2);
-    EXPECT_EQ(W.LastUpdateStatus(), wusFailed);  // the inactive item never succeeded
+    EXPECT_EQ(W.LastUpdateStatus(), wusFailed); // the inactive item never succeeded
 }
 
 TEST_F(HttpDownload, OtherProtocolsReportThatTheyAreNotAvailable) {
@@ -454,8 +455,8 @@ TEST_F(HttpDownload, SessionTimeoutEndsAStalledBody) {
     W.SetTimeout(1);
     W.Execute();
     EXPECT_FALSE(It->Success());
-    EXPECT_TRUE(Log.Has("Error 7"));  // the body ended early
+    EXPECT_TRUE(Log.Has("Error 7")); // the body ended early
     EXPECT_TRUE(Dir.List().empty());
 }
 
-}  // namespace
+} // namespace

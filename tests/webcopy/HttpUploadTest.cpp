@@ -17,7 +17,8 @@ class HttpUpload : public ::testing::Test {
 protected:
     void SetUp() override { Server().ClearLog(); }
 
-    TWebCopyItem* Job(const std::string& Path, const std::string& Local, TWebCopyHTTPCommand Command) {
+    TWebCopyItem* Job(const std::string& Path, const std::string& Local,
+                      TWebCopyHTTPCommand Command) {
         TWebCopyItem* It = W.Items()->Add();
         It->SetProtocol(wpHttpUpload);
         It->SetURL(Server().Url(Path));
@@ -50,7 +51,7 @@ TEST_F(HttpUpload, PutStoresTheFileOnTheServer) {
     EXPECT_EQ(Caption, "Uploading ...");
     EXPECT_EQ(Clip, ClipUpload);
     EXPECT_EQ(Log.ProgressSizes.back(), 100000u);
-    EXPECT_EQ(Log.ProgressSizes.size(), 25u);  // 24 full blocks and the rest
+    EXPECT_EQ(Log.ProgressSizes.size(), 25u); // 24 full blocks and the rest
     std::string Requests = Server().RequestLog();
     EXPECT_NE(Requests.find("PUT /sink/put.bin"), std::string::npos);
     EXPECT_NE(Requests.find("Content-Length: 100000"), std::string::npos);
@@ -112,4 +113,4 @@ TEST_F(HttpUpload, RefusedUploadIsNoSuccess) {
     EXPECT_TRUE(Log.Has("ErrorInfo 403 Returned http error code 403"));
 }
 
-}  // namespace
+} // namespace

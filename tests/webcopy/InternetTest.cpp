@@ -1,11 +1,11 @@
 // The Internet layer under the engine: handles, queries, pull reads,
 // uploads, time-outs and cancelled waits, against the test server.
-#include <gtest/gtest.h>
+#include "platform/Internet.h"
 
 #include <array>
+#include <gtest/gtest.h>
 #include <memory>
 
-#include "platform/Internet.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
@@ -18,7 +18,9 @@ namespace {
 
 using THandle = std::unique_ptr<TInternetHandle, TInternetHandleCloser>;
 
-THandle Session() { return THandle(InternetOpenW("LayerTest", INTERNET_OPEN_TYPE_DIRECT, "", "", 0)); }
+THandle Session() {
+    return THandle(InternetOpenW("LayerTest", INTERNET_OPEN_TYPE_DIRECT, "", "", 0));
+}
 
 std::string ReadAll(HINTERNET R, bool& Ok, size_t& Largest) {
     std::string Body;
@@ -44,7 +46,7 @@ TEST(InternetLayer, HandlesAndBadUrls) {
 
     HINTERNET Raw = InternetOpenW("x", INTERNET_OPEN_TYPE_PRECONFIG, "", "", 0);
     EXPECT_TRUE(InternetCloseHandle(Raw));
-    EXPECT_FALSE(InternetCloseHandle(Raw));  // stale handles are refused, not used
+    EXPECT_FALSE(InternetCloseHandle(Raw)); // stale handles are refused, not used
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE_VALUE);
     EXPECT_FALSE(InternetCloseHandle(nullptr));
     EXPECT_FALSE(InternetErrorMessage(ERROR_INTERNET_TIMEOUT).empty());
@@ -56,17 +58,20 @@ TEST(InternetLayer, QueriesAndBlockReads) {
     THandle R(InternetOpenUrlW(S.get(), Server().Url("/dated/1700000000/50000/q.bin"), "", 0, 0));
     ASSERT_TRUE(R);
     uint32_t Status = 0, Len = 4;
-    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status, Len, nullptr));
+    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &Status,
+                               Len, nullptr));
     EXPECT_EQ(Status, 200u);
     uint32_t Length = 0;
     Len = 4;
-    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &Length, Len, nullptr));
+    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &Length,
+                               Len, nullptr));
     EXPECT_EQ(Length, 50000u);
     SYSTEMTIME St{};
     Len = sizeof St;
-    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St, Len, nullptr));
+    EXPECT_TRUE(HttpQueryInfoW(R.get(), HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &St,
+                               Len, nullptr));
     EXPECT_EQ(St.wYear, 2023);
-    EXPECT_EQ(St.wHour, 22);  // as sent, in GMT
+    EXPECT_EQ(St.wHour, 22); // as sent, in GMT
     EXPECT_EQ(St.wSecond, 20);
 
     bool Ok = false;
@@ -74,13 +79,14 @@ TEST(InternetLayer, QueriesAndBlockReads) {
     std::string Body = ReadAll(R.get(), Ok, Largest);
     EXPECT_TRUE(Ok);
     EXPECT_EQ(Body, test::Pattern(50000));
-    EXPECT_EQ(Largest, 4096u);  // never more than asked for
+    EXPECT_EQ(Largest, 4096u); // never more than asked for
 
     // A missing header fails and leaves the buffer alone.
     THandle C(InternetOpenUrlW(S.get(), Server().Url("/chunked/10/c.bin"), "", 0, 0));
     Length = 1234;
     Len = 4;
-    EXPECT_FALSE(HttpQueryInfoW(C.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &Length, Len, nullptr));
+    EXPECT_FALSE(HttpQueryInfoW(C.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                &Length, Len, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
     EXPECT_EQ(Length, 1234u);
 }
@@ -137,7 +143,7 @@ TEST(InternetLayer, TimeoutsAndCancelledWaits) {
     ASSERT_NE(R3, nullptr);
     std::array<char, 4096> Buf;
     uint32_t Got = 0;
-    ASSERT_TRUE(InternetReadFile(R3, Buf.data(), Buf.size(), Got));  // the first KiB is there
+    ASSERT_TRUE(InternetReadFile(R3, Buf.data(), Buf.size(), Got)); // the first KiB is there
     SetMessagePump([&] {
         if (R3 != nullptr) {
             EXPECT_TRUE(InternetCloseHandle(R3));
@@ -148,7 +154,7 @@ TEST(InternetLayer, TimeoutsAndCancelledWaits) {
     EXPECT_FALSE(InternetReadFile(Same, Buf.data(), Buf.size(), Got));
     EXPECT_EQ(GetLastError(), ERROR_INTERNET_OPERATION_CANCELLED);
     SetMessagePump(nullptr);
-    EXPECT_FALSE(InternetCloseHandle(Same));  // already released
+    EXPECT_FALSE(InternetCloseHandle(Same)); // already released
 }
 
 TEST(InternetLayer, UploadThroughAConnection) {
@@ -164,7 +170,7 @@ TEST(InternetLayer, UploadThroughAConnection) {
     uint32_t Written = 0;
     EXPECT_TRUE(InternetWriteFile(R.get(), "01234", 5, Written));
     EXPECT_EQ(Written, 5u);
-    EXPECT_FALSE(InternetWriteFile(R.get(), "5678901", 7, Written));  // beyond the announced length
+    EXPECT_FALSE(InternetWriteFile(R.get(), "5678901", 7, Written)); // beyond the announced length
     EXPECT_TRUE(InternetWriteFile(R.get(), "56789", 5, Written));
     EXPECT_TRUE(HttpEndRequestW(R.get(), nullptr, 0, 0));
     uint32_t Status = 0, Len = 4;
@@ -184,4 +190,4 @@ TEST(InternetLayer, UploadThroughAConnection) {
     EXPECT_EQ(HttpOpenRequestW(C.get(), "BAD VERB", "/x", "", "", nullptr, 0, 0), nullptr);
 }
 
-}  // namespace
+} // namespace

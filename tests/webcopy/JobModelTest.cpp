@@ -1,7 +1,6 @@
 // The component, its job list, the job loop and its threads, the log sink,
 // and the progress dialog's state for the flag combinations a user can set.
 #include <gtest/gtest.h>
-
 #include <thread>
 
 #include "runtime/Application.h"
@@ -18,7 +17,9 @@ namespace {
 TButton* Btn(TWebCopy& W, const char* Name) {
     return W.ProgressForm() ? static_cast<TButton*>(W.ProgressForm()->FindControl(Name)) : nullptr;
 }
-TLabel* Lbl(TForm& F, const char* Name) { return static_cast<TLabel*>(F.FindControl(Name)); }
+TLabel* Lbl(TForm& F, const char* Name) {
+    return static_cast<TLabel*>(F.FindControl(Name));
+}
 
 // A job that needs no network and ends at once (its protocol is not in this build).
 TWebCopyItem* QuickJob(TWebCopy& W) {
@@ -27,7 +28,7 @@ TWebCopyItem* QuickJob(TWebCopy& W) {
     return It;
 }
 
-}  // namespace
+} // namespace
 
 TEST(JobModel, DefaultsAndVersion) {
     TWebCopy W(nullptr);
@@ -56,7 +57,7 @@ TEST(JobModel, DefaultsAndVersion) {
     EXPECT_EQ(W.Items()->Owner(), &W);
     EXPECT_EQ(W.LastUpdateStatus(), wusFailed);
     W.Items()->Clear();
-    EXPECT_EQ(W.LastUpdateStatus(), wusSuccess);  // an empty list
+    EXPECT_EQ(W.LastUpdateStatus(), wusSuccess); // an empty list
 }
 
 TEST(JobModel, ItemsAssignCountsAndOwnership) {
@@ -78,12 +79,12 @@ TEST(JobModel, ItemsAssignCountsAndOwnership) {
     EXPECT_EQ(B->FTPPort(), 2121);
     EXPECT_TRUE(B->CopyNewerOnly());
     EXPECT_EQ(B->HTTPCommand(), hcPut);
-    EXPECT_EQ(B->FileSize(), 0u);         // results and presets are not copied
+    EXPECT_EQ(B->FileSize(), 0u); // results and presets are not copied
     EXPECT_EQ(B->FileList(), nullptr);
 
     TFileDetailItems Details;
     Details.Add()->SetFilename("other");
-    B->Assign(Details.Items(0));  // another kind of object: nothing happens
+    B->Assign(Details.Items(0)); // another kind of object: nothing happens
     EXPECT_EQ(B->URL(), "http://h/a");
 
     B->SetActive(false);
@@ -118,7 +119,7 @@ TEST(JobModel, InactiveItemsAreLeftAlone) {
     EXPECT_DOUBLE_EQ(Off->NewFileDate(), 42);
     EXPECT_FALSE(Log.Has("FileStart 0"));
     EXPECT_TRUE(Log.Has("FileStart 1"));
-    EXPECT_TRUE(Log.Has("FileDone 1"));  // failed jobs are done all the same
+    EXPECT_TRUE(Log.Has("FileDone 1")); // failed jobs are done all the same
     EXPECT_FALSE(On->Success());
     EXPECT_EQ(W.LastUpdateStatus(), wusFailed);
 }
@@ -155,7 +156,7 @@ TEST(JobModel, LogLinesCarryTimeAndAnsiText) {
         using TWebCopy::TWebCopy;
         using TWebCopy::WriteLog;
     } W(nullptr);
-    W.WriteLog("dropped");  // no file name: nothing happens
+    W.WriteLog("dropped"); // no file name: nothing happens
     W.SetLogfileName(Dir / "trace.log");
     W.WriteLog("start ftp upload");
     W.WriteLog("Gr\u00fc\u00dfe");
@@ -166,7 +167,8 @@ TEST(JobModel, LogLinesCarryTimeAndAnsiText) {
     EXPECT_EQ(Text[8], '/');
     EXPECT_EQ(Text.substr(16, 3), " : ");
     EXPECT_EQ(Text.substr(19, 18), "start ftp upload\r\n");
-    EXPECT_EQ(Text.substr(19 + 18 + 19), "Gr\xfc\xdf" "e\r\n");  // Windows-1252 bytes
+    EXPECT_EQ(Text.substr(19 + 18 + 19), "Gr\xfc\xdf"
+                                         "e\r\n"); // Windows-1252 bytes
 
     W.SetLogfileName(Dir / "missing/dir/trace.log");
     EXPECT_NO_THROW(W.WriteLog("dropped quietly"));
@@ -230,7 +232,7 @@ TEST(ProgressDialog, LinesAndRowsFollowTheFlags) {
     };
     const TCase Cases[] = {
         {true, true, true, true, 23 + 40 + 188, 80, 180},
-        {false, true, true, true, 23 + 20 + 188, 80, 160},  // elapsed in the fifth slot
+        {false, true, true, true, 23 + 20 + 188, 80, 160}, // elapsed in the fifth slot
         {true, false, false, true, 23 + 20 + 188, 60, 140},
         {false, false, false, false, 23 + 188 - 20, 60, 120},
     };
@@ -269,14 +271,14 @@ TEST(ProgressDialog, ScaleFactorOfAScaledOwnerForm) {
     W.OnFileStart = [&](TWebCopy* S, int32_t) {
         TForm& F = *S->ProgressForm();
         EXPECT_EQ(F.Width(), 450);
-        EXPECT_EQ(F.Height(), RoundHalfEven((23 + 188) * 1.5));  // 316.5 -> 316
+        EXPECT_EQ(F.Height(), RoundHalfEven((23 + 188) * 1.5)); // 316.5 -> 316
         const int CW = F.ClientWidth();
-        EXPECT_EQ(CW, 450 - 2 * 4);  // a 3-pixel frame scaled: 4.5 -> 4
+        EXPECT_EQ(CW, 450 - 2 * 4); // a 3-pixel frame scaled: 4.5 -> 4
         EXPECT_EQ(S->ProgressBar()->Top(), 90);
         EXPECT_EQ(S->ProgressBar()->Height(), 18);
         EXPECT_EQ(S->ProgressFileLabel()->Top(), 120);
         EXPECT_EQ(S->ProgressSizeLabel()->Top(), 150);
-        EXPECT_EQ(Btn(*S, "CancelButton")->Left(), CW - 128);  // 127.5 -> 128
+        EXPECT_EQ(Btn(*S, "CancelButton")->Left(), CW - 128); // 127.5 -> 128
         EXPECT_EQ(Btn(*S, "CancelButton")->Top(), 210);
         EXPECT_EQ(Btn(*S, "CancelButton")->Width(), 75);
         EXPECT_EQ(Btn(*S, "OpenFolderButton")->Left(), CW - 255);
@@ -311,7 +313,7 @@ TEST(ProgressDialog, OpenButtonsKeepTheDialogOpen) {
     Btn(W, "OpenFileButton")->Click();
     EXPECT_EQ(Opened.size(), 1u);
     EXPECT_TRUE(W.FormClosed());
-    EXPECT_FALSE(W.ProgressForm()->Visible());  // released; freed with the next run
+    EXPECT_FALSE(W.ProgressForm()->Visible()); // released; freed with the next run
 
     // The Close button closes the dialog at the end of a run.
     W.Execute();
@@ -328,7 +330,9 @@ TEST(ProgressDialog, OpenButtonsStayDisabledAfterACancelledRun) {
     W.SetShowOpenFolder(true);
     W.SetDlgShowCancel(false);
     test::TEventLog Log(W);
-    W.OnFileStart = [](TWebCopy* S, int32_t) { static_cast<TButton*>(S->ProgressForm()->FindControl("CancelButton"))->Click(); };
+    W.OnFileStart = [](TWebCopy* S, int32_t) {
+        static_cast<TButton*>(S->ProgressForm()->FindControl("CancelButton"))->Click();
+    };
     W.Execute();
     EXPECT_TRUE(Log.Has("CopyCancel"));
     EXPECT_TRUE(W.Items()->Items(0)->Cancelled());
@@ -396,8 +400,8 @@ TEST(ProgressDialog, HiddenDialogIsBuiltButNeverShown) {
 
 TEST(ProgressDialog, TransferTextsAndCaptionPercentage) {
     struct TProbe : TWebCopy {
-        using TWebCopy::TWebCopy;
         using TWebCopy::ShowTransfer;
+        using TWebCopy::TWebCopy;
     } W(nullptr);
     QuickJob(W);
     W.SetShowCompletion(true);

@@ -1,8 +1,7 @@
 // kivo-webcopy run as users run it: arguments, files on disk, error lines
 // and exit status.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -33,14 +32,17 @@ TRun RunTool(const std::vector<std::string>& Args) {
     posix_spawn_file_actions_addopen(&A, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> All(1, std::string(KIVO_WEBCOPY_TOOL));
-    for (const auto& S : Args) All.push_back(S);
+    for (const auto& S : Args)
+        All.push_back(S);
     std::vector<char*> Argv;
-    for (auto& S : All) Argv.push_back(S.data());
+    for (auto& S : All)
+        Argv.push_back(S.data());
     Argv.push_back(nullptr);
     // Local time is UTC, so file dates and server dates line up.
     std::vector<std::string> Env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LANG=C"};
     std::vector<char*> Envp;
-    for (auto& S : Env) Envp.push_back(S.data());
+    for (auto& S : Env)
+        Envp.push_back(S.data());
     Envp.push_back(nullptr);
     pid_t Pid = 0;
     TRun R;
@@ -57,7 +59,8 @@ TRun RunTool(const std::vector<std::string>& Args) {
 
 int Lines(const std::string& Text) {
     int N = 0;
-    for (char C : Text) N += C == '\n';
+    for (char C : Text)
+        N += C == '\n';
     return N;
 }
 
@@ -66,10 +69,11 @@ TEST(KivoWebcopyTool, GetOneOrSeveralUrls) {
     TRun R = RunTool({"get", Server().Url("/file/5000/one.bin"), "-d", Dir.Path()});
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(R.Err, "");
-    EXPECT_EQ(R.Out, "");  // no terminal: no progress view
+    EXPECT_EQ(R.Out, ""); // no terminal: no progress view
     EXPECT_EQ(test::ReadFile(Dir / "one.bin"), test::Pattern(5000));
 
-    R = RunTool({"get", "-d", Dir.Path(), Server().Url("/file/10/a.bin"), Server().Url("/chunked/20/b.bin")});
+    R = RunTool({"get", "-d", Dir.Path(), Server().Url("/file/10/a.bin"),
+                 Server().Url("/chunked/20/b.bin")});
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(Dir.List(), (std::vector<std::string>{"a.bin", "b.bin", "one.bin"}));
 
@@ -89,13 +93,14 @@ TEST(KivoWebcopyTool, FailuresAreOneLineEachAndExitOne) {
     std::string Cut = Server().Url("/cut/9000/100/cut.bin");
     R = RunTool({"get", Cut, "-d", Dir.Path()});
     EXPECT_EQ(R.Status, 1);
-    EXPECT_EQ(R.Err, "kivo-webcopy: " + Cut + ": error 7: Incomplete download of file " + Dir / "cut.bin" + "\n");
+    EXPECT_EQ(R.Err, "kivo-webcopy: " + Cut + ": error 7: Incomplete download of file " +
+                         Dir / "cut.bin" + "\n");
     EXPECT_EQ(Lines(R.Err), 1);
 }
 
 TEST(KivoWebcopyTool, NewerThanADateOrAFile) {
     test::TTempDir Dir;
-    std::string Url = Server().Url("/dated/1700000000/10/d.bin");  // 2023-11-14 22:13:20
+    std::string Url = Server().Url("/dated/1700000000/10/d.bin"); // 2023-11-14 22:13:20
     TRun R = RunTool({"get", Url, "-d", Dir.Path(), "--newer-than", "2023-11-14 22:13:20"});
     EXPECT_EQ(R.Status, 3) << R.Err;
     EXPECT_FALSE(test::Exists(Dir / "d.bin"));
@@ -114,10 +119,11 @@ TEST(KivoWebcopyTool, NewerThanADateOrAFile) {
 
 TEST(KivoWebcopyTool, CredentialsAndUploads) {
     test::TTempDir Dir;
-    TRun R = RunTool({"get", Server().Url("/auth/u/pw/10/s.bin"), "-d", Dir.Path(), "--user", "u", "--password", "pw"});
+    TRun R = RunTool({"get", Server().Url("/auth/u/pw/10/s.bin"), "-d", Dir.Path(), "--user", "u",
+                      "--password", "pw"});
     EXPECT_EQ(R.Status, 0) << R.Err;
     R = RunTool({"get", Server().Url("/auth/u/pw/10/s.bin"), "-d", Dir.Path(), "--ask-login"});
-    EXPECT_EQ(R.Status, 1);  // no terminal to ask on: the login counts as cancelled
+    EXPECT_EQ(R.Status, 1); // no terminal to ask on: the login counts as cancelled
 
     test::WriteFile(Dir / "up.txt", "uploaded text");
     R = RunTool({"put", Dir / "up.txt", Server().Url("/sink/cli-put.txt")});
@@ -133,23 +139,23 @@ TEST(KivoWebcopyTool, LoginOnATerminalHidesThePassword) {
     const std::string Url = Server().Url("/auth/u/pw/10/t.bin");
     test::TPtyResult R = test::RunOnPty(
         [&] {
-            ::execl(KIVO_WEBCOPY_TOOL, KIVO_WEBCOPY_TOOL, "get", Url.c_str(), "-d", Dir.Path().c_str(),
-                    "--ask-login", static_cast<char*>(nullptr));
+            ::execl(KIVO_WEBCOPY_TOOL, KIVO_WEBCOPY_TOOL, "get", Url.c_str(), "-d",
+                    Dir.Path().c_str(), "--ask-login", static_cast<char*>(nullptr));
             return 127;
         },
         {{"User name: ", "u\n"}, {"Password: ", "pw\n"}});
     EXPECT_EQ(R.Status, 0) << R.Output;
     EXPECT_NE(R.Output.find("User name: u\r\n"), std::string::npos) << R.Output;
-    EXPECT_NE(R.Output.find("Password: \r\n"), std::string::npos) << R.Output;  // not echoed
+    EXPECT_NE(R.Output.find("Password: \r\n"), std::string::npos) << R.Output; // not echoed
     EXPECT_TRUE(test::Exists(Dir / "t.bin"));
 }
 
 TEST(KivoWebcopyTool, JobFile) {
     test::TTempDir Dir;
     test::WriteFile(Dir / "local.txt", "from a job file");
-    test::WriteFile(Dir / "jobs.txt", "# two jobs\n\nget " + Server().Url("/file/10/j.bin") + " -d \"" +
-                                          Dir.Path() + "\"\nput " + Dir / "local.txt" + " " +
-                                          Server().Url("/sink/job.txt") + "\n");
+    test::WriteFile(Dir / "jobs.txt", "# two jobs\n\nget " + Server().Url("/file/10/j.bin") +
+                                          " -d \"" + Dir.Path() + "\"\nput " + Dir / "local.txt" +
+                                          " " + Server().Url("/sink/job.txt") + "\n");
     TRun R = RunTool({"-j", Dir / "jobs.txt"});
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_TRUE(test::Exists(Dir / "j.bin"));
@@ -166,7 +172,9 @@ TEST(KivoWebcopyTool, UsageErrors) {
     EXPECT_EQ(RunTool({"get"}).Status, 2);
     EXPECT_EQ(RunTool({"get", "http://h/a", "http://h/b", "-o", "x"}).Status, 2);
     EXPECT_EQ(RunTool({"get", "http://h/a", "--newer-than", "yesterday"}).Status, 2);
-    EXPECT_EQ(RunTool({"get", "http://h/a", "--newer-than", "2024-01-01", "--newer-than-file", "f"}).Status, 2);
+    EXPECT_EQ(RunTool({"get", "http://h/a", "--newer-than", "2024-01-01", "--newer-than-file", "f"})
+                  .Status,
+              2);
     EXPECT_EQ(RunTool({"put", "only-one-arg"}).Status, 2);
     EXPECT_EQ(RunTool({"put", "f", "http://h/x", "--method", "GET"}).Status, 2);
     EXPECT_EQ(RunTool({"get", "http://h/a", "--bogus"}).Status, 2);
@@ -175,4 +183,4 @@ TEST(KivoWebcopyTool, UsageErrors) {
     EXPECT_NE(Help.Out.find("usage: kivo-webcopy get URL"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,6 @@
 // Base64, the size/rate/time texts and the URL and path helpers.
-#include <gtest/gtest.h>
-
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <random>
 
 #include "platform/FileSystem.h"
@@ -18,8 +17,8 @@ TEST(Base64, EncodesOneBytePerUtf16CodeUnit) {
     EXPECT_EQ(Base64Encode("abc"), "YWJj");
     EXPECT_EQ(Base64Encode("ab"), "YWI=");
     EXPECT_EQ(Base64Encode("a"), "YQ==");
-    EXPECT_EQ(Base64Encode("\u00e9"), "6Q==");  // its Latin-1 byte
-    EXPECT_EQ(Base64Encode("\u0100"), "AA==");  // the high byte is lost
+    EXPECT_EQ(Base64Encode("\u00e9"), "6Q=="); // its Latin-1 byte
+    EXPECT_EQ(Base64Encode("\u0100"), "AA=="); // the high byte is lost
     EXPECT_EQ(Base64Encode("user:secret"), "dXNlcjpzZWNyZXQ=");
     // A character outside the BMP is two code units, two bytes.
     EXPECT_EQ(Base64Encode("\U0001F600").size(), 4u);
@@ -61,12 +60,19 @@ TEST(Texts, FastFormattingMatchesPrintf) {
     auto Reference = [](int64_t N) {
         char Buf[64];
         if (N < 1000) return std::to_string(N) + " bytes";
-        if (N < 1000000) { std::snprintf(Buf, sizeof Buf, "%.2f Kb", static_cast<double>(N) / 1000); return std::string(Buf); }
-        if (N < 1000000000) { std::snprintf(Buf, sizeof Buf, "%.2f Mb", static_cast<double>(N) / 1000000); return std::string(Buf); }
+        if (N < 1000000) {
+            std::snprintf(Buf, sizeof Buf, "%.2f Kb", static_cast<double>(N) / 1000);
+            return std::string(Buf);
+        }
+        if (N < 1000000000) {
+            std::snprintf(Buf, sizeof Buf, "%.2f Mb", static_cast<double>(N) / 1000000);
+            return std::string(Buf);
+        }
         std::snprintf(Buf, sizeof Buf, "%.2f Gb", static_cast<double>(N) / 1000000000);
         return std::string(Buf);
     };
-    for (int64_t N = 0; N < 200000; ++N) ASSERT_EQ(SizeText(N), Reference(N)) << N;
+    for (int64_t N = 0; N < 200000; ++N)
+        ASSERT_EQ(SizeText(N), Reference(N)) << N;
     std::mt19937_64 Gen(7);
     for (int I = 0; I < 200000; ++I) {
         int64_t N = static_cast<int64_t>(Gen() % 5000000000000ULL);
@@ -84,7 +90,7 @@ TEST(Texts, TimeTexts) {
     const std::string Sec = "sec", Min = "minutes";
     EXPECT_EQ(TimeText(30000, 0, 0, Sec, Min), "30 sec.");
     EXPECT_EQ(TimeText(90000, 0, 0, Sec, Min), "2 minutes.");
-    EXPECT_EQ(TimeText(150000, 0, 0, Sec, Min), "2 minutes.");  // 2.5 rounds to even
+    EXPECT_EQ(TimeText(150000, 0, 0, Sec, Min), "2 minutes."); // 2.5 rounds to even
     EXPECT_EQ(TimeText(31 * 60000, 0, 0, Sec, Min), "0h 31");
     EXPECT_EQ(TimeText(60 * 60000, 0, 0, Sec, Min), "1h 0");
     EXPECT_EQ(TimeText(29 * 60000, 0, 0, Sec, Min), "29 minutes.");
@@ -95,7 +101,7 @@ TEST(Texts, TimeTexts) {
     EXPECT_EQ(TimeText(10000, 1000, 1000, Sec, Min), "10 sec.");
     EXPECT_EQ(TimeText(10000, 500, 0, Sec, Min), "10 sec.");
     EXPECT_EQ(TimeText(20000, 0, 0, "s", "min"), "20 s.");
-    EXPECT_EQ(TimeText(45000, 0, 0, "s", "min"), "1 min.");  // 0.75 minutes round up
+    EXPECT_EQ(TimeText(45000, 0, 0, "s", "min"), "1 min."); // 0.75 minutes round up
 }
 
 TEST(UrlHelpers, FileHostObjectAndServerText) {
@@ -127,10 +133,10 @@ TEST(UrlHelpers, ProxyCredentials) {
 
 TEST(UrlHelpers, PercentDecoding) {
     EXPECT_EQ(URLDecode("a%20b.zip"), "a b.zip");
-    EXPECT_EQ(URLDecode("a%2fb"), "ab");  // lower case is not decoded; the escape goes
+    EXPECT_EQ(URLDecode("a%2fb"), "ab"); // lower case is not decoded; the escape goes
     EXPECT_EQ(URLDecode("a%2Fb"), "a/b");
     EXPECT_EQ(URLDecode("a+b"), "a+b");
-    EXPECT_EQ(URLDecode("x%4"), "x4");    // too short: the "%" is dropped
+    EXPECT_EQ(URLDecode("x%4"), "x4"); // too short: the "%" is dropped
     EXPECT_EQ(URLDecode("x%"), "x");
     EXPECT_EQ(URLDecode("%C3%A9"), "\u00e9");
 }

@@ -1,10 +1,6 @@
 // The Qt views: the progress dialog rendering the engine's state during a
 // real download, and the login dialog. Runs offscreen; screenshots go to
 // <build>/artifacts/.
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -12,6 +8,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest/QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "runtime/Application.h"
 #include "support/EventLog.h"
@@ -27,7 +25,9 @@ using kivo::test::Server;
 // fontconfig keeps a cache for the life of the process that the leak
 // checker of the sanitizer build would report.
 extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
@@ -56,8 +56,7 @@ void Save(QWidget* W, const std::string& Name) {
     EXPECT_TRUE(Shot.save(QString::fromStdString(Artifact(Name))));
 }
 
-template <class T>
-T* Child(QDialog* D, const char* Name) {
+template <class T> T* Child(QDialog* D, const char* Name) {
     return D->findChild<T*>(QString::fromLatin1(Name));
 }
 
@@ -85,7 +84,7 @@ TEST_F(QtViews, ProgressDialogShowsTheEngineState) {
     W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
         if (Checked || Size < 60000) return;
         Checked = true;
-        QTest::qWait(120);  // let the view catch up with the state
+        QTest::qWait(120); // let the view catch up with the state
         TForm& F = *S->ProgressForm();
         QDialog* D = QtDialogOf(F);
         ASSERT_NE(D, nullptr);
@@ -103,7 +102,8 @@ TEST_F(QtViews, ProgressDialogShowsTheEngineState) {
         EXPECT_EQ(Size2->pos(), QPoint(10, 100));
         auto* File = Child<QLabel>(D, "FileLabel");
         EXPECT_EQ(File->geometry(), QRect(10, 80, F.ClientWidth() - 20, 20));
-        EXPECT_TRUE(File->text().endsWith("ellipsis.bin from 127.0.0.1:" + QString::number(Server().Port())) ||
+        EXPECT_TRUE(File->text().endsWith("ellipsis.bin from 127.0.0.1:" +
+                                          QString::number(Server().Port())) ||
                     File->text().contains("..."));
         EXPECT_FALSE(Child<QPushButton>(D, "OpenFileButton")->isEnabled());
         EXPECT_TRUE(Child<QLabel>(D, "TimeLabel")->isVisible());
@@ -141,8 +141,10 @@ TEST_F(QtViews, CancelButtonAndEscapeCancelTheTransfer) {
             QTest::qWait(60);
             QDialog* D = QtDialogOf(*S->ProgressForm());
             ASSERT_NE(D, nullptr);
-            if (Way == 0) QTest::mouseClick(Child<QPushButton>(D, "CancelButton"), Qt::LeftButton);
-            else QTest::keyClick(D, Qt::Key_Escape);
+            if (Way == 0)
+                QTest::mouseClick(Child<QPushButton>(D, "CancelButton"), Qt::LeftButton);
+            else
+                QTest::keyClick(D, Qt::Key_Escape);
             // The close box is refused while the transfer runs.
             D->close();
             EXPECT_TRUE(S->ProgressForm()->Visible());
@@ -158,7 +160,7 @@ TEST_F(QtViews, ClipsAndPathEllipsis) {
     for (int Res : {0, ClipDownload, ClipUpload}) {
         QImage A = ClipFrame(Res, 0), B = ClipFrame(Res, ClipFrameCount / 2);
         EXPECT_EQ(A.size(), QSize(272, 50));
-        EXPECT_NE(A, B);  // it moves
+        EXPECT_NE(A, B); // it moves
     }
     EXPECT_NE(ClipFrame(ClipDownload, 3), ClipFrame(ClipUpload, 3));
     QFontMetrics M(App().font());
@@ -182,7 +184,7 @@ TEST_F(QtViews, LoginDialogLayoutAndAnswers) {
         EXPECT_EQ(F.Edit2->echoMode(), QLineEdit::Password);
         EXPECT_EQ(F.Label1->text(), "&User name: ");
         EXPECT_EQ(F.Label1->buddy(), F.Edit1);
-        EXPECT_TRUE(F.Edit1->text().isEmpty());  // the incoming values are not shown
+        EXPECT_TRUE(F.Edit1->text().isEmpty()); // the incoming values are not shown
         EXPECT_FALSE(F.windowFlags() & Qt::WindowMinimizeButtonHint);
         EXPECT_EQ(F.Image1->pixmap().size(), QSize(320, 60));
         EXPECT_EQ(F.windowTitle(), "Connect to example.org");
@@ -200,9 +202,12 @@ TEST_F(QtViews, LoginDialogLayoutAndAnswers) {
     for (int Way = 0; Way < 3; ++Way) {
         SetLoginShownHook([Way](TWcLoginForm& F) {
             QTest::keyClicks(F.Edit1, "bob");
-            if (Way == 0) QTest::keyClick(&F, Qt::Key_Escape);
-            else if (Way == 1) QTest::mouseClick(F.Button2, Qt::LeftButton);
-            else F.close();
+            if (Way == 0)
+                QTest::keyClick(&F, Qt::Key_Escape);
+            else if (Way == 1)
+                QTest::mouseClick(F.Button2, Qt::LeftButton);
+            else
+                F.close();
         });
         User = "keep";
         EXPECT_FALSE(Login("c", User, Password));
@@ -227,4 +232,4 @@ TEST_F(QtViews, EngineAsksThroughTheLoginDialog) {
     EXPECT_EQ(test::ReadFile(Dir / "l.bin"), test::Pattern(100));
 }
 
-}  // namespace
+} // namespace

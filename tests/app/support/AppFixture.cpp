@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QPixmap>
-
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -41,11 +40,16 @@ void AppFixture::TearDown() {
     SetUserInterface(nullptr);
     InstallFolder.clear();
     QApplication::processEvents();
-    if (!Root.empty()) std::system(("chattr -R -i '" + Root + "' 2>/dev/null; rm -rf '" + Root + "'").c_str());
+    if (!Root.empty())
+        std::system(("chattr -R -i '" + Root + "' 2>/dev/null; rm -rf '" + Root + "'").c_str());
 }
 
-std::string AppFixture::LocalFolder() const { return Root + "/data/KIVO/KIVO Profile"; }
-std::string AppFixture::PublicFolder() const { return Root + "/home/Public/KIVO Profile"; }
+std::string AppFixture::LocalFolder() const {
+    return Root + "/data/KIVO/KIVO Profile";
+}
+std::string AppFixture::PublicFolder() const {
+    return Root + "/home/Public/KIVO Profile";
+}
 
 std::string AppFixture::PlaceServer(const std::string& Folder) const {
     ForceDirectories(Folder);
@@ -60,7 +64,8 @@ std::string AppFixture::PlaceServer(const std::string& Folder) const {
 
 std::string AppFixture::AwaitRecord(const std::string& Folder) const {
     std::string Path = Folder + "/record";
-    for (int i = 0; i < 1000 && !FileExists(Path); ++i) ::usleep(10000);
+    for (int i = 0; i < 1000 && !FileExists(Path); ++i)
+        ::usleep(10000);
     return ReadFile(Path);
 }
 
@@ -68,7 +73,8 @@ void AppFixture::Screenshot(QWidget& Widget, const std::string& Name) const {
     QString Dir = QString::fromUtf8(KIVO_BINARY_DIR) + QStringLiteral("/artifacts/app");
     QDir().mkpath(Dir);
     QApplication::processEvents();
-    Widget.grab().save(Dir + QStringLiteral("/") + QString::fromStdString(Name) + QStringLiteral(".png"));
+    Widget.grab().save(Dir + QStringLiteral("/") + QString::fromStdString(Name) +
+                       QStringLiteral(".png"));
 }
 
 std::string ButtonTexts(QMessageBox& Box) {
@@ -86,4 +92,4 @@ QAbstractButton* ButtonNamed(QMessageBox& Box, const char* Text) {
     return nullptr;
 }
 
-}  // namespace kivo::test
+} // namespace kivo::test

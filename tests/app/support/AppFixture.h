@@ -7,9 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QWidget>
-
 #include <gtest/gtest.h>
-
 #include <string>
 
 namespace kivo::test {
@@ -19,8 +17,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::string LocalFolder() const;   // .../data/KIVO/KIVO Profile
-    std::string PublicFolder() const;  // .../home/Public/KIVO Profile
+    std::string LocalFolder() const;  // .../data/KIVO/KIVO Profile
+    std::string PublicFolder() const; // .../home/Public/KIVO Profile
     // Puts a server program into Folder: a script that records the switch
     // it was started with in "<Folder>/record".
     std::string PlaceServer(const std::string& Folder) const;
@@ -37,4 +35,4 @@ std::string ButtonTexts(QMessageBox& Box);
 // The box's button with Text, or nullptr.
 QAbstractButton* ButtonNamed(QMessageBox& Box, const char* Text);
 
-}  // namespace kivo::test
+} // namespace kivo::test

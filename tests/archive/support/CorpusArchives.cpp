@@ -1,12 +1,12 @@
 #include "CorpusArchives.h"
 
-#include "archive/AbExcept.h"
-#include "runtime/Text.h"
-
 #include <cstdlib>
 #include <exception>
 #include <map>
 #include <utility>
+
+#include "archive/AbExcept.h"
+#include "runtime/Text.h"
 
 namespace kivo::ziptest {
 

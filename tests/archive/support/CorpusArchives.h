@@ -3,13 +3,13 @@
 // test case per archive whose body applies the archive's expectations.
 #pragma once
 
-#include "ZipFixtures.h"
-
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "ZipFixtures.h"
 
 namespace kivo::ziptest {
 

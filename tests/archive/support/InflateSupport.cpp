@@ -1,12 +1,11 @@
 #include "support/InflateSupport.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <random>
 #include <vector>
+#include <zlib.h>
 
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
@@ -17,7 +16,8 @@
 
 namespace kivo::test {
 
-std::string ZlibDeflateRaw(const std::string& Data, int Level, int Strategy, int WindowBits, int MemLevel) {
+std::string ZlibDeflateRaw(const std::string& Data, int Level, int Strategy, int WindowBits,
+                           int MemLevel) {
     z_stream Z{};
     if (deflateInit2(&Z, Level, Z_DEFLATED, -WindowBits, MemLevel, Strategy) != Z_OK) return {};
     std::string Out(deflateBound(&Z, Data.size()) + 64, '\0');
@@ -51,7 +51,8 @@ bool ZlibInflateRaw(const std::string& Data, std::string& Output, size_t* Consum
 }
 
 uint32_t ZlibCrc32(const std::string& Data) {
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(Data.data()), static_cast<uInt>(Data.size())));
 }
 
 uint32_t ZlibAdler32(const std::string& Data) {
@@ -61,11 +62,13 @@ uint32_t ZlibAdler32(const std::string& Data) {
 
 std::string MakeText(size_t Size, uint32_t Seed) {
     static const char* const Words[] = {
-        "the",     "archive", "of",      "and",     "stream",  "a",       "to",     "in",      "window",
-        "is",      "decoder", "block",   "that",    "for",     "with",    "bytes",  "length",  "distance",
-        "Huffman", "code",    "literal", "table",   "output",  "input",   "bits",   "buffer",  "error",
-        "cause",   "which",   "from",    "when",    "every",   "symbol",  "match",  "history", "slide",
-        "compressed", "original", "extraction", "checksum", "tree", "end", "it", "on", "as", "by"};
+        "the",   "archive",    "of",       "and",        "stream",   "a",     "to",
+        "in",    "window",     "is",       "decoder",    "block",    "that",  "for",
+        "with",  "bytes",      "length",   "distance",   "Huffman",  "code",  "literal",
+        "table", "output",     "input",    "bits",       "buffer",   "error", "cause",
+        "which", "from",       "when",     "every",      "symbol",   "match", "history",
+        "slide", "compressed", "original", "extraction", "checksum", "tree",  "end",
+        "it",    "on",         "as",       "by"};
     std::mt19937 Rng(Seed);
     // Roughly Zipf-distributed word choice: low indexes are much more common.
     std::string Out;
@@ -93,14 +96,16 @@ std::string MakeText(size_t Size, uint32_t Seed) {
 std::string MakeBinary(size_t Size) {
     std::string Exe = ziptest::ReadBytes("/proc/self/exe");
     std::string Out;
-    while (Out.size() < Size && !Exe.empty()) Out.append(Exe, 0, std::min(Exe.size(), Size - Out.size()));
+    while (Out.size() < Size && !Exe.empty())
+        Out.append(Exe, 0, std::min(Exe.size(), Size - Out.size()));
     return Out;
 }
 
 std::string MakeRandom(size_t Size, uint32_t Seed) {
     std::mt19937 Rng(Seed);
     std::string Out(Size, '\0');
-    for (auto& C : Out) C = static_cast<char>(Rng());
+    for (auto& C : Out)
+        C = static_cast<char>(Rng());
     return Out;
 }
 
@@ -143,7 +148,8 @@ void TBitWriter::Bits(uint32_t Value, int Count) {
 }
 
 void TBitWriter::Code(uint32_t Code, int Length) {
-    for (int i = Length - 1; i >= 0; --i) Bits((Code >> i) & 1u, 1);
+    for (int i = Length - 1; i >= 0; --i)
+        Bits((Code >> i) & 1u, 1);
 }
 
 void TBitWriter::FixedLitLen(int Symbol) {
@@ -172,17 +178,20 @@ std::string TBitWriter::Bytes() const {
 std::string CauseOf(const std::string& Message) {
     const std::string Open = "(Internal cause: ";
     size_t P = Message.find(Open);
-    if (P == std::string::npos || Message.empty() || Message.back() != ')') return "<not an inflate error: " + Message + ">";
+    if (P == std::string::npos || Message.empty() || Message.back() != ')')
+        return "<not an inflate error: " + Message + ">";
     return Message.substr(P + Open.size(), Message.size() - P - Open.size() - 1);
 }
 
-TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep, int32_t ExtraOptions) {
+TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep,
+                         int32_t ExtraOptions) {
     TDecodeResult R;
     std::unique_ptr<TStream> Src;
     if (MaxStep > 0)
         Src = std::make_unique<TTrickleStream>(Data, MaxStep);
     else
-        Src = std::make_unique<TReadOnlyMemoryStream>(Data.data(), static_cast<int64_t>(Data.size()));
+        Src =
+            std::make_unique<TReadOnlyMemoryStream>(Data.data(), static_cast<int64_t>(Data.size()));
     TMemoryStream Dst;
     TAbDeflateHelper Helper;
     Helper.SetOptions(Helper.Options() | (Deflate64 ? OptionDeflate64 : 0) | ExtraOptions);
@@ -198,7 +207,9 @@ TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep, i
 }
 
 namespace {
-uint32_t Mask(uint32_t Bits) { return Bits >= 32 ? 0xFFFFFFFFu : (1u << Bits) - 1; }
+uint32_t Mask(uint32_t Bits) {
+    return Bits >= 32 ? 0xFFFFFFFFu : (1u << Bits) - 1;
+}
 
 // Literal/length and distance codes of one block, decoded until end of block.
 void RefDecodeData(TAbDfInBitStream& In, TAbDfOutputWindow& Out, const TAbDfDecodeHuffmanTree& Lit,
@@ -241,12 +252,14 @@ void RefDecodeData(TAbDfInBitStream& In, TAbDfOutputWindow& Out, const TAbDfDeco
     }
 }
 
-void RefDynamicBlock(TAbDfInBitStream& In, TAbDfOutputWindow& Out, bool Deflate64, int64_t& Produced) {
+void RefDynamicBlock(TAbDfInBitStream& In, TAbDfOutputWindow& Out, bool Deflate64,
+                     int64_t& Produced) {
     uint32_t HLit = In.ReadBits(5) + 257, HDist = In.ReadBits(5) + 1, HCLen = In.ReadBits(4) + 4;
     if (HLit > 286) AbInflateFail(InflateCause::TooManyLiteralCodes);
     if (!Deflate64 && HDist > 30) AbInflateFail(InflateCause::TooManyDistanceCodes);
     uint8_t Pre[19] = {};
-    for (uint32_t i = 0; i < HCLen; ++i) Pre[AbDfCodeLengthOrder[i]] = static_cast<uint8_t>(In.ReadBits(3));
+    for (uint32_t i = 0; i < HCLen; ++i)
+        Pre[AbDfCodeLengthOrder[i]] = static_cast<uint8_t>(In.ReadBits(3));
     TAbDfDecodeHuffmanTree PreTree(19, 7, huDecoding);
     PreTree.Build(Pre, 0, 19, nullptr, 0);
     uint8_t Lens[318] = {};
@@ -266,16 +279,19 @@ void RefDynamicBlock(TAbDfInBitStream& In, TAbDfOutputWindow& Out, bool Deflate6
         uint32_t CountBits = Sym == 16 ? 2 : Sym == 17 ? 3 : 7;
         uint32_t Repeat = ((Bits >> CodeLen) & Mask(CountBits)) + (Sym == 18 ? 11 : 3);
         In.DiscardBits(static_cast<int32_t>(CodeLen + CountBits));
-        if ((Sym == 16 && i == 0) || i + Repeat > 318) AbInflateFail(InflateCause::BadCodeLengthRepeat);
+        if ((Sym == 16 && i == 0) || i + Repeat > 318)
+            AbInflateFail(InflateCause::BadCodeLengthRepeat);
         uint8_t Value = Sym == 16 ? Lens[i - 1] : 0;
-        for (uint32_t k = 0; k < Repeat; ++k) Lens[i++] = Value;
+        for (uint32_t k = 0; k < Repeat; ++k)
+            Lens[i++] = Value;
     }
     TAbDfDecodeHuffmanTree Lit(286, 15, huDecoding), Dist(Deflate64 ? 32 : 30, 15, huDecoding);
     Lit.Build(Lens, 0, static_cast<int32_t>(HLit), AbDfLengthExtraBits, 257);
-    Dist.Build(Lens, static_cast<int32_t>(HLit), static_cast<int32_t>(HDist), AbDfDistanceExtraBits, 0);
+    Dist.Build(Lens, static_cast<int32_t>(HLit), static_cast<int32_t>(HDist), AbDfDistanceExtraBits,
+               0);
     RefDecodeData(In, Out, Lit, Dist, Deflate64, Produced);
 }
-}  // namespace
+} // namespace
 
 TDecodeResult ReferenceInflate(const std::string& Data, bool Deflate64) {
     TDecodeResult R;
@@ -299,7 +315,10 @@ TDecodeResult ReferenceInflate(const std::string& Data, bool Deflate64) {
                 Produced += Len;
                 break;
             }
-            case 1: RefDecodeData(In, Out, StaticLiteralTree(), StaticDistanceTree(), Deflate64, Produced); break;
+            case 1:
+                RefDecodeData(In, Out, StaticLiteralTree(), StaticDistanceTree(), Deflate64,
+                              Produced);
+                break;
             case 2: RefDynamicBlock(In, Out, Deflate64, Produced); break;
             default: AbInflateFail(InflateCause::InvalidBlockType);
             }
@@ -315,4 +334,4 @@ TDecodeResult ReferenceInflate(const std::string& Data, bool Deflate64) {
     return R;
 }
 
-}  // namespace kivo::test
+} // namespace kivo::test

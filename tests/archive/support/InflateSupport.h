@@ -13,8 +13,8 @@
 namespace kivo::test {
 
 // Raw DEFLATE (no zlib header) of Data.
-std::string ZlibDeflateRaw(const std::string& Data, int Level, int Strategy = 0, int WindowBits = 15,
-                           int MemLevel = 8);
+std::string ZlibDeflateRaw(const std::string& Data, int Level, int Strategy = 0,
+                           int WindowBits = 15, int MemLevel = 8);
 // zlib's raw inflate; true when it reached the end of the stream. Consumed
 // receives the bytes of Data the stream occupies.
 bool ZlibInflateRaw(const std::string& Data, std::string& Output, size_t* Consumed = nullptr);
@@ -67,15 +67,16 @@ struct TDecodeResult {
     bool Ok = false;
     std::string Output;
     uint32_t Checksum = 0;
-    std::string Cause;  // the internal cause of EAbInflateError
+    std::string Cause; // the internal cause of EAbInflateError
     int64_t Consumed = 0;
 };
 
 // Inflate from a memory source (or a trickle source with MaxStep > 0).
-TDecodeResult RunInflate(const std::string& Data, bool Deflate64 = false, int MaxStep = 0, int32_t ExtraOptions = 0);
+TDecodeResult RunInflate(const std::string& Data, bool Deflate64 = false, int MaxStep = 0,
+                         int32_t ExtraOptions = 0);
 // The documented algorithm on the public pieces.
 TDecodeResult ReferenceInflate(const std::string& Data, bool Deflate64);
 // The cause inside an EAbInflateError message.
 std::string CauseOf(const std::string& Message);
 
-}  // namespace kivo::test
+} // namespace kivo::test

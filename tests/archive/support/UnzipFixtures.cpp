@@ -26,9 +26,11 @@ constexpr std::array<uint32_t, 64> K = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-uint32_t Rotr(uint32_t X, int N) { return (X >> N) | (X << (32 - N)); }
+uint32_t Rotr(uint32_t X, int N) {
+    return (X >> N) | (X << (32 - N));
+}
 
-}  // namespace
+} // namespace
 
 std::string Sha256Hex(const std::string& Data) {
     std::array<uint32_t, 8> H = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -36,8 +38,10 @@ std::string Sha256Hex(const std::string& Data) {
     std::string Msg = Data;
     const uint64_t Bits = static_cast<uint64_t>(Data.size()) * 8;
     Msg.push_back(static_cast<char>(0x80));
-    while (Msg.size() % 64 != 56) Msg.push_back('\0');
-    for (int I = 7; I >= 0; --I) Msg.push_back(static_cast<char>(Bits >> (I * 8)));
+    while (Msg.size() % 64 != 56)
+        Msg.push_back('\0');
+    for (int I = 7; I >= 0; --I)
+        Msg.push_back(static_cast<char>(Bits >> (I * 8)));
     for (size_t Block = 0; Block < Msg.size(); Block += 64) {
         std::array<uint32_t, 64> W{};
         for (int I = 0; I < 16; ++I) {
@@ -51,7 +55,8 @@ std::string Sha256Hex(const std::string& Data) {
         }
         auto [A, B, C, D, E, F, G, Hh] = H;
         for (int I = 0; I < 64; ++I) {
-            uint32_t T1 = Hh + (Rotr(E, 6) ^ Rotr(E, 11) ^ Rotr(E, 25)) + ((E & F) ^ (~E & G)) + K[I] + W[I];
+            uint32_t T1 =
+                Hh + (Rotr(E, 6) ^ Rotr(E, 11) ^ Rotr(E, 25)) + ((E & F) ^ (~E & G)) + K[I] + W[I];
             uint32_t T2 = (Rotr(A, 2) ^ Rotr(A, 13) ^ Rotr(A, 22)) + ((A & B) ^ (A & C) ^ (B & C));
             Hh = G;
             G = F;
@@ -74,7 +79,8 @@ std::string Sha256Hex(const std::string& Data) {
     static const char Hex[] = "0123456789abcdef";
     std::string Out;
     for (uint32_t V : H) {
-        for (int Shift = 28; Shift >= 0; Shift -= 4) Out.push_back(Hex[(V >> Shift) & 0xF]);
+        for (int Shift = 28; Shift >= 0; Shift -= 4)
+            Out.push_back(Hex[(V >> Shift) & 0xF]);
     }
     return Out;
 }
@@ -82,12 +88,13 @@ std::string Sha256Hex(const std::string& Data) {
 // ---------------------------------------------------------------------------
 // Traditional ZIP encryption, written from the ZIP application note.
 
-std::string ZipCryptoEncrypt(const std::string& Plain, const std::string& PasswordBytes, uint8_t CheckByte,
-                             uint32_t Seed) {
+std::string ZipCryptoEncrypt(const std::string& Plain, const std::string& PasswordBytes,
+                             uint8_t CheckByte, uint32_t Seed) {
     uint32_t Keys[3] = {0x12345678, 0x23456789, 0x34567890};
     auto Crc = [](uint32_t C, uint8_t B) {
         C ^= B;
-        for (int K2 = 0; K2 < 8; ++K2) C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
+        for (int K2 = 0; K2 < 8; ++K2)
+            C = (C & 1) != 0 ? 0xEDB88320u ^ (C >> 1) : C >> 1;
         return C;
     };
     auto Update = [&](uint8_t B) {
@@ -101,12 +108,15 @@ std::string ZipCryptoEncrypt(const std::string& Plain, const std::string& Passwo
         Update(B);
         return C;
     };
-    for (char C : PasswordBytes) Update(static_cast<uint8_t>(C));
+    for (char C : PasswordBytes)
+        Update(static_cast<uint8_t>(C));
     std::mt19937 Gen(Seed);
     std::string Out;
-    for (int I = 0; I < 11; ++I) Out.push_back(static_cast<char>(Encrypt(static_cast<uint8_t>(Gen()))));
+    for (int I = 0; I < 11; ++I)
+        Out.push_back(static_cast<char>(Encrypt(static_cast<uint8_t>(Gen()))));
     Out.push_back(static_cast<char>(Encrypt(CheckByte)));
-    for (char C : Plain) Out.push_back(static_cast<char>(Encrypt(static_cast<uint8_t>(C))));
+    for (char C : Plain)
+        Out.push_back(static_cast<char>(Encrypt(static_cast<uint8_t>(C))));
     return Out;
 }
 
@@ -117,8 +127,8 @@ std::map<std::string, std::string> Snapshot(const std::string& Dir) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> Files;
     std::error_code Ec;
-    for (auto It = fs::recursive_directory_iterator(Dir, Ec); !Ec && It != fs::recursive_directory_iterator();
-         It.increment(Ec)) {
+    for (auto It = fs::recursive_directory_iterator(Dir, Ec);
+         !Ec && It != fs::recursive_directory_iterator(); It.increment(Ec)) {
         if (It->is_regular_file(Ec) && !It->is_symlink(Ec)) {
             Files[fs::relative(It->path(), Dir).generic_string()] = ReadBytes(It->path().string());
         }
@@ -130,8 +140,8 @@ std::vector<std::string> Entries(const std::string& Dir) {
     namespace fs = std::filesystem;
     std::vector<std::string> Names;
     std::error_code Ec;
-    for (auto It = fs::recursive_directory_iterator(Dir, Ec); !Ec && It != fs::recursive_directory_iterator();
-         It.increment(Ec)) {
+    for (auto It = fs::recursive_directory_iterator(Dir, Ec);
+         !Ec && It != fs::recursive_directory_iterator(); It.increment(Ec)) {
         Names.push_back(fs::relative(It->path(), Dir).generic_string());
     }
     std::sort(Names.begin(), Names.end());
@@ -141,7 +151,8 @@ std::vector<std::string> Entries(const std::string& Dir) {
 // ---------------------------------------------------------------------------
 // Pseudo-terminal runs
 
-TPtyResult RunOnPty(const std::string& Command, const std::vector<std::pair<std::string, std::string>>& Dialog) {
+TPtyResult RunOnPty(const std::string& Command,
+                    const std::vector<std::pair<std::string, std::string>>& Dialog) {
     return test::RunOnPty(
         [&] {
             ::execl("/bin/sh", "sh", "-c", Command.c_str(), static_cast<char*>(nullptr));
@@ -150,4 +161,4 @@ TPtyResult RunOnPty(const std::string& Command, const std::vector<std::pair<std:
         Dialog);
 }
 
-}  // namespace kivo::ziptest
+} // namespace kivo::ziptest

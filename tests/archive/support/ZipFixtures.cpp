@@ -1,7 +1,5 @@
 #include "ZipFixtures.h"
 
-#include "platform/FileSystem.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
+
+#include "platform/FileSystem.h"
 
 namespace kivo::ziptest {
 

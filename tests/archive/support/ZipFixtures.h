@@ -3,12 +3,12 @@
 // writes on request (odd names, extra fields, damaged records).
 #pragma once
 
-#include "tests/common/TestFiles.h"
-
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "tests/common/TestFiles.h"
 
 namespace kivo::ziptest {
 

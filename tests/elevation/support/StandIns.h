@@ -21,11 +21,11 @@ namespace kivo::test {
 // Account facts as a Windows token would report them.
 class TStandInFacts : public IAccountFacts {
 public:
-    bool Supported = true;      // Windows 6.0 or later
-    bool EnabledAdmin = false;  // enabled member of Administrators
-    bool AdminGroup = false;    // Administrators among the groups, any state
+    bool Supported = true;     // Windows 6.0 or later
+    bool EnabledAdmin = false; // enabled member of Administrators
+    bool AdminGroup = false;   // Administrators among the groups, any state
     bool Elevated = false;
-    bool Prompt = true;         // the UAC policy value is set
+    bool Prompt = true; // the UAC policy value is set
 
     static TStandInFacts ElevatedAdministrator() {
         TStandInFacts F;
@@ -34,7 +34,7 @@ public:
     }
     static TStandInFacts AdministratorAccountNotElevated() {
         TStandInFacts F;
-        F.AdminGroup = true;  // deny-only under UAC
+        F.AdminGroup = true; // deny-only under UAC
         return F;
     }
     static TStandInFacts StandardUser() { return TStandInFacts(); }
@@ -62,9 +62,9 @@ private:
 // prompt) with the result channel, optionally as another program.
 class TStandInElevator final : public IElevator {
 public:
-    uint32_t RefuseWith = 0;        // non-zero: fail the start with this code
-    std::string Program;            // empty: the file RunAs was given
-    std::vector<std::string> Prefix;  // e.g. a launcher that runs in front
+    uint32_t RefuseWith = 0;         // non-zero: fail the start with this code
+    std::string Program;             // empty: the file RunAs was given
+    std::vector<std::string> Prefix; // e.g. a launcher that runs in front
     bool PromptLauncher = false;
     int Calls = 0;
     std::string LastFile, LastParameters;
@@ -85,7 +85,8 @@ public:
         }
         std::vector<std::string> Argv = Prefix;
         Argv.push_back(Program.empty() ? File : Program);
-        for (std::string& A : SplitCommandLine(Parameters)) Argv.push_back(std::move(A));
+        for (std::string& A : SplitCommandLine(Parameters))
+            Argv.push_back(std::move(A));
         TStartOptions Options;
         Options.ResultChannel = true;
         Options.PromptLauncher = PromptLauncher;
@@ -117,9 +118,9 @@ public:
     std::vector<TBox> Boxes;
     std::vector<TDlg> Dialogs;
     std::vector<TMsg> Messages;
-    std::vector<std::string> Order;  // "box:<caption>" / "dlg:<caption>" in the order shown
+    std::vector<std::string> Order; // "box:<caption>" / "dlg:<caption>" in the order shown
     int32_t DlgAnswer = mrYes;
-    std::function<void()> OnShow;    // runs while a box or dialog is "open"
+    std::function<void()> OnShow; // runs while a box or dialog is "open"
 
     TStandInUserInterface() : FPrevious(SetUserInterface(this)) {}
     ~TStandInUserInterface() override { SetUserInterface(FPrevious); }
@@ -139,7 +140,8 @@ public:
         if (OnShow) OnShow();
         return DlgAnswer;
     }
-    intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam, intptr_t LParam) override {
+    intptr_t SendMessage(TWindowHandle Window, uint32_t Msg, uintptr_t WParam,
+                         intptr_t LParam) override {
         Messages.push_back({Window, Msg, WParam, LParam});
         return 0;
     }
@@ -148,4 +150,4 @@ private:
     IUserInterface* FPrevious;
 };
 
-}  // namespace kivo::test
+} // namespace kivo::test

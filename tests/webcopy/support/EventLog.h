@@ -12,7 +12,7 @@ namespace kivo::test {
 
 struct TEventLog {
     std::vector<std::string> Lines;
-    std::vector<uint32_t> ProgressSizes;  // the size argument of each OnCopyProgress
+    std::vector<uint32_t> ProgressSizes; // the size argument of each OnCopyProgress
     std::vector<uint32_t> ProgressTotals;
     int ProgressCount = 0;
 
@@ -30,7 +30,9 @@ struct TEventLog {
         W.OnNoNewFileFound = [this](TWebCopy*, const std::string& F, TDateTime, TDateTime) {
             Add("NoNewFileFound " + F);
         };
-        W.OnCopyOverWrite = [this](TWebCopy*, const std::string& F, bool&) { Add("CopyOverWrite " + F); };
+        W.OnCopyOverWrite = [this](TWebCopy*, const std::string& F, bool&) {
+            Add("CopyOverWrite " + F);
+        };
         W.OnBeforeDialogShow = [this](TWebCopy*, TForm*) { Add("BeforeDialogShow"); };
         W.OnCopyProgress = [this](TWebCopy*, int32_t, uint32_t Size, uint32_t Total) {
             ++ProgressCount;
@@ -47,4 +49,4 @@ struct TEventLog {
     }
 };
 
-}  // namespace kivo::test
+} // namespace kivo::test

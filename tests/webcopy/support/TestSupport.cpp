@@ -1,22 +1,21 @@
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
+#include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sstream>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
 
 extern char** environ;
 
@@ -35,7 +34,8 @@ TTestHttpServer::TTestHttpServer() {
     std::string Script = std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/http_server.py";
     const char* Argv[] = {"python3", Script.c_str(), FSinkDir.c_str(), nullptr};
     pid_t Pid = 0;
-    int Rc = posix_spawnp(&Pid, "python3", &Actions, nullptr, const_cast<char* const*>(Argv), environ);
+    int Rc =
+        posix_spawnp(&Pid, "python3", &Actions, nullptr, const_cast<char* const*>(Argv), environ);
     posix_spawn_file_actions_destroy(&Actions);
     ::close(In[0]);
     ::close(Out[1]);
@@ -44,14 +44,15 @@ TTestHttpServer::TTestHttpServer() {
     FStdin = In[1];
     std::string Line;
     char C = 0;
-    while (::read(Out[0], &C, 1) == 1 && C != '\n') Line += C;
+    while (::read(Out[0], &C, 1) == 1 && C != '\n')
+        Line += C;
     ::close(Out[0]);
     if (Line.rfind("PORT ", 0) != 0) throw std::runtime_error("test server did not start: " + Line);
     FPort = std::atoi(Line.c_str() + 5);
 }
 
 TTestHttpServer::~TTestHttpServer() {
-    if (FStdin >= 0) ::close(FStdin);  // the server ends when its input closes
+    if (FStdin >= 0) ::close(FStdin); // the server ends when its input closes
     if (FPid > 0) {
         int Status = 0;
         for (int I = 0; I < 100; ++I) {
@@ -73,24 +74,28 @@ std::string TTestHttpServer::Url(const std::string& Path) const {
     return "http://127.0.0.1:" + std::to_string(FPort) + Path;
 }
 
-std::string TTestHttpServer::RequestLog() const { return ReadFile(FSinkDir + "/requests.log"); }
+std::string TTestHttpServer::RequestLog() const {
+    return ReadFile(FSinkDir + "/requests.log");
+}
 
-void TTestHttpServer::ClearLog() const { ::unlink((FSinkDir + "/requests.log").c_str()); }
+void TTestHttpServer::ClearLog() const {
+    ::unlink((FSinkDir + "/requests.log").c_str());
+}
 
 TTestHttpServer& Server() {
     static TTestHttpServer Instance;
     return Instance;
 }
 
-
 std::string Pattern(size_t Size) {
     std::string S(Size, '\0');
-    for (size_t I = 0; I < Size; ++I) S[I] = static_cast<char>(I % 256);
+    for (size_t I = 0; I < Size; ++I)
+        S[I] = static_cast<char>(I % 256);
     return S;
 }
 
 bool Exists(const std::string& Path) {
-    struct stat St{};
+    struct stat St {};
     return ::lstat(Path.c_str(), &St) == 0;
 }
 
@@ -103,8 +108,8 @@ int ClosedPort() {
     socklen_t L = sizeof A;
     ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
     int Port = ntohs(A.sin_port);
-    ::close(S);  // bound, never listened: connections are refused
+    ::close(S); // bound, never listened: connections are refused
     return Port;
 }
 
-}  // namespace kivo::test
+} // namespace kivo::test

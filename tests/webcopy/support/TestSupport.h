@@ -41,4 +41,4 @@ bool Exists(const std::string& Path);
 // A free TCP port on 127.0.0.1 that nothing listens on.
 int ClosedPort();
 
-}  // namespace kivo::test
+} // namespace kivo::test
