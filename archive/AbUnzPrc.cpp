@@ -105,12 +105,7 @@ bool LocalHeaderMatches(TStream* Stream, const TAbZipLocalFileHeader& Local,
     const int64_t DataStart = Stream->Position();
     uint8_t D[24] = {};
     if (Stream->Seek(DataStart + Item->CompressedSize(), soBeginning) < 0) return false;
-    int64_t Got = 0;
-    while (Got < 24) {
-        int64_t N = Stream->Read(D + Got, 24 - Got);
-        if (N <= 0) break;
-        Got += N;
-    }
+    const int64_t Got = Stream->ReadUpTo(D, 24);
     // With or without the optional signature, with 32- or 64-bit sizes.
     auto Matches = [&](int64_t At) {
         if (Got >= At + 12 && GetLE32(D + At) == Item->CRC32() &&

@@ -130,13 +130,8 @@ TAbVirtualMemoryStream::TvmsPage* TAbVirtualMemoryStream::GetPage(int64_t StmOfs
     if (vmsSwapStream && StmOfs < vmsSwapFileSize) {
         if (vmsSwapStream->Seek(StmOfs, soBeginning) != StmOfs)
             throw EAbVMSSeekFail(vmsSwapFileName);
-        int64_t Got = 0;
-        while (Got < AbVMSPageSize) {
-            int64_t N = vmsSwapStream->Read(Page->vpData + Got, AbVMSPageSize - Got);
-            if (N <= 0) break;
-            Got += N;
-        }
-        if (Got != AbVMSPageSize) throw EAbVMSReadFail(AbVMSPageSize, vmsSwapFileName);
+        if (vmsSwapStream->ReadUpTo(Page->vpData, AbVMSPageSize) != AbVMSPageSize)
+            throw EAbVMSReadFail(AbVMSPageSize, vmsSwapFileName);
     } else {
         std::memset(Page->vpData, 0, sizeof Page->vpData);
     }

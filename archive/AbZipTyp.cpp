@@ -19,18 +19,6 @@ namespace kivo {
 
 namespace {
 
-// Reads up to Count bytes, as many as the stream delivers.
-int64_t ReadUpTo(TStream* Stream, void* Buffer, int64_t Count) {
-    auto* P = static_cast<uint8_t*>(Buffer);
-    int64_t Done = 0;
-    while (Done < Count) {
-        int64_t N = Stream->Read(P + Done, Count - Done);
-        if (N <= 0) break;
-        Done += N;
-    }
-    return Done;
-}
-
 // Writes a block that must stay on one image of a spanned set.
 void WriteBlock(TStream* Stream, std::string_view Data) {
     if (auto* Span = dynamic_cast<TAbSpanWriteStream*>(Stream)) {
@@ -238,7 +226,7 @@ int64_t FindEndOfCentralDirectory(TStream* Stream) {
             Pos = Stream->Seek(0, soBeginning);
             LastWindow = true;
         }
-        int64_t Got = ReadUpTo(Stream, Window.data(), W);
+        int64_t Got = Stream->ReadUpTo(Window.data(), W);
         if (Got < Ab_ZipEndCentralDirectorySize) return -1;
         for (int64_t I = Got - Ab_ZipEndCentralDirectorySize; I >= 0; --I) {
             if (GetLE32(Window.data() + I) != Ab_ZipEndCentralDirectorySignature) continue;
@@ -326,7 +314,7 @@ void TAbZipFileHeader::SetIsUTF8(bool Value) {
 
 void TAbZipLocalFileHeader::LoadFromStream(TStream* Stream) {
     uint8_t B[Ab_ZipLocalFileHeaderSize];
-    int64_t Got = ReadUpTo(Stream, B, Ab_ZipLocalFileHeaderSize);
+    int64_t Got = Stream->ReadUpTo(B, Ab_ZipLocalFileHeaderSize);
     auto Has = [Got](int64_t End) { return Got >= End; };
     if (Has(4)) FSignature = GetLE32(B);
     if (FSignature != ValidSignature()) throw EAbZipInvalid();
@@ -341,7 +329,7 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream* Stream) {
     uint16_t NameLen = Has(28) ? GetLE16(B + 26) : 0;
     uint16_t ExtraLen = Has(30) ? GetLE16(B + 28) : 0;
     std::string Raw(NameLen, '\0');
-    Raw.resize(static_cast<size_t>(ReadUpTo(Stream, Raw.data(), NameLen)));
+    Raw.resize(static_cast<size_t>(Stream->ReadUpTo(Raw.data(), NameLen)));
     ResetRareParts();
     FFileName = DecodeStoredName(Raw);
     if (ExtraLen > 0) Rare().ExtraField.LoadFromStream(Stream, ExtraLen);
@@ -377,7 +365,7 @@ void TAbZipLocalFileHeader::SaveToStream(TStream* Stream, std::string_view RawNa
 
 void TAbZipDirectoryFileHeader::LoadFromStream(TStream* Stream) {
     uint8_t B[Ab_ZipCentralDirectoryFileHeaderSize];
-    int64_t Got = ReadUpTo(Stream, B, Ab_ZipCentralDirectoryFileHeaderSize);
+    int64_t Got = Stream->ReadUpTo(B, Ab_ZipCentralDirectoryFileHeaderSize);
     auto Has = [Got](int64_t End) { return Got >= End; };
     if (Has(4)) FSignature = GetLE32(B);
     // A wrong signature ends the entry before its lengths are trusted.
@@ -406,7 +394,7 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream* Stream) {
         Large.resize(NameLen);
         NameBuf = Large.data();
     }
-    std::string_view Raw(NameBuf, static_cast<size_t>(ReadUpTo(Stream, NameBuf, NameLen)));
+    std::string_view Raw(NameBuf, static_cast<size_t>(Stream->ReadUpTo(NameBuf, NameLen)));
     ResetRareParts();
     if (IsAscii(Raw)) {
         FFileName = TAbSharedString(Raw); // the stored bytes follow the name
@@ -417,7 +405,7 @@ void TAbZipDirectoryFileHeader::LoadFromStream(TStream* Stream) {
     if (ExtraLen > 0) Rare().ExtraField.LoadFromStream(Stream, ExtraLen);
     if (CommentLen > 0) {
         std::string Comment(CommentLen, '\0');
-        Comment.resize(static_cast<size_t>(ReadUpTo(Stream, Comment.data(), CommentLen)));
+        Comment.resize(static_cast<size_t>(Stream->ReadUpTo(Comment.data(), CommentLen)));
         SetFileComment(AnsiToUtf8(Comment));
     }
 }
@@ -901,7 +889,7 @@ void TAbZipArchive::ReadArchive() {
 int64_t TAbZipArchive::LocateEndRecord() {
     uint8_t Head[4] = {};
     FStream->Seek(0, soBeginning);
-    const int64_t HeadLen = ReadUpTo(FStream, Head, 4);
+    const int64_t HeadLen = FStream->ReadUpTo(Head, 4);
     FIsExecutable = (HeadLen >= 2 && GetLE16(Head) == Ab_WindowsExeSignature) ||
                     (HeadLen >= 4 && GetLE32(Head) == Ab_LinuxExeSignature);
 

@@ -50,16 +50,21 @@ int64_t TStream::Size() {
 
 void TStream::SetSize(int64_t) {}
 
-void TStream::ReadBuffer(void* Buffer, int64_t Count) {
+int64_t TStream::ReadUpTo(void* Buffer, int64_t Count) {
     auto* P = static_cast<uint8_t*>(Buffer);
     int64_t Done = 0;
     // Streams may return fewer bytes than asked before their end (pipes,
-    // spanned sets); only a read that returns nothing is a short read.
+    // spanned sets); only a read that returns nothing ends the stream.
     while (Done < Count) {
         int64_t N = Read(P + Done, Count - Done);
-        if (N <= 0) throw EReadError();
+        if (N <= 0) break;
         Done += N;
     }
+    return Done;
+}
+
+void TStream::ReadBuffer(void* Buffer, int64_t Count) {
+    if (ReadUpTo(Buffer, Count) < Count) throw EReadError();
 }
 
 void TStream::WriteBuffer(const void* Buffer, int64_t Count) {

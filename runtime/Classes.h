@@ -77,6 +77,8 @@ public:
     virtual int64_t Size();
     virtual void SetSize(int64_t NewSize);
 
+    // Reads until Count bytes arrived or the stream ends; returns the number read.
+    int64_t ReadUpTo(void* Buffer, int64_t Count);
     // Transfer exactly Count bytes or raise EReadError / EWriteError.
     void ReadBuffer(void* Buffer, int64_t Count);
     void WriteBuffer(const void* Buffer, int64_t Count);
