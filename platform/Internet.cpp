@@ -20,8 +20,8 @@ namespace {
 
 enum THandleKind : uint8_t { hkSession, hkConnect, hkRequest };
 
-constexpr uint32_t DefaultConnectTimeoutMs = 60000;
-constexpr uint32_t DefaultIoTimeoutMs = 60000;
+constexpr uint32_t DefaultConnectTimeoutMs = INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
+constexpr uint32_t DefaultIoTimeoutMs = INTERNET_DEFAULT_IO_TIMEOUT_MS;
 // A request whose reader falls behind pauses its transfer at this much
 // buffered data, so memory stays bounded whatever the server sends.
 constexpr size_t PauseThreshold = 4u << 20;
@@ -185,8 +185,8 @@ public:
     bool Attached = false; // added to the session's multi handle
     bool Done = false;     // the transfer has ended
     CURLcode Result = CURLE_OK;
-    uint32_t FailCode = 0; // an error of the layer itself (time-out, cancel)
-    bool HeadersDone = false;
+    uint32_t FailCode = 0;    // an error of the layer itself (time-out, cancel)
+    bool HeadersDone = false; // the final response's head has arrived whole
     bool FollowRedirects = false;
     bool KeepConnection = true;
     std::string RequestUrl; // as the caller gave it
@@ -339,7 +339,6 @@ template <class Pred> void Drive(TSession* S, TRequest* R, uint32_t TimeoutMs, P
             if (Which != nullptr && !Which->Done) {
                 Which->Done = true;
                 Which->Result = Msg->data.result;
-                Which->HeadersDone = true;
                 Which->Detach();
             }
         }
@@ -390,6 +389,57 @@ bool Attach(TSession* S, TRequest* R) {
     }
     R->Attached = true;
     return true;
+}
+
+// A Content-Length the body can be framed by: digits only, and the same in
+// every copy of the header. libcurl reads "0x400" as 0 and would hand out an
+// empty body for it.
+bool ContentLengthReadable(const TRequest& R) {
+    const std::string* First = nullptr;
+    for (const auto& [Name, Value] : R.Headers) {
+        if (Name != "content-length") continue;
+        if (Value.empty() || Value.size() > 18 ||
+            Value.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        if (First != nullptr && *First != Value) return false;
+        First = &Value;
+    }
+    return true;
+}
+
+// Only "chunked" may frame the body: the request offers no other transfer
+// coding, and libcurl does not report a gzip coding that ends before its
+// end, so a body sent that way could not be known to be whole.
+bool TransferCodingsChunkedOnly(const TRequest& R) {
+    for (const auto& [Name, Value] : R.Headers) {
+        if (Name != "transfer-encoding") continue;
+        size_t P = 0;
+        while (P <= Value.size()) {
+            size_t E = Value.find(',', P);
+            if (E == std::string::npos) E = Value.size();
+            std::string Coding = LowerAscii(Trim(std::string_view(Value).substr(P, E - P)));
+            if (Coding != "chunked") return false;
+            P = E + 1;
+        }
+    }
+    return true;
+}
+
+// Why the request has no response to hand out, as an error code of this
+// layer; 0 when the final head arrived whole and frames a body that can be
+// read to its end.
+uint32_t ResponseRefusal(const TRequest& R) {
+    if (!R.HeadersDone && !R.Succeeded()) {
+        if (R.FailCode != 0) return R.FailCode; // time-out, cancelled
+        // A status line came, the rest of the head could not be read (a
+        // header too large, too many of them, a NUL, a bad length).
+        if (R.Status() != 0) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        const uint32_t Code = R.ErrorCode();
+        return Code != 0 ? Code : ERROR_INTERNET_CANNOT_CONNECT;
+    }
+    if (!ContentLengthReadable(R) || !TransferCodingsChunkedOnly(R))
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    return 0;
 }
 
 void PutUtf16(const std::string& Text, void* Buffer, uint32_t& BufferLength, bool& Ok) {
@@ -676,11 +726,12 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
     {
         TBusyGuard Guard(Raw);
         Drive(S, Raw, S->ReceiveTimeoutMs, [Raw] { return Raw->HeadersDone; });
-        bool NoResponse = Raw->Done && !Raw->Succeeded() && Raw->Status() == 0;
-        if (!NoResponse && !Raw->ClosePending) return Raw;
-        uint32_t Code = Raw->ErrorCode();
+        const uint32_t Code =
+            Raw->ClosePending ? ERROR_INTERNET_OPERATION_CANCELLED : ResponseRefusal(*Raw);
+        if (Code == 0) return Raw;
+        Raw->Fail(Code);
         Raw->ClosePending = true; // released by the guard
-        SetLastError(Code != 0 ? Code : ERROR_INTERNET_CANNOT_CONNECT);
+        SetLastError(Code);
     }
     return nullptr;
 }

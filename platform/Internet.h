@@ -103,10 +103,15 @@ struct INTERNET_BUFFERSW {
     uint32_t dwOffsetHigh = 0;
 };
 
+// The time-outs every session starts with, and that options 2, 5 and 6 set
+// to 0 give back, so no wait lasts without end: 60 s to connect, 60 s
+// without progress while sending or receiving.
+constexpr uint32_t INTERNET_DEFAULT_CONNECT_TIMEOUT_MS = 60000;
+constexpr uint32_t INTERNET_DEFAULT_IO_TIMEOUT_MS = 60000;
+
 // A session. ProxyName lists proxies as "host:port" or "scheme=host:port"
 // entries separated by blanks or ';'; ProxyBypass names hosts reached
-// directly. Default time-outs: 60 s to connect, 60 s without progress while
-// sending or receiving.
+// directly. Time-outs start as the defaults above.
 HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std::string& ProxyName,
                         const std::string& ProxyBypass, uint32_t Flags);
 
@@ -119,7 +124,10 @@ bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint3
 
 // Sends a GET for Url (http and https; redirects are followed) with the
 // extra header lines in Headers (separated by CR LF) and returns when the
-// final response's headers have arrived. Null when no response came.
+// final response's headers have arrived. Null when no usable response came:
+// no connection or no answer in time (the layer's code), or a head that
+// cannot be read whole, a Content-Length that is not a plain number, or a
+// transfer coding other than chunked (ERROR_HTTP_INVALID_SERVER_RESPONSE).
 HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std::string& Headers,
                            uint32_t Flags, uintptr_t Context);
 
