@@ -398,6 +398,10 @@ void TWebCopy::ReportError(int32_t Code, const std::string& Info) {
     if (OnErrorInfo) OnErrorInfo(this, Code, Info);
 }
 
+void TWebCopy::ReportLayerError(uint32_t Code) {
+    ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
+}
+
 void TWebCopy::Execute() {
     DoCopy();
 }

@@ -482,6 +482,8 @@ protected:
 
     // OnError followed by OnErrorInfo.
     void ReportError(int32_t Code, const std::string& Info);
+    // ReportError with an error code of the Internet layer and its text.
+    void ReportLayerError(uint32_t Code);
 
     // Protocol routines. Each returns whether the job succeeded.
     bool HttpDownload(TWebCopyJob& Job);

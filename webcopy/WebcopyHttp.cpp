@@ -160,6 +160,29 @@ std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
     }
 }
 
+// A status whose body is the whole file: 200, and 203 (the same from a
+// proxy). 204 and 205 carry no body, 206 only a part of one; a request
+// without a range asked for neither. Statuses of 300 and above are errors.
+bool IsWholeFileStatus(uint32_t Status) {
+    return Status == 200 || Status == 203;
+}
+
+// The announced length of the body; false when the server announced none.
+bool QueryContentLength(HINTERNET Request, uint64_t& Length) {
+    uint32_t Len = sizeof Length;
+    return HttpQueryInfoW(Request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64, &Length,
+                          Len, nullptr);
+}
+
+// A body is whole when the transfer ended without an error and it has the
+// announced length. Without an announced length some data must have come:
+// an empty reply of unknown length cannot be told from a server that broke
+// off before its first byte.
+bool BodyComplete(bool ReadFailed, bool HaveLength, uint64_t Announced, uint64_t Received) {
+    if (ReadFailed) return false;
+    return HaveLength ? Received == Announced : Received > 0;
+}
+
 // A name the server chose (through the URL or a redirect) is one file in the
 // target folder: a decoded separator or a NUL cannot lead out.
 bool IsPlainFileName(const std::string& Name) {
@@ -210,10 +233,13 @@ TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string
         if (!UserID.empty() || !Password.empty())
             Header = "Authorization: Basic " + Base64Encode(UserID + ":" + Password) + "\r\n\r\n";
         THandle Request(InternetOpenUrlW(FHinternet, URL, Header, Flags, 0));
+        const uint32_t OpenError = Request ? 0 : GetLastError();
         ProcessMessages();
         if (!Request) {
             // A wait the user cancelled is no missing URL.
-            if (OnURLNotFound && !FCancelled) OnURLNotFound(this, URL);
+            if (FCancelled) return nullptr;
+            if (OnURLNotFound) OnURLNotFound(this, URL);
+            ReportLayerError(OpenError);
             return nullptr;
         }
         uint32_t Status = 0;
@@ -225,7 +251,7 @@ TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string
             if (!CallLoginHook(LoginCaption, UserID, Password)) return nullptr;
             continue;
         }
-        if (Status >= 300) {
+        if (!IsWholeFileStatus(Status)) {
             Request.reset();
             ReportError(static_cast<int32_t>(Status),
                         "Returned http error code " + IntToStr(Status));
@@ -291,10 +317,7 @@ bool TWebCopy::ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, con
 
 bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target) {
     uint64_t ContentLength = 0;
-    uint32_t Len = sizeof ContentLength;
-    const bool HaveLength =
-        HttpQueryInfoW(Request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
-                       &ContentLength, Len, nullptr);
+    const bool HaveLength = QueryContentLength(Request.get(), ContentLength);
     uint64_t Size = HaveLength ? ContentLength : 0;
     if (Size == 0 && Idx >= 0 && Idx < FItems->Count()) Size = FItems->Items(Idx)->FileSize();
     SetBarStyle(Size > 0 ? pbstNormal : pbstMarquee);
@@ -303,7 +326,6 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
     std::array<uint8_t, 4096> Buffer;
     uint64_t Total = 0;
     uint32_t Got = 0;
-    bool Received = false;
     bool ReadFailed = false;
     do {
         ProcessMessages();
@@ -318,14 +340,14 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
             OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total),
                            static_cast<uint32_t>(Size));
         ProcessMessages();
-        if (Got > 0) Received = true;
     } while (Got > 0 && !FCancelled);
     Request.reset();
 
-    if (FCancelled || (ReadFailed && !Received)) return Received; // the target stays as it was
-    if (HaveLength && Total < ContentLength) {
-        // The body ended before its announced length: a truncated file is
-        // no download, and the file the user had stays.
+    // The outcome is decided before the target is touched: only a whole body
+    // replaces it; otherwise the new file goes with Target and the file the
+    // user had stays.
+    if (FCancelled) return false;
+    if (!BodyComplete(ReadFailed, HaveLength, ContentLength, Total)) {
         ReportError(wceIncompleteDownload, SIncompleteDownload + Target.TargetName());
         return false;
     }
@@ -335,11 +357,26 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
         ReportError(wceCreateFile, "Cannot create file " + Target.TargetName());
         return false;
     }
-    return Received; // an empty body leaves an empty file but is no success
+    return true;
 }
 
 // ---------------------------------------------------------------------------
 // Upload
+
+namespace {
+
+// The local file of an upload, open for reading; nullptr when it is missing,
+// a folder, or cannot be opened.
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path) {
+    if (!FileExists(Path)) return nullptr;
+    try {
+        return std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
+    } catch (const EFOpenError&) {
+        return nullptr;
+    }
+}
+
+} // namespace
 
 bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     PlayClip(ClipUpload);
@@ -351,9 +388,15 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + Host;
     SetFileLine(Line);
 
+    // The source is opened before anything is sent, so a missing one costs
+    // no request.
     const std::string Source =
         JoinPath(Job.TargetDir, Job.TargetFilename.empty() ? FileName : Job.TargetFilename);
-    if (!FileExists(Source)) return false;
+    std::unique_ptr<TFileStream> File = OpenUploadSource(Source);
+    if (!File) {
+        ReportError(wceOpenSource, "Cannot open source file " + Source);
+        return false;
+    }
     ProcessMessages();
 
     std::string Server;
@@ -371,8 +414,7 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
         return false;
     }
 
-    TFileStream File(Source, fmOpenRead | fmShareDenyWrite);
-    const int64_t FileSize = File.Size();
+    const int64_t FileSize = File->Size();
     INTERNET_BUFFERSW Buffers;
     Buffers.dwBufferTotal = static_cast<uint32_t>(FileSize);
     bool Started = FileSize <= 0xFFFFFFFFll;
@@ -384,7 +426,7 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
         uint32_t Code = GetLastError();
         Request.reset();
         Connect.reset();
-        if (!FCancelled) ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
+        if (!FCancelled) ReportLayerError(Code);
         return false;
     }
 
@@ -394,11 +436,11 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     int64_t Got = static_cast<int64_t>(Buffer.size());
     bool WriteFailed = false;
     while (Got == static_cast<int64_t>(Buffer.size()) && !FCancelled) {
-        Got = File.Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
+        Got = File->Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
         uint32_t Written = 0;
         if (!InternetWriteFile(Request.get(), Buffer.data(), static_cast<uint32_t>(Got), Written)) {
             uint32_t Code = GetLastError();
-            if (!FCancelled) ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
+            if (!FCancelled) ReportLayerError(Code);
             WriteFailed = true;
             break;
         }
@@ -411,10 +453,7 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     }
 
     bool Ended = HttpEndRequestW(Request.get(), nullptr, 0, 0);
-    if (!Ended && !FCancelled) {
-        uint32_t Code = GetLastError();
-        ReportError(static_cast<int32_t>(Code), InternetErrorMessage(Code));
-    }
+    if (!Ended && !FCancelled) ReportLayerError(GetLastError());
     // The server's answer decides too: a refused upload is no success.
     uint32_t Status = 0;
     if (Ended) {
