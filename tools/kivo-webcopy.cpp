@@ -329,10 +329,13 @@ int Run(int Argc, char** Argv) {
         }
     }
 
-    // Each failure is one line: the job's URL and the engine's code and text. A URL that cannot be
-    // opened comes with the layer's error as well, so it needs no line of its own.
+    // Each failure is one line: the job's URL (without user information) and
+    // the engine's code and text. A URL that cannot be opened comes with the
+    // layer's error as well, so it needs no line of its own.
     std::string CurrentUrl;
-    W.OnFileStart = [&](TWebCopy* S, int32_t Idx) { CurrentUrl = S->Items()->Items(Idx)->URL(); };
+    W.OnFileStart = [&](TWebCopy* S, int32_t Idx) {
+        CurrentUrl = URLWithoutUserInfo(S->Items()->Items(Idx)->URL());
+    };
     W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
         std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code,
                      Info.c_str());

@@ -396,6 +396,7 @@ TWebCopyStatus TWebCopy::LastUpdateStatus() const {
 void TWebCopy::ReportError(int32_t Code, const std::string& Info) {
     if (OnError) OnError(this, Code);
     if (OnErrorInfo) OnErrorInfo(this, Code, Info);
+    WriteLog("error " + IntToStr(Code) + ":" + Info);
 }
 
 void TWebCopy::ReportLayerError(uint32_t Code) {

@@ -480,7 +480,7 @@ protected:
     // file cannot be opened or created; a failed write raises EInOutError.
     void WriteLog(const std::string& Message);
 
-    // OnError followed by OnErrorInfo.
+    // OnError followed by OnErrorInfo, and the same as a trace line.
     void ReportError(int32_t Code, const std::string& Info);
     // ReportError with an error code of the Internet layer and its text.
     void ReportLayerError(uint32_t Code);
@@ -646,6 +646,9 @@ std::string TimeText(uint64_t ElapsedMs, uint64_t Done, uint64_t Total, const st
 // The part of a URL after its last "/" (and after any "\" in it), query
 // part included.
 std::string URLFileName(std::string_view URL);
+// The URL without its user information ("user:password@"), as every URL
+// that reaches an event, the trace log or a tool's output is shown.
+std::string URLWithoutUserInfo(std::string_view URL);
 // The host of a URL: after "://", without user information, up to the
 // first "/"; a port stays part of the text.
 std::string URLHostName(std::string_view URL);

@@ -31,7 +31,32 @@ std::string AfterScheme(std::string_view URL) {
     return std::string(P == std::string_view::npos ? URL : URL.substr(P + 3));
 }
 
+// Where the user information of a URL lies: from the start of the authority
+// (after "://", or the start of a URL without a scheme) up to and including
+// the last "@" before the path, query or fragment. Empty when there is none.
+struct TUserInfoSpan {
+    size_t Start = 0;
+    size_t Length = 0;
+};
+
+TUserInfoSpan UserInfoSpan(std::string_view URL) {
+    const size_t Scheme = FindText(URL, "://");
+    const size_t Start = Scheme == std::string_view::npos ? 0 : Scheme + 3;
+    size_t End = URL.find_first_of("/?#", Start);
+    if (End == std::string_view::npos) End = URL.size();
+    const size_t At = URL.substr(Start, End - Start).rfind('@');
+    if (At == std::string_view::npos) return {};
+    return {Start, At + 1};
+}
+
 } // namespace
+
+std::string URLWithoutUserInfo(std::string_view URL) {
+    const TUserInfoSpan Span = UserInfoSpan(URL);
+    std::string Out(URL);
+    Out.erase(Span.Start, Span.Length);
+    return Out;
+}
 
 std::string URLFileName(std::string_view URL) {
     size_t Slash = URL.rfind('/');
@@ -41,11 +66,8 @@ std::string URLFileName(std::string_view URL) {
 }
 
 std::string URLHostName(std::string_view URL) {
-    std::string S = AfterScheme(URL);
-    size_t At = S.find('@');
+    std::string S = AfterScheme(URLWithoutUserInfo(URL));
     size_t Slash = S.find('/');
-    if (At != std::string::npos && (Slash == std::string::npos || At < Slash)) S.erase(0, At + 1);
-    Slash = S.find('/');
     if (Slash != std::string::npos) S.erase(Slash);
     return S;
 }
@@ -193,8 +215,9 @@ bool IsPlainFileName(const std::string& Name) {
 } // namespace
 
 bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
-    const std::string FileName = URLFileName(Job.URL);
+    const std::string FileName = URLFileName(URLWithoutUserInfo(Job.URL));
     const std::string URL = AddProxyCredentials(Job.URL, FProxyUserID, FProxyPassword);
+    WriteLog("start http download:" + URLWithoutUserInfo(URL));
 
     std::string Line =
         FDlgFileLabel + " " + CounterText() + (Job.DisplayURL.empty() ? FileName : Job.DisplayURL);
@@ -221,7 +244,7 @@ bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
 TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string& URL) {
     uint32_t Flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (FHTTPKeepAliveAuthentication) Flags |= INTERNET_FLAG_KEEP_CONNECTION;
-    const std::string LoginCaption = "Connect to " + URLServerText(URL);
+    const std::string LoginCaption = "Connect to " + URLServerText(URLWithoutUserInfo(URL));
     std::string& UserID = Job.HTTPUserID;
     std::string& Password = Job.HTTPPassword;
 
@@ -238,7 +261,7 @@ TInternetHandlePtr TWebCopy::OpenHttpRequest(TWebCopyJob& Job, const std::string
         if (!Request) {
             // A wait the user cancelled is no missing URL.
             if (FCancelled) return nullptr;
-            if (OnURLNotFound) OnURLNotFound(this, URL);
+            if (OnURLNotFound) OnURLNotFound(this, URLWithoutUserInfo(URL));
             ReportLayerError(OpenError);
             return nullptr;
         }
@@ -380,9 +403,10 @@ std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path) {
 
 bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     PlayClip(ClipUpload);
-    const std::string FileName = URLFileName(Job.URL);
+    const std::string FileName = URLFileName(URLWithoutUserInfo(Job.URL));
     const std::string URL = AddProxyCredentials(Job.URL, FProxyUserID, FProxyPassword);
     const std::string Host = URLHostName(URL);
+    WriteLog("start http upload:" + URLWithoutUserInfo(URL));
 
     std::string Line = FDlgFileLabel + " " + CounterText() + FileName;
     if (FShowServer) Line += " " + FDlgFromServerLabel + " " + Host;
