@@ -79,11 +79,12 @@ TEST_F(HttpUpload, EmptyFileUploads) {
     EXPECT_TRUE(test::Exists(Server().SinkDir() + "/empty.bin"));
 }
 
-TEST_F(HttpUpload, MissingSourceEndsQuietly) {
+TEST_F(HttpUpload, MissingSourceSendsNothing) {
     TWebCopyItem* It = Job("/sink/none.bin", "not-there.bin", hcPut);
     W.Execute();
     EXPECT_FALSE(It->Success());
     EXPECT_FALSE(Log.Has("Error 6"));
+    EXPECT_TRUE(Log.Has("ErrorInfo 1 Cannot open source file " + Dir / "not-there.bin"));
     EXPECT_EQ(Server().RequestLog(), "");
 }
 

@@ -1,60 +1,21 @@
 // kivo-webcopy run as users run it: arguments, files on disk, error lines
 // and exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/TestSupport.h"
 #include "tests/common/TestPty.h"
-
-extern char** environ;
 
 using kivo::test::Server;
 namespace test = kivo::test;
 
 namespace {
 
-struct TRun {
-    int Status = -1;
-    std::string Out, Err;
-};
+using test::TRun;
 
 TRun RunTool(const std::vector<std::string>& Args) {
-    test::TTempDir Io;
-    std::string OutFile = Io / "out", ErrFile = Io / "err";
-    posix_spawn_file_actions_t A;
-    posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&A, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> All(1, std::string(KIVO_WEBCOPY_TOOL));
-    for (const auto& S : Args)
-        All.push_back(S);
-    std::vector<char*> Argv;
-    for (auto& S : All)
-        Argv.push_back(S.data());
-    Argv.push_back(nullptr);
-    // Local time is UTC, so file dates and server dates line up.
-    std::vector<std::string> Env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LANG=C"};
-    std::vector<char*> Envp;
-    for (auto& S : Env)
-        Envp.push_back(S.data());
-    Envp.push_back(nullptr);
-    pid_t Pid = 0;
-    TRun R;
-    if (posix_spawn(&Pid, KIVO_WEBCOPY_TOOL, &A, nullptr, Argv.data(), Envp.data()) == 0) {
-        int Status = 0;
-        ::waitpid(Pid, &Status, 0);
-        R.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
-    }
-    posix_spawn_file_actions_destroy(&A);
-    R.Out = test::ReadFile(OutFile);
-    R.Err = test::ReadFile(ErrFile);
-    return R;
+    return test::RunProgram(KIVO_WEBCOPY_TOOL, Args);
 }
 
 int Lines(const std::string& Text) {

@@ -20,11 +20,16 @@ GET routes (the last path component is the file name the client sees):
   /slow/<n>/<delay_ms>/<name>      1 KiB every delay_ms
   /empty/<name>                    200 with an empty body
   /stall/<ms>/<name>               waits ms before answering
+  /raw/<reply>/<name>              the canned bytes of RAW[reply], then the
+                                   connection closes or is reset (hostile servers)
 PUT/POST routes:
   /sink/<name>                     stores the body as SINK_DIR/<name>, answers 201
   /reject/<code>/<name>            reads the body, answers <code>
 """
+import gzip
 import os
+import socket
+import struct
 import sys
 import threading
 import time
@@ -45,6 +50,41 @@ def content(n, offset=0):
         out += chunk
         pos = 0
     return bytes(out)
+
+
+def chunk(data):
+    return b"%x\r\n%s\r\n" % (len(data), data)
+
+
+OK = b"HTTP/1.1 200 OK\r\n"
+HALF_GZIP = gzip.compress(content(20000))[:200]
+
+# Replies of misbehaving servers: the bytes sent, and how the connection
+# ends ("close": an orderly end; "reset": a TCP reset).
+RAW = {
+    # bodies cut short
+    "chunk-cut": (OK + b"Transfer-Encoding: chunked\r\n\r\n1000\r\n" + content(100), "close"),
+    "reset": (OK + b"Connection: close\r\n\r\n" + content(5000), "reset"),
+    "gzip-chunked": (OK + b"Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(HALF_GZIP)
+                     + b"0\r\n\r\n", "close"),
+    # no body, or none that can be framed
+    "no-content": (b"HTTP/1.1 204 No Content\r\n\r\n", "close"),
+    "length-hex": (OK + b"Content-Length: 0x400\r\n\r\n" + content(1024), "close"),
+    "empty-unannounced": (OK + b"Connection: close\r\n\r\n", "close"),
+    # a part of a file nobody asked for
+    "partial": (b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/100\r\n"
+                b"Content-Length: 10\r\n\r\n" + content(10), "close"),
+    "partial-all": (b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-9/10\r\n"
+                    b"Content-Length: 10\r\n\r\n" + content(10), "close"),
+    # heads that cannot be read
+    "length-negative": (OK + b"Content-Length: -5\r\n\r\n" + content(5), "close"),
+    "length-text": (OK + b"Content-Length: ten\r\n\r\n" + content(10), "close"),
+    "huge-header": (OK + b"X-Huge: " + b"a" * (1 << 20) + b"\r\nContent-Length: 3\r\n\r\nabc",
+                    "close"),
+    "many-headers": (OK + b"".join(b"X-H%d: v\r\n" % i for i in range(100000))
+                     + b"Content-Length: 3\r\n\r\nabc", "close"),
+    "nul-header": (OK + b"X-Nul: a\0b\r\nContent-Length: 3\r\n\r\nabc", "close"),
+}
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -68,6 +108,16 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(data)
+
+    def send_raw(self, data, ending):
+        self.close_connection = True
+        self.wfile.write(data)
+        self.wfile.flush()
+        if ending == "reset":
+            # A zero linger time makes the close a reset; the socket is closed
+            # here so that no orderly shutdown goes before it.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            os.close(self.connection.detach())
 
     def do_GET(self):
         self.record()
@@ -128,6 +178,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_body(200, content(10))
             elif kind == "empty":
                 self.send_body(200, b"")
+            elif kind == "raw":
+                self.send_raw(*RAW[parts[1]])
             else:
                 self.send_body(404, b"not found\n")
         except (BrokenPipeError, ConnectionResetError):

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
@@ -99,6 +100,19 @@ bool Exists(const std::string& Path) {
     return ::lstat(Path.c_str(), &St) == 0;
 }
 
+std::vector<std::string> ListFolder(const std::string& Path) {
+    std::vector<std::string> Names;
+    if (DIR* D = ::opendir(Path.c_str())) {
+        while (dirent* E = ::readdir(D)) {
+            std::string Name = E->d_name;
+            if (Name != "." && Name != "..") Names.push_back(Name);
+        }
+        ::closedir(D);
+    }
+    std::sort(Names.begin(), Names.end());
+    return Names;
+}
+
 int ClosedPort() {
     int S = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in A{};
@@ -110,6 +124,39 @@ int ClosedPort() {
     int Port = ntohs(A.sin_port);
     ::close(S); // bound, never listened: connections are refused
     return Port;
+}
+
+TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args) {
+    TTempDir Io;
+    const std::string OutFile = Io / "out", ErrFile = Io / "err";
+    posix_spawn_file_actions_t A;
+    posix_spawn_file_actions_init(&A);
+    posix_spawn_file_actions_addopen(&A, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&A, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> All(1, Program);
+    All.insert(All.end(), Args.begin(), Args.end());
+    std::vector<char*> Argv;
+    for (auto& S : All)
+        Argv.push_back(S.data());
+    Argv.push_back(nullptr);
+    // Local time is UTC, so file dates and server dates line up.
+    std::vector<std::string> Env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LANG=C"};
+    std::vector<char*> Envp;
+    for (auto& S : Env)
+        Envp.push_back(S.data());
+    Envp.push_back(nullptr);
+    pid_t Pid = 0;
+    TRun R;
+    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) == 0) {
+        int Status = 0;
+        ::waitpid(Pid, &Status, 0);
+        R.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
+    }
+    posix_spawn_file_actions_destroy(&A);
+    R.Out = ReadFile(OutFile);
+    R.Err = ReadFile(ErrFile);
+    return R;
 }
 
 } // namespace kivo::test

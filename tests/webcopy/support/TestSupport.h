@@ -38,7 +38,18 @@ TTestHttpServer& Server();
 // The bytes the server sends for n bytes of content (byte i is i mod 256).
 std::string Pattern(size_t Size);
 bool Exists(const std::string& Path);
+// The names in a folder ("." and ".." left out), sorted.
+std::vector<std::string> ListFolder(const std::string& Path);
 // A free TCP port on 127.0.0.1 that nothing listens on.
 int ClosedPort();
+
+// How a program run ended and what it printed.
+struct TRun {
+    int Status = -1; // the exit status; 128 when it ended by a signal
+    std::string Out, Err;
+};
+// Runs Program with Args (standard input /dev/null, LANG=C, TZ=UTC) and
+// waits for it to end.
+TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args);
 
 } // namespace kivo::test
