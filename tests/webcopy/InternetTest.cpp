@@ -125,9 +125,16 @@ TEST(InternetLayer, TimeoutsAndCancelledWaits) {
     EXPECT_FALSE(Ok);
     EXPECT_EQ(GetLastError(), ERROR_INTERNET_TIMEOUT);
 
-    // The abort check ends a wait at once.
+    // 0 (the engine's Timeout 0) gives back the finite default, as a new session has.
     Ms = 0;
     InternetSetOptionW(S.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &Ms, sizeof Ms);
+    uint32_t Len = sizeof Ms;
+    EXPECT_TRUE(InternetQueryOptionW(S.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &Ms, Len));
+    EXPECT_EQ(Ms, INTERNET_DEFAULT_IO_TIMEOUT_MS);
+    EXPECT_TRUE(InternetQueryOptionW(Session().get(), INTERNET_OPTION_CONNECT_TIMEOUT, &Ms, Len));
+    EXPECT_EQ(Ms, INTERNET_DEFAULT_CONNECT_TIMEOUT_MS);
+
+    // The abort check ends a wait at once.
     bool Abort = false;
     InternetSetAbortCheck(S.get(), [&] { return Abort; });
     THandle R2(InternetOpenUrlW(S.get(), Server().Url("/slow/10000/2000/t.bin"), "", 0, 0));

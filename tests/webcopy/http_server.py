@@ -93,6 +93,12 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def handle(self):
+        try:
+            super().handle()
+        except OSError:
+            pass  # the client went away (a reset while the next request was awaited)
+
     def record(self):
         with LOG_LOCK, open(os.path.join(SINK, "requests.log"), "a", encoding="utf-8") as f:
             f.write(f"{self.command} {self.path}\n")
