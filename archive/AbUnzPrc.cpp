@@ -8,6 +8,7 @@
 #include "archive/AbDfDec.h"
 #include "archive/AbSpanSt.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/ReplacingFile.h"
 #include "runtime/DateTime.h"
 
@@ -245,8 +246,8 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
     }
 }
 
-void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
-    if (Item->UncompressedSize() == 0) return;
+bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
+    if (Item->UncompressedSize() == 0) return true;
     TAbUnzipOutputStream Out(Target);
     Out.SetUncompressedSize(Item->UncompressedSize());
     Out.SetOnProgress(Archive.OnProgress);
@@ -278,16 +279,18 @@ void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
     if (Out.CRC32() != Item->CRC32()) {
         if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
         Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);
+        return false;
     }
+    return true;
 }
 
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName) {
     if (Item->IsDirectory()) {
-        CreateDirectoryChain(TargetName);
-        (void)SetFileModifiedTime(TargetName, Item->LastModTimeAsDateTime());
+        const TFolderHandle Folder = Archive.OpenTargetFolder(TargetName, true);
+        (void)Folder.SetLastWriteTime(ItemFileTime(Item));
         // A read-only folder still takes new files where folders carry that
         // attribute; taking away its write permission would refuse them.
-        (void)ApplyFileAttributes(TargetName, Item->NativeFileAttributes() & ~faReadOnly);
+        (void)Folder.SetReadOnly(false);
         return;
     }
 
@@ -295,20 +298,31 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // the file system is touched.
     std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
 
+    // The folder is reached again from the base, and the file is made and
+    // renamed inside the handle this gives: a link put on the way since the
+    // folder was made cannot redirect it.
+    const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
+    const std::string Name = ExtractFileName(TargetName);
     // A folder, a read-only file or one this user may not write stays as it is.
-    if (const int Refusal = ReplaceRefusal(TargetName); Refusal != 0)
+    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
         throw EFCreateError(TargetName, Refusal);
+    const bool Replaces = Folder.KindOf(Name) != ekNone;
 
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
-    TReplacingFile File(TargetName, ReadOnly ? rfaReadOnly : rfaWritable);
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    bool Checked = false;
     try {
-        ExtractItemData(Archive, Item, Data.get(), &File);
+        Checked = ExtractItemData(Archive, Item, Data.get(), &File);
     } catch (const EAbUserAbort&) {
         Archive.SetStatus(asInvalid);
         throw;
     }
+    // Data that failed its check never replaces what was there (the file
+    // removes itself); where nothing was, it stays for whatever can be
+    // recovered from it.
+    if (!Checked && Replaces) return;
     File.SetLastWriteTime(ItemFileTime(Item));
     File.Commit();
 }

@@ -85,18 +85,23 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
 
 // Decodes the item's data from Source into Target through a CRC-32 counting
 // wrapper and compares the CRC. A mismatch is reported through the archive's
-// OnProcessItemFailure (ecMorvanta, 19) when it has one, else raised as
-// EAbZipBadCRC. An empty item reads and writes nothing.
-void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
+// OnProcessItemFailure (ecMorvanta, 19) when it has one (the result is then
+// false), else raised as EAbZipBadCRC. An empty item reads and writes
+// nothing.
+bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
 
 // The archive's ExtractHelper: a directory item creates the directory; a
 // file item is decoded into a new temporary file in the target's folder,
-// which replaces TargetName only once the data step has finished. Any
-// failure removes the temporary file and leaves an existing target exactly
-// as it was; an existing target that may not be written (read-only by its
-// attributes or its permissions) is refused with EFCreateError before
-// anything is decoded. A user abort also makes the archive invalid. The
-// item's time and attributes are applied last.
+// which replaces TargetName only once the data step has finished and the
+// data passed its CRC check. The folder is reached from the base directory
+// without following links (EAbUnsafePath otherwise) and the file is made and
+// renamed inside it. Any failure removes the temporary file and leaves an
+// existing target exactly as it was; an existing target that may not be
+// written (read-only by its attributes or its permissions) is refused with
+// EFCreateError before anything is decoded. Data whose CRC check failed
+// (reported, not raised) is kept only where no entry had the target's name.
+// A user abort also makes the archive invalid. The item's time and
+// attributes are applied last.
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName);
 // The archive's ExtractToStreamHelper: EAbBadStream without a target.
 void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target);

@@ -27,6 +27,7 @@
 #include "platform/Terminal.h"
 #include "runtime/Application.h"
 #include "runtime/Classes.h"
+#include "runtime/SysMessages.h"
 
 using namespace kivo;
 
@@ -414,6 +415,7 @@ struct TOptions {
 
 // The engine's text for a failure reported without an error object.
 std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
+    if (ErrorClass == ecInOutError) return ErrnoMessage(ErrorCode);
     if (ErrorClass == ecMorvanta) {
         switch (ErrorCode) {
         case AbErrZipVersion: return EAbZipVersion().Message();
@@ -429,6 +431,21 @@ std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
         }
     }
     return Format("failed (error class %d, code %d)", static_cast<int>(ErrorClass), ErrorCode);
+}
+
+// What a failed item is reported with: the message of its error object,
+// else the text of its error class and code.
+std::string FailureMessage(const std::exception_ptr& Failure, TAbErrorClass ErrorClass,
+                           int32_t ErrorCode) {
+    if (Failure) {
+        try {
+            std::rethrow_exception(Failure);
+        } catch (const std::exception& E) {
+            return E.what();
+        } catch (...) {
+        }
+    }
+    return FailureText(ErrorClass, ErrorCode);
 }
 
 std::string JoinMasks(const std::vector<std::string>& Masks) {
@@ -469,9 +486,6 @@ private:
     std::string FMask;
     std::string FExclusion;
     TAbArchiveItem* FCurrent = nullptr;
-    // The error of the item whose failure is being reported.
-    TAbArchiveItem* FErrorItem = nullptr;
-    std::string FErrorMessage;
     bool FPasswordDeclined = false;
     int32_t FFailures = 0;
     int32_t FProcessed = 0;
@@ -614,13 +628,10 @@ void TExtraction::Connect() {
     };
     FUnZipper.OnProcessItemFailure = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
-        std::string Message = FErrorItem == Item && Item != nullptr
-                                  ? FErrorMessage
-                                  : FailureText(ErrorClass, ErrorCode);
-        FErrorItem = nullptr;
         // The item that Ctrl-C stopped is no failure of its own.
         if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
-        ReportFailure(Item, Message);
+        ReportFailure(Item,
+                      FailureMessage(FUnZipper.Archive()->CurrentFailure(), ErrorClass, ErrorCode));
     };
     FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) {
         AskPassword(NewPassword);
@@ -629,20 +640,7 @@ void TExtraction::Connect() {
         ConfirmOverwrite(Name, Confirm);
     };
 
-    // The engine reports a failed item by its error class and code; its
-    // message is taken on the way out of the driver.
     TAbZipArchive* Zip = FUnZipper.ZipArchive();
-    auto Extract = Zip->ExtractHelper;
-    Zip->ExtractHelper = [this, Extract](TAbArchive* Sender, TAbArchiveItem* Item,
-                                         const std::string& Target) {
-        try {
-            Extract(Sender, Item, Target);
-        } catch (const std::exception& E) {
-            FErrorItem = Item;
-            FErrorMessage = E.what();
-            throw;
-        }
-    };
     // Testing stops at the first error object; each item's error is
     // reported here instead, so every item is tested.
     auto Test = Zip->TestHelper;

@@ -53,7 +53,8 @@ TEST_P(FolderWalk, OpensOnlyFoldersReachedWithoutLinks) {
             EXPECT_EQ(Walk.Error, C.Error) << Base;
         }
         if (Walk.Folder.Valid()) {
-            EXPECT_EQ(Walk.Folder.Path(), *C.Relative ? JoinPath(Dir / Base, C.Relative) : Dir / Base);
+            EXPECT_EQ(Walk.Folder.Path(),
+                      *C.Relative ? JoinPath(Dir / Base, C.Relative) : Dir / Base);
             EXPECT_EQ(Walk.Folder.KindOf("nothing"), ekNone);
         }
     }
@@ -68,12 +69,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FolderWalk,
     ::testing::Values(TWalkCase{"TheBaseItself", "", false, false, 0, ""},
                       TWalkCase{"ExistingFolder", "real", false, false, 0, ""},
-                      TWalkCase{"MissingFoldersAreMade", "real/a/b", true, false, 0, "base/real/a/b"},
+                      TWalkCase{"MissingFoldersAreMade", "real/a/b", true, false, 0,
+                                "base/real/a/b"},
                       TWalkCase{"MissingWithoutCreate", "real/none", false, false, ENOENT, ""},
                       TWalkCase{"LinkOnTheWay", "link/x", true, true, -1, ""},
                       TWalkCase{"LinkAtTheEnd", "link", false, true, -1, ""},
-                      TWalkCase{"DanglingLinkIsNoMissingFolder", "dangling/x", true, true, -1,
-                                ""},
+                      TWalkCase{"DanglingLinkIsNoMissingFolder", "dangling/x", true, true, -1, ""},
                       TWalkCase{"FileOnTheWay", "file/x", true, false, ENOTDIR, ""},
                       TWalkCase{"ParentComponent", "real/../real", false, false, EINVAL, ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
