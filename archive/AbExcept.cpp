@@ -77,6 +77,8 @@ EAbTarBadLinkName::EAbTarBadLinkName()
 EAbUnsafePath::EAbUnsafePath()
     : EAbException("Cannot extract file - stored name leads outside the base directory",
                    AbErrUnsafePath) {}
+EAbZipDataTooLong::EAbZipDataTooLong()
+    : EAbZipException("Cannot extract file - data longer than declared", AbErrZipDataTooLong) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)

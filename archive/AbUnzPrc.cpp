@@ -31,15 +31,15 @@ TStream* SeekToItem(TAbZipArchive& Archive, const TAbZipItem* Item) {
     return Stream;
 }
 
-// Copies exactly Count bytes (stored data) in blocks of at most 1 MiB.
-void CopyData(TStream* Source, TStream* Target, int64_t Count) {
-    const int64_t Block = std::min(Count, StoredCopyBlock);
+// Copies stored data to the end of Source (about Available bytes) in blocks
+// of at most 1 MiB; the target decides how much it takes.
+void CopyData(TStream* Source, TStream* Target, int64_t Available) {
+    const int64_t Block = std::clamp<int64_t>(Available, 1, StoredCopyBlock);
     std::unique_ptr<uint8_t[]> Buffer(new uint8_t[static_cast<size_t>(Block)]);
-    while (Count > 0) {
-        const int64_t N = std::min(Count, Block);
-        Source->ReadBuffer(Buffer.get(), N);
+    for (;;) {
+        const int64_t N = Source->ReadUpTo(Buffer.get(), Block);
+        if (N <= 0) return;
         Target->WriteBuffer(Buffer.get(), N);
-        Count -= N;
     }
 }
 
@@ -169,6 +169,8 @@ int64_t TAbUnzipOutputStream::Read(void*, int64_t) {
 
 int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
+    // An archive cannot make the engine write more than it declares.
+    if (Count > FUncompressedSize - FBytesWritten) throw EAbZipDataTooLong();
     // The whole block goes out before it is counted, so a target that takes
     // part of it cannot make the CRC count bytes twice.
     FStream->WriteBuffer(Buffer, Count);
@@ -214,6 +216,37 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 // ---------------------------------------------------------------------------
 // The driver
 
+namespace {
+
+// Decodes the item's data with the decoder of its method (bit 7 cleared).
+void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
+    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
+    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: DecodeLegacyMethod(Item, Source, Out); break;
+    case 8:
+    case 9: {
+        TAbDeflateHelper Helper;
+        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
+            Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Item->CompressedSize());
+        Inflate(Source, Out, &Helper);
+        break;
+    }
+    case 12: DecodeBzip2(Item, Source, Out); break;
+    case 14: DecodeLzma(Item, Source, Out); break;
+    case 97: DecodeWavPack(Item, Source, Out); break;
+    case 98: DecodePpmd(Item, Source, Out); break;
+    default: throw EAbZipInvalidMethod();
+    }
+}
+
+} // namespace
+
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TStream* Stream = SeekToItem(Archive, Item);
@@ -247,35 +280,15 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
 }
 
 bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
-    if (Item->UncompressedSize() == 0) return true;
+    if (Item->IsDirectory()) return true; // folders carry no data
     TAbUnzipOutputStream Out(Target);
     Out.SetUncompressedSize(Item->UncompressedSize());
     Out.SetOnProgress(Archive.OnProgress);
-
-    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
-    case 0: CopyData(Source, &Out, Item->UncompressedSize()); break;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6: DecodeLegacyMethod(Item, Source, &Out); break;
-    case 8:
-    case 9: {
-        TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
-            Helper.SetOptions(Helper.Options() | OptionDeflate64);
-        Helper.SetStreamSize(Item->CompressedSize());
-        Inflate(Source, &Out, &Helper);
-        break;
-    }
-    case 12: DecodeBzip2(Item, Source, &Out); break;
-    case 14: DecodeLzma(Item, Source, &Out); break;
-    case 97: DecodeWavPack(Item, Source, &Out); break;
-    case 98: DecodePpmd(Item, Source, &Out); break;
-    default: throw EAbZipInvalidMethod();
-    }
-
+    // Every item is decoded, whatever size it declares: an entry that says
+    // it is empty may hold data all the same.
+    if (Item->CompressedSize() > 0) DecodeItemData(Item, Source, &Out);
+    // Data that ends early is as damaged as data that runs on.
+    if (Out.BytesWritten() != Item->UncompressedSize()) throw EReadError();
     if (Out.CRC32() != Item->CRC32()) {
         if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
         Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);

@@ -47,6 +47,8 @@ public:
     int64_t Read(void* Buffer, int64_t Count) override;
     // Writes all Count bytes to the target (its write error otherwise); an
     // abort from OnProgress raises EAbUserAbort after the bytes are written.
+    // Bytes beyond UncompressedSize in all are refused before any of them is
+    // written: EAbZipDataTooLong.
     int64_t Write(const void* Buffer, int64_t Count) override;
     // Passed to the target.
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
@@ -84,10 +86,13 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort);
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item);
 
 // Decodes the item's data from Source into Target through a CRC-32 counting
-// wrapper and compares the CRC. A mismatch is reported through the archive's
-// OnProcessItemFailure (ecMorvanta, 19) when it has one (the result is then
-// false), else raised as EAbZipBadCRC. An empty item reads and writes
-// nothing.
+// wrapper and compares the CRC. Every file item is decoded, whatever size it
+// declares (only one without stored data has nothing to decode); decoding
+// stops with EAbZipDataTooLong as soon as the data runs past the declared
+// size, and data that ends before it raises the stream read error. A CRC
+// mismatch is reported through the archive's OnProcessItemFailure
+// (ecMorvanta, 19) when it has one (the result is then false), else raised
+// as EAbZipBadCRC. A folder item has no data: nothing is read or written.
 bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
 
 // The archive's ExtractHelper: a directory item creates the directory; a
