@@ -79,6 +79,8 @@ EAbUnsafePath::EAbUnsafePath()
                    AbErrUnsafePath) {}
 EAbZipDataTooLong::EAbZipDataTooLong()
     : EAbZipException("Cannot extract file - data longer than declared", AbErrZipDataTooLong) {}
+EAbZipOverlap::EAbZipOverlap()
+    : EAbZipException("Cannot extract file - data overlaps another entry", AbErrZipOverlap) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)

@@ -25,7 +25,11 @@ constexpr int32_t AbErrZipVersion = 1, AbErrZipInvalidMethod = 2, AbErrZipNoExtr
     AbErrUnsafePath = 30,
                   // "Cannot extract file - data longer than declared": the item's data
                   // decodes to more bytes than its declared size; decoding stops there.
-    AbErrZipDataTooLong = 31, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
+    AbErrZipDataTooLong = 31,
+                  // "Cannot extract file - data overlaps another entry": the item's local
+                  // header and data do not lie in a place of their own between the entries
+                  // and the central directory (zip bombs of the overlap kind).
+    AbErrZipOverlap = 32, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
                   AbErrBBSInvalidOrigin = 42, AbErrNoCabinetDll = 50, AbErrGzipBadCRC = 201,
                   AbErrGzipBadFileSize = 202, AbErrTarInvalid = 220, AbErrTarBadFileName = 221,
                   AbErrTarBadLinkName = 222, AbErrTarBadOp = 223, AbErrBBSReadTooManyBytes = 40,
@@ -192,6 +196,10 @@ public:
 class EAbZipDataTooLong : public EAbZipException {
 public:
     EAbZipDataTooLong();
+};
+class EAbZipOverlap : public EAbZipException {
+public:
+    EAbZipOverlap();
 };
 class EAbTarBadOp : public EAbTarException {
 public:

@@ -31,6 +31,23 @@ TStream* SeekToItem(TAbZipArchive& Archive, const TAbZipItem* Item) {
     return Stream;
 }
 
+// Reads the item's local header into Local and leaves the stream at its
+// data. The header and the data must lie in a place of their own, before
+// the next entry or the central directory: EAbZipOverlap otherwise, before
+// anything is decoded (an archive of many entries pointing at one place
+// would otherwise be extracted many times over).
+TStream* ReadLocalHeader(TAbZipArchive& Archive, const TAbZipItem* Item,
+                         TAbZipLocalFileHeader& Local) {
+    const int64_t RoomEnd = Archive.ItemRoomEnd(Item);
+    TStream* Stream = SeekToItem(Archive, Item);
+    Local.LoadFromStream(Stream);
+    if (RoomEnd >= 0 &&
+        Item->CompressedSize() > RoomEnd - Item->RelativeOffset() - Local.RecordSize()) {
+        throw EAbZipOverlap();
+    }
+    return Stream;
+}
+
 // Copies stored data to the end of Source (about Available bytes) in blocks
 // of at most 1 MiB; the target decides how much it takes.
 void CopyData(TStream* Source, TStream* Target, int64_t Available) {
@@ -249,9 +266,8 @@ void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out
 
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
-    TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
-    Local.LoadFromStream(Stream);
+    TStream* Stream = ReadLocalHeader(Archive, Item, Local);
     // With a data descriptor the CRC is not known when the header is written:
     // the check byte is then the high byte of the DOS time.
     const uint32_t CheckValue = (Local.GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) != 0
@@ -348,9 +364,8 @@ void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target
 
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
-    TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
-    Local.LoadFromStream(Stream);
+    TStream* Stream = ReadLocalHeader(Archive, Item, Local);
     const bool Matches = LocalHeaderMatches(Stream, Local, Item);
     SeekToItem(Archive, Item);
     if (!Matches) throw EAbZipInvalidLFH();

@@ -80,7 +80,8 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort);
 
 // The item's data, ready to be decoded: checks the version needed (6.4 and
 // above: EAbZipVersion), reads the local header (EAbZipInvalid for a bad
-// signature) and returns a window of the compressed size after it; for an
+// signature; EAbZipOverlap when the header and data do not lie in a place of
+// their own) and returns a window of the compressed size after it; for an
 // encrypted item a decrypt stream over that window, after the password loop
 // (EAbZipInvalidPassword, EAbUserAbort). Nothing is written anywhere.
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item);
@@ -110,9 +111,10 @@ bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName);
 // The archive's ExtractToStreamHelper: EAbBadStream without a target.
 void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target);
-// The archive's TestHelper: compares the local header with the central
-// directory entry (EAbZipInvalidLFH), then decodes into a discarding stream
-// with the CRC check.
+// The archive's TestHelper: checks that the local header and data lie in a
+// place of their own (EAbZipOverlap), compares the local header with the
+// central directory entry (EAbZipInvalidLFH), then decodes into a discarding
+// stream with the CRC check.
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item);
 
 } // namespace kivo

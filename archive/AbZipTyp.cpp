@@ -328,6 +328,7 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream* Stream) {
     if (Has(26)) FUncompressedSize = GetLE32(B + 22);
     uint16_t NameLen = Has(28) ? GetLE16(B + 26) : 0;
     uint16_t ExtraLen = Has(30) ? GetLE16(B + 28) : 0;
+    FRecordSize = int64_t{Ab_ZipLocalFileHeaderSize} + NameLen + ExtraLen;
     std::string Raw(NameLen, '\0');
     Raw.resize(static_cast<size_t>(Stream->ReadUpTo(Raw.data(), NameLen)));
     ResetRareParts();
@@ -786,7 +787,37 @@ TAbZipItem* TAbZipArchive::ZipItems(int32_t Index) const {
 
 void TAbZipArchive::PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item) {
     FItemList->Get(Index); // range check before taking the item over
+    FEntryStarts.clear();
     FItemList->Put(Index, Item.release());
+}
+
+void TAbZipArchive::IndexEntryStarts() {
+    FEntryStarts.clear();
+    FEntryStarts.reserve(static_cast<size_t>(Count()) + 1);
+    FEntryStarts.push_back(
+        {FSpanned ? FInfo.StartDiskNumber() : 0, FInfo.DirectoryOffset(), nullptr});
+    for (TAbArchiveItem* Each : *FItemList) {
+        const auto* Item = static_cast<const TAbZipItem*>(Each);
+        // New items have no place in the file yet.
+        if (Item->Action() == aaAdd || Item->Action() == aaStreamAdd) continue;
+        FEntryStarts.push_back({DiskOf(Item), Item->RelativeOffset(), Item});
+    }
+    // Sorting once keeps the checks of all items at n log n, however many
+    // entries an archive points at one place.
+    std::stable_sort(FEntryStarts.begin(), FEntryStarts.end(), EntryStartBefore);
+}
+
+int64_t TAbZipArchive::ItemRoomEnd(const TAbZipItem* Item) {
+    const TEntryStart Key{DiskOf(Item), Item->RelativeOffset(), Item};
+    const uint32_t DirectoryDisk = FSpanned ? FInfo.StartDiskNumber() : 0;
+    if (Key.Disk == DirectoryDisk && Key.Offset >= FInfo.DirectoryOffset()) throw EAbZipOverlap();
+    if (FEntryStarts.empty()) IndexEntryStarts();
+    auto [First, Last] =
+        std::equal_range(FEntryStarts.begin(), FEntryStarts.end(), Key, EntryStartBefore);
+    if (First == Last) return -1; // not in the archive's file yet
+    // The first entry of the directory that starts at a place owns it.
+    if (First->Item != Item) throw EAbZipOverlap();
+    return Last != FEntryStarts.end() && Last->Disk == Key.Disk ? Last->Offset : -1;
 }
 
 void TAbZipArchive::SetZipfileComment(const std::string& Value) {
@@ -878,6 +909,7 @@ void TAbZipArchive::AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uin
 }
 
 void TAbZipArchive::ReadArchive() {
+    FEntryStarts.clear();
     FItemList->Clear();
     FIsDirty = false;
     if (FStream == nullptr || FStream->Size() == 0) return;
@@ -1155,6 +1187,7 @@ void TAbZipArchive::WriteArchive() {
     }
 
     // The list now mirrors the written archive.
+    FEntryStarts.clear();
     for (int32_t Index = Count() - 1; Index >= 0; --Index) {
         TAbArchiveAction Action = FItemList->Get(Index)->Action();
         if (Action == aaDelete || Action == aaFailed)

@@ -62,6 +62,7 @@ TEST(AbExceptions, EveryClassCarriesItsCodeMessageAndParent) {
         {Maker<EAbUnsafePath>(), 30,
          "Cannot extract file - stored name leads outside the base directory", gBase},
         {Maker<EAbZipDataTooLong>(), 31, "Cannot extract file - data longer than declared", gZip},
+        {Maker<EAbZipOverlap>(), 32, "Cannot extract file - data overlaps another entry", gZip},
         {Maker<EAbBBSReadTooManyBytes>(int64_t{70000}), 40,
          "BBS: request to read too many bytes [70000]", gZip},
         {Maker<EAbBBSSeekOutsideBuffer>(), 41, "BBS: New position is outside the buffer", gZip},
