@@ -962,6 +962,28 @@ struct TZip64Locator {
     uint32_t TotalDisks = 0;
 };
 
+// Values the end records may hold: no count, size or offset read as
+// negative (a Zip64 value of 2^63 or more), and in an archive of one file a
+// directory that starts before the end record.
+void CheckEndRecordValues(const TAbZipDirectoryFileFooter& Info, bool Spanned, int64_t Tail) {
+    if (Info.EntriesOnDisk() < 0 || Info.TotalEntries() < 0 || Info.DirectorySize() < 0 ||
+        Info.DirectoryOffset() < 0 || (!Spanned && Info.DirectoryOffset() > Tail)) {
+        throw EAbZipInvalid();
+    }
+}
+
+// Values an entry may hold: no size or offset read as negative, and in an
+// archive of one file a local header and data that start and end inside it.
+// The uncompressed size has no bound of its own: it is enforced while the
+// entry is decoded.
+void CheckEntryValues(const TAbZipItem& Item, bool Spanned, int64_t ArchiveSize) {
+    const int64_t Offset = Item.RelativeOffset();
+    if (Item.UncompressedSize() < 0 || Item.CompressedSize() < 0 || Offset < 0)
+        throw EAbZipInvalid();
+    if (!Spanned && (Offset > ArchiveSize || Item.CompressedSize() > ArchiveSize - Offset))
+        throw EAbZipInvalid();
+}
+
 TZip64Locator ParseZip64Locator(const uint8_t* Record) {
     return {GetLE32(Record + 4), static_cast<int64_t>(GetLE64(Record + 8)), GetLE32(Record + 16)};
 }
@@ -1012,15 +1034,19 @@ void TAbZipArchive::ReadEndRecords(int64_t Tail) {
         AttachSpanReadStream(ReleaseOwnedStream(), FInfo.DiskNumber());
         auto* Reader = static_cast<TAbSpanReadStream*>(FStream);
         if (Zip64) {
+            if (Locator.Offset < 0) throw EAbZipInvalid();
             Reader->SeekImage(Locator.Disk, Locator.Offset);
             FInfo.LoadZip64FromStream(FStream);
         }
+        CheckEndRecordValues(FInfo, true, Tail);
         Reader->SeekImage(FInfo.StartDiskNumber(), FInfo.DirectoryOffset());
     } else {
         if (Zip64) {
+            if (Locator.Offset < 0 || Locator.Offset > Tail) throw EAbZipInvalid();
             FStream->Seek(Locator.Offset, soBeginning);
             FInfo.LoadZip64FromStream(FStream);
         }
+        CheckEndRecordValues(FInfo, false, Tail);
         FStream->Seek(FInfo.DirectoryOffset(), soBeginning);
     }
 }
@@ -1033,9 +1059,11 @@ void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
     const int64_t MostEntries =
         std::max<int64_t>(Tail / Ab_ZipCentralDirectoryFileHeaderSize, 1024);
     FItemList->Reserve(static_cast<size_t>(std::clamp<int64_t>(Total, 0, MostEntries)));
+    const int64_t ArchiveSize = FSpanned ? 0 : FStream->Size();
     while (Count() < Total) {
         auto Item = std::make_unique<TAbZipItem>();
         Item->LoadFromStream(FStream);
+        CheckEntryValues(*Item, FSpanned, ArchiveSize);
         Item->SetAction(aaNone);
         TAbZipItem* Added = Item.get();
         FItemList->Add(Item.release());
