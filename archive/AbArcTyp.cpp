@@ -54,6 +54,18 @@ bool RelativeBelow(const std::string& Base, const std::string& Path, std::string
     return Relative.empty() || Relative.back() != PathDelim;
 }
 
+// Gives a slot of the archive a value for the length of one step.
+template <typename T> class TScopedSlot {
+public:
+    TScopedSlot(T& Slot, T Value) : FSlot(Slot) { FSlot = std::move(Value); }
+    ~TScopedSlot() { FSlot = T(); }
+    TScopedSlot(const TScopedSlot&) = delete;
+    TScopedSlot& operator=(const TScopedSlot&) = delete;
+
+private:
+    T& FSlot;
+};
+
 const char* LogKind(TAbProcessType ProcessType) {
     switch (ProcessType) {
     case ptAdd: return " added ";
@@ -755,6 +767,9 @@ void TAbArchive::Save() {
 void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     RequireOpen();
     if (Count() < 1) return;
+    // The folder reached last serves the next items of this loop only.
+    FLastFolder = TFolderHandle();
+    TScopedSlot<bool> InLoop(FInExtractLoop, true);
     const int32_t Total = Count();
     for (int32_t Index = 0; Index < Total; ++Index) {
         if (Selected(FItemList->Get(Index))) ExtractAt(Index, "");
@@ -796,22 +811,6 @@ void TAbArchive::ExtractTaggedItems() {
     ExtractLoop(TaggedSelector());
 }
 
-namespace {
-
-// Gives a slot of the archive a value for the length of one step.
-template <typename T> class TScopedSlot {
-public:
-    TScopedSlot(T& Slot, T Value) : FSlot(Slot) { FSlot = std::move(Value); }
-    ~TScopedSlot() { FSlot = T(); }
-    TScopedSlot(const TScopedSlot&) = delete;
-    TScopedSlot& operator=(const TScopedSlot&) = delete;
-
-private:
-    T& FSlot;
-};
-
-} // namespace
-
 void TAbArchive::ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step) {
     try {
         TScopedSlot<TAbArchiveItem*> Current(FCurrentItem, Item);
@@ -836,6 +835,9 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
     if (!Confirm) return;
+    // A folder reached by an earlier call is not used again: it may have been
+    // renamed or removed since.
+    if (!FInExtractLoop) FLastFolder = TFolderHandle();
     std::string TargetName;
     if (!ResolveTargetPath(Item, NewName, TargetName)) return;
     ExtractReportingFailure(Item, [&] { ExtractItemToFile(Index, TargetName); });
@@ -933,7 +935,8 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     return Result;
 }
 
-TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create) const {
+TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create) {
+    if (FLastFolder.Valid() && Path == FLastFolderPath) return FLastFolder.Duplicate();
     std::string Base = FBaseDirectory;
     std::string Relative;
     if (!RelativeBelow(FBaseDirectory, Path, Relative)) {
@@ -945,6 +948,8 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
     TFolderWalk Walk = OpenFolderBelow(Base, Relative, Create);
     if (Walk.CrossesLink) throw EAbUnsafePath();
     if (!Walk.Folder.Valid()) throw EInOutError(Walk.Error);
+    FLastFolderPath = Path;
+    FLastFolder = Walk.Folder.Duplicate();
     return std::move(Walk.Folder);
 }
 

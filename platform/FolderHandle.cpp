@@ -77,6 +77,12 @@ TFolderHandle TFolderHandle::Open(const std::string& Path) {
     return TFolderHandle(Fd, Path, Fd < 0 ? errno : 0);
 }
 
+TFolderHandle TFolderHandle::Duplicate() const {
+    if (FHandle < 0) return TFolderHandle(-1, FPath, FError);
+    const int Fd = ::fcntl(FHandle, F_DUPFD_CLOEXEC, 0);
+    return TFolderHandle(Fd, FPath, Fd < 0 ? errno : 0);
+}
+
 TEntryKind TFolderHandle::KindOf(const std::string& Name) const {
     struct stat St {};
     if (FHandle < 0 || ::fstatat(FHandle, Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0)

@@ -40,6 +40,8 @@ public:
     // Opens Path itself, following links. Check Valid(); the errno value
     // of a failure is in Error().
     static TFolderHandle Open(const std::string& Path);
+    // A second handle to the same folder (invalid when this one is).
+    TFolderHandle Duplicate() const;
 
     bool Valid() const { return FHandle >= 0; }
     int Error() const { return FError; }
