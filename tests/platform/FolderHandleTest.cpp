@@ -79,21 +79,4 @@ INSTANTIATE_TEST_SUITE_P(
                       TWalkCase{"ParentComponent", "real/../real", false, false, EINVAL, ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST(FolderHandles, KindsOfEntriesAreSeenWithoutFollowingLinks) {
-    TTempDir Dir;
-    ASSERT_TRUE(WriteFile(Dir / "file", "x"));
-    ASSERT_TRUE(ForceDirectories(Dir / "folder"));
-    ASSERT_EQ(::symlink("file", (Dir / "link").c_str()), 0);
-    ASSERT_EQ(::symlink("missing", (Dir / "dangling").c_str()), 0);
-    const TFolderHandle Folder = TFolderHandle::Open(Dir.Path());
-    ASSERT_TRUE(Folder.Valid());
-    EXPECT_EQ(Folder.KindOf("file"), ekFile);
-    EXPECT_EQ(Folder.KindOf("folder"), ekFolder);
-    EXPECT_EQ(Folder.KindOf("link"), ekLink);
-    EXPECT_EQ(Folder.KindOf("dangling"), ekLink);
-    EXPECT_EQ(Folder.KindOf("missing"), ekNone);
-    EXPECT_FALSE(TFolderHandle::Open(Dir / "missing").Valid());
-    EXPECT_EQ(TFolderHandle::Open(Dir / "missing").Error(), ENOENT);
-}
-
 } // namespace
