@@ -66,6 +66,29 @@ private:
     T& FSlot;
 };
 
+// While the outermost of these lives, the archive keeps the folder it
+// reached last; at its end the folder is let go, so a later call never
+// writes into a folder that was renamed or removed in between.
+class TFolderKeeping {
+public:
+    TFolderKeeping(bool& Keeping, TFolderHandle& Kept)
+        : FKeeping(Keeping), FKept(Kept), FOutermost(!Keeping) {
+        FKeeping = true;
+    }
+    ~TFolderKeeping() {
+        if (!FOutermost) return;
+        FKeeping = false;
+        FKept = TFolderHandle();
+    }
+    TFolderKeeping(const TFolderKeeping&) = delete;
+    TFolderKeeping& operator=(const TFolderKeeping&) = delete;
+
+private:
+    bool& FKeeping;
+    TFolderHandle& FKept;
+    bool FOutermost;
+};
+
 const char* LogKind(TAbProcessType ProcessType) {
     switch (ProcessType) {
     case ptAdd: return " added ";
@@ -767,9 +790,8 @@ void TAbArchive::Save() {
 void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     RequireOpen();
     if (Count() < 1) return;
-    // The folder reached last serves the next items of this loop only.
-    FLastFolder = TFolderHandle();
-    TScopedSlot<bool> InLoop(FInExtractLoop, true);
+    // The folder reached last serves the next items of this loop.
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder);
     const int32_t Total = Count();
     for (int32_t Index = 0; Index < Total; ++Index) {
         if (Selected(FItemList->Get(Index))) ExtractAt(Index, "");
@@ -835,9 +857,7 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
     if (!Confirm) return;
-    // A folder reached by an earlier call is not used again: it may have been
-    // renamed or removed since.
-    if (!FInExtractLoop) FLastFolder = TFolderHandle();
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder); // for the model and the driver
     std::string TargetName;
     if (!ResolveTargetPath(Item, NewName, TargetName)) return;
     ExtractReportingFailure(Item, [&] { ExtractItemToFile(Index, TargetName); });
@@ -936,7 +956,8 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
 }
 
 TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create) {
-    if (FLastFolder.Valid() && Path == FLastFolderPath) return FLastFolder.Duplicate();
+    if (FKeepFolders && FLastFolder.Valid() && Path == FLastFolderPath)
+        return FLastFolder.Duplicate();
     std::string Base = FBaseDirectory;
     std::string Relative;
     if (!RelativeBelow(FBaseDirectory, Path, Relative)) {
@@ -948,8 +969,10 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
     TFolderWalk Walk = OpenFolderBelow(Base, Relative, Create);
     if (Walk.CrossesLink) throw EAbUnsafePath();
     if (!Walk.Folder.Valid()) throw EInOutError(Walk.Error);
-    FLastFolderPath = Path;
-    FLastFolder = Walk.Folder.Duplicate();
+    if (FKeepFolders) {
+        FLastFolderPath = Path;
+        FLastFolder = Walk.Folder.Duplicate();
+    }
     return std::move(Walk.Folder);
 }
 

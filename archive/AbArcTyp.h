@@ -505,9 +505,9 @@ public:
     // link below it; with Create, missing folders are made. A folder the
     // caller named outside the base is reached as given. EAbUnsafePath when
     // the way crosses a link, EInOutError with the system's code when a
-    // folder cannot be opened or made. Within one extraction call the folder
-    // reached last is kept, and asking for it again gives a second handle to
-    // it instead of a new walk.
+    // folder cannot be opened or made. While an extraction call (ExtractAt,
+    // the extract loops) runs, the folder reached last is kept, and asking
+    // for it again gives a second handle to it instead of a new walk.
     TFolderHandle OpenTargetFolder(const std::string& Path, bool Create);
     // The error object of the item failure being reported, while
     // OnProcessItemFailure runs; null for failures reported by code alone.
@@ -621,7 +621,7 @@ private:
     // runs (consecutive items mostly share their folder).
     std::string FLastFolderPath;
     TFolderHandle FLastFolder;
-    bool FInExtractLoop = false;
+    bool FKeepFolders = false;
 };
 
 // Joins a stored name to a base directory so that the result lies inside it.

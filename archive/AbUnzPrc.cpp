@@ -79,6 +79,33 @@ void DecodePpmd(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();
 } // 98
 
+// Decodes the item's data with the decoder of its method (bit 7 cleared).
+void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
+    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
+    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: DecodeLegacyMethod(Item, Source, Out); break;
+    case 8:
+    case 9: {
+        TAbDeflateHelper Helper;
+        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
+            Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Item->CompressedSize());
+        Inflate(Source, Out, &Helper);
+        break;
+    }
+    case 12: DecodeBzip2(Item, Source, Out); break;
+    case 14: DecodeLzma(Item, Source, Out); break;
+    case 97: DecodeWavPack(Item, Source, Out); break;
+    case 98: DecodePpmd(Item, Source, Out); break;
+    default: throw EAbZipInvalidMethod();
+    }
+}
+
 // The item's time as the file system keeps it: through its DOS form (two
 // second steps); 0 when it has no DOS form (such a time is not applied).
 TDateTime ItemFileTime(const TAbZipItem* Item) {
@@ -233,37 +260,6 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 // ---------------------------------------------------------------------------
 // The driver
 
-namespace {
-
-// Decodes the item's data with the decoder of its method (bit 7 cleared).
-void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
-    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
-    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6: DecodeLegacyMethod(Item, Source, Out); break;
-    case 8:
-    case 9: {
-        TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
-            Helper.SetOptions(Helper.Options() | OptionDeflate64);
-        Helper.SetStreamSize(Item->CompressedSize());
-        Inflate(Source, Out, &Helper);
-        break;
-    }
-    case 12: DecodeBzip2(Item, Source, Out); break;
-    case 14: DecodeLzma(Item, Source, Out); break;
-    case 97: DecodeWavPack(Item, Source, Out); break;
-    case 98: DecodePpmd(Item, Source, Out); break;
-    default: throw EAbZipInvalidMethod();
-    }
-}
-
-} // namespace
-
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TAbZipLocalFileHeader Local;
@@ -327,9 +323,9 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // the file system is touched.
     std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
 
-    // The folder is reached again from the base, and the file is made and
-    // renamed inside the handle this gives: a link put on the way since the
-    // folder was made cannot redirect it.
+    // The file is made and renamed inside the folder handle reached from the
+    // base (normally the one ResolveTargetPath checked): a link put on the
+    // way meanwhile cannot redirect it.
     const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
     const std::string Name = ExtractFileName(TargetName);
     // A folder, a read-only file or one this user may not write stays as it is.
