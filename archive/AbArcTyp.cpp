@@ -29,6 +29,66 @@ bool HasInvalidPathChars(std::string_view Path) {
     return false;
 }
 
+// The part of Path below Base when Path names a folder there by its name,
+// through components that are neither empty, "." nor "..". An empty Base is
+// the current directory.
+bool RelativeBelow(const std::string& Base, const std::string& Path, std::string& Relative) {
+    if (Base.empty()) {
+        if (!Path.empty() && Path[0] == PathDelim) return false;
+        Relative = Path;
+    } else if (Path == Base) {
+        Relative.clear();
+    } else {
+        const std::string Prefix = IncludeTrailingPathDelimiter(Base);
+        if (Path.compare(0, Prefix.size(), Prefix) != 0) return false;
+        Relative = Path.substr(Prefix.size());
+    }
+    size_t Start = 0;
+    while (Start < Relative.size()) {
+        size_t End = Relative.find(PathDelim, Start);
+        if (End == std::string::npos) End = Relative.size();
+        const std::string_view Part = std::string_view(Relative).substr(Start, End - Start);
+        if (Part.empty() || Part == "." || Part == "..") return false;
+        Start = End + 1;
+    }
+    return Relative.empty() || Relative.back() != PathDelim;
+}
+
+// Gives a slot of the archive a value for the length of one step.
+template <typename T> class TScopedSlot {
+public:
+    TScopedSlot(T& Slot, T Value) : FSlot(Slot) { FSlot = std::move(Value); }
+    ~TScopedSlot() { FSlot = T(); }
+    TScopedSlot(const TScopedSlot&) = delete;
+    TScopedSlot& operator=(const TScopedSlot&) = delete;
+
+private:
+    T& FSlot;
+};
+
+// While the outermost of these lives, the archive keeps the folder it
+// reached last; at its end the folder is let go, so a later call never
+// writes into a folder that was renamed or removed in between.
+class TFolderKeeping {
+public:
+    TFolderKeeping(bool& Keeping, TFolderHandle& Kept)
+        : FKeeping(Keeping), FKept(Kept), FOutermost(!Keeping) {
+        FKeeping = true;
+    }
+    ~TFolderKeeping() {
+        if (!FOutermost) return;
+        FKeeping = false;
+        FKept = TFolderHandle();
+    }
+    TFolderKeeping(const TFolderKeeping&) = delete;
+    TFolderKeeping& operator=(const TFolderKeeping&) = delete;
+
+private:
+    bool& FKeeping;
+    TFolderHandle& FKept;
+    bool FOutermost;
+};
+
 const char* LogKind(TAbProcessType ProcessType) {
     switch (ProcessType) {
     case ptAdd: return " added ";
@@ -730,6 +790,8 @@ void TAbArchive::Save() {
 void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     RequireOpen();
     if (Count() < 1) return;
+    // The folder reached last serves the next items of this loop.
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder);
     const int32_t Total = Count();
     for (int32_t Index = 0; Index < Total; ++Index) {
         if (Selected(FItemList->Get(Index))) ExtractAt(Index, "");
@@ -771,30 +833,16 @@ void TAbArchive::ExtractTaggedItems() {
     ExtractLoop(TaggedSelector());
 }
 
-namespace {
-
-// Sets the archive's current item for the length of one item step.
-class TCurrentItemScope {
-public:
-    TCurrentItemScope(TAbArchiveItem*& Slot, TAbArchiveItem* Item) : FSlot(Slot) { FSlot = Item; }
-    ~TCurrentItemScope() { FSlot = nullptr; }
-    TCurrentItemScope(const TCurrentItemScope&) = delete;
-    TCurrentItemScope& operator=(const TCurrentItemScope&) = delete;
-
-private:
-    TAbArchiveItem*& FSlot;
-};
-
-} // namespace
-
 void TAbArchive::ExtractReportingFailure(TAbArchiveItem* Item, const std::function<void()>& Step) {
     try {
-        TCurrentItemScope Current(FCurrentItem, Item);
+        TScopedSlot<TAbArchiveItem*> Current(FCurrentItem, Item);
         Step();
     } catch (...) {
         TAbErrorClass ErrorClass = ecOther;
         int32_t ErrorCode = 0;
         ClassifyException(std::current_exception(), ErrorClass, ErrorCode);
+        // The handler may ask for the error object (its message) while it runs.
+        TScopedSlot<std::exception_ptr> Failure(FCurrentFailure, std::current_exception());
         ReportItemFailure(Item, ptExtract, ErrorClass, ErrorCode);
     }
 }
@@ -809,6 +857,7 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
     if (!Confirm) return;
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder); // for the model and the driver
     std::string TargetName;
     if (!ResolveTargetPath(Item, NewName, TargetName)) return;
     ExtractReportingFailure(Item, [&] { ExtractItemToFile(Index, TargetName); });
@@ -844,7 +893,7 @@ void TAbArchive::TestTaggedItems() {
     for (int32_t Index = 0; Index < Total; ++Index) {
         TAbArchiveItem* Item = FItemList->Get(Index);
         if (Item->Tagged()) {
-            TCurrentItemScope Current(FCurrentItem, Item);
+            TScopedSlot<TAbArchiveItem*> Current(FCurrentItem, Item);
             VerifyItem(Index);
         }
         bool Abort = false;
@@ -862,6 +911,7 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
         !(FExtractOptions.Contains(eoCreateDirs) && FExtractOptions.Contains(eoRestorePath))) {
         return false;
     }
+    std::string Relative; // of a stored name, checked with the item below
     if (!NewName.empty()) {
         // The caller's own choice of target is used as given.
         TargetName = NewName;
@@ -874,26 +924,56 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     } else {
         std::string Stored = Item->FileName();
         if (IsDir && !Stored.empty() && IsSeparator(Stored.back())) Stored.pop_back();
-        std::string Relative;
         if (!AbJoinStoredName("", Stored, FExtractOptions.Contains(eoRestorePath), Relative) ||
             (Relative.empty() && !IsDir)) {
             ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrUnsafePath);
             return false;
         }
         if (Relative.empty()) return false; // a directory entry for the base itself
-        if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative)) {
-            throw EArgumentException(SInvalidCharsInPath);
-        }
         TargetName = JoinPath(FBaseDirectory, Relative);
     }
-    std::string Dir = ExtractFileDir(TargetName);
-    if (!Dir.empty() && !DirectoryExists(Dir)) {
-        if (!FExtractOptions.Contains(eoCreateDirs)) throw EAbNoSuchDirectory();
-        CreateDirectoryChain(Dir);
-    }
+    const std::string Dir = ExtractFileDir(TargetName);
+    if (!FExtractOptions.Contains(eoCreateDirs) && !Dir.empty() && !DirectoryExists(Dir))
+        throw EAbNoSuchDirectory();
+
+    // What the archive's names make the file system do fails this item
+    // alone: characters no path may hold, a link or a file where a folder
+    // should be, a name too long, a folder that refuses new entries.
+    TEntryKind Existing = ekNone;
+    bool Ready = false;
+    ExtractReportingFailure(Item, [&] {
+        if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative))
+            throw EArgumentException(SInvalidCharsInPath);
+        const TFolderHandle Folder = OpenTargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs));
+        Existing = Folder.KindOf(ExtractFileName(TargetName));
+        Ready = true;
+    });
+    if (!Ready) return false;
+    // A link, even one that leads nowhere, is an existing entry like a file.
     bool Result = true;
-    if (!IsDir && FileExists(TargetName)) AskOverwrite(TargetName, Result);
+    if (!IsDir && Existing != ekNone && Existing != ekFolder) AskOverwrite(TargetName, Result);
     return Result;
+}
+
+TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create) {
+    if (FKeepFolders && FLastFolder.Valid() && Path == FLastFolderPath)
+        return FLastFolder.Duplicate();
+    std::string Base = FBaseDirectory;
+    std::string Relative;
+    if (!RelativeBelow(FBaseDirectory, Path, Relative)) {
+        // A folder the caller chose outside the base is reached as given.
+        if (Create && !Path.empty() && !DirectoryExists(Path)) CreateDirectoryChain(Path);
+        Base = Path;
+        Relative.clear();
+    }
+    TFolderWalk Walk = OpenFolderBelow(Base, Relative, Create);
+    if (Walk.CrossesLink) throw EAbUnsafePath();
+    if (!Walk.Folder.Valid()) throw EInOutError(Walk.Error);
+    if (FKeepFolders) {
+        FLastFolderPath = Path;
+        FLastFolder = Walk.Folder.Duplicate();
+    }
+    return std::move(Walk.Folder);
 }
 
 // ---------------------------------------------------------------------------

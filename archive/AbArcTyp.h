@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "archive/AbExcept.h"
 #include "archive/AbUtils.h"
+#include "platform/FolderHandle.h"
 #include "runtime/Classes.h"
 #include "runtime/DateTime.h"
 
@@ -487,13 +489,29 @@ public:
     void UnTagItems(const std::string& FileMask);
     void ClearTags();
 
-    // Builds the target of an item's extraction. False when the item is not
-    // to be written (a directory without both eoCreateDirs and eoRestorePath,
-    // an existing file the overwrite question refused, or a stored name that
-    // would leave the base directory: reported through OnProcessItemFailure
-    // with ecMorvanta and AbErrUnsafePath).
+    // Builds the target of an item's extraction and makes its folder. False
+    // when the item is not to be written: a directory without both
+    // eoCreateDirs and eoRestorePath, an existing entry (a link too) the
+    // overwrite question refused, or a failure reported through
+    // OnProcessItemFailure: a stored name that would leave the base
+    // directory (ecMorvanta, AbErrUnsafePath, no error object), and, with
+    // their error objects, a stored name with characters no path may hold,
+    // a folder on the way that is a link (EAbUnsafePath) and a folder that
+    // cannot be made (EInOutError). A missing folder without eoCreateDirs
+    // raises EAbNoSuchDirectory.
     bool ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName,
                            std::string& TargetName);
+    // The folder named Path, reached from BaseDirectory without following a
+    // link below it; with Create, missing folders are made. A folder the
+    // caller named outside the base is reached as given. EAbUnsafePath when
+    // the way crosses a link, EInOutError with the system's code when a
+    // folder cannot be opened or made. While an extraction call (ExtractAt,
+    // the extract loops) runs, the folder reached last is kept, and asking
+    // for it again gives a second handle to it instead of a new walk.
+    TFolderHandle OpenTargetFolder(const std::string& Path, bool Create);
+    // The error object of the item failure being reported, while
+    // OnProcessItemFailure runs; null for failures reported by code alone.
+    std::exception_ptr CurrentFailure() const { return FCurrentFailure; }
 
     // --- properties
     const std::string& ArchiveName() const { return FArchiveName; }
@@ -598,6 +616,12 @@ private:
     // for the next save (saving now with AutoSave).
     void MarkForUpdate(TAbArchiveItem* Item, TAbProcessType ProcessType, TAbArchiveAction Action);
     std::unique_ptr<TStream> FOwnedStream;
+    std::exception_ptr FCurrentFailure;
+    // The folder OpenTargetFolder reached last, kept while an extraction call
+    // runs (consecutive items mostly share their folder).
+    std::string FLastFolderPath;
+    TFolderHandle FLastFolder;
+    bool FKeepFolders = false;
 };
 
 // Joins a stored name to a base directory so that the result lies inside it.

@@ -77,6 +77,10 @@ EAbTarBadLinkName::EAbTarBadLinkName()
 EAbUnsafePath::EAbUnsafePath()
     : EAbException("Cannot extract file - stored name leads outside the base directory",
                    AbErrUnsafePath) {}
+EAbZipDataTooLong::EAbZipDataTooLong()
+    : EAbZipException("Cannot extract file - data longer than declared", AbErrZipDataTooLong) {}
+EAbZipOverlap::EAbZipOverlap()
+    : EAbZipException("Cannot extract file - data overlaps another entry", AbErrZipOverlap) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)

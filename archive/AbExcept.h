@@ -22,7 +22,14 @@ constexpr int32_t AbErrZipVersion = 1, AbErrZipInvalidMethod = 2, AbErrZipNoExtr
                   // "Cannot extract file - stored name leads outside the base directory":
                   // the item's target would lie outside the base directory (a root, drive,
                   // UNC prefix or ".." in its stored name); the item is reported and skipped.
-    AbErrUnsafePath = 30, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
+    AbErrUnsafePath = 30,
+                  // "Cannot extract file - data longer than declared": the item's data
+                  // decodes to more bytes than its declared size; decoding stops there.
+    AbErrZipDataTooLong = 31,
+                  // "Cannot extract file - data overlaps another entry": the item's local
+                  // header and data do not lie in a place of their own between the entries
+                  // and the central directory (zip bombs of the overlap kind).
+    AbErrZipOverlap = 32, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
                   AbErrBBSInvalidOrigin = 42, AbErrNoCabinetDll = 50, AbErrGzipBadCRC = 201,
                   AbErrGzipBadFileSize = 202, AbErrTarInvalid = 220, AbErrTarBadFileName = 221,
                   AbErrTarBadLinkName = 222, AbErrTarBadOp = 223, AbErrBBSReadTooManyBytes = 40,
@@ -185,6 +192,14 @@ public:
 class EAbUnsafePath : public EAbException {
 public:
     EAbUnsafePath();
+};
+class EAbZipDataTooLong : public EAbZipException {
+public:
+    EAbZipDataTooLong();
+};
+class EAbZipOverlap : public EAbZipException {
+public:
+    EAbZipOverlap();
 };
 class EAbTarBadOp : public EAbTarException {
 public:

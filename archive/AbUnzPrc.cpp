@@ -8,6 +8,7 @@
 #include "archive/AbDfDec.h"
 #include "archive/AbSpanSt.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/ReplacingFile.h"
 #include "runtime/DateTime.h"
 
@@ -30,15 +31,32 @@ TStream* SeekToItem(TAbZipArchive& Archive, const TAbZipItem* Item) {
     return Stream;
 }
 
-// Copies exactly Count bytes (stored data) in blocks of at most 1 MiB.
-void CopyData(TStream* Source, TStream* Target, int64_t Count) {
-    const int64_t Block = std::min(Count, StoredCopyBlock);
+// Reads the item's local header into Local and leaves the stream at its
+// data. The header and the data must lie in a place of their own, before
+// the next entry or the central directory: EAbZipOverlap otherwise, before
+// anything is decoded (an archive of many entries pointing at one place
+// would otherwise be extracted many times over).
+TStream* ReadLocalHeader(TAbZipArchive& Archive, const TAbZipItem* Item,
+                         TAbZipLocalFileHeader& Local) {
+    const int64_t RoomEnd = Archive.ItemRoomEnd(Item);
+    TStream* Stream = SeekToItem(Archive, Item);
+    Local.LoadFromStream(Stream);
+    if (RoomEnd >= 0 &&
+        Item->CompressedSize() > RoomEnd - Item->RelativeOffset() - Local.RecordSize()) {
+        throw EAbZipOverlap();
+    }
+    return Stream;
+}
+
+// Copies stored data to the end of Source (about Available bytes) in blocks
+// of at most 1 MiB; the target decides how much it takes.
+void CopyData(TStream* Source, TStream* Target, int64_t Available) {
+    const int64_t Block = std::clamp<int64_t>(Available, 1, StoredCopyBlock);
     std::unique_ptr<uint8_t[]> Buffer(new uint8_t[static_cast<size_t>(Block)]);
-    while (Count > 0) {
-        const int64_t N = std::min(Count, Block);
-        Source->ReadBuffer(Buffer.get(), N);
+    for (;;) {
+        const int64_t N = Source->ReadUpTo(Buffer.get(), Block);
+        if (N <= 0) return;
         Target->WriteBuffer(Buffer.get(), N);
-        Count -= N;
     }
 }
 
@@ -60,6 +78,33 @@ void DecodeWavPack(TAbZipItem*, TStream*, TStream*) {
 void DecodePpmd(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();
 } // 98
+
+// Decodes the item's data with the decoder of its method (bit 7 cleared).
+void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
+    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
+    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: DecodeLegacyMethod(Item, Source, Out); break;
+    case 8:
+    case 9: {
+        TAbDeflateHelper Helper;
+        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
+            Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Item->CompressedSize());
+        Inflate(Source, Out, &Helper);
+        break;
+    }
+    case 12: DecodeBzip2(Item, Source, Out); break;
+    case 14: DecodeLzma(Item, Source, Out); break;
+    case 97: DecodeWavPack(Item, Source, Out); break;
+    case 98: DecodePpmd(Item, Source, Out); break;
+    default: throw EAbZipInvalidMethod();
+    }
+}
 
 // The item's time as the file system keeps it: through its DOS form (two
 // second steps); 0 when it has no DOS form (such a time is not applied).
@@ -168,6 +213,8 @@ int64_t TAbUnzipOutputStream::Read(void*, int64_t) {
 
 int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
+    // An archive cannot make the engine write more than it declares.
+    if (Count > FUncompressedSize - FBytesWritten) throw EAbZipDataTooLong();
     // The whole block goes out before it is counted, so a target that takes
     // part of it cannot make the CRC count bytes twice.
     FStream->WriteBuffer(Buffer, Count);
@@ -215,9 +262,8 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
-    TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
-    Local.LoadFromStream(Stream);
+    TStream* Stream = ReadLocalHeader(Archive, Item, Local);
     // With a data descriptor the CRC is not known when the header is written:
     // the check byte is then the high byte of the DOS time.
     const uint32_t CheckValue = (Local.GeneralPurposeBitFlag() & Ab_ZipFlagDataDescriptor) != 0
@@ -245,49 +291,31 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
     }
 }
 
-void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
-    if (Item->UncompressedSize() == 0) return;
+bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target) {
+    if (Item->IsDirectory()) return true; // folders carry no data
     TAbUnzipOutputStream Out(Target);
     Out.SetUncompressedSize(Item->UncompressedSize());
     Out.SetOnProgress(Archive.OnProgress);
-
-    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
-    case 0: CopyData(Source, &Out, Item->UncompressedSize()); break;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6: DecodeLegacyMethod(Item, Source, &Out); break;
-    case 8:
-    case 9: {
-        TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
-            Helper.SetOptions(Helper.Options() | OptionDeflate64);
-        Helper.SetStreamSize(Item->CompressedSize());
-        Inflate(Source, &Out, &Helper);
-        break;
-    }
-    case 12: DecodeBzip2(Item, Source, &Out); break;
-    case 14: DecodeLzma(Item, Source, &Out); break;
-    case 97: DecodeWavPack(Item, Source, &Out); break;
-    case 98: DecodePpmd(Item, Source, &Out); break;
-    default: throw EAbZipInvalidMethod();
-    }
-
+    // Every item is decoded, whatever size it declares: an entry that says
+    // it is empty may hold data all the same.
+    if (Item->CompressedSize() > 0) DecodeItemData(Item, Source, &Out);
+    // Data that ends early is as damaged as data that runs on.
+    if (Out.BytesWritten() != Item->UncompressedSize()) throw EReadError();
     if (Out.CRC32() != Item->CRC32()) {
         if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
         Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);
+        return false;
     }
+    return true;
 }
 
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName) {
     if (Item->IsDirectory()) {
-        CreateDirectoryChain(TargetName);
-        (void)SetFileModifiedTime(TargetName, Item->LastModTimeAsDateTime());
+        const TFolderHandle Folder = Archive.OpenTargetFolder(TargetName, true);
+        (void)Folder.SetLastWriteTime(ItemFileTime(Item));
         // A read-only folder still takes new files where folders carry that
         // attribute; taking away its write permission would refuse them.
-        (void)ApplyFileAttributes(TargetName, Item->NativeFileAttributes() & ~faReadOnly);
+        (void)Folder.SetReadOnly(false);
         return;
     }
 
@@ -295,20 +323,31 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // the file system is touched.
     std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
 
+    // The file is made and renamed inside the folder handle reached from the
+    // base (normally the one ResolveTargetPath checked): a link put on the
+    // way meanwhile cannot redirect it.
+    const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
+    const std::string Name = ExtractFileName(TargetName);
     // A folder, a read-only file or one this user may not write stays as it is.
-    if (const int Refusal = ReplaceRefusal(TargetName); Refusal != 0)
+    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
         throw EFCreateError(TargetName, Refusal);
+    const bool Replaces = Folder.KindOf(Name) != ekNone;
 
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
-    TReplacingFile File(TargetName, ReadOnly ? rfaReadOnly : rfaWritable);
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    bool Checked = false;
     try {
-        ExtractItemData(Archive, Item, Data.get(), &File);
+        Checked = ExtractItemData(Archive, Item, Data.get(), &File);
     } catch (const EAbUserAbort&) {
         Archive.SetStatus(asInvalid);
         throw;
     }
+    // Data that failed its check never replaces what was there (the file
+    // removes itself); where nothing was, it stays for whatever can be
+    // recovered from it.
+    if (!Checked && Replaces) return;
     File.SetLastWriteTime(ItemFileTime(Item));
     File.Commit();
 }
@@ -321,9 +360,8 @@ void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target
 
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
-    TStream* Stream = SeekToItem(Archive, Item);
     TAbZipLocalFileHeader Local;
-    Local.LoadFromStream(Stream);
+    TStream* Stream = ReadLocalHeader(Archive, Item, Local);
     const bool Matches = LocalHeaderMatches(Stream, Local, Item);
     SeekToItem(Archive, Item);
     if (!Matches) throw EAbZipInvalidLFH();

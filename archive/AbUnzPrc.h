@@ -47,6 +47,8 @@ public:
     int64_t Read(void* Buffer, int64_t Count) override;
     // Writes all Count bytes to the target (its write error otherwise); an
     // abort from OnProgress raises EAbUserAbort after the bytes are written.
+    // Bytes beyond UncompressedSize in all are refused before any of them is
+    // written: EAbZipDataTooLong.
     int64_t Write(const void* Buffer, int64_t Count) override;
     // Passed to the target.
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
@@ -78,31 +80,41 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort);
 
 // The item's data, ready to be decoded: checks the version needed (6.4 and
 // above: EAbZipVersion), reads the local header (EAbZipInvalid for a bad
-// signature) and returns a window of the compressed size after it; for an
+// signature; EAbZipOverlap when the header and data do not lie in a place of
+// their own) and returns a window of the compressed size after it; for an
 // encrypted item a decrypt stream over that window, after the password loop
 // (EAbZipInvalidPassword, EAbUserAbort). Nothing is written anywhere.
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item);
 
 // Decodes the item's data from Source into Target through a CRC-32 counting
-// wrapper and compares the CRC. A mismatch is reported through the archive's
-// OnProcessItemFailure (ecMorvanta, 19) when it has one, else raised as
-// EAbZipBadCRC. An empty item reads and writes nothing.
-void ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
+// wrapper and compares the CRC. Every file item is decoded, whatever size it
+// declares (only one without stored data has nothing to decode); decoding
+// stops with EAbZipDataTooLong as soon as the data runs past the declared
+// size, and data that ends before it raises the stream read error. A CRC
+// mismatch is reported through the archive's OnProcessItemFailure
+// (ecMorvanta, 19) when it has one (the result is then false), else raised
+// as EAbZipBadCRC. A folder item has no data: nothing is read or written.
+bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
 
 // The archive's ExtractHelper: a directory item creates the directory; a
 // file item is decoded into a new temporary file in the target's folder,
-// which replaces TargetName only once the data step has finished. Any
-// failure removes the temporary file and leaves an existing target exactly
-// as it was; an existing target that may not be written (read-only by its
-// attributes or its permissions) is refused with EFCreateError before
-// anything is decoded. A user abort also makes the archive invalid. The
-// item's time and attributes are applied last.
+// which replaces TargetName only once the data step has finished and the
+// data passed its CRC check. The folder is reached from the base directory
+// without following links (EAbUnsafePath otherwise) and the file is made and
+// renamed inside it. Any failure removes the temporary file and leaves an
+// existing target exactly as it was; an existing target that may not be
+// written (read-only by its attributes or its permissions) is refused with
+// EFCreateError before anything is decoded. Data whose CRC check failed
+// (reported, not raised) is kept only where no entry had the target's name.
+// A user abort also makes the archive invalid. The item's time and
+// attributes are applied last.
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName);
 // The archive's ExtractToStreamHelper: EAbBadStream without a target.
 void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target);
-// The archive's TestHelper: compares the local header with the central
-// directory entry (EAbZipInvalidLFH), then decodes into a discarding stream
-// with the CRC check.
+// The archive's TestHelper: checks that the local header and data lie in a
+// place of their own (EAbZipOverlap), compares the local header with the
+// central directory entry (EAbZipInvalidLFH), then decodes into a discarding
+// stream with the CRC check.
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item);
 
 } // namespace kivo

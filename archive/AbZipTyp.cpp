@@ -328,6 +328,7 @@ void TAbZipLocalFileHeader::LoadFromStream(TStream* Stream) {
     if (Has(26)) FUncompressedSize = GetLE32(B + 22);
     uint16_t NameLen = Has(28) ? GetLE16(B + 26) : 0;
     uint16_t ExtraLen = Has(30) ? GetLE16(B + 28) : 0;
+    FRecordSize = int64_t{Ab_ZipLocalFileHeaderSize} + NameLen + ExtraLen;
     std::string Raw(NameLen, '\0');
     Raw.resize(static_cast<size_t>(Stream->ReadUpTo(Raw.data(), NameLen)));
     ResetRareParts();
@@ -786,7 +787,37 @@ TAbZipItem* TAbZipArchive::ZipItems(int32_t Index) const {
 
 void TAbZipArchive::PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item) {
     FItemList->Get(Index); // range check before taking the item over
+    FEntryStarts.clear();
     FItemList->Put(Index, Item.release());
+}
+
+void TAbZipArchive::IndexEntryStarts() {
+    FEntryStarts.clear();
+    FEntryStarts.reserve(static_cast<size_t>(Count()) + 1);
+    FEntryStarts.push_back(
+        {FSpanned ? FInfo.StartDiskNumber() : 0, FInfo.DirectoryOffset(), nullptr});
+    for (TAbArchiveItem* Each : *FItemList) {
+        const auto* Item = static_cast<const TAbZipItem*>(Each);
+        // New items have no place in the file yet.
+        if (Item->Action() == aaAdd || Item->Action() == aaStreamAdd) continue;
+        FEntryStarts.push_back({DiskOf(Item), Item->RelativeOffset(), Item});
+    }
+    // Sorting once keeps the checks of all items at n log n, however many
+    // entries an archive points at one place.
+    std::stable_sort(FEntryStarts.begin(), FEntryStarts.end(), EntryStartBefore);
+}
+
+int64_t TAbZipArchive::ItemRoomEnd(const TAbZipItem* Item) {
+    const TEntryStart Key{DiskOf(Item), Item->RelativeOffset(), Item};
+    const uint32_t DirectoryDisk = FSpanned ? FInfo.StartDiskNumber() : 0;
+    if (Key.Disk == DirectoryDisk && Key.Offset >= FInfo.DirectoryOffset()) throw EAbZipOverlap();
+    if (FEntryStarts.empty()) IndexEntryStarts();
+    auto [First, Last] =
+        std::equal_range(FEntryStarts.begin(), FEntryStarts.end(), Key, EntryStartBefore);
+    if (First == Last) return -1; // not in the archive's file yet
+    // The first entry of the directory that starts at a place owns it.
+    if (First->Item != Item) throw EAbZipOverlap();
+    return Last != FEntryStarts.end() && Last->Disk == Key.Disk ? Last->Offset : -1;
 }
 
 void TAbZipArchive::SetZipfileComment(const std::string& Value) {
@@ -878,6 +909,7 @@ void TAbZipArchive::AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uin
 }
 
 void TAbZipArchive::ReadArchive() {
+    FEntryStarts.clear();
     FItemList->Clear();
     FIsDirty = false;
     if (FStream == nullptr || FStream->Size() == 0) return;
@@ -930,6 +962,28 @@ struct TZip64Locator {
     uint32_t TotalDisks = 0;
 };
 
+// Values the end records may hold: no count, size or offset read as
+// negative (a Zip64 value of 2^63 or more), and in an archive of one file a
+// directory that starts before the end record.
+void CheckEndRecordValues(const TAbZipDirectoryFileFooter& Info, bool Spanned, int64_t Tail) {
+    if (Info.EntriesOnDisk() < 0 || Info.TotalEntries() < 0 || Info.DirectorySize() < 0 ||
+        Info.DirectoryOffset() < 0 || (!Spanned && Info.DirectoryOffset() > Tail)) {
+        throw EAbZipInvalid();
+    }
+}
+
+// Values an entry may hold: no size or offset read as negative, and in an
+// archive of one file a local header and data that start and end inside it.
+// The uncompressed size has no bound of its own: it is enforced while the
+// entry is decoded.
+void CheckEntryValues(const TAbZipItem& Item, bool Spanned, int64_t ArchiveSize) {
+    const int64_t Offset = Item.RelativeOffset();
+    if (Item.UncompressedSize() < 0 || Item.CompressedSize() < 0 || Offset < 0)
+        throw EAbZipInvalid();
+    if (!Spanned && (Offset > ArchiveSize || Item.CompressedSize() > ArchiveSize - Offset))
+        throw EAbZipInvalid();
+}
+
 TZip64Locator ParseZip64Locator(const uint8_t* Record) {
     return {GetLE32(Record + 4), static_cast<int64_t>(GetLE64(Record + 8)), GetLE32(Record + 16)};
 }
@@ -980,15 +1034,19 @@ void TAbZipArchive::ReadEndRecords(int64_t Tail) {
         AttachSpanReadStream(ReleaseOwnedStream(), FInfo.DiskNumber());
         auto* Reader = static_cast<TAbSpanReadStream*>(FStream);
         if (Zip64) {
+            if (Locator.Offset < 0) throw EAbZipInvalid();
             Reader->SeekImage(Locator.Disk, Locator.Offset);
             FInfo.LoadZip64FromStream(FStream);
         }
+        CheckEndRecordValues(FInfo, true, Tail);
         Reader->SeekImage(FInfo.StartDiskNumber(), FInfo.DirectoryOffset());
     } else {
         if (Zip64) {
+            if (Locator.Offset < 0 || Locator.Offset > Tail) throw EAbZipInvalid();
             FStream->Seek(Locator.Offset, soBeginning);
             FInfo.LoadZip64FromStream(FStream);
         }
+        CheckEndRecordValues(FInfo, false, Tail);
         FStream->Seek(FInfo.DirectoryOffset(), soBeginning);
     }
 }
@@ -1001,9 +1059,11 @@ void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
     const int64_t MostEntries =
         std::max<int64_t>(Tail / Ab_ZipCentralDirectoryFileHeaderSize, 1024);
     FItemList->Reserve(static_cast<size_t>(std::clamp<int64_t>(Total, 0, MostEntries)));
+    const int64_t ArchiveSize = FSpanned ? 0 : FStream->Size();
     while (Count() < Total) {
         auto Item = std::make_unique<TAbZipItem>();
         Item->LoadFromStream(FStream);
+        CheckEntryValues(*Item, FSpanned, ArchiveSize);
         Item->SetAction(aaNone);
         TAbZipItem* Added = Item.get();
         FItemList->Add(Item.release());
@@ -1155,6 +1215,7 @@ void TAbZipArchive::WriteArchive() {
     }
 
     // The list now mirrors the written archive.
+    FEntryStarts.clear();
     for (int32_t Index = Count() - 1; Index >= 0; --Index) {
         TAbArchiveAction Action = FItemList->Get(Index)->Action();
         if (Action == aaDelete || Action == aaFailed)

@@ -167,10 +167,16 @@ public:
     // Reads one local header at the stream's position (EAbZipInvalid for
     // another signature); leaves the stream at the item's data.
     void LoadFromStream(TStream* Stream);
+    // The bytes the header takes in the archive as read: 30, the name and
+    // the extra field as their lengths declare them.
+    int64_t RecordSize() const { return FRecordSize; }
     // Writes the header with the name in UTF-8 (bit 11) or the ANSI code page.
     void SaveToStream(TStream* Stream);
     // Writes the header with the given name bytes.
     void SaveToStream(TStream* Stream, std::string_view RawName);
+
+private:
+    int64_t FRecordSize = Ab_ZipLocalFileHeaderSize;
 };
 
 class TAbZipDirectoryFileHeader : public TAbZipFileHeader {
@@ -421,6 +427,13 @@ public:
     const TAbZipDirectoryFileFooter& Info() const { return FInfo; }
     TAbZipItem* ZipItems(int32_t Index) const;
     void PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item);
+    // Where the local header and data of Item must end: where the next entry
+    // of its disk starts, or the central directory; -1 when nothing after it
+    // is known (the last entry of a segment of a split set that does not hold
+    // the directory: its data may go on in the next segment). EAbZipOverlap
+    // when Item has no place of its own: it starts where an entry earlier in
+    // the directory starts, or in or after the central directory.
+    int64_t ItemRoomEnd(const TAbZipItem* Item);
 
     TAbArchiveItemExtractEvent ExtractHelper;
     TAbArchiveItemExtractToStreamEvent ExtractToStreamHelper;
@@ -457,6 +470,25 @@ private:
     void ReplaceArchiveContents(TStream* NewContents);
     // Opens the archive's file again after it was replaced.
     void Reopen();
+    // Fills FEntryStarts from the item list and the directory.
+    void IndexEntryStarts();
+    // The disk an item's offset counts on: its own in a spanned set, else 0
+    // whatever the entry says.
+    uint32_t DiskOf(const TAbZipItem* Item) const { return FSpanned ? Item->DiskNumberStart() : 0; }
+
+    // Where each entry of the archive starts, with the central directory
+    // (Item null) among them, sorted by disk and offset with ties in
+    // directory order and the directory first. Built on the first
+    // extraction or test, dropped whenever the list is read or written.
+    struct TEntryStart {
+        uint32_t Disk;
+        int64_t Offset;
+        const TAbZipItem* Item;
+    };
+    static bool EntryStartBefore(const TEntryStart& A, const TEntryStart& B) {
+        return A.Disk != B.Disk ? A.Disk < B.Disk : A.Offset < B.Offset;
+    }
+    std::vector<TEntryStart> FEntryStarts;
 
     TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
     TAbZipDeflationOption FDeflationOption = doNormal;

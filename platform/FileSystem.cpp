@@ -59,7 +59,10 @@ bool ForceDirectories(const std::string& DirName) {
     if (Dir.empty() || DirectoryExists(Dir)) return true;
     std::string Parent = ExtractFileDir(Dir);
     if (!Parent.empty() && Parent != Dir && !ForceDirectories(Parent)) return false;
-    return CreateDir(Dir) || DirectoryExists(Dir);
+    if (CreateDir(Dir) || DirectoryExists(Dir)) return true;
+    // Something that is no folder stands where the folder should be.
+    if (errno == EEXIST) errno = ENOTDIR;
+    return false;
 }
 
 bool RemoveDir(const std::string& DirName) {

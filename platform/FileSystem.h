@@ -46,7 +46,8 @@ bool GetFileStatus(const std::string& Name, TFileStatus& Status);
 
 // Creates one directory; false with errno set when it fails.
 bool CreateDir(const std::string& DirName);
-// Creates the directory and every missing parent.
+// Creates the directory and every missing parent; false with errno set when
+// it fails (ENOTDIR when a file stands where a folder should be).
 bool ForceDirectories(const std::string& DirName);
 bool RemoveDir(const std::string& DirName);
 bool DeleteFile(const std::string& FileName);

@@ -32,44 +32,85 @@ std::string RandomTag() {
     return Tag;
 }
 
-// The permission bits the new file ends with. Set-user-ID, set-group-ID and
-// sticky bits never pass to new contents.
-mode_t FinalMode(const std::string& TargetName, mode_t Created, TReplacingFileAccess Access) {
+// The permission bits the new file ends with: those of the regular file it
+// replaces, else those of a new file. Set-user-ID, set-group-ID and sticky
+// bits never pass to new contents.
+mode_t FinalMode(int Folder, const std::string& Name, mode_t Created, TReplacingFileAccess Access) {
     struct stat Replaced {};
-    mode_t Mode = (::stat(TargetName.c_str(), &Replaced) == 0 ? Replaced.st_mode : Created) & 0777;
+    const bool HasFile = ::fstatat(Folder, Name.c_str(), &Replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(Replaced.st_mode);
+    mode_t Mode = (HasFile ? Replaced.st_mode : Created) & 0777;
     if (Access == rfaReadOnly) Mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     if (Access == rfaWritable) Mode |= S_IWUSR;
     return Mode;
 }
 
+// The folder part of a name and the name inside it.
+std::string FolderOf(const std::string& TargetName) {
+    return ExcludeTrailingPathDelimiter(ExtractFilePath(TargetName));
+}
+
 } // namespace
 
-int ReplaceRefusal(const std::string& TargetName) {
+int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name) {
+    if (!Folder.Valid()) return 0; // nothing there to keep
     struct stat St {};
-    if (::stat(TargetName.c_str(), &St) != 0) return 0;
+    if (::fstatat(Folder.Handle(), Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (S_ISLNK(St.st_mode)) return 0; // the link is replaced, never followed
     if (S_ISDIR(St.st_mode)) return EISDIR;
     if (!S_ISREG(St.st_mode)) return EINVAL;
     // Read-only by its attributes: even a user who may write it keeps it.
     if ((St.st_mode & S_IWUSR) == 0) return EACCES;
-    return ::access(TargetName.c_str(), W_OK) == 0 ? 0 : errno;
+    return ::faccessat(Folder.Handle(), Name.c_str(), W_OK, 0) == 0 ? 0 : errno;
+}
+
+int ReplaceRefusal(const std::string& TargetName) {
+    return ReplaceRefusal(TFolderHandle::Open(FolderOf(TargetName)), ExtractFileName(TargetName));
 }
 
 TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access,
                                size_t BufferSize)
-    : FTargetName(TargetName) {
-    std::string Dir = ExtractFilePath(TargetName);
+    : FTargetName(TargetName), FName(ExtractFileName(TargetName)) {
+    const TFolderHandle Folder = TFolderHandle::Open(FolderOf(TargetName));
+    if (!Folder.Valid()) throw EFCreateError(TargetName, Folder.Error());
+    Create(Folder, Access, BufferSize);
+}
+
+TReplacingFile::TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
+                               TReplacingFileAccess Access, size_t BufferSize)
+    : FTargetName(JoinPath(Folder.Path(), Name)), FName(Name) {
+    if (!Folder.Valid()) throw EFCreateError(FTargetName, Folder.Error());
+    Create(Folder, Access, BufferSize);
+}
+
+void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Access,
+                            size_t BufferSize) {
+    // Both files are reached through a handle of their own to the folder, so
+    // the rename happens where the file was made.
+    FFolder = ::fcntl(Folder.Handle(), F_DUPFD_CLOEXEC, 0);
+    if (FFolder < 0) throw EFCreateError(FTargetName, errno);
+    std::string Dir = ExtractFilePath(FTargetName);
     if (Dir.empty()) Dir = "./";
-    const std::string Stem = ShortStem(ExtractFileName(TargetName));
+    const std::string Stem = ShortStem(FName);
     for (int Attempt = 0; Attempt < 100 && FHandle < 0; ++Attempt) {
-        FTempName = Dir + "." + Stem + "." + RandomTag() + ".part";
+        FTempLeaf = "." + Stem + "." + RandomTag() + ".part";
+        FTempName = Dir + FTempLeaf;
         // The permissions of a new file follow the process's umask.
-        FHandle = ::open(FTempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        FHandle = ::openat(FFolder, FTempLeaf.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (FHandle < 0 && errno != EEXIST) break;
     }
-    if (FHandle < 0) throw EFCreateError(TargetName, errno);
+    if (FHandle < 0) {
+        const int Err = errno;
+        ::close(FFolder);
+        FFolder = -1;
+        FTempName.clear();
+        throw EFCreateError(FTargetName, Err);
+    }
     struct stat Created {};
     if (::fstat(FHandle, &Created) == 0) {
-        const mode_t Mode = FinalMode(TargetName, Created.st_mode, Access);
+        const mode_t Mode = FinalMode(FFolder, FName, Created.st_mode, Access);
         if (Mode != (Created.st_mode & 07777)) (void)::fchmod(FHandle, Mode);
     }
     FBuffer.reserve(BufferSize);
@@ -113,7 +154,7 @@ void TReplacingFile::Commit() {
         const int Fd = FHandle;
         FHandle = -1;
         if (::close(Fd) != 0 && errno != EINTR) throw EInOutError(errno);
-        if (::rename(FTempName.c_str(), FTargetName.c_str()) != 0)
+        if (::renameat(FFolder, FTempLeaf.c_str(), FFolder, FName.c_str()) != 0)
             throw EFCreateError(FTargetName, errno);
     } catch (...) {
         Discard();
@@ -128,9 +169,14 @@ void TReplacingFile::Discard() {
         ::close(FHandle);
         FHandle = -1;
     }
-    if (!FCommitted && !FTempName.empty()) {
-        ::unlink(FTempName.c_str());
+    if (!FCommitted && !FTempLeaf.empty() && FFolder >= 0) {
+        ::unlinkat(FFolder, FTempLeaf.c_str(), 0);
+        FTempLeaf.clear();
         FTempName.clear();
+    }
+    if (FFolder >= 0) {
+        ::close(FFolder);
+        FFolder = -1;
     }
 }
 

@@ -6,6 +6,10 @@
 // target is either the old file or the whole new one, never a mixture, and a
 // failed or cancelled write never costs the user the file they had. Destroying
 // a file that was not committed removes it.
+//
+// Given an open folder (platform/FolderHandle.h), the new file is created and
+// renamed inside that very folder, whatever happens to the names on the way
+// to it meanwhile.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FolderHandle.h"
 #include "runtime/Classes.h"
 #include "runtime/DateTime.h"
 
@@ -26,10 +31,14 @@ enum TReplacingFileAccess : uint8_t {
     rfaWritable, // write permission for the owner
 };
 
-// 0 when TargetName can be replaced: nothing is there, or a regular file that
-// is not read-only and that this user may write. Otherwise the errno value
-// that says why not (EISDIR for a folder, EACCES for a read-only file, ...).
+// 0 when TargetName can be replaced: nothing is there, a symbolic link
+// (which is replaced, never followed), or a regular file that is not
+// read-only and that this user may write. Otherwise the errno value that
+// says why not (EISDIR for a folder, EACCES for a read-only file, ENAMETOOLONG
+// for a name the file system cannot hold, ...).
 int ReplaceRefusal(const std::string& TargetName);
+// The same for the entry Name inside Folder.
+int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name);
 
 class TReplacingFile : public TStream {
 public:
@@ -39,6 +48,11 @@ public:
     // be created.
     explicit TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access = rfaKeep,
                             size_t BufferSize = 0);
+    // The same for the entry Name inside Folder: the new file is made in that
+    // folder and renamed there. TargetName() is the folder's path joined with
+    // Name.
+    TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
+                   TReplacingFileAccess Access = rfaKeep, size_t BufferSize = 0);
     ~TReplacingFile() override;
     TReplacingFile(const TReplacingFile&) = delete;
     TReplacingFile& operator=(const TReplacingFile&) = delete;
@@ -65,12 +79,17 @@ public:
     bool Committed() const { return FCommitted; }
 
 private:
+    void Create(const TFolderHandle& Folder, TReplacingFileAccess Access, size_t BufferSize);
     void Flush();
     void WriteThrough(const uint8_t* Data, size_t Count);
     void ApplyLastWriteTime();
 
     std::string FTargetName;
     std::string FTempName;
+    // The folder both files are in, and their names there.
+    int FFolder = -1;
+    std::string FName;
+    std::string FTempLeaf;
     int FHandle = -1;
     std::vector<uint8_t> FBuffer; // capacity is the buffer size
     int64_t FPosition = 0;

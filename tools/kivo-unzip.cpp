@@ -6,11 +6,14 @@
 //   kivo-unzip t ARCHIVE [MASK...]           test every item
 //
 // Exit status: 0 when everything succeeded, 1 when an item failed (and for
-// usage and output errors), 2 when the archive cannot be opened. Failed
-// items are reported one line each on stderr with the engine's message.
+// usage and output errors), 2 when the archive cannot be opened or the -d
+// folder cannot be made. Failed items are reported one line each on stderr
+// with the engine's message, then counted.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -27,6 +30,7 @@
 #include "platform/Terminal.h"
 #include "runtime/Application.h"
 #include "runtime/Classes.h"
+#include "runtime/SysMessages.h"
 
 using namespace kivo;
 
@@ -69,12 +73,16 @@ void PrintUsage(std::FILE* Out) {
         "  --help              show this help\n"
         "  --version           show the version\n"
         "\n"
-        "Without -o or -n an existing file is kept unless the terminal answers to replace it.\n"
-        "A file is replaced only once its new contents are complete; a failed item leaves the\n"
-        "old file as it was. Stored names that would lead outside DIR are not extracted.\n"
-        "Control characters in names are shown as '?'.\n"
+        "Without -o or -n an existing file or link is kept unless the terminal answers to\n"
+        "replace it. A file is replaced only once its new contents are complete and have\n"
+        "passed their CRC check; a failed item leaves the old file as it was (data that\n"
+        "fails the check is kept only where no file was). Items are not extracted whose\n"
+        "stored names lead outside DIR or whose way there passes a symbolic link inside\n"
+        "DIR, nor data that runs past its declared size or overlaps another entry.\n"
+        "Each failed item is reported on a line of its own and the others go on; a last\n"
+        "line counts the failures. Control characters in names are shown as '?'.\n"
         "Exit status: 0 success, 1 an item failed (or a usage or output error),\n"
-        "2 the archive cannot be opened.\n",
+        "2 the archive cannot be opened or DIR cannot be made.\n",
         ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
 }
 
@@ -414,6 +422,7 @@ struct TOptions {
 
 // The engine's text for a failure reported without an error object.
 std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
+    if (ErrorClass == ecInOutError) return ErrnoMessage(ErrorCode);
     if (ErrorClass == ecMorvanta) {
         switch (ErrorCode) {
         case AbErrZipVersion: return EAbZipVersion().Message();
@@ -429,6 +438,21 @@ std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
         }
     }
     return Format("failed (error class %d, code %d)", static_cast<int>(ErrorClass), ErrorCode);
+}
+
+// What a failed item is reported with: the message of its error object,
+// else the text of its error class and code.
+std::string FailureMessage(const std::exception_ptr& Failure, TAbErrorClass ErrorClass,
+                           int32_t ErrorCode) {
+    if (Failure) {
+        try {
+            std::rethrow_exception(Failure);
+        } catch (const std::exception& E) {
+            return E.what();
+        } catch (...) {
+        }
+    }
+    return FailureText(ErrorClass, ErrorCode);
 }
 
 std::string JoinMasks(const std::vector<std::string>& Masks) {
@@ -457,7 +481,7 @@ private:
     void ReportFailure(TAbArchiveItem* Item, const std::string& Message);
     void AskPassword(std::string& NewPassword);
     void ConfirmOverwrite(std::string& Name, bool& Confirm);
-    bool Selected(const TAbArchiveItem* Item) const;
+    void Select();
     bool CanAsk() const { return FTerminal != nullptr && FTerminal->Available(); }
 
     const TOptions& FOptions;
@@ -469,9 +493,6 @@ private:
     std::string FMask;
     std::string FExclusion;
     TAbArchiveItem* FCurrent = nullptr;
-    // The error of the item whose failure is being reported.
-    TAbArchiveItem* FErrorItem = nullptr;
-    std::string FErrorMessage;
     bool FPasswordDeclined = false;
     int32_t FFailures = 0;
     int32_t FProcessed = 0;
@@ -486,24 +507,37 @@ bool TExtraction::Open() {
                                         : TAbExtractOptions{eoCreateDirs});
         FUnZipper.SetFileName(FOptions.Archive);
         if (FUnZipper.ZipArchive() == nullptr) throw EAbUnhandledType();
-        if (FOptions.Command != cmTest && !FOptions.Directory.empty()) {
-            if (!DirectoryExists(FOptions.Directory) && !ForceDirectories(FOptions.Directory)) {
-                throw EInOutError(errno);
-            }
-            FUnZipper.SetBaseDirectory(FOptions.Directory);
-        }
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
                      E.what());
         return false;
     }
+    const std::string& Dir = FOptions.Directory;
+    if (FOptions.Command == cmTest || Dir.empty()) return true;
+    try {
+        if (!DirectoryExists(Dir) && !ForceDirectories(Dir)) throw EInOutError(errno);
+        FUnZipper.SetBaseDirectory(Dir);
+    } catch (const std::exception& E) {
+        std::fprintf(stderr, "%s: %s: cannot make the folder: %s\n", ProgramName,
+                     Printable(Dir).c_str(), E.what());
+        return false;
+    }
     return true;
 }
 
-// The engine's selection (x and e both create folders, so folder entries
-// are selected too; e then skips them).
-bool TExtraction::Selected(const TAbArchiveItem* Item) const {
-    return Item->MatchesStoredNameEx(FMask) && !Item->MatchesStoredNameEx(FExclusion);
+// Tags the items the masks select (x and e both create folders, so folder
+// entries are selected too; e then skips them). Without masks every item
+// is selected, also one whose name is empty, which no mask can match: it
+// is reported as a failure instead of being left out unseen.
+void TExtraction::Select() {
+    FUnZipper.ClearTags();
+    FUnZipper.TagItems(FMask);
+    if (!FExclusion.empty()) FUnZipper.UnTagItems(FExclusion);
+    if (!FOptions.Masks.empty()) return;
+    for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
+        TAbArchiveItem* Item = FUnZipper.Items(I);
+        if (Item->FileNameView().empty()) Item->SetTagged(true);
+    }
 }
 
 void TExtraction::BeginItem(TAbArchiveItem* Item) {
@@ -515,8 +549,10 @@ void TExtraction::BeginItem(TAbArchiveItem* Item) {
 void TExtraction::ReportFailure(TAbArchiveItem* Item, const std::string& Message) {
     ++FFailures;
     FProgress.Clear();
-    std::fprintf(stderr, "%s: %s: %s\n", ProgramName,
-                 Item != nullptr ? Printable(Item->FileName()).c_str() : "?", Message.c_str());
+    const std::string Name = Item == nullptr                ? std::string("?")
+                             : Item->FileNameView().empty() ? std::string("(no name)")
+                                                            : Printable(Item->FileName());
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Name.c_str(), Message.c_str());
     std::fflush(stderr);
 }
 
@@ -614,13 +650,10 @@ void TExtraction::Connect() {
     };
     FUnZipper.OnProcessItemFailure = [this](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
-        std::string Message = FErrorItem == Item && Item != nullptr
-                                  ? FErrorMessage
-                                  : FailureText(ErrorClass, ErrorCode);
-        FErrorItem = nullptr;
         // The item that Ctrl-C stopped is no failure of its own.
         if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
-        ReportFailure(Item, Message);
+        ReportFailure(Item,
+                      FailureMessage(FUnZipper.Archive()->CurrentFailure(), ErrorClass, ErrorCode));
     };
     FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) {
         AskPassword(NewPassword);
@@ -629,25 +662,17 @@ void TExtraction::Connect() {
         ConfirmOverwrite(Name, Confirm);
     };
 
-    // The engine reports a failed item by its error class and code; its
-    // message is taken on the way out of the driver.
     TAbZipArchive* Zip = FUnZipper.ZipArchive();
-    auto Extract = Zip->ExtractHelper;
-    Zip->ExtractHelper = [this, Extract](TAbArchive* Sender, TAbArchiveItem* Item,
-                                         const std::string& Target) {
-        try {
-            Extract(Sender, Item, Target);
-        } catch (const std::exception& E) {
-            FErrorItem = Item;
-            FErrorMessage = E.what();
-            throw;
-        }
-    };
     // Testing stops at the first error object; each item's error is
     // reported here instead, so every item is tested.
     auto Test = Zip->TestHelper;
     Zip->TestHelper = [this, Test](TAbArchive* Sender, TAbArchiveItem* Item) {
         BeginItem(Item);
+        // An item without a name cannot be extracted, whatever its data.
+        if (Item->FileNameView().empty()) {
+            ReportFailure(Item, EAbUnsafePath().Message());
+            return;
+        }
         try {
             Test(Sender, Item);
         } catch (const std::exception& E) {
@@ -663,12 +688,14 @@ int TExtraction::Run() {
     FMask = FOptions.Masks.empty() ? std::string("*.*") : JoinMasks(FOptions.Masks);
     FExclusion = JoinMasks(FOptions.Exclusions);
 
+    Select();
     int64_t TotalBytes = 0;
     int32_t TotalItems = 0;
     for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
         const TAbArchiveItem* Item = FUnZipper.Items(I);
-        if (!Selected(Item)) continue;
-        TotalBytes += Item->UncompressedSize();
+        if (!Item->Tagged()) continue;
+        // Declared sizes come from the archive: the sum saturates.
+        TotalBytes += std::min(Item->UncompressedSize(), INT64_MAX - TotalBytes);
         ++TotalItems;
     }
     if (TotalItems == 0 && !FOptions.Masks.empty()) {
@@ -681,14 +708,10 @@ int TExtraction::Run() {
     CatchStopRequests(srInterrupt | srTerminate | srHangup);
     FProgress.Start(TotalBytes, TotalItems);
     try {
-        if (FOptions.Command == cmTest) {
-            FUnZipper.ClearTags();
-            FUnZipper.TagItems(FMask);
-            if (!FExclusion.empty()) FUnZipper.UnTagItems(FExclusion);
+        if (FOptions.Command == cmTest)
             FUnZipper.TestTaggedItems();
-        } else {
-            FUnZipper.ExtractFilesEx(FMask, FExclusion);
-        }
+        else
+            FUnZipper.ExtractTaggedItems();
     } catch (const std::exception& E) {
         FProgress.Clear();
         if (StopRequested())

@@ -277,15 +277,24 @@ TEST(ExtractLoop, ConfirmationCanSkipItems) {
     EXPECT_TRUE(Exists(F.In("b.txt")));
 }
 
-TEST(ExtractLoop, InvalidPathCharactersRaiseTheArgumentError) {
+TEST(ExtractLoop, InvalidPathCharactersFailTheirItemAlone) {
     TFixture F({"a.txt", "bad|name.txt", "c.txt"});
-    try {
-        F.Archive.ExtractFiles("*.*");
-        FAIL() << "no error";
-    } catch (const EArgumentException& E) {
-        EXPECT_EQ(E.Message(), "Ungültige Zeichen im Pfad");
-    }
-    EXPECT_FALSE(Exists(F.In("c.txt")));
+    std::string Message;
+    F.Archive.OnProcessItemFailure = [&](TAbArchive* Sender, TAbArchiveItem* Item,
+                                         TAbProcessType Type, TAbErrorClass Class, int32_t Code) {
+        F.Failures.push_back({Item->FileName(), Type, Class, Code});
+        try {
+            std::rethrow_exception(Sender->CurrentFailure());
+        } catch (const EArgumentException& E) {
+            Message = E.Message();
+        }
+    };
+    F.Archive.ExtractFiles("*.*");
+    EXPECT_EQ(Message, "Ungültige Zeichen im Pfad");
+    ASSERT_EQ(F.Failures.size(), 1u);
+    EXPECT_EQ(F.Failures[0].Name, "bad|name.txt");
+    EXPECT_TRUE(Exists(F.In("c.txt")));
+    EXPECT_EQ(F.Archive.CurrentFailure(), nullptr); // only while the handler runs
 }
 
 TEST(ExtractLoop, InvalidArchiveRefusesWhileLookupsStillWork) {

@@ -88,6 +88,7 @@ TEST(Files, ExistenceAndDirectories) {
     EXPECT_TRUE(RemoveDir(Deep));
     Touch(Dir.File("blocker"));
     EXPECT_FALSE(ForceDirectories(Dir.File("blocker/sub")));
+    EXPECT_EQ(errno, ENOTDIR) << "a file stands where the folder should be";
 }
 
 TEST(Files, ReadOnlyAttributeIsTheOwnerWriteBit) {

@@ -117,12 +117,23 @@ TEST(ReplacingFiles, RefusalSaysWhyATargetCannotBeReplaced) {
     ASSERT_TRUE(WriteFile(Dir / "readonly", "x"));
     ASSERT_EQ(::chmod((Dir / "readonly").c_str(), 0444), 0);
     ASSERT_EQ(::mkfifo((Dir / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((Dir / "readonly").c_str(), (Dir / "link").c_str()), 0);
     EXPECT_EQ(ReplaceRefusal(Dir / "none"), 0);
     EXPECT_EQ(ReplaceRefusal(Dir / "plain"), 0);
     EXPECT_EQ(ReplaceRefusal(Dir.Path()), EISDIR);
     EXPECT_EQ(ReplaceRefusal(Dir / "readonly"), EACCES)
         << "read-only even for a user who may write it";
     EXPECT_EQ(ReplaceRefusal(Dir / "pipe"), EINVAL);
+    EXPECT_EQ(ReplaceRefusal(Dir / "link"), 0) << "a link is replaced, never followed";
+    EXPECT_EQ(ReplaceRefusal(Dir / std::string(300, 'n')), ENAMETOOLONG);
+
+    // Made and renamed inside the folder handle: the link goes, its target stays.
+    TReplacingFile File(TFolderHandle::Open(Dir.Path()), "link");
+    File.WriteBuffer("new", 3);
+    File.Commit();
+    EXPECT_EQ(File.TargetName(), Dir / "link");
+    EXPECT_EQ(ReadFile(Dir / "link"), "new");
+    EXPECT_EQ(ReadFile(Dir / "readonly"), "x");
 }
 
 } // namespace

@@ -68,13 +68,14 @@ std::string KivoUnzipTool() {
     return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip";
 }
 
-TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang,
-                         const std::string& Input) {
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input,
+                         const std::string& Folder) {
     const std::string Tool = KivoUnzipTool();
     TTempDir Dir;
     TToolResult R;
-    R.Status = Shell("LANG=" + Lang + " " + Quote(Tool) + " " + Args + " <" + Quote(Input) + " 2>" +
-                         Quote(Dir / "err"),
+    const std::string Cd = Folder.empty() ? std::string() : "cd " + Quote(Folder) + " && ";
+    R.Status = Shell(Cd + "LANG=" + Lang + " " + Quote(Tool) + " " + Args + " <" + Quote(Input) +
+                         " 2>" + Quote(Dir / "err"),
                      &R.Out);
     R.Err = ReadBytes(Dir / "err");
     return R;
@@ -114,22 +115,25 @@ std::string ExtraSubfield(uint16_t ID, const std::string& Data) {
 std::string BuildZip(const std::vector<TZipEntryDef>& Entries, const TZipBuildOptions& Options) {
     std::string Out = Options.Prefix;
     std::vector<uint64_t> Offsets;
+    auto Pick = [](int64_t Override, uint64_t Natural) {
+        return static_cast<uint32_t>(Override >= 0 ? static_cast<uint64_t>(Override) : Natural);
+    };
     for (const TZipEntryDef& E : Entries) {
         Offsets.push_back(Out.size());
-        uint32_t Crc = Crc32Of(E.Data);
+        if (E.CentralOnly) continue;
+        const uint32_t Size = static_cast<uint32_t>(E.Data.size());
+        const bool Central = E.LocalLikeCentral;
         Out += Le32(0x04034B50) + Le16(E.VersionNeeded) + Le16(E.Flags) + Le16(E.Method) +
-               Le16(E.Time) + Le16(E.Date) + Le32(Crc) +
-               Le32(static_cast<uint32_t>(E.Data.size())) +
-               Le32(static_cast<uint32_t>(E.Data.size())) +
+               Le16(E.Time) + Le16(E.Date) +
+               Le32(Central ? Pick(E.CentralCrc, Crc32Of(E.Data)) : Crc32Of(E.Data)) +
+               Le32(Central ? Pick(E.CentralCompressedSize, Size) : Size) +
+               Le32(Central ? Pick(E.CentralUncompressedSize, Size) : Size) +
                Le16(static_cast<uint16_t>(E.RawName.size())) +
                Le16(static_cast<uint16_t>(E.LocalExtra.size())) + E.RawName + E.LocalExtra + E.Data;
     }
     uint64_t DirOffset = Out.size();
     for (size_t I = 0; I < Entries.size(); ++I) {
         const TZipEntryDef& E = Entries[I];
-        auto Pick = [](int64_t Override, uint64_t Natural) {
-            return static_cast<uint32_t>(Override >= 0 ? static_cast<uint64_t>(Override) : Natural);
-        };
         Out += Le32(0x02014B50) + Le16(E.VersionMadeBy) + Le16(E.VersionNeeded) + Le16(E.Flags) +
                Le16(E.Method) + Le16(E.Time) + Le16(E.Date) +
                Le32(Pick(E.CentralCrc, Crc32Of(E.Data))) +

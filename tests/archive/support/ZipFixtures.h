@@ -38,9 +38,10 @@ std::vector<std::string> SplitTabs(const std::string& Line);
 // The built kivo-unzip.
 std::string KivoUnzipTool();
 // Runs kivo-unzip with Args (quoted for the shell) under the locale Lang,
-// standard input read from Input.
+// standard input read from Input, in the folder Folder (empty: the current
+// one).
 TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang,
-                         const std::string& Input = "/dev/null");
+                         const std::string& Input = "/dev/null", const std::string& Folder = "");
 
 uint32_t Crc32Of(const std::string& Data);
 
@@ -64,6 +65,12 @@ struct TZipEntryDef {
     int64_t CentralCompressedSize = -1;
     int64_t CentralUncompressedSize = -1;
     int64_t CentralOffset = -1;
+    // The local header carries the central CRC and sizes too (for data given
+    // already compressed, or sizes that lie consistently).
+    bool LocalLikeCentral = false;
+    // No local header and data of its own: a central entry that points with
+    // CentralOffset at another entry's.
+    bool CentralOnly = false;
 };
 
 // A subfield: 16-bit ID, 16-bit size, data.
