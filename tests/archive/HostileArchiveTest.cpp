@@ -27,26 +27,16 @@ namespace {
 const std::string UsersFile = "the user's own file\n";
 const std::string OutsideFile = "outside the target\n";
 
-TZipEntryDef Stored(const std::string& Name, const std::string& Data) {
-    TZipEntryDef E;
-    E.RawName = Name;
-    E.Data = Data;
-    return E;
-}
-
 // Deflated Data, its local header agreeing with the central directory.
-TZipEntryDef Deflated(const std::string& Name, const std::string& Data) {
-    TZipEntryDef E = Stored(Name, test::ZlibDeflateRaw(Data, 9));
-    E.Method = 8;
-    E.CentralCrc = Crc32Of(Data);
-    E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
+TZipEntryDef DeflatedAlike(const std::string& Name, const std::string& Data) {
+    TZipEntryDef E = Deflated(Name, Data, 9);
     E.LocalLikeCentral = true;
     return E;
 }
 
 // Inflates to 32 MiB while both headers declare Declared bytes.
 TZipEntryDef SizeBomb(const std::string& Name, int64_t Declared) {
-    TZipEntryDef E = Deflated(Name, std::string(32 << 20, '\0'));
+    TZipEntryDef E = DeflatedAlike(Name, std::string(32 << 20, '\0'));
     E.CentralUncompressedSize = Declared;
     return E;
 }
@@ -67,7 +57,7 @@ TZipEntryDef Zip64Entry(uint64_t Uncompressed, std::optional<uint64_t> Offset = 
 
 // One sound entry and Count - 1 central entries that point at its local header.
 std::string SharedHeader(int Count) {
-    std::vector<TZipEntryDef> Entries = {Deflated("f000.bin", std::string(1 << 20, 'z'))};
+    std::vector<TZipEntryDef> Entries = {DeflatedAlike("f000.bin", std::string(1 << 20, 'z'))};
     for (int I = 1; I < Count; ++I) {
         TZipEntryDef E = Entries[0];
         E.RawName = "f" +

@@ -26,23 +26,6 @@ using namespace kivo::ziptest;
 
 namespace {
 
-TZipEntryDef Stored(const std::string& Name, const std::string& Data) {
-    TZipEntryDef E;
-    E.RawName = Name;
-    E.Data = Data;
-    return E;
-}
-
-TZipEntryDef Deflated(const std::string& Name, const std::string& Data) {
-    TZipEntryDef E;
-    E.RawName = Name;
-    E.Data = test::ZlibDeflateRaw(Data, 6);
-    E.Method = 8;
-    E.CentralCrc = Crc32Of(Data);
-    E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
-    return E;
-}
-
 TZipEntryDef Directory(const std::string& Name) {
     TZipEntryDef E;
     E.RawName = Name;

@@ -54,9 +54,9 @@ bool WriteFile(const std::string& Path, const std::string& Data) {
     return static_cast<bool>(Out.flush());
 }
 
-std::vector<std::string> TTempDir::List() const {
+std::vector<std::string> ListFolder(const std::string& Path) {
     std::vector<std::string> Names;
-    if (DIR* D = ::opendir(FPath.c_str())) {
+    if (DIR* D = ::opendir(Path.c_str())) {
         while (dirent* E = ::readdir(D)) {
             std::string Name = E->d_name;
             if (Name != "." && Name != "..") Names.push_back(Name);
@@ -65,6 +65,10 @@ std::vector<std::string> TTempDir::List() const {
     }
     std::sort(Names.begin(), Names.end());
     return Names;
+}
+
+std::vector<std::string> TTempDir::List() const {
+    return ListFolder(FPath);
 }
 
 } // namespace kivo::test

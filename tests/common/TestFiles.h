@@ -17,6 +17,10 @@ std::string ReadFile(const std::string& Path);
 // Writes Data as the whole file; false when it cannot be written.
 bool WriteFile(const std::string& Path, const std::string& Data);
 
+// Names in a folder (not recursive, "." and ".." left out), sorted; empty
+// when it cannot be read.
+std::vector<std::string> ListFolder(const std::string& Path);
+
 // A fresh temporary folder, removed with everything in it when the object goes.
 class TTempDir {
 public:

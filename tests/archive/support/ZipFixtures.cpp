@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "InflateSupport.h"
 #include "platform/FileSystem.h"
 
 namespace kivo::ziptest {
@@ -106,6 +107,21 @@ std::string Le32(uint32_t V) {
 }
 std::string Le64(uint64_t V) {
     return Le32(static_cast<uint32_t>(V)) + Le32(static_cast<uint32_t>(V >> 32));
+}
+
+TZipEntryDef Stored(const std::string& Name, const std::string& Data) {
+    TZipEntryDef E;
+    E.RawName = Name;
+    E.Data = Data;
+    return E;
+}
+
+TZipEntryDef Deflated(const std::string& Name, const std::string& Data, int Level) {
+    TZipEntryDef E = Stored(Name, test::ZlibDeflateRaw(Data, Level));
+    E.Method = 8;
+    E.CentralCrc = Crc32Of(Data);
+    E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
+    return E;
 }
 
 std::string ExtraSubfield(uint16_t ID, const std::string& Data) {

@@ -73,6 +73,11 @@ struct TZipEntryDef {
     bool CentralOnly = false;
 };
 
+// An entry holding Data stored, and one holding Data deflated at Level, its
+// central CRC and size those of Data.
+TZipEntryDef Stored(const std::string& Name, const std::string& Data);
+TZipEntryDef Deflated(const std::string& Name, const std::string& Data, int Level = 6);
+
 // A subfield: 16-bit ID, 16-bit size, data.
 std::string ExtraSubfield(uint16_t ID, const std::string& Data);
 std::string Le16(uint16_t V);

@@ -100,19 +100,6 @@ bool Exists(const std::string& Path) {
     return ::lstat(Path.c_str(), &St) == 0;
 }
 
-std::vector<std::string> ListFolder(const std::string& Path) {
-    std::vector<std::string> Names;
-    if (DIR* D = ::opendir(Path.c_str())) {
-        while (dirent* E = ::readdir(D)) {
-            std::string Name = E->d_name;
-            if (Name != "." && Name != "..") Names.push_back(Name);
-        }
-        ::closedir(D);
-    }
-    std::sort(Names.begin(), Names.end());
-    return Names;
-}
-
 int ClosedPort() {
     int S = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in A{};

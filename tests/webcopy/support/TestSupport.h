@@ -38,8 +38,6 @@ TTestHttpServer& Server();
 // The bytes the server sends for n bytes of content (byte i is i mod 256).
 std::string Pattern(size_t Size);
 bool Exists(const std::string& Path);
-// The names in a folder ("." and ".." left out), sorted.
-std::vector<std::string> ListFolder(const std::string& Path);
 // A free TCP port on 127.0.0.1 that nothing listens on.
 int ClosedPort();
 
