@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,8 @@ bool Has(const std::string& Text, const std::string& Part) {
 }
 
 bool DecodedHere(int Method) {
-    return Method == 0 || Method == 8 || Method == 9;
+    static const std::set<int> Methods = {0, 8, 9};
+    return Methods.count(Method) != 0;
 }
 
 // What extracting one entry of the manifest leaves behind.

@@ -124,6 +124,16 @@ TZipEntryDef Deflated(const std::string& Name, const std::string& Data, int Leve
     return E;
 }
 
+TZipEntryDef Packed(const std::string& Name, uint16_t Method, const std::string& PackedData,
+                    const std::string& Data) {
+    TZipEntryDef E = Stored(Name, PackedData);
+    E.Method = Method;
+    E.CentralCrc = Crc32Of(Data);
+    E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
+    E.LocalLikeCentral = true;
+    return E;
+}
+
 std::string ExtraSubfield(uint16_t ID, const std::string& Data) {
     return Le16(ID) + Le16(static_cast<uint16_t>(Data.size())) + Data;
 }

@@ -77,6 +77,10 @@ struct TZipEntryDef {
 // central CRC and size those of Data.
 TZipEntryDef Stored(const std::string& Name, const std::string& Data);
 TZipEntryDef Deflated(const std::string& Name, const std::string& Data, int Level = 6);
+// An entry whose data Packed is Data already compressed with Method; its
+// central and local CRC and uncompressed size are those of Data.
+TZipEntryDef Packed(const std::string& Name, uint16_t Method, const std::string& PackedData,
+                    const std::string& Data);
 
 // A subfield: 16-bit ID, 16-bit size, data.
 std::string ExtraSubfield(uint16_t ID, const std::string& Data);
