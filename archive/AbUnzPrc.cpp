@@ -7,6 +7,7 @@
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
 #include "archive/AbSpanSt.h"
+#include "archive/AbUnzipHelper.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "platform/ReplacingFile.h"
@@ -60,12 +61,21 @@ void CopyData(TStream* Source, TStream* Target, int64_t Available) {
     }
 }
 
+// Shrunk, reduced and imploded items (methods 1-6), with the dictionary size
+// and tree count that the item's flags give for imploding.
+void DecodeLegacyMethod(TAbZipItem* Item, TStream* Source, TStream* Target) {
+    TAbUnzipHelper Helper(Source, Target);
+    Helper.SetCompressionMethod(
+        static_cast<int32_t>(Item->ItemInfo().CompressionMethod() & ~0x80u));
+    Helper.SetUnCompressedSize(Item->UncompressedSize());
+    Helper.SetDictionarySize(Item->DictionarySize());
+    Helper.SetShannonFanoTreeCount(static_cast<uint8_t>(Item->ShannonFanoTreeCount()));
+    Helper.Execute();
+}
+
 // Decoders of the methods whose modules are not part of the engine yet. Each
 // family has one entry here; until its decoder exists the item is refused as
 // an unsupported method.
-void DecodeLegacyMethod(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
-} // 1-6
 void DecodeBzip2(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();
 } // 12

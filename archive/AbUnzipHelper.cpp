@@ -1,0 +1,422 @@
+#include "archive/AbUnzipHelper.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "archive/AbExcept.h"
+#include "archive/AbSlidingWindowStream.h"
+
+namespace kivo {
+
+namespace {
+
+// Shrinking: codes of 9 to 13 bits naming up to 8192 strings.
+constexpr int32_t ShrinkTableSize = 8192;
+constexpr int32_t ShrinkControl = 256;
+constexpr int32_t ShrinkFirstFree = 257;
+constexpr int32_t ShrinkMaxCodeSize = 13;
+constexpr int16_t ShrinkFree = -1;
+
+// The farthest a copy reaches back: 8191 + 1 in an 8K imploded item, 4096
+// in a reduced one.
+constexpr int64_t MaxDistance = 8192;
+
+// Index bits of a follower set of Count (1..32) bytes.
+uint8_t FollowerIndexBits(int32_t Count) {
+    uint8_t Bits = 1;
+    while ((1 << Bits) < Count)
+        ++Bits;
+    return Bits;
+}
+
+uint16_t Reverse16(uint16_t Value) {
+    uint16_t Result = 0;
+    for (int32_t I = 0; I < 16; ++I) {
+        Result = static_cast<uint16_t>((Result << 1) | (Value & 1));
+        Value = static_cast<uint16_t>(Value >> 1);
+    }
+    return Result;
+}
+
+// Frees every string code (257 and up) that is no other code's prefix; the
+// lowest free code is the next one assigned. All of the table is looked at,
+// not only the codes below the next free one: after an earlier clear, codes
+// above it are still in use and keep their prefixes alive.
+int32_t PartialClear(std::vector<int16_t>& Prefix) {
+    std::vector<bool> IsPrefix(ShrinkTableSize, false);
+    for (int32_t Code = ShrinkFirstFree; Code < ShrinkTableSize; ++Code) {
+        if (Prefix[Code] >= ShrinkFirstFree) IsPrefix[static_cast<size_t>(Prefix[Code])] = true;
+    }
+    int32_t LowestFree = ShrinkTableSize;
+    for (int32_t Code = ShrinkTableSize - 1; Code >= ShrinkFirstFree; --Code) {
+        if (!IsPrefix[static_cast<size_t>(Code)]) Prefix[Code] = ShrinkFree;
+        if (Prefix[Code] == ShrinkFree) LowestFree = Code;
+    }
+    return LowestFree;
+}
+
+} // namespace
+
+// A Shannon-Fano tree as a lookup table indexed by the next Width input
+// bits: a symbol and the length of its code, or length 0 where no code
+// matches (that sequence decodes as symbol 0 and takes Width bits).
+struct TAbUnzipHelper::TSFTree {
+    struct TEntry {
+        uint8_t Symbol = 0;
+        uint8_t Length = 0;
+    };
+    int32_t Width = 0;
+    std::vector<TEntry> Table = std::vector<TEntry>(1);
+
+    void Build(const uint8_t* Lengths, int32_t Count);
+};
+
+// Codes as imploded data defines them: entries sorted by bit length (then
+// symbol), codes counted up from the last entry to the first and
+// left-aligned in 16 bits, then bit-reversed because input bits arrive
+// least significant first. The table answers what comparing one more bit
+// at a time against the sorted list answers: the first entry whose code
+// equals the bits read so far.
+void TAbUnzipHelper::TSFTree::Build(const uint8_t* Lengths, int32_t Count) {
+    std::vector<uint16_t> Order(static_cast<size_t>(Count));
+    for (int32_t I = 0; I < Count; ++I)
+        Order[static_cast<size_t>(I)] = static_cast<uint16_t>(I);
+    std::stable_sort(Order.begin(), Order.end(),
+                     [&](uint16_t A, uint16_t B) { return Lengths[A] < Lengths[B]; });
+    std::vector<uint16_t> Codes(static_cast<size_t>(Count));
+    uint16_t Code = 0, Increment = 0;
+    uint8_t LastLength = 0;
+    for (int32_t I = Count - 1; I >= 0; --I) {
+        Code = static_cast<uint16_t>(Code + Increment);
+        const uint8_t Length = Lengths[Order[static_cast<size_t>(I)]];
+        if (Length != LastLength) {
+            LastLength = Length;
+            Increment = static_cast<uint16_t>(1u << (16 - Length));
+        }
+        Codes[static_cast<size_t>(I)] = Reverse16(Code);
+    }
+    Width = Lengths[Order.back()];
+    Table.assign(size_t{1} << Width, TEntry{});
+    for (int32_t I = 0; I < Count; ++I) {
+        const uint8_t Length = Lengths[Order[static_cast<size_t>(I)]];
+        const uint32_t Bits = Codes[static_cast<size_t>(I)];
+        // A code with bits beyond its length never equals the bits read.
+        if (Bits >= (1u << Length)) continue;
+        // A slot taken by an earlier (shorter or equal) code means all of
+        // this code's slots are taken by it too.
+        if (Table[Bits].Length != 0) continue;
+        for (size_t Slot = Bits; Slot < Table.size(); Slot += size_t{1} << Length)
+            Table[Slot] = {static_cast<uint8_t>(Order[static_cast<size_t>(I)]), Length};
+    }
+}
+
+TAbUnzipHelper::TAbUnzipHelper(TStream* InputStream, TStream* OutputStream)
+    : FZStream(InputStream), FOutStream(OutputStream) {}
+
+TAbUnzipHelper::~TAbUnzipHelper() = default;
+
+// ---------------------------------------------------------------------------
+// Bit input
+
+bool TAbUnzipHelper::FillBits(int32_t Count) {
+    while (FBitCount < Count) {
+        if (FInPos == FInCnt) {
+            if (FInExhausted) return false;
+            FInCnt =
+                static_cast<int32_t>(std::max<int64_t>(FZStream->Read(FInBuf.data(), InBlock), 0));
+            FInPos = 0;
+            if (FInCnt == 0) {
+                FInExhausted = true;
+                return false;
+            }
+        }
+        FBitBuf |= static_cast<uint64_t>(FInBuf[static_cast<size_t>(FInPos++)]) << FBitCount;
+        FBitCount += 8;
+    }
+    return true;
+}
+
+// The next Count (0..24) bits without taking them; bits beyond the end of
+// the input are zeros.
+uint32_t TAbUnzipHelper::PeekBits(int32_t Count) {
+    if (FBitCount < Count) FillBits(Count);
+    return static_cast<uint32_t>(FBitBuf & ((uint64_t{1} << Count) - 1));
+}
+
+// Takes Count bits; taking bits the input does not have sets FInEof, after
+// which the decoders stop without using them.
+void TAbUnzipHelper::DropBits(int32_t Count) {
+    if (Count > FBitCount) {
+        FInEof = true;
+        FBitBuf = 0;
+        FBitCount = 0;
+        return;
+    }
+    FBitBuf >>= Count;
+    FBitCount -= Count;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+// Hands the decoded bytes not sent yet to FOutWriter (they always lie in one
+// block of the ring) and sets the next point to do so: the end of the
+// current block, or the uncompressed size when that comes first.
+void TAbUnzipHelper::SendOutput() {
+    if (FOutPos > FOutSent) {
+        FOutWriter->WriteBuffer(FHistory.get() + (FOutSent & HistoryMask), FOutPos - FOutSent);
+        FOutSent = FOutPos;
+    }
+    FSendAt = (FOutPos / OutBlock + 1) * OutBlock;
+    if (FUnCompressedSize > FOutPos && FUnCompressedSize < FSendAt) FSendAt = FUnCompressedSize;
+}
+
+// Copies Length bytes from Distance back, byte after byte, so an overlapping
+// copy repeats what it has just written; positions before the first byte of
+// output give zeros. The ring still holds every byte a copy can reach.
+void TAbUnzipHelper::CopyMatch(int64_t Distance, int32_t Length) {
+    static_assert(MaxDistance <= HistoryMask + 1 - OutBlock,
+                  "bytes a copy reaches are never overwritten before it reads them");
+    for (; Length > 0; --Length) {
+        const int64_t From = FOutPos - Distance;
+        PutByte(From >= 0 ? FHistory[static_cast<size_t>(From & HistoryMask)] : 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Execute
+
+void TAbUnzipHelper::Execute() {
+    FInPos = FInCnt = 0;
+    FInExhausted = FInEof = false;
+    FBitBuf = 0;
+    FBitCount = 0;
+    FHistory = std::make_unique<uint8_t[]>(static_cast<size_t>(HistoryMask + 1));
+    FOutPos = FOutSent = 0;
+    FOutWriter = FOutStream;
+    if (FCompressionMethod >= 2 && FCompressionMethod <= 6) {
+        FWindow = std::make_unique<TabSlidingWindowStream>(FOutStream);
+        FOutWriter = FWindow.get();
+    }
+    SendOutput();
+
+    auto Finish = [this] {
+        SendOutput();
+        if (FWindow) FWindow->Flush();
+        FWindow.reset();
+    };
+    try {
+        switch (FCompressionMethod) {
+        case 1: Unshrink(); break;
+        case 2:
+        case 3:
+        case 4:
+        case 5: Unreduce(FCompressionMethod - 1); break;
+        case 6: Explode(); break;
+        default: throw EAbZipInvalidMethod();
+        }
+    } catch (...) {
+        // What was decoded still reaches the destination; the first error
+        // is the one reported.
+        try {
+            Finish();
+        } catch (...) {
+        }
+        throw;
+    }
+    Finish();
+}
+
+// ---------------------------------------------------------------------------
+// Unshrink (method 1)
+
+void TAbUnzipHelper::Unshrink() {
+    std::vector<int16_t> Prefix(ShrinkTableSize, ShrinkFree);
+    std::vector<uint8_t> Suffix(ShrinkTableSize, 0);
+    for (int32_t Code = 0; Code < ShrinkFirstFree; ++Code) {
+        Prefix[static_cast<size_t>(Code)] = 0;
+        Suffix[static_cast<size_t>(Code)] = static_cast<uint8_t>(Code);
+    }
+    std::vector<uint8_t> Stack(ShrinkTableSize + 1);
+    auto IsFree = [&](int32_t Code) {
+        return Code >= ShrinkFirstFree && Prefix[static_cast<size_t>(Code)] == ShrinkFree;
+    };
+
+    int32_t CodeSize = 9;
+    auto Previous = static_cast<int32_t>(ReadBits(CodeSize));
+    if (FInEof) return;
+    auto LastFirst = static_cast<uint8_t>(Previous);
+    PutByte(LastFirst);
+    int32_t NextFree = ShrinkFirstFree;
+
+    for (;;) {
+        auto Code = static_cast<int32_t>(ReadBits(CodeSize));
+        if (FInEof) return;
+        while (Code == ShrinkControl) {
+            const uint32_t Control = ReadBits(CodeSize);
+            if (FInEof) return;
+            if (Control == 1) {
+                if (++CodeSize > ShrinkMaxCodeSize) throw EAbZipInvalid();
+            } else if (Control == 2) {
+                NextFree = PartialClear(Prefix);
+            }
+            Code = static_cast<int32_t>(ReadBits(CodeSize));
+            if (FInEof) return;
+        }
+
+        // The string of Code, collected backwards; a free code stands for
+        // the previous string plus its first byte. A chain longer than the
+        // stack can only come from a cycle.
+        size_t Depth = 0;
+        auto Push = [&](uint8_t Byte) {
+            if (Depth == Stack.size()) throw EAbZipInvalid();
+            Stack[Depth++] = Byte;
+        };
+        int32_t Current = Code;
+        while (Current >= ShrinkFirstFree) {
+            if (IsFree(Current)) {
+                Push(LastFirst);
+                Current = Previous;
+            } else {
+                Push(Suffix[static_cast<size_t>(Current)]);
+                Current = Prefix[static_cast<size_t>(Current)];
+            }
+        }
+        const auto First = static_cast<uint8_t>(Current);
+        PutByte(First);
+        while (Depth > 0)
+            PutByte(Stack[--Depth]);
+
+        if (NextFree < ShrinkTableSize) {
+            Prefix[static_cast<size_t>(NextFree)] = static_cast<int16_t>(Previous);
+            Suffix[static_cast<size_t>(NextFree)] = First;
+            do {
+                ++NextFree;
+            } while (NextFree < ShrinkTableSize && !IsFree(NextFree));
+        }
+        Previous = Code;
+        LastFirst = First;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Unreduce (methods 2-5)
+
+void TAbUnzipHelper::Unreduce(int32_t Factor) {
+    if (Factor < 1 || Factor > 4) throw EAbZipInvalidFactor();
+    struct TFollowers {
+        uint8_t Count = 0;
+        uint8_t IndexBits = 0;
+        std::array<uint8_t, 32> Bytes{};
+    };
+    std::vector<TFollowers> Sets(256);
+    for (int32_t Byte = 255; Byte >= 0; --Byte) {
+        TFollowers& Set = Sets[static_cast<size_t>(Byte)];
+        const uint32_t Count = ReadBits(6);
+        if (Count > Set.Bytes.size()) throw EAbZipInvalid();
+        Set.Count = static_cast<uint8_t>(Count);
+        Set.IndexBits = FollowerIndexBits(static_cast<int32_t>(Count));
+        for (uint32_t I = 0; I < Count; ++I)
+            Set.Bytes[I] = static_cast<uint8_t>(ReadBits(8));
+    }
+
+    constexpr uint8_t DLE = 144;
+    const uint8_t LengthMask = static_cast<uint8_t>(0xFF >> Factor);
+    int32_t State = 0;
+    int32_t Length = 0;
+    uint8_t V = 0;
+    uint8_t Last = 0;
+    while (!FInEof && FOutPos < FUnCompressedSize) {
+        const TFollowers& Set = Sets[Last];
+        uint8_t C = 0;
+        if (Set.Count == 0 || ReadBits(1) == 1)
+            C = static_cast<uint8_t>(ReadBits(8));
+        else
+            C = Set.Bytes[ReadBits(Set.IndexBits)];
+        Last = C;
+        if (FInEof) break;
+
+        switch (State) {
+        case 0:
+            if (C == DLE)
+                State = 1;
+            else
+                PutByte(C);
+            break;
+        case 1:
+            if (C == 0) {
+                PutByte(DLE);
+                State = 0;
+            } else {
+                V = C;
+                Length = V & LengthMask;
+                State = Length == LengthMask ? 2 : 3;
+            }
+            break;
+        case 2:
+            Length += C;
+            State = 3;
+            break;
+        default:
+            CopyMatch(static_cast<int64_t>(V >> (8 - Factor)) * 256 + C + 1, Length + 3);
+            State = 0;
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Explode (method 6)
+
+// A tree description: a byte giving the number of bytes that follow, minus
+// one; each of them gives a run of symbols (high nibble + 1) sharing a bit
+// length (low nibble + 1). Symbols beyond the tree's are refused.
+void TAbUnzipHelper::LoadTree(TSFTree& Tree, int32_t Symbols) {
+    std::array<uint8_t, 256> Lengths{};
+    int32_t Count = 0;
+    const uint32_t Bytes = ReadBits(8) + 1;
+    for (uint32_t I = 0; I < Bytes; ++I) {
+        const uint32_t Byte = ReadBits(8);
+        if (FInEof) return;
+        const auto Run = static_cast<int32_t>(Byte >> 4) + 1;
+        if (Count + Run > Symbols) throw EAbZipInvalid();
+        std::fill_n(Lengths.begin() + Count, Run, static_cast<uint8_t>((Byte & 0x0F) + 1));
+        Count += Run;
+    }
+    Tree.Build(Lengths.data(), Count);
+}
+
+uint8_t TAbUnzipHelper::DecodeSymbol(const TSFTree& Tree) {
+    const TSFTree::TEntry Entry = Tree.Table[PeekBits(Tree.Width)];
+    DropBits(Entry.Length != 0 ? Entry.Length : Tree.Width);
+    return Entry.Symbol;
+}
+
+void TAbUnzipHelper::Explode() {
+    const int32_t DistanceBits = FDictionarySize == ds8K ? 7 : 6;
+    const bool ThreeTrees = FShannonFanoTreeCount == 3;
+    const int32_t MinMatch = ThreeTrees ? 3 : 2;
+    TSFTree Literals, Lengths, Distances;
+    if (ThreeTrees) LoadTree(Literals, 256);
+    LoadTree(Lengths, 64);
+    LoadTree(Distances, 64);
+
+    while (!FInEof && FOutPos < FUnCompressedSize) {
+        if (ReadBits(1) == 1) {
+            const uint8_t C =
+                ThreeTrees ? DecodeSymbol(Literals) : static_cast<uint8_t>(ReadBits(8));
+            if (FInEof) break;
+            PutByte(C);
+            continue;
+        }
+        int64_t Distance = ReadBits(DistanceBits);
+        Distance |= static_cast<int64_t>(DecodeSymbol(Distances)) << DistanceBits;
+        int32_t Length = DecodeSymbol(Lengths);
+        if (Length == 63) Length += static_cast<int32_t>(ReadBits(8));
+        if (FInEof) break;
+        CopyMatch(Distance + 1, Length + MinMatch);
+    }
+}
+
+} // namespace kivo
