@@ -60,7 +60,7 @@ private:
 };
 
 constexpr int64_t MaxSize = 1 << 20;
-constexpr int64_t LongestCopy = 255 + 63 + 3; // an imploded length-63 match
+constexpr int64_t LongestCopy = 0x7F + 255 + 3; // a reduced copy with factor 1
 
 } // namespace
 
