@@ -58,16 +58,28 @@ int32_t PartialClear(std::vector<int16_t>& Prefix) {
 
 } // namespace
 
-// A Shannon-Fano tree as a lookup table indexed by the next Width input
-// bits: a symbol and the length of its code, or length 0 where no code
-// matches (that sequence decodes as symbol 0 and takes Width bits).
+// A Shannon-Fano tree: a lookup table indexed by the next RootWidth input
+// bits gives a symbol and the length of its code (length 0: no code of at
+// most RootWidth bits matches); codes longer than that, which are the rare
+// symbols, are compared one by one. A sequence no code matches decodes as
+// symbol 0 and takes Width bits, the longest code's length. The table is
+// kept small (8 KiB) because it is built for every item: a 16-bit table
+// cost more to fill than a 12 KiB item took to decode.
 struct TAbUnzipHelper::TSFTree {
+    static constexpr int32_t MaxRootWidth = 12;
     struct TEntry {
         uint8_t Symbol = 0;
         uint8_t Length = 0;
     };
+    struct TLongCode {
+        uint16_t Bits;
+        uint8_t Symbol;
+        uint8_t Length;
+    };
     int32_t Width = 0;
+    uint32_t RootMask = 0;
     std::vector<TEntry> Table = std::vector<TEntry>(1);
+    std::vector<TLongCode> Long; // in the order they are compared
 
     void Build(const uint8_t* Lengths, int32_t Count);
 };
@@ -75,8 +87,8 @@ struct TAbUnzipHelper::TSFTree {
 // Codes as imploded data defines them: entries sorted by bit length (then
 // symbol), codes counted up from the last entry to the first and
 // left-aligned in 16 bits, then bit-reversed because input bits arrive
-// least significant first. The table answers what comparing one more bit
-// at a time against the sorted list answers: the first entry whose code
+// least significant first. Table and list answer what comparing one more
+// bit at a time against the sorted list answers: the first entry whose code
 // equals the bits read so far.
 void TAbUnzipHelper::TSFTree::Build(const uint8_t* Lengths, int32_t Count) {
     std::vector<uint16_t> Order(static_cast<size_t>(Count));
@@ -97,17 +109,25 @@ void TAbUnzipHelper::TSFTree::Build(const uint8_t* Lengths, int32_t Count) {
         Codes[static_cast<size_t>(I)] = Reverse16(Code);
     }
     Width = Lengths[Order.back()];
-    Table.assign(size_t{1} << Width, TEntry{});
+    const int32_t RootWidth = std::min(Width, MaxRootWidth);
+    RootMask = (1u << RootWidth) - 1;
+    Table.assign(size_t{1} << RootWidth, TEntry{});
+    Long.clear();
     for (int32_t I = 0; I < Count; ++I) {
         const uint8_t Length = Lengths[Order[static_cast<size_t>(I)]];
-        const uint32_t Bits = Codes[static_cast<size_t>(I)];
+        const uint16_t Bits = Codes[static_cast<size_t>(I)];
+        const auto Symbol = static_cast<uint8_t>(Order[static_cast<size_t>(I)]);
         // A code with bits beyond its length never equals the bits read.
         if (Bits >= (1u << Length)) continue;
-        // A slot taken by an earlier (shorter or equal) code means all of
-        // this code's slots are taken by it too.
-        if (Table[Bits].Length != 0) continue;
+        // A slot taken by an earlier (shorter or equal) code: that code
+        // matches first wherever this one would.
+        if (Table[Bits & RootMask].Length != 0) continue;
+        if (Length > RootWidth) {
+            Long.push_back({Bits, Symbol, Length});
+            continue;
+        }
         for (size_t Slot = Bits; Slot < Table.size(); Slot += size_t{1} << Length)
-            Table[Slot] = {static_cast<uint8_t>(Order[static_cast<size_t>(I)]), Length};
+            Table[Slot] = {Symbol, Length};
     }
 }
 
@@ -388,9 +408,20 @@ void TAbUnzipHelper::LoadTree(TSFTree& Tree, int32_t Symbols) {
 }
 
 uint8_t TAbUnzipHelper::DecodeSymbol(const TSFTree& Tree) {
-    const TSFTree::TEntry Entry = Tree.Table[PeekBits(Tree.Width)];
-    DropBits(Entry.Length != 0 ? Entry.Length : Tree.Width);
-    return Entry.Symbol;
+    const uint32_t Bits = PeekBits(Tree.Width);
+    const TSFTree::TEntry Entry = Tree.Table[Bits & Tree.RootMask];
+    if (Entry.Length != 0) {
+        DropBits(Entry.Length);
+        return Entry.Symbol;
+    }
+    for (const TSFTree::TLongCode& Code : Tree.Long) {
+        if ((Bits & ((1u << Code.Length) - 1)) == Code.Bits) {
+            DropBits(Code.Length);
+            return Code.Symbol;
+        }
+    }
+    DropBits(Tree.Width);
+    return 0;
 }
 
 void TAbUnzipHelper::Explode() {

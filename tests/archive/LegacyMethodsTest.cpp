@@ -137,6 +137,23 @@ std::string Decode(const TStreamCase& C, int64_t Size, TStream* Dst) {
     return {reinterpret_cast<const char*>(Copy.Memory()), static_cast<size_t>(Copy.Size())};
 }
 
+// Two trees: a length tree of codes 1 to 13 bits long (symbol K < 13 is K
+// zeros and a one, so 11 takes 12 bits and 12 takes 13; with Complete,
+// symbol 13 is 13 zeros, else no code is valid and every sequence is
+// unmatched), and a distance tree of 64 6-bit codes. Then 'a', a copy whose
+// length symbol is given by its bits, and 'b'.
+std::string LongCodes(bool Complete, uint32_t LengthBits, int LengthBitCount) {
+    TBitWriter W;
+    W.Put(12, 8);
+    for (uint32_t Length = 1; Length <= 12; ++Length)
+        W.Put(Length - 1, 8);
+    W.Put(Complete ? 0x1C : 0x0C, 8);
+    W.Put(3, 8).Put(0xF5, 8).Put(0xF5, 8).Put(0xF5, 8).Put(0xF5, 8);
+    W.Put(1, 1).Put('a', 8);
+    W.Put(0, 1).Put(0, 6).Put(Reverse(63, 6), 6).Put(LengthBits, LengthBitCount);
+    return W.Put(1, 1).Put('b', 8).Data();
+}
+
 std::vector<TStreamCase> StreamCases() {
     const std::string Digits130 = [] {
         std::string S;
@@ -182,6 +199,9 @@ std::vector<TStreamCase> StreamCases() {
                     TImplode(false, false).Literals(Digits130).Match(66, 3), Digits130 + "456"),
         ImplodeCase("implode_8k_7_low_bits", TImplode(true, true).Literals(Digits130).Match(130, 3),
                     Digits130 + "012"),
+        {"implode_13_bit_code", 6, LongCodes(true, 0, 13), std::string(16, 'a') + "b"},
+        {"implode_12_bit_code", 6, LongCodes(true, 1u << 11, 12), std::string(14, 'a') + "b"},
+        {"implode_unmatched_code_is_symbol_0", 6, LongCodes(false, 0x1FFF, 13), "aaab"},
         ImplodeCase("implode_copy_before_start", TImplode(false, false).Literal('a').Match(66, 3),
                     "a" + std::string(3, '\0')),
     };
