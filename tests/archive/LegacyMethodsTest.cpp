@@ -252,9 +252,9 @@ std::vector<TStreamCase> HostileCases() {
                  {256, 13},
                  {1, 13},
                  {'a', 14}}),
-         ""},
+         "a"},
         // The first code is a free one; naming it again refers to itself.
-        {"shrink_prefix_cycle", 1, Shrunk({{300, 9}, {300, 9}}), ""},
+        {"shrink_prefix_cycle", 1, Shrunk({{300, 9}, {300, 9}}), ","},
         {"reduce_33_followers", 2, TBitWriter().Put(33, 6).Put(0, 8 * 40).Data(), ""},
         {"implode_80_length_symbols", 6, TooManySymbols.Data() + std::string(100, '\0'), ""},
     };
@@ -262,9 +262,13 @@ std::vector<TStreamCase> HostileCases() {
 
 class LegacyHostile : public ::testing::TestWithParam<TStreamCase> {};
 
+// What was decoded before the error still reaches the destination.
 TEST_P(LegacyHostile, FailWithInvalidData) {
     TMemoryStream Out;
     EXPECT_THROW(Decode(GetParam(), 1000, &Out), EAbZipInvalid);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(Out.Memory()), static_cast<size_t>(Out.Size())),
+        GetParam().Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hand, LegacyHostile, ::testing::ValuesIn(HostileCases()),
@@ -404,18 +408,35 @@ TEST_P(SlidingWindowHistory, KeepsTheRecentBytes) {
 INSTANTIATE_TEST_SUITE_P(Sizes, SlidingWindowHistory,
                          ::testing::Values(10, 32768, 100000, 8192 * 12, 8192 * 12 + 8191));
 
+// A destination whose seeks or writes fail once armed.
+class TBrokenStream : public TMemoryStream {
+public:
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        return Armed && BrokenSeek ? -1 : TMemoryStream::Seek(Offset, Origin);
+    }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        return Armed && !BrokenSeek ? 0 : TMemoryStream::Write(Buffer, Count);
+    }
+    bool Armed = false;
+    bool BrokenSeek = false;
+};
+
 struct TWindowMisuse {
     std::string Name;
     void (*Act)(TabSlidingWindowStream&);
     std::string Message;
+    bool BrokenDestination = false;
+    bool BrokenSeek = false;
 };
 
 class SlidingWindowErrors : public ::testing::TestWithParam<TWindowMisuse> {};
 
 TEST_P(SlidingWindowErrors, RaiseTheirTexts) {
-    TMemoryStream Dst;
+    TBrokenStream Dst;
+    Dst.BrokenSeek = GetParam().BrokenSeek;
     TabSlidingWindowStream W(&Dst);
     W.WriteBuffer("0123456789", 10);
+    Dst.Armed = GetParam().BrokenDestination;
     try {
         GetParam().Act(W);
         FAIL() << "no error";
@@ -437,7 +458,11 @@ INSTANTIATE_TEST_SUITE_P(
                       [](TabSlidingWindowStream& W) { W.Seek(0, static_cast<TSeekOrigin>(3)); },
                       "TabSlidingWindowStream.Seek: invalid origin"},
         TWindowMisuse{"beyond_the_end", [](TabSlidingWindowStream& W) { W.Seek(1, soEnd); },
-                      "TabSlidingWindowStream.Seek: invalid new position"}),
+                      "TabSlidingWindowStream.Seek: invalid new position"},
+        TWindowMisuse{"destination_seek_fails", [](TabSlidingWindowStream& W) { W.Flush(); },
+                      "TabSlidingWindowStream.bsWriteChunk: seek failed", true, true},
+        TWindowMisuse{"destination_write_fails", [](TabSlidingWindowStream& W) { W.Flush(); },
+                      "TabSlidingWindowStream.bsWriteChunk: write failed", true, false}),
     [](const auto& Info) { return Info.param.Name; });
 
 } // namespace
