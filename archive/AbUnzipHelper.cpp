@@ -39,24 +39,87 @@ uint16_t Reverse16(uint16_t Value) {
     return Result;
 }
 
-// Frees every string code (257 and up) that is no other code's prefix; the
-// lowest free code is the next one assigned. All of the table is looked at,
-// not only the codes below the next free one: after an earlier clear, codes
-// above it are still in use and keep their prefixes alive.
-int32_t PartialClear(std::vector<int16_t>& Prefix) {
-    std::vector<bool> IsPrefix(ShrinkTableSize, false);
-    for (int32_t Code = ShrinkFirstFree; Code < ShrinkTableSize; ++Code) {
-        if (Prefix[Code] >= ShrinkFirstFree) IsPrefix[static_cast<size_t>(Prefix[Code])] = true;
-    }
-    int32_t LowestFree = ShrinkTableSize;
-    for (int32_t Code = ShrinkTableSize - 1; Code >= ShrinkFirstFree; --Code) {
-        if (!IsPrefix[static_cast<size_t>(Code)]) Prefix[Code] = ShrinkFree;
-        if (Prefix[Code] == ShrinkFree) LowestFree = Code;
-    }
-    return LowestFree;
-}
-
 } // namespace
+
+// The string table of shrinking: codes 0-255 are the bytes, 256 is the
+// control code, 257-8191 are strings (a prefix code plus a suffix byte)
+// defined as decoding goes and freed by partial clearing.
+class TAbUnzipHelper::TShrinkTable {
+public:
+    TShrinkTable() {
+        for (int32_t Code = 0; Code < ShrinkFirstFree; ++Code) {
+            FPrefix[static_cast<size_t>(Code)] = 0;
+            FSuffix[static_cast<size_t>(Code)] = static_cast<uint8_t>(Code);
+        }
+    }
+
+    bool IsFree(int32_t Code) const {
+        return Code >= ShrinkFirstFree && FPrefix[static_cast<size_t>(Code)] == ShrinkFree;
+    }
+
+    // Collects the string of Code backwards (Depth bytes, read with
+    // Stacked) and returns its first byte. A free code stands for the
+    // previous string plus its first byte; a chain longer than the stack
+    // can only come from a cycle.
+    uint8_t Expand(int32_t Code, int32_t Previous, uint8_t LastFirst, size_t& Depth) {
+        Depth = 0;
+        auto Push = [&](uint8_t Byte) {
+            if (Depth == FStack.size()) throw EAbZipInvalid();
+            FStack[Depth++] = Byte;
+        };
+        while (Code >= ShrinkFirstFree) {
+            if (IsFree(Code)) {
+                Push(LastFirst);
+                Code = Previous;
+            } else {
+                Push(FSuffix[static_cast<size_t>(Code)]);
+                Code = FPrefix[static_cast<size_t>(Code)];
+            }
+        }
+        return static_cast<uint8_t>(Code);
+    }
+    uint8_t Stacked(size_t Index) const { return FStack[Index]; }
+
+    // Defines the next free code, while there is one.
+    void Define(int32_t Prefix, uint8_t Suffix) {
+        if (FNextFree >= ShrinkTableSize) return;
+        FPrefix[static_cast<size_t>(FNextFree)] = static_cast<int16_t>(Prefix);
+        FSuffix[static_cast<size_t>(FNextFree)] = Suffix;
+        do {
+            ++FNextFree;
+        } while (FNextFree < ShrinkTableSize && !IsFree(FNextFree));
+    }
+
+    // Frees every string code that is no other code's prefix; the lowest
+    // free code is the next one defined. All of the table is looked at, not
+    // only the codes below the next free one: after an earlier clear, codes
+    // above it are still in use and keep their prefixes alive.
+    void PartialClear() {
+        std::vector<bool> IsPrefix(ShrinkTableSize, false);
+        for (int32_t Code = ShrinkFirstFree; Code < ShrinkTableSize; ++Code) {
+            const int16_t Prefix = FPrefix[static_cast<size_t>(Code)];
+            if (Prefix >= ShrinkFirstFree) IsPrefix[static_cast<size_t>(Prefix)] = true;
+        }
+        FNextFree = ShrinkTableSize;
+        for (int32_t Code = ShrinkTableSize - 1; Code >= ShrinkFirstFree; --Code) {
+            if (!IsPrefix[static_cast<size_t>(Code)])
+                FPrefix[static_cast<size_t>(Code)] = ShrinkFree;
+            if (IsFree(Code)) FNextFree = Code;
+        }
+    }
+
+private:
+    std::array<int16_t, ShrinkTableSize> FPrefix = MakeFreeTable();
+    std::array<uint8_t, ShrinkTableSize> FSuffix{};
+    std::array<uint8_t, ShrinkTableSize + 1> FStack{};
+    int32_t FNextFree = ShrinkFirstFree;
+
+    static std::array<int16_t, ShrinkTableSize> MakeFreeTable() {
+        std::array<int16_t, ShrinkTableSize> Table;
+        Table.fill(ShrinkFree);
+        return Table;
+    }
+};
 
 // A Shannon-Fano tree: a lookup table indexed by the next RootWidth input
 // bits gives a symbol and the length of its code (length 0: no code of at
@@ -252,72 +315,42 @@ void TAbUnzipHelper::Execute() {
 // Unshrink (method 1)
 
 void TAbUnzipHelper::Unshrink() {
-    std::vector<int16_t> Prefix(ShrinkTableSize, ShrinkFree);
-    std::vector<uint8_t> Suffix(ShrinkTableSize, 0);
-    for (int32_t Code = 0; Code < ShrinkFirstFree; ++Code) {
-        Prefix[static_cast<size_t>(Code)] = 0;
-        Suffix[static_cast<size_t>(Code)] = static_cast<uint8_t>(Code);
-    }
-    std::vector<uint8_t> Stack(ShrinkTableSize + 1);
-    auto IsFree = [&](int32_t Code) {
-        return Code >= ShrinkFirstFree && Prefix[static_cast<size_t>(Code)] == ShrinkFree;
-    };
-
+    auto Table = std::make_unique<TShrinkTable>();
     int32_t CodeSize = 9;
     auto Previous = static_cast<int32_t>(ReadBits(CodeSize));
     if (FInEof) return;
     auto LastFirst = static_cast<uint8_t>(Previous);
     PutByte(LastFirst);
-    int32_t NextFree = ShrinkFirstFree;
-
     for (;;) {
-        auto Code = static_cast<int32_t>(ReadBits(CodeSize));
+        const int32_t Code = ReadShrinkCode(*Table, CodeSize);
         if (FInEof) return;
-        while (Code == ShrinkControl) {
-            const uint32_t Control = ReadBits(CodeSize);
-            if (FInEof) return;
-            if (Control == 1) {
-                if (++CodeSize > ShrinkMaxCodeSize) throw EAbZipInvalid();
-            } else if (Control == 2) {
-                NextFree = PartialClear(Prefix);
-            }
-            Code = static_cast<int32_t>(ReadBits(CodeSize));
-            if (FInEof) return;
-        }
-
-        // The string of Code, collected backwards; a free code stands for
-        // the previous string plus its first byte. A chain longer than the
-        // stack can only come from a cycle.
         size_t Depth = 0;
-        auto Push = [&](uint8_t Byte) {
-            if (Depth == Stack.size()) throw EAbZipInvalid();
-            Stack[Depth++] = Byte;
-        };
-        int32_t Current = Code;
-        while (Current >= ShrinkFirstFree) {
-            if (IsFree(Current)) {
-                Push(LastFirst);
-                Current = Previous;
-            } else {
-                Push(Suffix[static_cast<size_t>(Current)]);
-                Current = Prefix[static_cast<size_t>(Current)];
-            }
-        }
-        const auto First = static_cast<uint8_t>(Current);
+        const uint8_t First = Table->Expand(Code, Previous, LastFirst, Depth);
         PutByte(First);
         while (Depth > 0)
-            PutByte(Stack[--Depth]);
-
-        if (NextFree < ShrinkTableSize) {
-            Prefix[static_cast<size_t>(NextFree)] = static_cast<int16_t>(Previous);
-            Suffix[static_cast<size_t>(NextFree)] = First;
-            do {
-                ++NextFree;
-            } while (NextFree < ShrinkTableSize && !IsFree(NextFree));
-        }
+            PutByte(Table->Stacked(--Depth));
+        Table->Define(Previous, First);
         Previous = Code;
         LastFirst = First;
     }
+}
+
+// The next code that is not a control sequence. 256 followed by 1 widens
+// the codes by one bit (13 at most), followed by 2 clears the table
+// partially; other values after 256 mean nothing.
+int32_t TAbUnzipHelper::ReadShrinkCode(TShrinkTable& Table, int32_t& CodeSize) {
+    auto Code = static_cast<int32_t>(ReadBits(CodeSize));
+    while (Code == ShrinkControl && !FInEof) {
+        const uint32_t Control = ReadBits(CodeSize);
+        if (FInEof) break;
+        if (Control == 1) {
+            if (++CodeSize > ShrinkMaxCodeSize) throw EAbZipInvalid();
+        } else if (Control == 2) {
+            Table.PartialClear();
+        }
+        Code = static_cast<int32_t>(ReadBits(CodeSize));
+    }
+    return Code;
 }
 
 // ---------------------------------------------------------------------------

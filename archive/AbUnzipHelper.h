@@ -44,6 +44,7 @@ public:
 
 private:
     struct TSFTree;
+    class TShrinkTable;
 
     // Bit input, least significant bit first.
     uint32_t PeekBits(int32_t Count);
@@ -64,6 +65,7 @@ private:
     void SendOutput();
 
     void Unshrink();
+    int32_t ReadShrinkCode(TShrinkTable& Table, int32_t& CodeSize);
     void Explode();
     void LoadTree(TSFTree& Tree, int32_t Symbols);
     uint8_t DecodeSymbol(const TSFTree& Tree);
