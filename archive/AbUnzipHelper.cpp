@@ -202,22 +202,21 @@ TAbUnzipHelper::~TAbUnzipHelper() = default;
 // ---------------------------------------------------------------------------
 // Bit input
 
-bool TAbUnzipHelper::FillBits(int32_t Count) {
+void TAbUnzipHelper::FillBits(int32_t Count) {
     while (FBitCount < Count) {
         if (FInPos == FInCnt) {
-            if (FInExhausted) return false;
+            if (FInExhausted) return;
             FInCnt =
                 static_cast<int32_t>(std::max<int64_t>(FZStream->Read(FInBuf.data(), InBlock), 0));
             FInPos = 0;
             if (FInCnt == 0) {
                 FInExhausted = true;
-                return false;
+                return;
             }
         }
         FBitBuf |= static_cast<uint64_t>(FInBuf[static_cast<size_t>(FInPos++)]) << FBitCount;
         FBitCount += 8;
     }
-    return true;
 }
 
 // The next Count (0..24) bits without taking them; bits beyond the end of

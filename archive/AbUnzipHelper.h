@@ -54,7 +54,7 @@ private:
         DropBits(Count);
         return Bits;
     }
-    bool FillBits(int32_t Count);
+    void FillBits(int32_t Count);
 
     // Byte output through the history ring.
     void PutByte(uint8_t Value) {

@@ -271,6 +271,13 @@ TEST_P(LegacyHostile, FailWithInvalidData) {
         GetParam().Expected);
 }
 
+TEST(LegacyReduce, RefusesFactorsOutside1To4) {
+    TMemoryStream In, Out;
+    TAbUnzipHelper Helper(&In, &Out);
+    EXPECT_THROW(Helper.Unreduce(0), EAbZipInvalidFactor);
+    EXPECT_THROW(Helper.Unreduce(5), EAbZipInvalidFactor);
+}
+
 INSTANTIATE_TEST_SUITE_P(Hand, LegacyHostile, ::testing::ValuesIn(HostileCases()),
                          [](const auto& Info) { return Info.param.Name; });
 
