@@ -52,12 +52,21 @@ uint32_t Reverse(uint32_t Value, int Bits) {
     return R;
 }
 
-// Shrink codes, 9 bits unless given.
-std::string Shrunk(std::initializer_list<std::pair<uint32_t, int>> Codes) {
+// Shrink codes of 9 bits.
+std::string Shrunk(std::initializer_list<uint32_t> Codes) {
     TBitWriter W;
-    for (auto [Code, Bits] : Codes)
-        W.Put(Code, Bits);
+    for (uint32_t Code : Codes)
+        W.Put(Code, 9);
     return W.Data();
+}
+
+// 'a', then 256,1 at each code size from 9 to Last - 1, then 'a' in Last bits.
+std::string Widened(int Last) {
+    TBitWriter W;
+    W.Put('a', 9);
+    for (int Size = 9; Size < Last; ++Size)
+        W.Put(256, Size).Put(1, Size);
+    return W.Put('a', Last).Data();
 }
 
 // Reduced data with empty follower sets: every byte is 8 plain bits.
@@ -162,23 +171,15 @@ std::vector<TStreamCase> StreamCases() {
         return S;
     }();
     return {
-        {"shrink_strings", 1, Shrunk({{'a', 9}, {'b', 9}, {257, 9}, {259, 9}}), "abababa"},
-        {"shrink_code_not_yet_defined", 1, Shrunk({{'a', 9}, {257, 9}}), "aaa"},
+        {"shrink_strings", 1, Shrunk({'a', 'b', 257, 259}), "abababa"},
+        {"shrink_code_not_yet_defined", 1, Shrunk({'a', 257}), "aaa"},
+        {"shrink_code_size_13", 1, Widened(13), "aa"},
         // 256,1 makes the next code 10 bits wide.
-        {"shrink_code_size_increase", 1, Shrunk({{'a', 9}, {256, 9}, {1, 9}, {'b', 10}, {257, 10}}),
-         "abab"},
+        {"shrink_code_size_increase", 1,
+         TBitWriter().Put('a', 9).Put(256, 9).Put(1, 9).Put('b', 10).Put(257, 10).Data(), "abab"},
         // 257 "ab" is the prefix of 259 "abc" and stays; 258 "ba" and 259
         // are freed, and the next string ("cd") takes the lowest, 258.
-        {"shrink_partial_clear", 1,
-         Shrunk({{'a', 9},
-                 {'b', 9},
-                 {257, 9},
-                 {'c', 9},
-                 {256, 9},
-                 {2, 9},
-                 {'d', 9},
-                 {258, 9},
-                 {257, 9}}),
+        {"shrink_partial_clear", 1, Shrunk({'a', 'b', 257, 'c', 256, 2, 'd', 258, 257}),
          "ababcdcdab"},
         {"reduce_escaped_144", 2, Reduced("x\x90\x00y"s), "x\x90y"},
         // Factor 4: V = 0x03 (length 3 + 3, distance high 0), distance 2 + 1.
@@ -239,22 +240,9 @@ std::vector<TStreamCase> HostileCases() {
     for (int I = 0; I < 5; ++I)
         TooManySymbols.Put(0xF3, 8);
     return {
-        {"shrink_code_size_14", 1,
-         Shrunk({{'a', 9},
-                 {256, 9},
-                 {1, 9},
-                 {256, 10},
-                 {1, 10},
-                 {256, 11},
-                 {1, 11},
-                 {256, 12},
-                 {1, 12},
-                 {256, 13},
-                 {1, 13},
-                 {'a', 14}}),
-         "a"},
+        {"shrink_code_size_14", 1, Widened(14), "a"},
         // The first code is a free one; naming it again refers to itself.
-        {"shrink_prefix_cycle", 1, Shrunk({{300, 9}, {300, 9}}), ","},
+        {"shrink_prefix_cycle", 1, Shrunk({300, 300}), ","},
         {"reduce_33_followers", 2, TBitWriter().Put(33, 6).Put(0, 8 * 40).Data(), ""},
         {"implode_80_length_symbols", 6, TooManySymbols.Data() + std::string(100, '\0'), ""},
     };
