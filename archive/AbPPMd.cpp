@@ -91,7 +91,7 @@ TPpmdParams ReadParams(TStream* Source) {
     Source->ReadBuffer(Word, 2);
     const uint16_t W = GetLE16(Word);
     const TPpmdParams Params{(W & 0xFu) + 1, (((W >> 4) & 0xFFu) + 1) << 20,
-                              static_cast<unsigned>(W >> 12)};
+                             static_cast<unsigned>(W >> 12)};
     if (Params.Order < PPMD8_MIN_ORDER || Params.RestoreMethod >= PPMD8_RESTORE_METHOD_UNSUPPPORTED)
         throw EAbZipInvalidMethod();
     return Params;

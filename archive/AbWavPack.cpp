@@ -1,7 +1,5 @@
 #include "archive/AbWavPack.h"
 
-#include <wavpack/wavpack.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <wavpack/wavpack.h>
 
 #include "runtime/SysUtils.h"
 
@@ -62,15 +61,14 @@ private:
             S->FPushedBack = -1;
         }
         return Done + S->Guard<int32_t>(0, [&] {
-                   return static_cast<int32_t>(S->FSource->ReadUpTo(Out + Done, Count - Done));
-               });
+            return static_cast<int32_t>(S->FSource->ReadUpTo(Out + Done, Count - Done));
+        });
     }
     static int32_t WriteBytes(void*, void*, int32_t) { return 0; }
     static int64_t GetPos(void* Id) {
         TWavPackSource* S = Self(Id);
-        return S->Guard<int64_t>(-1, [&] {
-            return S->FSource->Position() - S->FBase - (S->FPushedBack >= 0 ? 1 : 0);
-        });
+        return S->Guard<int64_t>(
+            -1, [&] { return S->FSource->Position() - S->FBase - (S->FPushedBack >= 0 ? 1 : 0); });
     }
     static int SetPosAbs(void* Id, int64_t Pos) { return Self(Id)->SeekTo(Pos, soBeginning); }
     static int SetPosRel(void* Id, int64_t Delta, int Mode) {
@@ -116,9 +114,9 @@ private:
 };
 
 WavpackStreamReader64 TWavPackSource::Table = {
-    &TWavPackSource::ReadBytes, &TWavPackSource::WriteBytes,   &TWavPackSource::GetPos,
-    &TWavPackSource::SetPosAbs, &TWavPackSource::SetPosRel,    &TWavPackSource::PushBackByte,
-    &TWavPackSource::GetLength, &TWavPackSource::CanSeek,      &TWavPackSource::TruncateHere,
+    &TWavPackSource::ReadBytes, &TWavPackSource::WriteBytes, &TWavPackSource::GetPos,
+    &TWavPackSource::SetPosAbs, &TWavPackSource::SetPosRel,  &TWavPackSource::PushBackByte,
+    &TWavPackSource::GetLength, &TWavPackSource::CanSeek,    &TWavPackSource::TruncateHere,
     &TWavPackSource::Close};
 
 struct TWavPackCloser {
@@ -128,8 +126,8 @@ using TWavPackFile = std::unique_ptr<WavpackContext, TWavPackCloser>;
 
 TWavPackFile Open(TWavPackSource& Source) {
     char Error[LibraryErrorSize + 1] = {};
-    TWavPackFile File(WavpackOpenFileInputEx64(&TWavPackSource::Table, &Source, nullptr, Error,
-                                               OPEN_WRAPPER, 0));
+    TWavPackFile File(
+        WavpackOpenFileInputEx64(&TWavPackSource::Table, &Source, nullptr, Error, OPEN_WRAPPER, 0));
     Source.Check();
     if (!File) Fail(std::string(Error, strnlen(Error, LibraryErrorSize)));
     return File;
@@ -151,7 +149,8 @@ bool WriteWrapper(WavpackContext* File, TStream* Dest) {
 uint8_t* PackSamples(const int32_t* Samples, size_t Count, int BytesPerSample, uint8_t* Out) {
     switch (BytesPerSample) {
     case 1:
-        for (size_t I = 0; I < Count; ++I) *Out++ = static_cast<uint8_t>(Samples[I] + 128);
+        for (size_t I = 0; I < Count; ++I)
+            *Out++ = static_cast<uint8_t>(Samples[I] + 128);
         break;
     case 2:
         for (size_t I = 0; I < Count; ++I) {
@@ -198,8 +197,8 @@ void WriteSamples(WavpackContext* File, TWavPackSource& Source, TStream* Dest) {
     std::vector<uint8_t> Out(OutputBufferSize);
     size_t Used = 0;
     for (;;) {
-        const auto Frames =
-            static_cast<uint32_t>(std::min<size_t>(MaxFramesPerStep, (Out.size() - Used) / FrameBytes));
+        const auto Frames = static_cast<uint32_t>(
+            std::min<size_t>(MaxFramesPerStep, (Out.size() - Used) / FrameBytes));
         const uint32_t Got = WavpackUnpackSamples(File, Samples.data(), Frames);
         Source.Check();
         if (Got == 0) break;

@@ -2,11 +2,11 @@
 // tools at several orders, model sizes, restoration methods and sample
 // formats extract byte for byte; parameters the decoder cannot run are
 // refused, and damaged data ends in an error, never in a crash or a hang.
-#include <gtest/gtest.h>
 #include <cstdint>
 #include <exception>
-#include <ostream>
 #include <functional>
+#include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 
 #include "archive/AbExcept.h"
@@ -22,9 +22,9 @@ namespace {
 // Text of made-up words and numbers: compressible, but not so repetitive
 // that a small model never fills.
 std::string SampleText(size_t Size, uint32_t Seed) {
-    static const char* const Words[] = {"archive", "model",  "order", "symbol", "context",
-                                        "escape",  "range",  "coder", "byte",   "frequency",
-                                        "the",     "of",     "a",     "and",    "memory"};
+    static const char* const Words[] = {"archive", "model", "order", "symbol", "context",
+                                        "escape",  "range", "coder", "byte",   "frequency",
+                                        "the",     "of",    "a",     "and",    "memory"};
     std::string Text;
     uint32_t X = Seed;
     while (Text.size() < Size) {
@@ -148,7 +148,8 @@ std::string ExtractOnly(const TTempDir& Dir, const std::string& Zip) {
     TMemoryStream Out;
     U.ExtractToStream(U.Items(0)->FileName(), &Out);
     if (Failure) std::rethrow_exception(Failure);
-    return std::string(reinterpret_cast<const char*>(Out.Memory()), static_cast<size_t>(Out.Size()));
+    return std::string(reinterpret_cast<const char*>(Out.Memory()),
+                       static_cast<size_t>(Out.Size()));
 }
 
 void PrintTo(const TStreamCase& Case, std::ostream* Os) {
