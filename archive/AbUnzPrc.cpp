@@ -6,8 +6,10 @@
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbPPMd.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUnzipHelper.h"
+#include "archive/AbWavPack.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
 #include "platform/ReplacingFile.h"
@@ -82,12 +84,12 @@ void DecodeBzip2(TAbZipItem*, TStream*, TStream*) {
 void DecodeLzma(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();
 } // 14
-void DecodeWavPack(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
-} // 97
-void DecodePpmd(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
-} // 98
+void DecodeWavPack(TAbZipItem*, TStream* Source, TStream* Out) {
+    WavPackDecodeStream(Source, Out);
+} // 97: a WavPack file holding the WAV file's header and trailer
+void DecodePpmd(TAbZipItem*, TStream* Source, TStream* Out) {
+    PpmdDecodeStream(Source, Out);
+} // 98: PPMd variant I, revision 1
 
 // Decodes the item's data with the decoder of its method (bit 7 cleared).
 void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {

@@ -29,7 +29,7 @@ bool Has(const std::string& Text, const std::string& Part) {
 }
 
 bool DecodedHere(int Method) {
-    static const std::set<int> Methods = {0, 1, 2, 3, 4, 5, 6, 8, 9};
+    static const std::set<int> Methods = {0, 1, 2, 3, 4, 5, 6, 8, 9, 97, 98};
     return Methods.count(Method) != 0;
 }
 
