@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "archive/AbByteOrder.h"
+#include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbLzma.h"
 #include "archive/AbSpanSt.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderHandle.h"
@@ -16,6 +18,7 @@ namespace kivo {
 
 namespace {
 
+// Stored data and bzip2 output are copied in blocks of this size.
 constexpr int64_t StoredCopyBlock = 1024 * 1024;
 
 // The archive's stream, positioned at the item's local header (on the item's
@@ -66,11 +69,18 @@ void CopyData(TStream* Source, TStream* Target, int64_t Available) {
 void DecodeLegacyMethod(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();
 } // 1-6
-void DecodeBzip2(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
+// Exactly the declared size is copied (data that ends earlier raises the
+// stream read error); a byte beyond it means the data is longer than declared.
+void DecodeBzip2(TAbZipItem* Item, TStream* Source, TStream* Dest) {
+    TBZDecompressionStream Decoded(Source);
+    if (Item->UncompressedSize() > 0)
+        Dest->CopyFrom(&Decoded, Item->UncompressedSize(), StoredCopyBlock);
+    uint8_t Beyond = 0;
+    if (Decoded.Read(&Beyond, 1) > 0) throw EAbZipDataTooLong();
 } // 12
-void DecodeLzma(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
+// The declared size bounds the output; the end marker flag is not needed.
+void DecodeLzma(TAbZipItem* Item, TStream* Source, TStream* Dest) {
+    LzmaDecodeItemData(Source, Item->UncompressedSize(), Dest);
 } // 14
 void DecodeWavPack(TAbZipItem*, TStream*, TStream*) {
     throw EAbZipInvalidMethod();

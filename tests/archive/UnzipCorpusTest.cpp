@@ -29,7 +29,7 @@ bool Has(const std::string& Text, const std::string& Part) {
 }
 
 bool DecodedHere(int Method) {
-    static const std::set<int> Methods = {0, 8, 9};
+    static const std::set<int> Methods = {0, 8, 9, 12, 14};
     return Methods.count(Method) != 0;
 }
 
