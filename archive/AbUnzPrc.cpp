@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include "archive/AbByteOrder.h"
+#include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfCryS.h"
 #include "archive/AbDfDec.h"
+#include "archive/AbLzma.h"
 #include "archive/AbPPMd.h"
 #include "archive/AbSpanSt.h"
 #include "archive/AbUnzipHelper.h"
@@ -19,6 +21,7 @@ namespace kivo {
 
 namespace {
 
+// Stored data and bzip2 output are copied in blocks of this size.
 constexpr int64_t StoredCopyBlock = 1024 * 1024;
 
 // The archive's stream, positioned at the item's local header (on the item's
@@ -75,21 +78,33 @@ void DecodeLegacyMethod(TAbZipItem* Item, TStream* Source, TStream* Target) {
     Helper.Execute();
 }
 
-// Decoders of the methods whose modules are not part of the engine yet. Each
-// family has one entry here; until its decoder exists the item is refused as
-// an unsupported method.
-void DecodeBzip2(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
-} // 12
-void DecodeLzma(TAbZipItem*, TStream*, TStream*) {
-    throw EAbZipInvalidMethod();
-} // 14
-void DecodeWavPack(TAbZipItem*, TStream* Source, TStream* Out) {
-    WavPackDecodeStream(Source, Out);
-} // 97: a WavPack file holding the WAV file's header and trailer
-void DecodePpmd(TAbZipItem*, TStream* Source, TStream* Out) {
-    PpmdDecodeStream(Source, Out);
-} // 98: PPMd variant I, revision 1
+// bzip2 (method 12): exactly the declared size is copied (data that ends
+// earlier raises the stream read error); a byte beyond it means the data is
+// longer than declared.
+void DecodeBzip2(TAbZipItem* Item, TStream* Source, TStream* Dest) {
+    TBZDecompressionStream Decoded(Source);
+    if (Item->UncompressedSize() > 0)
+        Dest->CopyFrom(&Decoded, Item->UncompressedSize(), StoredCopyBlock);
+    uint8_t Beyond = 0;
+    if (Decoded.Read(&Beyond, 1) > 0) throw EAbZipDataTooLong();
+}
+
+// LZMA (method 14): the declared size bounds the output, so the end marker
+// flag is not needed.
+void DecodeLzma(TAbZipItem* Item, TStream* Source, TStream* Dest) {
+    LzmaDecodeItemData(Source, Item->UncompressedSize(), Dest);
+}
+
+// WavPack (method 97): a WavPack file holding the WAV file's header and
+// trailer around the samples.
+void DecodeWavPack(TAbZipItem*, TStream* Source, TStream* Dest) {
+    WavPackDecodeStream(Source, Dest);
+}
+
+// PPMd variant I, revision 1 (method 98).
+void DecodePpmd(TAbZipItem*, TStream* Source, TStream* Dest) {
+    PpmdDecodeStream(Source, Dest);
+}
 
 // Decodes the item's data with the decoder of its method (bit 7 cleared).
 void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {

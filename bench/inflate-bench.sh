@@ -10,6 +10,7 @@
 #   binary.bin  100 MB of shared libraries from /usr/lib
 #   *-d64.zip   the same corpora compressed by 7-Zip with Deflate64
 set -euo pipefail
+source "$(dirname "$0")/text-corpus.sh"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="${KIVO_BENCH_BUILD:-$ROOT/build/release}"
 CORPORA="$BUILD/bench-corpora"
@@ -19,18 +20,7 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" --target InflateBench -j2 >/dev/null
 mkdir -p "$CORPORA"
 
-if [ ! -s "$CORPORA/text.bin" ]; then
-  echo "building the text corpus..." >&2
-  {
-    find /usr/share/doc -type f | LC_ALL=C sort | while read -r f; do
-      case "$f" in
-        *.gz) gzip -dc "$f" 2>/dev/null || true ;;
-        *) grep -Iq . "$f" 2>/dev/null && cat "$f" ;;
-      esac
-    done | head -c $((SIZE / 2)) || true
-    find /usr/include -type f | LC_ALL=C sort | xargs -d "\n" cat 2>/dev/null | head -c $((SIZE / 2)) || true
-  } > "$CORPORA/text.bin"
-fi
+make_text_corpus "$CORPORA/text.bin"
 if [ ! -s "$CORPORA/binary.bin" ]; then
   echo "building the binary corpus..." >&2
   find /usr/lib -type f \( -name '*.so' -o -name '*.so.*' \) | LC_ALL=C sort | xargs -d '\n' cat 2>/dev/null \
