@@ -6,19 +6,25 @@
 //   12  bzip2: TBZDecompressionStream read to its end, at most 64 MiB.
 //   14  LZMA: the 4-byte header, properties and data as a ZIP item holds
 //       them, preceded by 3 bytes of declared size (at most 16 MiB).
+//   97  WavPack: the item data (a WavPack file), output capped at 64 MiB.
+//   98  PPMd: the parameter word and the range-coded data, output capped at
+//       64 MiB.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "archive/AbBzip2.h"
+#include "archive/AbExcept.h"
 #include "archive/AbLzma.h"
+#include "archive/AbPPMd.h"
+#include "archive/AbWavPack.h"
 #include "runtime/Classes.h"
 
 using namespace kivo;
 
 namespace {
 
-constexpr int64_t MaxBzip2Output = int64_t{64} << 20;
+constexpr int64_t MaxOutput = int64_t{64} << 20;
 
 // Takes at most its limit and then refuses, as the extraction driver's
 // output stream refuses data beyond the declared size.
@@ -39,6 +45,32 @@ private:
     int64_t FSize = 0;
 };
 
+// Takes up to 64 MiB and then raises an error of its own: the WavPack and
+// PPMd layers have no declared size to stop at.
+class TCappedSink : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void*, int64_t Count) override {
+        FSize += Count;
+        if (FSize > MaxOutput) throw EAbException("output cap reached");
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+
+private:
+    int64_t FSize = 0;
+};
+
+// WavPack and PPMd: the decoders' and the streams' errors are expected.
+void FuzzWholeItem(void (*Decode)(TStream*, TStream*), const uint8_t* Data, size_t Size) {
+    TReadOnlyMemoryStream Source(Data, static_cast<int64_t>(Size));
+    TCappedSink Sink;
+    try {
+        Decode(&Source, &Sink);
+    } catch (const Exception&) {
+    }
+}
+
 void FuzzBzip2(const uint8_t* Data, size_t Size) {
     TReadOnlyMemoryStream Source(Data, static_cast<int64_t>(Size));
     try {
@@ -49,7 +81,7 @@ void FuzzBzip2(const uint8_t* Data, size_t Size) {
             const int64_t N = Decoded.Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
             if (N <= 0) break;
             Total += N;
-            if (Total > MaxBzip2Output) break;
+            if (Total > MaxOutput) break;
         }
     } catch (const ECustomBZip2Error&) {
     }
@@ -75,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     switch (Data[0]) {
     case 12: FuzzBzip2(Data + 1, Size - 1); return 0;
     case 14: FuzzLzma(Data + 1, Size - 1); return 0;
-    // Layers still to come: 97 (WavPack) and 98 (PPMd) get their cases here.
+    case 97: FuzzWholeItem(&WavPackDecodeStream, Data + 1, Size - 1); return 0;
+    case 98: FuzzWholeItem(&PpmdDecodeStream, Data + 1, Size - 1); return 0;
     default: return 0;
     }
 }
