@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# PPMd and WavPack items: 100 MiB of C headers of this machine zipped by
-# `7zz a -tzip -mm=PPMd`, tested by `kivo-unzip t` and `7zz t -mmt=1`; a
-# 100 MiB 16-bit stereo WAV file compressed by `wavpack` and stored as a
-# method 97 item, tested by `kivo-unzip t`, extracted by `kivo-unzip x` and
-# unpacked by `wvunpack` to a file. Prints the best wall and CPU time of
-# ROUNDS runs of each.
+# WavPack items: a 100 MiB 16-bit stereo WAV file compressed by `wavpack` and
+# stored as a method 97 item, tested by `kivo-unzip t`, extracted by
+# `kivo-unzip x` and unpacked by `wvunpack` to a file. Prints the best wall
+# and CPU time of ROUNDS runs of each. (bzip2, LZMA and PPMd items are
+# measured by zip-methods.sh.)
 #
-#   bench/ppmd-wavpack.sh [ROUNDS]
+#   bench/wavpack.sh [ROUNDS]
 #
 # ROUNDS defaults to 3. Corpora are kept in <build>/bench-corpora; output
 # goes below $TMPDIR (default /tmp) and is removed after each run.
@@ -15,17 +14,9 @@ source "$(dirname "$0")/zip-bench-common.sh"
 for t in wavpack wvunpack; do
   command -v "$t" >/dev/null || { echo "$t is not installed (scripts/setup)" >&2; exit 2; }
 done
-TEXTZIP="$CORPORA/ppmd-100m.zip"
 WAV="$CORPORA/audio-100m.wav"
 WAVZIP="$CORPORA/wavpack-100m.zip"
 WV="$CORPORA/audio-100m.wv"
-
-if [ ! -s "$TEXTZIP" ]; then
-  echo "making the PPMd corpus (100 MiB of C headers, 7zz -mm=PPMd)..." >&2
-  find /usr/include -type f \( -name '*.h' -o -name '*.hpp' \) -print0 | sort -z |
-    xargs -0 cat 2>/dev/null | head -c 104857600 >"$CORPORA/text-100m.txt" || true
-  (cd "$CORPORA" && 7zz a -tzip -mm=PPMd ppmd-100m.zip text-100m.txt >/dev/null)
-fi
 
 if [ ! -s "$WAVZIP" ]; then
   echo "making the WavPack corpus (100 MiB WAV, wavpack, stored as method 97)..." >&2
@@ -64,7 +55,7 @@ with open(out, "wb") as f:
 PY
 fi
 
-OUT=$(mktemp -d "${TMPDIR:-/tmp}/kivo-bench-ppmd-XXXXXX")
+OUT=$(mktemp -d "${TMPDIR:-/tmp}/kivo-bench-wavpack-XXXXXX")
 trap 'rm -rf "$OUT"' EXIT
 
 # Best wall and CPU (user + system) seconds of ROUNDS runs of a command.
@@ -80,8 +71,6 @@ best() {
   printf '%-34s wall %6.2f s  cpu %6.2f s\n' "$label" "$bw" "$bc"
 }
 
-best "kivo-unzip t (PPMd)" "$TOOL" t "$TEXTZIP"
-best "7zz t -mmt=1 (PPMd)" 7zz t -mmt=1 "$TEXTZIP"
 best "kivo-unzip t (WavPack)" "$TOOL" t "$WAVZIP"
 best "kivo-unzip x (WavPack)" "$TOOL" x "$WAVZIP" -d "$OUT/x"
 best "wvunpack to a file" wvunpack -q -y "$WV" -o "$OUT/x/audio.wav"
