@@ -15,6 +15,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "BenchSupport.h"
 #include "archive/AbByteOrder.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbDfDec.h"
@@ -22,23 +23,10 @@
 #include "runtime/Classes.h"
 
 using namespace kivo;
+using kivo::bench::DeflateRaw;
+using kivo::bench::ReadFile;
 
 namespace {
-
-std::string ReadFile(const std::string& Name) {
-    std::string Out;
-    std::FILE* F = std::fopen(Name.c_str(), "rb");
-    if (F == nullptr) {
-        std::fprintf(stderr, "cannot open %s\n", Name.c_str());
-        std::exit(2);
-    }
-    char Buf[1 << 16];
-    size_t N;
-    while ((N = std::fread(Buf, 1, sizeof Buf, F)) > 0)
-        Out.append(Buf, N);
-    std::fclose(F);
-    return Out;
-}
 
 // Takes any amount of data and remembers only how much, at any position.
 class TSink : public TStream {
@@ -103,20 +91,6 @@ void BM_Legacy(benchmark::State& State, const char* Archive) {
         }
     }
     State.SetBytesProcessed(Bytes);
-}
-
-std::string DeflateRaw(const std::string& Data, int Level) {
-    z_stream Z{};
-    deflateInit2(&Z, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string Out(deflateBound(&Z, Data.size()), '\0');
-    Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
-    Z.avail_in = static_cast<uInt>(Data.size());
-    Z.next_out = reinterpret_cast<Bytef*>(Out.data());
-    Z.avail_out = static_cast<uInt>(Out.size());
-    deflate(&Z, Z_FINISH);
-    Out.resize(Z.total_out);
-    deflateEnd(&Z);
-    return Out;
 }
 
 // The legacy corpus's own files (decoded from the shrunk archive), deflated.
