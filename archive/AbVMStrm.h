@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "runtime/Classes.h"
 
@@ -51,7 +51,9 @@ private:
         std::list<TvmsPage*>::iterator vpOrder; // its place in vmsRecency
         uint8_t vpData[AbVMSPageSize];
     };
-    using TvmsPageList = std::vector<std::unique_ptr<TvmsPage>>;
+    // In stream order; a deque, because sequential use adds pages at the end
+    // and evicts them from the front.
+    using TvmsPageList = std::deque<std::unique_ptr<TvmsPage>>;
 
     int32_t NextStamp();
     // Puts a page in memory at the most recently used end of vmsRecency.
