@@ -9,6 +9,7 @@
 #include "archive/AbByteOrder.h"
 #include "archive/AbDfBase.h"
 #include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
 #include "runtime/Application.h"
 #include "runtime/Text.h"
 
@@ -974,6 +975,28 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
         FLastFolder = Walk.Folder.Duplicate();
     }
     return std::move(Walk.Folder);
+}
+
+void TAbArchive::WriteItemFolder(const std::string& TargetName, TDateTime FileTime) {
+    const TFolderHandle Folder = OpenTargetFolder(TargetName, true);
+    if (FileTime != 0) (void)Folder.SetLastWriteTime(FileTime);
+}
+
+void TAbArchive::WriteItemFile(const std::string& TargetName, TDateTime FileTime, bool ReadOnly,
+                               const std::function<void(TStream*)>& Produce) {
+    const TFolderHandle Folder = OpenTargetFolder(ExtractFileDir(TargetName), false);
+    const std::string Name = ExtractFileName(TargetName);
+    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
+        throw EFCreateError(TargetName, Refusal);
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 65536);
+    try {
+        Produce(&File);
+    } catch (const EAbUserAbort&) {
+        FStatus = asInvalid;
+        throw;
+    }
+    File.SetLastWriteTime(FileTime);
+    File.Commit();
 }
 
 // ---------------------------------------------------------------------------

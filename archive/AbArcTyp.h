@@ -576,6 +576,18 @@ protected:
     // Gives up the owned stream (nullptr when not owned).
     std::unique_ptr<TStream> ReleaseOwnedStream();
     void WriteLogLine(const std::string& Text, const std::string& Kind);
+    // Extraction of one item of a format without a driver of its own. A
+    // folder item makes the folder TargetName (with its parents) below the
+    // base, without following links. A file item: Produce writes the data
+    // into a new file beside TargetName, in the folder reached from the base
+    // without links (EAbUnsafePath otherwise), which replaces TargetName only
+    // when Produce returns; any failure removes the new file and leaves an
+    // existing target as it was (a user abort also makes the archive
+    // invalid). An existing target that may not be written is refused with
+    // EFCreateError first. FileTime 0 keeps the time of writing.
+    void WriteItemFolder(const std::string& TargetName, TDateTime FileTime);
+    void WriteItemFile(const std::string& TargetName, TDateTime FileTime, bool ReadOnly,
+                       const std::function<void(TStream*)>& Produce);
 
     TStream* FStream = nullptr;
     TAbArchiveStatus FStatus = asIdle;

@@ -1,6 +1,7 @@
 #include "archive/AbBrowse.h"
 
 #include "archive/AbByteOrder.h"
+#include "archive/AbPosKeep.h"
 #include "archive/AbUtils.h"
 #include "archive/AbZipTyp.h"
 #include "platform/FileSystem.h"
@@ -10,24 +11,7 @@ namespace kivo {
 
 namespace {
 
-// Restores a stream's position when a probe ends, however it ends.
-class TPositionKeeper {
-public:
-    explicit TPositionKeeper(TStream* Stream) : FStream(Stream), FPosition(Stream->Position()) {}
-    ~TPositionKeeper() {
-        try {
-            FStream->Seek(FPosition, soBeginning);
-        } catch (...) {
-            // A stream that cannot go back has nothing left to restore.
-        }
-    }
-    TPositionKeeper(const TPositionKeeper&) = delete;
-    TPositionKeeper& operator=(const TPositionKeeper&) = delete;
-
-private:
-    TStream* FStream;
-    int64_t FPosition;
-};
+using TPositionKeeper = TAbStreamPositionKeeper;
 
 // Reads exactly Count bytes from the start; false when the stream is shorter.
 bool ReadHead(TStream* Stream, uint8_t* Buffer, int64_t Count) {
@@ -60,9 +44,13 @@ TAbArchiveType ProbeAs(TAbArchiveType Type, TStream* Stream) {
     case atZip:
     case atSpannedZip: return IdentifyZipStream(Stream);
     case atSelfExtZip: return IdentifySelfExtractingZip(Stream);
-    default:
-        // tar, gzip, bzip2 and cabinet files are not read yet.
-        return atUnknown;
+    case atTar: return IdentifyTarStream(Stream);
+    case atGzip:
+    case atGzippedTar: return IdentifyGzipStream(Stream);
+    case atCab: return IdentifyCabStream(Stream);
+    case atBzip2:
+    case atBzippedTar: return IdentifyBzip2Stream(Stream);
+    default: return atUnknown;
     }
 }
 
@@ -103,9 +91,12 @@ TAbArchiveType IdentifySelfExtractingZip(TStream* Stream) {
 }
 
 TAbArchiveType DetectStreamArchiveType(TStream* Stream) {
-    TAbArchiveType Type = IdentifySelfExtractingZip(Stream);
-    if (Type == atUnknown) Type = IdentifyZipStream(Stream);
-    return Type;
+    for (auto* Probe : {IdentifySelfExtractingZip, IdentifyZipStream, IdentifyTarStream,
+                        IdentifyGzipStream, IdentifyBzip2Stream, IdentifyCabStream}) {
+        const TAbArchiveType Type = Probe(Stream);
+        if (Type != atUnknown) return Type;
+    }
+    return atUnknown;
 }
 
 TAbArchiveType DetectArchiveType(const std::string& FileName, TAbArchiveType AssumedType) {

@@ -1,14 +1,17 @@
 // Archive type detection: a file's type from its extension, confirmed by a
 // look at its contents; a stream's type from its contents alone.
-//
-// Only ZIP archives (plain, split or spanned, and self-extracting) are
-// recognised by content so far; the probes of the other containers answer
-// atUnknown until their readers are part of the engine.
+// ZIP archives (plain, split or spanned, and self-extracting), tar, gzip
+// and bzip2 files (a tar archive inside either recognised by content) and
+// cabinet files.
 #pragma once
 
 #include <string>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbBzp2Typ.h"
+#include "archive/AbCabTyp.h"
+#include "archive/AbGzTyp.h"
+#include "archive/AbTarTyp.h"
 #include "runtime/Classes.h"
 
 namespace kivo {
@@ -21,7 +24,9 @@ namespace kivo {
 // for reading with others allowed to read and write (its open error passes).
 TAbArchiveType DetectArchiveType(const std::string& FileName,
                                  TAbArchiveType AssumedType = atUnknown);
-// The first probe that recognises the stream: self-extracting ZIP, then ZIP.
+// The first probe that recognises the stream: self-extracting ZIP, ZIP,
+// tar, gzip, bzip2, cabinet (EAbNoCabinetDll when no other answered and the
+// cabinet library cannot be used).
 TAbArchiveType DetectStreamArchiveType(TStream* Stream);
 
 // Probes: each leaves the stream's position as it found it; a stream too

@@ -193,9 +193,34 @@ void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& 
         else
             FArchive = std::make_unique<TAbZipArchive>(Name, fmOpenRead | fmShareDenyNone);
         break;
+    case atTar:
+        if (Stream != nullptr)
+            FArchive = std::make_unique<TAbTarArchive>(Stream, Name);
+        else
+            FArchive = std::make_unique<TAbTarArchive>(Name, fmOpenRead | fmShareDenyNone);
+        break;
+    case atGzip:
+    case atGzippedTar: {
+        auto Gzip = Stream != nullptr
+                        ? std::make_unique<TAbGzipArchive>(Stream, Name)
+                        : std::make_unique<TAbGzipArchive>(Name, fmOpenRead | fmShareDenyNone);
+        Gzip->SetIsGzippedTar(Type == atGzippedTar);
+        Gzip->SetTarAutoHandle(FTarAutoHandle);
+        FArchive = std::move(Gzip);
+        break;
+    }
+    case atBzip2:
+    case atBzippedTar: {
+        auto Bzip2 = Stream != nullptr
+                         ? std::make_unique<TAbBzip2Archive>(Stream, Name)
+                         : std::make_unique<TAbBzip2Archive>(Name, fmOpenRead | fmShareDenyNone);
+        Bzip2->SetIsBzippedTar(Type == atBzippedTar);
+        Bzip2->SetTarAutoHandle(FTarAutoHandle);
+        FArchive = std::move(Bzip2);
+        break;
+    }
     default:
-        // tar, gzip and bzip2 containers are not read yet; cabinet files and
-        // unknown content never are.
+        // Cabinet files are only recognised; unknown content is not read.
         throw EAbUnhandledType();
     }
 }

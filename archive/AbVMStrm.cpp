@@ -24,6 +24,7 @@ TAbVirtualMemoryStream::TAbVirtualMemoryStream() {
     Page->vpDirty = false;
     std::memset(Page->vpData, 0, sizeof Page->vpData);
     vmsCachePage = Page.get();
+    Page->vpOrder = vmsRecency.insert(vmsRecency.end(), Page.get());
     vmsPageList.push_back(std::move(Page));
     SetMaxMemToUse(0x800000);
 }
@@ -34,6 +35,11 @@ TAbVirtualMemoryStream::~TAbVirtualMemoryStream() {
         vmsSwapStream.reset();
         DeleteFile(vmsSwapFileName);
     }
+}
+
+void TAbVirtualMemoryStream::MarkUsed(TvmsPage* Page) {
+    Page->vpLRU = NextStamp();
+    vmsRecency.splice(vmsRecency.end(), vmsRecency, Page->vpOrder);
 }
 
 int32_t TAbVirtualMemoryStream::NextStamp() {
@@ -98,12 +104,10 @@ void TAbVirtualMemoryStream::SwapOut(TvmsPage* Page) {
 }
 
 std::unique_ptr<TAbVirtualMemoryStream::TvmsPage> TAbVirtualMemoryStream::EvictLeastRecent() {
-    size_t Victim = 0;
-    for (size_t I = 1; I < vmsPageList.size(); ++I) {
-        if (vmsPageList[I]->vpLRU < vmsPageList[Victim]->vpLRU) Victim = I;
-    }
-    TvmsPage* Page = vmsPageList[Victim].get();
+    TvmsPage* Page = vmsRecency.front();
+    const size_t Victim = LowerBound(Page->vpStmOfs);
     if (Page->vpDirty) SwapOut(Page);
+    vmsRecency.pop_front();
     std::unique_ptr<TvmsPage> Result = std::move(vmsPageList[Victim]);
     vmsPageList.erase(vmsPageList.begin() + static_cast<std::ptrdiff_t>(Victim));
     if (vmsCachePage == Page) vmsCachePage = nullptr;
@@ -114,7 +118,7 @@ TAbVirtualMemoryStream::TvmsPage* TAbVirtualMemoryStream::GetPage(int64_t StmOfs
     size_t Pos = LowerBound(StmOfs);
     if (Pos < vmsPageList.size() && vmsPageList[Pos]->vpStmOfs == StmOfs) {
         TvmsPage* Found = vmsPageList[Pos].get();
-        Found->vpLRU = NextStamp();
+        MarkUsed(Found);
         vmsCachePage = Found;
         return Found;
     }
@@ -138,7 +142,14 @@ TAbVirtualMemoryStream::TvmsPage* TAbVirtualMemoryStream::GetPage(int64_t StmOfs
     // The list may have changed through an eviction: find the place again.
     Pos = LowerBound(StmOfs);
     TvmsPage* Result = Page.get();
-    vmsPageList.insert(vmsPageList.begin() + static_cast<std::ptrdiff_t>(Pos), std::move(Page));
+    auto Placed =
+        vmsPageList.insert(vmsPageList.begin() + static_cast<std::ptrdiff_t>(Pos), std::move(Page));
+    try {
+        Result->vpOrder = vmsRecency.insert(vmsRecency.end(), Result);
+    } catch (...) {
+        vmsPageList.erase(Placed);
+        throw;
+    }
     vmsCachePage = Result;
     return Result;
 }
@@ -195,8 +206,10 @@ int64_t TAbVirtualMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 void TAbVirtualMemoryStream::SetSize(int64_t NewSize) {
     if (NewSize < 0) NewSize = 0;
     if (NewSize < vmsSize) {
-        while (vmsPageList.size() > 1 && vmsPageList.back()->vpStmOfs >= NewSize)
+        while (vmsPageList.size() > 1 && vmsPageList.back()->vpStmOfs >= NewSize) {
+            vmsRecency.erase(vmsPageList.back()->vpOrder);
             vmsPageList.pop_back();
+        }
         TvmsPage* First = vmsPageList.empty() ? nullptr : vmsPageList.front().get();
         if (First != nullptr && First->vpStmOfs >= NewSize) {
             // The page that always stays now lies past the end: forget its data.

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <list>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "runtime/Classes.h"
 
@@ -47,11 +48,16 @@ private:
         int64_t vpStmOfs; // stream offset, a multiple of the page size
         int32_t vpLRU;    // last-use stamp
         bool vpDirty;
+        std::list<TvmsPage*>::iterator vpOrder; // its place in vmsRecency
         uint8_t vpData[AbVMSPageSize];
     };
-    using TvmsPageList = std::vector<std::unique_ptr<TvmsPage>>;
+    // In stream order; a deque, because sequential use adds pages at the end
+    // and evicts them from the front.
+    using TvmsPageList = std::deque<std::unique_ptr<TvmsPage>>;
 
     int32_t NextStamp();
+    // Puts a page in memory at the most recently used end of vmsRecency.
+    void MarkUsed(TvmsPage* Page);
     // The page at a page-aligned offset, made the cache page.
     TvmsPage* GetPage(int64_t StmOfs);
     // Index in vmsPageList of the first page at or after StmOfs.
@@ -67,6 +73,9 @@ private:
     uint32_t vmsMaxMemToUse = 0;
     int32_t vmsMaxPages = 1;
     TvmsPageList vmsPageList;
+    // The pages in memory from least to most recently used, so that the page
+    // to evict is found at once, however many pages are kept.
+    std::list<TvmsPage*> vmsRecency;
     int64_t vmsPosition = 0;
     int64_t vmsSize = 0;
     std::string vmsSwapFileDir;

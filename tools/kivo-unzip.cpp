@@ -1,4 +1,6 @@
-// kivo-unzip: lists, tests and extracts ZIP archives with the archive engine.
+// kivo-unzip: lists, tests and extracts ZIP archives, tar archives (also
+// inside gzip and bzip2 files) and gzip and bzip2 files with the archive
+// engine.
 //
 //   kivo-unzip list [--tsv] ARCHIVE          readable listing / one tab-separated line per item
 //   kivo-unzip x ARCHIVE [-d DIR] [MASK...]  extract with the stored folders
@@ -22,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/AbBrowse.h"
 #include "archive/AbExcept.h"
 #include "archive/AbUnzper.h"
 #include "archive/AbUtils.h"
@@ -38,6 +41,7 @@ namespace {
 
 constexpr const char* ProgramName = "kivo-unzip";
 constexpr const char* ProgramVersion = "1.0.0";
+constexpr const char* CabinetRefusal = "cabinet files are recognised but not extracted";
 
 void PrintUsage(std::FILE* Out) {
     std::fprintf(
@@ -49,7 +53,9 @@ void PrintUsage(std::FILE* Out) {
         "       %s --help | --version\n"
         "\n"
         "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors,\n"
-        "traditional encryption).\n"
+        "traditional encryption), tar archives (ustar, GNU, PAX), gzip and bzip2 files\n"
+        "and tar archives inside them (.tar.gz, .tgz, .tar.bz2, .tbz). Cabinet files are\n"
+        "recognised but not extracted. Tar links are extracted as empty files.\n"
         "\n"
         "  list ARCHIVE        readable listing with sizes, method, CRC-32, date and name\n"
         "  list --tsv ARCHIVE  one line per item with these tab-separated columns:\n"
@@ -179,16 +185,25 @@ std::string MethodName(uint8_t Method) {
     }
 }
 
-void ListTsv(TAbZipArchive& Archive, TOutput& Out) {
+// The method column: ZIP's method number; a gzip item deflated (8), a bzip2
+// item bzip2 (12), a tar item stored (0).
+uint8_t MethodOf(const TAbArchiveItem* Item) {
+    if (const auto* Zip = dynamic_cast<const TAbZipItem*>(Item)) return Zip->CompressionMethod();
+    if (dynamic_cast<const TAbGzipItem*>(Item) != nullptr) return 8;
+    if (dynamic_cast<const TAbBzip2Item*>(Item) != nullptr) return 12;
+    return 0;
+}
+
+void ListTsv(TAbArchive& Archive, TOutput& Out) {
     for (int32_t I = 0; I < Archive.Count(); ++I) {
-        const TAbZipItem* Item = Archive.ZipItems(I);
+        const TAbArchiveItem* Item = Archive.Items(I);
         Out.Name(Item->FileNameView());
         Out.Add('\t');
         Out.Number(static_cast<uint64_t>(Item->UncompressedSize()));
         Out.Add('\t');
         Out.Number(static_cast<uint64_t>(Item->CompressedSize()));
         Out.Add('\t');
-        Out.Number(Item->CompressionMethod());
+        Out.Number(MethodOf(Item));
         Out.Add('\t');
         Out.Hex(Item->CRC32(), 8);
         Out.Add('\t');
@@ -203,7 +218,7 @@ void ListTsv(TAbZipArchive& Archive, TOutput& Out) {
     }
 }
 
-void ListReadable(TAbZipArchive& Archive, const std::string& FileName, TOutput& Out) {
+void ListReadable(TAbArchive& Archive, const std::string& FileName, TOutput& Out) {
     Out.Add("Archive: ");
     Out.Name(FileName);
     Out.Add("\n    Length  Compressed  Method     CRC-32    Date       Time      Name\n");
@@ -211,12 +226,12 @@ void ListReadable(TAbZipArchive& Archive, const std::string& FileName, TOutput& 
     uint64_t TotalSize = 0;
     uint64_t TotalCompressed = 0;
     for (int32_t I = 0; I < Archive.Count(); ++I) {
-        const TAbZipItem* Item = Archive.ZipItems(I);
+        const TAbArchiveItem* Item = Archive.Items(I);
         Out.Number(static_cast<uint64_t>(Item->UncompressedSize()), 10);
         Out.Add("  ");
         Out.Number(static_cast<uint64_t>(Item->CompressedSize()), 10);
         Out.Add("  ");
-        std::string Method = MethodName(Item->CompressionMethod());
+        std::string Method = MethodName(MethodOf(Item));
         if (Item->IsEncrypted()) Method += '*';
         Method.resize(std::max<size_t>(Method.size(), 9), ' ');
         Out.Add(Method);
@@ -237,34 +252,47 @@ void ListReadable(TAbZipArchive& Archive, const std::string& FileName, TOutput& 
     Out.Add("                                             ");
     Out.Number(static_cast<uint64_t>(Archive.Count()));
     Out.Add(Archive.Count() == 1 ? " item\n" : " items\n");
-    if (!Archive.ZipfileComment().empty()) {
+    const auto* Zip = dynamic_cast<const TAbZipArchive*>(&Archive);
+    if (Zip != nullptr && !Zip->ZipfileComment().empty()) {
         Out.Add("Comment: ");
-        Out.Name(Archive.ZipfileComment());
+        Out.Name(Zip->ZipfileComment());
         Out.Add('\n');
     }
     bool AnyEncrypted = false;
     for (int32_t I = 0; I < Archive.Count() && !AnyEncrypted; ++I)
-        AnyEncrypted = Archive.ZipItems(I)->IsEncrypted();
+        AnyEncrypted = Archive.Items(I)->IsEncrypted();
     if (AnyEncrypted) Out.Add("(* encrypted)\n");
 }
 
+// Opens the archive as the unzipper does, a tar archive inside a gzip or
+// bzip2 file as that tar archive. Content of no known type is read as ZIP,
+// whose reader then says what is wrong with it; a cabinet is refused.
+void OpenArchive(TAbUnZipper& UnZipper, const std::string& FileName) {
+    // The same checks the unzipper makes before it opens a file.
+    if (!FileExists(FileName)) throw EAbFileNotFound();
+    if (FileSizeOf(FileName) <= 0) throw EAbBadStream();
+    TAbArchiveType Type = DetectArchiveType(FileName);
+    if (Type == atCab) throw EAbException(CabinetRefusal);
+    if (Type == atUnknown) Type = atZip;
+    UnZipper.SetTarAutoHandle(true);
+    UnZipper.SetForceType(true);
+    UnZipper.SetArchiveType(Type);
+    UnZipper.SetFileName(FileName);
+}
+
 int List(const std::string& FileName, bool Tsv) {
-    std::unique_ptr<TAbZipArchive> Archive;
+    TAbUnZipper UnZipper(nullptr);
     try {
-        // The same checks the unzipper makes before it opens a file.
-        if (!FileExists(FileName)) throw EAbFileNotFound();
-        if (FileSizeOf(FileName) <= 0) throw EAbBadStream();
-        Archive = std::make_unique<TAbZipArchive>(FileName, fmOpenRead | fmShareDenyNone);
-        Archive->Load();
+        OpenArchive(UnZipper, FileName);
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s: %s: %s\n", ProgramName, FileName.c_str(), E.what());
         return 2;
     }
     TOutput Out;
     if (Tsv)
-        ListTsv(*Archive, Out);
+        ListTsv(*UnZipper.Archive(), Out);
     else
-        ListReadable(*Archive, FileName, Out);
+        ListReadable(*UnZipper.Archive(), FileName, Out);
     if (Out.Failed()) {
         std::fprintf(stderr, "%s: cannot write the listing: %s\n", ProgramName,
                      std::strerror(errno));
@@ -482,6 +510,9 @@ private:
     void AskPassword(std::string& NewPassword);
     void ConfirmOverwrite(std::string& Name, bool& Confirm);
     void Select();
+    // Tests the tagged items of a container that is no ZIP archive, each
+    // failure reported on its own.
+    void TestItems();
     bool CanAsk() const { return FTerminal != nullptr && FTerminal->Available(); }
 
     const TOptions& FOptions;
@@ -505,8 +536,12 @@ bool TExtraction::Open() {
         FUnZipper.SetExtractOptions(FOptions.Command == cmExtract
                                         ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
                                         : TAbExtractOptions{eoCreateDirs});
+        if (FileExists(FOptions.Archive) && FileSizeOf(FOptions.Archive) > 0 &&
+            DetectArchiveType(FOptions.Archive) == atCab) {
+            throw EAbException(CabinetRefusal);
+        }
+        FUnZipper.SetTarAutoHandle(true);
         FUnZipper.SetFileName(FOptions.Archive);
-        if (FUnZipper.ZipArchive() == nullptr) throw EAbUnhandledType();
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
                      E.what());
@@ -535,8 +570,24 @@ void TExtraction::Select() {
     if (!FExclusion.empty()) FUnZipper.UnTagItems(FExclusion);
     if (!FOptions.Masks.empty()) return;
     for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
-        TAbArchiveItem* Item = FUnZipper.Items(I);
+        TAbArchiveItem* Item = FUnZipper.Archive()->Items(I);
         if (Item->FileNameView().empty()) Item->SetTagged(true);
+    }
+}
+
+void TExtraction::TestItems() {
+    TAbArchive& Archive = *FUnZipper.Archive();
+    for (int32_t I = 0; I < Archive.Count(); ++I) {
+        TAbArchiveItem* Item = Archive.Items(I);
+        if (!Item->Tagged()) continue;
+        BeginItem(Item);
+        try {
+            Archive.VerifyItem(I);
+        } catch (const std::exception& E) {
+            if (StopRequested()) throw;
+            ReportFailure(Item, E.what());
+        }
+        if (StopRequested()) throw EAbUserAbort();
     }
 }
 
@@ -663,6 +714,7 @@ void TExtraction::Connect() {
     };
 
     TAbZipArchive* Zip = FUnZipper.ZipArchive();
+    if (Zip == nullptr) return; // the other formats are tested by TestItems
     // Testing stops at the first error object; each item's error is
     // reported here instead, so every item is tested.
     auto Test = Zip->TestHelper;
@@ -692,7 +744,7 @@ int TExtraction::Run() {
     int64_t TotalBytes = 0;
     int32_t TotalItems = 0;
     for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
-        const TAbArchiveItem* Item = FUnZipper.Items(I);
+        const TAbArchiveItem* Item = FUnZipper.Archive()->Items(I);
         if (!Item->Tagged()) continue;
         // Declared sizes come from the archive: the sum saturates.
         TotalBytes += std::min(Item->UncompressedSize(), INT64_MAX - TotalBytes);
@@ -708,7 +760,9 @@ int TExtraction::Run() {
     CatchStopRequests(srInterrupt | srTerminate | srHangup);
     FProgress.Start(TotalBytes, TotalItems);
     try {
-        if (FOptions.Command == cmTest)
+        if (FOptions.Command == cmTest && FUnZipper.ZipArchive() == nullptr)
+            TestItems();
+        else if (FOptions.Command == cmTest)
             FUnZipper.TestTaggedItems();
         else
             FUnZipper.ExtractTaggedItems();

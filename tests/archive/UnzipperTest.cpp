@@ -138,12 +138,14 @@ TEST_F(Unzipper, ContentThatIsNoZipIsAnUnhandledType) {
     WriteBytes(Dir / "text.zip", "just some text, no archive at all");
     EXPECT_THROW(U.SetFileName(Dir / "text.zip"), EAbUnhandledType);
     EXPECT_THROW(U.SetFileName(TestData("garbage.zip")), EAbUnhandledType);
-    // A ZIP archive under another name is recognised by its content; a tar
-    // archive is not read (yet).
+    // A ZIP archive under another name is recognised by its content; a
+    // cabinet is recognised and not read.
     WriteBytes(Dir / "package", ReadBytes(TestData("zip_store.zip")));
     U.SetFileName(Dir / "package");
     EXPECT_EQ(U.ArchiveType(), atZip);
-    EXPECT_THROW(U.SetFileName(TestData("tar_ustar.tar")), EAbUnhandledType);
+    EXPECT_THROW(U.SetFileName(TestData("cab_mszip.cab")), EAbUnhandledType);
+    U.SetFileName(TestData("tar_ustar.tar"));
+    EXPECT_EQ(U.ArchiveType(), atTar);
     // ForceType skips the detection.
     WriteBytes(Dir / "data.bin", ReadBytes(TestData("zip_store.zip")));
     U.SetArchiveType(atZip);
