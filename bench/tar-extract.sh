@@ -14,18 +14,19 @@
 # whole tar into its swap-backed stream (in $TMPDIR) before it extracts.
 set -euo pipefail
 source "$(dirname "$0")/zip-bench-common.sh"
+source "$(dirname "$0")/extract-common.sh"
 source "$(dirname "$0")/text-corpus.sh"
 TGZ="$CORPORA/text-500m.tar.gz"
 TBZ="$CORPORA/text-500m.tar.bz2"
 
 if [ ! -s "$TGZ" ] || [ ! -s "$TBZ" ]; then
-  make_text_corpus "$CORPORA/text-100m.txt"
+  make_text_corpus "$CORPORA/text.bin"
   src=$(mktemp -d "${TMPDIR:-/tmp}/kivo-bench-tar-src-XXXXXX")
   trap 'rm -rf "$src"' EXIT
   echo "making the tree (5 x 100 MB of text in 100 KB files)..." >&2
   for copy in 1 2 3 4 5; do
     mkdir -p "$src/copy$copy"
-    (cd "$src/copy$copy" && split -b 100000 -a 4 -d "$CORPORA/text-100m.txt" part)
+    (cd "$src/copy$copy" && split -b 100000 -a 4 -d "$CORPORA/text.bin" part)
   done
   (cd "$src" && tar --format=pax --mtime=@1600000000 -czf "$TGZ.tmp" . && mv "$TGZ.tmp" "$TGZ")
   (cd "$src" && tar --format=pax --mtime=@1600000000 -cjf "$TBZ.tmp" . && mv "$TBZ.tmp" "$TBZ")
@@ -44,24 +45,7 @@ for archive in "$TGZ" "$TBZ"; do
   rm -rf "$work/check"
 done
 
-measure() {
-  sync
-  /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$@" >/dev/null 2>&1 || {
-    echo "failed: $*" >&2
-    exit 1
-  }
-  read -r wall user sys kib <"$work/time"
-  echo "$wall $(python3 -c "print(f'{$user + $sys:.2f}')") $kib"
-}
-
-fresh_folder() {
-  if [ -e "$work/out" ]; then
-    rm -rf "$work/out"
-    sync
-    sleep 3
-  fi
-  mkdir "$work/out"
-}
+FRESH_PAUSE=3
 
 command_for() {
   case "$1" in
@@ -74,42 +58,6 @@ command_for() {
   esac
 }
 
-run_set() {  # run_set <label> <name>...
-  local label=$1
-  shift
-  local names=("$@")
-  declare -A walls=() cpus=() mems=()
-  for r in $(seq "$ROUNDS"); do
-    local line="round $r:"
-    for name in "${names[@]}"; do
-      fresh_folder
-      command_for "$name"
-      read -r wall cpu kib < <(measure "${CMD[@]}")
-      walls[$name]+="$wall "
-      cpus[$name]+="$cpu "
-      mems[$name]+="$kib "
-      line+=" $name ${wall}s cpu ${cpu}s ${kib}KiB;"
-    done
-    echo "$label $line"
-  done
-  rm -rf "$work/out"
-  local args=()
-  for name in "${names[@]}"; do args+=("$name" "${walls[$name]}" "${cpus[$name]}" "${mems[$name]}"); done
-  python3 - "$label" "${args[@]}" <<'PY'
-import statistics, sys
-label, rest = sys.argv[1], sys.argv[2:]
-rows = []
-for i in range(0, len(rest), 4):
-    name = rest[i]
-    wall, cpu, mem = ([float(x) for x in rest[i + k].split()] for k in (1, 2, 3))
-    rows.append((name, statistics.median(wall), statistics.median(cpu), statistics.median(mem)))
-ours = rows[0]
-print(f"{label}: medians of {len(rest[1].split())} rounds")
-print(f"  {'command':24} {'wall s':>7} {'cpu s':>7} {'peak MiB':>9} {'wall/ours':>10} {'cpu/ours':>9} {'mem/ours':>9}")
-for name, wall, cpu, mem in rows:
-    print(f"  {name:24} {wall:7.2f} {cpu:7.2f} {mem / 1024:9.1f} {wall / ours[1]:10.2f} {cpu / ours[2]:9.2f} {mem / ours[3]:9.2f}")
-PY
-}
 
 echo "archives: $TGZ ($(stat -c %s "$TGZ") bytes), $TBZ ($(stat -c %s "$TBZ") bytes)"
 run_set tar.gz "kivo-unzip x .tar.gz" "tar -xzf" "bsdtar -xf .tar.gz"

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
 
 #include "runtime/Classes.h"
 
@@ -33,6 +36,40 @@ private:
     int64_t FSize;
     int64_t FStep;
     int64_t FPos = 0;
+};
+
+// A private folder per process, made on first use below the temporary
+// folder with a name starting with Prefix; extraction goes to its "out"
+// folder, so any other entry in it was written outside the folder the caller
+// chose.
+class TJail {
+public:
+    explicit TJail(const std::string& Prefix)
+        : FPath(std::filesystem::temp_directory_path() /
+                (Prefix + std::to_string(std::random_device{}()))) {
+        std::filesystem::create_directories(FPath / "out");
+    }
+    std::filesystem::path Out() const { return FPath / "out"; }
+
+    // Aborts (a finding) when anything but "out" appears beside it, or, with
+    // NoLinks, when a symbolic link appears inside it.
+    void CheckNothingOutside(bool NoLinks = false) const {
+        for (const auto& Entry : std::filesystem::directory_iterator(FPath))
+            if (Entry.path().filename() != "out") std::abort();
+        if (!NoLinks) return;
+        for (const auto& Entry : std::filesystem::recursive_directory_iterator(Out()))
+            if (Entry.is_symlink()) std::abort();
+    }
+
+    // Empties "out" for the next input.
+    void Clear() const {
+        std::error_code Ignored;
+        for (const auto& Entry : std::filesystem::directory_iterator(Out()))
+            std::filesystem::remove_all(Entry.path(), Ignored);
+    }
+
+private:
+    std::filesystem::path FPath;
 };
 
 } // namespace kivo::fuzz

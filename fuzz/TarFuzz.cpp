@@ -7,28 +7,19 @@
 //   build/fuzz/fuzz/TarFuzz -max_total_time=600 corpus-folder
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "archive/AbTarTyp.h"
 #include "runtime/Classes.h"
 
 using namespace kivo;
-namespace fs = std::filesystem;
 
 namespace {
 
-// A private folder per process; extraction goes to its "out" folder, so any
-// other entry in it was written outside the folder the caller chose.
-const fs::path& Jail() {
-    static const fs::path Path = [] {
-        const std::string Tag = std::to_string(std::random_device{}());
-        fs::path P = fs::temp_directory_path() / ("kivo-tarfuzz-" + Tag);
-        fs::create_directories(P / "out");
-        return P;
-    }();
-    return Path;
+const fuzz::TJail& Jail() {
+    static const fuzz::TJail J("kivo-tarfuzz-");
+    return J;
 }
 
 void ListItems(TAbTarArchive& Archive) {
@@ -41,21 +32,12 @@ void ListItems(TAbTarArchive& Archive) {
     }
 }
 
-void CheckNothingOutside() {
-    for (const fs::directory_entry& Entry : fs::directory_iterator(Jail())) {
-        if (Entry.path().filename() != "out") std::abort();
-    }
-    for (const fs::directory_entry& Entry : fs::recursive_directory_iterator(Jail() / "out")) {
-        if (Entry.is_symlink()) std::abort();
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     TReadOnlyMemoryStream Stream(Data, static_cast<int64_t>(Size));
     TAbTarArchive Archive(&Stream, "fuzz.tar");
-    Archive.SetBaseDirectory((Jail() / "out").string());
+    Archive.SetBaseDirectory(Jail().Out().string());
     Archive.SetExtractOptions({eoCreateDirs, eoRestorePath});
     // Item failures are reported and the next item goes on.
     Archive.OnProcessItemFailure = [](TAbArchive*, TAbArchiveItem*, TAbProcessType, TAbErrorClass,
@@ -73,9 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     } catch (const Exception&) {
         // The engine's own error: an expected outcome for most inputs.
     }
-    CheckNothingOutside();
-    std::error_code Ignored;
-    for (const fs::directory_entry& Entry : fs::directory_iterator(Jail() / "out"))
-        fs::remove_all(Entry.path(), Ignored);
+    Jail().CheckNothingOutside(true);
+    Jail().Clear();
     return 0;
 }

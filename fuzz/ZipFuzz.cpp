@@ -7,28 +7,19 @@
 //   build/fuzz/fuzz/ZipFuzz -max_total_time=900 ../shared/testdata
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "archive/AbUnzper.h"
 #include "runtime/Classes.h"
 
 using namespace kivo;
-namespace fs = std::filesystem;
 
 namespace {
 
-// A private folder per process; extraction goes to its "out" folder, so any
-// other entry in it was written outside the folder the caller chose.
-const fs::path& Jail() {
-    static const fs::path Path = [] {
-        const std::string Tag = std::to_string(std::random_device{}());
-        fs::path P = fs::temp_directory_path() / ("kivo-zipfuzz-" + Tag);
-        fs::create_directories(P / "out");
-        return P;
-    }();
-    return Path;
+const fuzz::TJail& Jail() {
+    static const fuzz::TJail J("kivo-zipfuzz-");
+    return J;
 }
 
 void ListItems(TAbUnZipper& Unzipper) {
@@ -41,12 +32,6 @@ void ListItems(TAbUnZipper& Unzipper) {
     }
 }
 
-void CheckNothingOutside() {
-    for (const fs::directory_entry& Entry : fs::directory_iterator(Jail())) {
-        if (Entry.path().filename() != "out") std::abort();
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
@@ -56,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     Unzipper.OnNeedPassword = [](TAbBaseBrowser*, std::string& NewPassword) {
         NewPassword.clear(); // no second try
     };
-    Unzipper.SetBaseDirectory((Jail() / "out").string());
+    Unzipper.SetBaseDirectory(Jail().Out().string());
     try {
         Unzipper.SetStream(&Stream);
         ListItems(Unzipper);
@@ -70,9 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         Unzipper.SetStream(nullptr);
     } catch (const Exception&) {
     }
-    CheckNothingOutside();
-    std::error_code Ignored;
-    for (const fs::directory_entry& Entry : fs::directory_iterator(Jail() / "out"))
-        fs::remove_all(Entry.path(), Ignored);
+    Jail().CheckNothingOutside();
+    Jail().Clear();
     return 0;
 }

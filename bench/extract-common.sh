@@ -1,0 +1,67 @@
+# Shared measuring of the extraction benchmark scripts (sourced, not run,
+# after zip-bench-common.sh): the caller sets $work (a scratch folder) and
+# defines command_for NAME, which puts the command line of a named run in CMD.
+# FRESH_PAUSE (seconds, default 6) is the pause after emptying $work/out.
+#   run_set LABEL NAME...   runs every NAME ROUNDS times, alternating, each
+#                           into an empty $work/out, and prints medians and
+#                           ratios to the first NAME (ours)
+
+# One measured run: "<wall s> <cpu s> <peak KiB>"; output thrown away.
+measure() {
+  sync
+  /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$@" >/dev/null 2>&1 || {
+    echo "failed: $*" >&2
+    exit 1
+  }
+  read -r wall user sys kib <"$work/time"
+  echo "$wall $(python3 -c "print(f'{$user + $sys:.2f}')") $kib"
+}
+
+# An empty $work/out. ext4 skips inodes freed in the last few seconds when it
+# allocates new ones, which makes file creation right after deleting 20,000
+# files several times slower; the pause lets every run start alike.
+fresh_folder() {
+  if [ -e "$work/out" ]; then
+    rm -rf "$work/out"
+    sync
+    sleep "${FRESH_PAUSE:-6}"
+  fi
+  mkdir "$work/out"
+}
+
+run_set() {  # run_set <label> <name>... : the commands come from command_for
+  local label=$1
+  shift
+  local names=("$@")
+  declare -A walls=() cpus=() mems=()
+  for r in $(seq "$ROUNDS"); do
+    local line="round $r:"
+    for name in "${names[@]}"; do
+      fresh_folder
+      command_for "$name"
+      read -r wall cpu kib < <(measure "${CMD[@]}")
+      walls[$name]+="$wall "
+      cpus[$name]+="$cpu "
+      mems[$name]+="$kib "
+      line+=" $name ${wall}s cpu ${cpu}s ${kib}KiB;"
+    done
+    echo "$label $line"
+  done
+  rm -rf "$work/out"
+  local args=()
+  for name in "${names[@]}"; do args+=("$name" "${walls[$name]}" "${cpus[$name]}" "${mems[$name]}"); done
+  python3 - "$label" "${args[@]}" <<'PY'
+import statistics, sys
+label, rest = sys.argv[1], sys.argv[2:]
+rows = []
+for i in range(0, len(rest), 4):
+    name = rest[i]
+    wall, cpu, mem = ([float(x) for x in rest[i + k].split()] for k in (1, 2, 3))
+    rows.append((name, statistics.median(wall), statistics.median(cpu), statistics.median(mem)))
+ours = rows[0]
+print(f"{label}: medians of {len(rest[1].split())} rounds")
+print(f"  {'command':22} {'wall s':>7} {'cpu s':>7} {'peak MiB':>9} {'wall/ours':>10} {'cpu/ours':>9} {'mem/ours':>9}")
+for name, wall, cpu, mem in rows:
+    print(f"  {name:22} {wall:7.2f} {cpu:7.2f} {mem / 1024:9.1f} {wall / ours[1]:10.2f} {cpu / ours[2]:9.2f} {mem / ours[3]:9.2f}")
+PY
+}
