@@ -70,8 +70,7 @@ TAbBzip2Archive::~TAbBzip2Archive() {
 void TAbBzip2Archive::ReadArchive() {
     FItemList->Clear();
     FState = bsBzip2;
-    FTarData = nullptr;
-    FTarStream.reset();
+    DropDecodedTar();
     if (FStream->Size() <= 0) return;
     if (FIsBzippedTar && FTarAutoHandle) {
         LoadBzippedTar();
@@ -84,21 +83,8 @@ void TAbBzip2Archive::ReadArchive() {
 }
 
 void TAbBzip2Archive::LoadBzippedTar() {
-    // The swap file goes away with the stream, whatever fails.
-    FTarStream = std::make_unique<TAbVirtualMemoryStream>();
-    FTarStream->SetSwapFileDirectory(FTempDir);
-    try {
-        DecodeAll(FStream, FTarStream.get());
-        FTarData = FTarStream.get();
-        FState = bsTar;
-        LoadTar();
-    } catch (...) {
-        FItemList->Clear();
-        FState = bsBzip2;
-        FTarData = nullptr;
-        FTarStream.reset();
-        throw;
-    }
+    LoadDecodedTar([this](TStream* Tar) { DecodeAll(FStream, Tar); });
+    FState = bsTar;
 }
 
 void TAbBzip2Archive::ExtractItemToStream(int32_t Index, TStream* Stream) {

@@ -11,7 +11,6 @@
 
 #include "archive/AbArcTyp.h"
 #include "archive/AbTarTyp.h"
-#include "archive/AbVMStrm.h"
 #include "runtime/Classes.h"
 
 namespace kivo {
@@ -52,7 +51,6 @@ public:
 private:
     void LoadBzippedTar();
 
-    std::unique_ptr<TAbVirtualMemoryStream> FTarStream;
     bool FTarAutoHandle = false;
     bool FIsBzippedTar = false;
     TAbBzip2ArchiveState FState = bsBzip2;

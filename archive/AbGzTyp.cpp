@@ -192,8 +192,7 @@ TAbGzipItem* TAbGzipArchive::GzipItem() const {
 void TAbGzipArchive::ReadArchive() {
     FItemList->Clear();
     FState = gsGzip;
-    FTarData = nullptr;
-    FTarStream.reset();
+    DropDecodedTar();
     if (FStream->Size() <= 0) return;
     TAbGzipStreamHelper Helper(FStream);
     if (!Helper.FindFirstItem()) return;
@@ -212,22 +211,11 @@ void TAbGzipArchive::ReadArchive() {
 }
 
 void TAbGzipArchive::LoadGzippedTar() {
-    // The swap file goes away with the stream, whatever fails.
-    FTarStream = std::make_unique<TAbVirtualMemoryStream>();
-    FTarStream->SetSwapFileDirectory(FTempDir);
-    try {
+    LoadDecodedTar([this](TStream* Tar) {
         TAbGzipStreamHelper Helper(FStream);
-        Helper.ExtractItemData(FTarStream.get());
-        FTarData = FTarStream.get();
-        FState = gsTar;
-        LoadTar();
-    } catch (...) {
-        FItemList->Clear();
-        FState = gsGzip;
-        FTarData = nullptr;
-        FTarStream.reset();
-        throw;
-    }
+        Helper.ExtractItemData(Tar);
+    });
+    FState = gsTar;
 }
 
 void TAbGzipArchive::ExtractItemToStream(int32_t Index, TStream* Stream) {

@@ -15,7 +15,6 @@
 
 #include "archive/AbArcTyp.h"
 #include "archive/AbTarTyp.h"
-#include "archive/AbVMStrm.h"
 #include "runtime/Classes.h"
 
 namespace kivo {
@@ -160,7 +159,6 @@ public:
 private:
     void LoadGzippedTar();
 
-    std::unique_ptr<TAbVirtualMemoryStream> FTarStream;
     bool FTarAutoHandle = false;
     bool FIsGzippedTar = false;
     TAbGzipArchiveState FState = gsGzip;

@@ -400,6 +400,25 @@ void TAbTarArchive::ReadArchive() {
     LoadTar();
 }
 
+void TAbTarArchive::LoadDecodedTar(const std::function<void(TStream*)>& Decode) {
+    FDecodedTar = std::make_unique<TAbVirtualMemoryStream>();
+    FDecodedTar->SetSwapFileDirectory(FTempDir);
+    try {
+        Decode(FDecodedTar.get());
+        FTarData = FDecodedTar.get();
+        LoadTar();
+    } catch (...) {
+        FItemList->Clear();
+        DropDecodedTar();
+        throw;
+    }
+}
+
+void TAbTarArchive::DropDecodedTar() {
+    FTarData = nullptr;
+    FDecodedTar.reset();
+}
+
 void TAbTarArchive::LoadTar() {
     FItemList->Clear();
     FArchiveFormat = V7_FORMAT;

@@ -10,10 +10,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "archive/AbArcTyp.h"
+#include "archive/AbVMStrm.h"
 #include "runtime/Classes.h"
 
 namespace kivo {
@@ -146,10 +148,20 @@ protected:
     // compressed container decoded it into.
     TStream* TarStream() const { return FTarData != nullptr ? FTarData : FStream; }
     void LoadTar();
+    // Decodes a compressed tar with Decode into a swap-backed stream (its
+    // swap file in the archive's temporary folder) and loads it. On any
+    // failure the stream and its swap file go away, the list is emptied and
+    // the error is raised.
+    void LoadDecodedTar(const std::function<void(TStream*)>& Decode);
+    // Back to the archive's own stream; a decoded tar and its swap file go.
+    void DropDecodedTar();
 
     TStream* FTarData = nullptr;
     TAbTarHeaderFormat FArchiveFormat = V7_FORMAT;
     bool FArchiveReadOnly = false;
+
+private:
+    std::unique_ptr<TAbVirtualMemoryStream> FDecodedTar;
 };
 
 // The name bytes of a tar or gzip header as UTF-8: ASCII and UTF-8 as they
