@@ -182,28 +182,27 @@ void TAbBaseBrowser::DoChange() {
 // ---------------------------------------------------------------------------
 // TAbCustomZipBrowser
 
+namespace {
+
+// An archive of class T over Stream, or over the file Name opened for reading
+// when there is no stream.
+template <class T> std::unique_ptr<T> OpenArchiveAs(TStream* Stream, const std::string& Name) {
+    if (Stream != nullptr) return std::make_unique<T>(Stream, Name);
+    return std::make_unique<T>(Name, fmOpenRead | fmShareDenyNone);
+}
+
+} // namespace
+
 void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& Name,
                                         TStream* Stream) {
     switch (Type) {
     case atZip:
     case atSpannedZip:
-    case atSelfExtZip:
-        if (Stream != nullptr)
-            FArchive = std::make_unique<TAbZipArchive>(Stream, Name);
-        else
-            FArchive = std::make_unique<TAbZipArchive>(Name, fmOpenRead | fmShareDenyNone);
-        break;
-    case atTar:
-        if (Stream != nullptr)
-            FArchive = std::make_unique<TAbTarArchive>(Stream, Name);
-        else
-            FArchive = std::make_unique<TAbTarArchive>(Name, fmOpenRead | fmShareDenyNone);
-        break;
+    case atSelfExtZip: FArchive = OpenArchiveAs<TAbZipArchive>(Stream, Name); break;
+    case atTar: FArchive = OpenArchiveAs<TAbTarArchive>(Stream, Name); break;
     case atGzip:
     case atGzippedTar: {
-        auto Gzip = Stream != nullptr
-                        ? std::make_unique<TAbGzipArchive>(Stream, Name)
-                        : std::make_unique<TAbGzipArchive>(Name, fmOpenRead | fmShareDenyNone);
+        auto Gzip = OpenArchiveAs<TAbGzipArchive>(Stream, Name);
         Gzip->SetIsGzippedTar(Type == atGzippedTar);
         Gzip->SetTarAutoHandle(FTarAutoHandle);
         FArchive = std::move(Gzip);
@@ -211,9 +210,7 @@ void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& 
     }
     case atBzip2:
     case atBzippedTar: {
-        auto Bzip2 = Stream != nullptr
-                         ? std::make_unique<TAbBzip2Archive>(Stream, Name)
-                         : std::make_unique<TAbBzip2Archive>(Name, fmOpenRead | fmShareDenyNone);
+        auto Bzip2 = OpenArchiveAs<TAbBzip2Archive>(Stream, Name);
         Bzip2->SetIsBzippedTar(Type == atBzippedTar);
         Bzip2->SetTarAutoHandle(FTarAutoHandle);
         FArchive = std::move(Bzip2);
