@@ -424,4 +424,148 @@ TEST_P(SftpJob, Runs) {
 INSTANTIATE_TEST_SUITE_P(Rows, SftpJob, ::testing::ValuesIn(Rows),
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
+// ---------------------------------------------------------------------------
+// kivo-webcopy with sftp:// URLs
+
+class SftpTool;
+
+struct TToolRow {
+    const char* Name;
+    // Prepares the files and gives the arguments.
+    std::function<std::vector<std::string>(SftpTool&)> Arrange;
+    int Status;
+    std::function<void(SftpTool&, const test::TRun&)> Check;
+};
+
+void PrintTo(const TToolRow& Row, std::ostream* Out) {
+    *Out << Row.Name;
+}
+
+class SftpTool : public ::testing::TestWithParam<TToolRow> {
+public:
+    void SetUp() override {
+        if (!Ssh.Available()) GTEST_SKIP() << Ssh.Why();
+    }
+    // sftp://kivotest@127.0.0.1:port/<server folder>/Name
+    std::string Url(const std::string& Name) const {
+        return "sftp://" + std::string(test::SshUser) + "@127.0.0.1:" + std::to_string(Ssh.Port()) +
+               Ssh.Files() + "/" + Name;
+    }
+    std::string Remote(const std::string& Name) const { return Ssh.Files() + "/" + Name; }
+    // The common options: the password and a known-hosts file of the test.
+    std::vector<std::string> With(std::vector<std::string> Args) const {
+        for (const char* A : {"--password", test::SshPassword, "--known-hosts"})
+            Args.push_back(A);
+        Args.push_back(Local / "known_hosts");
+        return Args;
+    }
+
+    test::TSshServer Ssh;
+    test::TTempDir Local;
+};
+
+const TToolRow ToolRows[] = {
+    {"Get",
+     [](SftpTool& T) {
+         test::WriteFile(T.Remote("a.bin"), test::Pattern(70000));
+         return T.With({"get", T.Url("a.bin"), "-d", T.Local.Path(), "-o", "b.bin"});
+     },
+     0,
+     [](SftpTool& T, const test::TRun& R) {
+         EXPECT_EQ(R.Err, "");
+         EXPECT_EQ(test::ReadFile(T.Local / "b.bin"), test::Pattern(70000));
+     }},
+    {"PutIntoAFolderUnderItsOwnName",
+     [](SftpTool& T) {
+         test::WriteFile(T.Local / "up.txt", "uploaded");
+         return T.With({"put", T.Local / "up.txt", T.Url("")});
+     },
+     0,
+     [](SftpTool& T, const test::TRun&) {
+         EXPECT_EQ(test::ReadFile(T.Remote("up.txt")), "uploaded");
+     }},
+    {"PutUnderAnotherName",
+     [](SftpTool& T) {
+         test::WriteFile(T.Local / "up.txt", "renamed");
+         return T.With({"put", T.Local / "up.txt", T.Url("other.txt")});
+     },
+     0,
+     [](SftpTool& T, const test::TRun&) {
+         EXPECT_EQ(test::ReadFile(T.Remote("other.txt")), "renamed");
+     }},
+    {"ListWithAPattern",
+     [](SftpTool& T) {
+         for (const char* Name : {"one.txt", "two.txt", "three.bin"})
+             test::WriteFile(T.Remote(Name), "");
+         return T.With({"list", T.Url("*.txt")});
+     },
+     0,
+     [](SftpTool&, const test::TRun& R) {
+         std::istringstream In(R.Out);
+         std::vector<std::string> Names;
+         for (std::string L; std::getline(In, L);)
+             Names.push_back(L);
+         std::sort(Names.begin(), Names.end());
+         EXPECT_EQ(Names, (std::vector<std::string>{"one.txt", "two.txt"}));
+     }},
+    {"Delete",
+     [](SftpTool& T) {
+         test::WriteFile(T.Remote("x.txt"), "");
+         return T.With({"delete", T.Url("x.txt")});
+     },
+     0, [](SftpTool& T, const test::TRun&) { EXPECT_FALSE(test::Exists(T.Remote("x.txt"))); }},
+    {"DeleteOfAMissingFileFails",
+     [](SftpTool& T) {
+         return T.With({"delete", T.Url("absent.txt")});
+     },
+     1,
+     [](SftpTool& T, const test::TRun& R) {
+         EXPECT_EQ(R.Err, "kivo-webcopy: sftp://127.0.0.1:" + std::to_string(T.Ssh.Port()) +
+                              T.Remote("absent.txt") + ": cannot remove\n");
+     }},
+    {"MissingFileIsNamed",
+     [](SftpTool& T) {
+         return T.With({"get", T.Url("none.bin"), "-d", T.Local.Path()});
+     },
+     1,
+     [](SftpTool& T, const test::TRun& R) {
+         EXPECT_EQ(R.Err, "kivo-webcopy: sftp://127.0.0.1:" + std::to_string(T.Ssh.Port()) +
+                              T.Remote("none.bin") + ": not found\n");
+     }},
+    {"StrictHostKeyRefusesAnUnknownServer",
+     [](SftpTool& T) {
+         test::WriteFile(T.Remote("a.bin"), "x");
+         std::vector<std::string> Args = T.With({"get", T.Url("a.bin"), "-d", T.Local.Path()});
+         Args.push_back("--strict-host-key");
+         return Args;
+     },
+     1,
+     [](SftpTool& T, const test::TRun& R) {
+         EXPECT_NE(R.Err.find(": error 6: Cannot connect to SFTP server 127.0.0.1: Host key is not "
+                              "known: " +
+                              T.Ssh.Fingerprint()),
+                   std::string::npos)
+             << R.Err;
+         EXPECT_FALSE(test::Exists(T.Local / "a.bin"));
+     }},
+    {"UrlWithoutUser",
+     [](SftpTool& T) {
+         return std::vector<std::string>{"get", "sftp://127.0.0.1/x", "-d", T.Local.Path()};
+     },
+     2,
+     [](SftpTool&, const test::TRun& R) {
+         EXPECT_NE(R.Err.find("no user name"), std::string::npos);
+     }},
+};
+
+TEST_P(SftpTool, Runs) {
+    const TToolRow& Row = GetParam();
+    const test::TRun R = test::RunProgram(KIVO_WEBCOPY_TOOL, Row.Arrange(*this));
+    EXPECT_EQ(R.Status, Row.Status) << R.Err;
+    Row.Check(*this, R);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SftpTool, ::testing::ValuesIn(ToolRows),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
 } // namespace
