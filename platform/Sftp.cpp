@@ -189,12 +189,27 @@ bool TTcpSocket::Connect(int TimeoutMs) {
 // ---------------------------------------------------------------------------
 // Handles and the channel
 
+TSftpHandle::TSftpHandle(LIBSSH2_SFTP_HANDLE* Handle, size_t ReadAhead)
+    : FHandle(Handle), FAhead(ReadAhead) {}
+
 TSftpHandle::~TSftpHandle() {
     libssh2_sftp_close_handle(FHandle);
 }
 
 int64_t TSftpHandle::Read(void* Buffer, size_t Count) {
-    return libssh2_sftp_read(FHandle, static_cast<char*>(Buffer), Count);
+    if (FAhead.empty()) return libssh2_sftp_read(FHandle, static_cast<char*>(Buffer), Count);
+    if (FAheadPos == FAheadLen) {
+        // libssh2 keeps up to four times the size asked for in flight.
+        const ssize_t Got =
+            libssh2_sftp_read(FHandle, reinterpret_cast<char*>(FAhead.data()), FAhead.size());
+        if (Got <= 0) return Got;
+        FAheadPos = 0;
+        FAheadLen = static_cast<size_t>(Got);
+    }
+    const size_t N = std::min(Count, FAheadLen - FAheadPos);
+    std::memcpy(Buffer, FAhead.data() + FAheadPos, N);
+    FAheadPos += N;
+    return static_cast<int64_t>(N);
 }
 
 int64_t TSftpHandle::Write(const void* Buffer, size_t Count) {
@@ -228,15 +243,16 @@ bool TSftpChannel::Stat(const std::string& Path, TSftpAttributes& Attributes) {
 
 namespace {
 std::unique_ptr<TSftpHandle> Open(LIBSSH2_SFTP* Channel, const std::string& Path,
-                                  unsigned long Flags, long Mode, int Type) {
+                                  unsigned long Flags, long Mode, int Type, size_t ReadAhead = 0) {
     LIBSSH2_SFTP_HANDLE* H =
         libssh2_sftp_open_ex(Channel, Path.data(), Length(Path), Flags, Mode, Type);
-    return H == nullptr ? nullptr : std::make_unique<TSftpHandle>(H);
+    return H == nullptr ? nullptr : std::make_unique<TSftpHandle>(H, ReadAhead);
 }
 } // namespace
 
-std::unique_ptr<TSftpHandle> TSftpChannel::OpenForReading(const std::string& Path) {
-    return Open(FChannel, Path, LIBSSH2_FXF_READ, 0, LIBSSH2_SFTP_OPENFILE);
+std::unique_ptr<TSftpHandle> TSftpChannel::OpenForReading(const std::string& Path,
+                                                          size_t ReadAhead) {
+    return Open(FChannel, Path, LIBSSH2_FXF_READ, 0, LIBSSH2_SFTP_OPENFILE, ReadAhead);
 }
 
 std::unique_ptr<TSftpHandle> TSftpChannel::OpenForWriting(const std::string& Path, uint32_t Mode) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct _LIBSSH2_SESSION;
 struct _LIBSSH2_SFTP;
@@ -71,12 +72,17 @@ struct TSftpAttributes {
 // An open remote file or folder; closed when destroyed.
 class TSftpHandle {
 public:
-    explicit TSftpHandle(_LIBSSH2_SFTP_HANDLE* Handle) : FHandle(Handle) {}
+    // ReadAhead above 0: Read asks the server for up to that many bytes at a
+    // time and hands them out in the sizes the caller asks for, so that the
+    // library keeps several read requests in flight however small the
+    // caller's blocks are.
+    explicit TSftpHandle(_LIBSSH2_SFTP_HANDLE* Handle, size_t ReadAhead = 0);
     ~TSftpHandle();
     TSftpHandle(const TSftpHandle&) = delete;
     TSftpHandle& operator=(const TSftpHandle&) = delete;
 
-    // Bytes read (0 at the end of the file), or a negative libssh2 error.
+    // Bytes read (at most Count; 0 at the end of the file), or a negative
+    // libssh2 error.
     int64_t Read(void* Buffer, size_t Count);
     // Bytes written (at most Count), or a negative libssh2 error.
     int64_t Write(const void* Buffer, size_t Count);
@@ -86,6 +92,8 @@ public:
 
 private:
     _LIBSSH2_SFTP_HANDLE* FHandle;
+    std::vector<uint8_t> FAhead; // data received and not handed out yet
+    size_t FAheadPos = 0, FAheadLen = 0;
 };
 
 // The SFTP channel of a session; shut down when destroyed.
@@ -97,7 +105,8 @@ public:
     TSftpChannel& operator=(const TSftpChannel&) = delete;
 
     bool Stat(const std::string& Path, TSftpAttributes& Attributes);
-    std::unique_ptr<TSftpHandle> OpenForReading(const std::string& Path);
+    // ReadAhead as TSftpHandle's.
+    std::unique_ptr<TSftpHandle> OpenForReading(const std::string& Path, size_t ReadAhead = 0);
     // Creates or truncates the file, with Mode for a new one.
     std::unique_ptr<TSftpHandle> OpenForWriting(const std::string& Path, uint32_t Mode);
     std::unique_ptr<TSftpHandle> OpenFolder(const std::string& Path);
