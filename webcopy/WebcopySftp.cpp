@@ -27,7 +27,10 @@ constexpr int32_t PasswordAttempts = 17;
 constexpr uint32_t NewFileMode = 0644;
 constexpr uint32_t NewFolderMode = 0755;
 constexpr int32_t ErrorEagain = -37;
-constexpr int DefaultConnectTimeoutMs = 60000;
+// Without a Timeout, waits for the server end after a minute, so a server
+// that accepts the connection and then says nothing cannot hold a job for
+// ever.
+constexpr int DefaultTimeoutMs = 60000;
 // The key files tried, in this order, when a job has no password.
 constexpr std::array<const char*, 3> DefaultKeyFiles = {"~/.ssh/id_ed25519", "~/.ssh/id_ecdsa",
                                                         "~/.ssh/id_rsa"};
@@ -183,7 +186,7 @@ bool TWebCopy::SftpOpenSocket(const TWebCopyJob& Job) {
         SftpReport(wceConnect, Text, "[SFTP] Error: " + Text);
         return false;
     }
-    if (!Socket.Connect(FTimeout > 0 ? FTimeout * 1000 : DefaultConnectTimeoutMs)) {
+    if (!Socket.Connect(FTimeout > 0 ? FTimeout * 1000 : DefaultTimeoutMs)) {
         WriteLog("[SFTP] Error: Could not connect socket.");
         return false;
     }
@@ -244,7 +247,7 @@ bool TWebCopy::SftpStartSession(const TWebCopyJob& Job) {
         return false;
     };
     if (!Session.Valid()) return Fail("Could not start session.");
-    if (FTimeout > 0) Session.SetTimeout(FTimeout * 1000);
+    Session.SetTimeout(FTimeout > 0 ? FTimeout * 1000 : DefaultTimeoutMs);
     WriteLog("[SFTP] Info: Libssh2 session startup");
     if (!Session.Startup(FSftp->Socket)) return Fail(Session.LastError("Could not start session."));
     // The server proves who it is before it learns the user name.

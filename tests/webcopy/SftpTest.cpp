@@ -1,11 +1,15 @@
 // SFTP jobs against a real sshd on 127.0.0.1: results, events, trace lines,
 // host keys, and what is left on disk on both ends after each path.
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "runtime/DateTime.h"
@@ -119,6 +123,7 @@ public:
     TWebCopy W{nullptr};
     test::TEventLog Events{W};
     bool Acted = false;
+    int Silent = -1;
 };
 
 void PrintTo(const TSftpRow& Row, std::ostream* Out) {
@@ -237,6 +242,29 @@ const TSftpRow Rows[] = {
      {"BeforeDialogShow", "FileStart 0", "Error 6", "ErrorInfo 6 " + Server + "Connection refused",
       "FileDone 0", "CopyDone"},
      [](SftpJob& T) { EXPECT_TRUE(T.Traced("[SFTP] Error: Could not connect socket.")); }},
+    {"ServerThatSaysNothingTimesOut",
+     [](SftpJob& T) {
+         // A listening socket that never answers: the connection is made,
+         // the server's greeting never comes.
+         T.Silent = ::socket(AF_INET, SOCK_STREAM, 0);
+         sockaddr_in A{};
+         A.sin_family = AF_INET;
+         A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         socklen_t L = sizeof A;
+         ::bind(T.Silent, reinterpret_cast<sockaddr*>(&A), sizeof A);
+         ::listen(T.Silent, 4);
+         ::getsockname(T.Silent, reinterpret_cast<sockaddr*>(&A), &L);
+         T.Download("a.bin")->SetFTPPort(ntohs(A.sin_port));
+         T.W.SetTimeout(1);
+     },
+     {},
+     [](SftpJob& T) {
+         ::close(T.Silent);
+         EXPECT_FALSE(T.Item()->Success());
+         EXPECT_TRUE(T.Events.Has("Error 6"));
+         EXPECT_TRUE(std::any_of(T.Events.Lines.begin(), T.Events.Lines.end(),
+                                 [](auto& L) { return L.rfind("ErrorInfo 6 " + Server, 0) == 0; }));
+     }},
     {"UploadCreatesTheMissingFolder",
      [](SftpJob& T) {
          test::WriteFile(T.Local / "up.txt", test::Pattern(300000));
