@@ -35,6 +35,12 @@ constexpr int DefaultTimeoutMs = 60000;
 constexpr std::array<const char*, 3> DefaultKeyFiles = {"~/.ssh/id_ed25519", "~/.ssh/id_ecdsa",
                                                         "~/.ssh/id_rsa"};
 
+// The longest wait for the server, in milliseconds.
+int WaitLimitMs(int32_t TimeoutSeconds) {
+    if (TimeoutSeconds <= 0) return DefaultTimeoutMs;
+    return TimeoutSeconds > 2000000 ? 2000000000 : TimeoutSeconds * 1000;
+}
+
 std::string Replace(std::string Text, char From, char To) {
     for (char& C : Text)
         if (C == From) C = To;
@@ -186,7 +192,7 @@ bool TWebCopy::SftpOpenSocket(const TWebCopyJob& Job) {
         SftpReport(wceConnect, Text, "[SFTP] Error: " + Text);
         return false;
     }
-    if (!Socket.Connect(FTimeout > 0 ? FTimeout * 1000 : DefaultTimeoutMs)) {
+    if (!Socket.Connect(WaitLimitMs(FTimeout))) {
         WriteLog("[SFTP] Error: Could not connect socket.");
         return false;
     }
@@ -247,7 +253,7 @@ bool TWebCopy::SftpStartSession(const TWebCopyJob& Job) {
         return false;
     };
     if (!Session.Valid()) return Fail("Could not start session.");
-    Session.SetTimeout(FTimeout > 0 ? FTimeout * 1000 : DefaultTimeoutMs);
+    Session.SetTimeout(WaitLimitMs(FTimeout));
     WriteLog("[SFTP] Info: Libssh2 session startup");
     if (!Session.Startup(FSftp->Socket)) return Fail(Session.LastError("Could not start session."));
     // The server proves who it is before it learns the user name.
