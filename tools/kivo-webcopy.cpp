@@ -3,11 +3,17 @@
 //   kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file FILE]
 //                           [--user U] [--password P] [--ask-login]
 //   kivo-webcopy put FILE URL [--method PUT|POST]
+//   kivo-webcopy get sftp://USER@HOST[:PORT]/PATH... [-d DIR] [-o NAME] [--newer-than ...]
+//   kivo-webcopy put FILE sftp://USER@HOST[:PORT]/DIR/[NAME]
+//   kivo-webcopy list sftp://USER@HOST[:PORT]/DIR/[PATTERN]
+//   kivo-webcopy delete sftp://USER@HOST[:PORT]/DIR/NAME
 //   kivo-webcopy -j JOBFILE
 //
 // Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
 // newer was found (and nothing failed), 2 for a usage error.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -31,7 +37,15 @@ const char* const Usage =
     "FILE]\n"
     "                               [--user U] [--password P] [--ask-login]\n"
     "       kivo-webcopy put FILE URL [--method PUT|POST]\n"
+    "       kivo-webcopy get sftp://USER@HOST[:PORT]/PATH... [-d DIR] [-o NAME] [--newer-than "
+    "...]\n"
+    "       kivo-webcopy put FILE sftp://USER@HOST[:PORT]/DIR/[NAME]\n"
+    "       kivo-webcopy list sftp://USER@HOST[:PORT]/DIR/[PATTERN]   (PATTERN such as *.txt)\n"
+    "       kivo-webcopy delete sftp://USER@HOST[:PORT]/DIR/NAME\n"
     "       kivo-webcopy -j JOBFILE      (one \"get ...\" or \"put ...\" line per job)\n"
+    "sftp options: --password P (else asked on the terminal; empty: the SSH agent and\n"
+    "              ~/.ssh/id_ed25519, id_ecdsa, id_rsa), --strict-host-key (refuse hosts\n"
+    "              ~/.ssh/known_hosts does not list), --known-hosts FILE\n"
     "options for every run: -q/--quiet (no progress display), --timeout SECONDS\n"
     "DATE is YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\", local time.\n"
     "exit status: 0 all jobs succeeded, 1 a job failed, 3 nothing newer was found, 2 usage error\n";
@@ -40,8 +54,16 @@ struct TUsageError {
     std::string Message;
 };
 
+// What an sftp:// URL names.
+struct TSftpUrl {
+    std::string User, Host, Path;
+    int Port = 22;
+};
+
 struct TJob {
     bool Upload = false;
+    TWebCopyProtocol Protocol = wpHttp;
+    TSftpUrl Sftp;
     std::string Url;
     std::string Dir;
     std::string Name;
@@ -55,6 +77,8 @@ struct TJob {
 struct TOptions {
     bool Quiet = false;
     int Timeout = 0;
+    bool StrictHostKey = false;
+    std::string KnownHosts;
 };
 
 bool ParseDate(const std::string& Text, TDateTime& Value) {
@@ -67,12 +91,64 @@ bool ParseDate(const std::string& Text, TDateTime& Value) {
     return false;
 }
 
+bool IsSftpUrl(const std::string& Url) {
+    return Url.size() > 7 && SameTextAscii(Url.substr(0, 7), "sftp://");
+}
+
+// sftp://USER@HOST[:PORT]/PATH, HOST also as [IPv6]; the path is taken as
+// it is written.
+TSftpUrl ParseSftpUrl(const std::string& Url) {
+    const size_t Slash = Url.find('/', 7);
+    if (Slash == std::string::npos) throw TUsageError{"no path in " + Url};
+    std::string Authority = Url.substr(7, Slash - 7);
+    TSftpUrl R;
+    R.Path = Url.substr(Slash);
+    const size_t At = Authority.rfind('@');
+    if (At == std::string::npos || At == 0) throw TUsageError{"no user name in " + Url};
+    R.User = Authority.substr(0, At);
+    Authority.erase(0, At + 1);
+    size_t Colon = std::string::npos;
+    if (!Authority.empty() && Authority[0] == '[') {
+        const size_t Close = Authority.find(']');
+        if (Close == std::string::npos) throw TUsageError{"bad host in " + Url};
+        R.Host = Authority.substr(1, Close - 1);
+        if (Close + 1 < Authority.size()) Colon = Close + 1;
+    } else {
+        Colon = Authority.find(':');
+        R.Host = Authority.substr(0, Colon);
+    }
+    if (Colon != std::string::npos) {
+        if (Authority[Colon] != ':') throw TUsageError{"bad host in " + Url};
+        const std::string Port = Authority.substr(Colon + 1);
+        char* End = nullptr;
+        const long Value = std::strtol(Port.c_str(), &End, 10);
+        if (Port.empty() || *End != '\0' || Value < 1 || Value > 65535)
+            throw TUsageError{"bad port in " + Url};
+        R.Port = static_cast<int>(Value);
+    }
+    if (R.Host.empty()) throw TUsageError{"no host in " + Url};
+    return R;
+}
+
+// The job of a "list" or "delete" command.
+TJob ListOrDeleteJob(const std::string& Command, const std::vector<std::string>& Positional) {
+    if (Positional.size() != 1) throw TUsageError{Command + " needs one URL"};
+    if (!IsSftpUrl(Positional[0])) throw TUsageError{Command + " needs an sftp:// URL"};
+    TJob J;
+    J.Url = Positional[0];
+    J.Sftp = ParseSftpUrl(J.Url);
+    J.Protocol = Command == "list" ? wpSftpList : wpSftpDelete;
+    return J;
+}
+
 // Parses one command ("get ..." / "put ...") into jobs; global options go to Opt.
 void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vector<TJob>& Jobs,
                   TOptions& Opt) {
     if (First >= Args.size()) throw TUsageError{"missing command"};
     const std::string Command = Args[First];
-    if (Command != "get" && Command != "put") throw TUsageError{"unknown command: " + Command};
+    const bool Other = Command == "list" || Command == "delete";
+    if (Command != "get" && Command != "put" && !Other)
+        throw TUsageError{"unknown command: " + Command};
     TJob Proto;
     Proto.Upload = Command == "put";
     std::vector<std::string> Positional;
@@ -107,8 +183,12 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             Proto.NewerOnly = true;
         } else if (A == "--user" && !Proto.Upload)
             Proto.User = Value("--user");
-        else if (A == "--password" && !Proto.Upload)
+        else if (A == "--password")
             Proto.Password = Value("--password");
+        else if (A == "--strict-host-key")
+            Opt.StrictHostKey = true;
+        else if (A == "--known-hosts")
+            Opt.KnownHosts = Value("--known-hosts");
         else if (A == "--ask-login" && !Proto.Upload)
             Proto.AskLogin = true;
         else if (A == "--method" && Proto.Upload) {
@@ -133,6 +213,12 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
         else
             Positional.push_back(A);
     }
+    if (Other) {
+        TJob J = ListOrDeleteJob(Command, Positional);
+        J.Password = Proto.Password;
+        Jobs.push_back(J);
+        return;
+    }
     if (Proto.Upload) {
         if (Positional.size() != 2) throw TUsageError{"put needs FILE and URL"};
         TJob J = Proto;
@@ -140,6 +226,10 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
         J.Name = ExtractFileName(Positional[0]);
         if (J.Name.empty()) throw TUsageError{"not a file: " + Positional[0]};
         J.Url = Positional[1];
+        if (IsSftpUrl(J.Url)) {
+            J.Protocol = wpSftpUpload;
+            J.Sftp = ParseSftpUrl(J.Url);
+        }
         Jobs.push_back(J);
         return;
     }
@@ -149,6 +239,10 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
     for (const std::string& Url : Positional) {
         TJob J = Proto;
         J.Url = Url;
+        if (IsSftpUrl(Url)) {
+            J.Protocol = wpSftp;
+            J.Sftp = ParseSftpUrl(Url);
+        }
         Jobs.push_back(J);
     }
 }
@@ -281,6 +375,76 @@ bool TerminalLogin(const std::string& Caption, std::string& User, std::string& P
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// sftp:// jobs
+
+bool IsSftpJob(const TJob& J) {
+    return J.Protocol >= wpSftp;
+}
+
+// An sftp job without --password asks for one on the terminal, once per user
+// and host; without a terminal, or when the answer is empty, the job logs in
+// with the SSH agent or the user's key files.
+void AskSftpPasswords(std::vector<TJob>& Jobs) {
+    std::vector<std::pair<std::string, std::string>> Asked; // user@host, password
+    TTerminal Terminal;
+    for (TJob& J : Jobs) {
+        if (!IsSftpJob(J) || !J.Password.empty() || !Terminal.Available()) continue;
+        const std::string Who = J.Sftp.User + "@" + J.Sftp.Host;
+        auto Known =
+            std::find_if(Asked.begin(), Asked.end(), [&](const auto& A) { return A.first == Who; });
+        if (Known == Asked.end()) {
+            std::string Password;
+            Terminal.ReadLine("Password for " + Who + " (empty: keys): ", Password, false);
+            Known = Asked.insert(Asked.end(), {Who, Password});
+        }
+        J.Password = Known->second;
+    }
+}
+
+// The remote folder of a path ("/a/b/" of "/a/b/c"), and its last part.
+void SplitRemotePath(const std::string& Path, std::string& Folder, std::string& Name) {
+    const size_t Slash = Path.rfind('/');
+    Folder = Path.substr(0, Slash + 1);
+    Name = Path.substr(Slash + 1);
+}
+
+void AddSftpItem(TWebCopy& W, const TJob& J) {
+    TWebCopyItem* It = W.Items()->Add();
+    It->SetProtocol(J.Protocol);
+    It->SetFTPHost(J.Sftp.Host);
+    It->SetFTPPort(J.Sftp.Port);
+    It->SetFTPUserID(J.Sftp.User);
+    It->SetFTPPassword(J.Password);
+    if (J.Protocol == wpSftpUpload) {
+        // put FILE sftp://.../DIR/[NAME]
+        std::string Folder, Name;
+        SplitRemotePath(J.Sftp.Path, Folder, Name);
+        It->SetURL(JoinPath(J.Dir, J.Name));
+        It->SetTargetDir(Folder.size() > 1 ? Folder.substr(0, Folder.size() - 1) : Folder);
+        It->SetTargetFilename(Name);
+        return;
+    }
+    It->SetURL(J.Sftp.Path);
+    if (J.Protocol == wpSftp) {
+        It->SetTargetDir(J.Dir);
+        It->SetTargetFilename(J.Name);
+        It->SetCopyNewerOnly(J.NewerOnly);
+        It->SetFileDate(J.NewerThan);
+    }
+}
+
+// The names a listing job found, one a line.
+void PrintListings(const TWebCopy& W) {
+    for (int I = 0; I < W.Items()->Count(); ++I) {
+        const TWebCopyItem* It = W.Items()->Items(I);
+        if (It->Protocol() != wpSftpList || It->FileList() == nullptr) continue;
+        for (const std::string& Name : *It->FileList())
+            std::printf("%s\n", Name.c_str());
+    }
+    std::fflush(stdout);
+}
+
 int Run(int Argc, char** Argv) {
     std::vector<std::string> Args(Argv, Argv + Argc);
     std::vector<TJob> Jobs;
@@ -308,10 +472,17 @@ int Run(int Argc, char** Argv) {
         return 2;
     }
 
+    AskSftpPasswords(Jobs);
     TWebCopy W(nullptr);
     W.SetShowTime(true);
     W.SetTimeout(Opt.Timeout);
+    W.SetStrictHostKeyChecking(Opt.StrictHostKey);
+    if (!Opt.KnownHosts.empty()) W.SetKnownHostsFile(Opt.KnownHosts);
     for (const TJob& J : Jobs) {
+        if (IsSftpJob(J)) {
+            AddSftpItem(W, J);
+            continue;
+        }
         TWebCopyItem* It = W.Items()->Add();
         It->SetURL(J.Url);
         It->SetTargetDir(J.Dir);
@@ -333,8 +504,18 @@ int Run(int Argc, char** Argv) {
     // the engine's code and text. A URL that cannot be opened comes with the
     // layer's error as well, so it needs no line of its own.
     std::string CurrentUrl;
-    W.OnFileStart = [&](TWebCopy* S, int32_t Idx) {
-        CurrentUrl = URLWithoutUserInfo(S->Items()->Items(Idx)->URL());
+    W.OnFileStart = [&](TWebCopy*, int32_t Idx) {
+        CurrentUrl = URLWithoutUserInfo(Jobs[static_cast<size_t>(Idx)].Url);
+    };
+    // An SFTP file that is not there has no error of its own.
+    W.OnURLNotFound = [&](TWebCopy* S, const std::string&) {
+        if (S->Items()->Count() > 0 && CurrentUrl.rfind("sftp://", 0) == 0)
+            std::fprintf(stderr, "kivo-webcopy: %s: not found\n", CurrentUrl.c_str());
+    };
+    bool RemoveFailed = false;
+    W.OnRemovedFileFailed = [&](TWebCopy*, int32_t) {
+        RemoveFailed = true;
+        std::fprintf(stderr, "kivo-webcopy: %s: cannot remove\n", CurrentUrl.c_str());
     };
     W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
         std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code,
@@ -366,7 +547,8 @@ int Run(int Argc, char** Argv) {
         std::fprintf(stderr, "kivo-webcopy: %s: %s\n", CurrentUrl.c_str(), E.what());
         return 1;
     }
-    bool Failed = false, NothingNewer = false;
+    PrintListings(W);
+    bool Failed = RemoveFailed, NothingNewer = false;
     for (int I = 0; I < W.Items()->Count(); ++I) {
         TWebCopyItem* It = W.Items()->Items(I);
         if (It->NoNewVersion())

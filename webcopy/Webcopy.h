@@ -14,6 +14,7 @@
 
 #include "platform/Internet.h"
 #include "platform/ReplacingFile.h"
+#include "platform/Sftp.h"
 #include "runtime/Classes.h"
 #include "runtime/DateTime.h"
 #include "webcopy/WcForms.h"
@@ -457,6 +458,13 @@ public:
     void SetSocketBuffLen(int32_t Value) { FSocketBuffLen = Value; }
     uint16_t CodePage() const { return FCodePage; }
     void SetCodePage(uint16_t Value) { FCodePage = Value; }
+    // SFTP host keys: a server whose key differs from the one KnownHostsFile
+    // lists for it is always refused; with StrictHostKeyChecking a server
+    // the file does not list is refused too. "~/" stands for the home folder.
+    bool StrictHostKeyChecking() const { return FStrictHostKeyChecking; }
+    void SetStrictHostKeyChecking(bool Value) { FStrictHostKeyChecking = Value; }
+    const std::string& KnownHostsFile() const { return FKnownHostsFile; }
+    void SetKnownHostsFile(const std::string& Value) { FKnownHostsFile = Value; }
 
     // Runs DoCopy on the calling thread.
     void Execute();
@@ -542,6 +550,14 @@ protected:
     std::string FPrevConnect;
     std::string FPrevTarget;
     bool FCopyCompleted = false;
+    // The SFTP connection of the current job: socket, session and channel,
+    // released in the reverse order.
+    struct TSftpConnection {
+        TTcpSocket Socket;
+        std::unique_ptr<TSshSession> Session;
+        std::unique_ptr<TSftpChannel> Channel;
+    };
+    std::unique_ptr<TSftpConnection> FSftp;
 
 private:
     friend class TWCopyThread;
@@ -567,6 +583,45 @@ private:
     void OpenFileClick();
     void OpenFolderClick();
     void CloseSession();
+
+    // Steps of the SFTP routines (WebcopySftp.cpp).
+    enum TSftpRoutine : uint8_t { srDownload, srUpload, srDelete, srList };
+    // The connection of a job: the kept one when it serves the same login,
+    // else a new one (socket, session, authentication, channel).
+    bool SftpAcquire(const TWebCopyJob& Job, TSftpRoutine Routine);
+    bool SftpConnect(const TWebCopyJob& Job, TSftpRoutine Routine);
+    bool SftpOpenSocket(const TWebCopyJob& Job);
+    bool SftpStartSession(const TWebCopyJob& Job);
+    bool SftpCheckHostKey(const TWebCopyJob& Job);
+    bool SftpAuthenticate(const TWebCopyJob& Job);
+    void SftpRelease();
+    // Releases the connection when the job ends, unless it is kept.
+    struct TSftpJobGuard {
+        TWebCopy& W;
+        bool Keep;
+        ~TSftpJobGuard() {
+            if (!Keep) W.SftpRelease();
+        }
+    };
+    // OnError and OnErrorInfo with Code and Info, and LogLine to the trace.
+    void SftpReport(int32_t Code, const std::string& Info, const std::string& LogLine);
+    std::string SftpFileLine(const std::string& Name, const std::string& Host, bool Upload) const;
+    // A name as it goes to the server (in CodePage) and as it comes back.
+    std::string SftpRemoteText(const std::string& Text) const;
+    std::string SftpLocalText(const std::string& Text) const;
+    void SftpShowBlock(uint64_t Total, uint64_t Size, uint64_t StartTick);
+    bool SftpNewerAllowsDownload(TWebCopyJob& Job, TDateTime RemoteDate,
+                                 const std::string& FileName);
+    bool SftpNewerAllowsUpload(TWebCopyJob& Job, const std::string& RemotePath,
+                               const std::string& RemoteName);
+    bool SftpChooseLocalPath(const TWebCopyJob& Job, const std::string& FileName,
+                             std::string& Path);
+    bool SftpReceive(TSftpHandle& Remote, TReplacingFile& Target, uint64_t Size,
+                     const std::string& FileName);
+    bool SftpSend(TStream& Source, TSftpHandle& Remote, const std::string& RemoteName);
+    void SftpCheckUploadFolder(const TWebCopyJob& Job);
+    bool SftpMakeDir(const std::string& Dir, bool Recursive, uint32_t Mode);
+    void SftpReadListing(TSftpHandle& Folder, const std::string& Pattern, TWebCopyItem& Item);
 
     std::string FAgent = "WebCopy";
     bool FAlwaysOnTop = false;
@@ -614,6 +669,8 @@ private:
     std::string FLogfileName;
     int32_t FSocketBuffLen = 65536;
     uint16_t FCodePage = 65001;
+    bool FStrictHostKeyChecking = false;
+    std::string FKnownHostsFile = "~/.ssh/known_hosts";
 
     // Reused text buffers of the per-block update, and the size text of
     // the current whole size.

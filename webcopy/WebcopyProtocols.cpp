@@ -1,5 +1,5 @@
-// The protocol routines this build does not carry yet: file copies, FTP and
-// SFTP. Each ends its job with a report that the protocol is not available.
+// The protocol routines this build does not carry yet: file copies and FTP. Each ends its job with
+// a report that the protocol is not available.
 #include "webcopy/Webcopy.h"
 
 namespace kivo::webcopy {
@@ -44,18 +44,6 @@ bool TWebCopy::FtpList(TWebCopyJob&) {
 }
 bool TWebCopy::FtpTest(TWebCopyJob&) {
     return ProtocolNotAvailable(wpFtpTest);
-}
-bool TWebCopy::SftpDownload(TWebCopyJob&, bool) {
-    return ProtocolNotAvailable(wpSftp);
-}
-bool TWebCopy::SftpUpload(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpSftpUpload);
-}
-bool TWebCopy::SftpDelete(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpSftpDelete);
-}
-bool TWebCopy::SftpList(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpSftpList);
 }
 
 } // namespace kivo::webcopy

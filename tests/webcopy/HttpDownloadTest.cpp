@@ -444,11 +444,11 @@ TEST_F(HttpDownload, CounterCountsActiveJobsOnly) {
 
 TEST_F(HttpDownload, OtherProtocolsReportThatTheyAreNotAvailable) {
     TWebCopyItem* It = W.Items()->Add();
-    It->SetProtocol(wpSftp);
+    It->SetProtocol(wpFtpTest);
     TWebCopyItem* Http = Job("/file/10/after.bin");
     W.Execute();
     EXPECT_FALSE(It->Success());
-    EXPECT_TRUE(Log.Has("ErrorInfo 8 Protocol not available: wpSftp"));
+    EXPECT_TRUE(Log.Has("ErrorInfo 8 Protocol not available: wpFtpTest"));
     EXPECT_TRUE(Log.Has("FileDone 0"));
     EXPECT_TRUE(Http->Success());
 }
