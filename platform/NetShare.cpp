@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <map>
@@ -21,6 +22,70 @@
 namespace kivo {
 
 namespace {
+
+// ---------------------------------------------------------------------------
+// The SMB client library, loaded when the first share is connected: its many
+// dependencies would otherwise be loaded and relocated at the start of every
+// program that links the platform, share or no share.
+
+struct TSmbApi {
+    decltype(&smbc_new_context) NewContext = nullptr;
+    decltype(&smbc_free_context) FreeContext = nullptr;
+    decltype(&smbc_init_context) InitContext = nullptr;
+    decltype(&smbc_setDebug) SetDebug = nullptr;
+    decltype(&smbc_setOptionUserData) SetUserData = nullptr;
+    decltype(&smbc_getOptionUserData) GetUserData = nullptr;
+    decltype(&smbc_setFunctionAuthDataWithContext) SetAuth = nullptr;
+    decltype(&smbc_setOptionNoAutoAnonymousLogin) SetNoAnonymous = nullptr;
+    decltype(&smbc_setOptionUseKerberos) SetUseKerberos = nullptr;
+    decltype(&smbc_setOptionFallbackAfterKerberos) SetFallbackAfterKerberos = nullptr;
+    decltype(&smbc_setPort) SetPort = nullptr;
+    decltype(&smbc_getFunctionOpendir) Opendir = nullptr;
+    decltype(&smbc_getFunctionClosedir) Closedir = nullptr;
+    decltype(&smbc_getFunctionOpen) Open = nullptr;
+    decltype(&smbc_getFunctionRead) Read = nullptr;
+    decltype(&smbc_getFunctionLseek) Lseek = nullptr;
+    decltype(&smbc_getFunctionFstat) Fstat = nullptr;
+    decltype(&smbc_getFunctionClose) Close = nullptr;
+};
+
+template <typename T> bool Bind(void* Library, const char* Name, T& Function) {
+    Function = reinterpret_cast<T>(::dlsym(Library, Name));
+    return Function != nullptr;
+}
+
+// Null when the library or one of its functions is missing.
+const TSmbApi* LoadSmbApi() {
+    void* L = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (L == nullptr) return nullptr;
+    static TSmbApi Api;
+    const bool Ok =
+        Bind(L, "smbc_new_context", Api.NewContext) &&
+        Bind(L, "smbc_free_context", Api.FreeContext) &&
+        Bind(L, "smbc_init_context", Api.InitContext) && Bind(L, "smbc_setDebug", Api.SetDebug) &&
+        Bind(L, "smbc_setOptionUserData", Api.SetUserData) &&
+        Bind(L, "smbc_getOptionUserData", Api.GetUserData) &&
+        Bind(L, "smbc_setFunctionAuthDataWithContext", Api.SetAuth) &&
+        Bind(L, "smbc_setOptionNoAutoAnonymousLogin", Api.SetNoAnonymous) &&
+        Bind(L, "smbc_setOptionUseKerberos", Api.SetUseKerberos) &&
+        Bind(L, "smbc_setOptionFallbackAfterKerberos", Api.SetFallbackAfterKerberos) &&
+        Bind(L, "smbc_setPort", Api.SetPort) && Bind(L, "smbc_getFunctionOpendir", Api.Opendir) &&
+        Bind(L, "smbc_getFunctionClosedir", Api.Closedir) &&
+        Bind(L, "smbc_getFunctionOpen", Api.Open) && Bind(L, "smbc_getFunctionRead", Api.Read) &&
+        Bind(L, "smbc_getFunctionLseek", Api.Lseek) &&
+        Bind(L, "smbc_getFunctionFstat", Api.Fstat) && Bind(L, "smbc_getFunctionClose", Api.Close);
+    return Ok ? &Api : nullptr; // the library stays loaded for the process's life
+}
+
+const TSmbApi* SmbApi() {
+    static const TSmbApi* const Api = LoadSmbApi();
+    return Api;
+}
+
+// The loaded library; used only once a connection was made with it.
+const TSmbApi& Smb() {
+    return *SmbApi();
+}
 
 // ---------------------------------------------------------------------------
 // UNC names
@@ -157,31 +222,31 @@ public:
         }
     }
     ~TShareConnection() {
-        if (FContext != nullptr) smbc_free_context(FContext, 1);
+        if (FContext != nullptr) Smb().FreeContext(FContext, 1);
     }
     TShareConnection(const TShareConnection&) = delete;
     TShareConnection& operator=(const TShareConnection&) = delete;
 
     // Makes the context and reads the share's root; 0 or an error code.
     uint32_t Open() {
-        FContext = smbc_new_context();
+        FContext = Smb().NewContext();
         if (FContext == nullptr) return ERROR_UNEXP_NET_ERR;
-        smbc_setDebug(FContext, 0);
-        smbc_setOptionUserData(FContext, this);
-        smbc_setFunctionAuthDataWithContext(FContext, &TShareConnection::Auth);
-        smbc_setOptionNoAutoAnonymousLogin(FContext, 1);
-        smbc_setOptionUseKerberos(FContext, 0);
-        smbc_setOptionFallbackAfterKerberos(FContext, 1);
-        if (FName.Port != 0) smbc_setPort(FContext, FName.Port);
-        if (smbc_init_context(FContext) == nullptr) {
-            smbc_free_context(FContext, 1);
+        Smb().SetDebug(FContext, 0);
+        Smb().SetUserData(FContext, this);
+        Smb().SetAuth(FContext, &TShareConnection::Auth);
+        Smb().SetNoAnonymous(FContext, 1);
+        Smb().SetUseKerberos(FContext, 0);
+        Smb().SetFallbackAfterKerberos(FContext, 1);
+        if (FName.Port != 0) Smb().SetPort(FContext, FName.Port);
+        if (Smb().InitContext(FContext) == nullptr) {
+            Smb().FreeContext(FContext, 1);
             FContext = nullptr;
             return ERROR_UNEXP_NET_ERR;
         }
         const std::string Root = SmbUrl(FName, "");
-        SMBCFILE* Dir = smbc_getFunctionOpendir(FContext)(FContext, Root.c_str());
+        SMBCFILE* Dir = Smb().Opendir(FContext)(FContext, Root.c_str());
         if (Dir == nullptr) return ShareErrorFromErrno(errno);
-        smbc_getFunctionClosedir(FContext)(FContext, Dir);
+        Smb().Closedir(FContext)(FContext, Dir);
         return 0;
     }
 
@@ -195,7 +260,7 @@ public:
 private:
     static void Auth(SMBCCTX* Context, const char*, const char*, char* Workgroup, int WorkgroupLen,
                      char* User, int UserLen, char* Password, int PasswordLen) {
-        auto* Self = static_cast<TShareConnection*>(smbc_getOptionUserData(Context));
+        auto* Self = static_cast<TShareConnection*>(Smb().GetUserData(Context));
         if (Self == nullptr) return;
         auto Put = [](char* Out, int Len, const std::string& Value) {
             if (Out == nullptr || Len <= 0) return;
@@ -268,6 +333,8 @@ public:
                Mine.st_dev == Other.st_dev && Mine.st_ino == Other.st_ino;
     }
 
+    THandle LocalHandle() const override { return FHandle; }
+
     static void FillStatus(const struct stat& St, TFileStatus& Status) {
         Status.IsDirectory = S_ISDIR(St.st_mode);
         Status.IsRegular = S_ISREG(St.st_mode);
@@ -289,26 +356,26 @@ public:
         : FConnection(std::move(Connection)), FFile(File) {}
     ~TShareFile() override {
         SMBCCTX* C = FConnection->Context();
-        smbc_getFunctionClose(C)(C, FFile);
+        Smb().Close(C)(C, FFile);
     }
     TShareFile(const TShareFile&) = delete;
     TShareFile& operator=(const TShareFile&) = delete;
 
     int64_t Read(void* Buffer, int64_t Count) override {
         SMBCCTX* C = FConnection->Context();
-        return smbc_getFunctionRead(C)(C, FFile, Buffer, static_cast<size_t>(Count));
+        return Smb().Read(C)(C, FFile, Buffer, static_cast<size_t>(Count));
     }
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
         SMBCCTX* C = FConnection->Context();
         const int Whence = Origin == soBeginning ? SEEK_SET
                            : Origin == soCurrent ? SEEK_CUR
                                                  : SEEK_END;
-        return smbc_getFunctionLseek(C)(C, FFile, static_cast<off_t>(Offset), Whence);
+        return Smb().Lseek(C)(C, FFile, static_cast<off_t>(Offset), Whence);
     }
     bool GetStatus(TFileStatus& Status) override {
         struct stat St {};
         SMBCCTX* C = FConnection->Context();
-        if (smbc_getFunctionFstat(C)(C, FFile, &St) != 0) return false;
+        if (Smb().Fstat(C)(C, FFile, &St) != 0) return false;
         TLocalFile::FillStatus(St, Status);
         return true;
     }
@@ -321,6 +388,7 @@ public:
         if (std::abs(Remote.LastWriteTime - Local.LastWriteTime) > 1.5 / 86400) return false;
         return IsLoopbackServer(FConnection->Name().Server);
     }
+    THandle LocalHandle() const override { return -1; }
 
 private:
     TConnectionPtr FConnection; // kept while the file is open
@@ -346,7 +414,7 @@ std::unique_ptr<TReadableFile> OpenOnShare(const TConnectionPtr& Connection, con
                                            uint32_t& Error) {
     SMBCCTX* C = Connection->Context();
     const std::string Url = SmbUrl(Name, Name.Rest);
-    SMBCFILE* File = smbc_getFunctionOpen(C)(C, Url.c_str(), O_RDONLY, 0);
+    SMBCFILE* File = Smb().Open(C)(C, Url.c_str(), O_RDONLY, 0);
     if (File == nullptr) {
         Error = WinErrorFromErrno(errno);
         return nullptr;
@@ -374,6 +442,7 @@ uint32_t WNetAddConnection2W(const TNetResource& Resource, const std::string& Pa
     if (Resource.Type != RESOURCETYPE_DISK || !Resource.LocalName.empty() ||
         !ParseUnc(Resource.RemoteName, Name) || !Name.Rest.empty())
         return ERROR_BAD_NET_NAME;
+    if (SmbApi() == nullptr) return ERROR_NO_NETWORK;
     if (TConnectionPtr Existing = FindConnection(Name))
         return Existing->SameCredentials(UserName, Password) ? 0
                                                              : ERROR_SESSION_CREDENTIAL_CONFLICT;

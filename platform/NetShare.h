@@ -1,7 +1,8 @@
 // Network shares: connecting a share by its UNC name with a user name and a
 // password, shaped like the system's networking calls, and reading a file
 // that lies either on a local path or on a connected share. The shares are
-// reached over SMB (libsmbclient); a connection keeps its own credentials.
+// reached over SMB through libsmbclient, loaded when the first share is
+// connected; a connection keeps its own credentials.
 //
 // UNC names are "\\server\share\folder\file"; "//server/share/folder/file"
 // and a mix of both separators mean the same. The server part may carry a
@@ -29,6 +30,7 @@ constexpr uint32_t ERROR_BAD_NETPATH = 53;   // the server cannot be reached
 constexpr uint32_t ERROR_UNEXP_NET_ERR = 59; // any other network failure
 constexpr uint32_t ERROR_BAD_NET_NAME = 67;  // no such share, or not a UNC name
 constexpr uint32_t ERROR_SESSION_CREDENTIAL_CONFLICT = 1219;
+constexpr uint32_t ERROR_NO_NETWORK = 1222;    // the SMB client library is missing
 constexpr uint32_t ERROR_LOGON_FAILURE = 1326; // wrong user name or password
 constexpr uint32_t ERROR_NOT_CONNECTED = 2250;
 
@@ -69,6 +71,9 @@ public:
     // this machine (a loopback server), the same file id, size and
     // last-write time.
     virtual bool IsSameFileAs(const std::string& LocalPath) = 0;
+    // The open handle of a local file (for TReplacingFile::SpliceFrom); -1
+    // for a file on a share.
+    virtual THandle LocalHandle() const = 0;
 };
 
 // Opens Path for reading: through the share's connection when Path is a UNC

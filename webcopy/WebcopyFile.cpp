@@ -159,22 +159,44 @@ std::unique_ptr<TReplacingFile> TWebCopy::OpenCopyTarget(std::string& Target) {
     return Out;
 }
 
+namespace {
+
+// One block from In to Out: inside the kernel while that works for two local
+// files, else read into Buffer and written. The bytes copied, 0 at the end,
+// -1 on a read error; EInOutError on a write error.
+int64_t CopyBlock(TReadableFile& In, TReplacingFile& Out, std::vector<uint8_t>& Buffer,
+                  bool& InKernel) {
+    const auto Count = static_cast<int64_t>(Buffer.size());
+    if (InKernel) {
+        const int64_t Got = Out.SpliceFrom(In.LocalHandle(), Count);
+        if (Got >= 0) return Got;
+        // Nothing was copied: the block is read and written below, which
+        // also tells which side failed.
+        InKernel = false;
+    }
+    const int64_t Got = In.Read(Buffer.data(), Count);
+    if (Got > 0) Out.Write(Buffer.data(), Got);
+    return Got;
+}
+
+} // namespace
+
 bool TWebCopy::CopyBlocks(TReadableFile& In, TReplacingFile& Out, const std::string& Source,
                           uint64_t Size, uint64_t Start) {
     std::vector<uint8_t> Buffer(CopyBufferSize);
+    bool InKernel = In.LocalHandle() >= 0;
     FCancelled = false;
     uint64_t Total = 0;
     int64_t Got = 0;
     do {
-        Got = In.Read(Buffer.data(), static_cast<int64_t>(Buffer.size()));
-        if (Got < 0) {
-            ReportError(wceReadSource, "Error reading source file " + Source);
-            return false;
-        }
         try {
-            Out.Write(Buffer.data(), Got);
+            Got = CopyBlock(In, Out, Buffer, InKernel);
         } catch (const EInOutError&) {
             ReportError(wceWriteTarget, "Error writing to destination file " + Out.TargetName());
+            return false;
+        }
+        if (Got < 0) {
+            ReportError(wceReadSource, "Error reading source file " + Source);
             return false;
         }
         Total += static_cast<uint64_t>(Got);
