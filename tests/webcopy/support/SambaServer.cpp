@@ -95,20 +95,38 @@ std::string Config(const std::string& Root, int Port) {
            "  interfaces = 127.0.0.1\n"
            "  bind interfaces only = yes\n"
            "  disable netbios = yes\n"
-           "  state directory = " + Root + "/state\n"
-           "  lock directory = " + Root + "/lock\n"
-           "  cache directory = " + Root + "/cache\n"
-           "  private dir = " + Root + "/private\n"
-           "  pid directory = " + Root + "/pid\n"
-           "  ncalrpc dir = " + Root + "/ncalrpc\n"
-           "  passdb backend = tdbsam:" + Root + "/private/passdb.tdb\n"
+           "  state directory = " +
+           Root +
+           "/state\n"
+           "  lock directory = " +
+           Root +
+           "/lock\n"
+           "  cache directory = " +
+           Root +
+           "/cache\n"
+           "  private dir = " +
+           Root +
+           "/private\n"
+           "  pid directory = " +
+           Root +
+           "/pid\n"
+           "  ncalrpc dir = " +
+           Root +
+           "/ncalrpc\n"
+           "  passdb backend = tdbsam:" +
+           Root +
+           "/private/passdb.tdb\n"
            "  map to guest = never\n"
-           "  log file = " + Root + "/smbd.log\n"
+           "  log file = " +
+           Root +
+           "/smbd.log\n"
            "  load printers = no\n"
            "  printcap name = /dev/null\n"
            "  disable spoolss = yes\n"
            "[files]\n"
-           "  path = " + Root + "/share\n"
+           "  path = " +
+           Root +
+           "/share\n"
            "  read only = yes\n";
 }
 
@@ -124,8 +142,8 @@ TSambaServer::TSambaServer() {
     if (!FWhy.empty()) return;
     FRoot = MakeTempDir("kivo-smb-");
     if (!Start()) {
-        FWhy = "smbd did not start: " + ReadFile(FRoot + "/spawn.log") +
-               ReadFile(FRoot + "/smbd.log");
+        FWhy =
+            "smbd did not start: " + ReadFile(FRoot + "/spawn.log") + ReadFile(FRoot + "/smbd.log");
         if (FPid > 0) {
             ::kill(FPid, SIGKILL);
             ::waitpid(FPid, nullptr, 0);
@@ -148,8 +166,7 @@ bool TSambaServer::Start() {
         return false;
     // smbd in the foreground ends when its input closes, and in a process
     // group of its own, so that its end reaches no test.
-    if (Spawn({Smbd, "--foreground", "-s", Conf}, "", Log, &FPid, &FStdin) != 0)
-        return false;
+    if (Spawn({Smbd, "--foreground", "-s", Conf}, "", Log, &FPid, &FStdin) != 0) return false;
     for (int I = 0; I < 300; ++I) {
         if (Accepts(FPort)) return true;
         if (::waitpid(FPid, nullptr, WNOHANG) == FPid) {
