@@ -85,49 +85,38 @@ int Spawn(const std::vector<std::string>& Args, const std::string& Input, const 
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
+// The server's configuration; ROOT and PORT stand for the folder and port.
+const char* const ConfigTemplate = R"([global]
+  workgroup = KIVOTEST
+  server role = standalone server
+  smb ports = PORT
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  disable netbios = yes
+  state directory = ROOT/state
+  lock directory = ROOT/lock
+  cache directory = ROOT/cache
+  private dir = ROOT/private
+  pid directory = ROOT/pid
+  ncalrpc dir = ROOT/ncalrpc
+  passdb backend = tdbsam:ROOT/private/passdb.tdb
+  map to guest = never
+  log file = ROOT/smbd.log
+  load printers = no
+  printcap name = /dev/null
+  disable spoolss = yes
+[files]
+  path = ROOT/share
+  read only = yes
+)";
+
 std::string Config(const std::string& Root, int Port) {
-    return "[global]\n"
-           "  workgroup = KIVOTEST\n"
-           "  server role = standalone server\n"
-           "  smb ports = " +
-           std::to_string(Port) +
-           "\n"
-           "  interfaces = 127.0.0.1\n"
-           "  bind interfaces only = yes\n"
-           "  disable netbios = yes\n"
-           "  state directory = " +
-           Root +
-           "/state\n"
-           "  lock directory = " +
-           Root +
-           "/lock\n"
-           "  cache directory = " +
-           Root +
-           "/cache\n"
-           "  private dir = " +
-           Root +
-           "/private\n"
-           "  pid directory = " +
-           Root +
-           "/pid\n"
-           "  ncalrpc dir = " +
-           Root +
-           "/ncalrpc\n"
-           "  passdb backend = tdbsam:" +
-           Root +
-           "/private/passdb.tdb\n"
-           "  map to guest = never\n"
-           "  log file = " +
-           Root +
-           "/smbd.log\n"
-           "  load printers = no\n"
-           "  printcap name = /dev/null\n"
-           "  disable spoolss = yes\n"
-           "[files]\n"
-           "  path = " +
-           Root +
-           "/share\n"
-           "  read only = yes\n";
+    std::string Text = ConfigTemplate;
+    for (size_t P = Text.find("ROOT"); P != std::string::npos;
+         P = Text.find("ROOT", P + Root.size()))
+        Text.replace(P, 4, Root);
+    Text.replace(Text.find("PORT"), 4, std::to_string(Port));
+    return Text;
 }
 
 } // namespace
