@@ -1,9 +1,11 @@
 // File copies: from local paths and from a Samba share on 127.0.0.1, through
 // the engine and through kivo-webcopy. Each row says what the user's
 // handlers see, the job's results and what is left on disk.
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +169,17 @@ void HaveAnOlderDate(TCopyContext& C) {
 void RefuseTheDate(TCopyContext& C) {
     C.W.OnFileDateCheck = [](TWebCopy*, int32_t, TDateTime, bool& Allow) { Allow = false; };
 }
+void UnseekableSource(TCopyContext& C) {
+    C.It->SetURL("/proc/self/mem"); // opens, but has no end to seek to
+}
+void FilesOfOneMiBAtMost(TCopyContext& C) {
+    OldTarget(C);
+    std::signal(SIGXFSZ, SIG_IGN); // a longer write fails instead of ending the process
+    rlimit Limit{};
+    ::getrlimit(RLIMIT_FSIZE, &Limit);
+    Limit.rlim_cur = 1 << 20; // the hard limit stays, so the test can restore it
+    ::setrlimit(RLIMIT_FSIZE, &Limit);
+}
 void CancelAfterTheFirstBlock(TCopyContext& C) {
     OldTarget(C);
     C.W.OnCopyProgress = [Prev = C.W.OnCopyProgress](TWebCopy* S, int32_t N, uint32_t Size,
@@ -198,6 +211,11 @@ const TCopyRow CopyRows[] = {
      {"Error 1", "ErrorInfo 1 Cannot open source file {src}/a.bin"}, {}},
     {"SourceIsAFolder", 10, FolderAsSource, Failed,
      {"Error 1", "ErrorInfo 1 Cannot open source file {src}"}, {}},
+    {"EndOfSourceCannotBeFound", -1, UnseekableSource, Failed,
+     {"Error 2", "ErrorInfo 2 Zero length source file /proc/self/mem"}, {}},
+    {"WriteErrorKeepsTheOldTarget", 3000000, FilesOfOneMiBAtMost, Failed,
+     {Overwrite, "Progress", "Error 5", "ErrorInfo 5 Error writing to destination file {dst}/a.bin"},
+     {{"a.bin", "old"}}},
     {"TargetFolderCannotBeMade", 10, FileInTheTargetsWay, Failed,
      {"Error 3", "ErrorInfo 3 Cannot create target file {dst}/blocker/sub/a.bin"},
      {{"blocker", "x"}}},
@@ -221,7 +239,13 @@ const TCopyRow CopyRows[] = {
 
 class FileCopy : public FileCopyBase, public ::testing::TestWithParam<TCopyRow> {
 protected:
+    void SetUp() override { ::getrlimit(RLIMIT_FSIZE, &FileSizeLimit); }
+    void TearDown() override {
+        ::setrlimit(RLIMIT_FSIZE, &FileSizeLimit);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
     test::TTempDir Src, Dst;
+    rlimit FileSizeLimit{};
 };
 
 TEST_P(FileCopy, Row) {
