@@ -98,6 +98,7 @@ struct TCopyRow {
     TFolderContent DstAfter;
     int Progress = -1; // number of OnCopyProgress calls, when checked
     int Bar = -1;      // the bar after the last block, when checked
+    bool NeedsRoot = false;
 };
 
 std::ostream& operator<<(std::ostream& O, const TCopyRow& R) {
@@ -172,6 +173,11 @@ void RefuseTheDate(TCopyContext& C) {
 void UnseekableSource(TCopyContext& C) {
     C.It->SetURL("/proc/self/mem"); // opens, but has no end to seek to
 }
+void UnreadableSource(TCopyContext& C) {
+    OldTarget(C);
+    C.It->SetURL("/proc/self/clear_refs"); // root may open it, but it has no reading
+    C.It->SetTargetFilename("a.bin");
+}
 void FilesOfOneMiBAtMost(TCopyContext& C) {
     OldTarget(C);
     std::signal(SIGXFSZ, SIG_IGN); // a longer write fails instead of ending the process
@@ -213,6 +219,9 @@ const TCopyRow CopyRows[] = {
      {"Error 1", "ErrorInfo 1 Cannot open source file {src}"}, {}},
     {"EndOfSourceCannotBeFound", -1, UnseekableSource, Failed,
      {"Error 2", "ErrorInfo 2 Zero length source file /proc/self/mem"}, {}},
+    {"ReadErrorKeepsTheOldTarget", -1, UnreadableSource, Failed,
+     {Overwrite, "Error 4", "ErrorInfo 4 Error reading source file /proc/self/clear_refs"},
+     {{"a.bin", "old"}}, -1, -1, true},
     {"WriteErrorKeepsTheOldTarget", 3000000, FilesOfOneMiBAtMost, Failed,
      {Overwrite, "Progress", "Error 5", "ErrorInfo 5 Error writing to destination file {dst}/a.bin"},
      {{"a.bin", "old"}}},
@@ -250,6 +259,7 @@ protected:
 
 TEST_P(FileCopy, Row) {
     const TCopyRow& R = GetParam();
+    if (R.NeedsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root";
     const std::string Source = test::Pattern(R.SourceSize < 0 ? 0 : R.SourceSize);
     if (R.SourceSize >= 0) test::WriteFile(Src / "a.bin", Source);
     TWebCopyItem* It = W.Items()->Add();
