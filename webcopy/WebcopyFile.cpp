@@ -171,9 +171,11 @@ int64_t CopyBlock(TReadableFile& In, TReplacingFile& Out, std::vector<uint8_t>& 
     const auto Count = static_cast<int64_t>(Buffer.size());
     if (InKernel) {
         const int64_t Got = Out.SpliceFrom(In.LocalHandle(), Count);
-        if (Got >= 0) return Got;
+        if (Got > 0) return Got;
         // Nothing was copied: the block is read and written below, which
-        // also tells which side failed.
+        // tells which side failed, and the end is confirmed by a read (some
+        // kernels copy nothing from files that report no size, such as
+        // those of /proc).
         InKernel = false;
     }
     const int64_t Got = In.Read(Buffer.data(), Count);
