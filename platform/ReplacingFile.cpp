@@ -180,6 +180,20 @@ void TReplacingFile::Discard() {
     }
 }
 
+int64_t TReplacingFile::SpliceFrom(THandle Source, int64_t Count) {
+    if (FHandle < 0 || Count < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    Flush();
+    ssize_t N = 0;
+    do {
+        N = ::copy_file_range(Source, nullptr, FHandle, nullptr, static_cast<size_t>(Count), 0);
+    } while (N < 0 && errno == EINTR);
+    if (N > 0) FPosition += N;
+    return N;
+}
+
 void TReplacingFile::Flush() {
     if (FBuffer.empty()) return;
     WriteThrough(FBuffer.data(), FBuffer.size());

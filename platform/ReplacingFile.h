@@ -63,6 +63,14 @@ public:
     int64_t Write(const void* Buffer, int64_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
+    // Copies up to Count bytes from the open file Source, from its position,
+    // to the end of this file inside the kernel, so the data does not pass
+    // through this process; both positions advance. The number copied (0 at
+    // Source's end), or -1 (errno set) when the system cannot copy between
+    // these two files this way or the copy failed: the caller then reads and
+    // writes the block itself, which tells a read error from a write error.
+    int64_t SpliceFrom(THandle Source, int64_t Count);
+
     const std::string& TargetName() const { return FTargetName; }
     const std::string& TempName() const { return FTempName; }
     // The last-write time (local) the file gets when it is committed; 0, the

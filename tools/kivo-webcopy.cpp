@@ -9,6 +9,11 @@
 //   kivo-webcopy delete sftp://USER@HOST[:PORT]/DIR/NAME
 //   kivo-webcopy -j JOBFILE
 //
+// A URL may also name a file: file:///path, a plain path, or a file on a
+// network share (smb://[user[:password]@]host[:port]/share/path or
+// \\host\share\path); "put FILE file:///dir/" and "put FILE DIR/" copy FILE into
+// that folder.
+//
 // Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
 // newer was found (and nothing failed), 2 for a usage error.
 #include <algorithm>
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/NetShare.h"
 #include "platform/Terminal.h"
 #include "runtime/Application.h"
 #include "runtime/DateTime.h"
@@ -46,6 +52,10 @@ const char* const Usage =
     "sftp options: --password P (else asked on the terminal; empty: the SSH agent and\n"
     "              ~/.ssh/id_ed25519, id_ecdsa, id_rsa), --strict-host-key (refuse hosts\n"
     "              ~/.ssh/known_hosts does not list), --known-hosts FILE\n"
+    "a URL may name a file: file:///PATH, a plain PATH, or on a share\n"
+    "  smb://[user[:password]@]host[:port]/share/path or \\\\host[:port]\\share\\path "
+    "(--user, --password);\n"
+    "  put FILE file:///DIR/ and put FILE DIR/ copy FILE into DIR\n"
     "options for every run: -q/--quiet (no progress display), --timeout SECONDS\n"
     "DATE is YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\", local time.\n"
     "exit status: 0 all jobs succeeded, 1 a job failed, 3 nothing newer was found, 2 usage error\n";
@@ -64,6 +74,11 @@ struct TJob {
     bool Upload = false;
     TWebCopyProtocol Protocol = wpHttp;
     TSftpUrl Sftp;
+    // A copy within the file system: from SourcePath, on the share Host
+    // when that is set, into Dir.
+    bool File = false;
+    std::string Host;
+    std::string SourcePath;
     std::string Url;
     std::string Dir;
     std::string Name;
@@ -140,6 +155,81 @@ TJob ListOrDeleteJob(const std::string& Command, const std::vector<std::string>&
     J.Protocol = Command == "list" ? wpSftpList : wpSftpDelete;
     return J;
 }
+
+// ---------------------------------------------------------------------------
+// File copies
+
+// Whether Url names something in the file system rather than on a server.
+bool IsFileUrl(const std::string& Url) {
+    return StartsText("file://", Url) || StartsText("smb://", Url) || IsUncPath(Url) ||
+           Url.find("://") == std::string::npos;
+}
+
+// Splits "host[:port]/share/path" (user information already removed) or
+// "\\host\share\path" into the share's UNC name and the path inside it.
+void SplitShare(const std::string& Text, size_t Start, std::string& Host, std::string& Path) {
+    auto Next = [&]() {
+        size_t End = Text.find_first_of("/\\", Start);
+        if (End == std::string::npos) End = Text.size();
+        std::string Part = Text.substr(Start, End - Start);
+        Start = End < Text.size() ? End + 1 : End;
+        return Part;
+    };
+    const std::string Server = Next();
+    const std::string Share = Next();
+    if (Server.empty() || Share.empty()) throw TUsageError{"not a share path: " + Text};
+    Host = "\\\\" + Server + "\\" + Share;
+    Path = Text.substr(Start);
+}
+
+// Makes J a file copy of its URL: a share's file (smb:// or a UNC name,
+// with credentials from the URL or --user/--password) or a local one.
+void MakeFileCopy(TJob& J) {
+    J.File = true;
+    J.SourcePath = J.Url;
+    if (StartsText("smb://", J.Url)) {
+        std::string Rest = J.Url.substr(6);
+        const size_t Slash = Rest.find('/');
+        const size_t At = Rest.substr(0, Slash).rfind('@');
+        if (At != std::string::npos) {
+            const std::string UserInfo = Rest.substr(0, At);
+            const size_t Colon = UserInfo.find(':');
+            J.User = UserInfo.substr(0, Colon);
+            if (Colon != std::string::npos) J.Password = UserInfo.substr(Colon + 1);
+            Rest.erase(0, At + 1);
+        }
+        SplitShare(Rest, 0, J.Host, J.SourcePath);
+    } else if (IsUncPath(J.Url)) {
+        SplitShare(J.Url, 2, J.Host, J.SourcePath);
+    }
+}
+
+// "put FILE file:///dir/" or "put FILE DIR/": FILE copied into the folder.
+TJob FilePut(const TJob& Proto, const std::string& File, const std::string& Folder) {
+    if (StartsText("smb://", Folder) || IsUncPath(Folder))
+        throw TUsageError{"files are copied from shares, not to them: " + Folder};
+    TJob J = Proto;
+    J.Upload = false;
+    J.File = true;
+    J.Url = File;
+    J.SourcePath = File;
+    J.Dir = StartsText("file://", Folder) ? Folder.substr(7) : Folder;
+    return J;
+}
+
+void SetFileCopyItem(TWebCopyItem* It, const TJob& J) {
+    It->SetProtocol(wpFile);
+    It->SetURL(J.SourcePath);
+    It->SetTargetDir(J.Dir);
+    It->SetTargetFilename(J.Name);
+    It->SetFTPHost(J.Host);
+    It->SetFTPUserID(J.User);
+    It->SetFTPPassword(J.Password);
+    It->SetCopyNewerOnly(J.NewerOnly);
+    It->SetFileDate(J.NewerThan);
+}
+
+// ---------------------------------------------------------------------------
 
 // Parses one command ("get ..." / "put ...") into jobs; global options go to Opt.
 void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vector<TJob>& Jobs,
@@ -221,6 +311,10 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
     }
     if (Proto.Upload) {
         if (Positional.size() != 2) throw TUsageError{"put needs FILE and URL"};
+        if (IsFileUrl(Positional[1])) {
+            Jobs.push_back(FilePut(Proto, Positional[0], Positional[1]));
+            return;
+        }
         TJob J = Proto;
         J.Dir = ExtractFileDir(Positional[0]);
         J.Name = ExtractFileName(Positional[0]);
@@ -242,6 +336,8 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
         if (IsSftpUrl(Url)) {
             J.Protocol = wpSftp;
             J.Sftp = ParseSftpUrl(Url);
+        } else if (IsFileUrl(Url)) {
+            MakeFileCopy(J);
         }
         Jobs.push_back(J);
     }
@@ -487,7 +583,9 @@ int Run(int Argc, char** Argv) {
         It->SetURL(J.Url);
         It->SetTargetDir(J.Dir);
         It->SetTargetFilename(J.Name);
-        if (J.Upload) {
+        if (J.File)
+            SetFileCopyItem(It, J);
+        else if (J.Upload) {
             It->SetProtocol(wpHttpUpload);
             It->SetHTTPCommand(J.Method);
         } else {

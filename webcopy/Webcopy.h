@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Internet.h"
+#include "platform/NetShare.h"
 #include "platform/ReplacingFile.h"
 #include "platform/Sftp.h"
 #include "runtime/Classes.h"
@@ -570,6 +571,15 @@ private:
     bool ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, const std::string& URL,
                             std::string& Path, bool& NameUsable);
     bool ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target);
+    // Steps of FileCopy: the copy once the share is connected, the date
+    // check, the target (with the overwrite question), the blocks, and the
+    // per-block dialog update.
+    bool CopySourceFile(TWebCopyJob& Job);
+    bool SourceDateAllows(TWebCopyJob& Job, TReadableFile& File, const std::string& Source);
+    std::unique_ptr<TReplacingFile> OpenCopyTarget(std::string& Target);
+    bool CopyBlocks(TReadableFile& In, TReplacingFile& Out, const std::string& Source,
+                    uint64_t Size, uint64_t Start);
+    void ShowCopyProgress(uint64_t Done, uint64_t Size, uint64_t StartTick);
     // The job of item Idx as it starts.
     TWebCopyJob JobFor(int32_t Idx) const;
     void ShowJobCaption(TWebCopyProtocol Protocol);

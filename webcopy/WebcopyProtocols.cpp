@@ -1,5 +1,5 @@
-// The protocol routines this build does not carry yet: file copies and FTP. Each ends its job with
-// a report that the protocol is not available.
+// The protocol routines this build does not carry yet: FTP. Each ends its
+// job with a report that the protocol is not available.
 #include "webcopy/Webcopy.h"
 
 namespace kivo::webcopy {
@@ -21,9 +21,6 @@ bool TWebCopy::ProtocolNotAvailable(TWebCopyProtocol Protocol) {
     return false;
 }
 
-bool TWebCopy::FileCopy(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpFile);
-}
 bool TWebCopy::FtpDownload(TWebCopyJob&, bool) {
     return ProtocolNotAvailable(wpFtp);
 }
