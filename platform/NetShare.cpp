@@ -430,20 +430,6 @@ std::unique_ptr<TReadableFile> OpenOnShare(const TConnectionPtr& Connection, con
 
 } // namespace
 
-// The SMB client library's one-time set-up (smbc_new_context -> reopen_logs)
-// replaces the name of its log file without freeing the old one: 116 bytes
-// per process that nothing here can free. The leak checker of sanitizer
-// builds is told to pass over that allocation so it reports everything else;
-// its quick stack walk ends in the allocator of the SMB libraries (talloc),
-// which nothing else in the program uses.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libtalloc.so\n";
-}
-// ... without a note of it on standard error, which is the program's output.
-extern "C" const char* __lsan_default_options() {
-    return "print_suppressions=0";
-}
-
 // ---------------------------------------------------------------------------
 
 bool IsUncPath(const std::string& Path) {

@@ -22,13 +22,6 @@ using namespace kivo;
 using namespace kivo::webcopy;
 using kivo::test::Server;
 
-// fontconfig keeps a cache for the life of the process that the leak
-// checker of the sanitizer build would report.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 QApplication& App() {
