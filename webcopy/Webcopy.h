@@ -554,6 +554,22 @@ private:
     bool ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, const std::string& URL,
                             std::string& Path, bool& NameUsable);
     bool ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target);
+
+    // Steps of the FTP routines: the kept connection, the file line, one
+    // file fetched from or sent into the connection's current directory.
+    enum TFtpOutcome : uint8_t { foDone, foSkipped, foFailed };
+    static std::string FtpConnectionKey(const TWebCopyJob& Job);
+    HINTERNET FtpOpenConnection(const TWebCopyJob& Job, bool AlwaysNew);
+    void FtpReleaseConnection(HINTERNET Connect, bool Keep, const TWebCopyJob& Job);
+    std::string FtpFileLine(const TWebCopyJob& Job, const std::string& Name, bool ToServer,
+                            const std::string& Counter) const;
+    TFtpOutcome FtpFetch(TWebCopyJob& Job, HINTERNET Connect, const std::string& Name);
+    bool FtpRemoteDateAllows(TWebCopyJob& Job, const std::string& Name, TDateTime Remote,
+                             bool Download);
+    TFtpOutcome FtpReceive(TInternetHandlePtr File, uint64_t Size, bool Binary,
+                           TReplacingFile& Target);
+    bool FtpUploadFile(TWebCopyJob& Job, bool Keep);
+    bool FtpSend(TWebCopyJob& Job, HINTERNET Connect, TFileStream& Local);
     // The job of item Idx as it starts.
     TWebCopyJob JobFor(int32_t Idx) const;
     void ShowJobCaption(TWebCopyProtocol Protocol);
@@ -663,6 +679,12 @@ std::string AddProxyCredentials(std::string_view URL, const std::string& UserID,
 std::string URLDecode(std::string_view Text);
 // The first "name(n).ext" (n = 1, 2, ...) that does not exist.
 std::string UniqueFileName(const std::string& Path);
+// The new file a download writes beside its target (committed over it when
+// whole); nullptr when the target cannot be written.
+std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path);
+// The local file of an upload, open for reading; nullptr when it is missing,
+// a folder, or cannot be opened.
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path);
 // Splits "host:port" / "[v6]:port" into server and port (80 when none).
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port);
 

@@ -1,4 +1,4 @@
-// The protocol routines this build does not carry yet: file copies, FTP and
+// The protocol routines this build does not carry yet: file copies and
 // SFTP. Each ends its job with a report that the protocol is not available.
 #include "webcopy/Webcopy.h"
 
@@ -23,27 +23,6 @@ bool TWebCopy::ProtocolNotAvailable(TWebCopyProtocol Protocol) {
 
 bool TWebCopy::FileCopy(TWebCopyJob&) {
     return ProtocolNotAvailable(wpFile);
-}
-bool TWebCopy::FtpDownload(TWebCopyJob&, bool) {
-    return ProtocolNotAvailable(wpFtp);
-}
-bool TWebCopy::FtpUpload(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpFtpUpload);
-}
-bool TWebCopy::FtpMultiDownload(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpMultiFtp);
-}
-bool TWebCopy::FtpMultiUpload(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpMultiFtpUpload);
-}
-bool TWebCopy::FtpDelete(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpFtpDelete);
-}
-bool TWebCopy::FtpList(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpFtpList);
-}
-bool TWebCopy::FtpTest(TWebCopyJob&) {
-    return ProtocolNotAvailable(wpFtpTest);
 }
 bool TWebCopy::SftpDownload(TWebCopyJob&, bool) {
     return ProtocolNotAvailable(wpSftp);
