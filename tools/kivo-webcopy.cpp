@@ -3,7 +3,13 @@
 //   kivo-webcopy get URL... [-d DIR] [-o NAME] [--newer-than DATE | --newer-than-file FILE]
 //                           [--user U] [--password P] [--ask-login]
 //   kivo-webcopy put FILE URL [--method PUT|POST]
+//   kivo-webcopy list ftp://HOST/DIR/[PATTERN]
+//   kivo-webcopy delete ftp://HOST/DIR/NAME
 //   kivo-webcopy -j JOBFILE
+//
+// ftp:// URLs may carry "user:password@" and a port; a "*" or "?" in the
+// name of a get URL or of a put FILE makes a multi-file job. --active asks
+// for active FTP data connections (passive is the default).
 //
 // Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
 // newer was found (and nothing failed), 2 for a usage error.
@@ -31,6 +37,11 @@ const char* const Usage =
     "FILE]\n"
     "                               [--user U] [--password P] [--ask-login]\n"
     "       kivo-webcopy put FILE URL [--method PUT|POST]\n"
+    "       kivo-webcopy list ftp://[USER[:PASSWORD]@]HOST[:PORT]/DIR/[PATTERN]\n"
+    "       kivo-webcopy delete ftp://[USER[:PASSWORD]@]HOST[:PORT]/DIR/NAME\n"
+    "ftp:// URLs also work with get (a * or ? in the name fetches every match) and put\n"
+    "(a * or ? in FILE sends every match; a URL ending in / keeps the local name);\n"
+    "--user/--password log in, --active uses active data connections (default passive)\n"
     "       kivo-webcopy -j JOBFILE      (one \"get ...\" or \"put ...\" line per job)\n"
     "options for every run: -q/--quiet (no progress display), --timeout SECONDS\n"
     "DATE is YYYY-MM-DD or \"YYYY-MM-DD hh:mm:ss\", local time.\n"
@@ -41,6 +52,7 @@ struct TUsageError {
 };
 
 struct TJob {
+    std::string Command; // get, put, list, delete
     bool Upload = false;
     std::string Url;
     std::string Dir;
@@ -55,7 +67,12 @@ struct TJob {
 struct TOptions {
     bool Quiet = false;
     int Timeout = 0;
+    bool Active = false; // active FTP data connections
 };
+
+bool IsFtpUrl(const std::string& Url) {
+    return Url.size() > 6 && AsciiLowerCase(Url.substr(0, 6)) == "ftp://";
+}
 
 bool ParseDate(const std::string& Text, TDateTime& Value) {
     int Y = 0, Mo = 0, D = 0, H = 0, Mi = 0, S = 0;
@@ -72,8 +89,10 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
                   TOptions& Opt) {
     if (First >= Args.size()) throw TUsageError{"missing command"};
     const std::string Command = Args[First];
-    if (Command != "get" && Command != "put") throw TUsageError{"unknown command: " + Command};
+    if (Command != "get" && Command != "put" && Command != "list" && Command != "delete")
+        throw TUsageError{"unknown command: " + Command};
     TJob Proto;
+    Proto.Command = Command;
     Proto.Upload = Command == "put";
     std::vector<std::string> Positional;
     bool DateGiven = false;
@@ -105,10 +124,12 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             // A missing file is older than anything.
             Proto.NewerThan = FileGetLastWriteTime(File, T) ? T : 0;
             Proto.NewerOnly = true;
-        } else if (A == "--user" && !Proto.Upload)
+        } else if (A == "--user")
             Proto.User = Value("--user");
-        else if (A == "--password" && !Proto.Upload)
+        else if (A == "--password")
             Proto.Password = Value("--password");
+        else if (A == "--active")
+            Opt.Active = true;
         else if (A == "--ask-login" && !Proto.Upload)
             Proto.AskLogin = true;
         else if (A == "--method" && Proto.Upload) {
@@ -133,8 +154,18 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
         else
             Positional.push_back(A);
     }
+    if (Command == "list" || Command == "delete") {
+        if (Positional.size() != 1 || !IsFtpUrl(Positional[0]))
+            throw TUsageError{Command + " needs one ftp:// URL"};
+        TJob J = Proto;
+        J.Url = Positional[0];
+        Jobs.push_back(J);
+        return;
+    }
     if (Proto.Upload) {
         if (Positional.size() != 2) throw TUsageError{"put needs FILE and URL"};
+        if (!IsFtpUrl(Positional[1]) && (!Proto.User.empty() || !Proto.Password.empty()))
+            throw TUsageError{"--user and --password of put are for ftp:// URLs"};
         TJob J = Proto;
         J.Dir = ExtractFileDir(Positional[0]);
         J.Name = ExtractFileName(Positional[0]);
@@ -281,6 +312,152 @@ bool TerminalLogin(const std::string& Caption, std::string& User, std::string& P
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// ftp:// jobs
+
+// The %XX escapes of an ftp:// URL (either case of hexadecimal digits).
+std::string PercentDecode(std::string_view Text) {
+    auto Hex = [](char C) {
+        if (C >= '0' && C <= '9') return C - '0';
+        if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+        if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+        return -1;
+    };
+    std::string Out;
+    for (size_t I = 0; I < Text.size(); ++I) {
+        if (Text[I] == '%' && I + 2 < Text.size() && Hex(Text[I + 1]) >= 0 &&
+            Hex(Text[I + 2]) >= 0) {
+            Out += static_cast<char>(Hex(Text[I + 1]) * 16 + Hex(Text[I + 2]));
+            I += 2;
+        } else {
+            Out += Text[I];
+        }
+    }
+    return Out;
+}
+
+struct TFtpUrl {
+    std::string User, Password, Host;
+    int Port = 21;
+    std::string Dir;  // relative to the login folder ("/..." absolute), with a trailing "/"
+    std::string Name; // after the last "/"
+};
+
+// ftp://[user[:password]@]host[:port]/path
+TFtpUrl ParseFtpUrl(const std::string& Url) {
+    TFtpUrl Out;
+    std::string Rest = Url.substr(6);
+    const size_t Slash = Rest.find('/');
+    std::string Authority = Rest.substr(0, Slash);
+    const std::string Path = Slash == std::string::npos ? std::string() : Rest.substr(Slash + 1);
+    const size_t At = Authority.rfind('@');
+    if (At != std::string::npos) {
+        const std::string Login = Authority.substr(0, At);
+        const size_t Colon = Login.find(':');
+        Out.User = PercentDecode(Login.substr(0, Colon));
+        if (Colon != std::string::npos) Out.Password = PercentDecode(Login.substr(Colon + 1));
+        Authority.erase(0, At + 1);
+    }
+    std::string PortText;
+    if (!Authority.empty() && Authority[0] == '[') {
+        const size_t Close = Authority.find(']');
+        if (Close == std::string::npos) throw TUsageError{"bad host in " + URLWithoutUserInfo(Url)};
+        Out.Host = Authority.substr(1, Close - 1);
+        if (Close + 1 < Authority.size() && Authority[Close + 1] == ':')
+            PortText = Authority.substr(Close + 2);
+    } else {
+        const size_t Colon = Authority.find(':');
+        Out.Host = Authority.substr(0, Colon);
+        if (Colon != std::string::npos) PortText = Authority.substr(Colon + 1);
+    }
+    if (Out.Host.empty()) throw TUsageError{"no host in " + URLWithoutUserInfo(Url)};
+    if (!PortText.empty()) {
+        char* End = nullptr;
+        const long Port = std::strtol(PortText.c_str(), &End, 10);
+        if (*End != '\0' || Port < 1 || Port > 65535) throw TUsageError{"bad port: " + PortText};
+        Out.Port = static_cast<int>(Port);
+    }
+    const std::string Decoded = PercentDecode(Path);
+    const size_t Last = Decoded.rfind('/');
+    Out.Dir = Last == std::string::npos ? std::string() : Decoded.substr(0, Last + 1);
+    Out.Name = Last == std::string::npos ? Decoded : Decoded.substr(Last + 1);
+    return Out;
+}
+
+bool HasWildcard(const std::string& Name) {
+    return Name.find_first_of("*?") != std::string::npos;
+}
+
+// Fills the item of an ftp:// job.
+void SetupFtpItem(const TJob& J, TWebCopyItem* It) {
+    const TFtpUrl U = ParseFtpUrl(J.Url);
+    It->SetFTPHost(U.Host);
+    It->SetFTPPort(U.Port);
+    It->SetFTPUserID(J.User.empty() ? U.User : J.User);
+    It->SetFTPPassword(J.Password.empty() ? U.Password : J.Password);
+    It->SetDisplayURL(URLWithoutUserInfo(J.Url));
+    It->SetTargetFilename(std::string());
+    if (J.Command == "get") {
+        if (U.Name.empty()) throw TUsageError{"no file named in " + URLWithoutUserInfo(J.Url)};
+        if (HasWildcard(U.Name) && !J.Name.empty())
+            throw TUsageError{"-o names one file, not a pattern"};
+        It->SetProtocol(HasWildcard(U.Name) ? wpMultiFtp : wpFtp);
+        It->SetURL(U.Dir + U.Name);
+        It->SetTargetDir(J.Dir);
+        It->SetTargetFilename(J.Name);
+    } else if (J.Command == "put") {
+        It->SetProtocol(HasWildcard(J.Name) ? wpMultiFtpUpload : wpFtpUpload);
+        It->SetURL(J.Dir.empty() ? J.Name : JoinPath(J.Dir, J.Name));
+        It->SetTargetDir(U.Dir);
+        if (!HasWildcard(J.Name)) It->SetTargetFilename(U.Name);
+    } else if (J.Command == "list") {
+        It->SetProtocol(wpFtpList);
+        It->SetURL(U.Dir + U.Name);
+    } else {
+        if (U.Name.empty()) throw TUsageError{"no file named in " + URLWithoutUserInfo(J.Url)};
+        It->SetProtocol(wpFtpDelete);
+        It->SetURL(U.Name);
+        It->SetTargetDir(U.Dir);
+        It->SetTargetFilename(U.Name);
+    }
+}
+
+// A name from a server as it can be shown: control characters and "\" are
+// written as \xNN.
+std::string SafeName(const std::string& Name) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Out;
+    for (unsigned char C : Name) {
+        if (C < 0x20 || C == 0x7F || C == '\\') {
+            Out += "\\x";
+            Out += Hex[C >> 4];
+            Out += Hex[C & 15];
+        } else {
+            Out += static_cast<char>(C);
+        }
+    }
+    return Out;
+}
+
+// One line per entry: type (d or -), size, last-write time as the server
+// gave it, name.
+void PrintListing(const TWebCopyItem& It) {
+    if (It.FileDetails() == nullptr) return;
+    for (int I = 0; I < It.FileDetails()->Count(); ++I) {
+        const TFileDetailItem* D = It.FileDetails()->Items(I);
+        const uint64_t Size = (static_cast<uint64_t>(D->FileSizeHigh()) << 32) | D->FileSizeLow();
+        const uint64_t Steps = (static_cast<uint64_t>(D->FileDate().dwHighDateTime) << 32) |
+                               D->FileDate().dwLowDateTime;
+        std::string When = "-";
+        if (Steps != 0)
+            When = FormatDateTimeIso(
+                UnixToDateTime(static_cast<int64_t>(Steps / 10000000u) - 11644473600ll));
+        std::printf("%c %12llu %s %s\n", (D->FileAttributes() & 0x10) != 0 ? 'd' : '-',
+                    static_cast<unsigned long long>(Size), When.c_str(),
+                    SafeName(D->Filename()).c_str());
+    }
+}
+
 int Run(int Argc, char** Argv) {
     std::vector<std::string> Args(Argv, Argv + Argc);
     std::vector<TJob> Jobs;
@@ -311,12 +488,20 @@ int Run(int Argc, char** Argv) {
     TWebCopy W(nullptr);
     W.SetShowTime(true);
     W.SetTimeout(Opt.Timeout);
+    W.SetFTPPassive(!Opt.Active);
     for (const TJob& J : Jobs) {
         TWebCopyItem* It = W.Items()->Add();
         It->SetURL(J.Url);
         It->SetTargetDir(J.Dir);
         It->SetTargetFilename(J.Name);
-        if (J.Upload) {
+        if (IsFtpUrl(J.Url)) {
+            try {
+                SetupFtpItem(J, It);
+            } catch (const TUsageError& E) {
+                std::fprintf(stderr, "kivo-webcopy: %s\n%s", E.Message.c_str(), Usage);
+                return 2;
+            }
+        } else if (J.Upload) {
             It->SetProtocol(wpHttpUpload);
             It->SetHTTPCommand(J.Method);
         } else {
@@ -333,12 +518,36 @@ int Run(int Argc, char** Argv) {
     // the engine's code and text. A URL that cannot be opened comes with the
     // layer's error as well, so it needs no line of its own.
     std::string CurrentUrl;
+    // FTP jobs also report a missing file, a refused deletion, and a failure
+    // the engine raises no error for.
+    int LinesOfJob = 0;
+    bool DeleteFailed = false;
     W.OnFileStart = [&](TWebCopy* S, int32_t Idx) {
-        CurrentUrl = URLWithoutUserInfo(S->Items()->Items(Idx)->URL());
+        const TWebCopyItem* It = S->Items()->Items(Idx);
+        CurrentUrl = URLWithoutUserInfo(It->DisplayURL().empty() ? It->URL() : It->DisplayURL());
+        LinesOfJob = 0;
     };
     W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
         std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code,
                      Info.c_str());
+        ++LinesOfJob;
+    };
+    W.OnURLNotFound = [&](TWebCopy*, const std::string& Url) {
+        if (!IsFtpUrl(CurrentUrl)) return;
+        std::fprintf(stderr, "kivo-webcopy: %s: not found: %s\n", CurrentUrl.c_str(),
+                     SafeName(Url).c_str());
+        ++LinesOfJob;
+    };
+    W.OnRemovedFileFailed = [&](TWebCopy*, int32_t) {
+        std::fprintf(stderr, "kivo-webcopy: %s: cannot delete\n", CurrentUrl.c_str());
+        DeleteFailed = true;
+        ++LinesOfJob;
+    };
+    W.OnFileDone = [&](TWebCopy* S, int32_t Idx) {
+        const TWebCopyItem* It = S->Items()->Items(Idx);
+        if (IsFtpUrl(CurrentUrl) && !It->Success() && !It->NoNewVersion() && LinesOfJob == 0)
+            std::fprintf(stderr, "kivo-webcopy: %s: failed\n", CurrentUrl.c_str());
+        if (It->Protocol() == wpFtpList && It->Success()) PrintListing(*It);
     };
     W.OnConnectError = [&](TWebCopy*) {
         std::fprintf(stderr, "kivo-webcopy: %s: cannot connect\n", CurrentUrl.c_str());
@@ -375,7 +584,7 @@ int Run(int Argc, char** Argv) {
             Failed = true;
     }
     if (StopRequested()) std::fprintf(stderr, "kivo-webcopy: cancelled\n");
-    return Failed ? 1 : NothingNewer ? 3 : 0;
+    return Failed || DeleteFailed ? 1 : NothingNewer ? 3 : 0;
 }
 
 } // namespace
