@@ -821,6 +821,8 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
         SetLastError(R->Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R->ErrorCode());
         return false;
     }
+    if (R->OpenEnded)
+        return BufferFtpUpload(*R, Buffer, NumberOfBytesToWrite, NumberOfBytesWritten);
     R->UpPtr = static_cast<const uint8_t*>(Buffer);
     R->UpLeft = NumberOfBytesToWrite;
     if (R->UpPaused) {

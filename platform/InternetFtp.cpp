@@ -45,7 +45,7 @@ namespace {
 // A listing larger than this is refused rather than held in memory.
 constexpr size_t MaxListingBytes = 64u << 20;
 // libcurl's upload buffer: large blocks for fast links.
-constexpr long UploadBufferSize = 256 * 1024;
+constexpr size_t UploadBufferSize = 256 * 1024;
 
 class TFtpFind : public TInternetHandle {
 public:
@@ -165,7 +165,7 @@ void Configure(const TSession& S, const TFtpConnect& C, TRequest& R, const std::
     curl_easy_setopt(E, CURLOPT_URL, Url.c_str());
     curl_easy_setopt(E, CURLOPT_PROXY, ""); // FTP goes to the server directly
     curl_easy_setopt(E, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
-    curl_easy_setopt(E, CURLOPT_UPLOAD_BUFFERSIZE, UploadBufferSize);
+    curl_easy_setopt(E, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(UploadBufferSize));
     curl_easy_setopt(E, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(S.ConnectTimeoutMs));
     curl_easy_setopt(E, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     if (!C.User.empty() && !C.Password.empty()) {
@@ -439,16 +439,46 @@ uint32_t FtpGetFileSize(HINTERNET File, uint32_t* FileSizeHigh) {
     return static_cast<uint32_t>(Size);
 }
 
+namespace {
+
+// Hands the buffered upload data to libcurl and waits until it took all of
+// it (or, when Finishing, until the transfer ended).
+void SendUploadBuffer(TSession& S, TRequest& R) {
+    R.UpPtr = R.UpBuffer.data();
+    R.UpLeft = R.UpBuffer.size();
+    if (R.UpPaused) {
+        R.UpPaused = false;
+        curl_easy_pause(R.Easy, CURLPAUSE_CONT);
+    }
+    if (R.Finishing)
+        Drive(&S, &R, S.SendTimeoutMs, [] { return false; });
+    else
+        Drive(&S, &R, S.SendTimeoutMs, [&R] { return R.UpLeft == 0; });
+    R.UpPtr = nullptr;
+    R.UpLeft = 0;
+    R.UpBuffer.clear();
+}
+
+} // namespace
+
+bool BufferFtpUpload(TRequest& R, const void* Buffer, uint32_t Count, uint32_t& Written) {
+    const auto* Bytes = static_cast<const uint8_t*>(Buffer);
+    R.UpBuffer.insert(R.UpBuffer.end(), Bytes, Bytes + Count);
+    Written = Count;
+    if (R.UpBuffer.size() < UploadBufferSize) return true;
+    TBusyGuard Guard(&R);
+    SendUploadBuffer(*R.Owner, R);
+    if (!R.Done) return true;
+    SetLastError(R.Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R.ErrorCode());
+    return false;
+}
+
 bool FinishFtpUpload(TRequest& R) {
     TSession& S = *R.Owner;
     TBusyGuard Guard(&R);
     if (!R.Done) {
         R.Finishing = true;
-        if (R.UpPaused) {
-            R.UpPaused = false;
-            curl_easy_pause(R.Easy, CURLPAUSE_CONT);
-        }
-        Drive(&S, &R, S.ReceiveTimeoutMs, [] { return false; });
+        SendUploadBuffer(S, R);
     }
     const bool Ok = R.Succeeded();
     if (!Ok) SetLastError(R.ErrorCode());

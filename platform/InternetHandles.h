@@ -135,7 +135,8 @@ public:
     // gone), and an upload whose length is known only when it is closed.
     TFtpConnect* FtpOwner = nullptr;
     bool OpenEnded = false;
-    bool Finishing = false; // the caller closed it: the body ends here
+    bool Finishing = false;        // the caller closed it: the body ends here
+    std::vector<uint8_t> UpBuffer; // FTP upload data not yet handed to libcurl
 
     size_t Available() const { return Data.size() - ReadPos; }
 
@@ -264,5 +265,9 @@ HINTERNET FtpConnect(TSession& S, const std::string& ServerName, uint16_t Server
 // Ends an FTP upload when its handle is closed: the rest of the data is
 // sent and the server's answer awaited. Releases the request.
 bool FinishFtpUpload(TRequest& R);
+// Takes the bytes of an FTP upload into the request's buffer and sends the
+// buffer once it holds a large block; a failure shows at the next block or
+// when the file is closed.
+bool BufferFtpUpload(TRequest& R, const void* Buffer, uint32_t Count, uint32_t& Written);
 
 } // namespace kivo
