@@ -375,7 +375,8 @@ size_t TRequest::OnRead(char* Ptr, size_t Size, size_t Count, void* User) {
     auto* R = static_cast<TRequest*>(User);
     R->BodyAsked = true;
     size_t Room = Size * Count;
-    if (R->OpenEnded ? R->Finishing && R->UpLeft == 0 : R->UpDone >= R->UpTotal) return 0;
+    if (R->OpenEnded) return TakeFtpUploadData(*R, Ptr, Room);
+    if (R->UpDone >= R->UpTotal) return 0;
     if (R->UpLeft == 0) {
         R->UpPaused = true;
         return CURL_READFUNC_PAUSE;

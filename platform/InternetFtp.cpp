@@ -4,6 +4,7 @@
 // the current directory itself and names every directory and file in the
 // URLs it builds as an absolute path ("ftp://host:port/%2F<path>"), so
 // libcurl's own idea of where the connection stands always agrees with it.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -45,7 +46,7 @@ namespace {
 // A listing larger than this is refused rather than held in memory.
 constexpr size_t MaxListingBytes = 64u << 20;
 // libcurl's upload buffer: large blocks for fast links.
-constexpr size_t UploadBufferSize = 256 * 1024;
+constexpr long UploadBufferSize = 256 * 1024;
 
 class TFtpFind : public TInternetHandle {
 public:
@@ -165,7 +166,7 @@ void Configure(const TSession& S, const TFtpConnect& C, TRequest& R, const std::
     curl_easy_setopt(E, CURLOPT_URL, Url.c_str());
     curl_easy_setopt(E, CURLOPT_PROXY, ""); // FTP goes to the server directly
     curl_easy_setopt(E, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
-    curl_easy_setopt(E, CURLOPT_UPLOAD_BUFFERSIZE, static_cast<long>(UploadBufferSize));
+    curl_easy_setopt(E, CURLOPT_UPLOAD_BUFFERSIZE, UploadBufferSize);
     curl_easy_setopt(E, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(S.ConnectTimeoutMs));
     curl_easy_setopt(E, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     if (!C.User.empty() && !C.Password.empty()) {
@@ -441,33 +442,60 @@ uint32_t FtpGetFileSize(HINTERNET File, uint32_t* FileSizeHigh) {
 
 namespace {
 
-// Hands the buffered upload data to libcurl and waits until it took all of
-// it (or, when Finishing, until the transfer ended).
-void SendUploadBuffer(TSession& S, TRequest& R) {
-    R.UpPtr = R.UpBuffer.data();
-    R.UpLeft = R.UpBuffer.size();
-    if (R.UpPaused) {
+// Upload data waits in the request's buffer and libcurl takes it whenever
+// the connection has room: a write runs libcurl once every KickBytes
+// without waiting, and waits only while more than MaxPendingBytes are
+// buffered, so reading the source and sending overlap.
+constexpr size_t KickBytes = 64 * 1024;
+constexpr size_t MaxPendingBytes = 1024 * 1024;
+
+size_t Pending(const TRequest& R) {
+    return R.UpBuffer.size() - R.UpTaken;
+}
+
+void Resume(TRequest& R) {
+    if (R.UpPaused && (Pending(R) > 0 || R.Finishing)) {
         R.UpPaused = false;
         curl_easy_pause(R.Easy, CURLPAUSE_CONT);
     }
-    if (R.Finishing)
-        Drive(&S, &R, S.SendTimeoutMs, [] { return false; });
-    else
-        Drive(&S, &R, S.SendTimeoutMs, [&R] { return R.UpLeft == 0; });
-    R.UpPtr = nullptr;
-    R.UpLeft = 0;
-    R.UpBuffer.clear();
 }
 
 } // namespace
 
+size_t TakeFtpUploadData(TRequest& R, char* Ptr, size_t Room) {
+    const size_t N = std::min(Room, Pending(R));
+    if (N == 0) {
+        if (R.Finishing) return 0;
+        R.UpPaused = true;
+        return CURL_READFUNC_PAUSE;
+    }
+    std::memcpy(Ptr, R.UpBuffer.data() + R.UpTaken, N);
+    R.UpTaken += N;
+    R.UpDone += N;
+    return N;
+}
+
 bool BufferFtpUpload(TRequest& R, const void* Buffer, uint32_t Count, uint32_t& Written) {
+    if (R.UpTaken > 0 && R.UpTaken >= R.UpBuffer.size() / 2) {
+        R.UpBuffer.erase(R.UpBuffer.begin(),
+                         R.UpBuffer.begin() + static_cast<ptrdiff_t>(R.UpTaken));
+        R.UpTaken = 0;
+    }
     const auto* Bytes = static_cast<const uint8_t*>(Buffer);
     R.UpBuffer.insert(R.UpBuffer.end(), Bytes, Bytes + Count);
     Written = Count;
-    if (R.UpBuffer.size() < UploadBufferSize) return true;
+    R.UpSinceKick += Count;
+    if (R.UpSinceKick < KickBytes) return true;
+    R.UpSinceKick = 0;
+    TSession& S = *R.Owner;
     TBusyGuard Guard(&R);
-    SendUploadBuffer(*R.Owner, R);
+    Resume(R);
+    if (Pending(R) > MaxPendingBytes)
+        Drive(&S, &R, S.SendTimeoutMs, [&R] { return Pending(R) <= MaxPendingBytes / 4; });
+    else {
+        int Running = 0;
+        curl_multi_perform(R.Multi, &Running);
+    }
     if (!R.Done) return true;
     SetLastError(R.Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R.ErrorCode());
     return false;
@@ -478,7 +506,8 @@ bool FinishFtpUpload(TRequest& R) {
     TBusyGuard Guard(&R);
     if (!R.Done) {
         R.Finishing = true;
-        SendUploadBuffer(S, R);
+        Resume(R);
+        Drive(&S, &R, S.SendTimeoutMs, [] { return false; });
     }
     const bool Ok = R.Succeeded();
     if (!Ok) SetLastError(R.ErrorCode());

@@ -136,7 +136,9 @@ public:
     TFtpConnect* FtpOwner = nullptr;
     bool OpenEnded = false;
     bool Finishing = false;        // the caller closed it: the body ends here
-    std::vector<uint8_t> UpBuffer; // FTP upload data not yet handed to libcurl
+    std::vector<uint8_t> UpBuffer; // FTP upload data; libcurl has taken UpTaken bytes
+    size_t UpTaken = 0;
+    size_t UpSinceKick = 0; // bytes buffered since libcurl last ran
 
     size_t Available() const { return Data.size() - ReadPos; }
 
@@ -269,5 +271,8 @@ bool FinishFtpUpload(TRequest& R);
 // buffer once it holds a large block; a failure shows at the next block or
 // when the file is closed.
 bool BufferFtpUpload(TRequest& R, const void* Buffer, uint32_t Count, uint32_t& Written);
+// libcurl's read callback of an FTP upload: up to Room buffered bytes; the
+// end once the file is being closed and nothing is left; else a pause.
+size_t TakeFtpUploadData(TRequest& R, char* Ptr, size_t Room);
 
 } // namespace kivo
