@@ -446,8 +446,8 @@ namespace {
 // the connection has room: a write runs libcurl once every KickBytes
 // without waiting, and waits only while more than MaxPendingBytes are
 // buffered, so reading the source and sending overlap.
-constexpr size_t KickBytes = 64 * 1024;
-constexpr size_t MaxPendingBytes = 1024 * 1024;
+constexpr size_t KickBytes = 256 * 1024;
+constexpr size_t MaxPendingBytes = 2 * 1024 * 1024;
 
 size_t Pending(const TRequest& R) {
     return R.UpBuffer.size() - R.UpTaken;
