@@ -420,7 +420,10 @@ HINTERNET FtpOpenFileW(HINTERNET Connect, const std::string& FileName, uint32_t 
         return Raw->ClosePending || (Write ? Raw->BodyAsked : Raw->HeadersDone);
     });
     if (Raw->ClosePending) Raw->Fail(ERROR_INTERNET_OPERATION_CANCELLED);
-    if (!Raw->Done || Raw->Succeeded()) return Raw;
+    // A transfer that started and broke off at once is still handed out:
+    // its reads give what came and then the failure, as for a later break.
+    const bool Started = Write ? Raw->BodyAsked : Raw->HeadersDone;
+    if (!Raw->Done || Raw->Succeeded() || (Started && !Raw->ClosePending)) return Raw;
     SetLastError(Raw->ErrorCode());
     Raw->ClosePending = true; // released by the guard
     return nullptr;

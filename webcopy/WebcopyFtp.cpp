@@ -176,12 +176,12 @@ TWebCopy::TFtpOutcome TWebCopy::FtpFetch(TWebCopyJob& Job, HINTERNET Connect,
         if (OnURLNotFound) OnURLNotFound(this, Job.URL);
         return foFailed;
     }
-    if (Size == 0) {
-        uint32_t High = 0;
-        const uint32_t Low = FtpGetFileSize(File.get(), &High);
-        if (!(Low == 0xFFFFFFFFu && High == 0xFFFFFFFFu))
-            Size = (static_cast<uint64_t>(High) << 32) | Low;
-    }
+    // The size the server gives as the transfer starts is the one the data
+    // must have; the listing's may be older.
+    uint32_t High = 0;
+    const uint32_t Low = FtpGetFileSize(File.get(), &High);
+    if (!(Low == 0xFFFFFFFFu && High == 0xFFFFFFFFu))
+        Size = (static_cast<uint64_t>(High) << 32) | Low;
 
     std::string Path =
         JoinPath(Job.TargetDir, Job.TargetFilename.empty() ? Name : Job.TargetFilename);
