@@ -682,9 +682,10 @@ std::string UniqueFileName(const std::string& Path);
 // The new file a download writes beside its target (committed over it when
 // whole); nullptr when the target cannot be written.
 std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path);
-// The local file of an upload, open for reading; nullptr when it is missing,
-// a folder, or cannot be opened.
-std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path);
+// The local file of an upload, open for reading (through a buffer of
+// BufferSize bytes when above 0); nullptr when it is missing, a folder, or
+// cannot be opened.
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path, int32_t BufferSize = 0);
 // Splits "host:port" / "[v6]:port" into server and port (80 when none).
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port);
 

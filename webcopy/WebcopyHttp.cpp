@@ -388,9 +388,12 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
 
 // The local file of an upload, open for reading; nullptr when it is missing,
 // a folder, or cannot be opened.
-std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path) {
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path, int32_t BufferSize) {
     if (!FileExists(Path)) return nullptr;
     try {
+        if (BufferSize > 0)
+            return std::make_unique<TBufferedFileStream>(Path, fmOpenRead | fmShareDenyWrite,
+                                                         BufferSize);
         return std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
     } catch (const EFOpenError&) {
         return nullptr;
