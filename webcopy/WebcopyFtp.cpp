@@ -263,7 +263,6 @@ TWebCopy::TFtpOutcome TWebCopy::FtpReceive(TInternetHandlePtr File, uint64_t Siz
 
 bool TWebCopy::FtpMultiDownload(TWebCopyJob& Job) {
     Job.NoNewVersion = false;
-    FCancelled = false;
     SetFileLine(FtpFileLine(Job, URLFileName(Job.URL), false, CounterText()));
     HINTERNET Connect = FtpOpenConnection(Job, true);
     if (Connect == nullptr) return false;
@@ -405,7 +404,6 @@ bool TWebCopy::FtpSend(TWebCopyJob& Job, HINTERNET Connect, TFileStream& Local) 
 
 bool TWebCopy::FtpMultiUpload(TWebCopyJob& Job) {
     Job.NoNewVersion = false;
-    FCancelled = false;
     PlayClip(ClipUpload);
     SetFileLine(FtpFileLine(Job, URLFileName(Job.URL), true, CounterText()));
     FPrevTarget.clear();

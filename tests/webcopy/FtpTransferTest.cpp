@@ -342,6 +342,22 @@ TEST_F(FtpJob, MultiFileDownloadTakesEveryMatchFromTheListedFolder) {
     EXPECT_EQ(test::ReadFile(Dir / "b c.zip"), "B");
 }
 
+TEST_F(FtpJob, CancelDuringAMultiFileDownloadStopsIt) {
+    for (const char* Name : {"1.bin", "2.bin", "3.bin"})
+        PutRemote(Server().UserRoot(), Remote + "/c/" + Name, test::Pattern(4 << 20));
+    W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
+        if (Size >= (1u << 20)) S->CancelCopy();
+    };
+    int FilesDone = 0;
+    W.OnMultiFTPFileDone = [&](TWebCopy*, const std::string&) { ++FilesDone; };
+    TWebCopyItem* It = Job(wpMultiFtp, Remote + "/c/*.bin", true);
+    W.Execute();
+    EXPECT_TRUE(It->Cancelled());
+    EXPECT_FALSE(It->Success());
+    EXPECT_EQ(FilesDone, 1);
+    EXPECT_TRUE(Dir.List().empty());
+}
+
 TEST_F(FtpJob, MultiFileUploadMakesTheFolderAndSendsEveryMatch) {
     test::TTempDir Src;
     ASSERT_TRUE(test::WriteFile(Src / "1.log", "one"));
