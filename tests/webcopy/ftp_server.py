@@ -10,6 +10,7 @@ connection is closed and the transfer reported as aborted.
 import os
 import sys
 import threading
+import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
@@ -66,6 +67,7 @@ def main():
             return super().pre_process_command(line, cmd, arg)
 
     authorizer = DummyAuthorizer()
+    warnings.simplefilter("ignore")  # anonymous write access is what the tests want
     authorizer.add_anonymous(root, perm="elradfmwMT")
     Handler.authorizer = authorizer
     Handler.banner = "test server ready"
