@@ -267,9 +267,10 @@ std::string RowName(const ::testing::TestParamInfo<TFailureRow>& I) {
 INSTANTIATE_TEST_SUITE_P(Ftp, FtpFailures, ::testing::ValuesIn(FailureRows), RowName);
 
 // ---------------------------------------------------------------------------
-// Newer-only: equal dates skip a download and let an upload through.
+// Newer-only: equal dates skip a download and let an upload through; a newer
+// remote file is not replaced.
 
-TEST_F(FtpJob, NewerOnlyWithEqualDates) {
+TEST_F(FtpJob, NewerOnlyComparesWithTheListedDate) {
     PutRemote(Server().UserRoot(), Remote + "/d.bin", "server copy");
     TWebCopyItem* First = Job(wpFtp, Remote + "/d.bin", true);
     First->SetCopyNewerOnly(true);
@@ -291,6 +292,19 @@ TEST_F(FtpJob, NewerOnlyWithEqualDates) {
     EXPECT_TRUE(Up->Success());
     EXPECT_FALSE(Up->NoNewVersion());
     EXPECT_EQ(test::ReadFile(Server().UserRoot() + "/" + Remote + "/d.bin"), "mine");
+
+    // A remote file newer than the caller's date is not replaced.
+    PutRemote(Server().UserRoot(), Remote + "/d.bin", "server copy");
+    W.Items()->Clear();
+    TWebCopyItem* Older = Job(wpFtpUpload, Dir / "d.bin", true);
+    Older->SetTargetDir(Remote);
+    Older->SetCopyNewerOnly(true);
+    Older->SetFileDate(Listed - 1);
+    W.Execute();
+    EXPECT_FALSE(Older->Success());
+    EXPECT_TRUE(Older->NoNewVersion());
+    EXPECT_DOUBLE_EQ(Older->NewFileDate(), Listed);
+    EXPECT_EQ(test::ReadFile(Server().UserRoot() + "/" + Remote + "/d.bin"), "server copy");
 }
 
 // ---------------------------------------------------------------------------
