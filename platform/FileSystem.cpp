@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -290,6 +291,18 @@ int64_t DiskFree(const std::string& Path) {
     struct statvfs Vfs {};
     if (::statvfs(Path.c_str(), &Vfs) != 0) return -1;
     return static_cast<int64_t>(Vfs.f_bavail) * static_cast<int64_t>(Vfs.f_frsize);
+}
+
+bool ListFolderNames(const std::string& DirName, std::vector<std::string>& Names) {
+    Names.clear();
+    DIR* Dir = ::opendir(DirName.empty() ? "." : DirName.c_str());
+    if (Dir == nullptr) return false;
+    while (const dirent* Entry = ::readdir(Dir)) {
+        const std::string Name = Entry->d_name;
+        if (Name != "." && Name != "..") Names.push_back(Name);
+    }
+    ::closedir(Dir);
+    return true;
 }
 
 } // namespace kivo

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/DateTime.h"
 
@@ -104,5 +105,9 @@ std::string CreateTempFileName(const std::string& Dir, const std::string& Prefix
 bool IsRemovablePath(const std::string& Path);
 // Free bytes on the file system holding Path, -1 when it cannot be queried.
 int64_t DiskFree(const std::string& Path);
+
+// The names in a folder ("." and ".." left out) in the order the file system
+// gives them; false when the folder cannot be read.
+bool ListFolderNames(const std::string& DirName, std::vector<std::string>& Names);
 
 } // namespace kivo

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/InternetHandles.h"
 #include "runtime/Application.h"
 #include "runtime/DateTime.h"
 #include "runtime/SysMessages.h"
@@ -15,22 +16,6 @@
 #include "runtime/Text.h"
 
 namespace kivo {
-
-namespace {
-
-enum THandleKind : uint8_t { hkSession, hkConnect, hkRequest };
-
-constexpr uint32_t DefaultConnectTimeoutMs = INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
-constexpr uint32_t DefaultIoTimeoutMs = INTERNET_DEFAULT_IO_TIMEOUT_MS;
-// A request whose reader falls behind pauses its transfer at this much
-// buffered data, so memory stays bounded whatever the server sends.
-constexpr size_t PauseThreshold = 4u << 20;
-// libcurl's receive buffer: large blocks keep the number of system calls
-// and callbacks low on fast links.
-constexpr long ReceiveBufferSize = 256 * 1024;
-// Waits process window messages at most this often.
-constexpr uint64_t PumpIntervalMs = 20;
-constexpr int PollSliceMs = 20;
 
 uint32_t MapCurlError(CURLcode Code) {
     switch (Code) {
@@ -58,6 +43,21 @@ uint32_t MapCurlError(CURLcode Code) {
     case CURLE_USE_SSL_FAILED: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     case CURLE_ABORTED_BY_CALLBACK: return ERROR_INTERNET_OPERATION_CANCELLED;
     case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY_VALUE;
+    case CURLE_LOGIN_DENIED: return ERROR_INTERNET_LOGIN_FAILURE;
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_REMOTE_DISK_FULL: return ERROR_INTERNET_EXTENDED_ERROR;
+    case CURLE_FTP_WEIRD_PASS_REPLY:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT: return ERROR_FTP_DROPPED;
     default: return ERROR_INTERNET_INTERNAL_ERROR;
     }
 }
@@ -66,6 +66,8 @@ void InitCurlOnce() {
     static std::once_flag Once;
     std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+namespace {
 
 std::string LowerAscii(std::string_view Text) {
     return AsciiLowerCase(Text);
@@ -98,21 +100,6 @@ std::string SchemeOf(const std::string& Url) {
 
 } // namespace
 
-class TSession;
-
-class TInternetHandle {
-public:
-    explicit TInternetHandle(THandleKind AKind) : Kind(AKind) {}
-    virtual ~TInternetHandle() = default;
-    TInternetHandle(const TInternetHandle&) = delete;
-    TInternetHandle& operator=(const TInternetHandle&) = delete;
-
-    THandleKind Kind;
-    TSession* Owner = nullptr; // the session (itself for a session)
-    int Busy = 0;              // calls running on this handle
-    bool ClosePending = false; // closed while busy: released when the last call returns
-};
-
 namespace {
 
 // Every live handle, so a stale or foreign handle is refused instead of used.
@@ -124,6 +111,8 @@ std::unordered_set<TInternetHandle*>& Registry() {
     static std::unordered_set<TInternetHandle*> Set;
     return Set;
 }
+
+} // namespace
 
 void Register(TInternetHandle* H) {
     std::lock_guard<std::mutex> Lock(RegistryMutex());
@@ -138,115 +127,7 @@ bool IsLive(TInternetHandle* H) {
     return H != nullptr && Registry().count(H) != 0;
 }
 
-} // namespace
-
-class TSession : public TInternetHandle {
-public:
-    TSession() : TInternetHandle(hkSession) {
-        Owner = this;
-        Multi = curl_multi_init();
-    }
-    ~TSession() override;
-
-    CURLM* Multi = nullptr;
-    std::string Agent;
-    uint32_t AccessType = INTERNET_OPEN_TYPE_PRECONFIG;
-    std::string ProxyList;
-    std::string Bypass;
-    uint32_t ConnectTimeoutMs = DefaultConnectTimeoutMs;
-    uint32_t SendTimeoutMs = DefaultIoTimeoutMs;
-    uint32_t ReceiveTimeoutMs = DefaultIoTimeoutMs;
-    std::function<bool()> AbortCheck;
-    std::vector<TInternetHandle*> Children;
-
-    void ApplyTo(CURL* Easy, const std::string& Url) const;
-    std::string ProxyFor(const std::string& Scheme) const;
-};
-
-class TConnect : public TInternetHandle {
-public:
-    TConnect() : TInternetHandle(hkConnect) {}
-    std::string Server;
-    uint16_t Port = INTERNET_DEFAULT_HTTP_PORT;
-    std::string User, Password;
-};
-
-class TRequest : public TInternetHandle {
-public:
-    TRequest() : TInternetHandle(hkRequest) { Easy = curl_easy_init(); }
-    ~TRequest() override {
-        Detach();
-        if (Easy != nullptr) curl_easy_cleanup(Easy);
-        if (HeaderList != nullptr) curl_slist_free_all(HeaderList);
-    }
-
-    CURL* Easy = nullptr;
-    curl_slist* HeaderList = nullptr;
-    bool Attached = false; // added to the session's multi handle
-    bool Done = false;     // the transfer has ended
-    CURLcode Result = CURLE_OK;
-    uint32_t FailCode = 0;    // an error of the layer itself (time-out, cancel)
-    bool HeadersDone = false; // the final response's head has arrived whole
-    bool FollowRedirects = false;
-    bool KeepConnection = true;
-    std::string RequestUrl; // as the caller gave it
-
-    // The final response's header lines, names in lower case.
-    std::vector<std::pair<std::string, std::string>> Headers;
-    bool BlockHasLocation = false;
-
-    // Received body bytes not yet read.
-    std::vector<uint8_t> Data;
-    size_t ReadPos = 0;
-    bool Paused = false;
-
-    // Upload.
-    bool IsUpload = false;
-    std::string Verb, Object;
-    TConnect* Connection = nullptr;
-    bool Sent = false;
-    uint64_t UpTotal = 0, UpDone = 0;
-    const uint8_t* UpPtr = nullptr;
-    size_t UpLeft = 0;
-    bool UpPaused = false;
-    bool BodyAsked = false;
-
-    size_t Available() const { return Data.size() - ReadPos; }
-
-    void Detach() {
-        if (Attached && Owner != nullptr && Owner->Kind == hkSession) {
-            curl_multi_remove_handle(static_cast<TSession*>(Owner)->Multi, Easy);
-        }
-        Attached = false;
-    }
-    void Fail(uint32_t Code) {
-        if (!Done) {
-            Done = true;
-            FailCode = Code;
-            Detach();
-        }
-    }
-    uint32_t ErrorCode() const { return FailCode != 0 ? FailCode : MapCurlError(Result); }
-    bool Succeeded() const { return Done && FailCode == 0 && Result == CURLE_OK; }
-    long Status() const {
-        long Code = 0;
-        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &Code);
-        return Code;
-    }
-    const std::string* Header(std::string_view Name) const {
-        for (const auto& H : Headers)
-            if (H.first == Name) return &H.second;
-        return nullptr;
-    }
-
-    static size_t OnHeader(char* Ptr, size_t Size, size_t Count, void* User);
-    static size_t OnWrite(char* Ptr, size_t Size, size_t Count, void* User);
-    static size_t OnRead(char* Ptr, size_t Size, size_t Count, void* User);
-};
-
 namespace {
-
-void DestroyHandle(TInternetHandle* H);
 
 void DestroyChildren(TSession* S) {
     std::vector<TInternetHandle*> Kids;
@@ -259,6 +140,8 @@ void DestroyChildren(TSession* S) {
         delete K;
     }
 }
+
+} // namespace
 
 void DestroyHandle(TInternetHandle* H) {
     Unregister(H);
@@ -275,97 +158,22 @@ void DestroyHandle(TInternetHandle* H) {
         return;
     }
     // Requests opened through this connection lose it.
-    if (S != nullptr) {
+    if (S != nullptr && H->Kind == hkConnect) {
         for (TInternetHandle* K : S->Children)
             if (K->Kind == hkRequest && static_cast<TRequest*>(K)->Connection == H)
                 static_cast<TRequest*>(K)->Connection = nullptr;
     }
-    delete static_cast<TConnect*>(H);
+    delete H;
 }
 
-// Keeps a handle (and its session) alive while a call works on it; a close
-// that came in meanwhile takes effect when the last call returns.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TInternetHandle* AHandle) : FHandle(AHandle), FSession(AHandle->Owner) {
-        ++FHandle->Busy;
-        if (FSession != FHandle) ++FSession->Busy;
-    }
-    ~TBusyGuard() {
-        --FHandle->Busy;
-        if (FSession != FHandle) --FSession->Busy;
-        if (FSession->ClosePending) {
-            // Releasing the session releases every handle opened through it.
-            if (FSession->Busy == 0) DestroyHandle(FSession);
-            return;
-        }
-        if (FHandle->Busy == 0 && FHandle->ClosePending) DestroyHandle(FHandle);
-    }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TInternetHandle* FHandle;
-    TInternetHandle* FSession;
-};
-
-template <class T> T* Lookup(HINTERNET Handle, THandleKind Kind) {
-    if (!IsLive(Handle) || Handle->ClosePending || Handle->Owner->ClosePending) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return nullptr;
-    }
-    if (Handle->Kind != Kind) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-        return nullptr;
-    }
-    return static_cast<T*>(Handle);
+TRequest::~TRequest() {
+    Detach();
+    if (FtpOwner != nullptr) ForgetOpenFile(FtpOwner);
+    if (Easy != nullptr) curl_easy_cleanup(Easy);
+    if (HeaderList != nullptr) curl_slist_free_all(HeaderList);
 }
 
-// Drives the session's transfers until Ready() holds or the request ends.
-// Fails the request on a time-out (no progress for TimeoutMs), an abort
-// request from the session's check, or a close made while waiting.
-template <class Pred> void Drive(TSession* S, TRequest* R, uint32_t TimeoutMs, Pred Ready) {
-    uint64_t LastProgress = GetTickCount64();
-    uint64_t LastPump = LastProgress;
-    uint64_t Seen = R->Data.size() + R->UpDone + (R->HeadersDone ? 1 : 0);
-    while (!Ready() && !R->Done) {
-        int Running = 0;
-        curl_multi_perform(S->Multi, &Running);
-        int Left = 0;
-        while (CURLMsg* Msg = curl_multi_info_read(S->Multi, &Left)) {
-            if (Msg->msg != CURLMSG_DONE) continue;
-            TRequest* Which = nullptr;
-            curl_easy_getinfo(Msg->easy_handle, CURLINFO_PRIVATE, &Which);
-            if (Which != nullptr && !Which->Done) {
-                Which->Done = true;
-                Which->Result = Msg->data.result;
-                Which->Detach();
-            }
-        }
-        if (Ready() || R->Done) break;
-        uint64_t Now = GetTickCount64();
-        uint64_t Progress = R->Data.size() + R->UpDone + (R->HeadersDone ? 1 : 0);
-        if (Progress != Seen) {
-            Seen = Progress;
-            LastProgress = Now;
-        }
-        if (R->ClosePending || S->ClosePending || (S->AbortCheck && S->AbortCheck())) {
-            R->Fail(ERROR_INTERNET_OPERATION_CANCELLED);
-            break;
-        }
-        if (TimeoutMs != 0 && Now - LastProgress >= TimeoutMs) {
-            R->Fail(ERROR_INTERNET_TIMEOUT);
-            break;
-        }
-        if (Now - LastPump >= PumpIntervalMs) {
-            LastPump = Now;
-            ProcessMessages();
-            continue;
-        }
-        int Fds = 0;
-        curl_multi_poll(S->Multi, nullptr, 0, PollSliceMs, &Fds);
-    }
-}
+namespace {
 
 void AppendHeaderLines(TRequest* R, const std::string& Headers) {
     size_t P = 0;
@@ -379,16 +187,6 @@ void AppendHeaderLines(TRequest* R, const std::string& Headers) {
             R->HeaderList = curl_slist_append(R->HeaderList, Line.c_str());
         P = E + 1;
     }
-}
-
-bool Attach(TSession* S, TRequest* R) {
-    curl_easy_setopt(R->Easy, CURLOPT_PRIVATE, R);
-    if (curl_multi_add_handle(S->Multi, R->Easy) != CURLM_OK) {
-        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
-        return false;
-    }
-    R->Attached = true;
-    return true;
 }
 
 // A Content-Length the body can be framed by: digits only, and the same in
@@ -457,6 +255,17 @@ void PutUtf16(const std::string& Text, void* Buffer, uint32_t& BufferLength, boo
 }
 
 } // namespace
+
+bool Attach(TRequest* R, CURLM* Multi) {
+    curl_easy_setopt(R->Easy, CURLOPT_PRIVATE, R);
+    if (curl_multi_add_handle(Multi, R->Easy) != CURLM_OK) {
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        return false;
+    }
+    R->Multi = Multi;
+    R->Attached = true;
+    return true;
+}
 
 TSession::~TSession() {
     DestroyChildren(this);
@@ -566,6 +375,7 @@ size_t TRequest::OnRead(char* Ptr, size_t Size, size_t Count, void* User) {
     auto* R = static_cast<TRequest*>(User);
     R->BodyAsked = true;
     size_t Room = Size * Count;
+    if (R->OpenEnded) return TakeFtpUploadData(*R, Ptr, Room);
     if (R->UpDone >= R->UpTotal) return 0;
     if (R->UpLeft == 0) {
         R->UpPaused = true;
@@ -718,7 +528,7 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
     curl_easy_setopt(E, CURLOPT_HEADERDATA, R.get());
     curl_easy_setopt(E, CURLOPT_WRITEFUNCTION, &TRequest::OnWrite);
     curl_easy_setopt(E, CURLOPT_WRITEDATA, R.get());
-    if (!Attach(S, R.get())) return nullptr;
+    if (!Attach(R.get(), S->Multi)) return nullptr;
 
     TRequest* Raw = R.release();
     Register(Raw);
@@ -872,9 +682,11 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
 
 HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uint16_t ServerPort,
                            const std::string& UserName, const std::string& Password,
-                           uint32_t Service, uint32_t /*Flags*/, uintptr_t /*Context*/) {
+                           uint32_t Service, uint32_t Flags, uintptr_t /*Context*/) {
     TSession* S = Lookup<TSession>(Session, hkSession);
     if (S == nullptr) return nullptr;
+    if (Service == INTERNET_SERVICE_FTP)
+        return FtpConnect(*S, ServerName, ServerPort, UserName, Password, Flags);
     if (Service != INTERNET_SERVICE_HTTP) {
         SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
         return nullptr;
@@ -966,7 +778,7 @@ bool HttpSendRequestExW(HINTERNET Request, const INTERNET_BUFFERSW* BuffersIn,
     curl_easy_setopt(E, CURLOPT_WRITEDATA, R);
     curl_easy_setopt(E, CURLOPT_READFUNCTION, &TRequest::OnRead);
     curl_easy_setopt(E, CURLOPT_READDATA, R);
-    if (!Attach(S, R)) return false;
+    if (!Attach(R, S->Multi)) return false;
 
     TBusyGuard Guard(R);
     // Connected and the request head is out when libcurl asks for the body.
@@ -992,7 +804,7 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
         SetLastError(ERROR_INVALID_PARAMETER_VALUE);
         return false;
     }
-    if (R->UpDone + NumberOfBytesToWrite > R->UpTotal) {
+    if (!R->OpenEnded && R->UpDone + NumberOfBytesToWrite > R->UpTotal) {
         // More than the announced length would break the message framing.
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return false;
@@ -1002,7 +814,7 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
     if (R->Done) {
         // The server answered before taking the whole body: an error reply
         // ends the exchange; the rest of the body is not wanted.
-        if (R->Succeeded() && R->Status() >= 300) {
+        if (!R->OpenEnded && R->Succeeded() && R->Status() >= 300) {
             R->UpDone += NumberOfBytesToWrite;
             NumberOfBytesWritten = NumberOfBytesToWrite;
             return true;
@@ -1010,6 +822,8 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
         SetLastError(R->Succeeded() ? ERROR_INTERNET_CONNECTION_ABORTED : R->ErrorCode());
         return false;
     }
+    if (R->OpenEnded)
+        return BufferFtpUpload(*R, Buffer, NumberOfBytesToWrite, NumberOfBytesWritten);
     R->UpPtr = static_cast<const uint8_t*>(Buffer);
     R->UpLeft = NumberOfBytesToWrite;
     if (R->UpPaused) {
@@ -1024,7 +838,7 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
         NumberOfBytesWritten = NumberOfBytesToWrite;
         return true;
     }
-    if (R->Succeeded() && R->Status() >= 300) {
+    if (!R->OpenEnded && R->Succeeded() && R->Status() >= 300) {
         R->UpDone += Left;
         NumberOfBytesWritten = NumberOfBytesToWrite;
         return true;
@@ -1071,6 +885,8 @@ bool InternetCloseHandle(HINTERNET Handle) {
         Handle->ClosePending = true;
         return true;
     }
+    if (Handle->Kind == hkRequest && static_cast<TRequest*>(Handle)->OpenEnded)
+        return FinishFtpUpload(*static_cast<TRequest*>(Handle));
     DestroyHandle(Handle);
     return true;
 }
@@ -1090,6 +906,14 @@ std::string InternetErrorMessage(uint32_t Code) {
          "Es konnten keine weiteren Handles erzeugt werden."},
         {ERROR_INTERNET_TIMEOUT, "The operation timed out.",
          "Das Zeitlimit für den Vorgang wurde überschritten."},
+        {ERROR_INTERNET_EXTENDED_ERROR, "The server refused the request.",
+         "Der Server hat die Anforderung abgelehnt."},
+        {ERROR_INTERNET_LOGIN_FAILURE, "The login request was denied.",
+         "Die Anmeldung wurde abgelehnt."},
+        {ERROR_FTP_TRANSFER_IN_PROGRESS, "A transfer is already in progress on this connection.",
+         "Auf dieser Verbindung läuft bereits eine Übertragung."},
+        {ERROR_FTP_DROPPED, "The FTP operation was not completed because the session was aborted.",
+         "Der FTP-Vorgang wurde nicht abgeschlossen, da die Sitzung abgebrochen wurde."},
         {ERROR_INTERNET_INTERNAL_ERROR, "An internal error occurred.",
          "Ein interner Fehler ist aufgetreten."},
         {ERROR_INTERNET_INVALID_URL, "The URL is invalid.", "Die URL ist ungültig."},

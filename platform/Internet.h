@@ -1,6 +1,7 @@
 // The Internet service: sessions, HTTP requests, pull-style body reads and
-// push-style uploads, shaped like the system's Internet library and carried
-// out by libcurl.
+// push-style uploads, and FTP connections with their directory, listing and
+// file calls, shaped like the system's Internet library and carried out by
+// libcurl.
 //
 // All calls are made on one thread. A request does its network work only
 // while one of these calls runs: the calls drive the transfer until they
@@ -61,11 +62,13 @@ constexpr uint32_t HSR_INITIATE = 8;
 // Errors of the layer (the Internet library's numbers).
 constexpr uint32_t ERROR_INTERNET_OUT_OF_HANDLES = 12001;
 constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
+constexpr uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003; // the FTP server refused a command
 constexpr uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
 constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
 constexpr uint32_t ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
 constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 constexpr uint32_t ERROR_INTERNET_INVALID_OPTION = 12009;
+constexpr uint32_t ERROR_INTERNET_LOGIN_FAILURE = 12015;
 constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 constexpr uint32_t ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 constexpr uint32_t ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
@@ -73,11 +76,14 @@ constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
 constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
 constexpr uint32_t ERROR_INTERNET_SEC_CERT_ERRORS = 12055;
+constexpr uint32_t ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
+constexpr uint32_t ERROR_FTP_DROPPED = 12111;
 constexpr uint32_t ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 constexpr uint32_t ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
 constexpr uint32_t ERROR_HTTP_REDIRECT_FAILED = 12156;
 constexpr uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 constexpr uint32_t ERROR_INVALID_HANDLE_VALUE = 6;
+constexpr uint32_t ERROR_NO_MORE_FILES_VALUE = 18;
 constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY_VALUE = 8;
 constexpr uint32_t ERROR_INVALID_PARAMETER_VALUE = 87;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER_VALUE = 122;
@@ -143,8 +149,8 @@ bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_
 bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead,
                       uint32_t& NumberOfBytesRead);
 
-// A connection to a server (HTTP only). The connection is made by the
-// first request sent through it.
+// A connection to a server. For HTTP the connection is made by the first
+// request sent through it; for FTP see below.
 HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uint16_t ServerPort,
                            const std::string& UserName, const std::string& Password,
                            uint32_t Service, uint32_t Flags, uintptr_t Context);
@@ -161,6 +167,71 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
 // Finishes the upload and waits for the server's response.
 bool HttpEndRequestW(HINTERNET Request, INTERNET_BUFFERSW* BuffersOut, uint32_t Flags,
                      uintptr_t Context);
+
+// ---------------------------------------------------------------------------
+// FTP
+//
+// InternetConnectW with INTERNET_SERVICE_FTP connects and logs in at once, so
+// a wrong host or password fails there (ERROR_INTERNET_LOGIN_FAILURE, or the
+// connection's error). User and password are sent only when both are set;
+// otherwise the login is anonymous. INTERNET_FLAG_PASSIVE asks for passive
+// data connections, else the server connects back (active mode). Each
+// connection handle keeps one control connection that every call on it uses.
+// While a file is open through it, other calls on it fail with
+// ERROR_FTP_TRANSFER_IN_PROGRESS. A command the server refuses fails with
+// ERROR_INTERNET_EXTENDED_ERROR.
+
+constexpr uint32_t GENERIC_READ_ACCESS = 0x80000000;
+constexpr uint32_t GENERIC_WRITE_ACCESS = 0x40000000;
+constexpr uint32_t FTP_TRANSFER_TYPE_ASCII = 1;
+constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
+constexpr uint32_t INTERNET_FLAG_RESYNCHRONIZE = 0x00000800;
+constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY_VALUE = 0x10;
+constexpr uint32_t FILE_ATTRIBUTE_NORMAL_VALUE = 0x80;
+constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
+
+// A file time: 100-nanosecond steps since 1601-01-01, in two halves.
+struct INTERNET_FILETIME {
+    uint32_t dwLowDateTime = 0;
+    uint32_t dwHighDateTime = 0;
+};
+
+// One directory entry of an FTP listing.
+struct WIN32_FIND_DATAW {
+    uint32_t dwFileAttributes = 0;     // FILE_ATTRIBUTE_DIRECTORY_VALUE or _NORMAL_VALUE
+    INTERNET_FILETIME ftLastWriteTime; // as the server writes it (MLSD: UTC)
+    uint32_t nFileSizeHigh = 0;
+    uint32_t nFileSizeLow = 0;
+    std::string cFileName;
+};
+
+// The server's current directory of the connection (as an absolute path).
+bool FtpGetCurrentDirectoryW(HINTERNET Connect, std::string& Directory);
+// Changes into Directory (absolute, or relative to the current one); fails
+// when the server refuses it.
+bool FtpSetCurrentDirectoryW(HINTERNET Connect, const std::string& Directory);
+bool FtpCreateDirectoryW(HINTERNET Connect, const std::string& Directory);
+bool FtpDeleteFileW(HINTERNET Connect, const std::string& FileName);
+// Lists the current directory (or the directory part of SearchFile) and
+// returns a find handle with the first entry whose name matches the name
+// part ("*" and "?"; empty, "*" and "*.*" match all). MLSD is used where the
+// server offers it, else LIST. Null with ERROR_NO_MORE_FILES_VALUE when no
+// entry matches.
+HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
+                            WIN32_FIND_DATAW& FindData, uint32_t Flags, uintptr_t Context);
+// The next matching entry; False with ERROR_NO_MORE_FILES_VALUE at the end.
+bool InternetFindNextFileW(HINTERNET Find, WIN32_FIND_DATAW& FindData);
+// Opens a remote file for reading (GENERIC_READ_ACCESS) or writing
+// (GENERIC_WRITE_ACCESS) in the transfer type of Flags. Reading returns
+// once the server started sending; InternetReadFile then pulls the data and
+// fails when the transfer breaks off. A file opened for writing takes its
+// data through InternetWriteFile; closing it ends the upload and returns
+// False when the server did not take the file whole.
+HINTERNET FtpOpenFileW(HINTERNET Connect, const std::string& FileName, uint32_t Access,
+                       uint32_t Flags, uintptr_t Context);
+// The size the server gave for a file opened for reading; 0xFFFFFFFF in
+// both halves when it gave none.
+uint32_t FtpGetFileSize(HINTERNET File, uint32_t* FileSizeHigh);
 
 // Closes a handle; closing a session closes what was opened through it.
 bool InternetCloseHandle(HINTERNET Handle);

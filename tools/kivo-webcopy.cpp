@@ -7,12 +7,18 @@
 //   kivo-webcopy put FILE sftp://USER@HOST[:PORT]/DIR/[NAME]
 //   kivo-webcopy list sftp://USER@HOST[:PORT]/DIR/[PATTERN]
 //   kivo-webcopy delete sftp://USER@HOST[:PORT]/DIR/NAME
+//   kivo-webcopy list ftp://HOST/DIR/[PATTERN]
+//   kivo-webcopy delete ftp://HOST/DIR/NAME
 //   kivo-webcopy -j JOBFILE
 //
 // A URL may also name a file: file:///path, a plain path, or a file on a
 // network share (smb://[user[:password]@]host[:port]/share/path or
 // \\host\share\path); "put FILE file:///dir/" and "put FILE DIR/" copy FILE into
 // that folder.
+//
+// ftp:// URLs may carry "user:password@" and a port; a "*" or "?" in the
+// name of a get URL or of a put FILE makes a multi-file job. --active asks
+// for active FTP data connections (passive is the default).
 //
 // Exit status: 0 when every job succeeded, 1 otherwise, 3 when nothing
 // newer was found (and nothing failed), 2 for a usage error.
@@ -48,6 +54,11 @@ const char* const Usage =
     "       kivo-webcopy put FILE sftp://USER@HOST[:PORT]/DIR/[NAME]\n"
     "       kivo-webcopy list sftp://USER@HOST[:PORT]/DIR/[PATTERN]   (PATTERN such as *.txt)\n"
     "       kivo-webcopy delete sftp://USER@HOST[:PORT]/DIR/NAME\n"
+    "       kivo-webcopy list ftp://[USER[:PASSWORD]@]HOST[:PORT]/DIR/[PATTERN]\n"
+    "       kivo-webcopy delete ftp://[USER[:PASSWORD]@]HOST[:PORT]/DIR/NAME\n"
+    "ftp:// URLs also work with get (a * or ? in the name fetches every match) and put\n"
+    "(a * or ? in FILE sends every match; a URL ending in / keeps the local name);\n"
+    "--user/--password log in, --active uses active data connections (default passive)\n"
     "       kivo-webcopy -j JOBFILE      (one \"get ...\" or \"put ...\" line per job)\n"
     "sftp options: --password P (else asked on the terminal; empty: the SSH agent and\n"
     "              ~/.ssh/id_ed25519, id_ecdsa, id_rsa), --strict-host-key (refuse hosts\n"
@@ -71,6 +82,7 @@ struct TSftpUrl {
 };
 
 struct TJob {
+    std::string Command; // get, put, list, delete
     bool Upload = false;
     TWebCopyProtocol Protocol = wpHttp;
     TSftpUrl Sftp;
@@ -94,7 +106,12 @@ struct TOptions {
     int Timeout = 0;
     bool StrictHostKey = false;
     std::string KnownHosts;
+    bool Active = false; // active FTP data connections
 };
+
+bool IsFtpUrl(const std::string& Url) {
+    return Url.size() > 6 && AsciiLowerCase(Url.substr(0, 6)) == "ftp://";
+}
 
 bool ParseDate(const std::string& Text, TDateTime& Value) {
     int Y = 0, Mo = 0, D = 0, H = 0, Mi = 0, S = 0;
@@ -240,6 +257,7 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
     if (Command != "get" && Command != "put" && !Other)
         throw TUsageError{"unknown command: " + Command};
     TJob Proto;
+    Proto.Command = Command;
     Proto.Upload = Command == "put";
     std::vector<std::string> Positional;
     bool DateGiven = false;
@@ -271,7 +289,7 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             // A missing file is older than anything.
             Proto.NewerThan = FileGetLastWriteTime(File, T) ? T : 0;
             Proto.NewerOnly = true;
-        } else if (A == "--user" && !Proto.Upload)
+        } else if (A == "--user")
             Proto.User = Value("--user");
         else if (A == "--password")
             Proto.Password = Value("--password");
@@ -279,6 +297,8 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             Opt.StrictHostKey = true;
         else if (A == "--known-hosts")
             Opt.KnownHosts = Value("--known-hosts");
+        else if (A == "--active")
+            Opt.Active = true;
         else if (A == "--ask-login" && !Proto.Upload)
             Proto.AskLogin = true;
         else if (A == "--method" && Proto.Upload) {
@@ -304,8 +324,16 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             Positional.push_back(A);
     }
     if (Other) {
-        TJob J = ListOrDeleteJob(Command, Positional);
-        J.Password = Proto.Password;
+        if (Positional.size() == 1 && IsSftpUrl(Positional[0])) {
+            TJob J = ListOrDeleteJob(Command, Positional);
+            J.Password = Proto.Password;
+            Jobs.push_back(J);
+            return;
+        }
+        if (Positional.size() != 1 || !IsFtpUrl(Positional[0]))
+            throw TUsageError{Command + " needs one ftp:// URL or sftp:// URL"};
+        TJob J = Proto;
+        J.Url = Positional[0];
         Jobs.push_back(J);
         return;
     }
@@ -315,6 +343,9 @@ void ParseCommand(const std::vector<std::string>& Args, size_t First, std::vecto
             Jobs.push_back(FilePut(Proto, Positional[0], Positional[1]));
             return;
         }
+        if (!IsFtpUrl(Positional[1]) && !IsSftpUrl(Positional[1]) &&
+            (!Proto.User.empty() || !Proto.Password.empty()))
+            throw TUsageError{"--user and --password of put are for ftp:// and sftp:// URLs"};
         TJob J = Proto;
         J.Dir = ExtractFileDir(Positional[0]);
         J.Name = ExtractFileName(Positional[0]);
@@ -529,16 +560,152 @@ void AddSftpItem(TWebCopy& W, const TJob& J) {
         It->SetFileDate(J.NewerThan);
     }
 }
+}
 
-// The names a listing job found, one a line.
-void PrintListings(const TWebCopy& W) {
-    for (int I = 0; I < W.Items()->Count(); ++I) {
-        const TWebCopyItem* It = W.Items()->Items(I);
-        if (It->Protocol() != wpSftpList || It->FileList() == nullptr) continue;
-        for (const std::string& Name : *It->FileList())
-            std::printf("%s\n", Name.c_str());
+// ---------------------------------------------------------------------------
+// ftp:// jobs
+
+// The %XX escapes of an ftp:// URL (either case of hexadecimal digits).
+std::string PercentDecode(std::string_view Text) {
+    auto Hex = [](char C) {
+        if (C >= '0' && C <= '9') return C - '0';
+        if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+        if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+        return -1;
+    };
+    std::string Out;
+    for (size_t I = 0; I < Text.size(); ++I) {
+        if (Text[I] == '%' && I + 2 < Text.size() && Hex(Text[I + 1]) >= 0 &&
+            Hex(Text[I + 2]) >= 0) {
+            Out += static_cast<char>(Hex(Text[I + 1]) * 16 + Hex(Text[I + 2]));
+            I += 2;
+        } else {
+            Out += Text[I];
+        }
     }
-    std::fflush(stdout);
+    return Out;
+}
+
+struct TFtpUrl {
+    std::string User, Password, Host;
+    int Port = 21;
+    std::string Dir;  // relative to the login folder ("/..." absolute), with a trailing "/"
+    std::string Name; // after the last "/"
+};
+
+// ftp://[user[:password]@]host[:port]/path
+TFtpUrl ParseFtpUrl(const std::string& Url) {
+    TFtpUrl Out;
+    std::string Rest = Url.substr(6);
+    const size_t Slash = Rest.find('/');
+    std::string Authority = Rest.substr(0, Slash);
+    const std::string Path = Slash == std::string::npos ? std::string() : Rest.substr(Slash + 1);
+    const size_t At = Authority.rfind('@');
+    if (At != std::string::npos) {
+        const std::string Login = Authority.substr(0, At);
+        const size_t Colon = Login.find(':');
+        Out.User = PercentDecode(Login.substr(0, Colon));
+        if (Colon != std::string::npos) Out.Password = PercentDecode(Login.substr(Colon + 1));
+        Authority.erase(0, At + 1);
+    }
+    std::string PortText;
+    if (!Authority.empty() && Authority[0] == '[') {
+        const size_t Close = Authority.find(']');
+        if (Close == std::string::npos) throw TUsageError{"bad host in " + URLWithoutUserInfo(Url)};
+        Out.Host = Authority.substr(1, Close - 1);
+        if (Close + 1 < Authority.size() && Authority[Close + 1] == ':')
+            PortText = Authority.substr(Close + 2);
+    } else {
+        const size_t Colon = Authority.find(':');
+        Out.Host = Authority.substr(0, Colon);
+        if (Colon != std::string::npos) PortText = Authority.substr(Colon + 1);
+    }
+    if (Out.Host.empty()) throw TUsageError{"no host in " + URLWithoutUserInfo(Url)};
+    if (!PortText.empty()) {
+        char* End = nullptr;
+        const long Port = std::strtol(PortText.c_str(), &End, 10);
+        if (*End != '\0' || Port < 1 || Port > 65535) throw TUsageError{"bad port: " + PortText};
+        Out.Port = static_cast<int>(Port);
+    }
+    const std::string Decoded = PercentDecode(Path);
+    const size_t Last = Decoded.rfind('/');
+    Out.Dir = Last == std::string::npos ? std::string() : Decoded.substr(0, Last + 1);
+    Out.Name = Last == std::string::npos ? Decoded : Decoded.substr(Last + 1);
+    return Out;
+}
+
+bool HasWildcard(const std::string& Name) {
+    return Name.find_first_of("*?") != std::string::npos;
+}
+
+// Fills the item of an ftp:// job.
+void SetupFtpItem(const TJob& J, TWebCopyItem* It) {
+    const TFtpUrl U = ParseFtpUrl(J.Url);
+    It->SetFTPHost(U.Host);
+    It->SetFTPPort(U.Port);
+    It->SetFTPUserID(J.User.empty() ? U.User : J.User);
+    It->SetFTPPassword(J.Password.empty() ? U.Password : J.Password);
+    It->SetDisplayURL(URLWithoutUserInfo(J.Url));
+    It->SetTargetFilename(std::string());
+    if (J.Command == "get") {
+        if (U.Name.empty()) throw TUsageError{"no file named in " + URLWithoutUserInfo(J.Url)};
+        if (HasWildcard(U.Name) && !J.Name.empty())
+            throw TUsageError{"-o names one file, not a pattern"};
+        It->SetProtocol(HasWildcard(U.Name) ? wpMultiFtp : wpFtp);
+        It->SetURL(U.Dir + U.Name);
+        It->SetTargetDir(J.Dir);
+        It->SetTargetFilename(J.Name);
+    } else if (J.Command == "put") {
+        It->SetProtocol(HasWildcard(J.Name) ? wpMultiFtpUpload : wpFtpUpload);
+        It->SetURL(J.Dir.empty() ? J.Name : JoinPath(J.Dir, J.Name));
+        It->SetTargetDir(U.Dir);
+        if (!HasWildcard(J.Name)) It->SetTargetFilename(U.Name);
+    } else if (J.Command == "list") {
+        It->SetProtocol(wpFtpList);
+        It->SetURL(U.Dir + U.Name);
+    } else {
+        if (U.Name.empty()) throw TUsageError{"no file named in " + URLWithoutUserInfo(J.Url)};
+        It->SetProtocol(wpFtpDelete);
+        It->SetURL(U.Name);
+        It->SetTargetDir(U.Dir);
+        It->SetTargetFilename(U.Name);
+    }
+}
+
+// A name from a server as it can be shown: control characters and "\" are
+// written as \xNN.
+std::string SafeName(const std::string& Name) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string Out;
+    for (unsigned char C : Name) {
+        if (C < 0x20 || C == 0x7F || C == '\\') {
+            Out += "\\x";
+            Out += Hex[C >> 4];
+            Out += Hex[C & 15];
+        } else {
+            Out += static_cast<char>(C);
+        }
+    }
+    return Out;
+}
+
+// One line per entry: type (d or -), size, last-write time as the server
+// gave it, name.
+void PrintListing(const TWebCopyItem& It) {
+    if (It.FileDetails() == nullptr) return;
+    for (int I = 0; I < It.FileDetails()->Count(); ++I) {
+        const TFileDetailItem* D = It.FileDetails()->Items(I);
+        const uint64_t Size = (static_cast<uint64_t>(D->FileSizeHigh()) << 32) | D->FileSizeLow();
+        const uint64_t Steps = (static_cast<uint64_t>(D->FileDate().dwHighDateTime) << 32) |
+                               D->FileDate().dwLowDateTime;
+        std::string When = "-";
+        if (Steps != 0)
+            When = FormatDateTimeIso(
+                UnixToDateTime(static_cast<int64_t>(Steps / 10000000u) - 11644473600ll));
+        std::printf("%c %12llu %s %s\n", (D->FileAttributes() & 0x10) != 0 ? 'd' : '-',
+                    static_cast<unsigned long long>(Size), When.c_str(),
+                    SafeName(D->Filename()).c_str());
+    }
 }
 
 int Run(int Argc, char** Argv) {
@@ -574,6 +741,7 @@ int Run(int Argc, char** Argv) {
     W.SetTimeout(Opt.Timeout);
     W.SetStrictHostKeyChecking(Opt.StrictHostKey);
     if (!Opt.KnownHosts.empty()) W.SetKnownHostsFile(Opt.KnownHosts);
+    W.SetFTPPassive(!Opt.Active);
     for (const TJob& J : Jobs) {
         if (IsSftpJob(J)) {
             AddSftpItem(W, J);
@@ -583,9 +751,16 @@ int Run(int Argc, char** Argv) {
         It->SetURL(J.Url);
         It->SetTargetDir(J.Dir);
         It->SetTargetFilename(J.Name);
-        if (J.File)
+        if (J.File) {
             SetFileCopyItem(It, J);
-        else if (J.Upload) {
+        } else if (IsFtpUrl(J.Url)) {
+            try {
+                SetupFtpItem(J, It);
+            } catch (const TUsageError& E) {
+                std::fprintf(stderr, "kivo-webcopy: %s\n%s", E.Message.c_str(), Usage);
+                return 2;
+            }
+        } else if (J.Upload) {
             It->SetProtocol(wpHttpUpload);
             It->SetHTTPCommand(J.Method);
         } else {
@@ -602,22 +777,36 @@ int Run(int Argc, char** Argv) {
     // the engine's code and text. A URL that cannot be opened comes with the
     // layer's error as well, so it needs no line of its own.
     std::string CurrentUrl;
+    // FTP and SFTP jobs also report a missing file, a refused deletion, and a
+    // failure the engine raises no error for.
+    int LinesOfJob = 0;
+    bool DeleteFailed = false;
     W.OnFileStart = [&](TWebCopy*, int32_t Idx) {
         CurrentUrl = URLWithoutUserInfo(Jobs[static_cast<size_t>(Idx)].Url);
-    };
-    // An SFTP file that is not there has no error of its own.
-    W.OnURLNotFound = [&](TWebCopy* S, const std::string&) {
-        if (S->Items()->Count() > 0 && CurrentUrl.rfind("sftp://", 0) == 0)
-            std::fprintf(stderr, "kivo-webcopy: %s: not found\n", CurrentUrl.c_str());
-    };
-    bool RemoveFailed = false;
-    W.OnRemovedFileFailed = [&](TWebCopy*, int32_t) {
-        RemoveFailed = true;
-        std::fprintf(stderr, "kivo-webcopy: %s: cannot remove\n", CurrentUrl.c_str());
+        LinesOfJob = 0;
     };
     W.OnErrorInfo = [&](TWebCopy*, int32_t Code, const std::string& Info) {
         std::fprintf(stderr, "kivo-webcopy: %s: error %d: %s\n", CurrentUrl.c_str(), Code,
                      Info.c_str());
+        ++LinesOfJob;
+    };
+    W.OnURLNotFound = [&](TWebCopy*, const std::string&) {
+        if (!IsFtpUrl(CurrentUrl) && !IsSftpUrl(CurrentUrl)) return;
+        std::fprintf(stderr, "kivo-webcopy: %s: not found\n", CurrentUrl.c_str());
+        ++LinesOfJob;
+    };
+    W.OnRemovedFileFailed = [&](TWebCopy*, int32_t) {
+        std::fprintf(stderr, "kivo-webcopy: %s: cannot delete\n", CurrentUrl.c_str());
+        DeleteFailed = true;
+        ++LinesOfJob;
+    };
+    W.OnFileDone = [&](TWebCopy* S, int32_t Idx) {
+        const TWebCopyItem* It = S->Items()->Items(Idx);
+        if ((IsFtpUrl(CurrentUrl) || IsSftpUrl(CurrentUrl)) && !It->Success() &&
+            !It->NoNewVersion() && LinesOfJob == 0)
+            std::fprintf(stderr, "kivo-webcopy: %s: failed\n", CurrentUrl.c_str());
+        if ((It->Protocol() == wpFtpList || It->Protocol() == wpSftpList) && It->Success())
+            PrintListing(*It);
     };
     W.OnConnectError = [&](TWebCopy*) {
         std::fprintf(stderr, "kivo-webcopy: %s: cannot connect\n", CurrentUrl.c_str());
@@ -645,8 +834,7 @@ int Run(int Argc, char** Argv) {
         std::fprintf(stderr, "kivo-webcopy: %s: %s\n", CurrentUrl.c_str(), E.what());
         return 1;
     }
-    PrintListings(W);
-    bool Failed = RemoveFailed, NothingNewer = false;
+    bool Failed = DeleteFailed, NothingNewer = false;
     for (int I = 0; I < W.Items()->Count(); ++I) {
         TWebCopyItem* It = W.Items()->Items(I);
         if (It->NoNewVersion())

@@ -18,7 +18,6 @@
 namespace kivo::webcopy {
 
 const char* const SIncompleteDownload = "Incomplete download of file ";
-const char* const SProtocolNotAvailable = "Protocol not available: ";
 
 // ---------------------------------------------------------------------------
 // Hooks

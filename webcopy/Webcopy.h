@@ -55,9 +55,7 @@ constexpr int32_t wceReadSource = 4;         // "Error reading source file "
 constexpr int32_t wceWriteTarget = 5;        // "Error writing to destination file "
 constexpr int32_t wceConnect = 6;            // "Cannot connect to server " / "... FTP server "
 constexpr int32_t wceIncompleteDownload = 7; // "Incomplete download of file " + target path
-constexpr int32_t wceProtocolNotAvailable = 8; // "Protocol not available: " + protocol
 extern const char* const SIncompleteDownload;
-extern const char* const SProtocolNotAvailable;
 
 // The id of the clip resources the dialog plays.
 constexpr int ClipDownload = 257;
@@ -509,8 +507,6 @@ protected:
     bool SftpUpload(TWebCopyJob& Job);
     bool SftpDelete(TWebCopyJob& Job);
     bool SftpList(TWebCopyJob& Job);
-    // The report of a protocol whose routine this build does not have.
-    bool ProtocolNotAvailable(TWebCopyProtocol Protocol);
 
     // Dialog services of the protocol routines. Each is a no-op on the
     // controls once the dialog is gone (closed through its close box).
@@ -580,6 +576,22 @@ private:
     bool CopyBlocks(TReadableFile& In, TReplacingFile& Out, const std::string& Source,
                     uint64_t Size, uint64_t Start);
     void ShowCopyProgress(uint64_t Done, uint64_t Size, uint64_t StartTick);
+
+    // Steps of the FTP routines: the kept connection, the file line, one
+    // file fetched from or sent into the connection's current directory.
+    enum TFtpOutcome : uint8_t { foDone, foSkipped, foFailed };
+    static std::string FtpConnectionKey(const TWebCopyJob& Job);
+    HINTERNET FtpOpenConnection(const TWebCopyJob& Job, bool AlwaysNew);
+    void FtpReleaseConnection(HINTERNET Connect, bool Keep, const TWebCopyJob& Job);
+    std::string FtpFileLine(const TWebCopyJob& Job, const std::string& Name, bool ToServer,
+                            const std::string& Counter) const;
+    TFtpOutcome FtpFetch(TWebCopyJob& Job, HINTERNET Connect, const std::string& Name);
+    bool FtpRemoteDateAllows(TWebCopyJob& Job, const std::string& Name, TDateTime Remote,
+                             bool Download);
+    TFtpOutcome FtpReceive(TInternetHandlePtr File, uint64_t Size, bool Binary,
+                           TReplacingFile& Target);
+    bool FtpUploadFile(TWebCopyJob& Job, bool Keep);
+    bool FtpSend(TWebCopyJob& Job, HINTERNET Connect, TFileStream& Local);
     // The job of item Idx as it starts.
     TWebCopyJob JobFor(int32_t Idx) const;
     void ShowJobCaption(TWebCopyProtocol Protocol);
@@ -730,6 +742,13 @@ std::string AddProxyCredentials(std::string_view URL, const std::string& UserID,
 std::string URLDecode(std::string_view Text);
 // The first "name(n).ext" (n = 1, 2, ...) that does not exist.
 std::string UniqueFileName(const std::string& Path);
+// The new file a download writes beside its target (committed over it when
+// whole); nullptr when the target cannot be written.
+std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path);
+// The local file of an upload, open for reading (through a buffer of
+// BufferSize bytes when above 0); nullptr when it is missing, a folder, or
+// cannot be opened.
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path, int32_t BufferSize = 0);
 // Splits "host:port" / "[v6]:port" into server and port (80 when none).
 void SplitHostPort(const std::string& HostText, std::string& Server, uint16_t& Port);
 

@@ -165,23 +165,6 @@ namespace {
 
 using THandle = TInternetHandlePtr;
 
-// The file the body goes to: a new file beside the target that replaces it
-// only when the job ends well, so a cancelled or broken download never costs
-// the user the file they had. nullptr when the target cannot be written: no
-// usable name, a folder, a read-only file in its place, or a folder that
-// takes no new file.
-std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
-    const std::string Name = ExtractFileName(Path);
-    if (Name.empty() || Name == "." || Name == ".." || Name.size() > MaxFileNameLength)
-        return nullptr;
-    if (ReplaceRefusal(Path) != 0) return nullptr;
-    try {
-        return std::make_unique<TReplacingFile>(Path, rfaKeep, 256 * 1024);
-    } catch (const EFCreateError&) {
-        return nullptr;
-    }
-}
-
 // A status whose body is the whole file: 200, and 203 (the same from a
 // proxy). 204 and 205 carry no body, 206 only a part of one; a request
 // without a range asked for neither. Statuses of 300 and above are errors.
@@ -213,6 +196,23 @@ bool IsPlainFileName(const std::string& Name) {
 }
 
 } // namespace
+
+// The file the body goes to: a new file beside the target that replaces it
+// only when the job ends well, so a cancelled or broken download never costs
+// the user the file they had. nullptr when the target cannot be written: no
+// usable name, a folder, a read-only file in its place, or a folder that
+// takes no new file.
+std::unique_ptr<TReplacingFile> CreateDownloadTarget(const std::string& Path) {
+    const std::string Name = ExtractFileName(Path);
+    if (Name.empty() || Name == "." || Name == ".." || Name.size() > MaxFileNameLength)
+        return nullptr;
+    if (ReplaceRefusal(Path) != 0) return nullptr;
+    try {
+        return std::make_unique<TReplacingFile>(Path, rfaKeep, 256 * 1024);
+    } catch (const EFCreateError&) {
+        return nullptr;
+    }
+}
 
 bool TWebCopy::HttpDownload(TWebCopyJob& Job) {
     const std::string FileName = URLFileName(URLWithoutUserInfo(Job.URL));
@@ -386,20 +386,19 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
 // ---------------------------------------------------------------------------
 // Upload
 
-namespace {
-
 // The local file of an upload, open for reading; nullptr when it is missing,
 // a folder, or cannot be opened.
-std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path) {
+std::unique_ptr<TFileStream> OpenUploadSource(const std::string& Path, int32_t BufferSize) {
     if (!FileExists(Path)) return nullptr;
     try {
+        if (BufferSize > 0)
+            return std::make_unique<TBufferedFileStream>(Path, fmOpenRead | fmShareDenyWrite,
+                                                         BufferSize);
         return std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
     } catch (const EFOpenError&) {
         return nullptr;
     }
 }
-
-} // namespace
 
 bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     PlayClip(ClipUpload);

@@ -442,17 +442,6 @@ TEST_F(HttpDownload, CounterCountsActiveJobsOnly) {
     EXPECT_EQ(W.LastUpdateStatus(), wusFailed); // the inactive item never succeeded
 }
 
-TEST_F(HttpDownload, OtherProtocolsReportThatTheyAreNotAvailable) {
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetProtocol(wpFtpTest);
-    TWebCopyItem* Http = Job("/file/10/after.bin");
-    W.Execute();
-    EXPECT_FALSE(It->Success());
-    EXPECT_TRUE(Log.Has("ErrorInfo 8 Protocol not available: wpFtpTest"));
-    EXPECT_TRUE(Log.Has("FileDone 0"));
-    EXPECT_TRUE(Http->Success());
-}
-
 TEST_F(HttpDownload, SessionTimeoutEndsAStalledBody) {
     TWebCopyItem* It = Job("/slow/100000/1500/t.bin");
     W.SetTimeout(1);

@@ -531,8 +531,9 @@ const TToolRow ToolRows[] = {
      [](SftpTool&, const test::TRun& R) {
          std::istringstream In(R.Out);
          std::vector<std::string> Names;
+         // "- <size> <date> <time> <name>": the name is what follows the time.
          for (std::string L; std::getline(In, L);)
-             Names.push_back(L);
+             Names.push_back(L.substr(L.find(':') + 6));
          std::sort(Names.begin(), Names.end());
          EXPECT_EQ(Names, (std::vector<std::string>{"one.txt", "two.txt"}));
      }},
@@ -549,7 +550,7 @@ const TToolRow ToolRows[] = {
      1,
      [](SftpTool& T, const test::TRun& R) {
          EXPECT_EQ(R.Err, "kivo-webcopy: sftp://127.0.0.1:" + std::to_string(T.Ssh.Port()) +
-                              T.Remote("absent.txt") + ": cannot remove\n");
+                              T.Remote("absent.txt") + ": cannot delete\n");
      }},
     {"MissingFileIsNamed",
      [](SftpTool& T) {
