@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/AbAesCryS.h"
 #include "archive/AbByteOrder.h"
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
@@ -68,10 +69,9 @@ void CopyData(TStream* Source, TStream* Target, int64_t Available) {
 
 // Shrunk, reduced and imploded items (methods 1-6), with the dictionary size
 // and tree count that the item's flags give for imploding.
-void DecodeLegacyMethod(TAbZipItem* Item, TStream* Source, TStream* Target) {
+void DecodeLegacyMethod(TAbZipItem* Item, uint16_t Method, TStream* Source, TStream* Target) {
     TAbUnzipHelper Helper(Source, Target);
-    Helper.SetCompressionMethod(
-        static_cast<int32_t>(Item->ItemInfo().CompressionMethod() & ~0x80u));
+    Helper.SetCompressionMethod(Method);
     Helper.SetUnCompressedSize(Item->UncompressedSize());
     Helper.SetDictionarySize(Item->DictionarySize());
     Helper.SetShannonFanoTreeCount(static_cast<uint8_t>(Item->ShannonFanoTreeCount()));
@@ -106,22 +106,39 @@ void DecodePpmd(TAbZipItem*, TStream* Source, TStream* Dest) {
     PpmdDecodeStream(Source, Dest);
 }
 
-// Decodes the item's data with the decoder of its method (bit 7 cleared).
+// What an item's data is once decrypted: the method it was compressed with
+// (bit 7 cleared; for AES-encrypted items the one named in their extra
+// field) and its size.
+struct TItemData {
+    uint16_t Method;
+    int64_t Size;
+};
+
+TItemData ItemDataOf(const TAbZipItem* Item) {
+    const auto Method = static_cast<uint16_t>(Item->ItemInfo().CompressionMethod() & ~0x80u);
+    TAbZipAesInfo Aes;
+    if (Method == Ab_ZipAesMethod && ReadZipAesInfo(Item->ExtraField(), Aes))
+        return {static_cast<uint16_t>(Aes.Method & ~0x80u),
+                std::max<int64_t>(Item->CompressedSize() - Aes.Overhead(), 0)};
+    return {Method, Item->CompressedSize()};
+}
+
+// Decodes the item's data with the decoder of its method.
 void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
-    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
-    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
+    const TItemData Data = ItemDataOf(Item);
+    switch (Data.Method) {
+    case 0: CopyData(Source, Out, Data.Size); break;
     case 1:
     case 2:
     case 3:
     case 4:
     case 5:
-    case 6: DecodeLegacyMethod(Item, Source, Out); break;
+    case 6: DecodeLegacyMethod(Item, Data.Method, Source, Out); break;
     case 8:
     case 9: {
         TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
-            Helper.SetOptions(Helper.Options() | OptionDeflate64);
-        Helper.SetStreamSize(Item->CompressedSize());
+        if (Data.Method == 9) Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Data.Size);
         Inflate(Source, Out, &Helper);
         break;
     }
@@ -287,6 +304,37 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 // ---------------------------------------------------------------------------
 // The driver
 
+namespace {
+
+// The decryption stream over Data for Item with the archive's password, or
+// null when the password does not fit (Data is then back at the start).
+std::unique_ptr<TStream> TryPassword(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Data,
+                                     uint32_t CheckValue) {
+    TAbZipAesInfo Aes;
+    if (Item->CompressionMethod() == Ab_ZipAesMethod) {
+        if (!ReadZipAesInfo(Item->ExtraField(), Aes)) throw EAbZipInvalidMethod();
+        auto Decrypt = std::make_unique<TAbAesDecryptStream>(Data, Item->CompressedSize(), Aes,
+                                                             Archive.Password());
+        if (!Decrypt->IsValid()) return nullptr;
+        Decrypt->SetOwnsStream(true);
+        return Decrypt;
+    }
+    auto Decrypt = std::make_unique<TAbDfDecryptStream>(Data, CheckValue, Archive.Password());
+    if (!Decrypt->IsValid()) return nullptr;
+    Decrypt->SetOwnsStream(true);
+    return Decrypt;
+}
+
+// Whether the item's CRC field carries the CRC of its data: AES vendor
+// version 2 leaves it 0 and relies on the authentication code alone.
+bool HasCrc(const TAbZipItem* Item) {
+    TAbZipAesInfo Aes;
+    return !(Item->CompressionMethod() == Ab_ZipAesMethod &&
+             ReadZipAesInfo(Item->ExtraField(), Aes) && Aes.VendorVersion == 2);
+}
+
+} // namespace
+
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TAbZipLocalFileHeader Local;
@@ -304,14 +352,10 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
     CheckPassword(Archive, Tries, Abort);
     for (;;) {
         if (Abort) throw EAbUserAbort();
-        auto Decrypt =
-            std::make_unique<TAbDfDecryptStream>(Data.get(), CheckValue, Archive.Password());
-        if (Decrypt->IsValid()) {
-            Decrypt->SetOwnsStream(true);
+        if (auto Decrypt = TryPassword(Archive, Item, Data.get(), CheckValue)) {
             Data.release(); // owned by the decrypt stream from here on
             return Decrypt;
         }
-        Decrypt.reset();
         ++Tries;
         if (Tries > Archive.PasswordRetries()) throw EAbZipInvalidPassword();
         RequestPassword(Archive, Abort);
@@ -326,9 +370,11 @@ bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
     // Every item is decoded, whatever size it declares: an entry that says
     // it is empty may hold data all the same.
     if (Item->CompressedSize() > 0) DecodeItemData(Item, Source, &Out);
+    // Encrypted data that was changed fails before its size or CRC is looked at.
+    if (auto* Aes = dynamic_cast<TAbAesDecryptStream*>(Source)) Aes->CheckAuthentication();
     // Data that ends early is as damaged as data that runs on.
     if (Out.BytesWritten() != Item->UncompressedSize()) throw EReadError();
-    if (Out.CRC32() != Item->CRC32()) {
+    if (HasCrc(Item) && Out.CRC32() != Item->CRC32()) {
         if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
         Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);
         return false;
