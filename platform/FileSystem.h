@@ -104,5 +104,7 @@ std::string CreateTempFileName(const std::string& Dir, const std::string& Prefix
 bool IsRemovablePath(const std::string& Path);
 // Free bytes on the file system holding Path, -1 when it cannot be queried.
 int64_t DiskFree(const std::string& Path);
+// The permission bits the process's umask takes from new files.
+uint32_t ProcessUmask();
 
 } // namespace kivo
