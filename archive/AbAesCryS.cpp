@@ -65,8 +65,7 @@ struct TAbAesDecryptStream::TCrypto {
 };
 
 TAbAesDecryptStream::TAbAesDecryptStream(TStream* aStream, int64_t aStoredSize,
-                                         const TAbZipAesInfo& aInfo,
-                                         const std::string& aPassphrase)
+                                         const TAbZipAesInfo& aInfo, const std::string& aPassphrase)
     : FStream(aStream), FInfo(aInfo), FPassphrase(aPassphrase),
       FRemaining(aStoredSize - aInfo.Overhead()) {}
 
@@ -104,15 +103,14 @@ bool TAbAesDecryptStream::IsValid() {
     if (!Crypto->Cipher || !Crypto->Mac) CryptoFailure();
     Crypto->MacCtx.reset(EVP_MAC_CTX_new(Crypto->Mac.get()));
     char Digest[] = "SHA1";
-    const OSSL_PARAM Params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, Digest, 0), OSSL_PARAM_END};
-    const bool Ready =
-        Crypto->MacCtx &&
-        EVP_EncryptInit_ex(Crypto->Cipher.get(), CipherFor(KeyBytes), nullptr, Keys, nullptr) ==
-            1 &&
-        EVP_CIPHER_CTX_set_padding(Crypto->Cipher.get(), 0) == 1 &&
-        EVP_MAC_init(Crypto->MacCtx.get(), Keys + KeyBytes, static_cast<size_t>(KeyBytes),
-                     Params) == 1;
+    const OSSL_PARAM Params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, Digest, 0),
+                                 OSSL_PARAM_END};
+    const bool Ready = Crypto->MacCtx &&
+                       EVP_EncryptInit_ex(Crypto->Cipher.get(), CipherFor(KeyBytes), nullptr, Keys,
+                                          nullptr) == 1 &&
+                       EVP_CIPHER_CTX_set_padding(Crypto->Cipher.get(), 0) == 1 &&
+                       EVP_MAC_init(Crypto->MacCtx.get(), Keys + KeyBytes,
+                                    static_cast<size_t>(KeyBytes), Params) == 1;
     OPENSSL_cleanse(Keys, sizeof Keys);
     if (!Ready) CryptoFailure();
     FCrypto = std::move(Crypto);
@@ -126,18 +124,19 @@ void TAbAesDecryptStream::DecryptInPlace(uint8_t* Data, int64_t Count) {
             FKeyStream.assign(KeyStreamBytes, 0);
             for (size_t At = 0; At < KeyStreamBytes; At += BlockSize)
                 for (int B = 0; B < 8; ++B)
-                    FKeyStream[At + B] = static_cast<uint8_t>((FCounter + At / BlockSize) >> (8 * B));
+                    FKeyStream[At + B] =
+                        static_cast<uint8_t>((FCounter + At / BlockSize) >> (8 * B));
             FCounter += KeyStreamBytes / BlockSize;
             int Out = 0;
-            if (EVP_EncryptUpdate(FCrypto->Cipher.get(), FKeyStream.data(), &Out,
-                                  FKeyStream.data(), static_cast<int>(KeyStreamBytes)) != 1 ||
+            if (EVP_EncryptUpdate(FCrypto->Cipher.get(), FKeyStream.data(), &Out, FKeyStream.data(),
+                                  static_cast<int>(KeyStreamBytes)) != 1 ||
                 Out != static_cast<int>(KeyStreamBytes)) {
                 CryptoFailure();
             }
             FKeyStreamUsed = 0;
         }
-        const auto N = static_cast<size_t>(
-            std::min<int64_t>(Count - Done, static_cast<int64_t>(FKeyStream.size() - FKeyStreamUsed)));
+        const auto N = static_cast<size_t>(std::min<int64_t>(
+            Count - Done, static_cast<int64_t>(FKeyStream.size() - FKeyStreamUsed)));
         const uint8_t* Key = FKeyStream.data() + FKeyStreamUsed;
         for (size_t I = 0; I < N; ++I)
             Data[Done + static_cast<int64_t>(I)] ^= Key[I];

@@ -158,6 +158,55 @@ TDateTime ItemFileTime(const TAbZipItem* Item) {
     return DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
 }
 
+// Unix file types and permission bits of items made on Unix (the high word
+// of the external attributes); 0 for items made elsewhere.
+constexpr uint32_t UnixTypeMask = 0170000;
+constexpr uint32_t UnixRegularFile = 0100000;
+constexpr uint32_t UnixSymbolicLink = 0120000;
+// Link texts longer than this are no link this system could make.
+constexpr int64_t MostLinkText = 4095;
+
+uint32_t UnixModeOf(const TAbZipItem* Item) {
+    return Item->HostSystem() == Ab_HostUnix ? Item->ExternalFileAttributes() >> 16 : 0;
+}
+
+// Whether a link holding Text, made at TargetName, leads to a place inside
+// Base. Its leading ".." steps climb the real folders the link sits in (they
+// were reached without links) and may not climb above Base; after the first
+// name no ".." may follow, because that name may itself be a link and ".."
+// would then climb from wherever it leads. Absolute targets never stay inside.
+bool LinkStaysInside(const std::string& Base, const std::string& TargetName,
+                     std::string_view Text) {
+    const std::string Prefix = IncludeTrailingPathDelimiter(Base);
+    if (Base.empty() || TargetName.rfind(Prefix, 0) != 0) return false;
+    if (Text.empty() || Text.front() == '/' || Text.find('\0') != std::string_view::npos)
+        return false;
+    int64_t Depth = std::count(TargetName.begin() + static_cast<std::ptrdiff_t>(Prefix.size()),
+                               TargetName.end(), '/');
+    bool Descending = false;
+    while (!Text.empty()) {
+        const size_t Slash = Text.find('/');
+        const std::string_view Step = Text.substr(0, Slash);
+        Text.remove_prefix(Slash == std::string_view::npos ? Text.size() : Slash + 1);
+        if (Step.empty() || Step == ".") continue;
+        if (Step != "..") {
+            Descending = true;
+        } else if (Descending || --Depth < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The new file holding Text in place of the entry Name in Folder.
+void WriteTextFile(const TFolderHandle& Folder, const std::string& Name, const std::string& Text,
+                   TDateTime FileTime) {
+    TReplacingFile File(Folder, Name, rfaWritable);
+    File.WriteBuffer(Text.data(), static_cast<int64_t>(Text.size()));
+    File.SetLastWriteTime(FileTime);
+    File.Commit();
+}
+
 // Whether the local header matches the central directory entry. Two
 // differences that writers produce in sound archives are accepted: a local
 // header with a Zip64 subfield may need a higher version than its central
@@ -382,6 +431,31 @@ bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
     return true;
 }
 
+namespace {
+
+// A symbolic-link item: a link where its target stays inside the base
+// folder, else a file holding the target's text, with a warning. Data that
+// fails its check makes neither.
+void WriteLinkItem(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Data,
+                   const TFolderHandle& Folder, const std::string& TargetName) {
+    TMemoryStream Text;
+    if (!ExtractItemData(Archive, Item, Data, &Text)) return;
+    const std::string Target(reinterpret_cast<const char*>(Text.Memory()),
+                             static_cast<size_t>(Text.Size()));
+    const std::string Name = ExtractFileName(TargetName);
+    if (LinkStaysInside(Archive.BaseDirectory(), TargetName, Target)) {
+        if (const int Err = Folder.MakeLink(Name, Target); Err != 0)
+            throw EFCreateError(TargetName, Err);
+        return;
+    }
+    WriteTextFile(Folder, Name, Target, ItemFileTime(Item));
+    Archive.ReportItemWarning(Item, "link target " + Target +
+                                        " leads outside the folder; extracted as a file "
+                                        "holding it");
+}
+
+} // namespace
+
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName) {
     if (Item->IsDirectory()) {
         const TFolderHandle Folder = Archive.OpenTargetFolder(TargetName, true);
@@ -406,10 +480,23 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
         throw EFCreateError(TargetName, Refusal);
     const bool Replaces = Folder.KindOf(Name) != ekNone;
 
+    const uint32_t Mode = UnixModeOf(Item);
+    const TAbExtractOptions Options = Archive.ExtractOptions();
+    if (Options.Contains(eoMakeLinks) && (Mode & UnixTypeMask) == UnixSymbolicLink &&
+        Item->UncompressedSize() <= MostLinkText) {
+        WriteLinkItem(Archive, Item, Data.get(), Folder, TargetName);
+        return;
+    }
+
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
     TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    if (Options.Contains(eoRestoreModes) &&
+        ((Mode & UnixTypeMask) == UnixRegularFile || (Mode & UnixTypeMask) == 0) &&
+        (Mode & 0777) != 0) {
+        (void)File.SetPermissions(Mode & 0777);
+    }
     bool Checked = false;
     try {
         Checked = ExtractItemData(Archive, Item, Data.get(), &File);

@@ -333,6 +333,10 @@ void TAbCustomUnZipper::ConnectArchive() {
     FArchive->OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
         DoConfirmOverwrite(Name, Confirm);
     };
+    FArchive->OnItemWarning = [this](TAbArchive*, TAbArchiveItem* Item,
+                                     const std::string& Message) {
+        if (OnItemWarning) OnItemWarning(Item, Message);
+    };
     if (TAbZipArchive* Zip = ZipArchive()) {
         Zip->SetPasswordRetries(FPasswordRetries);
         Zip->OnNeedPassword = [this](TAbArchive*, std::string& NewPassword) {

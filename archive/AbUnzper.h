@@ -253,6 +253,8 @@ public:
 
     // The target file of an item exists (Confirm starts true).
     TAbConfirmOverwriteEvent OnConfirmOverwrite;
+    // An item was extracted, but not quite as stored (Message says how).
+    std::function<void(TAbArchiveItem* Item, const std::string& Message)> OnItemWarning;
     // An encrypted item needs a (new) password; afterwards Password is set
     // to NewPassword.
     TAbBrowserNeedPasswordEvent OnNeedPassword;

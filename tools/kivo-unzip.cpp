@@ -533,9 +533,11 @@ bool TExtraction::Open() {
     try {
         // The engine's own checks, so that a bad name never creates DIR.
         if (FOptions.HavePassword) FUnZipper.SetPassword(FOptions.Password);
-        FUnZipper.SetExtractOptions(FOptions.Command == cmExtract
-                                        ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
-                                        : TAbExtractOptions{eoCreateDirs});
+        // Unix permission bits and symbolic links are restored as unzip does.
+        FUnZipper.SetExtractOptions(
+            FOptions.Command == cmExtract
+                ? TAbExtractOptions{eoCreateDirs, eoRestorePath, eoRestoreModes, eoMakeLinks}
+                : TAbExtractOptions{eoCreateDirs, eoRestoreModes, eoMakeLinks});
         if (FileExists(FOptions.Archive) && FileSizeOf(FOptions.Archive) > 0 &&
             DetectArchiveType(FOptions.Archive) == atCab) {
             throw EAbException(CabinetRefusal);
@@ -711,6 +713,11 @@ void TExtraction::Connect() {
     };
     FUnZipper.OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
         ConfirmOverwrite(Name, Confirm);
+    };
+    FUnZipper.OnItemWarning = [this](TAbArchiveItem* Item, const std::string& Message) {
+        FProgress.Clear();
+        std::fprintf(stderr, "%s: %s: warning: %s\n", ProgramName,
+                     Printable(Item->FileName()).c_str(), Printable(Message).c_str());
     };
 
     TAbZipArchive* Zip = FUnZipper.ZipArchive();

@@ -29,7 +29,9 @@ struct TAesRow {
     const char* Error; // part of the failure line, empty when none
 };
 
-std::ostream& operator<<(std::ostream& Out, const TAesRow& Row) { return Out << Row.Name; }
+std::ostream& operator<<(std::ostream& Out, const TAesRow& Row) {
+    return Out << Row.Name;
+}
 
 const std::string Text = [] {
     std::string T;
@@ -46,7 +48,9 @@ std::string Patched(std::string Zip, TAesChange Change) {
     case acNone: break;
     case acVersion1:
     case acVersion1Bad: {
-        const std::string Tag("\x01\x99\x07\x00\x02\x00" "AE", 8);
+        const std::string Tag("\x01\x99\x07\x00\x02\x00"
+                              "AE",
+                              8);
         for (size_t At = Zip.find(Tag); At != std::string::npos; At = Zip.find(Tag, At + 1))
             Zip[At + 4] = 1;
         const std::string Crc = Le32(Crc32Of(Text) ^ (Change == acVersion1Bad ? 1u : 0u));
