@@ -284,6 +284,7 @@ void TAbCustomZipBrowser::ConnectArchive() {
     TAbBaseBrowser::ConnectArchive();
     if (TAbZipArchive* Zip = ZipArchive()) {
         Zip->SetPassword(FPassword);
+        Zip->SetFindsShiftedOffsets(FFindsShiftedOffsets);
         Zip->OnRequestLastDisk = FOnRequestLastDisk;
         Zip->OnRequestNthDisk = FOnRequestNthDisk;
     }

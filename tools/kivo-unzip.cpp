@@ -275,6 +275,7 @@ void OpenArchive(TAbUnZipper& UnZipper, const std::string& FileName) {
     if (Type == atCab) throw EAbException(CabinetRefusal);
     if (Type == atUnknown) Type = atZip;
     UnZipper.SetTarAutoHandle(true);
+    UnZipper.SetFindsShiftedOffsets(true);
     UnZipper.SetForceType(true);
     UnZipper.SetArchiveType(Type);
     UnZipper.SetFileName(FileName);
@@ -543,6 +544,7 @@ bool TExtraction::Open() {
             throw EAbException(CabinetRefusal);
         }
         FUnZipper.SetTarAutoHandle(true);
+        FUnZipper.SetFindsShiftedOffsets(true);
         FUnZipper.SetFileName(FOptions.Archive);
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(),

@@ -44,7 +44,9 @@ TEST_P(KivoUnzipListCorpus, TsvListingMatchesTheManifest) {
     const TCorpusArchive& Archive = GetParam();
     const std::vector<TManifestLine>& Lines = Archive.Lines;
     TResult R = RunTool("list --tsv " + Quote(TestData(Archive.Name)));
-    if (Archive.Fault != TArchiveFault::None) {
+    // The tool reads an archive behind a stub whose offsets were not adjusted
+    // with the shift, as other unzip programs do.
+    if (Archive.Fault != TArchiveFault::None && Archive.Fault != TArchiveFault::UnadjustedStub) {
         EXPECT_EQ(R.Status, 2);
         EXPECT_TRUE(R.Out.empty());
         EXPECT_NE(R.Err.find(CannotOpenMessage(Archive.Fault)), std::string::npos) << R.Err;

@@ -24,7 +24,9 @@ struct TUnixRow {
     bool Warns;           // a warning line names the item
 };
 
-std::ostream& operator<<(std::ostream& Out, const TUnixRow& Row) { return Out << Row.Name; }
+std::ostream& operator<<(std::ostream& Out, const TUnixRow& Row) {
+    return Out << Row.Name;
+}
 
 class KivoUnzipUnix : public ::testing::TestWithParam<TUnixRow> {};
 
@@ -77,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         TUnixRow{"LinkDown", "down", 3, 0120777, "dir/sub/./x", "022", 'l', 0, false},
         TUnixRow{"LinkUpOutside", "dir/out", 3, 0120777, "../../x", "022", 'f', 0644, true},
         TUnixRow{"LinkAbsolute", "abs", 3, 0120777, "/etc/passwd", "022", 'f', 0644, true},
-        TUnixRow{"LinkClimbsAfterAName", "dir/tricky", 3, 0120777, "sub/../../x", "022", 'f',
-                 0644, true},
+        TUnixRow{"LinkClimbsAfterAName", "dir/tricky", 3, 0120777, "sub/../../x", "022", 'f', 0644,
+                 true},
         TUnixRow{"LinkFromDos", "dos-link", 0, 0120777, "top.txt", "022", 'f', 0644, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
