@@ -27,7 +27,9 @@ struct TShiftRow {
     bool Opens;
 };
 
-std::ostream& operator<<(std::ostream& Out, const TShiftRow& Row) { return Out << Row.Name; }
+std::ostream& operator<<(std::ostream& Out, const TShiftRow& Row) {
+    return Out << Row.Name;
+}
 
 class ShiftedOffsets : public ::testing::TestWithParam<TShiftRow> {};
 
@@ -55,8 +57,7 @@ TEST_P(ShiftedOffsets, ReadsTheArchiveBehindTheStubOnlyWhenAsked) {
     ASSERT_EQ(UnZipper.Count(), 2);
     const TAbZipArchive* Read = UnZipper.ZipArchive();
     ASSERT_NE(Read, nullptr);
-    EXPECT_EQ(Read->OffsetShift(),
-              Row.Stub == stShifted ? static_cast<int64_t>(Stub.size()) : 0);
+    EXPECT_EQ(Read->OffsetShift(), Row.Stub == stShifted ? static_cast<int64_t>(Stub.size()) : 0);
     TMemoryStream First;
     TMemoryStream Data;
     UnZipper.ExtractToStream("first.txt", &First);
@@ -64,9 +65,9 @@ TEST_P(ShiftedOffsets, ReadsTheArchiveBehindTheStubOnlyWhenAsked) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(First.Memory()),
                           static_cast<size_t>(First.Size())),
               "first\n");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Data.Memory()),
-                          static_cast<size_t>(Data.Size())),
-              Second);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(Data.Memory()), static_cast<size_t>(Data.Size())),
+        Second);
     UnZipper.TestTaggedItems();
 }
 
@@ -76,7 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TShiftRow{"ShiftedRefusedByDefault", stShifted, "", false, false, -1, false},
                       TShiftRow{"Shifted", stShifted, "", false, true, -1, true},
                       TShiftRow{"ShiftedExecutable", stShifted, "MZ", false, true, -1, true},
-                      TShiftRow{"ShiftedElf", stShifted, "\x7f" "ELF", false, true, -1, true},
+                      TShiftRow{"ShiftedElf", stShifted,
+                                "\x7f"
+                                "ELF",
+                                false, true, -1, true},
                       TShiftRow{"ShiftedZip64", stShifted, "", true, true, -1, true},
                       TShiftRow{"ShiftedZip64RefusedByDefault", stShifted, "", true, false, -1,
                                 false},
