@@ -41,8 +41,8 @@ private:
 
     std::vector<TOptionSpec> FSpecs;
     std::vector<std::string> FArgs;
-    size_t FIndex = 0;   // the argument being read
-    size_t FLetter = 0;  // inside a group of short flags: the next letter
+    size_t FIndex = 0;  // the argument being read
+    size_t FLetter = 0; // inside a group of short flags: the next letter
     bool FOptionsDone = false;
 };
 

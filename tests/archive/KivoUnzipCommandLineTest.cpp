@@ -24,10 +24,13 @@ struct TCommandRow {
     const char* Created; // a file below {D} with its contents "name=data"; null: none
 };
 
-std::ostream& operator<<(std::ostream& Out, const TCommandRow& Row) { return Out << Row.Name; }
+std::ostream& operator<<(std::ostream& Out, const TCommandRow& Row) {
+    return Out << Row.Name;
+}
 
 std::string Replaced(std::string Text, const std::string& Key, const std::string& Value) {
-    for (size_t At = Text.find(Key); At != std::string::npos; At = Text.find(Key, At + Value.size()))
+    for (size_t At = Text.find(Key); At != std::string::npos;
+         At = Text.find(Key, At + Value.size()))
         Text.replace(At, Key.size(), Value);
     return Text;
 }
@@ -104,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "testing: Docs/Readme.TXT\ntesting: -dash.txt\ntesting: top.txt\n"
                     "No errors: 3 items tested in {A}\n",
                     "", nullptr},
-        TCommandRow{"NothingMatches", "t {A} '*.pdf'", 1, "", "no item matches *.pdf",
-                    nullptr}),
+        TCommandRow{"NothingMatches", "t {A} '*.pdf'", 1, "", "no item matches *.pdf", nullptr}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,32 +126,30 @@ INSTANTIATE_TEST_SUITE_P(
         TCommandRow{"UnknownShort", "t -qz {A}", 1, "", "unknown option '-z'", nullptr},
         TCommandRow{"UnknownLong", "t --fast {A}", 1, "", "unknown option '--fast'", nullptr},
         TCommandRow{"MissingValue", "x {A} -d", 1, "", "option '-d' needs a value", nullptr},
-        TCommandRow{"ValueForAFlag", "t --quiet=yes {A}", 1, "",
-                    "option '--quiet' takes no value", nullptr},
-        TCommandRow{"NotForThisCommand", "t -d {D} {A}", 1, "",
-                    "option -d does not apply to 't'", nullptr},
+        TCommandRow{"ValueForAFlag", "t --quiet=yes {A}", 1, "", "option '--quiet' takes no value",
+                    nullptr},
+        TCommandRow{"NotForThisCommand", "t -d {D} {A}", 1, "", "option -d does not apply to 't'",
+                    nullptr},
         TCommandRow{"SummaryWithoutTerminal", "x -d {D} {A} top.txt", 0, "",
                     "kivo-unzip: 1 item extracted from {A} (4 B)\n", "top.txt=top\n"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Output, KivoUnzipCommandLine,
-    ::testing::Values(
-        TCommandRow{"PrintOne", "p {A} top.txt", 0, "top\n", "", nullptr},
-        TCommandRow{"PrintInArchiveOrder", "p {A} '*.log' src/bash", 0, "a\nb\nx1\ny2\n", "",
-                    nullptr},
-        TCommandRow{"PrintNothingMatches", "p {A} nothing", 1, "", "no item matches nothing",
-                    nullptr},
-        TCommandRow{"ListTakesOneArchive", "list --json {A} {S}", 1, "",
-                    "more than one archive given", nullptr},
-        TCommandRow{"ListBehindAStub", "list --tsv {S}", 0, nullptr, "", nullptr}),
+    ::testing::Values(TCommandRow{"PrintOne", "p {A} top.txt", 0, "top\n", "", nullptr},
+                      TCommandRow{"PrintInArchiveOrder", "p {A} '*.log' src/bash", 0,
+                                  "a\nb\nx1\ny2\n", "", nullptr},
+                      TCommandRow{"PrintNothingMatches", "p {A} nothing", 1, "",
+                                  "no item matches nothing", nullptr},
+                      TCommandRow{"ListTakesOneArchive", "list --json {A} {S}", 1, "",
+                                  "more than one archive given", nullptr},
+                      TCommandRow{"ListBehindAStub", "list --tsv {S}", 0, nullptr, "", nullptr}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(
     CannotUse, KivoUnzipCommandLine,
     ::testing::Values(
-        TCommandRow{"FolderAsArchive", "t {T}", 2, "", "{T}: is a folder, not an archive",
-                    nullptr},
+        TCommandRow{"FolderAsArchive", "t {T}", 2, "", "{T}: is a folder, not an archive", nullptr},
         TCommandRow{"TextAsArchive", "x {T}/notes.txt -d {D}", 2, "",
                     "notes.txt: not a ZIP, tar, gzip or bzip2 archive", nullptr},
         TCommandRow{"MissingArchive", "p {T}/none.zip", 2, "", "none.zip: no such file", nullptr},
@@ -197,6 +197,27 @@ TEST(KivoUnzipSplit, MissingPartIsOneLine) {
         EXPECT_EQ(R.Err, "kivo-unzip: " + (Dir / "s.zip") + ": part " + (Dir / "s.z03") +
                              " of the split archive is missing or unreadable\n")
             << Command;
+    }
+}
+
+// The manual page renders without warnings and names every long option the
+// help shows.
+TEST(KivoUnzipManual, RendersAndNamesEveryOption) {
+    if (const std::string Missing = MissingTool({"man"}); !Missing.empty())
+        GTEST_SKIP() << Missing << " is not installed";
+    const std::string Page = std::string(KIVO_SOURCE_DIR) + "/docs/man/kivo-unzip.1";
+    std::string Text;
+    ASSERT_EQ(Shell("MANWIDTH=200 man --warnings -l " + Quote(Page) + " 2>&1 >/dev/null", &Text),
+              0);
+    EXPECT_EQ(Text, "");
+    ASSERT_EQ(Shell("MANWIDTH=200 man -l " + Quote(Page) + " 2>/dev/null | col -b", &Text), 0);
+    const std::string Help = RunKivoUnzip("--help", "C.UTF-8").Out;
+    for (size_t At = Help.find("--"); At != std::string::npos; At = Help.find("--", At + 2)) {
+        const size_t End = Help.find_first_of(" =,\n'", At);
+        const std::string Option = Help.substr(At, End - At);
+        if (Option.size() > 2) {
+            EXPECT_NE(Text.find(Option), std::string::npos) << Option;
+        }
     }
 }
 
