@@ -171,14 +171,16 @@ uint32_t UnixModeOf(const TAbZipItem* Item) {
 }
 
 // Whether a link holding Text, made at TargetName, leads to a place inside
-// Base. Its leading ".." steps climb the real folders the link sits in (they
-// were reached without links) and may not climb above Base; after the first
-// name no ".." may follow, because that name may itself be a link and ".."
-// would then climb from wherever it leads. Absolute targets never stay inside.
+// Base (the current folder when empty). Its leading ".." steps climb the real folders the link sits
+// in (they were reached without links) and may not climb above Base; after the first name no ".."
+// may follow, because that name may itself be a link and ".." would then climb from wherever it
+// leads. Absolute targets never stay inside.
 bool LinkStaysInside(const std::string& Base, const std::string& TargetName,
                      std::string_view Text) {
-    const std::string Prefix = IncludeTrailingPathDelimiter(Base);
-    if (Base.empty() || TargetName.rfind(Prefix, 0) != 0) return false;
+    const std::string Prefix = Base.empty() ? std::string() : IncludeTrailingPathDelimiter(Base);
+    if (TargetName.empty() || TargetName.rfind(Prefix, 0) != 0 ||
+        (Base.empty() && TargetName.front() == '/'))
+        return false;
     if (Text.empty() || Text.front() == '/' || Text.find('\0') != std::string_view::npos)
         return false;
     int64_t Depth = std::count(TargetName.begin() + static_cast<std::ptrdiff_t>(Prefix.size()),

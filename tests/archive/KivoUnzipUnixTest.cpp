@@ -14,14 +14,15 @@ namespace {
 
 struct TUnixRow {
     const char* Name;
-    const char* Stored;   // stored name
-    uint16_t Host;        // host system of "version made by"
-    uint32_t Mode;        // Unix mode stored in the external attributes
-    const char* Data;     // file contents or link target
-    const char* Umask;    // the umask the tool runs with
-    char Kind;            // 'f' a file, 'l' a link
-    unsigned Permissions; // of a file
-    bool Warns;           // a warning line names the item
+    const char* Stored;       // stored name
+    uint16_t Host;            // host system of "version made by"
+    uint32_t Mode;            // Unix mode stored in the external attributes
+    const char* Data;         // file contents or link target
+    const char* Umask;        // the umask the tool runs with
+    char Kind;                // 'f' a file, 'l' a link
+    unsigned Permissions;     // of a file
+    bool Warns;               // a warning line names the item
+    bool IntoCurrent = false; // extracted into the current folder, without -d
 };
 
 std::ostream& operator<<(std::ostream& Out, const TUnixRow& Row) {
@@ -40,9 +41,13 @@ TEST_P(KivoUnzipUnix, RestoresModesAndSafeLinks) {
     WriteBytes(Dir / "a.zip", BuildZip({Top, Item}));
 
     std::string Out;
+    const std::string Where =
+        Row.IntoCurrent ? "mkdir " + Quote(Dir / "out") + " && cd " + Quote(Dir / "out") + " && "
+                        : std::string();
+    const std::string Folder = Row.IntoCurrent ? std::string() : " -d " + Quote(Dir / "out");
     const int Status =
-        Shell("umask " + std::string(Row.Umask) + " && " + Quote(KivoUnzipTool()) + " x " +
-                  Quote(Dir / "a.zip") + " -d " + Quote(Dir / "out") + " 2>&1",
+        Shell(Where + "umask " + std::string(Row.Umask) + " && " + Quote(KivoUnzipTool()) + " x " +
+                  Quote(Dir / "a.zip") + Folder + " 2>&1",
               &Out);
     EXPECT_EQ(Status, 0) << Out;
     EXPECT_EQ(Out.find(std::string(Row.Stored) + ": warning: link target") != std::string::npos,
@@ -77,6 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         TUnixRow{"LinkBeside", "dir/good", 3, 0120777, "t.txt", "022", 'l', 0, false},
         TUnixRow{"LinkUpInside", "dir/up", 3, 0120777, "../top.txt", "022", 'l', 0, false},
         TUnixRow{"LinkDown", "down", 3, 0120777, "dir/sub/./x", "022", 'l', 0, false},
+        TUnixRow{"LinkInTheCurrentFolder", "dir/here", 3, 0120777, "../top.txt", "022", 'l', 0,
+                 false, true},
+        TUnixRow{"LinkOutOfTheCurrentFolder", "dir/away", 3, 0120777, "../../top.txt", "022", 'f',
+                 0644, true, true},
         TUnixRow{"LinkUpOutside", "dir/out", 3, 0120777, "../../x", "022", 'f', 0644, true},
         TUnixRow{"LinkAbsolute", "abs", 3, 0120777, "/etc/passwd", "022", 'f', 0644, true},
         TUnixRow{"LinkClimbsAfterAName", "dir/tricky", 3, 0120777, "sub/../../x", "022", 'f', 0644,
