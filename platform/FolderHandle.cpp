@@ -94,7 +94,10 @@ int TFolderHandle::MakeLink(const std::string& Name, const std::string& Target) 
     if (FHandle < 0) return EBADF;
     if (KindOf(Name) == ekFolder) return EISDIR;
     for (int Attempt = 0; Attempt < 100; ++Attempt) {
-        const std::string Temp = "." + Name.substr(0, 64) + ".link" + std::to_string(Attempt);
+        std::string Temp = ".";
+        Temp.append(Name, 0, 64);
+        Temp += ".link";
+        Temp += std::to_string(Attempt);
         if (::symlinkat(Target.c_str(), FHandle, Temp.c_str()) != 0) {
             if (errno == EEXIST) continue;
             return errno;

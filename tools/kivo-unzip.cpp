@@ -244,6 +244,7 @@ std::string MethodName(uint8_t Method) {
     case 14: return "lzma";
     case 97: return "wavpack";
     case 98: return "ppmd";
+    case 99: return "aes";
     default: return "method" + std::to_string(Method);
     }
 }
