@@ -75,7 +75,12 @@ enum TAbProcessType : uint8_t {
     ptReplace,
     ptFoundUnhandled
 };
-enum TAbExtractOption : uint8_t { eoCreateDirs, eoRestorePath };
+// eoRestoreModes gives files made on Unix their stored read, write and
+// execute bits (never set-user-ID, set-group-ID or sticky; the umask
+// applies); eoMakeLinks makes symbolic-link items links when their target
+// stays inside the base folder. Without them only the read-only attribute
+// is applied and a link item is a file holding its target.
+enum TAbExtractOption : uint8_t { eoCreateDirs, eoRestorePath, eoRestoreModes, eoMakeLinks };
 using TAbExtractOptions = TAbSet<TAbExtractOption>;
 enum TAbStoreOption : uint8_t {
     soStripDrive,
@@ -431,6 +436,9 @@ public:
     // --- reports and questions (each fires its event)
     virtual void ReportItemFailure(TAbArchiveItem* Item, TAbProcessType ProcessType,
                                    TAbErrorClass ErrorClass, int32_t ErrorCode);
+    void ReportItemWarning(TAbArchiveItem* Item, const std::string& Message) {
+        if (OnItemWarning) OnItemWarning(this, Item, Message);
+    }
     virtual void ReportSaveProgress(uint8_t Progress, bool& Abort);
     virtual void ReportArchiveProgress(uint8_t Progress, bool& Abort);
     virtual void ReportItemProgress(TAbArchiveItem* Item, uint8_t Progress, bool& Abort);
@@ -556,6 +564,9 @@ public:
     TAbArchiveItemProgressEvent OnArchiveItemProgress;
     TAbArchiveItemConfirmEvent OnConfirmProcessItem;
     TAbConfirmOverwriteEvent OnConfirmOverwrite;
+    // An item was extracted, but not quite as stored (Message says how).
+    std::function<void(TAbArchive* Sender, TAbArchiveItem* Item, const std::string& Message)>
+        OnItemWarning;
     TAbArchiveConfirmEvent OnConfirmSave;
     TAbArchiveEvent OnLoad;
     TAbArchiveEvent OnSave;

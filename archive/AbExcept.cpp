@@ -81,6 +81,10 @@ EAbZipDataTooLong::EAbZipDataTooLong()
     : EAbZipException("Cannot extract file - data longer than declared", AbErrZipDataTooLong) {}
 EAbZipOverlap::EAbZipOverlap()
     : EAbZipException("Cannot extract file - data overlaps another entry", AbErrZipOverlap) {}
+EAbZipAuthentication::EAbZipAuthentication()
+    : EAbZipException("Cannot extract file - authentication code of the encrypted data does not "
+                      "match",
+                      AbErrZipAuthentication) {}
 EAbTarBadOp::EAbTarBadOp() : EAbTarException("Unsupported Operation", AbErrTarBadOp) {}
 
 EAbBBSReadTooManyBytes::EAbBBSReadTooManyBytes(int64_t Count)

@@ -29,7 +29,11 @@ constexpr int32_t AbErrZipVersion = 1, AbErrZipInvalidMethod = 2, AbErrZipNoExtr
                   // "Cannot extract file - data overlaps another entry": the item's local
                   // header and data do not lie in a place of their own between the entries
                   // and the central directory (zip bombs of the overlap kind).
-    AbErrZipOverlap = 32, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
+    AbErrZipOverlap = 32,
+                  // "Cannot extract file - authentication code of the encrypted data does
+                  // not match": AES-encrypted data (or its code) was changed after it was
+                  // encrypted; nothing of it is kept.
+    AbErrZipAuthentication = 33, AbErrGzipInvalid = 29, AbErrBBSSeekOutsideBuffer = 41,
                   AbErrBBSInvalidOrigin = 42, AbErrNoCabinetDll = 50, AbErrGzipBadCRC = 201,
                   AbErrGzipBadFileSize = 202, AbErrTarInvalid = 220, AbErrTarBadFileName = 221,
                   AbErrTarBadLinkName = 222, AbErrTarBadOp = 223, AbErrBBSReadTooManyBytes = 40,
@@ -200,6 +204,10 @@ public:
 class EAbZipOverlap : public EAbZipException {
 public:
     EAbZipOverlap();
+};
+class EAbZipAuthentication : public EAbZipException {
+public:
+    EAbZipAuthentication();
 };
 class EAbTarBadOp : public EAbTarException {
 public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/AbAesCryS.h"
 #include "archive/AbByteOrder.h"
 #include "archive/AbBzip2.h"
 #include "archive/AbDfBase.h"
@@ -68,10 +69,9 @@ void CopyData(TStream* Source, TStream* Target, int64_t Available) {
 
 // Shrunk, reduced and imploded items (methods 1-6), with the dictionary size
 // and tree count that the item's flags give for imploding.
-void DecodeLegacyMethod(TAbZipItem* Item, TStream* Source, TStream* Target) {
+void DecodeLegacyMethod(TAbZipItem* Item, uint16_t Method, TStream* Source, TStream* Target) {
     TAbUnzipHelper Helper(Source, Target);
-    Helper.SetCompressionMethod(
-        static_cast<int32_t>(Item->ItemInfo().CompressionMethod() & ~0x80u));
+    Helper.SetCompressionMethod(Method);
     Helper.SetUnCompressedSize(Item->UncompressedSize());
     Helper.SetDictionarySize(Item->DictionarySize());
     Helper.SetShannonFanoTreeCount(static_cast<uint8_t>(Item->ShannonFanoTreeCount()));
@@ -106,22 +106,39 @@ void DecodePpmd(TAbZipItem*, TStream* Source, TStream* Dest) {
     PpmdDecodeStream(Source, Dest);
 }
 
-// Decodes the item's data with the decoder of its method (bit 7 cleared).
+// What an item's data is once decrypted: the method it was compressed with
+// (bit 7 cleared; for AES-encrypted items the one named in their extra
+// field) and its size.
+struct TItemData {
+    uint16_t Method;
+    int64_t Size;
+};
+
+TItemData ItemDataOf(const TAbZipItem* Item) {
+    const auto Method = static_cast<uint16_t>(Item->ItemInfo().CompressionMethod() & ~0x80u);
+    TAbZipAesInfo Aes;
+    if (Method == Ab_ZipAesMethod && ReadZipAesInfo(Item->ExtraField(), Aes))
+        return {static_cast<uint16_t>(Aes.Method & ~0x80u),
+                std::max<int64_t>(Item->CompressedSize() - Aes.Overhead(), 0)};
+    return {Method, Item->CompressedSize()};
+}
+
+// Decodes the item's data with the decoder of its method.
 void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out) {
-    switch (Item->ItemInfo().CompressionMethod() & ~0x80u) {
-    case 0: CopyData(Source, Out, Item->CompressedSize()); break;
+    const TItemData Data = ItemDataOf(Item);
+    switch (Data.Method) {
+    case 0: CopyData(Source, Out, Data.Size); break;
     case 1:
     case 2:
     case 3:
     case 4:
     case 5:
-    case 6: DecodeLegacyMethod(Item, Source, Out); break;
+    case 6: DecodeLegacyMethod(Item, Data.Method, Source, Out); break;
     case 8:
     case 9: {
         TAbDeflateHelper Helper;
-        if ((Item->ItemInfo().CompressionMethod() & ~0x80u) == 9)
-            Helper.SetOptions(Helper.Options() | OptionDeflate64);
-        Helper.SetStreamSize(Item->CompressedSize());
+        if (Data.Method == 9) Helper.SetOptions(Helper.Options() | OptionDeflate64);
+        Helper.SetStreamSize(Data.Size);
         Inflate(Source, Out, &Helper);
         break;
     }
@@ -139,6 +156,57 @@ TDateTime ItemFileTime(const TAbZipItem* Item) {
     const uint32_t Dos = DateTimeToDos(Item->LastModTimeAsDateTime());
     if (Dos == 0) return 0;
     return DosToDateTime(static_cast<uint16_t>(Dos >> 16), static_cast<uint16_t>(Dos & 0xFFFF));
+}
+
+// Unix file types and permission bits of items made on Unix (the high word
+// of the external attributes); 0 for items made elsewhere.
+constexpr uint32_t UnixTypeMask = 0170000;
+constexpr uint32_t UnixRegularFile = 0100000;
+constexpr uint32_t UnixSymbolicLink = 0120000;
+// Link texts longer than this are no link this system could make.
+constexpr int64_t MostLinkText = 4095;
+
+uint32_t UnixModeOf(const TAbZipItem* Item) {
+    return Item->HostSystem() == Ab_HostUnix ? Item->ExternalFileAttributes() >> 16 : 0;
+}
+
+// Whether a link holding Text, made at TargetName, leads to a place inside
+// Base (the current folder when empty). Its leading ".." steps climb the real folders the link sits
+// in (they were reached without links) and may not climb above Base; after the first name no ".."
+// may follow, because that name may itself be a link and ".." would then climb from wherever it
+// leads. Absolute targets never stay inside.
+bool LinkStaysInside(const std::string& Base, const std::string& TargetName,
+                     std::string_view Text) {
+    const std::string Prefix = Base.empty() ? std::string() : IncludeTrailingPathDelimiter(Base);
+    if (TargetName.empty() || TargetName.rfind(Prefix, 0) != 0 ||
+        (Base.empty() && TargetName.front() == '/'))
+        return false;
+    if (Text.empty() || Text.front() == '/' || Text.find('\0') != std::string_view::npos)
+        return false;
+    int64_t Depth = std::count(TargetName.begin() + static_cast<std::ptrdiff_t>(Prefix.size()),
+                               TargetName.end(), '/');
+    bool Descending = false;
+    while (!Text.empty()) {
+        const size_t Slash = Text.find('/');
+        const std::string_view Step = Text.substr(0, Slash);
+        Text.remove_prefix(Slash == std::string_view::npos ? Text.size() : Slash + 1);
+        if (Step.empty() || Step == ".") continue;
+        if (Step != "..") {
+            Descending = true;
+        } else if (Descending || --Depth < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The new file holding Text in place of the entry Name in Folder.
+void WriteTextFile(const TFolderHandle& Folder, const std::string& Name, const std::string& Text,
+                   TDateTime FileTime) {
+    TReplacingFile File(Folder, Name, rfaWritable);
+    File.WriteBuffer(Text.data(), static_cast<int64_t>(Text.size()));
+    File.SetLastWriteTime(FileTime);
+    File.Commit();
 }
 
 // Whether the local header matches the central directory entry. Two
@@ -287,6 +355,37 @@ void CheckPassword(TAbZipArchive& Archive, int32_t& Tries, bool& Abort) {
 // ---------------------------------------------------------------------------
 // The driver
 
+namespace {
+
+// The decryption stream over Data for Item with the archive's password, or
+// null when the password does not fit (Data is then back at the start).
+std::unique_ptr<TStream> TryPassword(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Data,
+                                     uint32_t CheckValue) {
+    TAbZipAesInfo Aes;
+    if (Item->CompressionMethod() == Ab_ZipAesMethod) {
+        if (!ReadZipAesInfo(Item->ExtraField(), Aes)) throw EAbZipInvalidMethod();
+        auto Decrypt = std::make_unique<TAbAesDecryptStream>(Data, Item->CompressedSize(), Aes,
+                                                             Archive.Password());
+        if (!Decrypt->IsValid()) return nullptr;
+        Decrypt->SetOwnsStream(true);
+        return Decrypt;
+    }
+    auto Decrypt = std::make_unique<TAbDfDecryptStream>(Data, CheckValue, Archive.Password());
+    if (!Decrypt->IsValid()) return nullptr;
+    Decrypt->SetOwnsStream(true);
+    return Decrypt;
+}
+
+// Whether the item's CRC field carries the CRC of its data: AES vendor
+// version 2 leaves it 0 and relies on the authentication code alone.
+bool HasCrc(const TAbZipItem* Item) {
+    TAbZipAesInfo Aes;
+    return !(Item->CompressionMethod() == Ab_ZipAesMethod &&
+             ReadZipAesInfo(Item->ExtraField(), Aes) && Aes.VendorVersion == 2);
+}
+
+} // namespace
+
 std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* Item) {
     if (!IsVersionSupported(Item->VersionNeededToExtract())) throw EAbZipVersion();
     TAbZipLocalFileHeader Local;
@@ -304,14 +403,10 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
     CheckPassword(Archive, Tries, Abort);
     for (;;) {
         if (Abort) throw EAbUserAbort();
-        auto Decrypt =
-            std::make_unique<TAbDfDecryptStream>(Data.get(), CheckValue, Archive.Password());
-        if (Decrypt->IsValid()) {
-            Decrypt->SetOwnsStream(true);
+        if (auto Decrypt = TryPassword(Archive, Item, Data.get(), CheckValue)) {
             Data.release(); // owned by the decrypt stream from here on
             return Decrypt;
         }
-        Decrypt.reset();
         ++Tries;
         if (Tries > Archive.PasswordRetries()) throw EAbZipInvalidPassword();
         RequestPassword(Archive, Abort);
@@ -326,15 +421,42 @@ bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, 
     // Every item is decoded, whatever size it declares: an entry that says
     // it is empty may hold data all the same.
     if (Item->CompressedSize() > 0) DecodeItemData(Item, Source, &Out);
+    // Encrypted data that was changed fails before its size or CRC is looked at.
+    if (auto* Aes = dynamic_cast<TAbAesDecryptStream*>(Source)) Aes->CheckAuthentication();
     // Data that ends early is as damaged as data that runs on.
     if (Out.BytesWritten() != Item->UncompressedSize()) throw EReadError();
-    if (Out.CRC32() != Item->CRC32()) {
+    if (HasCrc(Item) && Out.CRC32() != Item->CRC32()) {
         if (!Archive.OnProcessItemFailure) throw EAbZipBadCRC();
         Archive.ReportItemFailure(Item, ptExtract, ecMorvanta, AbErrZipBadCRC);
         return false;
     }
     return true;
 }
+
+namespace {
+
+// A symbolic-link item: a link where its target stays inside the base
+// folder, else a file holding the target's text, with a warning. Data that
+// fails its check makes neither.
+void WriteLinkItem(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Data,
+                   const TFolderHandle& Folder, const std::string& TargetName) {
+    TMemoryStream Text;
+    if (!ExtractItemData(Archive, Item, Data, &Text)) return;
+    const std::string Target(reinterpret_cast<const char*>(Text.Memory()),
+                             static_cast<size_t>(Text.Size()));
+    const std::string Name = ExtractFileName(TargetName);
+    if (LinkStaysInside(Archive.BaseDirectory(), TargetName, Target)) {
+        if (const int Err = Folder.MakeLink(Name, Target); Err != 0)
+            throw EFCreateError(TargetName, Err);
+        return;
+    }
+    WriteTextFile(Folder, Name, Target, ItemFileTime(Item));
+    Archive.ReportItemWarning(Item, "link target " + Target +
+                                        " leads outside the folder; extracted as a file "
+                                        "holding it");
+}
+
+} // namespace
 
 void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string& TargetName) {
     if (Item->IsDirectory()) {
@@ -360,10 +482,23 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
         throw EFCreateError(TargetName, Refusal);
     const bool Replaces = Folder.KindOf(Name) != ekNone;
 
+    const uint32_t Mode = UnixModeOf(Item);
+    const TAbExtractOptions Options = Archive.ExtractOptions();
+    if (Options.Contains(eoMakeLinks) && (Mode & UnixTypeMask) == UnixSymbolicLink &&
+        Item->UncompressedSize() <= MostLinkText) {
+        WriteLinkItem(Archive, Item, Data.get(), Folder, TargetName);
+        return;
+    }
+
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
     TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    if (Options.Contains(eoRestoreModes) &&
+        ((Mode & UnixTypeMask) == UnixRegularFile || (Mode & UnixTypeMask) == 0) &&
+        (Mode & 0777) != 0) {
+        (void)File.SetPermissions(Mode & 0777);
+    }
     bool Checked = false;
     try {
         Checked = ExtractItemData(Archive, Item, Data.get(), &File);

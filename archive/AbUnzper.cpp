@@ -284,6 +284,7 @@ void TAbCustomZipBrowser::ConnectArchive() {
     TAbBaseBrowser::ConnectArchive();
     if (TAbZipArchive* Zip = ZipArchive()) {
         Zip->SetPassword(FPassword);
+        Zip->SetFindsShiftedOffsets(FFindsShiftedOffsets);
         Zip->OnRequestLastDisk = FOnRequestLastDisk;
         Zip->OnRequestNthDisk = FOnRequestNthDisk;
     }
@@ -332,6 +333,10 @@ void TAbCustomUnZipper::ConnectArchive() {
     FArchive->SetExtractOptions(FExtractOptions);
     FArchive->OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
         DoConfirmOverwrite(Name, Confirm);
+    };
+    FArchive->OnItemWarning = [this](TAbArchive*, TAbArchiveItem* Item,
+                                     const std::string& Message) {
+        if (OnItemWarning) OnItemWarning(Item, Message);
     };
     if (TAbZipArchive* Zip = ZipArchive()) {
         Zip->SetPasswordRetries(FPasswordRetries);

@@ -206,6 +206,10 @@ public:
     }
     bool TarAutoHandle() const { return FTarAutoHandle; }
     void SetTarAutoHandle(bool Value) { FTarAutoHandle = Value; }
+    // Passed to a ZIP archive before it is read (TAbZipArchive::
+    // SetFindsShiftedOffsets); off by default.
+    bool FindsShiftedOffsets() const { return FFindsShiftedOffsets; }
+    void SetFindsShiftedOffsets(bool Value) { FFindsShiftedOffsets = Value; }
 
     // The ZIP archive, or none.
     TAbZipArchive* ZipArchive() const { return dynamic_cast<TAbZipArchive*>(FArchive.get()); }
@@ -224,6 +228,7 @@ protected:
     TAbRequestNthDiskEvent FOnRequestNthDisk;
     TAbRequestDiskEvent FOnRequestBlankDisk;
     bool FTarAutoHandle = false;
+    bool FFindsShiftedOffsets = false;
 
 private:
     // Creates the archive of Type over the named file or the stream.
@@ -253,6 +258,8 @@ public:
 
     // The target file of an item exists (Confirm starts true).
     TAbConfirmOverwriteEvent OnConfirmOverwrite;
+    // An item was extracted, but not quite as stored (Message says how).
+    std::function<void(TAbArchiveItem* Item, const std::string& Message)> OnItemWarning;
     // An encrypted item needs a (new) password; afterwards Password is set
     // to NewPassword.
     TAbBrowserNeedPasswordEvent OnNeedPassword;

@@ -956,6 +956,15 @@ int64_t TAbZipArchive::ReadLastDisk() {
 
 namespace {
 
+// The 32-bit signature at Position; 0 when there is none to read.
+uint32_t SignatureAt(TStream* Stream, int64_t Position) {
+    uint8_t Signature[4] = {};
+    if (Position < 0 || Stream->Seek(Position, soBeginning) != Position ||
+        Stream->ReadUpTo(Signature, 4) != 4)
+        return 0;
+    return GetLE32(Signature);
+}
+
 struct TZip64Locator {
     uint32_t Disk = 0;  // the disk that holds the Zip64 end record
     int64_t Offset = 0; // and its offset there
@@ -1019,6 +1028,7 @@ TZip64Locator FindZip64Locator(TStream* Stream, int64_t EndPos) {
 } // namespace
 
 void TAbZipArchive::ReadEndRecords(int64_t Tail) {
+    FOffsetShift = 0;
     FStream->Seek(Tail, soBeginning);
     FInfo.LoadFromStream(FStream);
     const bool Zip64 = FInfo.IsZip64();
@@ -1041,14 +1051,36 @@ void TAbZipArchive::ReadEndRecords(int64_t Tail) {
         CheckEndRecordValues(FInfo, true, Tail);
         Reader->SeekImage(FInfo.StartDiskNumber(), FInfo.DirectoryOffset());
     } else {
+        // The Zip64 end record normally lies right before its locator; with
+        // shifted offsets the locator's offset is short by the shift.
+        const int64_t Zip64End = Tail - Ab_Zip64EndCentralDirectoryLocatorSize;
         if (Zip64) {
-            if (Locator.Offset < 0 || Locator.Offset > Tail) throw EAbZipInvalid();
-            FStream->Seek(Locator.Offset, soBeginning);
+            int64_t At = Locator.Offset;
+            if (FFindsShiftedOffsets &&
+                SignatureAt(FStream, At) != Ab_Zip64EndCentralDirectorySignature)
+                At = Zip64End - Ab_Zip64EndCentralDirectorySize;
+            if (At < 0 || At > Tail) throw EAbZipInvalid();
+            FStream->Seek(At, soBeginning);
             FInfo.LoadZip64FromStream(FStream);
         }
         CheckEndRecordValues(FInfo, false, Tail);
+        if (FFindsShiftedOffsets)
+            FOffsetShift =
+                FindOffsetShift(Zip64 ? Zip64End - Ab_Zip64EndCentralDirectorySize : Tail);
+        FInfo.SetDirectoryOffset(FInfo.DirectoryOffset() + FOffsetShift);
         FStream->Seek(FInfo.DirectoryOffset(), soBeginning);
     }
+}
+
+int64_t TAbZipArchive::FindOffsetShift(int64_t DirectoryEnd) {
+    if (FInfo.TotalEntries() == 0 ||
+        SignatureAt(FStream, FInfo.DirectoryOffset()) == Ab_ZipCentralDirectoryFileHeaderSignature)
+        return 0;
+    const int64_t Start = DirectoryEnd - FInfo.DirectorySize();
+    if (Start <= FInfo.DirectoryOffset() ||
+        SignatureAt(FStream, Start) != Ab_ZipCentralDirectoryFileHeaderSignature)
+        return 0; // not a shifted archive: reading fails as it would anyway
+    return Start - FInfo.DirectoryOffset();
 }
 
 void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
@@ -1063,6 +1095,7 @@ void TAbZipArchive::ReadDirectoryEntries(int64_t Tail) {
     while (Count() < Total) {
         auto Item = std::make_unique<TAbZipItem>();
         Item->LoadFromStream(FStream);
+        if (FOffsetShift != 0) Item->SetRelativeOffset(Item->RelativeOffset() + FOffsetShift);
         CheckEntryValues(*Item, FSpanned, ArchiveSize);
         Item->SetAction(aaNone);
         TAbZipItem* Added = Item.get();

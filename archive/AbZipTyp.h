@@ -422,6 +422,16 @@ public:
     // Offset of the first local header of an executable archive.
     uint32_t StubSize() const { return FStubSize; }
     bool IsExecutable() const { return FIsExecutable; }
+    // Whether reading looks for a central directory whose offsets were not
+    // adjusted when data was put in front of the archive (a program stub
+    // prepended with cat): when the end record's directory offset does not
+    // lead to the directory but the directory lies right before the end
+    // record, every offset is read shifted by the difference. Off by default:
+    // such an archive is then refused as invalid. Set before reading.
+    bool FindsShiftedOffsets() const { return FFindsShiftedOffsets; }
+    void SetFindsShiftedOffsets(bool Value) { FFindsShiftedOffsets = Value; }
+    // The shift found (0 when the offsets were right).
+    int64_t OffsetShift() const { return FOffsetShift; }
     const std::string& ZipfileComment() const { return FInfo.ZipfileComment(); }
     void SetZipfileComment(const std::string& Value);
     const TAbZipDirectoryFileFooter& Info() const { return FInfo; }
@@ -456,6 +466,9 @@ private:
     int64_t LocateEndRecord();
     int64_t ReadLastDisk();
     void ReadEndRecords(int64_t Tail);
+    // With FindsShiftedOffsets: the shift of an archive whose offsets count
+    // from after data put in front of it; 0 when they are right.
+    int64_t FindOffsetShift(int64_t DirectoryEnd);
     void ReadDirectoryEntries(int64_t Tail);
 
     // Steps of WriteArchive: the stream written to, the items (those kept),
@@ -497,6 +510,8 @@ private:
     std::string FPassword;
     uint8_t FPasswordRetries = 3;
     uint32_t FStubSize = 0;
+    bool FFindsShiftedOffsets = false;
+    int64_t FOffsetShift = 0;
 };
 
 } // namespace kivo

@@ -61,6 +61,21 @@ public:
             if (Entry.is_symlink()) std::abort();
     }
 
+    // Aborts (a finding) when a symbolic link inside "out" leads outside it,
+    // resolved the way the system resolves it (through the links on its way).
+    void CheckLinksInside() const {
+        std::error_code Ec;
+        const std::filesystem::path Root = std::filesystem::canonical(Out());
+        for (const auto& Entry : std::filesystem::recursive_directory_iterator(Out())) {
+            if (!Entry.is_symlink()) continue;
+            const std::filesystem::path Target =
+                std::filesystem::weakly_canonical(Entry.path(), Ec);
+            if (Ec) continue; // a loop of links leads nowhere
+            const auto Rel = Target.lexically_relative(Root);
+            if (Rel.empty() || *Rel.begin() == "..") std::abort();
+        }
+    }
+
     // Empties "out" for the next input.
     void Clear() const {
         std::error_code Ignored;

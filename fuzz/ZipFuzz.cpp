@@ -1,8 +1,9 @@
 // Opens arbitrary bytes as a ZIP archive from memory and does what a user does
 // with one: lists every item, tests every item, and extracts everything into a
-// throw-away folder. The engine's own errors are expected outcomes; anything
+// throw-away folder with the options kivo-unzip uses (Unix modes, links,
+// shifted offsets). The engine's own errors are expected outcomes; anything
 // else (a crash, a sanitizer report, another exception, a file written beside
-// the folder instead of in it) is a finding.
+// the folder instead of in it, a link made that leads out of it) is a finding.
 //   cmake --preset fuzz && cmake --build --preset fuzz --target ZipFuzz
 //   build/fuzz/fuzz/ZipFuzz -max_total_time=900 ../shared/testdata
 #include <cstdint>
@@ -42,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         NewPassword.clear(); // no second try
     };
     Unzipper.SetBaseDirectory(Jail().Out().string());
+    Unzipper.SetFindsShiftedOffsets(true);
+    Unzipper.SetExtractOptions({eoCreateDirs, eoRestorePath, eoRestoreModes, eoMakeLinks});
     try {
         Unzipper.SetStream(&Stream);
         ListItems(Unzipper);
@@ -56,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     } catch (const Exception&) {
     }
     Jail().CheckNothingOutside();
+    Jail().CheckLinksInside();
     Jail().Clear();
     return 0;
 }

@@ -305,4 +305,17 @@ bool ListFolderNames(const std::string& DirName, std::vector<std::string>& Names
     return true;
 }
 
+uint32_t ProcessUmask() {
+    // Linux tells it without changing it; elsewhere it is set and put back.
+    std::ifstream Status("/proc/self/status");
+    std::string Line;
+    while (std::getline(Status, Line)) {
+        if (Line.rfind("Umask:", 0) == 0)
+            return static_cast<uint32_t>(std::strtoul(Line.c_str() + 6, nullptr, 8)) & 0777;
+    }
+    const mode_t Mask = ::umask(022);
+    ::umask(Mask);
+    return static_cast<uint32_t>(Mask) & 0777;
+}
+
 } // namespace kivo

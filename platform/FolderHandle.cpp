@@ -90,6 +90,26 @@ TEntryKind TFolderHandle::KindOf(const std::string& Name) const {
     return KindOfMode(St.st_mode);
 }
 
+int TFolderHandle::MakeLink(const std::string& Name, const std::string& Target) const {
+    if (FHandle < 0) return EBADF;
+    if (KindOf(Name) == ekFolder) return EISDIR;
+    for (int Attempt = 0; Attempt < 100; ++Attempt) {
+        std::string Temp = ".";
+        Temp.append(Name, 0, 64);
+        Temp += ".link";
+        Temp += std::to_string(Attempt);
+        if (::symlinkat(Target.c_str(), FHandle, Temp.c_str()) != 0) {
+            if (errno == EEXIST) continue;
+            return errno;
+        }
+        if (::renameat(FHandle, Temp.c_str(), FHandle, Name.c_str()) == 0) return 0;
+        const int Err = errno;
+        (void)::unlinkat(FHandle, Temp.c_str(), 0);
+        return Err;
+    }
+    return EEXIST;
+}
+
 bool TFolderHandle::SetLastWriteTime(TDateTime Value) const {
     if (FHandle < 0) return false;
     if (Value == 0.0) return true;

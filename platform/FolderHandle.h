@@ -57,6 +57,11 @@ public:
     // the folder cannot be changed.
     bool SetLastWriteTime(TDateTime Value) const;
     bool SetReadOnly(bool ReadOnly) const;
+    // Makes Name a symbolic link holding Target: a new link beside it,
+    // renamed over whatever file or link is there (a link is replaced, never
+    // followed). 0, or the errno value of the failure (EISDIR for a folder
+    // at the name).
+    int MakeLink(const std::string& Name, const std::string& Target) const;
 
 private:
     friend TFolderWalk OpenFolderBelow(const std::string& Base, std::string_view Relative,

@@ -116,6 +116,11 @@ void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Ac
     FBuffer.reserve(BufferSize);
 }
 
+bool TReplacingFile::SetPermissions(uint32_t Mode) {
+    if (FHandle < 0) return false;
+    return ::fchmod(FHandle, static_cast<mode_t>(Mode & 0777 & ~ProcessUmask())) == 0;
+}
+
 TReplacingFile::~TReplacingFile() {
     Discard();
 }

@@ -76,6 +76,11 @@ public:
     // The last-write time (local) the file gets when it is committed; 0, the
     // default, leaves the time of writing.
     void SetLastWriteTime(TDateTime Value) { FLastWriteTime = Value; }
+    // Gives the new file the read, write and execute bits of Mode (Unix
+    // permission bits; set-user-ID, set-group-ID and sticky never pass) less
+    // those the process's umask takes away, in place of what Access chose.
+    // False when the file's permissions cannot be changed.
+    bool SetPermissions(uint32_t Mode);
 
     // Writes what is buffered, closes the file and renames it over the
     // target. EInOutError when the data cannot be written or closed,

@@ -2,15 +2,17 @@
 // inside gzip and bzip2 files) and gzip and bzip2 files with the archive
 // engine.
 //
-//   kivo-unzip list [--tsv] ARCHIVE          readable listing / one tab-separated line per item
+//   kivo-unzip list [--tsv|--json] ARCHIVE   readable listing / one line or object per item
 //   kivo-unzip x ARCHIVE [-d DIR] [MASK...]  extract with the stored folders
 //   kivo-unzip e ARCHIVE [-d DIR] [MASK...]  extract every file into one folder
 //   kivo-unzip t ARCHIVE [MASK...]           test every item
+//   kivo-unzip p ARCHIVE [MASK...]           write the files' data to standard output
 //
-// Exit status: 0 when everything succeeded, 1 when an item failed (and for
-// usage and output errors), 2 when the archive cannot be opened or the -d
-// folder cannot be made. Failed items are reported one line each on stderr
-// with the engine's message, then counted.
+// Exit status: 0 when everything succeeded, 1 when an item failed, existing
+// files were kept without anyone to ask (and for usage and output errors),
+// 2 when the archive cannot be opened (or a part of it is missing) or the
+// -d folder cannot be made or written, 130 after Ctrl-C. Failed items are
+// reported one English line each on stderr, then counted.
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -34,8 +36,12 @@
 #include "runtime/Application.h"
 #include "runtime/Classes.h"
 #include "runtime/SysMessages.h"
+#include "tools/NameMask.h"
+#include "tools/ToolOptions.h"
+#include "tools/UnzipMessages.h"
 
 using namespace kivo;
+using namespace kivo::tools;
 
 namespace {
 
@@ -46,38 +52,62 @@ constexpr const char* CabinetRefusal = "cabinet files are recognised but not ext
 void PrintUsage(std::FILE* Out) {
     std::fprintf(
         Out,
-        "Usage: %s list [--tsv] ARCHIVE\n"
-        "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
-        "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [MASK...] [-x MASK...]\n"
-        "       %s t ARCHIVE [-p PASSWORD] [-q] [MASK...] [-x MASK...]\n"
+        "Usage: %s list [--tsv|--json] ARCHIVE\n"
+        "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [MASK...] [-x MASK...]\n"
+        "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [MASK...] [-x MASK...]\n"
+        "       %s t ARCHIVE [-p PASSWORD] [-q] [-v] [MASK...] [-x MASK...]\n"
+        "       %s p ARCHIVE [-p PASSWORD] [MASK...] [-x MASK...]\n"
         "       %s --help | --version\n"
         "\n"
-        "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors,\n"
-        "traditional encryption), tar archives (ustar, GNU, PAX), gzip and bzip2 files\n"
-        "and tar archives inside them (.tar.gz, .tgz, .tar.bz2, .tbz). Cabinet files are\n"
-        "recognised but not extracted. Tar links are extracted as empty files.\n"
+        "Lists, tests and extracts ZIP archives (Zip64, split sets, self-extractors and\n"
+        "archives behind a program stub, traditional and AES encryption), tar archives\n"
+        "(ustar, GNU, PAX), gzip and bzip2 files and tar archives inside them (.tar.gz,\n"
+        ".tgz, .tar.bz2, .tbz). Cabinet files are recognised but not extracted. Tar links\n"
+        "are extracted as empty files.\n"
         "\n"
-        "  list ARCHIVE        readable listing with sizes, method, CRC-32, date and name\n"
-        "  list --tsv ARCHIVE  one line per item with these tab-separated columns:\n"
-        "                      stored name, uncompressed size, compressed size,\n"
-        "                      method number, CRC-32 (8 hex digits),\n"
-        "                      last modification (YYYY-MM-DD hh:mm:ss),\n"
-        "                      attributes (2 hex digits), d for a directory else -,\n"
-        "                      e for an encrypted item else -\n"
-        "  x ARCHIVE           extract, restoring the stored folders\n"
-        "  e ARCHIVE           extract every file into one folder, without the stored folders\n"
-        "  t ARCHIVE           test every item: headers, decoding and CRC-32\n"
+        "  list ARCHIVE         readable listing with sizes, method, CRC-32, date and name\n"
+        "  list --tsv ARCHIVE   one line per item with these tab-separated columns:\n"
+        "                       stored name, uncompressed size, compressed size,\n"
+        "                       method number, CRC-32 (8 hex digits),\n"
+        "                       last modification (YYYY-MM-DD hh:mm:ss),\n"
+        "                       attributes (2 hex digits), d for a directory else -,\n"
+        "                       e for an encrypted item else -\n"
+        "  list --json ARCHIVE  a JSON array with one object per item (and per line):\n"
+        "                       name, size, compressed, method, method_name, crc32,\n"
+        "                       modified, attributes, directory, encrypted\n"
+        "  x ARCHIVE            extract, restoring the stored folders\n"
+        "  e ARCHIVE            extract every file into one folder, without the stored folders\n"
+        "  t ARCHIVE            test every item: headers, decoding and CRC-32\n"
+        "  p ARCHIVE            write the data of the selected files to standard output\n"
         "\n"
-        "  -d DIR              extract into DIR (made when missing; default: the current folder)\n"
-        "  -p PASSWORD         password of encrypted items; without it a terminal is asked\n"
-        "  -o                  overwrite existing files without asking\n"
-        "  -n                  never overwrite existing files\n"
-        "  -q                  no progress display\n"
-        "  MASK...             only items whose stored names match (* and ?; a mask with a\n"
-        "                      folder part also matches the folders); default: all\n"
-        "  -x MASK...          leave out items matching any of the masks that follow\n"
-        "  --help              show this help\n"
-        "  --version           show the version\n"
+        "  -d, --directory=DIR  extract into DIR (made when missing; default: the current\n"
+        "                       folder)\n"
+        "  -p, --password=PASSWORD\n"
+        "                       password of encrypted items; without it a terminal is asked\n"
+        "  -o, --overwrite      overwrite existing files without asking\n"
+        "  -n, --never-overwrite\n"
+        "                       never overwrite existing files\n"
+        "  -q, --quiet          no progress display and no summary\n"
+        "  -v, --verbose        name each item as it is extracted or tested\n"
+        "  MASK...              only items whose stored names match; default: all\n"
+        "  -x, --exclude MASK...\n"
+        "                       leave out items matching any of the masks that follow\n"
+        "  -h, --help           show this help\n"
+        "  --version            show the version\n"
+        "\n"
+        "Short options combine (-qo) and take their values attached or apart (-dDIR,\n"
+        "-d DIR); long ones take them after '=' or apart; '--' ends the options.\n"
+        "\n"
+        "Masks: '*' any characters ('/' included), '?' one character, '[a-z]' one of a\n"
+        "set ('[!a-z]' one not in it); letters match in either case. A mask without '/'\n"
+        "is compared with the last part of each name, one with '/' with the whole name.\n"
+        "A mask naming a folder (src/lib, src/lib/, or a top folder such as src) selects\n"
+        "the folder and everything under it. Quote masks so that the shell leaves them.\n"
+        "\n"
+        "Files made on Unix get their stored permission bits (never set-user-ID,\n"
+        "set-group-ID or sticky; the umask applies). Symbolic links are made when their\n"
+        "target stays inside DIR; otherwise they are extracted as a file holding the\n"
+        "target, with a warning.\n"
         "\n"
         "Without -o or -n an existing file or link is kept unless the terminal answers to\n"
         "replace it. A file is replaced only once its new contents are complete and have\n"
@@ -86,10 +116,14 @@ void PrintUsage(std::FILE* Out) {
         "stored names lead outside DIR or whose way there passes a symbolic link inside\n"
         "DIR, nor data that runs past its declared size or overlaps another entry.\n"
         "Each failed item is reported on a line of its own and the others go on; a last\n"
-        "line counts the failures. Control characters in names are shown as '?'.\n"
-        "Exit status: 0 success, 1 an item failed (or a usage or output error),\n"
-        "2 the archive cannot be opened or DIR cannot be made.\n",
-        ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
+        "line counts the failures. Without a terminal a last line sums up what was\n"
+        "extracted. Control characters in names are shown as '?'.\n"
+        "\n"
+        "Exit status: 0 success; 1 an item failed, existing files were kept without a\n"
+        "terminal to ask, or a usage or output error; 2 the archive cannot be opened, a\n"
+        "part of a split archive is missing, or DIR cannot be made or written; 130 the\n"
+        "run was interrupted (Ctrl-C).\n",
+        ProgramName, ProgramName, ProgramName, ProgramName, ProgramName, ProgramName);
 }
 
 // Output collected in a large buffer and written in big blocks.
@@ -146,6 +180,35 @@ private:
     bool FFailed = false;
 };
 
+// The length of the well-formed UTF-8 sequence Text starts with; 0 when it
+// starts with none.
+size_t Utf8SequenceLength(std::string_view Text) {
+    const auto Lead = static_cast<unsigned char>(Text[0]);
+    size_t Length = 0;
+    uint32_t Min = 0;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+        Length = 2;
+        Min = 0x80;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+        Length = 3;
+        Min = 0x800;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+        Length = 4;
+        Min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (Text.size() < Length) return 0;
+    uint32_t Code = Lead & (0x7F >> Length);
+    for (size_t I = 1; I < Length; ++I) {
+        const auto U = static_cast<unsigned char>(Text[I]);
+        if ((U & 0xC0) != 0x80) return 0;
+        Code = Code << 6 | (U & 0x3F);
+    }
+    if (Code < Min || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)) return 0;
+    return Length;
+}
+
 // "YYYY-MM-DD hh:mm:ss" of DOS date and time words; the zero date-time when
 // they do not form a valid date and time.
 void AddDosDateTime(TOutput& Out, uint16_t Date, uint16_t Time) {
@@ -181,6 +244,7 @@ std::string MethodName(uint8_t Method) {
     case 14: return "lzma";
     case 97: return "wavpack";
     case 98: return "ppmd";
+    case 99: return "aes";
     default: return "method" + std::to_string(Method);
     }
 }
@@ -216,6 +280,70 @@ void ListTsv(TAbArchive& Archive, TOutput& Out) {
         Out.Add(Item->IsEncrypted() ? 'e' : '-');
         Out.EndLine();
     }
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, bytes
+// that are no UTF-8 replaced by U+FFFD, so that any stored name gives valid
+// JSON.
+void AddJsonString(TOutput& Out, std::string_view Text) {
+    Out.Add('"');
+    for (size_t I = 0; I < Text.size();) {
+        const auto U = static_cast<unsigned char>(Text[I]);
+        if (U == '"' || U == '\\') {
+            Out.Add('\\');
+            Out.Add(static_cast<char>(U));
+            ++I;
+        } else if (U < 0x20 || U == 0x7F) {
+            Out.Add("\\u00");
+            Out.Hex(U, 2);
+            ++I;
+        } else if (U < 0x80) {
+            Out.Add(static_cast<char>(U));
+            ++I;
+        } else {
+            const size_t Length = Utf8SequenceLength(Text.substr(I));
+            if (Length == 0) {
+                Out.Add("\\ufffd");
+                ++I;
+            } else {
+                Out.Add(Text.substr(I, Length));
+                I += Length;
+            }
+        }
+    }
+    Out.Add('"');
+}
+
+// One JSON object per item, one per line, inside one array.
+void ListJson(TAbArchive& Archive, TOutput& Out) {
+    Out.Add('[');
+    for (int32_t I = 0; I < Archive.Count(); ++I) {
+        const TAbArchiveItem* Item = Archive.Items(I);
+        Out.Add(I == 0 ? "\n" : ",\n");
+        Out.Add("{\"name\":");
+        AddJsonString(Out, Item->FileNameView());
+        Out.Add(",\"size\":");
+        Out.Number(static_cast<uint64_t>(Item->UncompressedSize()));
+        Out.Add(",\"compressed\":");
+        Out.Number(static_cast<uint64_t>(Item->CompressedSize()));
+        Out.Add(",\"method\":");
+        Out.Number(MethodOf(Item));
+        Out.Add(",\"method_name\":\"");
+        Out.Add(MethodName(MethodOf(Item)));
+        Out.Add("\",\"crc32\":\"");
+        Out.Hex(Item->CRC32(), 8);
+        Out.Add("\",\"modified\":\"");
+        AddDosDateTime(Out, Item->LastModFileDate(), Item->LastModFileTime());
+        Out.Add("\",\"attributes\":");
+        Out.Number(Item->NativeFileAttributes() & 0xFF);
+        Out.Add(",\"directory\":");
+        Out.Add(Item->IsDirectory() ? "true" : "false");
+        Out.Add(",\"encrypted\":");
+        Out.Add(Item->IsEncrypted() ? "true" : "false");
+        Out.Add('}');
+    }
+    Out.Add(Archive.Count() == 0 ? "]" : "\n]");
+    Out.EndLine();
 }
 
 void ListReadable(TAbArchive& Archive, const std::string& FileName, TOutput& Out) {
@@ -264,6 +392,10 @@ void ListReadable(TAbArchive& Archive, const std::string& FileName, TOutput& Out
     if (AnyEncrypted) Out.Add("(* encrypted)\n");
 }
 
+std::string Printable(std::string_view Text);
+
+enum TListFormat { lfReadable, lfTsv, lfJson };
+
 // Opens the archive as the unzipper does, a tar archive inside a gzip or
 // bzip2 file as that tar archive. Content of no known type is read as ZIP,
 // whose reader then says what is wrong with it; a cabinet is refused.
@@ -275,22 +407,38 @@ void OpenArchive(TAbUnZipper& UnZipper, const std::string& FileName) {
     if (Type == atCab) throw EAbException(CabinetRefusal);
     if (Type == atUnknown) Type = atZip;
     UnZipper.SetTarAutoHandle(true);
+    UnZipper.SetFindsShiftedOffsets(true);
     UnZipper.SetForceType(true);
     UnZipper.SetArchiveType(Type);
     UnZipper.SetFileName(FileName);
 }
 
-int List(const std::string& FileName, bool Tsv) {
+// Why the archive FileName could not be opened, in English.
+std::string OpenFailureCause(const std::string& FileName, const std::exception& E) {
+    if (DirectoryExists(FileName)) return "is a folder, not an archive";
+    if (!FileExists(FileName)) return "no such file";
+    if (FileSizeOf(FileName) <= 0) return "is empty, not an archive";
+    if (dynamic_cast<const EAbZipInvalid*>(&E) != nullptr ||
+        dynamic_cast<const EAbUnhandledType*>(&E) != nullptr) {
+        return "not a ZIP, tar, gzip or bzip2 archive, or its ZIP directory is damaged";
+    }
+    return EnglishCause(E);
+}
+
+int List(const std::string& FileName, TListFormat Format) {
     TAbUnZipper UnZipper(nullptr);
     try {
         OpenArchive(UnZipper, FileName);
     } catch (const std::exception& E) {
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, FileName.c_str(), E.what());
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FileName).c_str(),
+                     OpenFailureCause(FileName, E).c_str());
         return 2;
     }
     TOutput Out;
-    if (Tsv)
+    if (Format == lfTsv)
         ListTsv(*UnZipper.Archive(), Out);
+    else if (Format == lfJson)
+        ListJson(*UnZipper.Archive(), Out);
     else
         ListReadable(*UnZipper.Archive(), FileName, Out);
     if (Out.Failed()) {
@@ -433,7 +581,7 @@ private:
     Clock::time_point FLastDraw{};
 };
 
-enum TCommand { cmExtract, cmExtractFlat, cmTest };
+enum TCommand { cmExtract, cmExtractFlat, cmTest, cmPrint };
 enum TOverwrite { owAsk, owAlways, owNever };
 
 struct TOptions {
@@ -444,61 +592,41 @@ struct TOptions {
     bool HavePassword = false;
     TOverwrite Overwrite = owAsk;
     bool Quiet = false;
+    bool Verbose = false;
     std::vector<std::string> Masks;
     std::vector<std::string> Exclusions;
 };
 
-// The engine's text for a failure reported without an error object.
-std::string FailureText(TAbErrorClass ErrorClass, int32_t ErrorCode) {
-    if (ErrorClass == ecInOutError) return ErrnoMessage(ErrorCode);
-    if (ErrorClass == ecMorvanta) {
-        switch (ErrorCode) {
-        case AbErrZipVersion: return EAbZipVersion().Message();
-        case AbErrZipInvalidMethod: return EAbZipInvalidMethod().Message();
-        case AbErrZipInvalidPassword: return EAbZipInvalidPassword().Message();
-        case AbErrUserAbort: return EAbUserAbort().Message();
-        case AbErrBadStream: return EAbBadStream().Message();
-        case AbErrZipBadCRC: return EAbZipBadCRC().Message();
-        case AbErrZipInvalidLFH: return EAbZipInvalidLFH().Message();
-        case AbErrZipInvalid: return EAbZipInvalid().Message();
-        case AbErrUnsafePath: return EAbUnsafePath().Message();
-        default: break;
-        }
-    }
-    return Format("failed (error class %d, code %d)", static_cast<int>(ErrorClass), ErrorCode);
-}
-
-// What a failed item is reported with: the message of its error object,
-// else the text of its error class and code.
+// What a failed item is reported with: the English cause of its error
+// object, else of its error class and code.
 std::string FailureMessage(const std::exception_ptr& Failure, TAbErrorClass ErrorClass,
                            int32_t ErrorCode) {
     if (Failure) {
         try {
             std::rethrow_exception(Failure);
         } catch (const std::exception& E) {
-            return E.what();
+            return EnglishCause(E);
         } catch (...) {
         }
     }
-    return FailureText(ErrorClass, ErrorCode);
+    return EnglishCause(ErrorClass, ErrorCode);
 }
 
-std::string JoinMasks(const std::vector<std::string>& Masks) {
-    std::string Result;
-    for (const std::string& M : Masks) {
-        if (!Result.empty()) Result += ';';
-        Result += M;
-    }
-    return Result;
+// The name of the split part E could not open; empty when E is about
+// something else.
+std::string MissingPartOf(const std::exception& E, const std::string& Archive) {
+    const auto* Open = dynamic_cast<const EFOpenError*>(&E);
+    return Open != nullptr && Open->FileName != Archive ? Open->FileName : std::string();
 }
 
-// One run of x, e or t.
+// One run of x, e, t or p.
 class TExtraction {
 public:
     explicit TExtraction(const TOptions& Options)
         : FOptions(Options), FUnZipper(nullptr),
           FTerminal(IsTerminal(ssInput) ? std::make_unique<TTerminal>() : nullptr),
-          FProgress(!Options.Quiet && IsTerminal(ssError)), FOverwrite(Options.Overwrite) {}
+          FProgress(!Options.Quiet && Options.Command != cmPrint && IsTerminal(ssError)),
+          FOverwrite(Options.Overwrite) {}
 
     int Run();
 
@@ -513,6 +641,11 @@ private:
     // Tests the tagged items of a container that is no ZIP archive, each
     // failure reported on its own.
     void TestItems();
+    // Writes the data of the tagged files to standard output, one after the
+    // other.
+    void PrintItems();
+    // The last line on stderr: what was done, and what went wrong.
+    int Finish();
     bool CanAsk() const { return FTerminal != nullptr && FTerminal->Available(); }
 
     const TOptions& FOptions;
@@ -521,40 +654,57 @@ private:
     std::unique_ptr<TTerminal> FTerminal;
     TProgressLine FProgress;
     TOverwrite FOverwrite;
-    std::string FMask;
-    std::string FExclusion;
     TAbArchiveItem* FCurrent = nullptr;
     bool FPasswordDeclined = false;
     int32_t FFailures = 0;
     int32_t FProcessed = 0;
+    // Existing files kept, and those of them kept because nobody could be asked.
+    int32_t FKept = 0;
+    int32_t FKeptUnasked = 0;
+    // A part of a split archive that could not be opened: every item after
+    // it fails the same way, so it is reported once, at the end.
+    std::string FMissingPart;
+    bool NotedMissingPart(const std::exception& E) {
+        if (FMissingPart.empty()) FMissingPart = MissingPartOf(E, FOptions.Archive);
+        return !FMissingPart.empty();
+    }
 };
 
 bool TExtraction::Open() {
     try {
-        // The engine's own checks, so that a bad name never creates DIR.
         if (FOptions.HavePassword) FUnZipper.SetPassword(FOptions.Password);
-        FUnZipper.SetExtractOptions(FOptions.Command == cmExtract
-                                        ? TAbExtractOptions{eoCreateDirs, eoRestorePath}
-                                        : TAbExtractOptions{eoCreateDirs});
-        if (FileExists(FOptions.Archive) && FileSizeOf(FOptions.Archive) > 0 &&
-            DetectArchiveType(FOptions.Archive) == atCab) {
-            throw EAbException(CabinetRefusal);
-        }
-        FUnZipper.SetTarAutoHandle(true);
-        FUnZipper.SetFileName(FOptions.Archive);
+        // Unix permission bits and symbolic links are restored as unzip does.
+        FUnZipper.SetExtractOptions(
+            FOptions.Command == cmExtract
+                ? TAbExtractOptions{eoCreateDirs, eoRestorePath, eoRestoreModes, eoMakeLinks}
+                : TAbExtractOptions{eoCreateDirs, eoRestoreModes, eoMakeLinks});
+        // The engine's own checks come first, so that a bad name never
+        // creates DIR.
+        OpenArchive(FUnZipper, FOptions.Archive);
     } catch (const std::exception& E) {
         std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(FOptions.Archive).c_str(),
-                     E.what());
+                     OpenFailureCause(FOptions.Archive, E).c_str());
         return false;
     }
     const std::string& Dir = FOptions.Directory;
-    if (FOptions.Command == cmTest || Dir.empty()) return true;
+    if (FOptions.Command == cmTest || FOptions.Command == cmPrint || Dir.empty()) return true;
+    const std::string Shown = Printable(Dir);
+    if (!DirectoryExists(Dir) && !ForceDirectories(Dir)) {
+        const int Err = errno;
+        std::fprintf(stderr, "%s: %s: cannot create the folder: %s\n", ProgramName, Shown.c_str(),
+                     EnglishErrno(PathExists(Dir) && Err == 0 ? ENOTDIR : Err).c_str());
+        return false;
+    }
+    if (!FileIsWritable(Dir)) {
+        std::fprintf(stderr, "%s: %s: cannot write in the folder: %s\n", ProgramName, Shown.c_str(),
+                     EnglishErrno(EACCES).c_str());
+        return false;
+    }
     try {
-        if (!DirectoryExists(Dir) && !ForceDirectories(Dir)) throw EInOutError(errno);
         FUnZipper.SetBaseDirectory(Dir);
     } catch (const std::exception& E) {
-        std::fprintf(stderr, "%s: %s: cannot make the folder: %s\n", ProgramName,
-                     Printable(Dir).c_str(), E.what());
+        std::fprintf(stderr, "%s: %s: cannot use the folder: %s\n", ProgramName, Shown.c_str(),
+                     EnglishCause(E).c_str());
         return false;
     }
     return true;
@@ -565,13 +715,15 @@ bool TExtraction::Open() {
 // is selected, also one whose name is empty, which no mask can match: it
 // is reported as a failure instead of being left out unseen.
 void TExtraction::Select() {
-    FUnZipper.ClearTags();
-    FUnZipper.TagItems(FMask);
-    if (!FExclusion.empty()) FUnZipper.UnTagItems(FExclusion);
-    if (!FOptions.Masks.empty()) return;
+    auto SelectedBy = [](const std::vector<std::string>& Masks, std::string_view Name) {
+        return std::any_of(Masks.begin(), Masks.end(),
+                           [Name](const std::string& Mask) { return MaskSelects(Mask, Name); });
+    };
     for (int32_t I = 0; I < FUnZipper.Count(); ++I) {
         TAbArchiveItem* Item = FUnZipper.Archive()->Items(I);
-        if (Item->FileNameView().empty()) Item->SetTagged(true);
+        const std::string_view Name = Item->FileNameView();
+        const bool Selected = FOptions.Masks.empty() || SelectedBy(FOptions.Masks, Name);
+        Item->SetTagged(Selected && !SelectedBy(FOptions.Exclusions, Name));
     }
 }
 
@@ -585,16 +737,53 @@ void TExtraction::TestItems() {
             Archive.VerifyItem(I);
         } catch (const std::exception& E) {
             if (StopRequested()) throw;
-            ReportFailure(Item, E.what());
+            ReportFailure(Item, EnglishCause(E));
         }
         if (StopRequested()) throw EAbUserAbort();
     }
+}
+
+// Standard output as a stream the engine writes an item's data to.
+class TStandardOutput : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        if (Count > 0 && std::fwrite(Buffer, 1, static_cast<size_t>(Count), stdout) !=
+                             static_cast<size_t>(Count))
+            throw EInOutError(errno);
+        return Count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+};
+
+void TExtraction::PrintItems() {
+    TAbArchive& Archive = *FUnZipper.Archive();
+    TStandardOutput Out;
+    for (int32_t I = 0; I < Archive.Count(); ++I) {
+        TAbArchiveItem* Item = Archive.Items(I);
+        if (!Item->Tagged() || Item->IsDirectory()) continue;
+        BeginItem(Item);
+        try {
+            Archive.ExtractItemToStream(I, &Out);
+        } catch (const std::exception& E) {
+            if (StopRequested()) throw;
+            if (!NotedMissingPart(E)) ReportFailure(Item, EnglishCause(E));
+        }
+        if (StopRequested()) throw EAbUserAbort();
+    }
+    if (std::fflush(stdout) != 0) throw EInOutError(errno);
 }
 
 void TExtraction::BeginItem(TAbArchiveItem* Item) {
     FCurrent = Item;
     ++FProcessed;
     FProgress.BeginItem(Item->FileName(), Item->UncompressedSize());
+    if (FOptions.Verbose) {
+        FProgress.Clear();
+        std::printf("%s: %s\n", FOptions.Command == cmTest ? "testing" : "extracting",
+                    Printable(Item->FileName()).c_str());
+        std::fflush(stdout);
+    }
 }
 
 void TExtraction::ReportFailure(TAbArchiveItem* Item, const std::string& Message) {
@@ -632,6 +821,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
         return;
     }
     if (FOverwrite == owNever) {
+        ++FKept;
         Confirm = false;
         return;
     }
@@ -639,6 +829,8 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
     if (!CanAsk()) {
         std::fprintf(stderr, "%s: %s exists; not replaced (-o replaces existing files)\n",
                      ProgramName, Printable(Name).c_str());
+        ++FKeptUnasked;
+        ++FKept;
         Confirm = false;
         return;
     }
@@ -649,6 +841,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
                 true)) {
             FTerminal->Write("\n");
             FOverwrite = owNever; // the end of input answers every question
+            ++FKept;
             Confirm = false;
             return;
         }
@@ -657,6 +850,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
             return;
         }
         if (Answer == "n" || Answer == "no") {
+            ++FKept;
             Confirm = false;
             return;
         }
@@ -667,6 +861,7 @@ void TExtraction::ConfirmOverwrite(std::string& Name, bool& Confirm) {
         }
         if (Answer == "N") {
             FOverwrite = owNever;
+            ++FKept;
             Confirm = false;
             return;
         }
@@ -703,14 +898,27 @@ void TExtraction::Connect() {
                                             TAbErrorClass ErrorClass, int32_t ErrorCode) {
         // The item that Ctrl-C stopped is no failure of its own.
         if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
-        ReportFailure(Item,
-                      FailureMessage(FUnZipper.Archive()->CurrentFailure(), ErrorClass, ErrorCode));
+        const std::exception_ptr Failure = FUnZipper.Archive()->CurrentFailure();
+        if (Failure) {
+            try {
+                std::rethrow_exception(Failure);
+            } catch (const std::exception& E) {
+                if (NotedMissingPart(E)) return;
+            } catch (...) {
+            }
+        }
+        ReportFailure(Item, FailureMessage(Failure, ErrorClass, ErrorCode));
     };
     FUnZipper.OnNeedPassword = [this](TAbBaseBrowser*, std::string& NewPassword) {
         AskPassword(NewPassword);
     };
     FUnZipper.OnConfirmOverwrite = [this](std::string& Name, bool& Confirm) {
         ConfirmOverwrite(Name, Confirm);
+    };
+    FUnZipper.OnItemWarning = [this](TAbArchiveItem* Item, const std::string& Message) {
+        FProgress.Clear();
+        std::fprintf(stderr, "%s: %s: warning: %s\n", ProgramName,
+                     Printable(Item->FileName()).c_str(), Printable(Message).c_str());
     };
 
     TAbZipArchive* Zip = FUnZipper.ZipArchive();
@@ -729,17 +937,27 @@ void TExtraction::Connect() {
             Test(Sender, Item);
         } catch (const std::exception& E) {
             if (StopRequested()) throw;
-            ReportFailure(Item, E.what());
+            if (!NotedMissingPart(E)) ReportFailure(Item, EnglishCause(E));
         }
     };
 }
 
-int TExtraction::Run() {
-    if (!Open()) return 2;
-    Connect();
-    FMask = FOptions.Masks.empty() ? std::string("*.*") : JoinMasks(FOptions.Masks);
-    FExclusion = JoinMasks(FOptions.Exclusions);
+// Exit statuses.
+constexpr int ExitOk = 0;
+constexpr int ExitItemFailed = 1; // also usage and output errors
+constexpr int ExitCannotOpen = 2;
+constexpr int ExitInterrupted = 130; // 128 + SIGINT, as shells report it
 
+std::string JoinMasks(const std::vector<std::string>& Masks) {
+    std::string Result;
+    for (const std::string& M : Masks)
+        Result += (Result.empty() ? "" : " ") + M;
+    return Result;
+}
+
+int TExtraction::Run() {
+    if (!Open()) return ExitCannotOpen;
+    Connect();
     Select();
     int64_t TotalBytes = 0;
     int32_t TotalItems = 0;
@@ -752,15 +970,18 @@ int TExtraction::Run() {
     }
     if (TotalItems == 0 && !FOptions.Masks.empty()) {
         std::fprintf(stderr, "%s: %s: no item matches %s\n", ProgramName,
-                     Printable(FOptions.Archive).c_str(), Printable(FMask).c_str());
-        return 1;
+                     Printable(FOptions.Archive).c_str(),
+                     Printable(JoinMasks(FOptions.Masks)).c_str());
+        return ExitItemFailed;
     }
     // Ctrl-C and friends stop after the current block; the engine then removes
     // the unfinished file. A question waiting for an answer gives up.
     CatchStopRequests(srInterrupt | srTerminate | srHangup);
     FProgress.Start(TotalBytes, TotalItems);
     try {
-        if (FOptions.Command == cmTest && FUnZipper.ZipArchive() == nullptr)
+        if (FOptions.Command == cmPrint)
+            PrintItems();
+        else if (FOptions.Command == cmTest && FUnZipper.ZipArchive() == nullptr)
             TestItems();
         else if (FOptions.Command == cmTest)
             FUnZipper.TestTaggedItems();
@@ -768,84 +989,164 @@ int TExtraction::Run() {
             FUnZipper.ExtractTaggedItems();
     } catch (const std::exception& E) {
         FProgress.Clear();
-        if (StopRequested())
+        if (StopRequested()) {
             std::fprintf(stderr, "%s: interrupted\n", ProgramName);
-        else
-            std::fprintf(stderr, "%s: %s\n", ProgramName, E.what());
-        return 1;
+            return ExitInterrupted;
+        }
+        std::fprintf(stderr, "%s: %s\n", ProgramName, EnglishCause(E).c_str());
+        return ExitItemFailed;
     }
     FProgress.Finish();
+    return Finish();
+}
+
+int TExtraction::Finish() {
+    const std::string Archive = Printable(FOptions.Archive);
     if (StopRequested()) {
         std::fprintf(stderr, "%s: interrupted\n", ProgramName);
-        return 1;
+        return ExitInterrupted;
+    }
+    if (!FMissingPart.empty()) {
+        std::fprintf(stderr, "%s: %s: part %s of the split archive is missing or unreadable\n",
+                     ProgramName, Archive.c_str(), Printable(FMissingPart).c_str());
+        return ExitCannotOpen;
     }
     if (FFailures > 0) {
         std::fprintf(stderr, "%s: %d of %d items failed\n", ProgramName, FFailures, FProcessed);
-        return 1;
+        return ExitItemFailed;
     }
     if (FOptions.Command == cmTest) {
         std::printf("No errors: %d %s tested in %s\n", FProcessed,
-                    FProcessed == 1 ? "item" : "items", Printable(FOptions.Archive).c_str());
-        if (std::fflush(stdout) != 0) return 1;
-    } else if (!FOptions.Quiet && IsTerminal(ssError)) {
-        std::fprintf(stderr, "%s: %d %s, %s in %.1f s\n", ProgramName, FProcessed,
-                     FProcessed == 1 ? "item" : "items",
-                     HumanBytes(static_cast<double>(FProgress.DoneBytes())).c_str(),
-                     FProgress.Seconds());
+                    FProcessed == 1 ? "item" : "items", Archive.c_str());
+        if (std::fflush(stdout) != 0) return ExitItemFailed;
+    } else if (FOptions.Command != cmPrint && !FOptions.Quiet) {
+        const int32_t Done = FProcessed - FKept;
+        const std::string Items = std::to_string(Done) + (Done == 1 ? " item" : " items");
+        std::string Bytes = HumanBytes(static_cast<double>(FProgress.DoneBytes()));
+        if (FKept > 0) Bytes += ", " + std::to_string(FKept) + " existing kept";
+        if (IsTerminal(ssError))
+            std::fprintf(stderr, "%s: %s, %s in %.1f s\n", ProgramName, Items.c_str(),
+                         Bytes.c_str(), FProgress.Seconds());
+        else
+            std::fprintf(stderr, "%s: %s extracted from %s (%s)\n", ProgramName, Items.c_str(),
+                         Archive.c_str(), Bytes.c_str());
     }
-    return 0;
+    // Files that nobody could be asked about were kept: not what was asked for.
+    if (FKeptUnasked > 0) {
+        std::fprintf(stderr, "%s: %d existing %s kept; -o replaces, -n keeps without this error\n",
+                     ProgramName, FKeptUnasked, FKeptUnasked == 1 ? "file" : "files");
+        return ExitItemFailed;
+    }
+    return ExitOk;
 }
 
-int ParseAndRunExtraction(TCommand Command, const std::vector<std::string>& Args) {
+// Options of kivo-unzip.
+enum TOptionId {
+    oiHelp = 1,
+    oiVersion,
+    oiDirectory,
+    oiPassword,
+    oiOverwrite,
+    oiNever,
+    oiQuiet,
+    oiVerbose,
+    oiExclude,
+    oiTsv,
+    oiJson
+};
+
+const std::vector<TOptionSpec> OptionSpecs = {{'h', "help", false, oiHelp},
+                                              {0, "version", false, oiVersion},
+                                              {'d', "directory", true, oiDirectory},
+                                              {'p', "password", true, oiPassword},
+                                              {'o', "overwrite", false, oiOverwrite},
+                                              {'n', "never-overwrite", false, oiNever},
+                                              {'q', "quiet", false, oiQuiet},
+                                              {'v', "verbose", false, oiVerbose},
+                                              {'x', "exclude", false, oiExclude},
+                                              {0, "tsv", false, oiTsv},
+                                              {0, "json", false, oiJson}};
+
+// Whether the command takes the option.
+bool CommandTakes(const std::string& Command, int Id) {
+    const bool Extracts = Command == "x" || Command == "e";
+    switch (Id) {
+    case oiHelp:
+    case oiVersion: return true;
+    case oiTsv:
+    case oiJson: return Command == "list";
+    case oiDirectory:
+    case oiOverwrite:
+    case oiNever: return Extracts;
+    case oiVerbose: return Extracts || Command == "t";
+    default: return Command != "list";
+    }
+}
+
+std::string OptionName(int Id) {
+    for (const TOptionSpec& Spec : OptionSpecs) {
+        if (Spec.Id != Id) continue;
+        return Spec.Short != 0 ? std::string("-") + Spec.Short : "--" + std::string(Spec.Long);
+    }
+    return "?";
+}
+
+int Run(const std::string& Command, std::vector<std::string> Args) {
     TOptions Options;
-    Options.Command = Command;
-    bool OptionsDone = false;
+    Options.Command = Command == "x"   ? cmExtract
+                      : Command == "e" ? cmExtractFlat
+                      : Command == "t" ? cmTest
+                                       : cmPrint;
+    TListFormat Format = lfReadable;
     bool Excluding = false;
-    for (size_t I = 1; I < Args.size(); ++I) {
-        const std::string& A = Args[I];
-        auto Value = [&](const char* What) -> const std::string* {
-            if (I + 1 >= Args.size()) return nullptr;
-            (void)What;
-            return &Args[++I];
-        };
-        if (!OptionsDone && A == "--") {
-            OptionsDone = true;
-        } else if (!OptionsDone && A == "--help") {
-            PrintUsage(stdout);
-            return 0;
-        } else if (!OptionsDone && A == "-d" && Command != cmTest) {
-            const std::string* V = Value("-d");
-            if (V == nullptr || V->empty()) return UsageError("-d needs a folder");
-            Options.Directory = *V;
-        } else if (!OptionsDone && A == "-p") {
-            const std::string* V = Value("-p");
-            if (V == nullptr) return UsageError("-p needs a password");
-            Options.Password = *V;
+    TOptionReader Reader(OptionSpecs, std::move(Args));
+    int Id = 0;
+    std::string Value;
+    for (TOptionKind Kind; (Kind = Reader.Next(Id, Value)) != okEnd;) {
+        if (Kind == okError) return UsageError(Value);
+        if (Kind == okOperand) {
+            if (Options.Archive.empty())
+                Options.Archive = Value;
+            else if (Command == "list")
+                return UsageError("more than one archive given");
+            else
+                (Excluding ? Options.Exclusions : Options.Masks).push_back(Value);
+            continue;
+        }
+        if (!CommandTakes(Command, Id))
+            return UsageError("option " + OptionName(Id) + " does not apply to '" + Command + "'");
+        switch (Id) {
+        case oiHelp: PrintUsage(stdout); return ExitOk;
+        case oiVersion: std::printf("%s %s\n", ProgramName, ProgramVersion); return ExitOk;
+        case oiDirectory:
+            if (Value.empty()) return UsageError("-d needs a folder");
+            Options.Directory = Value;
+            break;
+        case oiPassword:
+            Options.Password = Value;
             Options.HavePassword = true;
-        } else if (!OptionsDone && A == "-o" && Command != cmTest) {
-            if (Options.Overwrite == owNever) return UsageError("-o and -n exclude each other");
-            Options.Overwrite = owAlways;
-        } else if (!OptionsDone && A == "-n" && Command != cmTest) {
-            if (Options.Overwrite == owAlways) return UsageError("-o and -n exclude each other");
-            Options.Overwrite = owNever;
-        } else if (!OptionsDone && A == "-q") {
-            Options.Quiet = true;
-        } else if (!OptionsDone && A == "-x") {
-            Excluding = true;
-        } else if (!OptionsDone && A.size() > 1 && A[0] == '-') {
-            return UsageError("unknown option '" + A + "'");
-        } else if (Options.Archive.empty()) {
-            Options.Archive = A;
-        } else if (Excluding) {
-            Options.Exclusions.push_back(A);
-        } else {
-            Options.Masks.push_back(A);
+            break;
+        case oiOverwrite:
+        case oiNever: {
+            const TOverwrite Choice = Id == oiOverwrite ? owAlways : owNever;
+            if (Options.Overwrite != owAsk && Options.Overwrite != Choice)
+                return UsageError("-o and -n exclude each other");
+            Options.Overwrite = Choice;
+            break;
+        }
+        case oiQuiet: Options.Quiet = true; break;
+        case oiVerbose: Options.Verbose = true; break;
+        case oiExclude: Excluding = true; break;
+        case oiTsv: Format = lfTsv; break;
+        case oiJson: Format = lfJson; break;
+        default: break;
         }
     }
     if (Options.Archive.empty()) return UsageError("missing archive name");
+    if (Command == "list") return List(Options.Archive, Format);
     if (Excluding && Options.Exclusions.empty()) return UsageError("-x needs at least one mask");
-    TExtraction Run(Options);
-    return Run.Run();
+    TExtraction Extraction(Options);
+    return Extraction.Run();
 }
 
 } // namespace
@@ -854,38 +1155,17 @@ int main(int argc, char** argv) {
     SetProgramArguments(argc, argv);
     std::vector<std::string> Args(argv + 1, argv + argc);
     if (Args.empty()) return UsageError("missing command");
-    if (Args[0] == "--help" || Args[0] == "-h") {
+    const std::string Command = Args[0];
+    if (Command == "--help" || Command == "-h") {
         PrintUsage(stdout);
-        return 0;
+        return ExitOk;
     }
-    if (Args[0] == "--version") {
+    if (Command == "--version") {
         std::printf("%s %s\n", ProgramName, ProgramVersion);
-        return 0;
+        return ExitOk;
     }
-    if (Args[0] == "x") return ParseAndRunExtraction(cmExtract, Args);
-    if (Args[0] == "e") return ParseAndRunExtraction(cmExtractFlat, Args);
-    if (Args[0] == "t") return ParseAndRunExtraction(cmTest, Args);
-    if (Args[0] != "list") return UsageError("unknown command '" + Args[0] + "'");
-    bool Tsv = false;
-    std::string Archive;
-    bool OptionsDone = false;
-    for (size_t I = 1; I < Args.size(); ++I) {
-        const std::string& A = Args[I];
-        if (!OptionsDone && A == "--tsv") {
-            Tsv = true;
-        } else if (!OptionsDone && A == "--") {
-            OptionsDone = true;
-        } else if (!OptionsDone && A == "--help") {
-            PrintUsage(stdout);
-            return 0;
-        } else if (!OptionsDone && A.size() > 1 && A[0] == '-') {
-            return UsageError("unknown option '" + A + "'");
-        } else if (Archive.empty()) {
-            Archive = A;
-        } else {
-            return UsageError("more than one archive given");
-        }
-    }
-    if (Archive.empty()) return UsageError("missing archive name");
-    return List(Archive, Tsv);
+    if (Command != "list" && Command != "x" && Command != "e" && Command != "t" && Command != "p")
+        return UsageError("unknown command '" + Command + "'");
+    Args.erase(Args.begin());
+    return Run(Command, std::move(Args));
 }

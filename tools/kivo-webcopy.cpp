@@ -560,7 +560,6 @@ void AddSftpItem(TWebCopy& W, const TJob& J) {
         It->SetFileDate(J.NewerThan);
     }
 }
-}
 
 // ---------------------------------------------------------------------------
 // ftp:// jobs

@@ -35,7 +35,8 @@ std::vector<std::vector<std::string>> TsvRows(const std::string& Text) {
 // What kivo-unzip says about an archive it cannot open.
 std::string CannotOpenMessage(TArchiveFault Fault) {
     // The unzipper refuses a 0-byte file before it looks for ZIP records.
-    return Fault == TArchiveFault::EmptyFile ? "Invalid Stream" : "Invalid file - not a PKZip file";
+    return Fault == TArchiveFault::EmptyFile ? "is empty, not an archive"
+                                             : "not a ZIP, tar, gzip or bzip2 archive";
 }
 
 class KivoUnzipListCorpus : public ::testing::TestWithParam<TCorpusArchive> {};
@@ -44,7 +45,9 @@ TEST_P(KivoUnzipListCorpus, TsvListingMatchesTheManifest) {
     const TCorpusArchive& Archive = GetParam();
     const std::vector<TManifestLine>& Lines = Archive.Lines;
     TResult R = RunTool("list --tsv " + Quote(TestData(Archive.Name)));
-    if (Archive.Fault != TArchiveFault::None) {
+    // The tool reads an archive behind a stub whose offsets were not adjusted
+    // with the shift, as other unzip programs do.
+    if (Archive.Fault != TArchiveFault::None && Archive.Fault != TArchiveFault::UnadjustedStub) {
         EXPECT_EQ(R.Status, 2);
         EXPECT_TRUE(R.Out.empty());
         EXPECT_NE(R.Err.find(CannotOpenMessage(Archive.Fault)), std::string::npos) << R.Err;
@@ -129,17 +132,18 @@ TEST(KivoUnzipList, ControlCharactersInNamesAreMasked) {
 TEST(KivoUnzipList, ExitStatusesAndMessages) {
     TResult Missing = RunTool("list /nonexistent/a.zip");
     EXPECT_EQ(Missing.Status, 2);
-    EXPECT_EQ(Missing.Err, "kivo-unzip: /nonexistent/a.zip: File not found\n");
+    EXPECT_EQ(Missing.Err, "kivo-unzip: /nonexistent/a.zip: no such file\n");
     TResult Dir = RunTool("list /tmp");
     EXPECT_EQ(Dir.Status, 2);
     TResult Bad = RunTool("list --tsv " + Quote(TestData("garbage.zip")));
     EXPECT_EQ(Bad.Status, 2);
     EXPECT_EQ(Bad.Err,
-              "kivo-unzip: " + TestData("garbage.zip") + ": Invalid file - not a PKZip file\n");
+              "kivo-unzip: " + TestData("garbage.zip") +
+                  ": not a ZIP, tar, gzip or bzip2 archive, or its ZIP directory is damaged\n");
 
     TResult Help = RunTool("--help");
     EXPECT_EQ(Help.Status, 0);
-    EXPECT_NE(Help.Out.find("Usage: kivo-unzip list [--tsv] ARCHIVE"), std::string::npos);
+    EXPECT_NE(Help.Out.find("Usage: kivo-unzip list [--tsv|--json] ARCHIVE"), std::string::npos);
     TResult Version = RunTool("--version");
     EXPECT_EQ(Version.Status, 0);
     EXPECT_EQ(Version.Out.rfind("kivo-unzip ", 0), 0u);
