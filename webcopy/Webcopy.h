@@ -567,6 +567,11 @@ private:
     bool ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, const std::string& URL,
                             std::string& Path, bool& NameUsable);
     bool ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target);
+    // Reads Handle to its end, a failed read or Cancel in 4096-byte blocks
+    // into Target, updating the dialog and raising OnCopyProgress after each
+    // block; the bytes received.
+    uint64_t ReceiveBlocks(HINTERNET Handle, uint64_t Size, TReplacingFile& Target,
+                           bool& ReadFailed);
     // Steps of FileCopy: the copy once the share is connected, the date
     // check, the target (with the overwrite question), the blocks, and the
     // per-block dialog update.

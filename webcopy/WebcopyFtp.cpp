@@ -223,26 +223,8 @@ bool TWebCopy::FtpRemoteDateAllows(TWebCopyJob& Job, const std::string& Name, TD
 
 TWebCopy::TFtpOutcome TWebCopy::FtpReceive(TInternetHandlePtr File, uint64_t Size, bool Binary,
                                            TReplacingFile& Target) {
-    SetBarStyle(Size > 0 ? pbstNormal : pbstMarquee);
-    const uint64_t Start = GetTickCount64();
-    std::array<uint8_t, 4096> Buffer;
-    uint64_t Total = 0;
-    uint32_t Got = 0;
     bool ReadFailed = false;
-    do {
-        ProcessMessages();
-        if (!InternetReadFile(File.get(), Buffer.data(), Buffer.size(), Got)) {
-            ReadFailed = true;
-            break;
-        }
-        Target.Write(Buffer.data(), Got);
-        Total += Got;
-        ShowTransfer(Total, Size, Start, FDlgDwnload);
-        if (OnCopyProgress)
-            OnCopyProgress(this, FFileNum, static_cast<uint32_t>(Total),
-                           static_cast<uint32_t>(Size));
-        ProcessMessages();
-    } while (Got > 0 && !FCancelled);
+    const uint64_t Total = ReceiveBlocks(File.get(), Size, Target, ReadFailed);
     File.reset();
 
     // Only a whole file replaces the target; otherwise the file the user

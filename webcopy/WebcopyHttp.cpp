@@ -338,21 +338,17 @@ bool TWebCopy::ChooseDownloadPath(const TWebCopyJob& Job, HINTERNET Request, con
     return true;
 }
 
-bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target) {
-    uint64_t ContentLength = 0;
-    const bool HaveLength = QueryContentLength(Request.get(), ContentLength);
-    uint64_t Size = HaveLength ? ContentLength : 0;
-    if (Size == 0 && Idx >= 0 && Idx < FItems->Count()) Size = FItems->Items(Idx)->FileSize();
+uint64_t TWebCopy::ReceiveBlocks(HINTERNET Handle, uint64_t Size, TReplacingFile& Target,
+                                 bool& ReadFailed) {
     SetBarStyle(Size > 0 ? pbstNormal : pbstMarquee);
     const uint64_t Start = GetTickCount64();
-
     std::array<uint8_t, 4096> Buffer;
     uint64_t Total = 0;
     uint32_t Got = 0;
-    bool ReadFailed = false;
+    ReadFailed = false;
     do {
         ProcessMessages();
-        if (!InternetReadFile(Request.get(), Buffer.data(), Buffer.size(), Got)) {
+        if (!InternetReadFile(Handle, Buffer.data(), Buffer.size(), Got)) {
             ReadFailed = true;
             break;
         }
@@ -364,6 +360,16 @@ bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFi
                            static_cast<uint32_t>(Size));
         ProcessMessages();
     } while (Got > 0 && !FCancelled);
+    return Total;
+}
+
+bool TWebCopy::ReceiveBody(int32_t Idx, TInternetHandlePtr Request, TReplacingFile& Target) {
+    uint64_t ContentLength = 0;
+    const bool HaveLength = QueryContentLength(Request.get(), ContentLength);
+    uint64_t Size = HaveLength ? ContentLength : 0;
+    if (Size == 0 && Idx >= 0 && Idx < FItems->Count()) Size = FItems->Items(Idx)->FileSize();
+    bool ReadFailed = false;
+    const uint64_t Total = ReceiveBlocks(Request.get(), Size, Target, ReadFailed);
     Request.reset();
 
     // The outcome is decided before the target is touched: only a whole body

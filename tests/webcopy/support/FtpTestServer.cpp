@@ -21,17 +21,6 @@ namespace kivo::test {
 
 namespace {
 
-bool Accepts(int Port) {
-    int S = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    ::close(S);
-    return Ok;
-}
-
 int CountLines(const std::string& Text, const std::string& What) {
     int N = 0;
     for (size_t P = Text.find(What); P != std::string::npos; P = Text.find(What, P + 1))

@@ -23,29 +23,6 @@ namespace {
 
 constexpr const char* Smbd = "/usr/sbin/smbd";
 
-int FreePort() {
-    int S = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t L = sizeof A;
-    ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
-    ::close(S);
-    return ntohs(A.sin_port);
-}
-
-bool Accepts(int Port) {
-    int S = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    ::close(S);
-    return Ok;
-}
-
 // Runs Argv with Input on its standard input and its output into Log; the
 // exit status, or -1 when it cannot start. Background (Pid given): 0, the
 // process id in Pid and the still open end of its input in Stdin, without
@@ -146,7 +123,7 @@ bool TSambaServer::Start() {
     ::chmod(FRoot.c_str(), 0755);
     for (const char* Sub : {"state", "lock", "cache", "private", "pid", "ncalrpc", "share"})
         ::mkdir((FRoot + "/" + Sub).c_str(), 0755);
-    FPort = FreePort();
+    FPort = ClosedPort();
     const std::string Conf = FRoot + "/smb.conf";
     if (!WriteFile(Conf, Config(FRoot, FPort))) return false;
     const std::string Log = FRoot + "/spawn.log";

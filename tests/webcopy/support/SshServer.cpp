@@ -29,29 +29,6 @@ bool Run(const std::vector<std::string>& Args) {
     return RunProgram(Args[0], std::vector<std::string>(Args.begin() + 1, Args.end())).Status == 0;
 }
 
-int FreePort() {
-    int S = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
-    socklen_t L = sizeof A;
-    ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
-    ::close(S);
-    return ntohs(A.sin_port);
-}
-
-bool Accepts(int Port) {
-    int S = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
-    ::close(S);
-    return Ok;
-}
-
 // The processes whose parent is Pid, and theirs, from /proc.
 void Descendants(int Pid, std::vector<int>& Found) {
     DIR* D = ::opendir("/proc");
@@ -121,7 +98,7 @@ TSshServer::TSshServer() {
 }
 
 bool TSshServer::Start() {
-    FPort = FreePort();
+    FPort = ClosedPort();
     std::ofstream Conf(FDir + "/sshd_config");
     Conf << "Port " << FPort << "\nListenAddress 127.0.0.1\nHostKey " << FDir
          << "/host_key\nPidFile none\nUsePAM no\nPasswordAuthentication yes\n"

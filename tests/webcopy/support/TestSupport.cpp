@@ -113,6 +113,17 @@ int ClosedPort() {
     return Port;
 }
 
+bool Accepts(int Port) {
+    int S = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(static_cast<uint16_t>(Port));
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
+    ::close(S);
+    return Ok;
+}
+
 TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args) {
     TTempDir Io;
     const std::string OutFile = Io / "out", ErrFile = Io / "err";

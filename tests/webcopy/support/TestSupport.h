@@ -40,6 +40,8 @@ std::string Pattern(size_t Size);
 bool Exists(const std::string& Path);
 // A free TCP port on 127.0.0.1 that nothing listens on.
 int ClosedPort();
+// Whether something listens on the TCP port on 127.0.0.1.
+bool Accepts(int Port);
 
 // How a program run ended and what it printed.
 struct TRun {
