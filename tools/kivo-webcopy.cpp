@@ -232,7 +232,10 @@ void MakeFileCopy(TJob& J) {
             const std::string UserInfo = Rest.substr(0, At);
             const size_t Colon = UserInfo.find(':');
             J.User = UserInfo.substr(0, Colon);
-            if (Colon != std::string::npos) J.Password = UserInfo.substr(Colon + 1);
+            if (Colon != std::string::npos) {
+                J.Password = UserInfo.substr(Colon + 1);
+                J.PasswordGiven = true;
+            }
             Rest.erase(0, At + 1);
         }
         SplitShare(Rest, 0, J.Host, J.SourcePath);

@@ -533,7 +533,7 @@ const TToolRow ToolRows[] = {
          std::vector<std::string> Names;
          // "- <size> <date> <time> <name>": the name is what follows the time.
          for (std::string L; std::getline(In, L);)
-             Names.push_back(L.substr(L.find(':') + 6));
+             Names.push_back(L.substr(L.find(':') + 7));
          std::sort(Names.begin(), Names.end());
          EXPECT_EQ(Names, (std::vector<std::string>{"one.txt", "two.txt"}));
      }},
