@@ -300,6 +300,11 @@ void TSession::ApplyTo(CURL* Easy, const std::string& Url) const {
     curl_easy_setopt(Easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     if (!Agent.empty()) curl_easy_setopt(Easy, CURLOPT_USERAGENT, Agent.c_str());
     curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeoutMs));
+    if (!CaFile.empty()) curl_easy_setopt(Easy, CURLOPT_CAINFO, CaFile.c_str());
+    if (Insecure) {
+        curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
     if (AccessType == INTERNET_OPEN_TYPE_DIRECT) {
         curl_easy_setopt(Easy, CURLOPT_PROXY, "");
     } else if (AccessType == INTERNET_OPEN_TYPE_PROXY) {
@@ -418,8 +423,13 @@ bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
         SetLastError(ERROR_INVALID_HANDLE_VALUE);
         return false;
     }
+    TSession* S = static_cast<TSession*>(Handle->Owner);
+    if (Option == INTERNET_OPTION_KIVO_CA_FILE) {
+        S->CaFile.assign(static_cast<const char*>(Buffer), Buffer != nullptr ? BufferLength : 0);
+        return true;
+    }
     if (Option != INTERNET_OPTION_CONNECT_TIMEOUT && Option != INTERNET_OPTION_SEND_TIMEOUT &&
-        Option != INTERNET_OPTION_RECEIVE_TIMEOUT) {
+        Option != INTERNET_OPTION_RECEIVE_TIMEOUT && Option != INTERNET_OPTION_KIVO_INSECURE) {
         SetLastError(ERROR_INTERNET_INVALID_OPTION);
         return false;
     }
@@ -429,7 +439,7 @@ bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
     }
     uint32_t Value = 0;
     std::memcpy(&Value, Buffer, sizeof Value);
-    TSession* S = static_cast<TSession*>(Handle->Owner);
+    if (Option == INTERNET_OPTION_KIVO_INSECURE) S->Insecure = Value != 0;
     if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
         S->ConnectTimeoutMs = Value != 0 ? Value : DefaultConnectTimeoutMs;
     if (Option == INTERNET_OPTION_SEND_TIMEOUT)

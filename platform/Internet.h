@@ -42,6 +42,11 @@ constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2; // milliseconds, 32-bit
 constexpr uint32_t INTERNET_OPTION_SEND_TIMEOUT = 5;
 constexpr uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 constexpr uint32_t INTERNET_OPTION_URL = 34; // the URL a request ended at (UTF-16, zero-terminated)
+// Options of this layer's own, for TLS servers of a session. Certificates are
+// verified against the system's store unless a file is named; "insecure"
+// (a 32-bit 1) turns the check of certificate and host name off.
+constexpr uint32_t INTERNET_OPTION_KIVO_CA_FILE = 0x4B560001;  // a PEM file's path, UTF-8 bytes
+constexpr uint32_t INTERNET_OPTION_KIVO_INSECURE = 0x4B560002; // 32-bit 0 or 1
 
 // Query levels and modifiers of HttpQueryInfoW.
 constexpr uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
@@ -121,7 +126,9 @@ constexpr uint32_t INTERNET_DEFAULT_IO_TIMEOUT_MS = 60000;
 HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std::string& ProxyName,
                         const std::string& ProxyBypass, uint32_t Flags);
 
-// Options 2, 5 and 6 take a 32-bit millisecond value (0 leaves the default).
+// Options 2, 5 and 6 take a 32-bit millisecond value (0 leaves the default);
+// INTERNET_OPTION_KIVO_CA_FILE the path's bytes (an empty one: the system's
+// store), INTERNET_OPTION_KIVO_INSECURE a 32-bit 0 or 1.
 bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
                         uint32_t BufferLength);
 // Option 34 on a request: its final URL as zero-terminated UTF-16. A buffer

@@ -71,6 +71,8 @@ public:
     uint32_t ConnectTimeoutMs = DefaultConnectTimeoutMs;
     uint32_t SendTimeoutMs = DefaultIoTimeoutMs;
     uint32_t ReceiveTimeoutMs = DefaultIoTimeoutMs;
+    std::string CaFile;    // certificates to verify TLS servers with; empty: the system's
+    bool Insecure = false; // no verification of TLS servers
     std::function<bool()> AbortCheck;
     std::vector<TInternetHandle*> Children;
 

@@ -450,6 +450,11 @@ void TWebCopy::OpenInternetSession() {
             FProxy, std::string(), INTERNET_FLAG_NO_CACHE_WRITE);
         if (FHinternet != nullptr) {
             InternetSetAbortCheck(FHinternet, [this] { return FCancelled; });
+            InternetSetOptionW(FHinternet, INTERNET_OPTION_KIVO_CA_FILE, FCaFile.data(),
+                               static_cast<uint32_t>(FCaFile.size()));
+            const uint32_t Insecure = FInsecure ? 1 : 0;
+            InternetSetOptionW(FHinternet, INTERNET_OPTION_KIVO_INSECURE, &Insecure,
+                               sizeof Insecure);
             if (FTimeout > 0) {
                 uint64_t Ms64 = static_cast<uint64_t>(FTimeout) * 1000u;
                 uint32_t Ms = Ms64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(Ms64);

@@ -418,6 +418,12 @@ public:
     void SetShowTime(bool Value) { FShowTime = Value; }
     int32_t Timeout() const { return FTimeout; }
     void SetTimeout(int32_t Value) { FTimeout = Value; }
+    // TLS servers: certificates from a PEM file instead of the system's
+    // store, or (Insecure) no verification at all.
+    const std::string& CaFile() const { return FCaFile; }
+    void SetCaFile(const std::string& Value) { FCaFile = Value; }
+    bool Insecure() const { return FInsecure; }
+    void SetInsecure(bool Value) { FInsecure = Value; }
     // 2.5.5.1, from the version constant; writing is ignored.
     std::string Version() const;
     void SetVersion(const std::string& Value);
@@ -691,6 +697,8 @@ private:
     bool FShowServer = true;
     bool FShowTime = false;
     int32_t FTimeout = 0;
+    std::string FCaFile;
+    bool FInsecure = false;
 
     std::string FRateStr, FTimeLeftStr, FElapsedTimeStr;
     std::string FLogfileName;

@@ -431,7 +431,7 @@ bool TWebCopy::HttpUpload(TWebCopyJob& Job) {
     std::string Server;
     uint16_t Port = INTERNET_DEFAULT_HTTP_PORT;
     SplitHostPort(Host, Server, Port);
-    THandle Connect(InternetConnectW(FHinternet, Server, Port, std::string(), std::string(),
+    THandle Connect(InternetConnectW(FHinternet, Server, Port, Job.HTTPUserID, Job.HTTPPassword,
                                      INTERNET_SERVICE_HTTP, 0, 0));
     THandle Request;
     if (Connect)

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """HTTP server for the web copy tests.
 
-Usage: http_server.py SINK_DIR
+Usage: http_server.py SINK_DIR [--tls]
+
+With --tls it serves HTTPS with a new self-signed certificate for 127.0.0.1,
+written as SINK_DIR/cert.pem (the openssl command makes it).
 
 Listens on 127.0.0.1 at a free port, prints "PORT <n>" on stdout and serves
 until its standard input closes (so it never outlives the test process).
@@ -220,6 +223,16 @@ class Handler(BaseHTTPRequestHandler):
 
 def main():
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if "--tls" in sys.argv[2:]:
+        import ssl
+        import subprocess
+        cert, key = os.path.join(SINK, "cert.pem"), os.path.join(SINK, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     print(f"PORT {server.server_address[1]}", flush=True)

@@ -22,7 +22,7 @@ extern char** environ;
 
 namespace kivo::test {
 
-TTestHttpServer::TTestHttpServer() {
+TTestHttpServer::TTestHttpServer(bool Tls) : FTls(Tls) {
     FSinkDir = MakeTempDir("kivo-wc-");
     int In[2], Out[2];
     if (::pipe(In) != 0 || ::pipe(Out) != 0) throw std::runtime_error("pipe failed");
@@ -33,7 +33,8 @@ TTestHttpServer::TTestHttpServer() {
     posix_spawn_file_actions_addclose(&Actions, In[1]);
     posix_spawn_file_actions_addclose(&Actions, Out[0]);
     std::string Script = std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/http_server.py";
-    const char* Argv[] = {"python3", Script.c_str(), FSinkDir.c_str(), nullptr};
+    const char* Argv[] = {"python3", Script.c_str(), FSinkDir.c_str(), Tls ? "--tls" : nullptr,
+                          nullptr};
     pid_t Pid = 0;
     int Rc =
         posix_spawnp(&Pid, "python3", &Actions, nullptr, const_cast<char* const*>(Argv), environ);
@@ -72,7 +73,7 @@ TTestHttpServer::~TTestHttpServer() {
 }
 
 std::string TTestHttpServer::Url(const std::string& Path) const {
-    return "http://127.0.0.1:" + std::to_string(FPort) + Path;
+    return (FTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(FPort) + Path;
 }
 
 std::string TTestHttpServer::RequestLog() const {
@@ -85,6 +86,11 @@ void TTestHttpServer::ClearLog() const {
 
 TTestHttpServer& Server() {
     static TTestHttpServer Instance;
+    return Instance;
+}
+
+TTestHttpServer& TlsServer() {
+    static TTestHttpServer Instance(true);
     return Instance;
 }
 
@@ -124,12 +130,14 @@ bool Accepts(int Port) {
     return Ok;
 }
 
-TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args) {
+TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args,
+                const std::string& Input) {
     TTempDir Io;
-    const std::string OutFile = Io / "out", ErrFile = Io / "err";
+    const std::string OutFile = Io / "out", ErrFile = Io / "err", InFile = Io / "in";
+    WriteFile(InFile, Input);
     posix_spawn_file_actions_t A;
     posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&A, 0, InFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&A, 1, OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> All(1, Program);

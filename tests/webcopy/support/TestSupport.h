@@ -11,15 +11,17 @@ namespace kivo::test {
 
 class TTestHttpServer {
 public:
-    // Starts tests/webcopy/http_server.py with its own sink folder.
-    TTestHttpServer();
+    // Starts tests/webcopy/http_server.py with its own sink folder; with Tls
+    // it speaks HTTPS with a self-signed certificate (CertFile()).
+    explicit TTestHttpServer(bool Tls = false);
     ~TTestHttpServer();
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
     int Port() const { return FPort; }
-    // "http://127.0.0.1:<port>" + Path
+    // "http://127.0.0.1:<port>" + Path ("https://" for a TLS server)
     std::string Url(const std::string& Path) const;
+    std::string CertFile() const { return FSinkDir + "/cert.pem"; }
     const std::string& SinkDir() const { return FSinkDir; }
     // The request log: request line, header lines and a blank line each.
     std::string RequestLog() const;
@@ -30,10 +32,13 @@ private:
     int FStdin = -1;
     int FPort = 0;
     std::string FSinkDir;
+    bool FTls = false;
 };
 
 // The server shared by every test of the executable.
 TTestHttpServer& Server();
+// An HTTPS server of the same kind, started on first use.
+TTestHttpServer& TlsServer();
 
 // The bytes the server sends for n bytes of content (byte i is i mod 256).
 std::string Pattern(size_t Size);
@@ -48,8 +53,9 @@ struct TRun {
     int Status = -1; // the exit status; 128 when it ended by a signal
     std::string Out, Err;
 };
-// Runs Program with Args (standard input /dev/null, LANG=C, TZ=UTC) and
+// Runs Program with Args (LANG=C, TZ=UTC; standard input reads Input) and
 // waits for it to end.
-TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args);
+TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args,
+                const std::string& Input = std::string());
 
 } // namespace kivo::test
