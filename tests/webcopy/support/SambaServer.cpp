@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/TestSupport.h"
 #include "tests/common/TestFiles.h"
 
 extern char** environ;
