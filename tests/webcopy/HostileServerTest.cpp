@@ -97,6 +97,14 @@ protected:
         }
         return std::string();
     }
+    // The tool's own words for the failures users meet most, else the engine's text.
+    std::string ToolText() const {
+        switch (GetParam().Code) {
+        case 12029: return "connection refused";
+        case 12002: return "timed out";
+        default: return ErrorText();
+        }
+    }
     // kivo-webcopy with the credentials in the URL: exit status 1 and one
     // line with the URL without them, the code and the text (0 and nothing
     // when the file arrives).
@@ -107,7 +115,7 @@ protected:
         EXPECT_EQ(Run.Status, R.Outcome == oFile ? 0 : 1);
         EXPECT_EQ(Run.Err, R.Outcome == oFile ? std::string()
                                               : "kivo-webcopy: " + Url + ": error " +
-                                                    IntToStr(R.Code) + ": " + ErrorText() + "\n");
+                                                    IntToStr(R.Code) + ": " + ToolText() + "\n");
         ExpectNoSecret(Run.Out + Run.Err);
     }
     // The user's file, alone in the target folder, which is alone in its parent.
