@@ -1,0 +1,26 @@
+// The running executable's path from the module table.
+#include <windows.h>
+
+#include "runtime/OsProcess.h"
+#include "runtime/win32/WideText.h"
+
+namespace kivo::os {
+
+std::string ExecutableFileName() {
+    std::wstring Buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD N =
+            ::GetModuleFileNameW(nullptr, Buffer.data(), static_cast<DWORD>(Buffer.size()));
+        if (N == 0) return std::string();
+        if (N < Buffer.size()) {
+            Buffer.resize(N);
+            std::string Path = WideToUtf8(Buffer);
+            for (char& C : Path)
+                if (C == '\\') C = '/';
+            return Path;
+        }
+        Buffer.resize(Buffer.size() * 2);
+    }
+}
+
+} // namespace kivo::os
