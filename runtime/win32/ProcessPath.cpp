@@ -1,4 +1,6 @@
-// The running executable's path from the module table.
+// The running executable's path from the module table, the arguments from
+// the wide command line.
+#include <shellapi.h>
 #include <windows.h>
 
 #include "runtime/OsProcess.h"
@@ -21,6 +23,17 @@ std::string ExecutableFileName() {
         }
         Buffer.resize(Buffer.size() * 2);
     }
+}
+
+bool CommandLineArguments(std::vector<std::string>& Args) {
+    int Count = 0;
+    LPWSTR* List = ::CommandLineToArgvW(::GetCommandLineW(), &Count);
+    if (List == nullptr) return false;
+    Args.clear();
+    for (int I = 0; I < Count; ++I)
+        Args.push_back(WideToUtf8(List[I]));
+    ::LocalFree(List);
+    return true;
 }
 
 } // namespace kivo::os
