@@ -1,7 +1,9 @@
 // The running executable's path from the module table, the arguments from
 // the wide command line.
-#include <shellapi.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include "runtime/OsProcess.h"
 #include "runtime/win32/WideText.h"
