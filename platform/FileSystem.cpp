@@ -183,6 +183,10 @@ std::string ExpandFileName(std::string_view FileName) {
     return Result;
 }
 
+bool IsAbsolutePath(std::string_view Name) {
+    return !Name.empty() && Name[0] == PathDelim;
+}
+
 std::string GetTempDirectory() {
     const char* Env = std::getenv("TMPDIR");
     std::string Dir = (Env != nullptr && Env[0] != '\0' && DirectoryExists(Env)) ? Env : "/tmp";

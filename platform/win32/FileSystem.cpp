@@ -250,6 +250,13 @@ std::string ExpandFileName(std::string_view FileName) {
     return ProgramPath(Full);
 }
 
+bool IsAbsolutePath(std::string_view Name) {
+    const auto IsSlash = [](char C) { return C == '/' || C == '\\'; };
+    if (!Name.empty() && IsSlash(Name[0])) return true;
+    return Name.size() >= 3 && Name[1] == ':' && IsSlash(Name[2]) &&
+           ((Name[0] >= 'A' && Name[0] <= 'Z') || (Name[0] >= 'a' && Name[0] <= 'z'));
+}
+
 std::string GetTempDirectory() {
     wchar_t Buffer[MAX_PATH + 2] = {};
     const DWORD N = ::GetTempPathW(MAX_PATH + 1, Buffer);

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 #include "archive/AbBrowse.h"
 #include "archive/AbBzp2Typ.h"
@@ -476,11 +477,18 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // gzip headers and tails
 
+// A gzip member as "gzip -n" writes it (no name, no time), made with zlib.
 std::string GzipOf(const std::string& Data) {
-    TTempDir Dir;
-    WriteBytes(Dir / "d", Data);
-    std::string Out;
-    Shell("gzip -n -c " + Quote(Dir / "d"), &Out);
+    z_stream S{};
+    EXPECT_EQ(deflateInit2(&S, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string Out(deflateBound(&S, static_cast<uLong>(Data.size())) + 32, '\0');
+    S.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Data.data()));
+    S.avail_in = static_cast<uInt>(Data.size());
+    S.next_out = reinterpret_cast<Bytef*>(Out.data());
+    S.avail_out = static_cast<uInt>(Out.size());
+    EXPECT_EQ(deflate(&S, Z_FINISH), Z_STREAM_END);
+    Out.resize(S.total_out);
+    deflateEnd(&S);
     return Out;
 }
 

@@ -18,18 +18,14 @@
 
 namespace kivo::ziptest {
 
+// Through the common helpers, which take UTF-8 names on every system.
 void WriteBytes(const std::string& FileName, const std::string& Data) {
-    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
-    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
-    if (!Out) throw std::runtime_error("cannot write " + FileName);
+    if (!test::WriteFile(FileName, Data)) throw std::runtime_error("cannot write " + FileName);
 }
 
 std::string ReadBytes(const std::string& FileName) {
-    std::ifstream In(FileName, std::ios::binary);
-    if (!In) throw std::runtime_error("cannot read " + FileName);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
+    if (!FileExists(FileName)) throw std::runtime_error("cannot read " + FileName);
+    return test::ReadFile(FileName);
 }
 
 bool Exists(const std::string& Name) {
