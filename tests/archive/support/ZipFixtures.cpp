@@ -89,13 +89,14 @@ std::string KivoUnzipTool() {
 
 namespace {
 
-std::wstring Wide(const std::string& Text) {
+// UTF-16 of Text; a file name (AsPath) also gets the API's '\\'.
+std::wstring Wide(const std::string& Text, bool AsPath = true) {
     std::wstring Result(Text.size() + 1, L'\0');
     const int N = ::MultiByteToWideChar(CP_UTF8, 0, Text.c_str(), -1, Result.data(),
                                         static_cast<int>(Result.size()));
     Result.resize(N > 0 ? static_cast<size_t>(N - 1) : 0);
     for (wchar_t& C : Result)
-        if (C == L'/') C = L'\\';
+        if (AsPath && C == L'/') C = L'\\';
     return Result;
 }
 
@@ -114,7 +115,7 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
                          const std::string& Folder) {
     TTempDir Dir;
     TToolResult R{-1, "", ""};
-    ::SetEnvironmentVariableW(L"LANG", Wide(Lang).c_str());
+    ::SetEnvironmentVariableW(L"LANG", Wide(Lang, false).c_str());
     SECURITY_ATTRIBUTES Inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE ReadEnd = nullptr, WriteEnd = nullptr;
     if (!::CreatePipe(&ReadEnd, &WriteEnd, &Inherit, 0)) return R;
@@ -127,7 +128,8 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     Start.hStdInput = In;
     Start.hStdOutput = WriteEnd;
     Start.hStdError = Err;
-    std::wstring CommandLine = Wide(Quote(KivoUnzipTool()) + " " + Args);
+    // The arguments go as the tests write them, with '/' in names.
+    std::wstring CommandLine = Wide(Quote(KivoUnzipTool()), true) + L" " + Wide(Args, false);
     PROCESS_INFORMATION Process{};
     const std::wstring Cwd = Wide(Folder);
     const BOOL Started =
@@ -150,6 +152,12 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     }
     ::CloseHandle(ReadEnd);
     R.Err = ReadBytes(Dir / "err");
+    // A console program's text ends its lines with CR LF on Windows; the
+    // tests compare lines.
+    for (std::string* Text : {&R.Out, &R.Err}) {
+        for (size_t At = Text->find("\r\n"); At != std::string::npos; At = Text->find("\r\n", At))
+            Text->erase(At, 1);
+    }
     return R;
 }
 
