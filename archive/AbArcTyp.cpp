@@ -35,7 +35,7 @@ bool HasInvalidPathChars(std::string_view Path) {
 // the current directory.
 bool RelativeBelow(const std::string& Base, const std::string& Path, std::string& Relative) {
     if (Base.empty()) {
-        if (!Path.empty() && Path[0] == PathDelim) return false;
+        if (IsAbsolutePath(Path)) return false;
         Relative = Path;
     } else if (Path == Base) {
         Relative.clear();
@@ -916,7 +916,7 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     if (!NewName.empty()) {
         // The caller's own choice of target is used as given.
         TargetName = NewName;
-        if (TargetName[0] != PathDelim) {
+        if (!IsAbsolutePath(TargetName)) {
             if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(TargetName)) {
                 throw EArgumentException(SInvalidCharsInPath);
             }

@@ -527,10 +527,7 @@ bool SetFileModifiedTime(const std::string& FileName, TDateTime Value) {
 }
 
 int64_t LocalTimeBiasSeconds(int64_t UnixTime) {
-    const time_t T = static_cast<time_t>(UnixTime);
-    tm Local{};
-    if (localtime_r(&T, &Local) == nullptr) return 0;
-    return -static_cast<int64_t>(Local.tm_gmtoff);
+    return -LocalUtcOffset(UnixTime);
 }
 
 int64_t LocalTimeBiasSeconds() {

@@ -91,6 +91,9 @@ std::string ExcludeTrailingPathDelimiter(std::string_view Path);
 // Absolute form of a name relative to the current directory, with "." and
 // ".." components resolved textually.
 std::string ExpandFileName(std::string_view FileName);
+// Whether Name is absolute, not to be joined to a folder: it starts with '/'
+// (on Windows also "X:/" or "X:\", or a "\\server" name).
+bool IsAbsolutePath(std::string_view Name);
 std::string GetCurrentDir();
 
 // The system's temporary directory ($TMPDIR or /tmp), with a trailing '/'.

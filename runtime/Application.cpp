@@ -64,6 +64,13 @@ std::vector<std::string> SplitCommandLine(std::string_view CommandLine) {
 
 void SetProgramArguments(int Argc, const char* const* Argv) {
     std::vector<std::string> Args;
+    // The system's own list where it has one (UTF-8 where argv is not), when
+    // it is the same list argv was made from.
+    if (os::CommandLineArguments(Args) && Args.size() == static_cast<size_t>(Argc > 0 ? Argc : 0)) {
+        ArgsSlot() = std::move(Args);
+        return;
+    }
+    Args.clear();
     for (int i = 0; i < Argc; ++i)
         Args.emplace_back(Argv[i] != nullptr ? Argv[i] : "");
     ArgsSlot() = std::move(Args);

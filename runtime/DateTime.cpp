@@ -184,6 +184,12 @@ int64_t DateTimeToUnix(TDateTime Value) {
     return static_cast<int64_t>(std::llround((Value - UnixDateDelta) * SecsPerDay));
 }
 
+int64_t LocalUtcOffset(int64_t UnixTime) {
+    tm Local{};
+    int64_t UtcOffset = 0;
+    return os::LocalTimeOf(UnixTime, Local, UtcOffset) ? UtcOffset : 0;
+}
+
 TDateTime UnixToLocalDateTime(int64_t UnixTime) {
     tm Local{};
     int64_t UtcOffset = 0;

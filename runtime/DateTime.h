@@ -47,6 +47,8 @@ TDateTime Now();
 // time zone rules in force at that moment.
 TDateTime UnixToLocalDateTime(int64_t UnixTime);
 int64_t LocalDateTimeToUnix(TDateTime Value);
+// Seconds the local time is ahead of UTC at that moment (0 when unknown).
+int64_t LocalUtcOffset(int64_t UnixTime);
 // UTC <-> TDateTime without any zone.
 TDateTime UnixToDateTime(int64_t UnixTime);
 int64_t DateTimeToUnix(TDateTime Value);

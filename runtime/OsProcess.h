@@ -4,10 +4,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kivo::os {
 
 // Full path of the running executable; empty when the system cannot tell.
 std::string ExecutableFileName();
+// The program's arguments as the system keeps them, in UTF-8, the program's
+// name first. False where the C runtime's argv already is that list.
+bool CommandLineArguments(std::vector<std::string>& Args);
 
 } // namespace kivo::os

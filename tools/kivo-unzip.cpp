@@ -1152,8 +1152,11 @@ int Run(const std::string& Command, std::vector<std::string> Args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The arguments as the runtime has them: in UTF-8 also on Windows.
     SetProgramArguments(argc, argv);
-    std::vector<std::string> Args(argv + 1, argv + argc);
+    std::vector<std::string> Args;
+    for (int I = 1; I <= ParamCount(); ++I)
+        Args.push_back(ParamStr(I));
     if (Args.empty()) return UsageError("missing command");
     const std::string Command = Args[0];
     if (Command == "--help" || Command == "-h") {

@@ -12,4 +12,8 @@ std::string ExecutableFileName() {
     return N > 0 ? std::string(Buffer, static_cast<size_t>(N)) : std::string();
 }
 
+bool CommandLineArguments(std::vector<std::string>&) {
+    return false;
+}
+
 } // namespace kivo::os

@@ -52,4 +52,8 @@ TPtyResult RunOnPty(const std::function<int()>& Child, const TPtyDialog& Dialog)
     return Result;
 }
 
+bool PtyAvailable() {
+    return true;
+}
+
 } // namespace kivo::test

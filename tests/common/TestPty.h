@@ -24,4 +24,8 @@ using TPtyDialog = std::vector<std::pair<std::string, std::string>>;
 // result is the exit status. Ends when the process ends (or after a minute).
 TPtyResult RunOnPty(const std::function<int()>& Child, const TPtyDialog& Dialog);
 
+// Whether RunOnPty can run anything here: false on Windows, which has no
+// pseudo-terminals (RunOnPty then returns Status -1 at once).
+bool PtyAvailable();
+
 } // namespace kivo::test

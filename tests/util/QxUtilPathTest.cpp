@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "platform/FileSystem.h"
 #include "platform/ShellFolders.h"
+#include "tests/common/TestEnv.h"
+#include "tests/common/TestFiles.h"
 #include "util/QxBasicStringProcs.h"
 
 namespace kivo {
@@ -19,17 +20,9 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* AName, const char* Value) : FName(AName) {
         if (const char* Old = std::getenv(AName)) FOld = Old;
-        if (Value)
-            ::setenv(AName, Value, 1);
-        else
-            ::unsetenv(AName);
+        test::SetEnvVar(AName, Value ? std::optional<std::string>(Value) : std::nullopt);
     }
-    ~ScopedEnv() {
-        if (FOld)
-            ::setenv(FName.c_str(), FOld->c_str(), 1);
-        else
-            ::unsetenv(FName.c_str());
-    }
+    ~ScopedEnv() { test::SetEnvVar(FName, FOld); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -41,15 +34,14 @@ private:
 class ProfileFolders : public ::testing::Test {
 protected:
     void SetUp() override {
-        char Template[] = "/tmp/kivo-home-XXXXXX";
-        ASSERT_NE(::mkdtemp(Template), nullptr);
-        FHome = Template;
-        ::mkdir((FHome + "/.config").c_str(), 0700);
+#ifdef _WIN32
+        GTEST_SKIP() << "the profile folders come from the shell on Windows, not from XDG settings";
+#endif
+        FHome = test::MakeTempDir("kivo-home-");
+        ASSERT_TRUE(CreateDir(FHome + "/.config"));
     }
     void TearDown() override {
-        ::unlink((FHome + "/.config/user-dirs.dirs").c_str());
-        ::rmdir((FHome + "/.config").c_str());
-        ::rmdir(FHome.c_str());
+        if (!FHome.empty()) test::RemoveTree(FHome);
     }
     std::string FHome;
 };

@@ -6,35 +6,51 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#endif
 
 #include "InflateSupport.h"
 #include "platform/FileSystem.h"
 
 namespace kivo::ziptest {
 
+// Through the common helpers, which take UTF-8 names on every system.
 void WriteBytes(const std::string& FileName, const std::string& Data) {
-    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
-    Out.write(Data.data(), static_cast<std::streamsize>(Data.size()));
-    if (!Out) throw std::runtime_error("cannot write " + FileName);
+    if (!test::WriteFile(FileName, Data)) throw std::runtime_error("cannot write " + FileName);
 }
 
 std::string ReadBytes(const std::string& FileName) {
-    std::ifstream In(FileName, std::ios::binary);
-    if (!In) throw std::runtime_error("cannot read " + FileName);
-    std::ostringstream S;
-    S << In.rdbuf();
-    return S.str();
+    if (!FileExists(FileName)) throw std::runtime_error("cannot read " + FileName);
+    return test::ReadFile(FileName);
 }
 
 bool Exists(const std::string& Name) {
-    struct stat St {};
-    return ::lstat(Name.c_str(), &St) == 0;
+    return PathExists(Name);
 }
 
+#ifdef _WIN32
+// One argument of a Windows command line: in double quotes, with the
+// backslashes before a quote doubled.
+std::string Quote(const std::string& Text) {
+    std::string Result = "\"";
+    size_t Backslashes = 0;
+    for (char C : Text) {
+        if (C == '\\') {
+            ++Backslashes;
+        } else {
+            if (C == '"') Result.append(Backslashes + 1, '\\');
+            Backslashes = 0;
+        }
+        Result += C;
+    }
+    Result.append(Backslashes, '\\');
+    return Result + "\"";
+}
+#else
 std::string Quote(const std::string& Text) {
     std::string Result = "'";
     for (char C : Text) {
@@ -45,6 +61,7 @@ std::string Quote(const std::string& Text) {
     }
     return Result + "'";
 }
+#endif
 
 std::string MissingTool(std::initializer_list<const char*> Programs) {
     for (const char* Program : Programs) {
@@ -65,6 +82,91 @@ std::vector<std::string> SplitTabs(const std::string& Line) {
     }
 }
 
+#ifdef _WIN32
+std::string KivoUnzipTool() {
+    return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip.exe";
+}
+
+namespace {
+
+// UTF-16 of Text; a file name (AsPath) also gets the API's '\\'.
+std::wstring Wide(const std::string& Text, bool AsPath = true) {
+    std::wstring Result(Text.size() + 1, L'\0');
+    const int N = ::MultiByteToWideChar(CP_UTF8, 0, Text.c_str(), -1, Result.data(),
+                                        static_cast<int>(Result.size()));
+    Result.resize(N > 0 ? static_cast<size_t>(N - 1) : 0);
+    for (wchar_t& C : Result)
+        if (AsPath && C == L'/') C = L'\\';
+    return Result;
+}
+
+HANDLE OpenInherited(const std::string& Name, DWORD Access, DWORD Disposition) {
+    SECURITY_ATTRIBUTES Inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return ::CreateFileW(Wide(Name == "/dev/null" ? "NUL" : Name).c_str(), Access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherit, Disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+// The tool started directly (there is no POSIX shell): standard input from
+// Input, standard output through a pipe, standard error to a file.
+TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const std::string& Input,
+                         const std::string& Folder) {
+    TTempDir Dir;
+    TToolResult R{-1, "", ""};
+    ::SetEnvironmentVariableW(L"LANG", Wide(Lang, false).c_str());
+    SECURITY_ATTRIBUTES Inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE ReadEnd = nullptr, WriteEnd = nullptr;
+    if (!::CreatePipe(&ReadEnd, &WriteEnd, &Inherit, 0)) return R;
+    ::SetHandleInformation(ReadEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE In = OpenInherited(Input, GENERIC_READ, OPEN_EXISTING);
+    HANDLE Err = OpenInherited(Dir / "err", GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOW Start{};
+    Start.cb = sizeof Start;
+    Start.dwFlags = STARTF_USESTDHANDLES;
+    Start.hStdInput = In;
+    Start.hStdOutput = WriteEnd;
+    Start.hStdError = Err;
+    // The arguments go as the tests write them, with '/' in names.
+    std::wstring CommandLine = Wide(Quote(KivoUnzipTool()), true) + L" " + Wide(Args, false);
+    PROCESS_INFORMATION Process{};
+    const std::wstring Cwd = Wide(Folder);
+    const BOOL Started =
+        ::CreateProcessW(nullptr, CommandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                         Folder.empty() ? nullptr : Cwd.c_str(), &Start, &Process);
+    ::CloseHandle(WriteEnd);
+    ::CloseHandle(In);
+    ::CloseHandle(Err);
+    if (Started) {
+        char Buffer[65536];
+        DWORD Got = 0;
+        while (::ReadFile(ReadEnd, Buffer, sizeof Buffer, &Got, nullptr) && Got > 0)
+            R.Out.append(Buffer, Got);
+        ::WaitForSingleObject(Process.hProcess, INFINITE);
+        DWORD Code = 0;
+        ::GetExitCodeProcess(Process.hProcess, &Code);
+        R.Status = static_cast<int>(Code);
+        ::CloseHandle(Process.hProcess);
+        ::CloseHandle(Process.hThread);
+    }
+    ::CloseHandle(ReadEnd);
+    R.Err = ReadBytes(Dir / "err");
+    // A console program's text ends its lines with CR LF on Windows; the
+    // tests compare lines.
+    for (std::string* Text : {&R.Out, &R.Err}) {
+        for (size_t At = Text->find("\r\n"); At != std::string::npos; At = Text->find("\r\n", At))
+            Text->erase(At, 1);
+    }
+    return R;
+}
+
+// No POSIX shell on Windows: every command fails as "not found", so the
+// tests that need an outside tool skip as they do where it is missing.
+int Shell(const std::string&, std::string*) {
+    return 127;
+}
+#else
 std::string KivoUnzipTool() {
     return std::string(KIVO_BINARY_DIR) + "/tools/kivo-unzip";
 }
@@ -93,6 +195,7 @@ int Shell(const std::string& Command, std::string* Output) {
     int Status = ::pclose(P);
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
+#endif
 
 uint32_t Crc32Of(const std::string& Data) {
     return static_cast<uint32_t>(

@@ -1,0 +1,278 @@
+// The replacing file on Windows: the new file is created beside the target
+// with CREATE_NEW and moved over it with MoveFileExW(MOVEFILE_REPLACE_EXISTING).
+// A handle to the folder is held meanwhile, so the folder cannot be renamed
+// or replaced between the two steps.
+#include <windows.h>
+// The file services below have names the Windows headers define as macros.
+#undef DeleteFile
+
+#include <cerrno>
+#include <io.h>
+#include <random>
+
+#include "platform/FileSystem.h"
+#include "platform/ReplacingFile.h"
+#include "runtime/SysUtils.h"
+#include "runtime/win32/WideText.h"
+
+namespace kivo {
+
+using os::ApiPath;
+
+namespace {
+
+// The target's name cut to at most 64 bytes on a character boundary: the
+// temporary name stays short however long the target's is.
+std::string ShortStem(const std::string& Name) {
+    std::string Stem = Name.substr(0, 64);
+    while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80)
+        Stem.pop_back();
+    if (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0x80) != 0) Stem.pop_back();
+    return Stem;
+}
+
+std::string RandomTag() {
+    static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 Gen{std::random_device{}()};
+    std::string Tag(8, ' ');
+    for (char& C : Tag)
+        C = Chars[Gen() % 36];
+    return Tag;
+}
+
+std::string FolderOf(const std::string& TargetName) {
+    return ExcludeTrailingPathDelimiter(ExtractFilePath(TargetName));
+}
+
+HANDLE ApiHandle(int Fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(Fd));
+}
+
+// Whether the new file ends read-only: as the file it replaces, or as asked.
+bool FinalReadOnly(const std::string& Target, TReplacingFileAccess Access) {
+    if (Access != rfaKeep) return Access == rfaReadOnly;
+    const DWORD A = ::GetFileAttributesW(ApiPath(Target).c_str());
+    return A != INVALID_FILE_ATTRIBUTES && (A & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (A & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Removes a file even when it is read-only.
+void RemoveFile(const std::string& Name) {
+    const std::wstring Path = ApiPath(Name);
+    ::SetFileAttributesW(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(Path.c_str());
+}
+
+} // namespace
+
+int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name) {
+    if (!Folder.Valid()) return 0; // nothing there to keep
+    if (os::Utf8ToWide(Name).size() > MaxFileNameLength) return ENAMETOOLONG;
+    if (Name.find_first_of("/\\:") != std::string::npos) return EINVAL;
+    const std::wstring Path = ApiPath(JoinPath(Folder.Path(), Name));
+    const DWORD A = ::GetFileAttributesW(Path.c_str());
+    if (A == INVALID_FILE_ATTRIBUTES) {
+        const int Err = os::LastErrno();
+        return Err == ENOENT ? 0 : Err;
+    }
+    if ((A & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0; // the link is replaced, never followed
+    if ((A & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
+    if ((A & FILE_ATTRIBUTE_DEVICE) != 0) return EINVAL;
+    // Read-only by its attributes: even a user who may write it keeps it.
+    if ((A & FILE_ATTRIBUTE_READONLY) != 0) return EACCES;
+    HANDLE H = ::CreateFileW(Path.c_str(), FILE_WRITE_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (H == INVALID_HANDLE_VALUE) return os::LastErrno();
+    ::CloseHandle(H);
+    return 0;
+}
+
+int ReplaceRefusal(const std::string& TargetName) {
+    return ReplaceRefusal(TFolderHandle::Open(FolderOf(TargetName)), ExtractFileName(TargetName));
+}
+
+TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access,
+                               size_t BufferSize)
+    : FTargetName(TargetName), FName(ExtractFileName(TargetName)) {
+    const TFolderHandle Folder = TFolderHandle::Open(FolderOf(TargetName));
+    if (!Folder.Valid()) throw EFCreateError(TargetName, Folder.Error());
+    Create(Folder, Access, BufferSize);
+}
+
+TReplacingFile::TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
+                               TReplacingFileAccess Access, size_t BufferSize)
+    : FTargetName(JoinPath(Folder.Path(), Name)), FName(Name) {
+    if (!Folder.Valid()) throw EFCreateError(FTargetName, Folder.Error());
+    Create(Folder, Access, BufferSize);
+}
+
+// A descriptor of its own for the folder Folder holds; -1 with the errno
+// value in Error on failure.
+namespace {
+
+int DuplicateFolder(const TFolderHandle& Folder, int& Error) {
+    HANDLE Copy = nullptr;
+    const HANDLE Process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(Process, ApiHandle(Folder.Handle()), Process, &Copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        Error = os::LastErrno();
+        return -1;
+    }
+    const int Fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(Copy), 0);
+    if (Fd < 0) {
+        ::CloseHandle(Copy);
+        Error = EMFILE;
+    }
+    return Fd;
+}
+
+// Gives the open file the read-only attribute; the handle keeps its write
+// access, and a read-only file may still be moved over the target.
+void MakeReadOnly(HANDLE File) {
+    FILE_BASIC_INFO Info{};
+    if (!::GetFileInformationByHandleEx(File, FileBasicInfo, &Info, sizeof Info)) return;
+    Info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    Info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
+    ::SetFileInformationByHandle(File, FileBasicInfo, &Info, sizeof Info);
+}
+
+} // namespace
+
+void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Access,
+                            size_t BufferSize) {
+    // The folder stays held until the file is committed or discarded.
+    int FolderError = 0;
+    FFolder = DuplicateFolder(Folder, FolderError);
+    if (FFolder < 0) throw EFCreateError(FTargetName, FolderError);
+    std::string Dir = ExtractFilePath(FTargetName);
+    if (Dir.empty()) Dir = "./";
+    const std::string Stem = ShortStem(FName);
+    DWORD Err = ERROR_SUCCESS;
+    for (int Attempt = 0; Attempt < 100 && FHandle < 0; ++Attempt) {
+        FTempLeaf = "." + Stem + "." + RandomTag() + ".part";
+        FTempName = Dir + FTempLeaf;
+        HANDLE H = ::CreateFileW(ApiPath(FTempName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (H == INVALID_HANDLE_VALUE) {
+            Err = ::GetLastError();
+            if (Err != ERROR_FILE_EXISTS) break;
+            continue;
+        }
+        FHandle = ::_open_osfhandle(reinterpret_cast<intptr_t>(H), 0);
+        if (FHandle < 0) {
+            ::CloseHandle(H);
+            RemoveFile(FTempName);
+            Err = ERROR_TOO_MANY_OPEN_FILES;
+            break;
+        }
+    }
+    if (FHandle < 0) {
+        ::_close(FFolder);
+        FFolder = -1;
+        FTempName.clear();
+        FTempLeaf.clear();
+        throw EFCreateError(FTargetName, os::ErrnoOf(Err));
+    }
+    if (FinalReadOnly(FTargetName, Access)) MakeReadOnly(ApiHandle(FHandle));
+    FBuffer.reserve(BufferSize);
+}
+
+TReplacingFile::~TReplacingFile() {
+    Discard();
+}
+
+int64_t TReplacingFile::Read(void*, int64_t) {
+    return 0;
+}
+
+int64_t TReplacingFile::Write(const void* Buffer, int64_t Count) {
+    if (Count <= 0) return 0;
+    const auto* P = static_cast<const uint8_t*>(Buffer);
+    const auto N = static_cast<size_t>(Count);
+    if (FBuffer.size() + N > FBuffer.capacity()) Flush();
+    if (N >= FBuffer.capacity())
+        WriteThrough(P, N);
+    else
+        FBuffer.insert(FBuffer.end(), P, P + N);
+    FPosition += Count;
+    return Count;
+}
+
+int64_t TReplacingFile::Seek(int64_t Offset, TSeekOrigin Origin) {
+    if (Offset == 0 && Origin == soCurrent) return FPosition;
+    Flush();
+    const DWORD Method = Origin == soBeginning ? FILE_BEGIN
+                         : Origin == soCurrent ? FILE_CURRENT
+                                               : FILE_END;
+    LARGE_INTEGER Distance, Result;
+    Distance.QuadPart = Offset;
+    if (!::SetFilePointerEx(ApiHandle(FHandle), Distance, &Result, Method)) return -1;
+    FPosition = Result.QuadPart;
+    return FPosition;
+}
+
+void TReplacingFile::Commit() {
+    try {
+        Flush();
+        ApplyLastWriteTime();
+        const int Fd = FHandle;
+        FHandle = -1;
+        if (::_close(Fd) != 0) throw EInOutError(EIO);
+        if (!::MoveFileExW(ApiPath(FTempName).c_str(), ApiPath(FTargetName).c_str(),
+                           MOVEFILE_REPLACE_EXISTING))
+            throw EFCreateError(FTargetName, os::LastErrno());
+    } catch (...) {
+        Discard();
+        throw;
+    }
+    FCommitted = true;
+    Discard();
+}
+
+void TReplacingFile::Discard() {
+    FBuffer.clear();
+    if (FHandle >= 0) {
+        ::_close(FHandle);
+        FHandle = -1;
+    }
+    if (!FCommitted && !FTempName.empty()) RemoveFile(FTempName);
+    if (!FCommitted) {
+        FTempLeaf.clear();
+        FTempName.clear();
+    }
+    if (FFolder >= 0) {
+        ::_close(FFolder);
+        FFolder = -1;
+    }
+}
+
+void TReplacingFile::Flush() {
+    if (FBuffer.empty()) return;
+    WriteThrough(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
+}
+
+void TReplacingFile::WriteThrough(const uint8_t* Data, size_t Count) {
+    if (FHandle < 0) throw EInOutError(EBADF);
+    while (Count > 0) {
+        const auto Chunk = static_cast<DWORD>(Count > (1u << 30) ? (1u << 30) : Count);
+        DWORD Done = 0;
+        if (!::WriteFile(ApiHandle(FHandle), Data, Chunk, &Done, nullptr))
+            throw EInOutError(os::LastErrno());
+        if (Done == 0) throw EInOutError(ENOSPC);
+        Data += Done;
+        Count -= Done;
+    }
+}
+
+void TReplacingFile::ApplyLastWriteTime() {
+    if (FLastWriteTime == 0.0) return;
+    const int64_t Ticks = LocalDateTimeToUnix(FLastWriteTime) * 10000000 + 116444736000000000LL;
+    FILETIME Ft;
+    Ft.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(Ticks) & 0xFFFFFFFFu);
+    Ft.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(Ticks) >> 32);
+    (void)::SetFileTime(ApiHandle(FHandle), nullptr, nullptr, &Ft);
+}
+
+} // namespace kivo
