@@ -68,16 +68,21 @@ private:
 };
 
 // While the outermost of these lives, the archive keeps the folder it
-// reached last; at its end the folder is let go, so a later call never
-// writes into a folder that was renamed or removed in between.
+// reached last; at its end AtEnd runs (whatever ended the extraction) and
+// the folder is let go, so a later call never writes into a folder that was
+// renamed or removed in between.
 class TFolderKeeping {
 public:
-    TFolderKeeping(bool& Keeping, TFolderHandle& Kept)
-        : FKeeping(Keeping), FKept(Kept), FOutermost(!Keeping) {
+    TFolderKeeping(bool& Keeping, TFolderHandle& Kept, std::function<void()> AtEnd)
+        : FKeeping(Keeping), FKept(Kept), FOutermost(!Keeping), FAtEnd(std::move(AtEnd)) {
         FKeeping = true;
     }
     ~TFolderKeeping() {
         if (!FOutermost) return;
+        try {
+            FAtEnd();
+        } catch (...) { // the extraction's own outcome stands
+        }
         FKeeping = false;
         FKept = TFolderHandle();
     }
@@ -88,6 +93,7 @@ private:
     bool& FKeeping;
     TFolderHandle& FKept;
     bool FOutermost;
+    std::function<void()> FAtEnd;
 };
 
 const char* LogKind(TAbProcessType ProcessType) {
@@ -792,7 +798,7 @@ void TAbArchive::ExtractLoop(const TItemSelector& Selected) {
     RequireOpen();
     if (Count() < 1) return;
     // The folder reached last serves the next items of this loop.
-    TFolderKeeping Keeping(FKeepFolders, FLastFolder);
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder, [this] { RestoreFolderModes(); });
     const int32_t Total = Count();
     for (int32_t Index = 0; Index < Total; ++Index) {
         if (Selected(FItemList->Get(Index))) ExtractAt(Index, "");
@@ -858,7 +864,8 @@ void TAbArchive::ExtractAt(int32_t Index, const std::string& NewName) {
     bool Confirm = true;
     AskProcessItem(Item, ptExtract, Confirm);
     if (!Confirm) return;
-    TFolderKeeping Keeping(FKeepFolders, FLastFolder); // for the model and the driver
+    TFolderKeeping Keeping(FKeepFolders, FLastFolder,
+                           [this] { RestoreFolderModes(); }); // for the model and the driver
     std::string TargetName;
     if (!ResolveTargetPath(Item, NewName, TargetName)) return;
     ExtractReportingFailure(Item, [&] { ExtractItemToFile(Index, TargetName); });
@@ -975,6 +982,28 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
         FLastFolder = Walk.Folder.Duplicate();
     }
     return std::move(Walk.Folder);
+}
+
+void TAbArchive::RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode) {
+    FFolderModes.emplace_back(TargetName, Mode);
+}
+
+void TAbArchive::RestoreFolderModes() {
+    std::vector<std::pair<std::string, uint32_t>> Pending;
+    Pending.swap(FFolderModes);
+    // Deepest first: a folder's path is longer than those of the folders
+    // around it, and a folder that loses its search permission must not
+    // keep the walk from the folders below it. The same folder named twice
+    // takes the mode of its last entry.
+    std::stable_sort(Pending.begin(), Pending.end(), [](const auto& Left, const auto& Right) {
+        return Left.first.size() > Right.first.size();
+    });
+    for (const auto& [Path, Mode] : Pending) {
+        try {
+            (void)OpenTargetFolder(Path, false).SetPermissions(Mode);
+        } catch (...) { // a folder gone or behind a link keeps what it has
+        }
+    }
 }
 
 void TAbArchive::WriteItemFolder(const std::string& TargetName, TDateTime FileTime) {

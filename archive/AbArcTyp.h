@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/AbExcept.h"
@@ -517,6 +518,11 @@ public:
     // the extract loops) runs, the folder reached last is kept, and asking
     // for it again gives a second handle to it instead of a new walk.
     TFolderHandle OpenTargetFolder(const std::string& Path, bool Create);
+    // Gives the folder TargetName the permission bits Mode (less the umask)
+    // when the outermost extraction call ends, after everything inside it
+    // was written; deepest folder first, reached without links like any
+    // target folder.
+    void RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode);
     // The error object of the item failure being reported, while
     // OnProcessItemFailure runs; null for failures reported by code alone.
     std::exception_ptr CurrentFailure() const { return FCurrentFailure; }
@@ -645,6 +651,9 @@ private:
     std::string FLastFolderPath;
     TFolderHandle FLastFolder;
     bool FKeepFolders = false;
+    // Folders and modes RestoreFolderModeLater noted in this extraction.
+    std::vector<std::pair<std::string, uint32_t>> FFolderModes;
+    void RestoreFolderModes();
 };
 
 // Joins a stored name to a base directory so that the result lies inside it.

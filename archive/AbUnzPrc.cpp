@@ -163,6 +163,7 @@ TDateTime ItemFileTime(const TAbZipItem* Item) {
 constexpr uint32_t UnixTypeMask = 0170000;
 constexpr uint32_t UnixRegularFile = 0100000;
 constexpr uint32_t UnixSymbolicLink = 0120000;
+constexpr uint32_t UnixDirectory = 0040000;
 // Link texts longer than this are no link this system could make.
 constexpr int64_t MostLinkText = 4095;
 
@@ -465,6 +466,14 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
         // A read-only folder still takes new files where folders carry that
         // attribute; taking away its write permission would refuse them.
         (void)Folder.SetReadOnly(false);
+        // The stored mode waits until the files inside are written: a
+        // folder stored without write permission must still take them.
+        const uint32_t Mode = UnixModeOf(Item);
+        if (Archive.ExtractOptions().Contains(eoRestoreModes) &&
+            ((Mode & UnixTypeMask) == UnixDirectory || (Mode & UnixTypeMask) == 0) &&
+            (Mode & 0777) != 0) {
+            Archive.RestoreFolderModeLater(TargetName, Mode & 0777);
+        }
         return;
     }
 

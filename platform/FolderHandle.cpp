@@ -141,6 +141,14 @@ bool TFolderHandle::SetReadOnly(bool ReadOnly) const {
     return Done;
 }
 
+bool TFolderHandle::SetPermissions(uint32_t Mode) const {
+    const int Fd = FHandle < 0 ? -1 : ::openat(FHandle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Fd < 0) return false;
+    const bool Done = ::fchmod(Fd, static_cast<mode_t>(Mode & 0777 & ~ProcessUmask())) == 0;
+    ::close(Fd);
+    return Done;
+}
+
 TFolderWalk OpenFolderBelow(const std::string& Base, std::string_view Relative, bool Create) {
     TFolderWalk Walk;
     TFolderHandle Current = TFolderHandle::Open(Base);

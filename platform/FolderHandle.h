@@ -57,6 +57,9 @@ public:
     // the folder cannot be changed.
     bool SetLastWriteTime(TDateTime Value) const;
     bool SetReadOnly(bool ReadOnly) const;
+    // Sets the folder's read, write and execute bits to those of Mode less
+    // the process's umask (never set-user-ID, set-group-ID or sticky).
+    bool SetPermissions(uint32_t Mode) const;
     // Makes Name a symbolic link holding Target: a new link beside it,
     // renamed over whatever file or link is there (a link is replaced, never
     // followed). 0, or the errno value of the failure (EISDIR for a folder

@@ -1,6 +1,7 @@
 // What kivo-unzip x makes of items archived on Unix: permission bits (less
 // set-user-ID, set-group-ID, sticky and what the umask takes) and symbolic
 // links, which become links only when their target stays inside the folder.
+// Folders get their bits once everything inside them is written.
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -91,6 +92,69 @@ INSTANTIATE_TEST_SUITE_P(
         TUnixRow{"LinkClimbsAfterAName", "dir/tricky", 3, 0120777, "sub/../../x", "022", 'f', 0644,
                  true},
         TUnixRow{"LinkFromDos", "dos-link", 0, 0120777, "top.txt", "022", 'f', 0644, false}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+struct TFolderRow {
+    const char* Name;
+    uint16_t Host;     // host system of "version made by" of both folders
+    uint32_t Outer;    // stored mode of "d/"
+    uint32_t Inner;    // stored mode of "d/sub/"
+    const char* Umask; // the umask the tool runs with
+    unsigned OuterPermissions;
+    unsigned InnerPermissions;
+};
+
+std::ostream& operator<<(std::ostream& Out, const TFolderRow& Row) {
+    return Out << Row.Name;
+}
+
+class KivoUnzipUnixFolders : public ::testing::TestWithParam<TFolderRow> {};
+
+// The permission bits of a folder, opened up afterwards so the test can look
+// inside it and remove it; 0 when it is missing.
+unsigned TakePermissions(const std::string& Path) {
+    struct stat St {};
+    if (::lstat(Path.c_str(), &St) != 0 || !S_ISDIR(St.st_mode)) return 0;
+    ::chmod(Path.c_str(), 0700);
+    return St.st_mode & 07777;
+}
+
+TEST_P(KivoUnzipUnixFolders, GetTheirModesAfterTheirFiles) {
+    const TFolderRow& Row = GetParam();
+    TTempDir Dir;
+    TZipEntryDef Outer = Stored("d/", "");
+    TZipEntryDef Inner = Stored("d/sub/", "");
+    Outer.VersionMadeBy = Inner.VersionMadeBy = static_cast<uint16_t>(Row.Host << 8 | 30);
+    Outer.ExternalAttributes = Row.Outer << 16 | 0x10;
+    Inner.ExternalAttributes = Row.Inner << 16 | 0x10;
+    WriteBytes(Dir / "a.zip",
+               BuildZip({Outer, Inner, Stored("d/a.txt", "a\n"), Stored("d/sub/b.txt", "b\n")}));
+
+    std::string Out;
+    const int Status =
+        Shell("umask " + std::string(Row.Umask) + " && " + Quote(KivoUnzipTool()) + " x " +
+                  Quote(Dir / "a.zip") + " -d " + Quote(Dir / "out") + " 2>&1",
+              &Out);
+    const unsigned OuterPermissions = TakePermissions(Dir / "out/d");
+    const unsigned InnerPermissions = TakePermissions(Dir / "out/d/sub");
+    EXPECT_EQ(Status, 0) << Out;
+    EXPECT_EQ(OuterPermissions, Row.OuterPermissions);
+    EXPECT_EQ(InnerPermissions, Row.InnerPermissions);
+    EXPECT_EQ(ReadBytes(Dir / "out/d/a.txt"), "a\n");
+    EXPECT_EQ(ReadBytes(Dir / "out/d/sub/b.txt"), "b\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KivoUnzipUnixFolders,
+    ::testing::Values(TFolderRow{"Private", 3, 040700, 040700, "022", 0700, 0700},
+                      TFolderRow{"ReadOnlyWithFiles", 3, 040555, 040555, "022", 0555, 0555},
+                      // Deepest first: the outer folder closed to searching
+                      // must not keep the inner one from its mode.
+                      TFolderRow{"OuterNotSearchable", 3, 040600, 040500, "022", 0600, 0500},
+                      TFolderRow{"UmaskApplies", 3, 040777, 040775, "077", 0700, 0700},
+                      TFolderRow{"NoSetGroupOrSticky", 3, 042775, 041777, "022", 0755, 0755},
+                      TFolderRow{"NoTypeBits", 3, 0750, 0710, "022", 0750, 0710},
+                      TFolderRow{"MadeOnDos", 0, 0, 0, "022", 0755, 0755}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 } // namespace
