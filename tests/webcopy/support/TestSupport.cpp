@@ -148,6 +148,9 @@ TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args
     Argv.push_back(nullptr);
     // Local time is UTC, so file dates and server dates line up.
     std::vector<std::string> Env = {"TZ=UTC", "PATH=/usr/bin:/bin", "LANG=C"};
+    // The sanitizer build's settings (leak suppressions) reach the program too.
+    for (const char* Name : {"LSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (const char* Value = std::getenv(Name)) Env.push_back(std::string(Name) + "=" + Value);
     std::vector<char*> Envp;
     for (auto& S : Env)
         Envp.push_back(S.data());
