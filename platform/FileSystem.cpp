@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/PosixFileStatus.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
@@ -37,9 +38,7 @@ int64_t GetFileSize(const std::string& FileName) {
     return static_cast<int64_t>(St.st_size);
 }
 
-bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
-    struct stat St {};
-    if (Name.empty() || ::stat(Name.c_str(), &St) != 0) return false;
+void FileStatusFromStat(const struct stat& St, TFileStatus& Status) {
     Status.IsDirectory = S_ISDIR(St.st_mode);
     Status.IsRegular = S_ISREG(St.st_mode);
     Status.IsReadOnly = (St.st_mode & S_IWUSR) == 0;
@@ -48,6 +47,12 @@ bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
                            static_cast<double>(St.st_mtim.tv_nsec / 1000000) / MSecsPerDay;
     Status.Device = static_cast<uint64_t>(St.st_dev);
     Status.FileId = static_cast<uint64_t>(St.st_ino);
+}
+
+bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
+    struct stat St {};
+    if (Name.empty() || ::stat(Name.c_str(), &St) != 0) return false;
+    FileStatusFromStat(St, Status);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/PosixFileStatus.h"
 #include "runtime/DateTime.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
@@ -323,7 +324,7 @@ public:
     bool GetStatus(TFileStatus& Status) override {
         struct stat St {};
         if (::fstat(FHandle, &St) != 0) return false;
-        FillStatus(St, Status);
+        FileStatusFromStat(St, Status);
         return true;
     }
     bool IsSameFileAs(const std::string& LocalPath) override {
@@ -334,17 +335,6 @@ public:
     }
 
     THandle LocalHandle() const override { return FHandle; }
-
-    static void FillStatus(const struct stat& St, TFileStatus& Status) {
-        Status.IsDirectory = S_ISDIR(St.st_mode);
-        Status.IsRegular = S_ISREG(St.st_mode);
-        Status.IsReadOnly = (St.st_mode & S_IWUSR) == 0;
-        Status.Size = static_cast<int64_t>(St.st_size);
-        Status.LastWriteTime = UnixToLocalDateTime(static_cast<int64_t>(St.st_mtim.tv_sec)) +
-                               static_cast<double>(St.st_mtim.tv_nsec / 1000000) / MSecsPerDay;
-        Status.Device = static_cast<uint64_t>(St.st_dev);
-        Status.FileId = static_cast<uint64_t>(St.st_ino);
-    }
 
 private:
     int FHandle;
@@ -376,7 +366,7 @@ public:
         struct stat St {};
         SMBCCTX* C = FConnection->Context();
         if (Smb().Fstat(C)(C, FFile, &St) != 0) return false;
-        TLocalFile::FillStatus(St, Status);
+        FileStatusFromStat(St, Status);
         return true;
     }
     bool IsSameFileAs(const std::string& LocalPath) override {
