@@ -2,9 +2,9 @@
 // for local files and for files on a share alike.
 #pragma once
 
-#include <sys/stat.h>
-
 #include "platform/FileSystem.h"
+
+struct stat; // from <sys/stat.h>, which each POSIX file includes
 
 namespace kivo {
 
