@@ -121,27 +121,6 @@ bool TReplacingFile::SetPermissions(uint32_t Mode) {
     return ::fchmod(FHandle, static_cast<mode_t>(Mode & 0777 & ~ProcessUmask())) == 0;
 }
 
-TReplacingFile::~TReplacingFile() {
-    Discard();
-}
-
-int64_t TReplacingFile::Read(void*, int64_t) {
-    return 0;
-}
-
-int64_t TReplacingFile::Write(const void* Buffer, int64_t Count) {
-    if (Count <= 0) return 0;
-    const auto* P = static_cast<const uint8_t*>(Buffer);
-    const auto N = static_cast<size_t>(Count);
-    if (FBuffer.size() + N > FBuffer.capacity()) Flush();
-    if (N >= FBuffer.capacity())
-        WriteThrough(P, N);
-    else
-        FBuffer.insert(FBuffer.end(), P, P + N);
-    FPosition += Count;
-    return Count;
-}
-
 int64_t TReplacingFile::Seek(int64_t Offset, TSeekOrigin Origin) {
     if (Offset == 0 && Origin == soCurrent) return FPosition;
     Flush();
