@@ -43,6 +43,13 @@ uint64_t EntrySize(const WIN32_FIND_DATAW& Data) {
 }
 
 // The entry of exactly this name in the connection's current directory.
+// Enters the folder a listing or multi-file URL (in slashes) names; a URL
+// without a folder part lists the login folder.
+bool EnterListedFolder(HINTERNET Connect, const std::string& URL) {
+    const std::string Dir = RemoteDirectoryOf(URL);
+    return Dir.empty() || FtpSetCurrentDirectoryW(Connect, Dir);
+}
+
 bool FindRemoteEntry(HINTERNET Connect, const std::string& Name, WIN32_FIND_DATAW& Data) {
     THandle Find(FtpFindFirstFileW(Connect, Name, Data, INTERNET_FLAG_RELOAD, 0));
     if (!Find) return false;
@@ -252,8 +259,7 @@ bool TWebCopy::FtpMultiDownload(TWebCopyJob& Job) {
     // Every file is fetched from the directory that was listed, through the
     // job's own connection.
     const std::string URL = Slashes(Job.URL);
-    const std::string Dir = RemoteDirectoryOf(URL);
-    bool Ok = Dir.empty() || FtpSetCurrentDirectoryW(Connect, Dir);
+    bool Ok = EnterListedFolder(Connect, URL);
     if (!Ok && OnURLNotFound) OnURLNotFound(this, Job.URL);
     std::vector<std::string> Names;
     if (Ok) {
@@ -454,8 +460,7 @@ bool TWebCopy::FtpList(TWebCopyJob& Job) {
     HINTERNET Connect = FtpOpenConnection(Job, true);
     if (Connect == nullptr) return false;
     const std::string URL = Slashes(Job.URL);
-    const std::string Dir = RemoteDirectoryOf(URL);
-    bool Ok = Dir.empty() || FtpSetCurrentDirectoryW(Connect, Dir);
+    bool Ok = EnterListedFolder(Connect, URL);
     if (!Ok) {
         if (OnURLNotFound) OnURLNotFound(this, Job.URL);
     } else {
