@@ -18,6 +18,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
+#include "platform/SystemServices.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 
@@ -302,11 +303,6 @@ public:
     }
 };
 
-IElevator*& ElevatorSlot() {
-    static IElevator* Slot = nullptr;
-    return Slot;
-}
-
 } // namespace
 
 static_assert(std::is_same_v<pid_t, TProcessId>, "a process number fits TProcessId");
@@ -407,16 +403,9 @@ std::unique_ptr<TChildProcess> StartProcess(const std::vector<std::string>& Argv
     return std::make_unique<TPosixChildProcess>(Pid, Channel, Options.PromptLauncher);
 }
 
-IElevator& Elevator() {
+IElevator& SystemElevator() {
     static TPkexecElevator System;
-    IElevator* E = ElevatorSlot();
-    return E != nullptr ? *E : System;
-}
-
-IElevator* SetElevator(IElevator* AElevator) {
-    IElevator* Previous = ElevatorSlot();
-    ElevatorSlot() = AElevator;
-    return Previous;
+    return System;
 }
 
 std::vector<std::pair<std::string, std::string>> DisplaySettings() {

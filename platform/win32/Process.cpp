@@ -15,6 +15,7 @@
 #undef DeleteFile
 
 #include "platform/FileSystem.h"
+#include "platform/SystemServices.h"
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
 #include "runtime/win32/WideText.h"
@@ -128,11 +129,6 @@ public:
     }
 };
 
-IElevator*& ElevatorSlot() {
-    static IElevator* Slot = nullptr;
-    return Slot;
-}
-
 // The shell's result for a failed start, from the error the system left.
 intptr_t ShellResultOf(const SHELLEXECUTEINFOW& Info) {
     const auto Result = reinterpret_cast<intptr_t>(Info.hInstApp);
@@ -205,16 +201,9 @@ std::unique_ptr<TChildProcess> StartProcess(const std::vector<std::string>& Argv
     return std::make_unique<TWin32ChildProcess>(Started.hProcess);
 }
 
-IElevator& Elevator() {
+IElevator& SystemElevator() {
     static TShellElevator System;
-    IElevator* E = ElevatorSlot();
-    return E != nullptr ? *E : System;
-}
-
-IElevator* SetElevator(IElevator* AElevator) {
-    IElevator* Previous = ElevatorSlot();
-    ElevatorSlot() = AElevator;
-    return Previous;
+    return System;
 }
 
 std::vector<std::pair<std::string, std::string>> DisplaySettings() {

@@ -5,6 +5,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "platform/SystemServices.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
@@ -121,27 +122,11 @@ public:
     }
 };
 
-TSystemAccountFacts& SystemFacts() {
-    static TSystemAccountFacts Facts;
-    return Facts;
-}
-
-IAccountFacts*& FactsSlot() {
-    static IAccountFacts* Facts = nullptr;
-    return Facts;
-}
-
 } // namespace
 
-IAccountFacts& AccountFacts() {
-    IAccountFacts* Facts = FactsSlot();
-    return Facts != nullptr ? *Facts : SystemFacts();
-}
-
-IAccountFacts* SetAccountFacts(IAccountFacts* Facts) {
-    IAccountFacts* Previous = FactsSlot();
-    FactsSlot() = Facts;
-    return Previous;
+IAccountFacts& SystemAccountFacts() {
+    static TSystemAccountFacts Facts;
+    return Facts;
 }
 
 // The prompt is part of the system and reached through the shell's "runas"
