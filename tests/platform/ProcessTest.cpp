@@ -137,6 +137,23 @@ TEST_F(ProcessTest, ChildExitCodesWithoutAndWithResultChannel) {
     EXPECT_TRUE(Code == STILL_ACTIVE || Code == 0u);
 }
 
+TEST_F(ProcessTest, StartedProgramGetsEveryArgumentUnchanged) {
+    const std::string Exe = WriteRecorder("Server.exe");
+    const std::vector<std::string> Args = {"plain",      "",           "two words", "quote\"inside",
+                                           "trailing\\", "two\\\\\"q", "tab\there", "Ölfeld"};
+    std::vector<std::string> Argv{Exe};
+    Argv.insert(Argv.end(), Args.begin(), Args.end());
+    TStartOptions Options;
+    Options.Directory = Dir;
+    auto P = StartProcess(Argv, Options);
+    ASSERT_TRUE(P);
+    EXPECT_EQ(P->WaitFor(INFINITE), WAIT_OBJECT_0);
+    std::string Expected;
+    for (const std::string& A : Args)
+        Expected += A + "|";
+    EXPECT_EQ(AwaitRecord(Dir + "/record"), Expected + Dir);
+}
+
 TEST_F(ProcessTest, StartFailureSetsTheLastError) {
     EXPECT_FALSE(StartProcess({Dir + "/missing"}, TStartOptions()));
     EXPECT_EQ(GetLastError(), 2u);
