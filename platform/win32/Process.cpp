@@ -77,9 +77,12 @@ public:
     bool GetExitCode(uint32_t& Code) override {
         DWORD Exit = 0;
         if (!::GetExitCodeProcess(FProcess, &Exit)) return false;
-        // A program that ended with 259 would look as if it still ran.
-        if (Exit == STILL_ACTIVE && ::WaitForSingleObject(FProcess, 0) == WAIT_OBJECT_0)
-            Exit = ExitGeneralFailure;
+        if (Exit == STILL_ACTIVE && ::WaitForSingleObject(FProcess, 0) == WAIT_OBJECT_0) {
+            // It ended after the first look: read the code again. A program
+            // that ended with 259 would look as if it still ran.
+            if (!::GetExitCodeProcess(FProcess, &Exit)) return false;
+            if (Exit == STILL_ACTIVE) Exit = ExitGeneralFailure;
+        }
         Code = Exit;
         return true;
     }
