@@ -28,6 +28,10 @@ bool ProcessIsPrivileged() {
     return ::geteuid() == 0;
 }
 
+bool RunsUnderWine() {
+    return false;
+}
+
 bool ElevatorAsksNobody() {
     return false;
 }

@@ -17,6 +17,11 @@ std::vector<std::string> OwnArguments();
 // administrator on Windows), as the system's own check says.
 bool ProcessIsPrivileged();
 
+// The tests run under Wine, whose tokens differ from Windows' own: its
+// limited token keeps the Administrators group enabled where Windows makes
+// it deny-only.
+bool RunsUnderWine();
+
 // A copy of this program can be started with administrator rights without
 // anybody being asked: through the elevator the system offers (Wine grants
 // "runas" at once; pkexec and a real elevation prompt ask).

@@ -17,6 +17,7 @@
 #include "tests/common/TestAccount.h"
 #include "tests/common/TestEnv.h"
 #include "tests/common/TestFiles.h"
+#include "tests/common/TestSystem.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -68,6 +69,15 @@ uint32_t ProbeAction(const std::string& Parameters) {
     if (!Candidate) return false;
     SetProgramArguments(Args);
     const char* Mode = std::getenv("KIVO_PROBE_MODE");
+    if (Mode != nullptr && std::string(Mode) == "facts") {
+        // The privilege answers of the account the copy runs under.
+        const char* Out = std::getenv("KIVO_PROBE_OUT");
+        WriteFile(Out != nullptr ? Out : "",
+                  "admin=" + std::to_string(IsAdministrator()) +
+                      " account=" + std::to_string(IsAdministratorAccount()) +
+                      " elevated=" + std::to_string(IsElevated()));
+        std::_Exit(0);
+    }
     OnElevateProc = Mode != nullptr && std::string(Mode) == "unassigned" ? nullptr : &ProbeAction;
     CheckRunElevated();
     std::_Exit(NotRecognised);
@@ -233,6 +243,32 @@ TEST(ElevatedCopyUnprivileged, RefusesWithAccessDeniedAndRunsNothing) {
     if (!Code) GTEST_SKIP() << Why;
     EXPECT_EQ(*Code, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(FileExists(Out));
+}
+
+TEST(ElevatedCopyUnprivileged, SeesNeitherAdministratorNorElevation) {
+    TempDir Dir;
+    const std::string Out = Dir / "facts";
+    std::string Why;
+    std::optional<uint32_t> Code;
+    {
+        TProbeEnvironment Probe("facts", Out);
+        Code = RunUnprivileged({ExecutablePath()}, Why);
+    }
+    if (!Code) GTEST_SKIP() << Why;
+    EXPECT_EQ(*Code, 0u);
+    const std::string Facts = ReadFile(Out);
+    EXPECT_NE(Facts.find(" elevated=0"), std::string::npos) << Facts;
+    // Wine's limited token keeps the Administrators group enabled.
+    if (!RunsUnderWine()) {
+        EXPECT_NE(Facts.find("admin=0 "), std::string::npos) << Facts;
+    }
+    // Dropped from a privileged process: an administrator's limited token on
+    // Windows keeps the Administrators group, deny-only, so the account still
+    // counts; "nobody" on POSIX is in no administrative group.
+    if (ProcessIsPrivileged()) {
+        EXPECT_NE(Facts.find(test::OnWindows ? " account=1 " : " account=0 "), std::string::npos)
+            << Facts;
+    }
 }
 
 // ---- RunElevated: the parameter string survives the trip ----

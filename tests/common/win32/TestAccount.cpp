@@ -101,11 +101,14 @@ std::optional<uint32_t> RunUnprivileged(const std::vector<std::string>& Argv, st
     return static_cast<uint32_t>(Code);
 }
 
-bool ElevatorAsksNobody() {
-    // Wine grants "runas" without a prompt; it is known by the export of its
-    // own in ntdll.
+bool RunsUnderWine() {
+    // Known by the export of its own in ntdll.
     HMODULE Ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return Ntdll != nullptr && ::GetProcAddress(Ntdll, "wine_get_version") != nullptr;
+}
+
+bool ElevatorAsksNobody() {
+    return RunsUnderWine(); // Wine grants "runas" without a prompt
 }
 
 bool ElevationPromptIsOn() {
