@@ -231,15 +231,23 @@ TEST_F(ElevatedCopyAsRoot, TakesTheDisplayOfTheCallerWhenItHasNone) {
 
 // ---- the copy started without elevation ----
 
+// Runs this program with Args and the probe's Mode without privileges: its
+// exit code, or nullopt with Why when that cannot be done here.
+std::optional<uint32_t> RunProbeUnprivileged(const std::vector<std::string>& Args,
+                                             const std::string& Mode, const std::string& Out,
+                                             std::string& Why) {
+    TProbeEnvironment Probe(Mode, Out);
+    std::vector<std::string> Argv{ExecutablePath()};
+    Argv.insert(Argv.end(), Args.begin(), Args.end());
+    return RunUnprivileged(Argv, Why);
+}
+
 TEST(ElevatedCopyUnprivileged, RefusesWithAccessDeniedAndRunsNothing) {
     TempDir Dir;
     const std::string Out = Dir / "params";
     std::string Why;
-    std::optional<uint32_t> Code;
-    {
-        TProbeEnvironment Probe("return:0", Out);
-        Code = RunUnprivileged({ExecutablePath(), SwitchArg(), "C:/x;/regserver"}, Why);
-    }
+    const std::optional<uint32_t> Code =
+        RunProbeUnprivileged({SwitchArg(), "C:/x;/regserver"}, "return:0", Out, Why);
     if (!Code) GTEST_SKIP() << Why;
     EXPECT_EQ(*Code, ERROR_ACCESS_DENIED);
     EXPECT_FALSE(FileExists(Out));
@@ -249,11 +257,7 @@ TEST(ElevatedCopyUnprivileged, SeesNeitherAdministratorNorElevation) {
     TempDir Dir;
     const std::string Out = Dir / "facts";
     std::string Why;
-    std::optional<uint32_t> Code;
-    {
-        TProbeEnvironment Probe("facts", Out);
-        Code = RunUnprivileged({ExecutablePath()}, Why);
-    }
+    const std::optional<uint32_t> Code = RunProbeUnprivileged({}, "facts", Out, Why);
     if (!Code) GTEST_SKIP() << Why;
     EXPECT_EQ(*Code, 0u);
     const std::string Facts = ReadFile(Out);
