@@ -18,6 +18,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Security.h"
+#include "platform/SystemServices.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 
@@ -255,6 +256,32 @@ std::string FindInPath(const std::string& Program) {
     return std::string();
 }
 
+// A child started through posix_spawn, waited for through a pidfd where the
+// kernel has one.
+class TPosixChildProcess final : public TChildProcess {
+public:
+    TPosixChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher);
+    ~TPosixChildProcess() override;
+
+    TProcessId Pid() const override { return FPid; }
+    bool GetExitCode(uint32_t& Code) override;
+    uint32_t WaitFor(uint32_t TimeoutMs) override;
+    uint32_t LaunchError() const override { return FLaunchError; }
+
+private:
+    bool Reap(bool Block);
+    void Finish(int Status);
+
+    pid_t FPid;
+    int FPidFd = -1;
+    int FChannelFd;
+    bool FPromptLauncher;
+    bool FEnded = false;
+    bool FReapFailed = false;
+    uint32_t FExitCode = 31;
+    uint32_t FLaunchError = 0;
+};
+
 class TPkexecElevator final : public IElevator {
 public:
     std::unique_ptr<TChildProcess> RunAs(const std::string& File, const std::string& Parameters,
@@ -276,26 +303,21 @@ public:
     }
 };
 
-IElevator*& ElevatorSlot() {
-    static IElevator* Slot = nullptr;
-    return Slot;
-}
-
 } // namespace
 
 static_assert(std::is_same_v<pid_t, TProcessId>, "a process number fits TProcessId");
 
-TChildProcess::TChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher)
+TPosixChildProcess::TPosixChildProcess(pid_t APid, int AChannelFd, bool APromptLauncher)
     : FPid(APid), FPidFd(OpenPidFd(APid)), FChannelFd(AChannelFd),
       FPromptLauncher(APromptLauncher) {}
 
-TChildProcess::~TChildProcess() {
+TPosixChildProcess::~TPosixChildProcess() {
     if (!FEnded && !FReapFailed && !Reap(false)) ReapInBackground(FPid);
     if (FPidFd >= 0) ::close(FPidFd);
     if (FChannelFd >= 0) ::close(FChannelFd);
 }
 
-void TChildProcess::Finish(int Status) {
+void TPosixChildProcess::Finish(int Status) {
     FEnded = true;
     uint32_t FromChannel = 0;
     bool HasResult = FChannelFd >= 0 && ParseResult(ReadWhole(FChannelFd), FromChannel);
@@ -315,7 +337,7 @@ void TChildProcess::Finish(int Status) {
     if (FExitCode == STILL_ACTIVE) FExitCode = 31;
 }
 
-bool TChildProcess::Reap(bool Block) {
+bool TPosixChildProcess::Reap(bool Block) {
     if (FEnded) return true;
     int Status = 0;
     pid_t R;
@@ -330,7 +352,7 @@ bool TChildProcess::Reap(bool Block) {
     return false;
 }
 
-bool TChildProcess::GetExitCode(uint32_t& Code) {
+bool TPosixChildProcess::GetExitCode(uint32_t& Code) {
     if (!FEnded && !Reap(false)) {
         if (FReapFailed) return false;
         Code = STILL_ACTIVE;
@@ -340,7 +362,7 @@ bool TChildProcess::GetExitCode(uint32_t& Code) {
     return true;
 }
 
-uint32_t TChildProcess::WaitFor(uint32_t TimeoutMs) {
+uint32_t TPosixChildProcess::WaitFor(uint32_t TimeoutMs) {
     if (FEnded || Reap(false)) return WAIT_OBJECT_0;
     if (FReapFailed) return WAIT_FAILED;
     if (TimeoutMs == INFINITE) return Reap(true) ? WAIT_OBJECT_0 : WAIT_FAILED;
@@ -378,19 +400,12 @@ std::unique_ptr<TChildProcess> StartProcess(const std::vector<std::string>& Argv
         SetLastErrorFromErrno(Err);
         return nullptr;
     }
-    return std::make_unique<TChildProcess>(Pid, Channel, Options.PromptLauncher);
+    return std::make_unique<TPosixChildProcess>(Pid, Channel, Options.PromptLauncher);
 }
 
-IElevator& Elevator() {
+IElevator& SystemElevator() {
     static TPkexecElevator System;
-    IElevator* E = ElevatorSlot();
-    return E != nullptr ? *E : System;
-}
-
-IElevator* SetElevator(IElevator* AElevator) {
-    IElevator* Previous = ElevatorSlot();
-    ElevatorSlot() = AElevator;
-    return Previous;
+    return System;
 }
 
 std::vector<std::pair<std::string, std::string>> DisplaySettings() {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/SystemServices.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
@@ -60,27 +61,11 @@ public:
     }
 };
 
-TSystemAccountFacts& SystemFacts() {
-    static TSystemAccountFacts Facts;
-    return Facts;
-}
-
-IAccountFacts*& FactsSlot() {
-    static IAccountFacts* Facts = nullptr;
-    return Facts;
-}
-
 } // namespace
 
-IAccountFacts& AccountFacts() {
-    IAccountFacts* Facts = FactsSlot();
-    return Facts != nullptr ? *Facts : SystemFacts();
-}
-
-IAccountFacts* SetAccountFacts(IAccountFacts* Facts) {
-    IAccountFacts* Previous = FactsSlot();
-    FactsSlot() = Facts;
-    return Previous;
+IAccountFacts& SystemAccountFacts() {
+    static TSystemAccountFacts Facts;
+    return Facts;
 }
 
 std::string ElevationPromptProgram() {

@@ -1,7 +1,9 @@
 // Facts about the account the process runs under, and the system's elevation
-// policy. POSIX mapping: the effective user id 0 is an elevated administrator;
-// an administrator account is uid 0 or a member of an administrative group
-// ("sudo", "wheel", "admin"); the elevation prompt exists when pkexec does.
+// policy. On Windows they come from the access token (the thread's when it
+// impersonates) and the UAC policy value EnableLUA. POSIX mapping: the
+// effective user id 0 is an elevated administrator; an administrator account
+// is uid 0 or a member of an administrative group ("sudo", "wheel",
+// "admin"); the elevation prompt exists when pkexec does.
 #pragma once
 
 #include <string>
@@ -29,7 +31,8 @@ IAccountFacts& AccountFacts();
 // Installs a stand-in (nullptr restores the system's); returns the previous one.
 IAccountFacts* SetAccountFacts(IAccountFacts* Facts);
 
-// Full path of the system's elevation prompt program (pkexec), or empty.
+// Full path of the system's elevation prompt program (pkexec), or empty;
+// always empty on Windows, whose prompt is the shell's "runas" verb.
 std::string ElevationPromptProgram();
 
 } // namespace kivo

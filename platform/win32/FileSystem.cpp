@@ -195,7 +195,8 @@ TAppendResult AppendToFile(const std::string& FileName, std::string_view Bytes) 
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!File.Valid()) {
-        Result.Error = os::LastErrno();
+        // A folder refuses the open as access denied; say what stands there.
+        Result.Error = DirectoryExists(FileName) ? EISDIR : os::LastErrno();
         return Result;
     }
     Result.Opened = true;

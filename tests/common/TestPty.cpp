@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace kivo::test {
@@ -54,6 +56,83 @@ TPtyResult RunOnPty(const std::function<int()>& Child, const TPtyDialog& Dialog)
 
 bool PtyAvailable() {
     return true;
+}
+
+struct TRedirectedStream::TState {
+    int Stream = -1;
+    int Saved = -1;
+    int Master = -1;
+    int Target = -1;
+};
+
+TRedirectedStream::TRedirectedStream(int Stream, bool OnTerminal, unsigned short Columns)
+    : FState(std::make_unique<TState>()) {
+    if (OnTerminal) {
+        winsize Size{};
+        Size.ws_row = 24;
+        Size.ws_col = Columns;
+        if (::openpty(&FState->Master, &FState->Target, nullptr, nullptr, &Size) != 0) return;
+    } else {
+        FState->Target = ::open("/dev/null", O_RDWR);
+        if (FState->Target < 0) return;
+    }
+    FState->Stream = Stream;
+    FState->Saved = ::dup(Stream);
+    ::dup2(FState->Target, Stream);
+}
+
+TRedirectedStream::~TRedirectedStream() {
+    if (FState->Saved >= 0) {
+        ::dup2(FState->Saved, FState->Stream);
+        ::close(FState->Saved);
+    }
+    for (int Fd : {FState->Master, FState->Target})
+        if (Fd >= 0) ::close(Fd);
+}
+
+bool TRedirectedStream::Ok() const {
+    return FState->Saved >= 0;
+}
+
+std::optional<int> RunForked(const std::function<int()>& Body) {
+    const pid_t Pid = ::fork();
+    if (Pid < 0) return std::nullopt;
+    if (Pid == 0) {
+        ::alarm(30);
+        ::_exit(Body());
+    }
+    int Status = 0;
+    ::waitpid(Pid, &Status, 0);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+}
+
+std::optional<int> RunWithoutTerminal(const std::function<int()>& Body) {
+    return RunForked([&] {
+        ::setsid(); // a new session has no controlling terminal
+        return Body();
+    });
+}
+
+namespace {
+
+// The request bits of platform/Terminal.h and their signals.
+int SignalOf(uint8_t Request) {
+    return Request == 1 ? SIGINT : Request == 2 ? SIGTERM : SIGHUP;
+}
+
+} // namespace
+
+bool RaiseStopRequest(uint8_t Request) {
+    return std::raise(SignalOf(Request)) == 0;
+}
+
+int StatusEndedBy(uint8_t Request) {
+    return 128 + SignalOf(Request);
+}
+
+bool StandardInputEchoes() {
+    termios Now{};
+    return ::tcgetattr(STDIN_FILENO, &Now) == 0 && (Now.c_lflag & ECHO) != 0;
 }
 
 } // namespace kivo::test

@@ -1,10 +1,10 @@
 // The four privilege questions and the shield rule over stand-in account facts,
 // and the system's answers for the account the tests run under.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "elevation/QxUtilRunElevated.h"
 #include "support/StandIns.h"
+#include "tests/common/TestAccount.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -81,12 +81,12 @@ TEST(Privileges, WithoutElevationSupportElevatedMeansAdministratorAndNoShield) {
     EXPECT_TRUE(Ask(F).Elevated);
 }
 
-TEST(Privileges, SystemAnswersFollowTheEffectiveUser) {
-    bool Root = ::geteuid() == 0;
-    EXPECT_EQ(IsAdministrator(), Root);
-    EXPECT_EQ(IsElevated(), Root);
-    if (Root) {
+TEST(Privileges, SystemAnswersFollowTheAccountTheTestsRunUnder) {
+    const bool Privileged = test::ProcessIsPrivileged();
+    EXPECT_EQ(IsAdministrator(), Privileged);
+    EXPECT_EQ(IsElevated(), Privileged);
+    if (Privileged) {
         EXPECT_TRUE(IsAdministratorAccount());
     }
-    EXPECT_EQ(IsUacEnabled(), !ElevationPromptProgram().empty());
+    EXPECT_EQ(IsUacEnabled(), test::ElevationPromptIsOn());
 }

@@ -1,14 +1,12 @@
 // The relaunch protocol for real: this test program is its own elevated copy.
 // Like the installer, it registers an action and calls CheckRunElevated while
-// it starts; the tests start it again as a subprocess with the switch, as
-// root and as an unprivileged user, and look at the exit codes that come
+// it starts; the tests start it again as a subprocess with the switch, with
+// and without administrator rights, and look at the exit codes that come
 // back and at the parameter string the action received.
 #include <cstdio>
 #include <cstdlib>
-#include <gmock/gmock.h>
+#include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
@@ -16,7 +14,10 @@
 #include "runtime/SysUtils.h"
 #include "runtime/Text.h"
 #include "support/StandIns.h"
+#include "tests/common/TestAccount.h"
+#include "tests/common/TestEnv.h"
 #include "tests/common/TestFiles.h"
+#include "tests/common/TestSystem.h"
 
 using namespace kivo;
 using namespace kivo::test;
@@ -25,24 +26,14 @@ namespace {
 
 constexpr int NotRecognised = 77; // the copy went on starting normally
 
-std::vector<std::string> OwnArguments() {
-    std::string All = ReadFile("/proc/self/cmdline");
-    std::vector<std::string> Args;
-    size_t P = 0;
-    while (P < All.size()) {
-        size_t End = All.find('\0', P);
-        if (End == std::string::npos) End = All.size();
-        Args.push_back(All.substr(P, End - P));
-        P = End + 1;
-    }
-    return Args;
-}
-
 // The test action: records the parameter string, then behaves as
-// KIVO_PROBE_MODE says.
+// KIVO_PROBE_MODE says. Where the elevator passes no environment on, a
+// first parameter "return:<code>" says it instead.
 uint32_t ProbeAction(const std::string& Parameters) {
     const char* ModeVar = std::getenv("KIVO_PROBE_MODE");
     std::string Mode = ModeVar != nullptr ? ModeVar : "return:0";
+    if (ModeVar == nullptr && Parameters.rfind("return:", 0) == 0)
+        Mode = Parameters.substr(0, Parameters.find(' '));
     std::string Record = Parameters;
     if (Mode == "display") {
         const char* Display = std::getenv("DISPLAY");
@@ -71,16 +62,25 @@ uint32_t ProbeAction(const std::string& Parameters) {
 // whose switch was not recognised ends with NotRecognised instead of
 // running the tests again.
 [[maybe_unused]] const bool ProbeStartup = [] {
-    std::vector<std::string> Args = OwnArguments();
+    std::vector<std::string> Args = test::OwnArguments();
     bool Candidate = std::getenv("KIVO_PROBE_MODE") != nullptr;
     for (size_t i = 1; i < Args.size(); ++i)
         Candidate = Candidate || AnsiUpperCase(Args[i]).find(ElevateSwitch) != std::string::npos;
     if (!Candidate) return false;
     SetProgramArguments(Args);
     const char* Mode = std::getenv("KIVO_PROBE_MODE");
+    if (Mode != nullptr && std::string(Mode) == "facts") {
+        // The privilege answers of the account the copy runs under.
+        const char* Out = std::getenv("KIVO_PROBE_OUT");
+        WriteFile(Out != nullptr ? Out : "",
+                  "admin=" + std::to_string(IsAdministrator()) +
+                      " account=" + std::to_string(IsAdministratorAccount()) +
+                      " elevated=" + std::to_string(IsElevated()));
+        std::_Exit(0);
+    }
     OnElevateProc = Mode != nullptr && std::string(Mode) == "unassigned" ? nullptr : &ProbeAction;
     CheckRunElevated();
-    ::_exit(NotRecognised);
+    std::_Exit(NotRecognised);
 }();
 
 std::string SwitchArg() {
@@ -97,8 +97,43 @@ struct TCopyResult {
 // Writable for the unprivileged copy too.
 class TempDir : public test::TTempDir {
 public:
-    TempDir() { ::chmod(Path().c_str(), 01777); }
+    TempDir() {
+        std::filesystem::permissions(Path(), std::filesystem::perms::all |
+                                                 std::filesystem::perms::sticky_bit);
+    }
 };
+
+// Sets the probe's environment for one start.
+class TProbeEnvironment {
+public:
+    TProbeEnvironment(const std::string& Mode, const std::string& Out) {
+        SetEnvVar("KIVO_PROBE_MODE", Mode);
+        if (!Out.empty()) SetEnvVar("KIVO_PROBE_OUT", Out);
+    }
+    ~TProbeEnvironment() {
+        SetEnvVar("KIVO_PROBE_MODE", std::nullopt);
+        SetEnvVar("KIVO_PROBE_OUT", std::nullopt);
+    }
+    TProbeEnvironment(const TProbeEnvironment&) = delete;
+    TProbeEnvironment& operator=(const TProbeEnvironment&) = delete;
+};
+
+// The POSIX elevator runs a prompt program in front of the copy and hands
+// the caller's display over through the result channel. The shell's "runas"
+// on Windows does neither: a refused prompt fails the start itself, and the
+// copy shares the caller's desktop.
+#ifdef _WIN32
+constexpr bool PosixElevator = false;
+#else
+constexpr bool PosixElevator = true;
+#endif
+
+// An elevated copy starts here without anybody being asked: directly from
+// a privileged process, or through the system's elevator where it asks
+// nobody.
+bool ElevatedCopyPossible() {
+    return ProcessIsPrivileged() || ElevatorAsksNobody();
+}
 
 // Starts Argv (the copy, possibly behind a launcher) with the result channel
 // and the probe mode, and waits for it.
@@ -106,12 +141,12 @@ TCopyResult RunCopy(const std::vector<std::string>& Argv, const std::string& Mod
                     TStartOptions Options = TStartOptions()) {
     TempDir Dir;
     std::string Out = Dir.Path() + "/params";
-    ::setenv("KIVO_PROBE_MODE", Mode.c_str(), 1);
-    ::setenv("KIVO_PROBE_OUT", Out.c_str(), 1);
     Options.ResultChannel = true;
-    std::unique_ptr<TChildProcess> P = StartProcess(Argv, Options);
-    ::unsetenv("KIVO_PROBE_MODE");
-    ::unsetenv("KIVO_PROBE_OUT");
+    std::unique_ptr<TChildProcess> P;
+    {
+        TProbeEnvironment Probe(Mode, Out);
+        P = StartProcess(Argv, Options);
+    }
     TCopyResult R;
     if (!P) {
         ADD_FAILURE() << "could not start " << Argv[0] << ": " << GetLastError();
@@ -138,7 +173,7 @@ TCopyResult RunSelf(const std::vector<std::string>& Args, const std::string& Mod
 class ElevatedCopyAsRoot : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root: the copy must run elevated";
+        if (!ProcessIsPrivileged()) GTEST_SKIP() << "needs root: the copy must run elevated";
     }
 };
 
@@ -178,47 +213,66 @@ TEST_F(ElevatedCopyAsRoot, SwitchIsRecognisedOnlyInItsTwoForms) {
 TEST_F(ElevatedCopyAsRoot, TakesTheDisplayOfTheCallerWhenItHasNone) {
     // pkexec clears the environment; the caller's display comes through the
     // result channel.
+    if (!PosixElevator)
+        GTEST_SKIP() << "no display to hand over: the elevated copy shares the caller's desktop";
     const char* Own = std::getenv("DISPLAY");
-    std::string Saved = Own != nullptr ? Own : "";
+    std::optional<std::string> Saved;
+    if (Own != nullptr) Saved = Own;
     TStartOptions Options;
     Options.ChannelSettings = {{"DISPLAY", ":42"}, {"XAUTHORITY", "/home/anna/.Xauthority"}};
-    ::unsetenv("DISPLAY");
+    SetEnvVar("DISPLAY", std::nullopt);
     TCopyResult Without = RunCopy({ExecutablePath(), SwitchArg()}, "display", Options);
-    ::setenv("DISPLAY", ":7", 1);
+    SetEnvVar("DISPLAY", ":7");
     TCopyResult With = RunCopy({ExecutablePath(), SwitchArg()}, "display", Options);
-    if (Own != nullptr)
-        ::setenv("DISPLAY", Saved.c_str(), 1);
-    else
-        ::unsetenv("DISPLAY");
+    SetEnvVar("DISPLAY", Saved);
     EXPECT_EQ(Without.Parameters, ":42|/home/anna/.Xauthority");
     EXPECT_EQ(With.Parameters.substr(0, 3), ":7|"); // its own display wins
 }
 
 // ---- the copy started without elevation ----
 
+// Runs this program with Args and the probe's Mode without privileges: its
+// exit code, or nullopt with Why when that cannot be done here.
+std::optional<uint32_t> RunProbeUnprivileged(const std::vector<std::string>& Args,
+                                             const std::string& Mode, const std::string& Out,
+                                             std::string& Why) {
+    TProbeEnvironment Probe(Mode, Out);
+    std::vector<std::string> Argv{ExecutablePath()};
+    Argv.insert(Argv.end(), Args.begin(), Args.end());
+    return RunUnprivileged(Argv, Why);
+}
+
 TEST(ElevatedCopyUnprivileged, RefusesWithAccessDeniedAndRunsNothing) {
-    std::vector<std::string> Argv;
-    TempDir BinDir;
-    if (::geteuid() == 0) {
-        if (!FileExists("/usr/bin/setpriv"))
-            GTEST_SKIP() << "setpriv is missing: cannot drop to an unprivileged user";
-        // A private copy of this program that the unprivileged user may run,
-        // wherever the build tree lives.
-        std::string Copy = BinDir.Path() + "/probe";
-        ASSERT_EQ(
-            std::system(("cp '" + ExecutablePath() + "' '" + Copy + "' && chmod 755 '" + Copy + "'")
-                            .c_str()),
-            0);
-        ::chmod(BinDir.Path().c_str(), 0755);
-        Argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", Copy};
-    } else {
-        Argv = {ExecutablePath()};
+    TempDir Dir;
+    const std::string Out = Dir / "params";
+    std::string Why;
+    const std::optional<uint32_t> Code =
+        RunProbeUnprivileged({SwitchArg(), "C:/x;/regserver"}, "return:0", Out, Why);
+    if (!Code) GTEST_SKIP() << Why;
+    EXPECT_EQ(*Code, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(FileExists(Out));
+}
+
+TEST(ElevatedCopyUnprivileged, SeesNeitherAdministratorNorElevation) {
+    TempDir Dir;
+    const std::string Out = Dir / "facts";
+    std::string Why;
+    const std::optional<uint32_t> Code = RunProbeUnprivileged({}, "facts", Out, Why);
+    if (!Code) GTEST_SKIP() << Why;
+    EXPECT_EQ(*Code, 0u);
+    const std::string Facts = ReadFile(Out);
+    EXPECT_NE(Facts.find(" elevated=0"), std::string::npos) << Facts;
+    // Wine's limited token keeps the Administrators group enabled.
+    if (!RunsUnderWine()) {
+        EXPECT_NE(Facts.find("admin=0 "), std::string::npos) << Facts;
     }
-    Argv.push_back(SwitchArg());
-    Argv.push_back("C:/x;/regserver");
-    TCopyResult R = RunCopy(Argv, "return:0");
-    EXPECT_EQ(R.Code, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(R.ActionRan);
+    // Dropped from a privileged process: an administrator's limited token on
+    // Windows keeps the Administrators group, deny-only, so the account still
+    // counts; "nobody" on POSIX is in no administrative group.
+    if (ProcessIsPrivileged()) {
+        EXPECT_NE(Facts.find(test::OnWindows ? " account=1 " : " account=0 "), std::string::npos)
+            << Facts;
+    }
 }
 
 // ---- RunElevated: the parameter string survives the trip ----
@@ -226,7 +280,8 @@ TEST(ElevatedCopyUnprivileged, RefusesWithAccessDeniedAndRunsNothing) {
 class ParameterTrip : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root: the copy must run elevated";
+        if (!ElevatedCopyPossible())
+            GTEST_SKIP() << "needs root: the copy must run elevated without a prompt";
         OnElevateProc = &ProbeAction;
     }
     void TearDown() override { OnElevateProc = nullptr; }
@@ -235,13 +290,14 @@ protected:
     std::string Trip(const std::string& Parameters) {
         TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
         TStandInElevator Runner;
+        Runner.ThroughSystem = ElevatorAsksNobody();
         TempDir Dir;
         std::string Out = Dir.Path() + "/params";
-        ::setenv("KIVO_PROBE_MODE", "return:0", 1);
-        ::setenv("KIVO_PROBE_OUT", Out.c_str(), 1);
-        uint32_t Code = RunElevated(Parameters, nullptr);
-        ::unsetenv("KIVO_PROBE_MODE");
-        ::unsetenv("KIVO_PROBE_OUT");
+        uint32_t Code = 0;
+        {
+            TProbeEnvironment Probe("return:0", Out);
+            Code = RunElevated(Parameters, nullptr);
+        }
         EXPECT_EQ(Code, 0u);
         EXPECT_EQ(Runner.Calls, 1);
         EXPECT_EQ(Runner.LastFile, ExecutablePath());
@@ -280,10 +336,13 @@ TEST_F(ParameterTrip, SwitchInsideTheParametersIsDropped) {
 TEST_F(ParameterTrip, PumpKeepsRunningWhileTheCopyWorks) {
     TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
     TStandInElevator Runner;
-    ::setenv("KIVO_PROBE_MODE", "return:0x80070005", 1);
+    Runner.ThroughSystem = ElevatorAsksNobody();
     int Pumped = 0;
-    uint32_t Code = RunElevated("p", nullptr, [&] { ++Pumped; });
-    ::unsetenv("KIVO_PROBE_MODE");
+    uint32_t Code = 0;
+    {
+        TProbeEnvironment Probe("return:0x80070005", "");
+        Code = RunElevated("p", nullptr, [&] { ++Pumped; });
+    }
     EXPECT_EQ(Code, 0x80070005u);
     EXPECT_GE(Pumped, 1); // also after the poll that saw the end
 }
@@ -308,6 +367,9 @@ TEST(RunElevated, RefusedStartRaisesTheCancelledOSError) {
 
 TEST(RunElevated, DismissedPromptOfTheLauncherRaisesCancelled) {
     // A launcher that ends as the prompt program does when the user dismisses it.
+    if (!PosixElevator)
+        GTEST_SKIP() << "no prompt program runs in front of the copy: the shell's runas verb "
+                        "fails the start itself (RefusedStartRaisesTheCancelledOSError)";
     OnElevateProc = &ProbeAction;
     TUseFacts NotElevated(TStandInFacts::StandardUser());
     TStandInElevator Prompt;
@@ -345,35 +407,40 @@ TEST(RunElevated, UnassignedActionIsAnAssertionNamingThisModule) {
         RunElevated("x", nullptr);
         ADD_FAILURE() << "no assertion";
     } catch (const EAssertionFailed& E) {
-        EXPECT_THAT(E.Message(), ::testing::MatchesRegex(
-                                     "OnElevateProc must be assigned before calling "
-                                     "RunElevated \\(QxUtilRunElevated\\.cpp, Zeile [0-9]+\\)"));
+        // Digits spelt out: the regular expressions of the test library
+        // differ between the systems.
+        const std::string Start = "OnElevateProc must be assigned before calling RunElevated "
+                                  "(QxUtilRunElevated.cpp, Zeile ";
+        const std::string Message = E.Message();
+        ASSERT_EQ(Message.rfind(Start, 0), 0u) << Message;
+        const std::string Line = Message.substr(Start.size());
+        EXPECT_GE(Line.size(), 2u) << Message;
+        EXPECT_EQ(Line.find_first_not_of("0123456789"), Line.size() - 1) << Message;
+        EXPECT_EQ(Line.back(), ')') << Message;
     }
     EXPECT_EQ(Never.Calls, 0);
 }
 
 TEST(RunElevated, ThroughTheSystemPromptWhenItCanBeReached) {
     // pkexec needs the system bus and the authority daemon; as root it then
-    // runs the copy without asking.
-    if (::geteuid() != 0) GTEST_SKIP() << "the prompt would wait for a password";
-    if (ElevationPromptProgram().empty()) GTEST_SKIP() << "pkexec is not installed";
+    // runs the copy without asking. The shell's "runas" asks an elevated
+    // caller nothing, and Wine grants it at once.
+    if (!ElevatedCopyPossible()) GTEST_SKIP() << "the prompt would wait for the user";
     OnElevateProc = &ProbeAction;
     TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
-    ::setenv("KIVO_PROBE_MODE", "return:0x1234567", 1);
     uint32_t Code = 0;
     bool Refused = false;
     try {
-        Code = RunElevated("a b", nullptr, [] {});
+        // The code travels in the parameters: pkexec clears the environment.
+        Code = RunElevated("return:0x1234567 a b", nullptr, [] {});
     } catch (const EOSError& E) {
         Refused = true;
         Code = E.ErrorCode;
     }
-    ::unsetenv("KIVO_PROBE_MODE");
     OnElevateProc = nullptr;
-    // pkexec clears the environment, so the copy sees no probe mode and its
-    // action returns 0 — unless pkexec could not reach the authority at all.
+    if (Refused && Code == 50) GTEST_SKIP() << "pkexec is not installed";
     if (Refused && Code == ERROR_ACCESS_DENIED)
         GTEST_SKIP() << "pkexec cannot reach the polkit authority here";
     EXPECT_FALSE(Refused);
-    EXPECT_EQ(Code, 0u);
+    EXPECT_EQ(Code, 0x1234567u);
 }

@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <ostream>
-#include <unistd.h>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "tests/common/TestFiles.h"
+#include "tests/common/TestSystem.h"
 
 using namespace kivo;
 using kivo::test::TTempDir;
@@ -32,20 +33,26 @@ void PrintTo(const TWalkCase& C, std::ostream* Os) {
 class FolderWalk : public ::testing::TestWithParam<TWalkCase> {
 protected:
     // base/ holds: link -> ../outside, dangling -> ../nowhere, file, real/;
-    // based -> base (the base reached through a link).
+    // based -> base (the base reached through a link). Without links (Wine
+    // makes none) only base/ with its file and folder.
     void SetUp() override {
         ASSERT_TRUE(ForceDirectories(Dir / "base/real") && ForceDirectories(Dir / "outside"));
         ASSERT_TRUE(WriteFile(Dir / "base/file", "x"));
-        ASSERT_EQ(::symlink("../outside", (Dir / "base/link").c_str()), 0);
-        ASSERT_EQ(::symlink("../nowhere", (Dir / "base/dangling").c_str()), 0);
-        ASSERT_EQ(::symlink("base", (Dir / "based").c_str()), 0);
+        Links = test::MakeSymlink("../outside", Dir / "base/link", true);
+        if (!Links) return;
+        ASSERT_TRUE(test::MakeSymlink("../nowhere", Dir / "base/dangling", true));
+        ASSERT_TRUE(test::MakeSymlink("base", Dir / "based", true));
     }
     TTempDir Dir;
+    bool Links = false;
 };
 
 TEST_P(FolderWalk, OpensOnlyFoldersReachedWithoutLinks) {
     const TWalkCase& C = GetParam();
-    for (const char* Base : {"base", "based"}) {
+    if (!Links && C.CrossesLink) GTEST_SKIP() << "this system makes no symbolic links";
+    std::vector<const char*> Bases{"base"};
+    if (Links) Bases.push_back("based");
+    for (const char* Base : Bases) {
         TFolderWalk Walk = OpenFolderBelow(Dir / Base, C.Relative, C.Create);
         EXPECT_EQ(Walk.Folder.Valid(), C.Error == 0) << Base;
         EXPECT_EQ(Walk.CrossesLink, C.CrossesLink) << Base;
@@ -62,7 +69,7 @@ TEST_P(FolderWalk, OpensOnlyFoldersReachedWithoutLinks) {
         EXPECT_TRUE(DirectoryExists(Dir / C.Created));
     }
     EXPECT_FALSE(PathExists(Dir / "nowhere")) << "made through a dangling link";
-    EXPECT_EQ(::rmdir((Dir / "outside").c_str()), 0) << "something was made through a link";
+    EXPECT_TRUE(RemoveDir(Dir / "outside")) << "something was made through a link";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -59,13 +59,15 @@ private:
 };
 
 // An elevator that refuses with a code, or runs the copy directly (no
-// prompt) with the result channel, optionally as another program.
+// prompt) with the result channel, optionally as another program, or hands
+// the start on to the system's elevator.
 class TStandInElevator final : public IElevator {
 public:
     uint32_t RefuseWith = 0;         // non-zero: fail the start with this code
     std::string Program;             // empty: the file RunAs was given
     std::vector<std::string> Prefix; // e.g. a launcher that runs in front
     bool PromptLauncher = false;
+    bool ThroughSystem = false; // record the call, then ask the system's elevator
     int Calls = 0;
     std::string LastFile, LastParameters;
 
@@ -75,13 +77,19 @@ public:
     TStandInElevator& operator=(const TStandInElevator&) = delete;
 
     std::unique_ptr<TChildProcess> RunAs(const std::string& File, const std::string& Parameters,
-                                         TWindowHandle) override {
+                                         TWindowHandle Window) override {
         ++Calls;
         LastFile = File;
         LastParameters = Parameters;
         if (RefuseWith != 0) {
             SetLastError(RefuseWith);
             return nullptr;
+        }
+        if (ThroughSystem) {
+            IElevator* Self = SetElevator(nullptr);
+            std::unique_ptr<TChildProcess> Copy = Elevator().RunAs(File, Parameters, Window);
+            SetElevator(Self);
+            return Copy;
         }
         std::vector<std::string> Argv = Prefix;
         Argv.push_back(Program.empty() ? File : Program);
