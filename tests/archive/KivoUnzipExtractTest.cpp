@@ -2,6 +2,7 @@
 // afterwards, masks, exit statuses and failure lines, passwords from the
 // command line and from a terminal prompt, overwrite choices, the progress
 // display, and Ctrl-C.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -94,6 +95,18 @@ TEST_F(KivoUnzipExtract, WithoutDExtractsIntoTheCurrentFolder) {
     const TResult R = RunKivoUnzip("x " + Quote(Package), "C.UTF-8", "/dev/null", Out);
     EXPECT_EQ(R.Status, 0) << R.Err;
     EXPECT_EQ(ReadBytes(Out + "/top.txt"), "top\n");
+}
+
+// Windows users type folders with backslashes; missing ones are made.
+TEST_F(KivoUnzipExtract, BackslashesInTheTargetFolderOnWindows) {
+#ifndef _WIN32
+    GTEST_SKIP() << "the backslash separates folders on Windows only";
+#endif
+    std::string Typed = Out + "/new/deep";
+    std::replace(Typed.begin(), Typed.end(), '/', '\\');
+    const TResult R = RunTool("x " + Quote(Package) + " -d '" + Typed + "'");
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(ReadBytes(Out + "/new/deep/docs/readme.txt"), "read me\n");
 }
 
 TEST_F(KivoUnzipExtract, MasksAndExclusions) {
