@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <openssl/core_names.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/params.h>
 
 #include "archive/AbArcTyp.h"
 #include "archive/AbByteOrder.h"
 #include "archive/AbExcept.h"
+#include "platform/Crypto.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
@@ -21,26 +18,16 @@ constexpr int BlockSize = 16;
 // Key stream made per call of the cipher: 4096 counter blocks.
 constexpr size_t KeyStreamBytes = 4096 * BlockSize;
 
-struct TCipherFree {
-    void operator()(EVP_CIPHER_CTX* Ctx) const { EVP_CIPHER_CTX_free(Ctx); }
-};
-struct TMacFree {
-    void operator()(EVP_MAC* Mac) const { EVP_MAC_free(Mac); }
-};
-struct TMacCtxFree {
-    void operator()(EVP_MAC_CTX* Ctx) const { EVP_MAC_CTX_free(Ctx); }
-};
-
-const EVP_CIPHER* CipherFor(int KeyBytes) {
-    switch (KeyBytes) {
-    case 16: return EVP_aes_128_ecb();
-    case 24: return EVP_aes_192_ecb();
-    default: return EVP_aes_256_ecb();
-    }
-}
-
 [[noreturn]] void CryptoFailure() {
     throw EAbException("AES decryption failed in the crypto library");
+}
+
+// Compares in a time that does not depend on where the bytes differ.
+bool SameBytes(const uint8_t* A, const uint8_t* B, size_t Size) {
+    uint8_t Difference = 0;
+    for (size_t I = 0; I < Size; ++I)
+        Difference |= static_cast<uint8_t>(A[I] ^ B[I]);
+    return Difference == 0;
 }
 
 } // namespace
@@ -59,9 +46,10 @@ bool ReadZipAesInfo(const TAbExtraField& Extra, TAbZipAesInfo& Info) {
 // The AES key schedule for the key stream and the HMAC-SHA1 over the
 // encrypted data.
 struct TAbAesDecryptStream::TCrypto {
-    std::unique_ptr<EVP_CIPHER_CTX, TCipherFree> Cipher;
-    std::unique_ptr<EVP_MAC, TMacFree> Mac;
-    std::unique_ptr<EVP_MAC_CTX, TMacCtxFree> MacCtx;
+    TCrypto(const uint8_t* Keys, size_t KeyBytes)
+        : Cipher(Keys, KeyBytes), Mac(Keys + KeyBytes, KeyBytes) {}
+    TAesBlockCipher Cipher;
+    THmacSha1 Mac;
 };
 
 TAbAesDecryptStream::TAbAesDecryptStream(TStream* aStream, int64_t aStoredSize,
@@ -70,7 +58,7 @@ TAbAesDecryptStream::TAbAesDecryptStream(TStream* aStream, int64_t aStoredSize,
       FRemaining(aStoredSize - aInfo.Overhead()) {}
 
 TAbAesDecryptStream::~TAbAesDecryptStream() {
-    OPENSSL_cleanse(FPassphrase.data(), FPassphrase.size());
+    WipeSecret(FPassphrase.data(), FPassphrase.size());
     if (FOwnsStream) delete FStream;
 }
 
@@ -85,34 +73,21 @@ bool TAbAesDecryptStream::IsValid() {
     // Cipher key, HMAC key and verifier, one after the other.
     uint8_t Keys[2 * 32 + Ab_ZipAesVerifierSize];
     const int KeysSize = 2 * KeyBytes + Ab_ZipAesVerifierSize;
-    if (PKCS5_PBKDF2_HMAC_SHA1(FPassphrase.data(), static_cast<int>(FPassphrase.size()), Head,
-                               SaltBytes, KeyDerivationRounds, KeysSize, Keys) != 1) {
+    if (!DerivePbkdf2HmacSha1(FPassphrase, Head, static_cast<size_t>(SaltBytes),
+                              KeyDerivationRounds, Keys, static_cast<size_t>(KeysSize))) {
         CryptoFailure();
     }
     if (std::memcmp(Keys + 2 * KeyBytes, Head + SaltBytes, Ab_ZipAesVerifierSize) != 0) {
-        OPENSSL_cleanse(Keys, sizeof Keys);
+        WipeSecret(Keys, sizeof Keys);
         FStream->Seek(-(SaltBytes + Ab_ZipAesVerifierSize), soCurrent);
         return false;
     }
 
     // The key stream is the encryption of the counter blocks, so the cipher
     // runs forwards even though the data is decrypted.
-    auto Crypto = std::make_unique<TCrypto>();
-    Crypto->Cipher.reset(EVP_CIPHER_CTX_new());
-    Crypto->Mac.reset(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-    if (!Crypto->Cipher || !Crypto->Mac) CryptoFailure();
-    Crypto->MacCtx.reset(EVP_MAC_CTX_new(Crypto->Mac.get()));
-    char Digest[] = "SHA1";
-    const OSSL_PARAM Params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, Digest, 0),
-                                 OSSL_PARAM_END};
-    const bool Ready = Crypto->MacCtx &&
-                       EVP_EncryptInit_ex(Crypto->Cipher.get(), CipherFor(KeyBytes), nullptr, Keys,
-                                          nullptr) == 1 &&
-                       EVP_CIPHER_CTX_set_padding(Crypto->Cipher.get(), 0) == 1 &&
-                       EVP_MAC_init(Crypto->MacCtx.get(), Keys + KeyBytes,
-                                    static_cast<size_t>(KeyBytes), Params) == 1;
-    OPENSSL_cleanse(Keys, sizeof Keys);
-    if (!Ready) CryptoFailure();
+    auto Crypto = std::make_unique<TCrypto>(Keys, static_cast<size_t>(KeyBytes));
+    WipeSecret(Keys, sizeof Keys);
+    if (!Crypto->Cipher.Valid() || !Crypto->Mac.Valid()) CryptoFailure();
     FCrypto = std::move(Crypto);
     return true;
 }
@@ -127,12 +102,7 @@ void TAbAesDecryptStream::DecryptInPlace(uint8_t* Data, int64_t Count) {
                     FKeyStream[At + B] =
                         static_cast<uint8_t>((FCounter + At / BlockSize) >> (8 * B));
             FCounter += KeyStreamBytes / BlockSize;
-            int Out = 0;
-            if (EVP_EncryptUpdate(FCrypto->Cipher.get(), FKeyStream.data(), &Out, FKeyStream.data(),
-                                  static_cast<int>(KeyStreamBytes)) != 1 ||
-                Out != static_cast<int>(KeyStreamBytes)) {
-                CryptoFailure();
-            }
+            if (!FCrypto->Cipher.EncryptBlocks(FKeyStream.data(), KeyStreamBytes)) CryptoFailure();
             FKeyStreamUsed = 0;
         }
         const auto N = static_cast<size_t>(std::min<int64_t>(
@@ -152,7 +122,7 @@ int64_t TAbAesDecryptStream::Read(void* aBuffer, int64_t aCount) {
     const int64_t N = FStream->Read(aBuffer, Want);
     if (N <= 0) return 0;
     auto* Data = static_cast<uint8_t*>(aBuffer);
-    if (EVP_MAC_update(FCrypto->MacCtx.get(), Data, static_cast<size_t>(N)) != 1) CryptoFailure();
+    if (!FCrypto->Mac.Update(Data, static_cast<size_t>(N))) CryptoFailure();
     DecryptInPlace(Data, N);
     FRemaining -= N;
     return N;
@@ -164,19 +134,14 @@ void TAbAesDecryptStream::CheckAuthentication() {
     while (FRemaining > 0) {
         const int64_t N = FStream->Read(Rest, std::min<int64_t>(FRemaining, sizeof Rest));
         if (N <= 0) throw EReadError();
-        if (EVP_MAC_update(FCrypto->MacCtx.get(), Rest, static_cast<size_t>(N)) != 1)
-            CryptoFailure();
+        if (!FCrypto->Mac.Update(Rest, static_cast<size_t>(N))) CryptoFailure();
         FRemaining -= N;
     }
     uint8_t Stored[Ab_ZipAesCodeSize];
     FStream->ReadBuffer(Stored, Ab_ZipAesCodeSize);
-    uint8_t Code[EVP_MAX_MD_SIZE];
-    size_t CodeSize = 0;
-    if (EVP_MAC_final(FCrypto->MacCtx.get(), Code, &CodeSize, sizeof Code) != 1 ||
-        CodeSize < Ab_ZipAesCodeSize) {
-        CryptoFailure();
-    }
-    if (CRYPTO_memcmp(Code, Stored, Ab_ZipAesCodeSize) != 0) throw EAbZipAuthentication();
+    THmacSha1::TDigest Code{};
+    if (!FCrypto->Mac.Final(Code)) CryptoFailure();
+    if (!SameBytes(Code.data(), Stored, Ab_ZipAesCodeSize)) throw EAbZipAuthentication();
 }
 
 int64_t TAbAesDecryptStream::Write(const void*, int64_t) {

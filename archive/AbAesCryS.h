@@ -2,7 +2,8 @@
 // vendor versions AE-1 and AE-2, 128-, 192- and 256-bit keys): the extra
 // field's values and a read-only stream that checks a password against the
 // item's salt and verifier, then decrypts the item's data as it is read and
-// checks its authentication code. The cryptography is OpenSSL's libcrypto.
+// checks its authentication code. The cryptography is the platform's
+// (platform/Crypto.h).
 #pragma once
 
 #include <array>

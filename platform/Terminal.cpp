@@ -104,6 +104,10 @@ private:
 
 } // namespace
 
+void PrepareConsoleOutput() {}
+
+void SetBinaryStandardOutput() {}
+
 bool IsTerminal(TStandardStream Stream) {
     return ::isatty(StreamHandle(Stream)) == 1;
 }

@@ -17,6 +17,15 @@ bool IsTerminal(TStandardStream Stream);
 // Fallback when Stream is no terminal or the terminal does not tell.
 int TerminalColumns(TStandardStream Stream, int Fallback);
 
+// Makes a console show the program's output as it is meant: UTF-8 text and
+// the escape sequences of a terminal. On Windows the console's output code
+// page becomes UTF-8 until the program ends, and the console's handling of
+// escape sequences is switched on; POSIX terminals need nothing.
+void PrepareConsoleOutput();
+// Standard output passes bytes unchanged from now on (Windows' C runtime
+// otherwise turns each LF into CR LF); nothing to do on POSIX.
+void SetBinaryStandardOutput();
+
 // Requests to stop the program, combined as a set of bits.
 enum TStopRequest : uint8_t {
     srInterrupt = 1, // Ctrl-C

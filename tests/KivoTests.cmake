@@ -2,6 +2,24 @@
 # folder becomes one GoogleTest executable <folder>_<File>, registered with CTest.
 # Files named after NOT_ON_WINDOWS are left out of the Windows build: they
 # still work through POSIX calls directly and wait for their Win32 port.
+# The folders the tests name are this machine's; a Windows build run under
+# Wine reaches them through its drive Z:, which maps the host's root (a
+# name starting with '/' would count from the drive of the current folder).
+set(KIVO_TEST_HOST_DRIVE "")
+if(WIN32 AND CMAKE_HOST_UNIX)
+  set(KIVO_TEST_HOST_DRIVE "Z:")
+endif()
+
+# What a test executable or its folder's helper library is built with.
+function(_kivo_test_settings target)
+  target_link_libraries(${target} PRIVATE ${ARGN} kivo_test_common kivo_warnings GTest::gtest GTest::gmock)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(${target} PRIVATE
+    KIVO_SOURCE_DIR="${KIVO_TEST_HOST_DRIVE}${PROJECT_SOURCE_DIR}"
+    KIVO_TESTDATA_DIR="${KIVO_TEST_HOST_DRIVE}${PROJECT_SOURCE_DIR}/../shared/testdata"
+    KIVO_BINARY_DIR="${KIVO_TEST_HOST_DRIVE}${PROJECT_BINARY_DIR}")
+endfunction()
+
 function(kivo_add_tests prefix)
   cmake_parse_arguments(ARG "" "" "LIBS;NOT_ON_WINDOWS" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
@@ -10,17 +28,21 @@ function(kivo_add_tests prefix)
       list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
     endforeach()
   endif()
+  # The folder's support/*.cpp helpers are compiled once, into one library
+  # every executable of the folder links.
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  set(support "")
+  if(helpers)
+    set(support ${prefix}_support)
+    add_library(${support} STATIC ${helpers})
+    _kivo_test_settings(${support} ${ARG_LIBS})
+  endif()
   foreach(file ${files})
     get_filename_component(name ${file} NAME_WE)
     set(target ${prefix}_${name})
-    add_executable(${target} ${file} ${helpers})
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} kivo_test_common kivo_warnings GTest::gtest GTest::gmock GTest::gtest_main)
-    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    target_compile_definitions(${target} PRIVATE
-      KIVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-      KIVO_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata"
-      KIVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    add_executable(${target} ${file})
+    _kivo_test_settings(${target} ${support} ${ARG_LIBS})
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
   endforeach()
 endfunction()

@@ -16,7 +16,9 @@ std::string EnglishErrno(int Code) {
     case EPERM: return "permission denied";
     case EROFS: return "the file system is read-only";
     case ENOSPC: return "no space left on the device";
+#ifdef EDQUOT // Windows' C runtime has no number for it
     case EDQUOT: return "disk quota exceeded";
+#endif
     case EISDIR: return "a folder is in the way";
     case ENOTDIR: return "a file is in the way of a folder";
     case EEXIST: return "it exists already";

@@ -758,6 +758,7 @@ public:
 
 void TExtraction::PrintItems() {
     TAbArchive& Archive = *FUnZipper.Archive();
+    SetBinaryStandardOutput(); // the items' bytes as they are
     TStandardOutput Out;
     for (int32_t I = 0; I < Archive.Count(); ++I) {
         TAbArchiveItem* Item = Archive.Items(I);
@@ -1154,6 +1155,7 @@ int Run(const std::string& Command, std::vector<std::string> Args) {
 int main(int argc, char** argv) {
     // The arguments as the runtime has them: in UTF-8 also on Windows.
     SetProgramArguments(argc, argv);
+    PrepareConsoleOutput();
     std::vector<std::string> Args;
     for (int I = 1; I <= ParamCount(); ++I)
         Args.push_back(ParamStr(I));

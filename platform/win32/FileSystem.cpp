@@ -5,6 +5,7 @@
 // The file services below have names the Windows headers define as macros.
 #undef DeleteFile
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <vector>
@@ -135,7 +136,11 @@ bool CreateDir(const std::string& DirName) {
 }
 
 bool ForceDirectories(const std::string& DirName) {
-    std::string Dir = ExcludeTrailingPathDelimiter(DirName);
+    // The parents are found at '/', so a name typed with '\' is taken apart
+    // there too; a "\\?\" name keeps its prefix as it is.
+    std::string Dir = DirName;
+    if (!Dir.starts_with("\\\\?\\")) std::replace(Dir.begin(), Dir.end(), '\\', '/');
+    Dir = ExcludeTrailingPathDelimiter(Dir);
     if (Dir.empty() || DirectoryExists(Dir)) return true;
     std::string Parent = ExtractFileDir(Dir);
     if (!Parent.empty() && Parent != Dir && !ForceDirectories(Parent)) return false;

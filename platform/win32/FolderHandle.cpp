@@ -144,6 +144,49 @@ bool TFolderHandle::SetReadOnly(bool ReadOnly) const {
     return ::SetFileAttributesW(Path.c_str(), New) != FALSE;
 }
 
+// Windows folders have no permission bits, and their read-only attribute
+// does not keep anyone from writing in them: nothing to apply.
+bool TFolderHandle::SetPermissions(uint32_t) const {
+    return FHandle >= 0;
+}
+
+int TFolderHandle::MakeLink(const std::string& Name, const std::string& Target) const {
+    if (FHandle < 0) return EBADF;
+    if (!IsPlainName(Name)) return EINVAL;
+    if (KindOf(Name) == ekFolder) return EISDIR;
+    const std::string Dir = FPath.empty() ? std::string(".") : FPath;
+    std::wstring WideTarget = os::Utf8ToWide(Target);
+    for (wchar_t& C : WideTarget)
+        if (C == L'/') C = L'\\';
+    // A link to a folder must say so when it is made.
+    const bool Absolute = Target.starts_with('/') || (Target.size() > 1 && Target[1] == ':');
+    const DWORD TargetAttributes =
+        ::GetFileAttributesW(ApiPath(Absolute ? Target : Dir + "/" + Target).c_str());
+    DWORD Flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    if (TargetAttributes != INVALID_FILE_ATTRIBUTES &&
+        (TargetAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        Flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+    // A new link beside the name, moved over whatever file or link is there.
+    for (int Attempt = 0; Attempt < 100; ++Attempt) {
+        const std::wstring Temp =
+            ApiPath(Dir + "/." + Name.substr(0, 64) + ".link" + std::to_string(Attempt));
+        if (!::CreateSymbolicLinkW(Temp.c_str(), WideTarget.c_str(), Flags)) {
+            if (::GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return os::LastErrno();
+        }
+        if (::MoveFileExW(Temp.c_str(), ApiPath(Dir + "/" + Name).c_str(),
+                          MOVEFILE_REPLACE_EXISTING))
+            return 0;
+        const int Err = os::LastErrno();
+        if ((Flags & SYMBOLIC_LINK_FLAG_DIRECTORY) != 0)
+            ::RemoveDirectoryW(Temp.c_str());
+        else
+            ::DeleteFileW(Temp.c_str());
+        return Err;
+    }
+    return EEXIST;
+}
+
 TFolderWalk OpenFolderBelow(const std::string& Base, std::string_view Relative, bool Create) {
     TFolderWalk Walk;
     TFolderHandle Current = TFolderHandle::Open(Base);

@@ -127,14 +127,17 @@ int DuplicateFolder(const TFolderHandle& Folder, int& Error) {
     return Fd;
 }
 
-// Gives the open file the read-only attribute; the handle keeps its write
-// access, and a read-only file may still be moved over the target.
-void MakeReadOnly(HANDLE File) {
+// Gives the open file the read-only attribute or takes it away; the handle
+// keeps its write access, and a read-only file may still be moved over the
+// target.
+bool SetReadOnlyAttribute(HANDLE File, bool ReadOnly) {
     FILE_BASIC_INFO Info{};
-    if (!::GetFileInformationByHandleEx(File, FileBasicInfo, &Info, sizeof Info)) return;
-    Info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
-    Info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-    ::SetFileInformationByHandle(File, FileBasicInfo, &Info, sizeof Info);
+    if (!::GetFileInformationByHandleEx(File, FileBasicInfo, &Info, sizeof Info)) return false;
+    Info.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY);
+    if (ReadOnly) Info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    // No attribute left means "leave them": normal is how none is said.
+    if (Info.FileAttributes == 0) Info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(File, FileBasicInfo, &Info, sizeof Info) != FALSE;
 }
 
 } // namespace
@@ -174,8 +177,15 @@ void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Ac
         FTempLeaf.clear();
         throw EFCreateError(FTargetName, os::ErrnoOf(Err));
     }
-    if (FinalReadOnly(FTargetName, Access)) MakeReadOnly(ApiHandle(FHandle));
+    if (FinalReadOnly(FTargetName, Access)) SetReadOnlyAttribute(ApiHandle(FHandle), true);
     FBuffer.reserve(BufferSize);
+}
+
+// Windows files have no permission bits; the owner's write bit is the
+// read-only attribute, as everywhere else on this system.
+bool TReplacingFile::SetPermissions(uint32_t Mode) {
+    if (FHandle < 0) return false;
+    return SetReadOnlyAttribute(ApiHandle(FHandle), (Mode & 0200) == 0);
 }
 
 int64_t TReplacingFile::Seek(int64_t Offset, TSeekOrigin Origin) {

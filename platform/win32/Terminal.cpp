@@ -5,6 +5,9 @@
 #include "platform/Terminal.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -80,6 +83,36 @@ private:
 };
 
 } // namespace
+
+void PrepareConsoleOutput() {
+    // What the console had, given back when the program ends: the code page
+    // and the modes are the console's, not this process's.
+    static UINT SavedPage = 0;
+    static DWORD SavedModes[2] = {};
+    static const DWORD Ids[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    if (SavedPage != 0) return;
+    SavedPage = ::GetConsoleOutputCP();
+    if (SavedPage == 0 || !::SetConsoleOutputCP(CP_UTF8)) return; // no console
+    for (int I = 0; I < 2; ++I) {
+        const HANDLE Output = ::GetStdHandle(Ids[I]);
+        if (::GetConsoleMode(Output, &SavedModes[I]))
+            ::SetConsoleMode(Output, SavedModes[I] | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+    std::atexit([] {
+        std::fflush(nullptr);
+        ::SetConsoleOutputCP(SavedPage);
+        for (int I = 0; I < 2; ++I) {
+            DWORD Mode = 0;
+            const HANDLE Output = ::GetStdHandle(Ids[I]);
+            if (::GetConsoleMode(Output, &Mode)) ::SetConsoleMode(Output, SavedModes[I]);
+        }
+    });
+}
+
+void SetBinaryStandardOutput() {
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+}
 
 bool IsTerminal(TStandardStream Stream) {
     DWORD Mode = 0;

@@ -1,6 +1,6 @@
 // UTF-16 at the Windows API, UTF-8 inside, and the system's error codes as
 // the errno values the rest of the program speaks. Shared by the runtime's
-// and the platform's Windows files only.
+// and the platform's Windows files only (and the tests' Windows helpers).
 #pragma once
 
 #include <cstdint>

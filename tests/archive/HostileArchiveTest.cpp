@@ -11,13 +11,13 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/FileSystem.h"
 #include "support/InflateSupport.h"
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
+#include "tests/common/TestFileStatus.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -119,7 +119,7 @@ void PrintTo(const THostileCase& C, std::ostream* Os) {
 }
 
 void Link(const std::string& Target, const std::string& Name) {
-    ASSERT_EQ(::symlink(Target.c_str(), Name.c_str()), 0) << Name;
+    if (!test::MakeSymbolicLink(Target, Name)) GTEST_SKIP() << "symbolic links cannot be made here";
 }
 
 // The entries of Dir that lie outside t, with the contents of its files.
@@ -167,9 +167,7 @@ TEST_P(HostileArchive, LeavesOnlySoundFilesInTheTarget) {
         if (Expected == "<none>") {
             EXPECT_FALSE(PathExists(Path)) << Name;
         } else if (Expected.starts_with("->")) {
-            char Target[4096] = {};
-            EXPECT_GT(::readlink(Path.c_str(), Target, sizeof Target - 1), 0) << Name;
-            EXPECT_EQ(Target, Expected.substr(2)) << Name;
+            EXPECT_EQ(test::LinkTarget(Path), Expected.substr(2)) << Name;
         } else {
             ASSERT_TRUE(FileExists(Path)) << Name;
             EXPECT_EQ(ReadBytes(Path), Expected) << Name;
@@ -351,13 +349,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"ro/y.txt", "<none>"}, {"ro/sub", "<none>"}},
                      [](const std::string& D) {
                          ASSERT_TRUE(ForceDirectories(D + "/t/ro"));
-                         if (::geteuid() != 0) {
-                             ASSERT_EQ(::chmod((D + "/t/ro").c_str(), 0555), 0);
-                         } else if (Shell("chattr +i " + Quote(D + "/t/ro") + " 2>/dev/null") !=
-                                    0) {
-                             GTEST_SKIP() << "no read-only folder for root: chattr +i is not "
-                                             "supported here";
-                         }
+                         if (!test::DenyWriting(D + "/t/ro"))
+                             GTEST_SKIP() << "no folder here that cannot be written in";
                      }}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 

@@ -9,6 +9,7 @@
 
 #include "platform/ShellFolders.h"
 #include "tests/common/TestEnv.h"
+#include "tests/common/TestFileStatus.h"
 #include "tests/common/TestFiles.h"
 #include "tests/common/TestSystem.h"
 
@@ -96,7 +97,7 @@ TEST(Files, ReadOnlyAttributeIsTheOwnerWriteBit) {
     EXPECT_EQ(FileGetAttr(F) & faReadOnly, 0u);
     EXPECT_TRUE(FileSetAttr(F, faReadOnly | faArchive));
     EXPECT_NE(FileGetAttr(F) & faReadOnly, 0u);
-    if (const auto Mode = test::PosixMode(F)) {
+    if (const auto Mode = test::PermissionBits(F)) {
         EXPECT_EQ(*Mode & 0222, 0u) << "no one may write a read-only file";
     }
     EXPECT_TRUE(FileSetAttr(F, 0));
@@ -159,7 +160,7 @@ TEST(TempNames, CreatedFilesArePrivateAndUnique) {
         ASSERT_FALSE(Name.empty());
         EXPECT_EQ(ExtractFileName(Name).substr(0, 3), "VMS");
         EXPECT_EQ(GetFileSize(Name), 0);
-        if (const auto Mode = test::PosixMode(Name)) {
+        if (const auto Mode = test::PermissionBits(Name)) {
             EXPECT_EQ(*Mode & 0777, 0600u);
         }
         Names.insert(Name);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "tests/common/TestFileStatus.h"
 #include "tests/common/TestFiles.h"
 #include "tests/common/TestSystem.h"
 
@@ -38,10 +39,10 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(ForceDirectories(Dir / "base/real") && ForceDirectories(Dir / "outside"));
         ASSERT_TRUE(WriteFile(Dir / "base/file", "x"));
-        Links = test::MakeSymlink("../outside", Dir / "base/link", true);
+        Links = test::MakeSymbolicLink("../outside", Dir / "base/link");
         if (!Links) return;
-        ASSERT_TRUE(test::MakeSymlink("../nowhere", Dir / "base/dangling", true));
-        ASSERT_TRUE(test::MakeSymlink("base", Dir / "based", true));
+        ASSERT_TRUE(test::MakeSymbolicLink("../nowhere", Dir / "base/dangling"));
+        ASSERT_TRUE(test::MakeSymbolicLink("base", Dir / "based"));
     }
     TTempDir Dir;
     bool Links = false;

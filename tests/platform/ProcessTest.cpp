@@ -12,6 +12,7 @@
 #include "runtime/SysUtils.h"
 #include "tests/common/TestAccount.h"
 #include "tests/common/TestEnv.h"
+#include "tests/common/TestFileStatus.h"
 #include "tests/common/TestFiles.h"
 #include "tests/common/TestSystem.h"
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/FileSystem.h"
+#include "tests/common/TestFileStatus.h"
 #include "tests/common/TestFiles.h"
 #include "tests/common/TestSystem.h"
 
@@ -21,7 +22,7 @@ using test::NewFileMode;
 // Name has the permissions Mode: the bits where the system has them, and
 // on every system the read-only attribute where the owner may not write.
 void ExpectMode(const std::string& Name, unsigned Mode, const char* Why = "") {
-    if (const auto Bits = test::PosixMode(Name)) {
+    if (const auto Bits = test::PermissionBits(Name)) {
         EXPECT_EQ(*Bits, Mode) << Why;
     }
     EXPECT_EQ((FileGetAttr(Name) & faReadOnly) != 0, (Mode & 0200) == 0) << Why;
@@ -131,7 +132,7 @@ TEST(ReplacingFiles, LinkAtTheTargetIsReplacedNeverFollowed) {
     TTempDir Dir;
     ASSERT_TRUE(WriteFile(Dir / "readonly", "x"));
     ASSERT_TRUE(test::SetMode(Dir / "readonly", 0444));
-    if (!test::MakeSymlink(Dir / "readonly", Dir / "link", false))
+    if (!test::MakeSymbolicLink(Dir / "readonly", Dir / "link"))
         GTEST_SKIP() << "this system makes no symbolic links";
     EXPECT_EQ(ReplaceRefusal(Dir / "link"), 0);
 

@@ -1,11 +1,13 @@
 #include "ZipFixtures.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <zlib.h>
 #ifdef _WIN32
 #include <windows.h>
@@ -107,6 +109,46 @@ HANDLE OpenInherited(const std::string& Name, DWORD Access, DWORD Disposition) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The arguments are written for a POSIX shell (single and double quotes,
+// backslash escapes): the words the shell would make of them, each quoted
+// for a Windows command line.
+std::string WindowsArguments(const std::string& Args) {
+    std::string Result;
+    std::string Word;
+    bool InWord = false;
+    auto EndWord = [&] {
+        if (InWord) Result += (Result.empty() ? "" : " ") + Quote(Word);
+        Word.clear();
+        InWord = false;
+    };
+    for (size_t I = 0; I < Args.size(); ++I) {
+        const char C = Args[I];
+        if (C == ' ' || C == '\t' || C == '\n') {
+            EndWord();
+            continue;
+        }
+        InWord = true;
+        if (C == '\'') {
+            const size_t End = std::min(Args.find('\'', I + 1), Args.size());
+            Word.append(Args, I + 1, End - I - 1);
+            I = End;
+        } else if (C == '"') {
+            for (++I; I < Args.size() && Args[I] != '"'; ++I) {
+                if (Args[I] == '\\' && I + 1 < Args.size() &&
+                    std::string_view("\"\\$`").find(Args[I + 1]) != std::string_view::npos)
+                    ++I;
+                Word += Args[I];
+            }
+        } else if (C == '\\' && I + 1 < Args.size()) {
+            Word += Args[++I];
+        } else {
+            Word += C;
+        }
+    }
+    EndWord();
+    return Result;
+}
+
 } // namespace
 
 // The tool started directly (there is no POSIX shell): standard input from
@@ -128,8 +170,9 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     Start.hStdInput = In;
     Start.hStdOutput = WriteEnd;
     Start.hStdError = Err;
-    // The arguments go as the tests write them, with '/' in names.
-    std::wstring CommandLine = Wide(Quote(KivoUnzipTool()), true) + L" " + Wide(Args, false);
+    // The arguments as the shell would pass them, with '/' in names.
+    std::wstring CommandLine =
+        Wide(Quote(KivoUnzipTool()), true) + L" " + Wide(WindowsArguments(Args), false);
     PROCESS_INFORMATION Process{};
     const std::wstring Cwd = Wide(Folder);
     const BOOL Started =

@@ -20,29 +20,8 @@ std::wstring Wide(const std::string& Text) {
 
 } // namespace
 
-std::optional<unsigned> PosixMode(const std::string&) {
-    return std::nullopt;
-}
-
-bool SetMode(const std::string& Path, unsigned Mode) {
-    const std::wstring W = Wide(Path);
-    const DWORD A = ::GetFileAttributesW(W.c_str());
-    if (A == INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD New = (Mode & 0200) != 0 ? A & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)
-                                         : A | FILE_ATTRIBUTE_READONLY;
-    return ::SetFileAttributesW(W.c_str(), New != 0 ? New : FILE_ATTRIBUTE_NORMAL) != FALSE;
-}
-
 unsigned NewFileMode() {
     return 0666;
-}
-
-bool MakeSymlink(const std::string& Target, const std::string& Link, bool ToFolder) {
-    const DWORD Flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
-                        (ToFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
-    const std::wstring W = Wide(Link);
-    return ::CreateSymbolicLinkW(W.c_str(), Wide(Target).c_str(), Flags) &&
-           ::GetFileAttributesW(W.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool MakeFifo(const std::string&) {
