@@ -21,6 +21,12 @@ function(kivo_add_tests prefix)
       KIVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       KIVO_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata"
       KIVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+    if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
+      # The programs the tests start get the suppressions too.
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900
+        ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+    else()
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+    endif()
   endforeach()
 endfunction()
