@@ -46,6 +46,12 @@ bool TOrderedJobs::Ask(int32_t Job, const TEvent& Event) {
     return Answered;
 }
 
+bool TOrderedJobs::WaitForTurn(int32_t Job) {
+    std::unique_lock Lock(FLock);
+    FToWorkers.wait(Lock, [this, Job] { return FEnded || FReplaying >= Job; });
+    return !FEnded;
+}
+
 void TOrderedJobs::Finish(int32_t Job) {
     const std::lock_guard Lock(FLock);
     FJobs[static_cast<size_t>(Job)].Finished = true;

@@ -39,6 +39,9 @@ public:
     // Like Post, and waits until Event has run; false when the run ended
     // before it could (Event then never runs).
     bool Ask(int32_t Job, const TEvent& Event);
+    // Waits until every job before Job has finished and been replayed;
+    // false when the run ended first.
+    bool WaitForTurn(int32_t Job);
     // Job has posted everything.
     void Finish(int32_t Job);
     // Job ends the run: Failure is raised on the replaying thread in Job's

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -631,6 +632,50 @@ std::string MissingPartOf(const std::exception& E, const std::string& Archive) {
     return Open != nullptr && Open->FileName != Archive ? Open->FileName : std::string();
 }
 
+// For each item, whether it must wait until every item before it has
+// finished: an earlier item puts a file (or link) where it needs a folder
+// or the same name, or needs a folder where it puts a file, or names the
+// same file. Items in such a relation depend on their order (the first
+// one wins); all others may be written in any order. Names are compared
+// as the stored paths (only their last part for e), '\\' taken as '/', and
+// ASCII letters folded, which at worst makes an item wait without need.
+std::vector<bool> OrderDependentItems(const TAbArchive& Archive,
+                                      const std::vector<int32_t>& Selected, bool Flat) {
+    std::unordered_map<std::string, bool> FileAt, FolderAt, Below;
+    std::vector<bool> Waits(Selected.size(), false);
+    for (size_t J = 0; J < Selected.size(); ++J) {
+        const TAbArchiveItem* Item = Archive.Items(Selected[J]);
+        const bool Folder = Item->IsDirectory();
+        if (Flat && Folder) continue; // e makes no folders
+        std::vector<std::string> Parts;
+        std::string Part;
+        for (char C : Item->FileNameView()) {
+            if (C == '/' || C == '\\') {
+                if (!Part.empty() && Part != ".") Parts.push_back(Part);
+                Part.clear();
+            } else {
+                Part.push_back(C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C);
+            }
+        }
+        if (!Part.empty() && Part != ".") Parts.push_back(Part);
+        if (Flat && Parts.size() > 1) Parts.erase(Parts.begin(), Parts.end() - 1);
+        std::string Path;
+        bool Wait = false;
+        for (size_t P = 0; P < Parts.size(); ++P) {
+            Path += (P == 0 ? "" : "/") + Parts[P];
+            if (P + 1 < Parts.size()) {
+                Wait = Wait || FileAt.count(Path) > 0;
+                Below[Path] = true;
+            }
+        }
+        Wait = Wait || FileAt.count(Path) > 0 ||
+               (!Folder && (FolderAt.count(Path) > 0 || Below.count(Path) > 0));
+        (Folder ? FolderAt : FileAt)[Path] = true;
+        Waits[J] = Wait;
+    }
+    return Waits;
+}
+
 // One run of x, e, t or p.
 class TExtraction {
 public:
@@ -709,6 +754,7 @@ private:
     std::string FPassword;
     std::vector<std::pair<std::string, uint32_t>> FFolderModes;
     std::unique_ptr<std::atomic<uint8_t>[]> FItemPercent;
+    std::vector<bool> FWaits;
     int32_t FShownJob = -1;
 };
 
@@ -991,6 +1037,11 @@ void TExtraction::RunParallel(unsigned Workers) {
     FInteractive = CanAsk();
     FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
     FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
+    // Testing writes nothing: no item depends on another.
+    FWaits = FOptions.Command == cmTest
+                 ? std::vector<bool>(FSelected.size(), false)
+                 : OrderDependentItems(*FUnZipper.Archive(), FSelected,
+                                       FOptions.Command == cmExtractFlat);
     TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()));
     // Folder modes wait until every worker has written everything.
     auto EndRun = [this, &Jobs] {
@@ -1023,6 +1074,7 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
     Archive.BeginExtractionBatch();
     for (; Job >= 0; Job = Jobs.Next()) {
         const int32_t Index = FSelected[static_cast<size_t>(Job)];
+        if (FWaits[static_cast<size_t>(Job)] && !Jobs.WaitForTurn(Job)) break;
         try {
             if (FOptions.Command == cmTest)
                 Zip->VerifyItem(Index);
