@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -25,10 +25,10 @@ std::vector<std::string> Tree(const std::string& Dir) {
     std::vector<std::string> Result;
     const auto Files = Snapshot(Dir);
     for (const std::string& Name : Entries(Dir)) {
-        struct stat St {};
-        std::string Line = Name;
-        if (::lstat((Dir + "/" + Name).c_str(), &St) == 0)
-            Line += " " + std::to_string(St.st_mode);
+        std::error_code Error;
+        const auto Status = std::filesystem::symlink_status(Dir + "/" + Name, Error);
+        std::string Line = Name + " " + std::to_string(static_cast<int>(Status.type())) + " " +
+                           std::to_string(static_cast<unsigned>(Status.permissions()));
         if (const auto It = Files.find(Name); It != Files.end())
             Line += " " + Sha256Hex(It->second);
         Result.push_back(Line);
@@ -93,8 +93,9 @@ INSTANTIATE_TEST_SUITE_P(Shared, KivoUnzipParallelShared, ::testing::ValuesIn(Sh
 
 // 240 items in six folders; every 7th fails its CRC check, every 11th has
 // a method nobody decodes, every 13th leaves the base folder, every 17th
-// names a folder that is a file, and every 5th folder entry is read-only
-// with files inside.
+// names a folder that is a file, every 19th is named "d1/same" (the same
+// file again and again), and every 20th item is a read-only folder with a
+// file inside.
 std::string ArchiveWithFailures() {
     std::vector<TZipEntryDef> Entries;
     for (int I = 0; I < 240; ++I) {
@@ -108,6 +109,7 @@ std::string ArchiveWithFailures() {
         if (I % 11 == 5) E.Method = 77;
         if (I % 13 == 6) E.RawName = "../up" + std::to_string(I);
         if (I % 17 == 8) E.RawName = "d0/f0/inside" + std::to_string(I);
+        if (I % 19 == 9) E.RawName = "d1/same";
         if (I % 20 == 10) {
             E = TZipEntryDef{};
             E.RawName = "ro" + std::to_string(I) + "/";
@@ -130,6 +132,7 @@ TEST(KivoUnzipParallel, FailingItemsAreReportedInItemOrder) {
         ExpectSameRuns(Command, Archive);
         ExpectSameRuns(Command, Archive, " -v");
     }
+    ExpectSameRuns("x", Archive, " -o");
     // Over an existing tree: kept without a terminal to ask, noted in order.
     TTempDir Work;
     const std::string Args = "x " + Quote(Archive) + " -d out -j ";
