@@ -20,9 +20,8 @@ void TOrderedJobs::Start(unsigned Workers, const TWorkerBody& Body) {
 
 int32_t TOrderedJobs::Next() {
     std::unique_lock Lock(FLock);
-    FToWorkers.wait(Lock, [this] {
-        return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead;
-    });
+    FToWorkers.wait(
+        Lock, [this] { return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead; });
     if (FEnded || FClaimed > FLastJob) return -1;
     return FClaimed++;
 }

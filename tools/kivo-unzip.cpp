@@ -1038,10 +1038,9 @@ void TExtraction::RunParallel(unsigned Workers) {
     FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
     FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
     // Testing writes nothing: no item depends on another.
-    FWaits = FOptions.Command == cmTest
-                 ? std::vector<bool>(FSelected.size(), false)
-                 : OrderDependentItems(*FUnZipper.Archive(), FSelected,
-                                       FOptions.Command == cmExtractFlat);
+    FWaits = FOptions.Command == cmTest ? std::vector<bool>(FSelected.size(), false)
+                                        : OrderDependentItems(*FUnZipper.Archive(), FSelected,
+                                                              FOptions.Command == cmExtractFlat);
     TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()));
     // Folder modes wait until every worker has written everything.
     auto EndRun = [this, &Jobs] {
@@ -1159,9 +1158,9 @@ void TExtraction::PostFailure(TOrderedJobs& Jobs, int32_t Job, const std::except
 // The worker's events: what the sequential handlers show, posted to the
 // item's turn; questions asked in it. Job is the item the worker is on.
 void TExtraction::ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const int32_t& Job) {
-    UnZipper.OnConfirmProcessItem = [this, &UnZipper, &Jobs, &Job](
-                                        TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
-                                        bool&) { BeginWorkerItem(UnZipper, Jobs, Job, Item); };
+    UnZipper.OnConfirmProcessItem = [this, &UnZipper, &Jobs,
+                                     &Job](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
+                                           bool&) { BeginWorkerItem(UnZipper, Jobs, Job, Item); };
     UnZipper.OnArchiveItemProgress = [this, &Jobs, &Job](TAbBaseBrowser*, TAbArchiveItem*,
                                                          uint8_t Progress, bool& Abort) {
         FItemPercent[static_cast<size_t>(Job)].store(Progress);
@@ -1170,9 +1169,9 @@ void TExtraction::ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const
     UnZipper.OnArchiveProgress = [&Jobs](TAbBaseBrowser*, uint8_t, bool& Abort) {
         Abort = StopRequested() || Jobs.Ended();
     };
-    UnZipper.OnProcessItemFailure = [this, &UnZipper, &Jobs, &Job](
-                                        TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
-                                        TAbErrorClass ErrorClass, int32_t ErrorCode) {
+    UnZipper.OnProcessItemFailure = [this, &UnZipper, &Jobs,
+                                     &Job](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
+                                           TAbErrorClass ErrorClass, int32_t ErrorCode) {
         if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
         PostFailure(Jobs, Job, UnZipper.Archive()->CurrentFailure(), ErrorClass, ErrorCode);
     };
@@ -1217,7 +1216,8 @@ void TExtraction::ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const
                                                            TAbArchiveItem* Item) {
         BeginWorkerItem(UnZipper, Jobs, Job, Item);
         if (Item->FileNameView().empty()) {
-            Jobs.Post(Job, [this, Job] { ReportFailure(SelectedItem(Job), EAbUnsafePath().Message()); });
+            Jobs.Post(Job,
+                      [this, Job] { ReportFailure(SelectedItem(Job), EAbUnsafePath().Message()); });
             return;
         }
         try {
@@ -1258,8 +1258,7 @@ int TExtraction::Run() {
     }
     // Workers pay for ZIP items, whose data lie apart; a tar archive (also
     // inside gzip or bzip2) is read from one stream, and p writes in order.
-    const unsigned Workers =
-        std::min<unsigned>(FOptions.Jobs, static_cast<unsigned>(TotalItems));
+    const unsigned Workers = std::min<unsigned>(FOptions.Jobs, static_cast<unsigned>(TotalItems));
     const bool Parallel =
         Workers > 1 && FUnZipper.ZipArchive() != nullptr && FOptions.Command != cmPrint;
     if (TotalItems == 0 && !FOptions.Masks.empty()) {
@@ -1440,7 +1439,8 @@ int Run(const std::string& Command, std::vector<std::string> Args) {
         case oiExclude: Excluding = true; break;
         case oiJobs: {
             unsigned Jobs = 0;
-            const auto [End, Error] = std::from_chars(Value.data(), Value.data() + Value.size(), Jobs);
+            const auto [End, Error] =
+                std::from_chars(Value.data(), Value.data() + Value.size(), Jobs);
             if (Error != std::errc() || End != Value.data() + Value.size() || Jobs < 1 ||
                 Jobs > MaxJobs)
                 return UsageError("-j needs a number of workers from 1 to " +

@@ -3,10 +3,10 @@
 // 20,000 small files: the same tree (names, kinds, contents, permission
 // bits), the same exit status and the same lines on both outputs, in the
 // same order, with -j 1 and -j 4.
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
