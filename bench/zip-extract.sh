@@ -49,7 +49,10 @@ for path, size in files:
     if len(taken) == count:
         break
     left = count - len(taken) - 1
-    if size < 200 or size > 8_000_000 or budget + size > target - left * 200:
+    # No file much larger than the share of the budget still left, so that
+    # the last files of a machine with many large ones still fit.
+    if (size < 200 or size > 8_000_000 or budget + size > target - left * 200
+            or size > 4 * (target - budget) // (left + 1)):
         continue
     taken.append(path)
     budget += size
