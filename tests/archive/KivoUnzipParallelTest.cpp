@@ -166,6 +166,52 @@ TEST(KivoUnzipParallel, TwentyThousandSmallFiles) {
     ExpectSameRuns("t", Archive);
 }
 
+size_t Count(const std::string& Text, const std::string& Part) {
+    size_t N = 0;
+    for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+        ++N;
+    return N;
+}
+
+// Four workers, one terminal: the questions come in item order, and their
+// answers hold for the items after them as with one worker.
+TEST(KivoUnzipParallel, QuestionsComeInItemOrder) {
+    TTempDir Dir;
+    std::vector<TZipEntryDef> Entries;
+    for (int I = 0; I < 40; ++I) {
+        const std::string Data = "new " + std::to_string(I) + "\n";
+        TZipEntryDef E = Stored("f" + std::to_string(I / 10) + std::to_string(I % 10), Data);
+        if (I % 8 == 4) { // encrypted, all with one password
+            E.Data = ZipCryptoEncrypt(Data, "letmein", static_cast<uint8_t>(Crc32Of(Data) >> 24));
+            E.Flags = 1;
+            E.CentralCrc = Crc32Of(Data);
+            E.CentralUncompressedSize = static_cast<int64_t>(Data.size());
+        }
+        Entries.push_back(E);
+    }
+    const std::string Archive = Dir / "asks.zip";
+    WriteBytes(Archive, BuildZip(Entries));
+    const std::string Out = Dir / "out";
+    ForceDirectories(Out);
+    for (const char* Name : {"f00", "f01", "f02", "f03"})
+        WriteBytes(Out + "/" + Name, "mine\n");
+    const TPtyResult R =
+        RunOnPty(Quote(KivoUnzipTool()) + " x -j 4 " + Quote(Archive) + " -d " + Quote(Out),
+                 {{"f00? ", "y\n"},
+                  {"f01? ", "n\n"},
+                  {"f02? ", "A\n"},
+                  {"f04 is encrypted; password: ", "letmein\n"}});
+    EXPECT_EQ(R.Status, 0) << R.Output;
+    EXPECT_EQ(Count(R.Output, "? [y]es"), 3u) << R.Output; // "All" answered f03
+    EXPECT_EQ(Count(R.Output, "password: "), 1u) << R.Output;
+    EXPECT_EQ(ReadBytes(Out + "/f00"), "new 0\n");
+    EXPECT_EQ(ReadBytes(Out + "/f01"), "mine\n");
+    EXPECT_EQ(ReadBytes(Out + "/f03"), "new 3\n");
+    for (int I = 4; I < 40; I += 8)
+        EXPECT_EQ(ReadBytes(Out + "/f" + std::to_string(I / 10) + std::to_string(I % 10)),
+                  "new " + std::to_string(I) + "\n");
+}
+
 TEST(KivoUnzipParallel, JobsMustBeAPositiveNumber) {
     for (const char* Args : {"x a.zip -j 0", "t a.zip -j x", "t a.zip -j 2x", "x a.zip --jobs=300",
                              "p a.zip -j 2", "list a.zip -j 2"}) {
