@@ -76,8 +76,10 @@ std::vector<std::string> SharedArchives() {
 
 class KivoUnzipParallelShared : public ::testing::TestWithParam<std::string> {};
 
+// e (every file into one folder) is compared on the archive with failures
+// below, whose names collide when flattened.
 TEST_P(KivoUnzipParallelShared, FourWorkersGiveWhatOneGives) {
-    for (const char* Command : {"x", "e", "t"}) {
+    for (const char* Command : {"x", "t"}) {
         SCOPED_TRACE(Command);
         ExpectSameRuns(Command, TestData(GetParam()));
     }
