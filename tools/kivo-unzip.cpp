@@ -1074,6 +1074,14 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
     for (; Job >= 0; Job = Jobs.Next()) {
         const int32_t Index = FSelected[static_cast<size_t>(Job)];
         if (FWaits[static_cast<size_t>(Job)] && !Jobs.WaitForTurn(Job)) break;
+        // Folder modes an item noted count also when it ends the run.
+        auto PostModes = [this, &Jobs, &Archive, Job] {
+            auto Modes = Archive.TakeFolderModes();
+            if (Modes.empty()) return;
+            Jobs.Post(Job, [this, Modes = std::move(Modes)] {
+                FFolderModes.insert(FFolderModes.end(), Modes.begin(), Modes.end());
+            });
+        };
         try {
             if (FOptions.Command == cmTest)
                 Zip->VerifyItem(Index);
@@ -1081,23 +1089,12 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
                 Archive.ExtractAt(Index, "");
             if (StopRequested()) throw EAbUserAbort();
         } catch (...) {
+            PostModes();
             Jobs.Fail(Job, std::current_exception());
             break;
         }
-        auto Modes = Archive.TakeFolderModes();
-        if (!Modes.empty()) {
-            Jobs.Post(Job, [this, Modes = std::move(Modes)] {
-                FFolderModes.insert(FFolderModes.end(), Modes.begin(), Modes.end());
-            });
-        }
+        PostModes();
         Jobs.Finish(Job);
-    }
-    // Modes noted by an item that ended the run are applied as well.
-    auto Modes = Archive.TakeFolderModes();
-    if (!Modes.empty() && Job >= 0) {
-        Jobs.Post(Job, [this, Modes = std::move(Modes)] {
-            FFolderModes.insert(FFolderModes.end(), Modes.begin(), Modes.end());
-        });
     }
     Archive.EndExtractionBatch();
 }
