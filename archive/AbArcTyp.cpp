@@ -988,6 +988,27 @@ void TAbArchive::RestoreFolderModeLater(const std::string& TargetName, uint32_t 
     FFolderModes.emplace_back(TargetName, Mode);
 }
 
+void TAbArchive::BeginExtractionBatch() {
+    FKeepFolders = true; // every extraction call inside is an inner one
+}
+
+void TAbArchive::EndExtractionBatch() {
+    FKeepFolders = false;
+    FLastFolder = TFolderHandle();
+    FLastFolderPath.clear();
+}
+
+std::vector<std::pair<std::string, uint32_t>> TAbArchive::TakeFolderModes() {
+    std::vector<std::pair<std::string, uint32_t>> Modes;
+    Modes.swap(FFolderModes);
+    return Modes;
+}
+
+void TAbArchive::ApplyFolderModes(std::vector<std::pair<std::string, uint32_t>> Modes) {
+    FFolderModes = std::move(Modes);
+    RestoreFolderModes();
+}
+
 void TAbArchive::RestoreFolderModes() {
     std::vector<std::pair<std::string, uint32_t>> Pending;
     Pending.swap(FFolderModes);

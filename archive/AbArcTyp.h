@@ -523,6 +523,17 @@ public:
     // was written; deepest folder first, reached without links like any
     // target folder.
     void RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode);
+    // For a caller that extracts one archive's items through several archive
+    // objects at once (one per thread): between BeginExtractionBatch and
+    // EndExtractionBatch the extraction calls of this object count as one
+    // (the folder reached last is kept from item to item), and the folder
+    // modes they note are not applied but wait for TakeFolderModes. Once
+    // every object has written everything, ApplyFolderModes applies the
+    // modes of all of them, in item order, as one extraction would.
+    void BeginExtractionBatch();
+    void EndExtractionBatch();
+    std::vector<std::pair<std::string, uint32_t>> TakeFolderModes();
+    void ApplyFolderModes(std::vector<std::pair<std::string, uint32_t>> Modes);
     // The error object of the item failure being reported, while
     // OnProcessItemFailure runs; null for failures reported by code alone.
     std::exception_ptr CurrentFailure() const { return FCurrentFailure; }

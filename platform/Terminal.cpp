@@ -1,5 +1,6 @@
 #include "platform/Terminal.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -14,10 +15,13 @@ namespace kivo {
 
 namespace {
 
-volatile std::sig_atomic_t StopFlag = 0;
+// Set by the signal handler, read by every thread (the workers of a
+// parallel extraction too): a lock-free atomic serves both.
+std::atomic<bool> StopFlag{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnStopSignal(int) {
-    StopFlag = 1;
+    StopFlag.store(true);
 }
 
 // The signals behind each stop request.
@@ -129,7 +133,7 @@ void CatchStopRequests(uint8_t Requests) {
 }
 
 bool StopRequested() {
-    return StopFlag != 0;
+    return StopFlag.load();
 }
 
 TTerminal::TTerminal() : FHandle(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY)) {}

@@ -43,6 +43,12 @@ function(kivo_add_tests prefix)
     add_executable(${target} ${file})
     _kivo_test_settings(${target} ${support} ${ARG_LIBS})
     target_link_libraries(${target} PRIVATE GTest::gtest_main)
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+    if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=thread")
+      # The programs the tests start get the suppressions too.
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900
+        ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+    else()
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+    endif()
   endforeach()
 endfunction()

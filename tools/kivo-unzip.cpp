@@ -14,6 +14,7 @@
 // -d folder cannot be made or written, 130 after Ctrl-C. Failed items are
 // reported one English line each on stderr, then counted.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -24,6 +25,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/AbBrowse.h"
@@ -37,6 +41,7 @@
 #include "runtime/Classes.h"
 #include "runtime/SysMessages.h"
 #include "tools/NameMask.h"
+#include "tools/OrderedJobs.h"
 #include "tools/ToolOptions.h"
 #include "tools/UnzipMessages.h"
 
@@ -47,15 +52,18 @@ namespace {
 
 constexpr const char* ProgramName = "kivo-unzip";
 constexpr const char* ProgramVersion = "1.0.0";
+constexpr unsigned MaxJobs = 256;
 constexpr const char* CabinetRefusal = "cabinet files are recognised but not extracted";
 
 void PrintUsage(std::FILE* Out) {
     std::fprintf(
         Out,
         "Usage: %s list [--tsv|--json] ARCHIVE\n"
-        "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [MASK...] [-x MASK...]\n"
-        "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [MASK...] [-x MASK...]\n"
-        "       %s t ARCHIVE [-p PASSWORD] [-q] [-v] [MASK...] [-x MASK...]\n"
+        "       %s x ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [-j N] [MASK...]\n"
+        "                    [-x MASK...]\n"
+        "       %s e ARCHIVE [-d DIR] [-p PASSWORD] [-o|-n] [-q] [-v] [-j N] [MASK...]\n"
+        "                    [-x MASK...]\n"
+        "       %s t ARCHIVE [-p PASSWORD] [-q] [-v] [-j N] [MASK...] [-x MASK...]\n"
         "       %s p ARCHIVE [-p PASSWORD] [MASK...] [-x MASK...]\n"
         "       %s --help | --version\n"
         "\n"
@@ -89,6 +97,9 @@ void PrintUsage(std::FILE* Out) {
         "                       never overwrite existing files\n"
         "  -q, --quiet          no progress display and no summary\n"
         "  -v, --verbose        name each item as it is extracted or tested\n"
+        "  -j, --jobs=N         extract or test the items of a ZIP archive with N workers\n"
+        "                       at once (1 to 256; default: the number of cores); what\n"
+        "                       they report and ask comes in the order of the items\n"
         "  MASK...              only items whose stored names match; default: all\n"
         "  -x, --exclude MASK...\n"
         "                       leave out items matching any of the masks that follow\n"
@@ -593,6 +604,8 @@ struct TOptions {
     TOverwrite Overwrite = owAsk;
     bool Quiet = false;
     bool Verbose = false;
+    // Workers that extract or test ZIP items at once; 1 works in one thread.
+    unsigned Jobs = 1;
     std::vector<std::string> Masks;
     std::vector<std::string> Exclusions;
 };
@@ -617,6 +630,50 @@ std::string FailureMessage(const std::exception_ptr& Failure, TAbErrorClass Erro
 std::string MissingPartOf(const std::exception& E, const std::string& Archive) {
     const auto* Open = dynamic_cast<const EFOpenError*>(&E);
     return Open != nullptr && Open->FileName != Archive ? Open->FileName : std::string();
+}
+
+// For each item, whether it must wait until every item before it has
+// finished: an earlier item puts a file (or link) where it needs a folder
+// or the same name, or needs a folder where it puts a file, or names the
+// same file. Items in such a relation depend on their order (the first
+// one wins); all others may be written in any order. Names are compared
+// as the stored paths (only their last part for e), '\\' taken as '/', and
+// ASCII letters folded, which at worst makes an item wait without need.
+std::vector<bool> OrderDependentItems(const TAbArchive& Archive,
+                                      const std::vector<int32_t>& Selected, bool Flat) {
+    std::unordered_map<std::string, bool> FileAt, FolderAt, Below;
+    std::vector<bool> Waits(Selected.size(), false);
+    for (size_t J = 0; J < Selected.size(); ++J) {
+        const TAbArchiveItem* Item = Archive.Items(Selected[J]);
+        const bool Folder = Item->IsDirectory();
+        if (Flat && Folder) continue; // e makes no folders
+        std::vector<std::string> Parts;
+        std::string Part;
+        for (char C : Item->FileNameView()) {
+            if (C == '/' || C == '\\') {
+                if (!Part.empty() && Part != ".") Parts.push_back(Part);
+                Part.clear();
+            } else {
+                Part.push_back(C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C);
+            }
+        }
+        if (!Part.empty() && Part != ".") Parts.push_back(Part);
+        if (Flat && Parts.size() > 1) Parts.erase(Parts.begin(), Parts.end() - 1);
+        std::string Path;
+        bool Wait = false;
+        for (size_t P = 0; P < Parts.size(); ++P) {
+            Path += (P == 0 ? "" : "/") + Parts[P];
+            if (P + 1 < Parts.size()) {
+                Wait = Wait || FileAt.count(Path) > 0;
+                Below[Path] = true;
+            }
+        }
+        Wait = Wait || FileAt.count(Path) > 0 ||
+               (!Folder && (FolderAt.count(Path) > 0 || Below.count(Path) > 0));
+        (Folder ? FolderAt : FileAt)[Path] = true;
+        Waits[J] = Wait;
+    }
+    return Waits;
 }
 
 // One run of x, e, t or p.
@@ -648,6 +705,21 @@ private:
     int Finish();
     bool CanAsk() const { return FTerminal != nullptr && FTerminal->Available(); }
 
+    // x, e and t of a ZIP archive on several workers, each with its own
+    // unzipper on the archive; what they report is shown in item order on
+    // this thread, and the questions are asked here.
+    void RunParallel(unsigned Workers);
+    void Work(TOrderedJobs& Jobs);
+    bool OpenForWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job);
+    void ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const int32_t& Job);
+    void BeginWorkerItem(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job,
+                         const TAbArchiveItem* Item);
+    void PostFailure(TOrderedJobs& Jobs, int32_t Job, const std::exception_ptr& Failure,
+                     TAbErrorClass ErrorClass, int32_t ErrorCode);
+    TAbArchiveItem* SelectedItem(int32_t Job) const {
+        return FUnZipper.Archive()->Items(FSelected[static_cast<size_t>(Job)]);
+    }
+
     const TOptions& FOptions;
     TAbUnZipper FUnZipper;
     // Questions go to the controlling terminal when standard input is one.
@@ -665,9 +737,25 @@ private:
     // it fails the same way, so it is reported once, at the end.
     std::string FMissingPart;
     bool NotedMissingPart(const std::exception& E) {
-        if (FMissingPart.empty()) FMissingPart = MissingPartOf(E, FOptions.Archive);
+        return NotedMissingPart(MissingPartOf(E, FOptions.Archive));
+    }
+    bool NotedMissingPart(const std::string& Missing) {
+        if (FMissingPart.empty()) FMissingPart = Missing;
         return !FMissingPart.empty();
     }
+
+    // The indexes of the selected items, in archive order.
+    std::vector<int32_t> FSelected;
+    // Of a parallel run: whether a terminal can be asked, the password the
+    // one unzipper of a sequential run would hold now, the folder modes the
+    // workers noted (in item order), the progress of each item, and the
+    // item whose progress is shown.
+    bool FInteractive = false;
+    std::string FPassword;
+    std::vector<std::pair<std::string, uint32_t>> FFolderModes;
+    std::unique_ptr<std::atomic<uint8_t>[]> FItemPercent;
+    std::vector<bool> FWaits;
+    int32_t FShownJob = -1;
 };
 
 bool TExtraction::Open() {
@@ -943,6 +1031,202 @@ void TExtraction::Connect() {
     };
 }
 
+// ---------------------------------------------------------------------------
+// Parallel extraction and testing of ZIP items
+
+void TExtraction::RunParallel(unsigned Workers) {
+    FInteractive = CanAsk();
+    FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
+    FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
+    // Testing writes nothing: no item depends on another.
+    FWaits = FOptions.Command == cmTest ? std::vector<bool>(FSelected.size(), false)
+                                        : OrderDependentItems(*FUnZipper.Archive(), FSelected,
+                                                              FOptions.Command == cmExtractFlat);
+    TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()));
+    // Folder modes wait until every worker has written everything.
+    auto EndRun = [this, &Jobs] {
+        Jobs.End();
+        FUnZipper.Archive()->ApplyFolderModes(std::move(FFolderModes));
+    };
+    Jobs.Start(Workers, [this](TOrderedJobs& Run) { Work(Run); });
+    try {
+        Jobs.Replay([this](int32_t Job) {
+            if (StopRequested()) throw EAbUserAbort();
+            if (Job == FShownJob)
+                FProgress.ItemProgress(FItemPercent[static_cast<size_t>(Job)].load());
+        });
+    } catch (...) {
+        EndRun();
+        throw;
+    }
+    EndRun();
+}
+
+void TExtraction::Work(TOrderedJobs& Jobs) {
+    int32_t Job = Jobs.Next();
+    if (Job < 0) return;
+    TAbUnZipper UnZipper(nullptr);
+    if (!OpenForWorker(UnZipper, Jobs, Job)) return;
+    ConnectWorker(UnZipper, Jobs, Job);
+    TAbZipArchive* Zip = UnZipper.ZipArchive();
+    if (Zip == nullptr) return; // OpenForWorker refuses any other archive
+    TAbArchive& Archive = *Zip;
+    Archive.BeginExtractionBatch();
+    for (; Job >= 0; Job = Jobs.Next()) {
+        const int32_t Index = FSelected[static_cast<size_t>(Job)];
+        if (FWaits[static_cast<size_t>(Job)] && !Jobs.WaitForTurn(Job)) break;
+        // Folder modes an item noted count also when it ends the run.
+        auto PostModes = [this, &Jobs, &Archive, Job] {
+            auto Modes = Archive.TakeFolderModes();
+            if (Modes.empty()) return;
+            Jobs.Post(Job, [this, Modes = std::move(Modes)] {
+                FFolderModes.insert(FFolderModes.end(), Modes.begin(), Modes.end());
+            });
+        };
+        try {
+            if (FOptions.Command == cmTest)
+                Zip->VerifyItem(Index);
+            else
+                Archive.ExtractAt(Index, "");
+            if (StopRequested()) throw EAbUserAbort();
+        } catch (...) {
+            PostModes();
+            Jobs.Fail(Job, std::current_exception());
+            break;
+        }
+        PostModes();
+        Jobs.Finish(Job);
+    }
+    Archive.EndExtractionBatch();
+}
+
+// The worker's unzipper on the archive, set up as the main one; a failure
+// ends the run in the turn of Job.
+bool TExtraction::OpenForWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job) {
+    try {
+        if (FOptions.HavePassword) UnZipper.SetPassword(FOptions.Password);
+        UnZipper.SetExtractOptions(FUnZipper.ExtractOptions());
+        OpenArchive(UnZipper, FOptions.Archive);
+        // The archive was replaced between the two openings.
+        if (UnZipper.ZipArchive() == nullptr || UnZipper.Count() != FUnZipper.Count())
+            throw EAbZipInvalid();
+        if (!FUnZipper.BaseDirectory().empty())
+            UnZipper.SetBaseDirectory(FUnZipper.BaseDirectory());
+        return true;
+    } catch (...) {
+        Jobs.Fail(Job, std::current_exception());
+        return false;
+    }
+}
+
+void TExtraction::BeginWorkerItem(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job,
+                                  const TAbArchiveItem* Item) {
+    Jobs.Post(Job, [this, Job] {
+        FShownJob = Job;
+        BeginItem(SelectedItem(Job));
+    });
+    // Where a password may be asked for, an encrypted item starts with the
+    // password one unzipper would hold by now: the one given or last
+    // answered, or none after an answer gave items up.
+    if (!FInteractive || !Item->IsEncrypted()) return;
+    std::string Password;
+    if (Jobs.Ask(Job, [this, &Password] { Password = FPassword; })) UnZipper.SetPassword(Password);
+}
+
+void TExtraction::PostFailure(TOrderedJobs& Jobs, int32_t Job, const std::exception_ptr& Failure,
+                              TAbErrorClass ErrorClass, int32_t ErrorCode) {
+    bool HasObject = false;
+    std::string Missing;
+    if (Failure) {
+        try {
+            std::rethrow_exception(Failure);
+        } catch (const std::exception& E) {
+            HasObject = true;
+            Missing = MissingPartOf(E, FOptions.Archive);
+        } catch (...) {
+        }
+    }
+    Jobs.Post(Job, [this, Job, HasObject, Missing,
+                    Message = FailureMessage(Failure, ErrorClass, ErrorCode)] {
+        if (HasObject && NotedMissingPart(Missing)) return;
+        ReportFailure(SelectedItem(Job), Message);
+    });
+}
+
+// The worker's events: what the sequential handlers show, posted to the
+// item's turn; questions asked in it. Job is the item the worker is on.
+void TExtraction::ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const int32_t& Job) {
+    UnZipper.OnConfirmProcessItem = [this, &UnZipper, &Jobs,
+                                     &Job](TAbBaseBrowser*, TAbArchiveItem* Item, TAbProcessType,
+                                           bool&) { BeginWorkerItem(UnZipper, Jobs, Job, Item); };
+    UnZipper.OnArchiveItemProgress = [this, &Jobs, &Job](TAbBaseBrowser*, TAbArchiveItem*,
+                                                         uint8_t Progress, bool& Abort) {
+        FItemPercent[static_cast<size_t>(Job)].store(Progress);
+        Abort = StopRequested() || Jobs.Ended();
+    };
+    UnZipper.OnArchiveProgress = [&Jobs](TAbBaseBrowser*, uint8_t, bool& Abort) {
+        Abort = StopRequested() || Jobs.Ended();
+    };
+    UnZipper.OnProcessItemFailure = [this, &UnZipper, &Jobs,
+                                     &Job](TAbBaseBrowser*, TAbArchiveItem*, TAbProcessType,
+                                           TAbErrorClass ErrorClass, int32_t ErrorCode) {
+        if (StopRequested() && ErrorClass == ecMorvanta && ErrorCode == AbErrUserAbort) return;
+        PostFailure(Jobs, Job, UnZipper.Archive()->CurrentFailure(), ErrorClass, ErrorCode);
+    };
+    UnZipper.OnNeedPassword = [this, &Jobs, &Job](TAbBaseBrowser*, std::string& NewPassword) {
+        if (!FInteractive) return; // nobody to ask: as AskPassword without a terminal
+        std::string Answer = NewPassword;
+        if (!Jobs.Ask(Job, [this, &Answer] {
+                AskPassword(Answer);
+                FPassword = Answer;
+            }))
+            Answer.clear();
+        NewPassword = Answer;
+    };
+    UnZipper.OnConfirmOverwrite = [this, &Jobs, &Job](std::string& Name, bool& Confirm) {
+        Confirm = FOptions.Overwrite == owAlways;
+        if (Confirm) return;
+        if (FOptions.Overwrite == owNever || !FInteractive) {
+            // The answer is known; the note and the count come in turn.
+            Jobs.Post(Job, [this, Name] {
+                std::string Shown = Name;
+                bool Ignored = false;
+                ConfirmOverwrite(Shown, Ignored);
+            });
+            return;
+        }
+        std::string Asked = Name;
+        bool Answer = false;
+        if (!Jobs.Ask(Job, [this, &Asked, &Answer] { ConfirmOverwrite(Asked, Answer); })) return;
+        Name = Asked;
+        Confirm = Answer;
+    };
+    UnZipper.OnItemWarning = [this, &Jobs, &Job](TAbArchiveItem* Item, const std::string& Message) {
+        Jobs.Post(Job, [this, Name = Printable(Item->FileName()), Text = Printable(Message)] {
+            FProgress.Clear();
+            std::fprintf(stderr, "%s: %s: warning: %s\n", ProgramName, Name.c_str(), Text.c_str());
+        });
+    };
+    TAbZipArchive* Zip = UnZipper.ZipArchive();
+    if (Zip == nullptr) return; // OpenForWorker refuses any other archive
+    auto Test = Zip->TestHelper;
+    Zip->TestHelper = [this, &UnZipper, &Jobs, &Job, Test](TAbArchive* Sender,
+                                                           TAbArchiveItem* Item) {
+        BeginWorkerItem(UnZipper, Jobs, Job, Item);
+        if (Item->FileNameView().empty()) {
+            Jobs.Post(Job,
+                      [this, Job] { ReportFailure(SelectedItem(Job), EAbUnsafePath().Message()); });
+            return;
+        }
+        try {
+            Test(Sender, Item);
+        } catch (const std::exception& E) {
+            if (StopRequested()) throw;
+            PostFailure(Jobs, Job, std::current_exception(), ecOther, 0);
+        }
+    };
+}
+
 // Exit statuses.
 constexpr int ExitOk = 0;
 constexpr int ExitItemFailed = 1; // also usage and output errors
@@ -968,7 +1252,13 @@ int TExtraction::Run() {
         // Declared sizes come from the archive: the sum saturates.
         TotalBytes += std::min(Item->UncompressedSize(), INT64_MAX - TotalBytes);
         ++TotalItems;
+        FSelected.push_back(I);
     }
+    // Workers pay for ZIP items, whose data lie apart; a tar archive (also
+    // inside gzip or bzip2) is read from one stream, and p writes in order.
+    const unsigned Workers = std::min<unsigned>(FOptions.Jobs, static_cast<unsigned>(TotalItems));
+    const bool Parallel =
+        Workers > 1 && FUnZipper.ZipArchive() != nullptr && FOptions.Command != cmPrint;
     if (TotalItems == 0 && !FOptions.Masks.empty()) {
         std::fprintf(stderr, "%s: %s: no item matches %s\n", ProgramName,
                      Printable(FOptions.Archive).c_str(),
@@ -980,7 +1270,9 @@ int TExtraction::Run() {
     CatchStopRequests(srInterrupt | srTerminate | srHangup);
     FProgress.Start(TotalBytes, TotalItems);
     try {
-        if (FOptions.Command == cmPrint)
+        if (Parallel)
+            RunParallel(Workers);
+        else if (FOptions.Command == cmPrint)
             PrintItems();
         else if (FOptions.Command == cmTest && FUnZipper.ZipArchive() == nullptr)
             TestItems();
@@ -1053,7 +1345,8 @@ enum TOptionId {
     oiVerbose,
     oiExclude,
     oiTsv,
-    oiJson
+    oiJson,
+    oiJobs
 };
 
 const std::vector<TOptionSpec> OptionSpecs = {{'h', "help", false, oiHelp},
@@ -1066,7 +1359,8 @@ const std::vector<TOptionSpec> OptionSpecs = {{'h', "help", false, oiHelp},
                                               {'v', "verbose", false, oiVerbose},
                                               {'x', "exclude", false, oiExclude},
                                               {0, "tsv", false, oiTsv},
-                                              {0, "json", false, oiJson}};
+                                              {0, "json", false, oiJson},
+                                              {'j', "jobs", true, oiJobs}};
 
 // Whether the command takes the option.
 bool CommandTakes(const std::string& Command, int Id) {
@@ -1079,7 +1373,8 @@ bool CommandTakes(const std::string& Command, int Id) {
     case oiDirectory:
     case oiOverwrite:
     case oiNever: return Extracts;
-    case oiVerbose: return Extracts || Command == "t";
+    case oiVerbose:
+    case oiJobs: return Extracts || Command == "t";
     default: return Command != "list";
     }
 }
@@ -1094,6 +1389,8 @@ std::string OptionName(int Id) {
 
 int Run(const std::string& Command, std::vector<std::string> Args) {
     TOptions Options;
+    // One worker per core the system has online.
+    Options.Jobs = std::clamp(std::thread::hardware_concurrency(), 1u, MaxJobs);
     Options.Command = Command == "x"   ? cmExtract
                       : Command == "e" ? cmExtractFlat
                       : Command == "t" ? cmTest
@@ -1138,6 +1435,17 @@ int Run(const std::string& Command, std::vector<std::string> Args) {
         case oiQuiet: Options.Quiet = true; break;
         case oiVerbose: Options.Verbose = true; break;
         case oiExclude: Excluding = true; break;
+        case oiJobs: {
+            unsigned Jobs = 0;
+            const auto [End, Error] =
+                std::from_chars(Value.data(), Value.data() + Value.size(), Jobs);
+            if (Error != std::errc() || End != Value.data() + Value.size() || Jobs < 1 ||
+                Jobs > MaxJobs)
+                return UsageError("-j needs a number of workers from 1 to " +
+                                  std::to_string(MaxJobs));
+            Options.Jobs = Jobs;
+            break;
+        }
         case oiTsv: Format = lfTsv; break;
         case oiJson: Format = lfJson; break;
         default: break;

@@ -1,0 +1,106 @@
+#include "tools/OrderedJobs.h"
+
+#include <chrono>
+#include <utility>
+
+namespace kivo::tools {
+
+TOrderedJobs::TOrderedJobs(int32_t Count, int32_t Ahead)
+    : FJobs(static_cast<size_t>(Count > 0 ? Count : 0)), FAhead(Ahead > 0 ? Ahead : 1),
+      FLastJob(Count - 1) {}
+
+TOrderedJobs::~TOrderedJobs() {
+    End();
+}
+
+void TOrderedJobs::Start(unsigned Workers, const TWorkerBody& Body) {
+    for (unsigned I = 0; I < Workers; ++I)
+        FWorkers.emplace_back([this, Body] { Body(*this); });
+}
+
+int32_t TOrderedJobs::Next() {
+    std::unique_lock Lock(FLock);
+    FToWorkers.wait(
+        Lock, [this] { return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead; });
+    if (FEnded || FClaimed > FLastJob) return -1;
+    return FClaimed++;
+}
+
+void TOrderedJobs::Post(int32_t Job, TEvent Event) {
+    const std::lock_guard Lock(FLock);
+    FJobs[static_cast<size_t>(Job)].Events.push_back(std::move(Event));
+    if (Job == FReplaying) FToReplayer.notify_one();
+}
+
+bool TOrderedJobs::Ask(int32_t Job, const TEvent& Event) {
+    bool Answered = false;
+    Post(Job, [this, &Event, &Answered] {
+        Event();
+        const std::lock_guard Lock(FLock);
+        Answered = true;
+        FToWorkers.notify_all();
+    });
+    std::unique_lock Lock(FLock);
+    FToWorkers.wait(Lock, [this, &Answered] { return Answered || FEnded; });
+    return Answered;
+}
+
+bool TOrderedJobs::WaitForTurn(int32_t Job) {
+    std::unique_lock Lock(FLock);
+    FToWorkers.wait(Lock, [this, Job] { return FEnded || FReplaying >= Job; });
+    return !FEnded;
+}
+
+void TOrderedJobs::Finish(int32_t Job) {
+    const std::lock_guard Lock(FLock);
+    FJobs[static_cast<size_t>(Job)].Finished = true;
+    if (Job == FReplaying) FToReplayer.notify_one();
+}
+
+void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {
+    Post(Job, [Failure] { std::rethrow_exception(Failure); });
+    const std::lock_guard Lock(FLock);
+    if (Job < FLastJob) FLastJob = Job;
+    FJobs[static_cast<size_t>(Job)].Finished = true;
+    FToReplayer.notify_one();
+    FToWorkers.notify_all();
+}
+
+void TOrderedJobs::Replay(const std::function<void(int32_t Job)>& Idle) {
+    const auto Count = static_cast<int32_t>(FJobs.size());
+    for (int32_t Job = 0; Job < Count; ++Job) {
+        TJob& Current = FJobs[static_cast<size_t>(Job)];
+        for (;;) {
+            std::vector<TEvent> Events;
+            bool Finished = false;
+            {
+                std::unique_lock Lock(FLock);
+                FToReplayer.wait_for(Lock, std::chrono::milliseconds(100), [&Current] {
+                    return Current.Finished || !Current.Events.empty();
+                });
+                Events.swap(Current.Events);
+                Finished = Current.Finished;
+            }
+            if (Events.empty() && !Finished) Idle(Job);
+            for (const TEvent& Event : Events)
+                Event();
+            if (Finished) break;
+        }
+        const std::lock_guard Lock(FLock);
+        FReplaying = Job + 1;
+        FToWorkers.notify_all();
+    }
+}
+
+void TOrderedJobs::End() {
+    {
+        const std::lock_guard Lock(FLock);
+        FEnded = true;
+    }
+    FToWorkers.notify_all();
+    for (std::thread& Worker : FWorkers)
+        if (Worker.joinable()) Worker.join();
+    FWorkers.clear();
+}
+
+} // namespace kivo::tools
