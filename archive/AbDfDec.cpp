@@ -143,29 +143,43 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         Code = (Code + Counts[L - 1]) << 1;
         NextCode[L] = Code;
     }
+    // The main table by doubling: after the codes of length L are placed in
+    // the first 2^L entries, those are copied to the next 2^L, which repeats
+    // every shorter code for the index bits above it (a block's table costs
+    // a few hundred stores and copies instead of one store per entry).
     const uint32_t MainSize = 1u << aMainBits;
-    FEntries.assign(MainSize, EntryInvalid);
+    FEntries.resize(MainSize);
+    uint32_t* const Main = FEntries.data();
+    uint16_t ByLength[288];
+    uint32_t Offset[MaxCodeLen + 2] = {};
+    for (uint32_t L = 1; L <= MaxCodeLen; ++L)
+        Offset[L + 1] = Offset[L] + Counts[L];
+    for (uint32_t s = 0; s < aCount; ++s)
+        if (aLens[s] != 0) ByLength[Offset[aLens[s]]++] = static_cast<uint16_t>(s);
+    Main[0] = Main[1] = EntryInvalid;
+    for (uint32_t L = 1, i = 0; L <= aMainBits; ++L) {
+        for (uint32_t End = i + Counts[L]; i < End; ++i) {
+            const uint32_t s = ByLength[i];
+            Main[Reverse(NextCode[L]++, L)] = MakeEntry(aInfo[s], L);
+        }
+        if (L < aMainBits) std::memcpy(Main + (1u << L), Main, sizeof(uint32_t) << L);
+    }
+    // Longer codes: one subtable per main index, as wide as its longest code.
     uint8_t SubBits[1u << LitLenMainBits] = {};
+    uint16_t Prefixes[288];
+    uint32_t PrefixCount = 0;
     uint16_t Rev[288];
-    bool AnyLong = false;
     for (uint32_t s = 0; s < aCount; ++s) {
         uint32_t L = aLens[s];
-        if (L == 0) continue;
+        if (L <= aMainBits) continue;
         uint32_t R = Reverse(NextCode[L]++, L);
-        if (L <= aMainBits) {
-            uint32_t E = MakeEntry(aInfo[s], L);
-            for (uint32_t i = R; i < MainSize; i += 1u << L)
-                FEntries[i] = E;
-        } else {
-            Rev[s] = static_cast<uint16_t>(R);
-            uint8_t& SB = SubBits[R & (MainSize - 1)];
-            SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
-            AnyLong = true;
-        }
+        Rev[s] = static_cast<uint16_t>(R);
+        uint8_t& SB = SubBits[R & (MainSize - 1)];
+        if (SB == 0) Prefixes[PrefixCount++] = static_cast<uint16_t>(R & (MainSize - 1));
+        SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
     }
-    if (!AnyLong) return;
-    for (uint32_t p = 0; p < MainSize; ++p) {
-        if (SubBits[p] == 0) continue;
+    for (uint32_t k = 0; k < PrefixCount; ++k) {
+        const uint32_t p = Prefixes[k];
         uint32_t Start = static_cast<uint32_t>(FEntries.size());
         FEntries.resize(Start + (1u << SubBits[p]), EntryInvalid);
         FEntries[p] =
