@@ -3,8 +3,8 @@
 // - the fast loop runs while at least FastInputMin bytes of input are buffered
 //   and the output is below the window's write point. Its input loads and its
 //   output stores then cannot leave their buffers, so it needs no bounds
-//   checks; it refills the 64-bit bit buffer without branches and decodes up
-//   to three literals per refill;
+//   checks; it refills the 64-bit bit buffer without branches, off the chain
+//   of dependent table lookups, and decodes up to three literals per pass;
 // - the careful loop decodes one symbol at a time with every check: it runs
 //   near the end of the input (where missing bits read as zeros and consuming
 //   one is an error), at the write point, and when a partial size is set.
@@ -305,9 +305,10 @@ bool HaveBmi2() {
     return Have;
 }
 
-// The fast loop's input margin: up to three refills per iteration (after
-// literals, before a Deflate64 distance, before the next entry), each
-// advancing at most 7 bytes, and an eight-byte load after the last.
+// The fast loop's input margin: at most two refills per iteration (after the
+// first literal; before a Deflate64 length and between a length and its
+// distance) and the one before the loop, each advancing at most 7 bytes, and
+// an eight-byte load after the last.
 constexpr int64_t FastInputMin = 32;
 static_assert(3 * 7 + 8 <= FastInputMin);
 
