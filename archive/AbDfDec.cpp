@@ -3,8 +3,8 @@
 // - the fast loop runs while at least FastInputMin bytes of input are buffered
 //   and the output is below the window's write point. Its input loads and its
 //   output stores then cannot leave their buffers, so it needs no bounds
-//   checks; it refills the 64-bit bit buffer without branches and decodes up
-//   to three literals per refill;
+//   checks; it refills the 64-bit bit buffer without branches, off the chain
+//   of dependent table lookups, and decodes up to three literals per pass;
 // - the careful loop decodes one symbol at a time with every check: it runs
 //   near the end of the input (where missing bits read as zeros and consuming
 //   one is an error), at the write point, and when a partial size is set.
@@ -49,6 +49,8 @@ constexpr uint32_t EntryLit = 1u << 15;
 constexpr uint32_t EntryInvalid = EntryExc;
 constexpr unsigned LitLenMainBits = 11;
 constexpr unsigned DistMainBits = 8;
+constexpr uint32_t LitLenMainMask = (1u << LitLenMainBits) - 1;
+constexpr uint32_t DistMainMask = (1u << DistMainBits) - 1;
 constexpr unsigned MaxCodeLen = 15;
 
 // Entries hold a symbol's meaning without its code length: the high bits and
@@ -141,29 +143,43 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         Code = (Code + Counts[L - 1]) << 1;
         NextCode[L] = Code;
     }
+    // The main table by doubling: after the codes of length L are placed in
+    // the first 2^L entries, those are copied to the next 2^L, which repeats
+    // every shorter code for the index bits above it (a block's table costs
+    // a few hundred stores and copies instead of one store per entry).
     const uint32_t MainSize = 1u << aMainBits;
-    FEntries.assign(MainSize, EntryInvalid);
+    FEntries.resize(MainSize);
+    uint32_t* const Main = FEntries.data();
+    uint16_t ByLength[288];
+    uint32_t Offset[MaxCodeLen + 2] = {};
+    for (uint32_t L = 1; L <= MaxCodeLen; ++L)
+        Offset[L + 1] = Offset[L] + Counts[L];
+    for (uint32_t s = 0; s < aCount; ++s)
+        if (aLens[s] != 0) ByLength[Offset[aLens[s]]++] = static_cast<uint16_t>(s);
+    Main[0] = Main[1] = EntryInvalid;
+    for (uint32_t L = 1, i = 0; L <= aMainBits; ++L) {
+        for (uint32_t End = i + Counts[L]; i < End; ++i) {
+            const uint32_t s = ByLength[i];
+            Main[Reverse(NextCode[L]++, L)] = MakeEntry(aInfo[s], L);
+        }
+        if (L < aMainBits) std::memcpy(Main + (1u << L), Main, sizeof(uint32_t) << L);
+    }
+    // Longer codes: one subtable per main index, as wide as its longest code.
     uint8_t SubBits[1u << LitLenMainBits] = {};
+    uint16_t Prefixes[288];
+    uint32_t PrefixCount = 0;
     uint16_t Rev[288];
-    bool AnyLong = false;
     for (uint32_t s = 0; s < aCount; ++s) {
         uint32_t L = aLens[s];
-        if (L == 0) continue;
+        if (L <= aMainBits) continue;
         uint32_t R = Reverse(NextCode[L]++, L);
-        if (L <= aMainBits) {
-            uint32_t E = MakeEntry(aInfo[s], L);
-            for (uint32_t i = R; i < MainSize; i += 1u << L)
-                FEntries[i] = E;
-        } else {
-            Rev[s] = static_cast<uint16_t>(R);
-            uint8_t& SB = SubBits[R & (MainSize - 1)];
-            SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
-            AnyLong = true;
-        }
+        Rev[s] = static_cast<uint16_t>(R);
+        uint8_t& SB = SubBits[R & (MainSize - 1)];
+        if (SB == 0) Prefixes[PrefixCount++] = static_cast<uint16_t>(R & (MainSize - 1));
+        SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
     }
-    if (!AnyLong) return;
-    for (uint32_t p = 0; p < MainSize; ++p) {
-        if (SubBits[p] == 0) continue;
+    for (uint32_t k = 0; k < PrefixCount; ++k) {
+        const uint32_t p = Prefixes[k];
         uint32_t Start = static_cast<uint32_t>(FEntries.size());
         FEntries.resize(Start + (1u << SubBits[p]), EntryInvalid);
         FEntries[p] =
@@ -264,12 +280,24 @@ constexpr uint32_t RefillBits = 56;
 constexpr uint32_t MaxLitLenBits = MaxCodeLen + 5;    // code + length extra bits (Deflate)
 constexpr uint32_t MaxLitLenBits64 = MaxCodeLen + 16; // Deflate64: code 285 has 16 extra bits
 constexpr uint32_t MaxDistBits = MaxCodeLen + 14;     // code + distance extra bits (13 in Deflate)
-// Deflate: one refill covers a length and its distance.
-static_assert(MaxLitLenBits + MaxDistBits <= RefillBits);
-// Three literal codes per refill.
-static_assert(3 * MaxCodeLen <= RefillBits);
-// Deflate64: one refill covers the length; a second one, when needed, the distance.
-static_assert(MaxLitLenBits64 <= RefillBits && MaxDistBits <= RefillBits);
+constexpr uint32_t MaxDistBitsDeflate = MaxCodeLen + 13;
+// The fast loop's bits at the top of each iteration: what is left after a
+// refill and the longest distance (Deflate64's is one bit longer; see below).
+constexpr uint32_t FastTopBits = RefillBits - MaxDistBitsDeflate;
+// Deflate: the longest length and the distance's main index fit in them;
+// the refill that follows covers the distance.
+static_assert(MaxLitLenBits + DistMainBits <= FastTopBits);
+// A main-table literal and the next main index fit in them; after the
+// refill that follows, two more literals leave FastTopBits.
+static_assert(2 * LitLenMainBits <= FastTopBits - 1);
+static_assert(RefillBits - 2 * LitLenMainBits >= FastTopBits);
+// A subtable lookup fits in them (also with Deflate64's one bit less).
+static_assert(MaxCodeLen <= FastTopBits - 1);
+// Deflate64 refills before a length when fewer than MaxLitLenBits64 +
+// DistMainBits bits are left; after a distance, one bit less than
+// FastTopBits remains, which the literal and subtable budgets above allow.
+static_assert(MaxLitLenBits64 + DistMainBits <= RefillBits && MaxDistBits <= RefillBits);
+static_assert(RefillBits - MaxDistBits == FastTopBits - 1);
 static_assert(MaxLitLenBits64 <= 56 && MaxDistBits <= 56, "the careful loop's Ensure limit");
 
 bool HaveBmi2() {
@@ -277,9 +305,10 @@ bool HaveBmi2() {
     return Have;
 }
 
-// The fast loop's input margin: up to three refills per iteration (after
-// literals, before a Deflate64 distance, before the next entry), each
-// advancing at most 7 bytes, and an eight-byte load after the last.
+// The fast loop's input margin: at most two refills per iteration (after the
+// first literal; before a Deflate64 length and between a length and its
+// distance) and the one before the loop, each advancing at most 7 bytes, and
+// an eight-byte load after the last.
 constexpr int64_t FastInputMin = 32;
 static_assert(3 * 7 + 8 <= FastInputMin);
 
@@ -505,60 +534,85 @@ template <bool Deflate64>
         Out.FCurrent = OutP;                                                                       \
     } while (0)
 
-    // The next literal/length entry is looked up before the current match
-    // is copied, so the table load overlaps the copy. Invariant at the top
-    // of the loop: at least RefillBits bits are buffered and E is the entry
-    // for them. (Measured and rejected: resolving subtables only on the
-    // exceptional path saves 7% of the instructions but no time.)
+    // Each table load waits for the previous symbol's bits to be shifted out;
+    // the loop keeps everything else off that chain:
+    // - a refill ORs new bits in above those the next lookup needs, so the
+    //   lookup indexes with the bits before the refill and does not wait
+    //   for the input load and the OR;
+    // - subtable pointers are exceptional entries, resolved only on the
+    //   exceptional path, so a literal in the fast chain has at most
+    //   LitLenMainBits bits;
+    // - the next literal/length entry is looked up before the current match
+    //   is copied, so its load overlaps the copy.
+    // Invariant at the top of the loop: at least FastTopBits bits are
+    // buffered and E is the main table's entry for them.
     KIVO_REFILL();
-    uint32_t E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+    uint32_t E = aLitLen[BitBuf & LitLenMainMask];
     while (InP <= InLimit && OutP < OutLimit) {
         if (E & EntryLit) {
             KIVO_CONSUME(E);
             *OutP++ = static_cast<uint8_t>(E >> 16);
-            E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+            uint32_t Index = BitBuf & LitLenMainMask;
+            KIVO_REFILL();
+            E = aLitLen[Index];
             if (E & EntryLit) {
                 KIVO_CONSUME(E);
                 *OutP++ = static_cast<uint8_t>(E >> 16);
+                E = aLitLen[BitBuf & LitLenMainMask];
+                if (E & EntryLit) {
+                    KIVO_CONSUME(E);
+                    *OutP++ = static_cast<uint8_t>(E >> 16);
+                    E = aLitLen[BitBuf & LitLenMainMask];
+                    continue;
+                }
+            }
+        }
+        if (E & EntryExc) {
+            if (E & EntrySub) {
                 E = Lookup(aLitLen, BitBuf, LitLenMainBits);
                 if (E & EntryLit) {
                     KIVO_CONSUME(E);
                     *OutP++ = static_cast<uint8_t>(E >> 16);
                     KIVO_REFILL();
-                    E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+                    E = aLitLen[BitBuf & LitLenMainMask];
                     continue;
                 }
             }
-            KIVO_REFILL();
-        }
-        if (E & EntryExc) {
-            if (E & EntryEob) {
-                KIVO_CONSUME(E);
-                EndOfBlock = true;
-                break;
+            if (E & EntryExc) {
+                if (E & EntryEob) {
+                    KIVO_CONSUME(E);
+                    EndOfBlock = true;
+                    break;
+                }
+                KIVO_SAVE();
+                AbInflateFail(InflateCause::BadLengthSymbol);
             }
-            KIVO_SAVE();
-            AbInflateFail(InflateCause::BadLengthSymbol);
+        }
+        // A length. Deflate64's longest length code does not fit in the bits
+        // the loop guarantees: refill first when needed.
+        if constexpr (Deflate64) {
+            if ((BitsLeft & 63) < MaxLitLenBits64 + DistMainBits) KIVO_REFILL();
         }
         // Consume first and take the extra bits from the saved buffer: the
         // shift for the next lookup then does not wait for the extraction.
         uint64_t Saved = BitBuf;
         KIVO_CONSUME(E);
         uint32_t Len = (E >> 16) + ExtraValue(Saved, E);
-        if constexpr (Deflate64) {
-            if ((BitsLeft & 0xFF) < MaxDistBits) KIVO_REFILL();
+        uint32_t Index = BitBuf & DistMainMask;
+        KIVO_REFILL();
+        uint32_t D = aDist[Index];
+        if (D & EntryExc) {
+            D = Lookup(aDist, BitBuf, DistMainBits);
+            if (D & EntryExc) {
+                KIVO_SAVE();
+                AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol
+                                        : InflateCause::BadDistanceSymbol);
+            }
         }
-        uint32_t D = Lookup(aDist, BitBuf, DistMainBits);
         Saved = BitBuf;
         KIVO_CONSUME(D);
-        if (D & EntryExc) {
-            KIVO_SAVE();
-            AbInflateFail(Deflate64 ? InflateCause::UnusedDistanceSymbol
-                                    : InflateCause::BadDistanceSymbol);
-        }
         uint32_t Distance = (D >> 16) + ExtraValue(Saved, D);
-        KIVO_REFILL();
-        E = Lookup(aLitLen, BitBuf, LitLenMainBits);
+        E = aLitLen[BitBuf & LitLenMainMask];
         if (Distance > static_cast<size_t>(OutP - OutBase)) {
             KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);

@@ -8,12 +8,14 @@
 // DEFLATE). A --deflate64 entry names a ZIP made by 7-Zip with method 9 whose
 // first entry is ORIGINAL; its raw stream is decoded with OptionDeflate64
 // (zlib and libdeflate cannot read it). Figures are MB/s of output (10^6
-// bytes per second), the best of N runs; every decoder's output is checked
-// against the original once.
+// bytes per second of CPU time), the median of N rounds; each round runs
+// every decoder once, one after the other, so all see the same machine load.
+// CPU time rather than wall time keeps the figures steady on a busy machine.
+// Every decoder's output is checked against the original once.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,15 +54,23 @@ std::string FirstZipEntry(const std::string& Zip) {
     return Zip.substr(Start, Size);
 }
 
-double BestSeconds(int Reps, const std::function<void()>& Run) {
-    double Best = 1e30;
+// Runs the decoders Reps times in turn; the median CPU seconds of each.
+std::vector<double> MedianSeconds(int Reps, const std::vector<std::function<void()>>& Runs) {
+    std::vector<std::vector<double>> Times(Runs.size());
     for (int i = 0; i < Reps; ++i) {
-        auto T0 = std::chrono::steady_clock::now();
-        Run();
-        auto T1 = std::chrono::steady_clock::now();
-        Best = std::min(Best, std::chrono::duration<double>(T1 - T0).count());
+        for (size_t r = 0; r < Runs.size(); ++r) {
+            std::clock_t T0 = std::clock();
+            Runs[r]();
+            Times[r].push_back(static_cast<double>(std::clock() - T0) / CLOCKS_PER_SEC);
+        }
     }
-    return Best;
+    std::vector<double> Medians;
+    for (std::vector<double>& T : Times) {
+        std::sort(T.begin(), T.end());
+        Medians.push_back(T.size() % 2 ? T[T.size() / 2]
+                                       : (T[T.size() / 2 - 1] + T[T.size() / 2]) / 2);
+    }
+    return Medians;
 }
 
 struct TStreamCase {
@@ -77,10 +87,18 @@ void Check(bool Ok, const char* Decoder, const std::string& Case) {
     }
 }
 
+std::string Ratio(double Ours, double Theirs) {
+    if (Ours <= 0 || Theirs <= 0) return "-";
+    char Buf[32];
+    std::snprintf(Buf, sizeof Buf, "%.2fx", Ours / Theirs);
+    return Buf;
+}
+
 void RunCase(const TStreamCase& C, int Reps) {
     const std::string& Orig = *C.Original;
     const double MB = static_cast<double>(Orig.size()) / 1e6;
     const int32_t Options = 0xF | (C.Deflate64 ? OptionDeflate64 : 0);
+    std::vector<std::function<void()>> Runs;
 
     // Inflate into a memory stream sized beforehand (as a file of known size would be).
     TMemoryStream Dst;
@@ -96,7 +114,7 @@ void RunCase(const TStreamCase& C, int Reps) {
     Check(Dst.Size() == static_cast<int64_t>(Orig.size()) &&
               std::memcmp(Dst.Memory(), Orig.data(), Orig.size()) == 0,
           "Inflate", C.Name);
-    double TInflate = BestSeconds(Reps, RunInflate);
+    Runs.push_back(RunInflate);
 
     uint32_t TestCrc = 0;
     auto RunTestOnly = [&] {
@@ -110,57 +128,60 @@ void RunCase(const TStreamCase& C, int Reps) {
     Check(TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
                                                  static_cast<uInt>(Orig.size()))),
           "Inflate test-only", C.Name);
-    double TTest = BestSeconds(Reps, RunTestOnly);
+    Runs.push_back(RunTestOnly);
 
-    double TZlib = 0, TLibdeflate = 0;
+    std::string Out(Orig.size(), '\0');
+    auto RunZlib = [&] {
+        z_stream Z{};
+        inflateInit2(&Z, -15);
+        Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(C.Compressed.data()));
+        Z.avail_in = static_cast<uInt>(C.Compressed.size());
+        Z.next_out = reinterpret_cast<Bytef*>(Out.data());
+        int Rc;
+        do {
+            Z.avail_out = static_cast<uInt>(std::min<size_t>(65536, Out.size() - Z.total_out));
+            Rc = inflate(&Z, Z_NO_FLUSH);
+        } while (Rc == Z_OK && Z.total_out < Out.size());
+        if (Rc == Z_OK) Rc = inflate(&Z, Z_FINISH);
+        inflateEnd(&Z);
+    };
     if (!C.Deflate64) {
-        std::string Out(Orig.size(), '\0');
-        auto RunZlib = [&] {
-            z_stream Z{};
-            inflateInit2(&Z, -15);
-            Z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(C.Compressed.data()));
-            Z.avail_in = static_cast<uInt>(C.Compressed.size());
-            Z.next_out = reinterpret_cast<Bytef*>(Out.data());
-            int Rc;
-            do {
-                Z.avail_out = static_cast<uInt>(std::min<size_t>(65536, Out.size() - Z.total_out));
-                Rc = inflate(&Z, Z_NO_FLUSH);
-            } while (Rc == Z_OK && Z.total_out < Out.size());
-            if (Rc == Z_OK) Rc = inflate(&Z, Z_FINISH);
-            inflateEnd(&Z);
-        };
         RunZlib();
         Check(Out == Orig, "zlib", C.Name);
-        TZlib = BestSeconds(Reps, RunZlib);
+        Runs.push_back(RunZlib);
+    }
 #ifdef KIVO_HAVE_LIBDEFLATE
+    libdeflate_decompressor* D = libdeflate_alloc_decompressor();
+    auto RunLibdeflate = [&] {
+        size_t Actual = 0;
+        libdeflate_deflate_decompress(D, C.Compressed.data(), C.Compressed.size(), Out.data(),
+                                      Out.size(), &Actual);
+    };
+    if (!C.Deflate64) {
         std::fill(Out.begin(), Out.end(), '\0');
-        libdeflate_decompressor* D = libdeflate_alloc_decompressor();
-        auto RunLibdeflate = [&] {
-            size_t Actual = 0;
-            libdeflate_deflate_decompress(D, C.Compressed.data(), C.Compressed.size(), Out.data(),
-                                          Out.size(), &Actual);
-        };
         RunLibdeflate();
         Check(Out == Orig, "libdeflate", C.Name);
-        TLibdeflate = BestSeconds(Reps, RunLibdeflate);
-        libdeflate_free_decompressor(D);
-#endif
+        Runs.push_back(RunLibdeflate);
     }
-    auto Rate = [&](double T) { return T > 0 ? MB / T : 0.0; };
-    std::printf("| %-14s | %7.1f | %8.0f | %9.0f | %8s | %10s | %8s | %9s |\n", C.Name.c_str(),
-                static_cast<double>(C.Compressed.size()) / 1e6, Rate(TInflate), Rate(TTest),
-                TZlib > 0 ? std::to_string(static_cast<int>(Rate(TZlib) + 0.5)).c_str() : "-",
-                TLibdeflate > 0 ? std::to_string(static_cast<int>(Rate(TLibdeflate) + 0.5)).c_str()
-                                : "-",
-                TZlib > 0 ? (std::to_string(TZlib / TInflate).substr(0, 4) + "x").c_str() : "-",
-                TZlib > 0 ? (std::to_string(TZlib / TTest).substr(0, 4) + "x").c_str() : "-");
+#endif
+    const std::vector<double> T = MedianSeconds(Reps, Runs);
+#ifdef KIVO_HAVE_LIBDEFLATE
+    libdeflate_free_decompressor(D);
+#endif
+    auto Rate = [&](size_t i) { return i < T.size() && T[i] > 0 ? MB / T[i] : 0.0; };
+    const double Inf = Rate(0), Test = Rate(1), Zlib = Rate(2), Ld = Rate(3);
+    auto Cell = [](double R) { return R > 0 ? std::to_string(static_cast<int>(R + 0.5)) : "-"; };
+    std::printf("| %-14s | %7.1f | %8.0f | %9.0f | %8s | %10s | %8s | %9s | %8s |\n",
+                C.Name.c_str(), static_cast<double>(C.Compressed.size()) / 1e6, Inf, Test,
+                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(Inf, Ld).c_str(),
+                Ratio(Test, Ld).c_str(), Ratio(Inf, Zlib).c_str());
     std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int Reps = 5;
+    int Reps = 7;
     std::vector<std::pair<std::string, std::string>> Corpora; // name, file
     std::vector<std::pair<std::string, std::string>> D64;     // name, zip:original
     for (int i = 1; i < argc; ++i) {
@@ -182,9 +203,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("| stream         | in (MB) | Inflate MB/s | test-only MB/s | zlib MB/s | "
-                "libdeflate MB/s | "
-                "Inflate/zlib | test-only/zlib |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+                "libdeflate MB/s | Inflate/libdeflate | test-only/libdeflate | Inflate/zlib |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<std::string> Originals;
     Originals.reserve(Corpora.size() + D64.size());
     for (auto& [Name, File] : Corpora) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # DEFLATE decoding benchmark: builds the release configuration and the local
-# corpora, then runs InflateBench (Inflate vs zlib vs libdeflate, one run).
+# corpora, then runs InflateBench (Inflate vs zlib vs libdeflate, medians of N rounds).
 #
 #   bench/inflate-bench.sh [--reps N]
 #

@@ -72,8 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                 std::abort();
             if (Helper.NormalSize() != static_cast<int64_t>(Expect.size())) std::abort();
             if (Helper.CompressedSize() != static_cast<int64_t>(Used)) std::abort();
-            if (!TestOnly && (Dst.Size() != static_cast<int64_t>(Expect.size()) ||
-                              std::memcmp(Dst.Memory(), Expect.data(), Expect.size()) != 0))
+            // An empty memory stream has no buffer: memcmp must not see its null pointer.
+            if (!TestOnly &&
+                (Dst.Size() != static_cast<int64_t>(Expect.size()) ||
+                 (!Expect.empty() && std::memcmp(Dst.Memory(), Expect.data(), Expect.size()) != 0)))
                 std::abort();
         }
     }

@@ -345,6 +345,112 @@ TEST(Inflate, Adler32WhenAsked) {
 }
 
 // ---------------------------------------------------------------------------
+// Bit budgets of the fast loop: streams of the longest symbols (15-bit codes,
+// so subtable entries, with every extra bit), runs of literals of either
+// length between refills, and output crossing the window's write point
+// several times, read at once and a few bytes per read.
+
+namespace {
+
+struct TBudgetCase {
+    const char* Name;
+    bool Deflate64;
+    // One symbol per letter, repeated until Size bytes are produced:
+    //   a  literal with a 1-bit code      b, c  literals with 15-bit codes
+    //   M  the longest length with the farthest distance, every extra bit set
+    //      (Deflate: 257 bytes, 20 + 28 bits; Deflate64: 65538 bytes, 31 + 29 bits)
+    //   m  length 3, distance 1 (2 + 1 bits)
+    //   k  length 3 with the farthest distance (2 + 28 or 29 bits)
+    const char* Pattern;
+    size_t Size;
+};
+
+class InflateFastLoopBudget : public testing::TestWithParam<TBudgetCase> {};
+
+std::string BudgetStream(const TBudgetCase& C) {
+    std::vector<int> LitLens(286, 0), DistLens(C.Deflate64 ? 32 : 30, 0);
+    LitLens['a'] = 1;
+    LitLens[257] = 2;
+    for (int Sym : {int('b'), int('c'), 256, 284, 285})
+        LitLens[static_cast<size_t>(Sym)] = 15;
+    DistLens[0] = 1;
+    const int FarCode = C.Deflate64 ? 31 : 29;
+    DistLens[static_cast<size_t>(FarCode)] = 15;
+    const TCode Lit(LitLens), Dist(DistLens);
+    const uint32_t FarDist = C.Deflate64 ? 49153 + 16383 : 24577 + 8191;
+    const int FarExtra = C.Deflate64 ? 14 : 13;
+
+    TBitWriter W;
+    W.Bits(1, 1); // BFINAL
+    W.Bits(2, 2); // dynamic
+    DynamicHeader(W, LitLens, DistLens);
+    auto Far = [&] {
+        Dist.Put(W, FarCode);
+        W.Bits((1u << FarExtra) - 1, FarExtra);
+    };
+    // 'a', then runs of 'a' (code 285, distance 1) until every distance reaches.
+    Lit.Put(W, 'a');
+    size_t Produced = 1;
+    while (Produced <= FarDist) {
+        Lit.Put(W, 285);
+        if (C.Deflate64) W.Bits(0xFFFF, 16);
+        Dist.Put(W, 0);
+        Produced += C.Deflate64 ? 65538 : 258;
+    }
+    for (size_t i = 0; Produced < C.Size; i = C.Pattern[i + 1] ? i + 1 : 0) {
+        switch (C.Pattern[i]) {
+        case 'a':
+        case 'b':
+        case 'c':
+            Lit.Put(W, C.Pattern[i]);
+            ++Produced;
+            break;
+        case 'M':
+            Lit.Put(W, C.Deflate64 ? 285 : 284);
+            W.Bits(C.Deflate64 ? 0xFFFF : 30, C.Deflate64 ? 16 : 5);
+            Far();
+            Produced += C.Deflate64 ? 65538 : 257;
+            break;
+        default:
+            Lit.Put(W, 257);
+            if (C.Pattern[i] == 'm')
+                Dist.Put(W, 0);
+            else
+                Far();
+            Produced += 3;
+        }
+    }
+    Lit.Put(W, 256);
+    return W.Bytes();
+}
+
+} // namespace
+
+TEST_P(InflateFastLoopBudget, AgreesWithTheReferenceAtOnceAndInPieces) {
+    const TBudgetCase& C = GetParam();
+    const std::string S = BudgetStream(C);
+    TDecodeResult R = Decode(S, C.Deflate64); // compared with the reference inside
+    ASSERT_TRUE(R.Ok) << R.Cause;
+    EXPECT_GE(R.Output.size(), C.Size);
+    EXPECT_EQ(R.Checksum, ZlibCrc32(R.Output));
+    for (int Step : {3, 7}) {
+        TDecodeResult P = RunInflate(S, C.Deflate64, Step);
+        ASSERT_TRUE(P.Ok) << P.Cause;
+        EXPECT_TRUE(P.Output == R.Output) << "at most " << Step << " bytes per read";
+        EXPECT_EQ(P.Consumed, R.Consumed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, InflateFastLoopBudget,
+    testing::Values(TBudgetCase{"long_and_short_literals", false, "bacbbbabcbbbbbaab", 300000},
+                    TBudgetCase{"longest_symbols", false, "MbMbbMMaMcbbbM", 600000},
+                    TBudgetCase{"short_and_far_matches", false, "mkbmkmabbkkk", 300000},
+                    TBudgetCase{"deflate64_longest_symbols", true, "MbbbkMabmMcbkbbbbb", 800000},
+                    TBudgetCase{"deflate64_short_and_far", true, "kbkmbbbakkcb", 100000}),
+    [](const testing::TestParamInfo<TBudgetCase>& I) { return std::string(I.param.Name); });
+
+// ---------------------------------------------------------------------------
 // Corrupt data: each cause
 
 TEST(InflateCauses, BlockHeaderAndStoredLength) {
