@@ -10,7 +10,12 @@ function(kivo_add_tests prefix)
       list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
     endforeach()
   endif()
+  # Test helpers in support/; those that call the system have their Windows
+  # versions in support/win32/.
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  if(WIN32 AND IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/support/win32)
+    file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/*.cpp)
+  endif()
   foreach(file ${files})
     get_filename_component(name ${file} NAME_WE)
     set(target ${prefix}_${name})
