@@ -303,6 +303,16 @@ void TakeResponse(TRequest& R) {
     }
 }
 
+// A header line longer than this is no reply of a sound server (the libcurl
+// build refuses such a line too).
+constexpr size_t MaxHeaderLine = 100 * 1024;
+
+bool HeaderLinesBounded(const THeaderList& Headers) {
+    for (const auto& [Name, Value] : Headers)
+        if (Name.size() + Value.size() + 2 > MaxHeaderLine) return false;
+    return true;
+}
+
 // Whether the server's certificate is one of those in the PEM file, or was
 // signed by one of them.
 bool CertificateTrusted(void* Request, const std::string& CaFile);
@@ -321,7 +331,7 @@ uint32_t SendAndCheck(TRequest& R, const std::string& Headers, uint32_t TimeoutM
         return ERROR_INTERNET_SEC_CERT_ERRORS;
     TakeResponse(R);
     if (R.Status == 0 || !ContentLengthReadable(R.Headers) ||
-        !TransferCodingsChunkedOnly(R.Headers))
+        !TransferCodingsChunkedOnly(R.Headers) || !HeaderLinesBounded(R.Headers))
         return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     return 0;
 }

@@ -1,11 +1,12 @@
 // Stand-in for the shell's "open" until the Windows process service lands:
 // hands the document to the shell and does not wait.
-// The service's header first: the system's headers define macros with the
-// names of its constants.
-#include <shellapi.h>
-#include <windows.h>
-
 #include "platform/Process.h"
+// The service's header comes first: the system's headers define macros with
+// the names of its constants.
+#include <windows.h>
+// The shell's header needs the base one first.
+#include <shellapi.h>
+
 #include "runtime/win32/WideText.h"
 
 namespace kivo {

@@ -1,9 +1,10 @@
 #include "platform/win32/WinInetCalls.h"
 
+#include <windows.h>
+// The Internet and crypto headers need the base one first.
 #include <cstdio>
 #include <memory>
 #include <wincrypt.h>
-#include <windows.h>
 #include <wininet.h>
 
 #include "runtime/win32/WideText.h"
@@ -242,7 +243,9 @@ bool ReadSome(THandle File, void* Buffer, uint32_t Count, uint32_t& Read) {
     Read = 0;
     DWORD Available = 0;
     if (!InternetQueryDataAvailable(H(File), &Available, 0, 0)) return false;
-    if (Available == 0) return true; // the end
+    // No bytes available need not be the end: one byte read waits for the
+    // next or for the end itself.
+    if (Available == 0) Available = 1;
     DWORD Got = 0;
     if (!InternetReadFile(H(File), Buffer, Available < Count ? Available : Count, &Got))
         return false;
