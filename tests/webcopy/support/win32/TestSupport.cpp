@@ -2,6 +2,7 @@
 // are the Linux tests' own, started through unix-child.sh (UnixChild.h).
 #include "support/TestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <windows.h>
@@ -12,16 +13,6 @@
 namespace kivo::test {
 
 namespace {
-
-std::wstring Wide(const std::string& Text) {
-    const int N =
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring Out(static_cast<size_t>(N > 0 ? N : 0), L'\0');
-    if (N > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Out.data(),
-                              N);
-    return Out;
-}
 
 void StartWinsock() {
     static const bool Started = [] {
@@ -39,23 +30,6 @@ sockaddr_in Loopback(int Port) {
     return A;
 }
 
-// One argument as the command line carries it.
-std::wstring Quoted(const std::string& Arg) {
-    std::wstring Out = L"\"";
-    size_t Slashes = 0;
-    for (wchar_t C : Wide(Arg)) {
-        if (C == L'\\') {
-            ++Slashes;
-            continue;
-        }
-        Out.append(C == L'"' ? Slashes * 2 + 1 : Slashes, L'\\');
-        Slashes = 0;
-        Out += C;
-    }
-    Out.append(Slashes * 2, L'\\');
-    return Out + L"\"";
-}
-
 struct THandle {
     HANDLE H = INVALID_HANDLE_VALUE;
     ~THandle() {
@@ -68,6 +42,14 @@ HANDLE OpenInheritable(const std::string& Path, bool Write) {
     return ::CreateFileW(Wide(Path).c_str(), Write ? GENERIC_WRITE : GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherit,
                          Write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string WithoutCarriageReturns(const std::string& Text) {
+    std::string Out;
+    Out.reserve(Text.size());
+    for (size_t I = 0; I < Text.size(); ++I)
+        if (Text[I] != '\r' || I + 1 >= Text.size() || Text[I + 1] != '\n') Out += Text[I];
+    return Out;
 }
 
 } // namespace
@@ -149,6 +131,43 @@ bool Accepts(int Port) {
     return Ok;
 }
 
+namespace {
+
+std::string ShellQuoted(const std::string& Text) {
+    std::string Out = "'";
+    for (char C : Text)
+        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
+    return Out + "'";
+}
+
+std::string Octal(unsigned Mode) {
+    char Text[16];
+    std::snprintf(Text, sizeof Text, "%o", Mode);
+    return Text;
+}
+
+} // namespace
+
+void MakeServerFolder(const std::string& Path, unsigned Mode) {
+    ::CreateDirectoryW(Wide(Path).c_str(), nullptr);
+    SetServerFile(Path, Mode);
+}
+
+void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp) {
+    // The permission bits are the Unix file's, set where Wine keeps it.
+    const std::string Unix = ShellQuoted(UnixPath(Path));
+    std::string Command = "chmod " + Octal(Mode) + " " + Unix;
+    if (Stamp >= 0) Command += " && touch -d @" + std::to_string(Stamp) + " " + Unix;
+    TTempDir Io;
+    RunUnixShell(Command, Io.Path());
+}
+
+bool HostileReplyUndetected(const std::string& Route) {
+    for (const char* Cut : {"/chunkedcut/", "/raw/chunk-cut/", "/raw/reset/", "/raw/nul-header/"})
+        if (Route.rfind(Cut, 0) == 0) return true;
+    return false;
+}
+
 TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args,
                 const std::string& Input) {
     TTempDir Io;
@@ -158,9 +177,9 @@ TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args
     {
         THandle In{OpenInheritable(InFile, false)}, Out{OpenInheritable(OutFile, true)},
             Err{OpenInheritable(ErrFile, true)};
-        std::wstring Line = Quoted(Program);
+        std::wstring Line = QuotedArgument(Program);
         for (const std::string& Arg : Args)
-            Line += L" " + Quoted(Arg);
+            Line += L" " + QuotedArgument(Arg);
         // Local time is UTC and messages are English, as in the Linux tests.
         ::SetEnvironmentVariableW(L"TZ", L"UTC");
         ::SetEnvironmentVariableW(L"LANG", L"C");
@@ -181,8 +200,9 @@ TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args
             ::CloseHandle(Info.hThread);
         }
     }
-    R.Out = ReadFile(OutFile);
-    R.Err = ReadFile(ErrFile);
+    // Console programs end their lines with CR LF here; the tests compare lines.
+    R.Out = WithoutCarriageReturns(ReadFile(OutFile));
+    R.Err = WithoutCarriageReturns(ReadFile(ErrFile));
     return R;
 }
 

@@ -6,8 +6,6 @@
 
 namespace kivo::test {
 
-namespace {
-
 std::wstring Wide(const std::string& Text) {
     const int N =
         ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
@@ -17,6 +15,8 @@ std::wstring Wide(const std::string& Text) {
                               N);
     return Out;
 }
+
+namespace {
 
 // One argument as the command line carries it (the system's quoting rules).
 std::wstring Quoted(const std::string& Arg) {
@@ -49,6 +49,14 @@ bool StartUnix(const std::vector<std::string>& Argv) {
     if (Info.hThread != nullptr) ::CloseHandle(Info.hThread);
     return true;
 }
+
+} // namespace
+
+std::wstring QuotedArgument(const std::string& Arg) {
+    return Quoted(Arg);
+}
+
+namespace {
 
 std::string Script() {
     return std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/support/win32/unix-child.sh";

@@ -10,6 +10,12 @@
 
 namespace kivo::test {
 
+// UTF-8 as UTF-16, for the wide calls of the system.
+std::wstring Wide(const std::string& Text);
+
+// One argument as a command line carries it (the system's quoting rules).
+std::wstring QuotedArgument(const std::string& Arg);
+
 // The Unix name of a Windows path (Wine's mapping); empty when there is none.
 std::string UnixPath(const std::string& WindowsPath);
 
