@@ -163,8 +163,9 @@ void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp) {
 }
 
 bool HostileReplyUndetected(const std::string& Route) {
-    for (const char* Cut : {"/chunkedcut/", "/raw/chunk-cut/", "/raw/reset/", "/raw/nul-header/"})
-        if (Route.rfind(Cut, 0) == 0) return true;
+    for (const char* Reply : {"/chunkedcut/", "/raw/chunk-cut/", "/raw/reset/", "/raw/nul-header/",
+                              "/raw/huge-header/", "/raw/many-headers/"})
+        if (Route.rfind(Reply, 0) == 0) return true;
     return false;
 }
 
