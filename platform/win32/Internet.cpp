@@ -313,9 +313,9 @@ bool HeaderLinesBounded(const THeaderList& Headers) {
     return true;
 }
 
-// Whether the server's certificate is one of those in the PEM file, or was
-// signed by one of them.
-bool CertificateTrusted(void* Request, const std::string& CaFile);
+// Why the server's certificate is not trusted by the PEM file CaFile (0: it
+// is one of its certificates or was signed by one of them).
+uint32_t CertificateRefusal(void* Request, const std::string& CaFile);
 
 uint32_t SendAndCheck(TRequest& R, const std::string& Headers, uint32_t TimeoutMs,
                       bool CheckCertificate, const std::string& CaFile) {
@@ -327,8 +327,8 @@ uint32_t SendAndCheck(TRequest& R, const std::string& Headers, uint32_t TimeoutM
         return Ok;
     });
     if (Error != 0) return Error;
-    if (CheckCertificate && !CertificateTrusted(R.System, CaFile))
-        return ERROR_INTERNET_SEC_CERT_ERRORS;
+    if (CheckCertificate)
+        if (const uint32_t Refused = CertificateRefusal(R.System, CaFile)) return Refused;
     TakeResponse(R);
     if (R.Status == 0 || !ContentLengthReadable(R.Headers) ||
         !TransferCodingsChunkedOnly(R.Headers) || !HeaderLinesBounded(R.Headers))
@@ -804,10 +804,10 @@ void InternetSetAbortCheck(HINTERNET Session, std::function<bool()> Check) {
 
 namespace {
 
-bool CertificateTrusted(void* Request, const std::string& CaFile) {
+uint32_t CertificateRefusal(void* Request, const std::string& CaFile) {
     std::vector<std::string> Chain;
-    if (!wininet::ServerCertificates(Request, Chain)) return false;
-    return wininet::CertificateIssuedBy(Chain.front(), CaFile);
+    if (!wininet::ServerCertificates(Request, Chain)) return ERROR_INTERNET_SEC_CERT_ERRORS;
+    return wininet::CheckCertificate(Chain.front(), CaFile);
 }
 
 } // namespace

@@ -50,7 +50,19 @@ std::string Narrow(const std::u16string& Text) {
 } // namespace
 
 uint32_t LastError() {
-    return GetLastError();
+    const DWORD Code = GetLastError();
+    switch (Code) {
+    // The certificate faults the library names one by one are one fault to
+    // the layer: the server's certificate could not be verified.
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_NO_REV: return ERROR_INTERNET_SEC_CERT_ERRORS;
+    default: return Code;
+    }
 }
 
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
@@ -211,20 +223,22 @@ TCertPtr Certificate(const std::string& Der) {
 
 } // namespace
 
-bool CertificateIssuedBy(const std::string& Leaf, const std::string& CaFile) {
+uint32_t CheckCertificate(const std::string& Leaf, const std::string& CaFile) {
+    const std::vector<std::string> Trusted = PemCertificates(CaFile);
+    if (Trusted.empty()) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR; // no file to trust
     TCertPtr LeafCert = Certificate(Leaf);
-    if (!LeafCert) return false;
-    for (const std::string& Der : PemCertificates(CaFile)) {
-        if (Der == Leaf) return true;
+    if (!LeafCert) return ERROR_INTERNET_SEC_CERT_ERRORS;
+    for (const std::string& Der : Trusted) {
+        if (Der == Leaf) return 0;
         TCertPtr Issuer = Certificate(Der);
         if (Issuer &&
             CryptVerifyCertificateSignatureEx(
                 0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
                 const_cast<CERT_CONTEXT*>(LeafCert.get()), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
                 const_cast<CERT_CONTEXT*>(Issuer.get()), 0, nullptr))
-            return true;
+            return 0;
     }
-    return false;
+    return ERROR_INTERNET_SEC_CERT_ERRORS;
 }
 
 bool ParseHttpDate(const std::string& Text, uint16_t Fields[8]) {

@@ -14,7 +14,7 @@ namespace kivo::wininet {
 using THandle = void*;
 
 // The calling thread's last error of the system (the library's codes are the
-// layer's codes).
+// layer's codes; its several certificate faults are the layer's one).
 uint32_t LastError();
 
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
@@ -44,9 +44,11 @@ bool FinalUrl(THandle Request, std::u16string& Url);
 // The DER bytes of the TLS server's certificate and of the certificates the
 // server sent with it (the chain the library built, leaf first).
 bool ServerCertificates(THandle Request, std::vector<std::string>& Certificates);
-// Whether the DER certificate Leaf is one of the certificates of the PEM
-// file CaFile (a UTF-8 path) or was signed by one of them.
-bool CertificateIssuedBy(const std::string& Leaf, const std::string& CaFile);
+// 0 when the DER certificate Leaf is one of the certificates of the PEM
+// file CaFile (a UTF-8 path) or was signed by one of them; the layer's
+// security-channel error when the file gives no certificate, else its
+// certificate error.
+uint32_t CheckCertificate(const std::string& Leaf, const std::string& CaFile);
 // An HTTP date as the eight fields of a SYSTEMTIME (GMT).
 bool ParseHttpDate(const std::string& Text, uint16_t Fields[8]);
 
