@@ -1,6 +1,6 @@
 # The libraries the Windows build links, made for Windows at configure time.
 #
-# bzip2, xz-utils (liblzma) and wavpack come from Debian's source packages:
+# bzip2, xz-utils (liblzma), wavpack and libssh2 come from Debian's source packages:
 # `apt-get source --download-only <package>` into <build>/_deps/<package>,
 # the original tarball unpacked there, then built with this build's own
 # toolchain and installed to <build>/_deps/prefix. Every step is skipped when
@@ -96,6 +96,17 @@ set_target_properties(PkgConfig::WAVPACK PROPERTIES
 
 # zlib for Windows from Debian's package.
 find_package(ZLIB REQUIRED)
+
+# libssh2 through its own CMake build, with the system's CNG for its crypto
+# (no OpenSSL for Windows needed), for SFTP.
+_kivo_source_package(libssh2 _libssh2_src)
+_kivo_cmake_package(libssh2 ${_libssh2_src} lib/libssh2.a -DCRYPTO_BACKEND=WinCNG
+                    -DBUILD_EXAMPLES=OFF -DENABLE_ZLIB_COMPRESSION=OFF)
+add_library(PkgConfig::SSH2 STATIC IMPORTED GLOBAL)
+set_target_properties(PkgConfig::SSH2 PROPERTIES
+  IMPORTED_LOCATION ${_kivo_prefix}/lib/libssh2.a
+  INTERFACE_INCLUDE_DIRECTORIES ${_kivo_prefix}/include
+  INTERFACE_LINK_LIBRARIES "ws2_32;bcrypt;crypt32")
 
 # GoogleTest from its sources, as the Linux package ships them.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/FtpListing.h"
+#include "platform/InternetCommon.h"
 #include "platform/InternetHandles.h"
 #include "runtime/DateTime.h"
 
@@ -54,12 +55,6 @@ public:
     std::vector<TFtpListEntry> Entries;
     size_t Next = 0;
 };
-
-// A name or path that could carry a second command on the control
-// connection is refused before anything is sent.
-bool SafeFtpText(const std::string& Text) {
-    return Text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
-}
 
 std::string EscapeComponent(std::string_view Text) {
     static const char Hex[] = "0123456789ABCDEF";

@@ -44,11 +44,12 @@ public:
     // Tries the resolved addresses in order until one answers, each for at
     // most TimeoutMs milliseconds.
     bool Connect(int TimeoutMs);
-    int Handle() const { return FHandle; }
+    // The system's handle of the socket (a descriptor; a SOCKET on Windows).
+    intptr_t Handle() const { return FHandle; }
     void Close();
 
 private:
-    int FHandle = -1;
+    intptr_t FHandle = -1;
     std::string FAddresses; // resolved sockaddr_in records, back to back
 };
 

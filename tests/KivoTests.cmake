@@ -29,8 +29,12 @@ function(kivo_add_tests prefix)
     endforeach()
   endif()
   # The folder's support/*.cpp helpers are compiled once, into one library
-  # every executable of the folder links.
+  # every executable of the folder links; those that call the system have
+  # their Windows versions in support/win32/.
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
+  if(WIN32 AND IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/support/win32)
+    file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/win32/*.cpp)
+  endif()
   set(support "")
   if(helpers)
     set(support ${prefix}_support)

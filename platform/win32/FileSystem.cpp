@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/win32/FileStatus.h"
 #include "runtime/SysUtils.h"
 #include "runtime/win32/WideText.h"
 
@@ -112,16 +113,11 @@ int64_t GetFileSize(const std::string& FileName) {
     return GetFileStatus(FileName, Status) ? Status.Size : -1;
 }
 
-bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
-    if (Name.empty()) {
-        errno = ENOENT;
-        return false;
-    }
-    const THandleGuard File(OpenForAttributes(Name, FILE_READ_ATTRIBUTES));
+bool FileStatusOfHandle(void* Handle, TFileStatus& Status) {
     BY_HANDLE_FILE_INFORMATION Info{};
-    if (!File.Valid() || !::GetFileInformationByHandle(File.H, &Info)) return SetErrno();
+    if (!::GetFileInformationByHandle(Handle, &Info)) return SetErrno();
     Status.IsDirectory = (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    Status.IsRegular = !Status.IsDirectory && ::GetFileType(File.H) == FILE_TYPE_DISK;
+    Status.IsRegular = !Status.IsDirectory && ::GetFileType(Handle) == FILE_TYPE_DISK;
     Status.IsReadOnly = (Info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     Status.Size =
         static_cast<int64_t>((static_cast<uint64_t>(Info.nFileSizeHigh) << 32) | Info.nFileSizeLow);
@@ -129,6 +125,16 @@ bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
     Status.Device = Info.dwVolumeSerialNumber;
     Status.FileId = (static_cast<uint64_t>(Info.nFileIndexHigh) << 32) | Info.nFileIndexLow;
     return true;
+}
+
+bool GetFileStatus(const std::string& Name, TFileStatus& Status) {
+    if (Name.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    const THandleGuard File(OpenForAttributes(Name, FILE_READ_ATTRIBUTES));
+    if (!File.Valid()) return SetErrno();
+    return FileStatusOfHandle(File.H, Status);
 }
 
 bool CreateDir(const std::string& DirName) {
@@ -302,6 +308,23 @@ int64_t DiskFree(const std::string& Path) {
     ULARGE_INTEGER Free{};
     if (!::GetDiskFreeSpaceExW(ApiPath(Path).c_str(), &Free, nullptr, nullptr)) return -1;
     return static_cast<int64_t>(Free.QuadPart);
+}
+
+bool ListFolderNames(const std::string& DirName, std::vector<std::string>& Names) {
+    Names.clear();
+    const std::string Pattern = (DirName.empty() ? std::string(".") : DirName) + "/*";
+    WIN32_FIND_DATAW Data{};
+    const HANDLE Find = ::FindFirstFileW(ApiPath(Pattern).c_str(), &Data);
+    if (Find == INVALID_HANDLE_VALUE) {
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return true; // nothing, not even "."
+        return SetErrno();
+    }
+    do {
+        const std::string Name = os::WideToUtf8(Data.cFileName);
+        if (Name != "." && Name != "..") Names.push_back(Name);
+    } while (::FindNextFileW(Find, &Data));
+    ::FindClose(Find);
+    return true;
 }
 
 } // namespace kivo

@@ -236,6 +236,13 @@ void TReplacingFile::Discard() {
     }
 }
 
+int64_t TReplacingFile::SpliceFrom(THandle /*Source*/, int64_t /*Count*/) {
+    // The system has no copy between two open files inside the kernel: the
+    // caller reads and writes the block itself.
+    errno = ENOSYS;
+    return -1;
+}
+
 void TReplacingFile::Flush() {
     if (FBuffer.empty()) return;
     WriteThrough(FBuffer.data(), FBuffer.size());

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
+#include "platform/FileSystem.h"
 #include "runtime/DateTime.h"
 #include "support/EventLog.h"
 #include "support/FtpTestServer.h"
@@ -22,7 +21,7 @@ using kivo::test::FtpTestUser;
 namespace {
 
 // 2020-01-02 03:04:00 UTC; vsftpd lists it as "Jan 02  2020" (midnight).
-constexpr time_t OldStamp = 1577934240;
+constexpr int64_t OldStamp = 1577934240;
 
 std::string TestName() {
     const auto* Info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -37,14 +36,11 @@ void PutRemote(const std::string& Root, const std::string& Rel, const std::strin
     std::string Path = Root;
     size_t P = 0;
     while ((P = Rel.find('/', P)) != std::string::npos) {
-        ::mkdir((Root + "/" + Rel.substr(0, P)).c_str(), 0777);
-        ::chmod((Root + "/" + Rel.substr(0, P)).c_str(), 0777);
+        test::MakeServerFolder(Root + "/" + Rel.substr(0, P), 0777);
         ++P;
     }
     ASSERT_TRUE(test::WriteFile(Root + "/" + Rel, Data));
-    ::chmod((Root + "/" + Rel).c_str(), 0666); // the test account may replace it
-    utimbuf Times{OldStamp, OldStamp};
-    ::utime((Root + "/" + Rel).c_str(), &Times);
+    test::SetServerFile(Root + "/" + Rel, 0666, OldStamp); // the test account may replace it
 }
 
 class FtpJob : public ::testing::Test {
@@ -377,7 +373,7 @@ TEST_F(FtpJob, MultiFileUploadMakesTheFolderAndSendsEveryMatch) {
     ASSERT_TRUE(test::WriteFile(Src / "1.log", "one"));
     ASSERT_TRUE(test::WriteFile(Src / "2.log", "two"));
     ASSERT_TRUE(test::WriteFile(Src / "3.txt", "three"));
-    ::mkdir((Src / "dir.log").c_str(), 0755);
+    kivo::CreateDir(Src / "dir.log");
     TWebCopyItem* It = Job(wpMultiFtpUpload, Src / "*.log", true);
     It->SetTargetDir(Remote + "/logs");
     const int Before = Server().Logins();
@@ -458,7 +454,7 @@ TEST_F(PythonFtpJob, BrokenOffDownloadFailsAndKeepsTheOldTarget) {
 
 TEST_F(PythonFtpJob, ListingUsesMlsd) {
     PutRemote(Server().AnonRoot(), Remote + "/f one.bin", "12345");
-    ::mkdir((Server().AnonRoot() + "/" + Remote + "/sub").c_str(), 0755);
+    test::MakeServerFolder(Server().AnonRoot() + "/" + Remote + "/sub", 0755);
     TWebCopyItem* It = Job(wpFtpList, Remote + "/*");
     W.Execute();
     ASSERT_TRUE(It->Success());
@@ -482,7 +478,7 @@ TEST_F(PythonFtpJob, ListingUsesMlsd) {
 
 TEST_F(FtpJob, ListingOfTenThousandEntries) {
     const std::string Folder = Server().AnonRoot() + "/" + Remote;
-    ::mkdir(Folder.c_str(), 0755);
+    kivo::CreateDir(Folder);
     for (int I = 0; I < 10000; ++I)
         ASSERT_TRUE(test::WriteFile(Folder + "/f" + std::to_string(I) + ".dat", ""));
     TWebCopyItem* It = Job(wpFtpList, Remote + "/*.dat");

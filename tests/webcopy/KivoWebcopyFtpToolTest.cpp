@@ -2,8 +2,6 @@
 // row per command form, with the files on both sides, the printed lines and
 // the exit status.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
 #include "support/FtpTestServer.h"
 #include "support/TestSupport.h"
@@ -44,13 +42,10 @@ TEST_P(FtpTool, Runs) {
     const TToolRow& R = GetParam();
     test::TTempDir Dir;
     const std::string Root = test::Vsftpd().UserRoot() + "/" + R.Name;
-    ::mkdir(Root.c_str(), 0777);
-    ::chmod(Root.c_str(), 0777);
+    test::MakeServerFolder(Root, 0777);
     for (const auto& [Name, Data] : R.Remote) {
         ASSERT_TRUE(test::WriteFile(Root + "/" + Name, Data));
-        ::chmod((Root + "/" + Name).c_str(), 0666);
-        utimbuf Times{1577934240, 1577934240}; // 2020-01-02 03:04 UTC
-        ::utime((Root + "/" + Name).c_str(), &Times);
+        test::SetServerFile(Root + "/" + Name, 0666, 1577934240); // 2020-01-02 03:04 UTC
     }
     for (const auto& [Name, Data] : R.Local)
         ASSERT_TRUE(test::WriteFile(Dir / Name, Data));

@@ -1,7 +1,6 @@
 // kivo-webcopy run as users run it: arguments, files on disk, error lines
 // and exit status.
 #include <gtest/gtest.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include "support/TestSupport.h"
@@ -70,8 +69,7 @@ TEST(KivoWebcopyTool, NewerThanADateOrAFile) {
     EXPECT_TRUE(test::Exists(Dir / "d.bin"));
 
     // The local file's date: the same moment is not newer.
-    timeval Times[2] = {{1700000000, 0}, {1700000000, 0}};
-    ::utimes((Dir / "d.bin").c_str(), Times);
+    test::SetServerFile(Dir / "d.bin", 0644, 1700000000);
     R = RunTool({"get", Url, "-d", Dir.Path(), "--newer-than-file", Dir / "d.bin"});
     EXPECT_EQ(R.Status, 3);
     // A reference file that is not there is a mistake on the command line.
@@ -97,6 +95,7 @@ TEST(KivoWebcopyTool, CredentialsAndUploads) {
 }
 
 TEST(KivoWebcopyTool, LoginOnATerminalHidesThePassword) {
+    if (!test::PtyAvailable()) GTEST_SKIP() << "no pseudo-terminals here";
     test::TTempDir Dir;
     const std::string Url = Server().Url("/auth/u/pw/10/t.bin");
     test::TPtyResult R = test::RunOnPty(
@@ -354,6 +353,7 @@ test::TPtyResult RunOnTerminal(std::vector<std::string> Args, const test::TPtyDi
 }
 
 TEST(KivoWebcopyTool, UserWithoutPasswordAsksOnTheTerminal) {
+    if (!test::PtyAvailable()) GTEST_SKIP() << "no pseudo-terminals here";
     test::TTempDir Dir;
     test::TPtyResult R =
         RunOnTerminal({"get", Server().Url("/auth/u/pw/10/p.bin"), "-d", Dir.Path(), "-u", "u"},
@@ -377,6 +377,7 @@ bool DrawsOver(const std::string& Out, size_t Start) {
 }
 
 TEST(KivoWebcopyTool, ProgressNeverHidesAMessage) {
+    if (!test::PtyAvailable()) GTEST_SKIP() << "no pseudo-terminals here";
     test::TTempDir Dir;
     const std::string Missing = Server().Url("/status/404/gone.bin");
     test::TPtyResult R = RunOnTerminal({"get", Server().Url("/slow/6000/100/slow.bin"), Missing,

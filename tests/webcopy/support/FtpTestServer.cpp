@@ -19,31 +19,6 @@ extern char** environ;
 
 namespace kivo::test {
 
-namespace {
-
-int CountLines(const std::string& Text, const std::string& What) {
-    int N = 0;
-    for (size_t P = Text.find(What); P != std::string::npos; P = Text.find(What, P + 1))
-        ++N;
-    return N;
-}
-
-std::string VsftpdConfig(const std::string& Dir, const std::string& Anon, const std::string& User,
-                         int Port) {
-    return "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" +
-           std::to_string(Port) +
-           "\nbackground=NO\n"
-           "anonymous_enable=YES\nno_anon_password=YES\nanon_root=" +
-           Anon + "\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\nlocal_root=" + User +
-           "\npasv_enable=YES\nport_enable=YES\nconnect_from_port_20=NO\n"
-           "ascii_download_enable=YES\nascii_upload_enable=YES\nuse_localtime=NO\n"
-           "log_ftp_protocol=YES\nxferlog_enable=YES\nxferlog_std_format=NO\nvsftpd_log_file=" +
-           Dir + "/vsftpd.log\nseccomp_sandbox=NO\nsecure_chroot_dir=" + Dir +
-           "/empty\npam_service_name=vsftpd\nmax_per_ip=0\nmax_clients=0\n";
-}
-
-} // namespace
-
 TTestFtpServer::TTestFtpServer(TFtpServerKind Kind) : FKind(Kind) {
     FDir = MakeTempDir("kivo-ftp-");
     ::chmod(FDir.c_str(), 0755);
@@ -164,7 +139,8 @@ std::string TTestFtpServer::Log() const {
 }
 
 int TTestFtpServer::Logins() const {
-    return FKind == fskVsftpd ? CountLines(Log(), "OK LOGIN") : CountLines(Log(), "PASS");
+    return FKind == fskVsftpd ? CountFtpLogLines(Log(), "OK LOGIN")
+                              : CountFtpLogLines(Log(), "PASS");
 }
 
 TTestFtpServer& Vsftpd() {

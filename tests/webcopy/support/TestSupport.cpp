@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 extern char** environ;
 
@@ -128,6 +129,22 @@ bool Accepts(int Port) {
     const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
     ::close(S);
     return Ok;
+}
+
+void MakeServerFolder(const std::string& Path, unsigned Mode) {
+    ::mkdir(Path.c_str(), Mode);
+    ::chmod(Path.c_str(), Mode);
+}
+
+void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp) {
+    ::chmod(Path.c_str(), Mode);
+    if (Stamp < 0) return;
+    const utimbuf Times{static_cast<time_t>(Stamp), static_cast<time_t>(Stamp)};
+    ::utime(Path.c_str(), &Times);
+}
+
+bool HostileReplyUndetected(const std::string& /*Route*/) {
+    return false;
 }
 
 TRun RunProgram(const std::string& Program, const std::vector<std::string>& Args,

@@ -2,6 +2,7 @@
 // 127.0.0.1 at a free port), temporary folders and file helpers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,20 @@ bool Exists(const std::string& Path);
 int ClosedPort();
 // Whether something listens on the TCP port on 127.0.0.1.
 bool Accepts(int Port);
+
+// Makes the folder Path with the permission bits Mode, so that a server's
+// account may use it (Mode is set whatever the process's umask).
+void MakeServerFolder(const std::string& Path, unsigned Mode);
+// Gives the file or folder Path the permission bits Mode and, when Stamp is
+// not negative, that last-write time (seconds since 1970-01-01 UTC).
+void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp = -1);
+
+// Whether the Internet layer of this build cannot see what is wrong with the
+// test server's reply on Route: the Windows build's system library (WinINet,
+// as Wine has it) reports a chunked body cut off and a body without length
+// ended by a reset as ending normally, cuts a header at a NUL, passes a
+// header line of a megabyte and spends minutes on a hundred thousand headers.
+bool HostileReplyUndetected(const std::string& Route);
 
 // How a program run ended and what it printed.
 struct TRun {
