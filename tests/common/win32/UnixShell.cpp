@@ -7,18 +7,13 @@
 #include <string_view>
 #include <windows.h>
 
+#include "runtime/win32/WideText.h"
 #include "tests/common/TestFiles.h"
 
 namespace kivo::test {
 
 std::wstring Wide(const std::string& Text) {
-    const int N =
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring Out(static_cast<size_t>(N > 0 ? N : 0), L'\0');
-    if (N > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Out.data(),
-                              N);
-    return Out;
+    return os::Utf8ToWide(Text);
 }
 
 std::wstring QuotedArgument(const std::string& Arg) {
