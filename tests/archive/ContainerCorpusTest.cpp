@@ -20,6 +20,7 @@
 #include "runtime/CodePages.h"
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
+#include "tests/common/TestFileStatus.h"
 #include "tests/common/TestFiles.h"
 
 using namespace kivo;
@@ -732,14 +733,17 @@ TEST(ContainerSafety, NoLinkIsMadeOrFollowedAndNothingLandsOutside) {
               0);
     const std::string Out = Dir / "out";
     ForceDirectories(Out);
-    ASSERT_EQ(Shell("ln -s " + Quote(Outside) + " " + Quote(Out + "/sub")), 0);
+    // The link in the target is made the way the program sees links: under
+    // Wine one the shell makes is its target's folder for the Windows side.
+    const bool Linked = kivo::test::MakeSymbolicLink(Outside, Out + "/sub");
     const TOpened Opened = OpenAndExtract(Dir / "a.tar", Out);
     EXPECT_TRUE(kivo::test::ListFolder(Outside).empty());
     EXPECT_FALSE(std::filesystem::is_symlink(Out + "/esc"));
     EXPECT_EQ(Opened.Failures.count("esc/f"), 1u);
-    EXPECT_EQ(Opened.Failures.count("sub/g"), 1u);
+    EXPECT_EQ(Opened.Failures.count("sub/g"), Linked ? 1u : 0u);
     EXPECT_EQ(Opened.Failures.count("../up"), 1u);
     EXPECT_FALSE(Exists(Dir / "up"));
+    if (!Linked) GTEST_SKIP() << "symbolic links cannot be made here (the link in the target)";
 }
 
 struct TSwapCase {

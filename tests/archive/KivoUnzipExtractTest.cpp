@@ -298,6 +298,7 @@ TEST_F(KivoUnzipExtract, ProgressOnlyOnATerminal) {
 }
 
 TEST_F(KivoUnzipExtract, CtrlCStopsAndLeavesNoPartialFile) {
+    if (!test::PtyAvailable()) GTEST_SKIP() << NoPty;
     if (const std::string Missing = MissingTool({"zip"}); !Missing.empty())
         GTEST_SKIP() << Missing << " is not installed";
     // Enough data that the extraction is still running when Ctrl-C arrives.

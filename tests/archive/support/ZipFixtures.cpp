@@ -16,6 +16,9 @@
 #endif
 
 #include "InflateSupport.h"
+#ifdef _WIN32
+#include "tests/common/UnixShell.h"
+#endif
 #include "platform/FileSystem.h"
 
 namespace kivo::ziptest {
@@ -34,25 +37,6 @@ bool Exists(const std::string& Name) {
     return PathExists(Name);
 }
 
-#ifdef _WIN32
-// One argument of a Windows command line: in double quotes, with the
-// backslashes before a quote doubled.
-std::string Quote(const std::string& Text) {
-    std::string Result = "\"";
-    size_t Backslashes = 0;
-    for (char C : Text) {
-        if (C == '\\') {
-            ++Backslashes;
-        } else {
-            if (C == '"') Result.append(Backslashes + 1, '\\');
-            Backslashes = 0;
-        }
-        Result += C;
-    }
-    Result.append(Backslashes, '\\');
-    return Result + "\"";
-}
-#else
 std::string Quote(const std::string& Text) {
     std::string Result = "'";
     for (char C : Text) {
@@ -63,7 +47,6 @@ std::string Quote(const std::string& Text) {
     }
     return Result + "'";
 }
-#endif
 
 std::string MissingTool(std::initializer_list<const char*> Programs) {
     for (const char* Program : Programs) {
@@ -91,6 +74,24 @@ std::string KivoUnzipTool() {
 
 namespace {
 
+// One argument of a Windows command line: in double quotes, with the
+// backslashes before a quote doubled.
+std::string WindowsQuote(const std::string& Text) {
+    std::string Result = "\"";
+    size_t Backslashes = 0;
+    for (char C : Text) {
+        if (C == '\\') {
+            ++Backslashes;
+        } else {
+            if (C == '"') Result.append(Backslashes + 1, '\\');
+            Backslashes = 0;
+        }
+        Result += C;
+    }
+    Result.append(Backslashes, '\\');
+    return Result + "\"";
+}
+
 // UTF-16 of Text; a file name (AsPath) also gets the API's '\\'.
 std::wstring Wide(const std::string& Text, bool AsPath = true) {
     std::wstring Result(Text.size() + 1, L'\0');
@@ -117,7 +118,7 @@ std::string WindowsArguments(const std::string& Args) {
     std::string Word;
     bool InWord = false;
     auto EndWord = [&] {
-        if (InWord) Result += (Result.empty() ? "" : " ") + Quote(Word);
+        if (InWord) Result += (Result.empty() ? "" : " ") + WindowsQuote(Word);
         Word.clear();
         InWord = false;
     };
@@ -172,7 +173,7 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     Start.hStdError = Err;
     // The arguments as the shell would pass them, with '/' in names.
     std::wstring CommandLine =
-        Wide(Quote(KivoUnzipTool()), true) + L" " + Wide(WindowsArguments(Args), false);
+        Wide(WindowsQuote(KivoUnzipTool()), true) + L" " + Wide(WindowsArguments(Args), false);
     PROCESS_INFORMATION Process{};
     const std::wstring Cwd = Wide(Folder);
     const BOOL Started =
@@ -204,10 +205,17 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     return R;
 }
 
-// No POSIX shell on Windows: every command fails as "not found", so the
-// tests that need an outside tool skip as they do where it is missing.
-int Shell(const std::string&, std::string*) {
-    return 127;
+// Under Wine the command runs in the Unix shell, its Windows paths made
+// Unix ones; without Wine it fails as "not found", and the tests that need
+// an outside tool skip as they do where it is missing.
+int Shell(const std::string& Command, std::string* Output) {
+    TTempDir Dir;
+    std::string Out;
+    const int Status =
+        test::RunUnixShellStatus(test::UnixCommand(Command), Dir.Path(), &Out, 10 * 60 * 1000);
+    if (Status < 0) return 127;
+    if (Output != nullptr) Output->append(Out);
+    return Status;
 }
 #else
 std::string KivoUnzipTool() {

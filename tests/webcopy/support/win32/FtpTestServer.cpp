@@ -1,13 +1,13 @@
 // The FTP test servers for the Windows build under Wine: the Linux tests'
-// vsftpd and Python servers, started through unix-child.sh (UnixChild.h).
+// vsftpd and Python servers, started through unix-child.sh (tests/common/UnixShell.h).
 #include "support/FtpTestServer.h"
 
 #include <cstdlib>
 #include <windows.h>
 
 #include "support/TestSupport.h"
-#include "support/win32/UnixChild.h"
 #include "tests/common/TestFiles.h"
+#include "tests/common/UnixShell.h"
 
 namespace kivo::test {
 

@@ -1,5 +1,5 @@
 // The web copy test fixtures for the Windows build under Wine: the servers
-// are the Linux tests' own, started through unix-child.sh (UnixChild.h).
+// are the Linux tests' own, started through unix-child.sh (tests/common/UnixShell.h).
 #include "support/TestSupport.h"
 
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
-#include "support/win32/UnixChild.h"
+#include "tests/common/UnixShell.h"
 
 namespace kivo::test {
 

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Runs a server of the web copy tests for a test program under Wine, which
-# starts Unix programs but cannot hand them pipes or wait for them.
+# Runs a server for a test program under Wine, which starts Unix programs
+# but cannot hand them pipes or wait for them.
 #
 # Usage: unix-child.sh ALIVE OUT PROGRAM [ARG...]
 #

@@ -1,8 +1,8 @@
-// Servers of the web copy tests under Wine: the test program (a Windows
-// program) starts the same Unix servers as the Linux tests through Wine,
-// which runs a Unix program it is asked to start but hands it no pipes and
-// no process handle. unix-child.sh bridges that: it keeps the server's input
-// open while a marker file exists and writes its output to a file.
+// Unix programs for tests built for Windows and run under Wine. Wine starts
+// a Unix program a Windows program asks for, but hands it no pipes and no
+// process handle: these helpers pass its output and its exit status through
+// files, and keep a server's input open while a marker file exists
+// (win32/unix-child.sh). Windows build only (tests/common/win32/UnixShell.cpp).
 #pragma once
 
 #include <string>
@@ -18,6 +18,11 @@ std::wstring QuotedArgument(const std::string& Arg);
 
 // The Unix name of a Windows path (Wine's mapping); empty when there is none.
 std::string UnixPath(const std::string& WindowsPath);
+
+// Command with the Windows paths in it as Unix paths: every drive letter
+// with ":/" that starts a word (after a blank, a quote or one of "=(<>|;&")
+// becomes the Unix folder of the drive's root.
+std::string UnixCommand(const std::string& Command);
 
 class TUnixChild {
 public:
@@ -46,5 +51,12 @@ private:
 // Runs a Unix command line through /bin/sh and waits up to TimeoutMs for it;
 // true when it ended with status 0.
 bool RunUnixShell(const std::string& Command, const std::string& Dir, int TimeoutMs = 30000);
+
+// The same with the exit status: -1 when the shell could not be started or
+// did not end within TimeoutMs. When Output is given, it receives what the
+// command wrote to standard output (through Dir/shell.out). The status and
+// output files are Dir's: one command at a time per folder.
+int RunUnixShellStatus(const std::string& Command, const std::string& Dir, std::string* Output,
+                       int TimeoutMs);
 
 } // namespace kivo::test
