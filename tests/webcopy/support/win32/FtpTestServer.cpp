@@ -78,7 +78,8 @@ bool TTestFtpServer::StartVsftpd() {
 }
 
 bool TTestFtpServer::StartPython() {
-    const std::string Script = std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/ftp_server.py";
+    const std::string Script =
+        UnixPath(std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/ftp_server.py");
     TUnixChild Child;
     // Debian's interpreter, which has the server library.
     if (!Child.Start({"/usr/bin/python3", Script, UnixPath(FAnonRoot)}, FDir, "server"))

@@ -57,7 +57,8 @@ std::string WithoutCarriageReturns(const std::string& Text) {
 TTestHttpServer::TTestHttpServer(bool Tls) : FTls(Tls) {
     FSinkDir = MakeTempDir("kivo-wc-");
     TUnixChild Child;
-    const std::string Script = std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/http_server.py";
+    const std::string Script =
+        UnixPath(std::string(KIVO_SOURCE_DIR) + "/tests/webcopy/http_server.py");
     std::vector<std::string> Argv = {"python3", Script, UnixPath(FSinkDir)};
     if (Tls) Argv.push_back("--tls");
     if (!Child.Start(Argv, FSinkDir, "server"))
