@@ -14,6 +14,7 @@
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
 #include "tests/common/TestFiles.h"
+#include "tests/common/TestPty.h"
 
 using namespace kivo;
 using namespace kivo::ziptest;
@@ -178,6 +179,7 @@ size_t Count(const std::string& Text, const std::string& Part) {
 // Four workers, one terminal: the questions come in item order, and their
 // answers hold for the items after them as with one worker.
 TEST(KivoUnzipParallel, QuestionsComeInItemOrder) {
+    if (!test::PtyAvailable()) GTEST_SKIP() << "no pseudo-terminal here";
     TTempDir Dir;
     std::vector<TZipEntryDef> Entries;
     for (int I = 0; I < 40; ++I) {
