@@ -46,26 +46,6 @@ int OpenStep(int Parent, const std::string& Name, bool Create, bool& IsLink) {
 
 } // namespace
 
-TFolderHandle::~TFolderHandle() {
-    Close();
-}
-
-TFolderHandle::TFolderHandle(TFolderHandle&& Other) noexcept
-    : FHandle(Other.FHandle), FError(Other.FError), FPath(std::move(Other.FPath)) {
-    Other.FHandle = -1;
-}
-
-TFolderHandle& TFolderHandle::operator=(TFolderHandle&& Other) noexcept {
-    if (this != &Other) {
-        Close();
-        FHandle = Other.FHandle;
-        FError = Other.FError;
-        FPath = std::move(Other.FPath);
-        Other.FHandle = -1;
-    }
-    return *this;
-}
-
 void TFolderHandle::Close() {
     if (FHandle >= 0) ::close(FHandle);
     FHandle = -1;

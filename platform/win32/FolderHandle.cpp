@@ -69,26 +69,6 @@ FILETIME FileTimeOfLocal(TDateTime Value) {
 
 } // namespace
 
-TFolderHandle::~TFolderHandle() {
-    Close();
-}
-
-TFolderHandle::TFolderHandle(TFolderHandle&& Other) noexcept
-    : FHandle(Other.FHandle), FError(Other.FError), FPath(std::move(Other.FPath)) {
-    Other.FHandle = -1;
-}
-
-TFolderHandle& TFolderHandle::operator=(TFolderHandle&& Other) noexcept {
-    if (this != &Other) {
-        Close();
-        FHandle = Other.FHandle;
-        FError = Other.FError;
-        FPath = std::move(Other.FPath);
-        Other.FHandle = -1;
-    }
-    return *this;
-}
-
 void TFolderHandle::Close() {
     if (FHandle >= 0) ::_close(FHandle);
     FHandle = -1;
