@@ -1,8 +1,8 @@
 // The folder handle's destruction and moves, the same on every system; each
 // system's file closes the handle its own way (Close).
-#include "platform/FolderHandle.h"
-
 #include <utility>
+
+#include "platform/FolderHandle.h"
 
 namespace kivo {
 
