@@ -486,7 +486,7 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
     In.Consume(D & 0xFF);
     // Before the first slide the buffer holds everything produced; after one
     // it holds at least a whole history, which no distance exceeds.
-    if (Distance > static_cast<size_t>(Out.FCurrent - Out.FBuffer.get()))
+    if (Distance > static_cast<size_t>(Out.FCurrent - Out.FBase))
         AbInflateFail(InflateCause::DistanceTooFar);
     AbDfCopyMatch(Out.FCurrent, Distance, Len);
     Out.FCurrent += Len;
@@ -508,7 +508,7 @@ template <bool Deflate64>
     const uint8_t* const InLimit = In.FBufEnd - FastInputMin;
     uint8_t* OutP = Out.FCurrent;
     uint8_t* const OutLimit = Out.FWritePoint;
-    const uint8_t* const OutBase = Out.FBuffer.get();
+    const uint8_t* const OutBase = Out.FBase;
     bool EndOfBlock = false;
 
     // Only the low byte of BitsLeft counts: consuming subtracts the whole
@@ -676,7 +676,7 @@ uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper) {
     {
         TAbDfInBitStream In(aSource, Helper.OnProgressStep, Helper.StreamSize());
         TAbDfOutputWindow Out(aDest, Deflate64, (Options & OptionAdler32) == 0,
-                              Helper.PartialSize(), TestOnly, Log.get(), InflateSlideUnit);
+                              Helper.PartialSize(), TestOnly, Log.get(), InflateSlideUnit, true);
         try {
             TAbDfDecoder(In, Out, Deflate64).Run();
             Result = Out.Checksum();
