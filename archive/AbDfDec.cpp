@@ -617,6 +617,7 @@ template <bool Deflate64>
             KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);
         }
+        __builtin_prefetch(OutP + 1024, 1);
         AbDfCopyMatch(OutP, Distance, Len);
         OutP += Len;
     }
