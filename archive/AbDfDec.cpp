@@ -567,7 +567,7 @@ template <bool Deflate64>
                 }
             }
         }
-        if (E & EntryExc) {
+        if (E & EntryExc) [[unlikely]] {
             if (E & EntrySub) {
                 E = Lookup(aLitLen, BitBuf, LitLenMainBits);
                 if (E & EntryLit) {
@@ -601,7 +601,7 @@ template <bool Deflate64>
         uint32_t Index = BitBuf & DistMainMask;
         KIVO_REFILL();
         uint32_t D = aDist[Index];
-        if (D & EntryExc) {
+        if (D & EntryExc) [[unlikely]] {
             D = Lookup(aDist, BitBuf, DistMainBits);
             if (D & EntryExc) {
                 KIVO_SAVE();
@@ -613,7 +613,7 @@ template <bool Deflate64>
         KIVO_CONSUME(D);
         uint32_t Distance = (D >> 16) + ExtraValue(Saved, D);
         E = aLitLen[BitBuf & LitLenMainMask];
-        if (Distance > static_cast<size_t>(OutP - OutBase)) {
+        if (Distance > static_cast<size_t>(OutP - OutBase)) [[unlikely]] {
             KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);
         }
