@@ -617,6 +617,9 @@ template <bool Deflate64>
             KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);
         }
+        // Output built in place goes to memory that is not in the cache: ask
+        // for the lines a kilobyte ahead (measured 2-3% faster there, no
+        // change into the window).
         __builtin_prefetch(OutP + 1024, 1);
         AbDfCopyMatch(OutP, Distance, Len);
         OutP += Len;
