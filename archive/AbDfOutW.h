@@ -137,13 +137,13 @@ private:
 
     std::unique_ptr<uint8_t[]> FBuffer;
     TMemoryStream* FInPlace = nullptr; // the destination written in place, if any
-    uint8_t* FBase;       // first byte matches may reach (history start)
-    uint8_t* FCurrent;    // next write position
-    uint8_t* FPending;    // first byte not yet written out
-    uint8_t* FWritePoint; // slide once FCurrent reaches this
-    int32_t FHistory;     // bytes kept after a slide
-    int32_t FMaxMatch;    // longest match
-    int32_t FSlideCount;  // slide unit
+    uint8_t* FBase;                    // first byte matches may reach (history start)
+    uint8_t* FCurrent;                 // next write position
+    uint8_t* FPending;                 // first byte not yet written out
+    uint8_t* FWritePoint;              // slide once FCurrent reaches this
+    int32_t FHistory;                  // bytes kept after a slide
+    int32_t FMaxMatch;                 // longest match
+    int32_t FSlideCount;               // slide unit
     uint32_t FChecksum;
     bool FUseCRC32;
     bool FTestOnly;

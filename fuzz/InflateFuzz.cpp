@@ -1,10 +1,11 @@
 // Feeds arbitrary bytes to Inflate. The first byte picks the mode: Deflate or
 // Deflate64, writing or test-only, a source that hands out everything or a
 // few bytes per read, and a destination built in place (a plain memory
-// stream) or written through the output window (a derived one). Any outcome other than a decode or EAbInflateError
-// (a crash, a sanitizer report, another exception) is a finding. When zlib
-// accepts the rest as a raw DEFLATE stream, Inflate must produce the same
-// output, checksum and size and stop after the same byte.
+// stream) or written through the output window (a derived one). Any outcome
+// other than a decode or EAbInflateError (a crash, a sanitizer report, another
+// exception) is a finding. When zlib accepts the rest as a raw DEFLATE stream,
+// Inflate must produce the same output, checksum and size and stop after the
+// same byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

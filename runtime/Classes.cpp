@@ -149,7 +149,8 @@ uint8_t* TMemoryStream::AppendSpace(int64_t MinCount, int64_t& Avail) {
 }
 
 void TMemoryStream::CommitAppend(int64_t Count) {
-    KIVO_ASSERT(FPosition == FSize && Count >= 0 && FSize + Count <= static_cast<int64_t>(FData.size()),
+    KIVO_ASSERT(FPosition == FSize && Count >= 0 &&
+                    FSize + Count <= static_cast<int64_t>(FData.size()),
                 "TMemoryStream.CommitAppend: more bytes than AppendSpace gave");
     FSize += Count;
     FPosition = FSize;

@@ -188,8 +188,8 @@ namespace {
 class TWrittenMemoryStream : public TMemoryStream {};
 } // namespace
 
-TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep,
-                         int32_t ExtraOptions, TInflateDest Dest) {
+TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep, int32_t ExtraOptions,
+                         TInflateDest Dest) {
     TDecodeResult R;
     std::unique_ptr<TStream> Src;
     if (MaxStep > 0)
