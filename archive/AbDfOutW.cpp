@@ -60,15 +60,19 @@ TAbDfOutputWindow::TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool 
 
 void TAbDfOutputWindow::MapInPlace() {
     const int64_t Margin = FMaxMatch + AbDfCopyOvershoot;
+    // A short output should not make the stream allocate (and clear) a whole
+    // slide unit: the room asked for grows with the output, from 32 KiB up to
+    // the unit; room the stream already has is used up to the unit.
+    const int64_t Wanted = std::clamp<int64_t>(FFlushed, 32768, FSlideCount);
     int64_t Avail = 0;
     // Only this window writes to the stream while it decodes, so the position
     // stays at the end and room is always given.
-    uint8_t* P = FInPlace->AppendSpace(FSlideCount + Margin, Avail);
-    KIVO_ASSERT(P != nullptr && Avail >= FSlideCount + Margin,
+    uint8_t* P = FInPlace->AppendSpace(Wanted + Margin, Avail);
+    KIVO_ASSERT(P != nullptr && Avail >= Wanted + Margin,
                 "TAbDfOutputWindow: the destination moved while decoding in place");
     FBase = P - FFlushed;
     FCurrent = FPending = P;
-    FWritePoint = P + FSlideCount;
+    FWritePoint = P + std::min<int64_t>(Avail - Margin, FSlideCount);
 }
 
 TAbDfOutputWindow::~TAbDfOutputWindow() {
