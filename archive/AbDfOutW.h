@@ -91,10 +91,19 @@ constexpr uint32_t AbDfCopyOvershoot = 32;
 // each slide moves a whole history down, so a larger unit means fewer moves
 // (measured: 256 KiB is 1-4% faster than 32 KiB when decoding into memory;
 // 1 MiB gains nothing more).
+//
+// In place: when asked to and the destination is a plain TMemoryStream
+// positioned at its end, the output is built directly in the stream's memory
+// and the buffer above is not used. The history is then the output itself
+// (everything produced lies just before the write position), a "slide" only
+// checksums and commits the new bytes and asks for room for the next unit,
+// and no byte is copied a second time. Subclasses of TMemoryStream are
+// written through Write as before: they may watch or refuse writes.
 class TAbDfOutputWindow {
 public:
     TAbDfOutputWindow(TStream* aStream, bool aUseDeflate64, bool aUseCRC32, int64_t aPartSize,
-                      bool aTestOnly, TAbLogger* aLog, int32_t aSlideUnit = 32768);
+                      bool aTestOnly, TAbLogger* aLog, int32_t aSlideUnit = 32768,
+                      bool aInPlace = false);
     // Writes out pending output; errors are dropped here (call Flush first to see them).
     ~TAbDfOutputWindow();
     TAbDfOutputWindow(const TAbDfOutputWindow&) = delete;
@@ -118,18 +127,23 @@ public:
 private:
     friend class TAbDfDecoder;
 
-    // Flush, then move the last history's worth of bytes to the front.
+    // Flush, then move the last history's worth of bytes to the front (in
+    // place: take room for the next unit after the committed bytes).
     void Slide();
+    // In place: the room after the stream's end becomes the write area.
+    void MapInPlace();
     void CheckPartSize();
     int64_t Produced() const { return FFlushed + (FCurrent - FPending); }
 
     std::unique_ptr<uint8_t[]> FBuffer;
-    uint8_t* FCurrent;    // next write position
-    uint8_t* FPending;    // first byte not yet written out
-    uint8_t* FWritePoint; // slide once FCurrent reaches this
-    int32_t FHistory;     // bytes kept after a slide
-    int32_t FMaxMatch;    // longest match
-    int32_t FSlideCount;  // slide unit
+    TMemoryStream* FInPlace = nullptr; // the destination written in place, if any
+    uint8_t* FBase;                    // first byte matches may reach (history start)
+    uint8_t* FCurrent;                 // next write position
+    uint8_t* FPending;                 // first byte not yet written out
+    uint8_t* FWritePoint;              // slide once FCurrent reaches this
+    int32_t FHistory;                  // bytes kept after a slide
+    int32_t FMaxMatch;                 // longest match
+    int32_t FSlideCount;               // slide unit
     uint32_t FChecksum;
     bool FUseCRC32;
     bool FTestOnly;

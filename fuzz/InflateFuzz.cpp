@@ -1,9 +1,11 @@
 // Feeds arbitrary bytes to Inflate. The first byte picks the mode: Deflate or
-// Deflate64, writing or test-only, and a source that hands out everything or
-// a few bytes per read. Any outcome other than a decode or EAbInflateError
-// (a crash, a sanitizer report, another exception) is a finding. When zlib
-// accepts the rest as a raw DEFLATE stream, Inflate must produce the same
-// output, checksum and size and stop after the same byte.
+// Deflate64, writing or test-only, a source that hands out everything or a
+// few bytes per read, and a destination built in place (a plain memory
+// stream) or written through the output window (a derived one). Any outcome
+// other than a decode or EAbInflateError (a crash, a sanitizer report, another
+// exception) is a finding. When zlib accepts the rest as a raw DEFLATE stream,
+// Inflate must produce the same output, checksum and size and stop after the
+// same byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,8 @@ using namespace kivo;
 using kivo::fuzz::TTrickle;
 
 namespace {
+
+class TWrittenMemoryStream : public TMemoryStream {};
 
 bool ZlibInflate(const uint8_t* Data, size_t Size, std::string& Out, size_t& Used) {
     z_stream Z{};
@@ -50,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     const int64_t Step = (Mode >> 2) & 7; // 0: everything at once
 
     TTrickle Src(Data, static_cast<int64_t>(Size), Step == 0 ? INT64_MAX : Step);
-    TMemoryStream Dst;
+    TMemoryStream InPlace;
+    TWrittenMemoryStream Written;
+    TMemoryStream& Dst = Mode & 32 ? Written : InPlace;
     TAbDeflateHelper Helper;
     Helper.SetOptions(Helper.Options() | (Deflate64 ? OptionDeflate64 : 0) |
                       (TestOnly ? OptionTestOnly : 0));

@@ -140,6 +140,22 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
     return Count;
 }
 
+uint8_t* TMemoryStream::AppendSpace(int64_t MinCount, int64_t& Avail) {
+    Avail = 0;
+    if (FPosition != FSize) return nullptr;
+    Reserve(FSize + MinCount);
+    Avail = static_cast<int64_t>(FData.size()) - FSize;
+    return FData.data() + FSize;
+}
+
+void TMemoryStream::CommitAppend(int64_t Count) {
+    KIVO_ASSERT(FPosition == FSize && Count >= 0 &&
+                    FSize + Count <= static_cast<int64_t>(FData.size()),
+                "TMemoryStream.CommitAppend: more bytes than AppendSpace gave");
+    FSize += Count;
+    FPosition = FSize;
+}
+
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
     FPosition = SeekTarget(FPosition, FSize, Offset, Origin);
     return FPosition;

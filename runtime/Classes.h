@@ -101,6 +101,15 @@ public:
 
     uint8_t* Memory() { return FData.data(); }
     const uint8_t* Memory() const { return FData.data(); }
+    // Appending in place, for a writer that builds its output where it ends
+    // up: with the position at the end, memory there for at least MinCount
+    // bytes (Avail receives how many fit before the buffer ends); nullptr when
+    // the position is not at the end. Bytes put there join the stream through
+    // CommitAppend, which moves the end and the position as Write would. The
+    // memory, and the stream's bytes before it, stay where they are until a
+    // call that grows the buffer (AppendSpace, Write, SetSize).
+    uint8_t* AppendSpace(int64_t MinCount, int64_t& Avail);
+    void CommitAppend(int64_t Count);
     void Clear();
     void LoadFromStream(TStream* Stream);
     void LoadFromFile(const std::string& FileName);

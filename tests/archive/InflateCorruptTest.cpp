@@ -42,6 +42,9 @@ void CheckAnyInput(const std::string& Data, int MaxStep = 0) {
         if (!R.Ok) {
             ASSERT_EQ(KnownCauses().count(R.Cause), 1u) << R.Cause;
         }
+        TDecodeResult Written = RunInflate(Data, D64, MaxStep, 0, TInflateDest::Written);
+        ASSERT_EQ(Written.Cause, R.Cause);
+        ASSERT_TRUE(Written.Output == R.Output);
         TDecodeResult Ref = ReferenceInflate(Data, D64);
         ASSERT_EQ(R.Ok, Ref.Ok) << "decoder: " << R.Cause << " / reference: " << Ref.Cause;
         ASSERT_EQ(R.Cause, Ref.Cause);

@@ -2,8 +2,8 @@
 // strategy, window and memory sizes, small to large, text, binary and random
 // data) and Deflate64 streams made by 7-Zip decode to exactly the original,
 // from a memory source that ends at the last compressed byte, from one with
-// data after the stream, from one that hands out 1 to 7 bytes per read, and
-// in test-only mode.
+// data after the stream, from one that hands out 1 to 7 bytes per read, into
+// memory built in place and through the output window, and in test-only mode.
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -64,6 +64,14 @@ void CheckAllWays(const std::string& Stream, const std::string& Original, bool D
     ASSERT_TRUE(TrickleTrailing.Ok) << TrickleTrailing.Cause;
     EXPECT_TRUE(TrickleTrailing.Output == Original);
     EXPECT_EQ(TrickleTrailing.Consumed, static_cast<int64_t>(Stream.size()));
+
+    // Through the output window and Write instead of in place, at once and in pieces.
+    for (int Step : {0, 3}) {
+        TDecodeResult Written = RunInflate(Stream, Deflate64, Step, 0, TInflateDest::Written);
+        ASSERT_TRUE(Written.Ok) << Written.Cause;
+        EXPECT_TRUE(Written.Output == Original);
+        EXPECT_EQ(Written.Checksum, Crc);
+    }
 
     // Test-only: same checksum and size, nothing written.
     TReadOnlyMemoryStream Src(Stream.data(), static_cast<int64_t>(Stream.size()));

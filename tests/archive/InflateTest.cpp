@@ -281,20 +281,34 @@ TEST(Inflate, SourceIsLeftRightAfterTheFinalBlock) {
     }
 }
 
-TEST(Inflate, StartsAtTheSourcePositionAndAppendsToTheDestination) {
+TEST(Inflate, StartsAtTheSourcePositionAndWritesAtTheDestinationPosition) {
     std::string Text = MakeText(5000);
     std::string Data = "HEADER" + ZlibDeflateRaw(Text, 6);
-    TReadOnlyMemoryStream Src(Data.data(), static_cast<int64_t>(Data.size()));
-    Src.Seek(6, soBeginning);
-    TMemoryStream Dst;
-    Dst.Write("XY", 2);
-    TAbDeflateHelper H;
-    uint32_t Crc = Inflate(&Src, &Dst, &H);
-    EXPECT_EQ(Crc, ZlibCrc32(Text));
-    EXPECT_EQ(H.NormalSize(), 5000);
-    EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(Data.size()) - 6);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(Dst.Memory()), 2), "XY");
-    EXPECT_EQ(Dst.Size(), 5002);
+    // Destination bytes before the output, and where the output starts: at
+    // the end (built in place) or inside them (written over them; the bytes
+    // after the output stay).
+    struct TCase {
+        std::string Before;
+        int64_t Position;
+    };
+    for (const TCase& C : {TCase{"XY", 2}, TCase{"XYZW", 2}, TCase{std::string(9000, 'Q'), 2}}) {
+        TReadOnlyMemoryStream Src(Data.data(), static_cast<int64_t>(Data.size()));
+        Src.Seek(6, soBeginning);
+        TMemoryStream Dst;
+        Dst.Write(C.Before.data(), static_cast<int64_t>(C.Before.size()));
+        Dst.Seek(C.Position, soBeginning);
+        TAbDeflateHelper H;
+        uint32_t Crc = Inflate(&Src, &Dst, &H);
+        EXPECT_EQ(Crc, ZlibCrc32(Text));
+        EXPECT_EQ(H.NormalSize(), 5000);
+        EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(Data.size()) - 6);
+        std::string Expect = C.Before;
+        Expect.resize(std::max<size_t>(Expect.size(), 5002));
+        Expect.replace(2, 5000, Text);
+        EXPECT_TRUE(std::string(reinterpret_cast<char*>(Dst.Memory()),
+                                static_cast<size_t>(Dst.Size())) == Expect)
+            << C.Before.size() << " bytes before";
+    }
 }
 
 TEST(Inflate, PartialSizeStopsHuffmanBlocksButNotStoredOnes) {
@@ -433,11 +447,14 @@ TEST_P(InflateFastLoopBudget, AgreesWithTheReferenceAtOnceAndInPieces) {
     ASSERT_TRUE(R.Ok) << R.Cause;
     EXPECT_GE(R.Output.size(), C.Size);
     EXPECT_EQ(R.Checksum, ZlibCrc32(R.Output));
-    for (int Step : {3, 7}) {
-        TDecodeResult P = RunInflate(S, C.Deflate64, Step);
-        ASSERT_TRUE(P.Ok) << P.Cause;
-        EXPECT_TRUE(P.Output == R.Output) << "at most " << Step << " bytes per read";
-        EXPECT_EQ(P.Consumed, R.Consumed);
+    for (TInflateDest Dest : {TInflateDest::InPlace, TInflateDest::Written}) {
+        for (int Step : {0, 3, 7}) {
+            TDecodeResult P = RunInflate(S, C.Deflate64, Step, 0, Dest);
+            ASSERT_TRUE(P.Ok) << P.Cause;
+            EXPECT_TRUE(P.Output == R.Output) << "at most " << Step << " bytes per read";
+            EXPECT_EQ(P.Consumed, R.Consumed);
+            EXPECT_EQ(P.Checksum, R.Checksum);
+        }
     }
 }
 

@@ -73,6 +73,26 @@ TEST(MemoryStream, SetSizeShrinksPositionAndGrowsWithZeros) {
     EXPECT_EQ(ReadAll(M), std::string("hello") + std::string(3, '\0'));
 }
 
+TEST(MemoryStream, AppendSpaceOnlyAtTheEndAndCommittedBytesJoinTheStream) {
+    TMemoryStream M;
+    M.WriteBuffer("head", 4);
+    int64_t Avail = -1;
+    M.Seek(1, soBeginning);
+    EXPECT_EQ(M.AppendSpace(10, Avail), nullptr) << "not at the end";
+    EXPECT_EQ(Avail, 0);
+    M.Seek(0, soEnd);
+    uint8_t* P = M.AppendSpace(100000, Avail);
+    ASSERT_NE(P, nullptr);
+    EXPECT_GE(Avail, 100000);
+    std::memcpy(P, "tail and scratch", 16);
+    M.CommitAppend(4);
+    EXPECT_EQ(M.Position(), 8);
+    M.SetSize(10); // bytes past the committed ones read back as zeros, not as scratch
+    EXPECT_EQ(ReadAll(M), std::string("headtail") + std::string(2, '\0'));
+    M.Seek(0, soBeginning);
+    EXPECT_THROW(M.CommitAppend(1), EAssertionFailed) << "the position is not at the end";
+}
+
 TEST(Streams, ShortReadAndRefusedWriteRaiseTheRuntimeErrors) {
     TMemoryStream M;
     M.WriteBuffer("abc", 3);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <vector>
 #include <zlib.h>
@@ -183,8 +184,12 @@ std::string CauseOf(const std::string& Message) {
     return Message.substr(P + Open.size(), Message.size() - P - Open.size() - 1);
 }
 
-TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep,
-                         int32_t ExtraOptions) {
+namespace {
+class TWrittenMemoryStream : public TMemoryStream {};
+} // namespace
+
+TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep, int32_t ExtraOptions,
+                         TInflateDest Dest) {
     TDecodeResult R;
     std::unique_ptr<TStream> Src;
     if (MaxStep > 0)
@@ -192,7 +197,10 @@ TDecodeResult RunInflate(const std::string& Data, bool Deflate64, int MaxStep,
     else
         Src =
             std::make_unique<TReadOnlyMemoryStream>(Data.data(), static_cast<int64_t>(Data.size()));
-    TMemoryStream Dst;
+    std::unique_ptr<TMemoryStream> DstOwner = Dest == TInflateDest::InPlace
+                                                  ? std::make_unique<TMemoryStream>()
+                                                  : std::make_unique<TWrittenMemoryStream>();
+    TMemoryStream& Dst = *DstOwner;
     TAbDeflateHelper Helper;
     Helper.SetOptions(Helper.Options() | (Deflate64 ? OptionDeflate64 : 0) | ExtraOptions);
     try {

@@ -71,9 +71,14 @@ struct TDecodeResult {
     int64_t Consumed = 0;
 };
 
+// Where Inflate's output goes: a plain memory stream, which it builds in
+// place, or a memory stream it writes through Write from its output window
+// (as it writes any other stream).
+enum class TInflateDest { InPlace, Written };
+
 // Inflate from a memory source (or a trickle source with MaxStep > 0).
 TDecodeResult RunInflate(const std::string& Data, bool Deflate64 = false, int MaxStep = 0,
-                         int32_t ExtraOptions = 0);
+                         int32_t ExtraOptions = 0, TInflateDest Dest = TInflateDest::InPlace);
 // The documented algorithm on the public pieces.
 TDecodeResult ReferenceInflate(const std::string& Data, bool Deflate64);
 // The cause inside an EAbInflateError message.
