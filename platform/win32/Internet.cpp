@@ -29,6 +29,9 @@ void CloseSystem(void*& Handle) {
 // its handles were closed.
 constexpr auto CancelGrace = std::chrono::seconds(5);
 constexpr auto WaitSlice = std::chrono::milliseconds(20);
+// How much longer than the layer's wait the library's own send and receive
+// time-outs are.
+constexpr uint32_t LibraryMarginMs = 5000;
 
 } // namespace
 
@@ -233,12 +236,18 @@ bool SplitUrl(const std::string& Url, TUrlParts& Parts) {
     return !Parts.Host.empty() && Parts.Host.find_first_of(" \t\r\n") == std::string::npos;
 }
 
-// The session's time-outs on a request of the library. Not every library
-// passes them down from the session (Wine starts a connection without any),
-// and a call the layer stopped waiting for would then never end: its
-// worker thread and connection would stay for the rest of the run.
-void GiveTimeouts(const TSession& S, void* Request) {
-    wininet::SetTimeouts(Request, S.ConnectTimeoutMs, S.SendTimeoutMs, S.ReceiveTimeoutMs);
+// The session's time-outs on a handle of the library: for the session and
+// for each request, as not every library passes them down (Wine starts a
+// connection without any, and a call the layer stopped waiting for would
+// never end: its worker thread and connection would stay for the rest of
+// the run). Sending and receiving get a margin, so that the layer's own
+// wait, which reports the time-out as such, ends first.
+void GiveTimeouts(const TSession& S, void* Handle) {
+    const auto Later = [](uint32_t Ms) {
+        return Ms < UINT32_MAX - LibraryMarginMs ? Ms + LibraryMarginMs : Ms;
+    };
+    wininet::SetTimeouts(Handle, S.ConnectTimeoutMs, Later(S.SendTimeoutMs),
+                         Later(S.ReceiveTimeoutMs));
 }
 
 // Extra header lines as the library takes them: each ends with CR LF, none
@@ -360,7 +369,7 @@ HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std
         return nullptr;
     }
     wininet::WatchConnections(S->System);
-    wininet::SetTimeouts(S->System, S->ConnectTimeoutMs, S->SendTimeoutMs, S->ReceiveTimeoutMs);
+    GiveTimeouts(*S, S->System);
     Register(S.get());
     return S.release();
 }
@@ -370,7 +379,7 @@ bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
     if (!KnownHandle(Handle)) return false;
     TSession* S = Handle->Owner;
     if (!S->SetOption(Option, Buffer, BufferLength)) return false;
-    wininet::SetTimeouts(S->System, S->ConnectTimeoutMs, S->SendTimeoutMs, S->ReceiveTimeoutMs);
+    GiveTimeouts(*S, S->System);
     return true;
 }
 

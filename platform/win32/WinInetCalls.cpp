@@ -125,9 +125,11 @@ struct TWatches {
     std::unordered_map<uintptr_t, bool> Closed;
 };
 
+// Never destroyed: the library may call back from a thread still at work
+// while the process ends.
 TWatches& Watches() {
-    static TWatches W;
-    return W;
+    static auto* W = new TWatches;
+    return *W;
 }
 
 void CALLBACK OnStatus(HINTERNET /*Handle*/, DWORD_PTR Context, DWORD Status, void* /*Info*/,
