@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "platform/win32/InternetHandles.h"
 #include "platform/win32/WinInetCalls.h"
@@ -104,14 +103,18 @@ uint32_t RunBlocking(TInternetHandle& Handle, uint32_t TimeoutMs,
         uint32_t Error = 0;
     };
     auto State = std::make_shared<TState>();
-    std::thread([State, Work = std::move(Work)] {
+    const bool Started = wininet::StartDetached([State, Work = std::move(Work)] {
         uint32_t Error = 0;
         const bool Ok = Work(Error);
         std::lock_guard<std::mutex> Lock(State->M);
         State->Done = true;
         State->Error = Ok ? 0 : (Error != 0 ? Error : ERROR_INTERNET_INTERNAL_ERROR);
         State->Cv.notify_all();
-    }).detach();
+    });
+    if (!Started) {
+        SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
+        return ERROR_INTERNET_OUT_OF_HANDLES;
+    }
 
     TSession& S = *Handle.Owner;
     const uint64_t Start = GetTickCount64();

@@ -71,6 +71,26 @@ uint32_t LastError() {
     }
 }
 
+namespace {
+
+DWORD WINAPI RunRoutine(void* Parameter) {
+    const std::unique_ptr<std::function<void()>> Routine(
+        static_cast<std::function<void()>*>(Parameter));
+    (*Routine)();
+    return 0;
+}
+
+} // namespace
+
+bool StartDetached(std::function<void()> Routine) {
+    auto Owned = std::make_unique<std::function<void()>>(std::move(Routine));
+    const HANDLE Thread = ::CreateThread(nullptr, 0, &RunRoutine, Owned.get(), 0, nullptr);
+    if (Thread == nullptr) return false;
+    Owned.release(); // the thread owns it now
+    ::CloseHandle(Thread);
+    return true;
+}
+
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
              const std::u16string& Bypass) {
     return InternetOpenW(W(Agent), AccessType, WOrNull(Proxy), WOrNull(Bypass), 0);

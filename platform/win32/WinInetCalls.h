@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ using THandle = void*;
 // The calling thread's last error of the system (the library's codes are the
 // layer's codes; its several certificate faults are the layer's one).
 uint32_t LastError();
+
+// Runs Routine on a new thread that nobody waits for; false when no thread
+// could be made. (A std::thread detached at once sometimes ends before it
+// runs its routine under load with the POSIX-threads runtime of this build.)
+bool StartDetached(std::function<void()> Routine);
 
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
              const std::u16string& Bypass);
