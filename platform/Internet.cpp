@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/InternetCommon.h"
@@ -68,31 +67,8 @@ void InitCurlOnce() {
     std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-namespace {
-
-// Every live handle, so a stale or foreign handle is refused instead of used.
-std::mutex& RegistryMutex() {
-    static std::mutex M;
-    return M;
-}
-std::unordered_set<TInternetHandle*>& Registry() {
-    static std::unordered_set<TInternetHandle*> Set;
-    return Set;
-}
-
-} // namespace
-
-void Register(TInternetHandle* H) {
-    std::lock_guard<std::mutex> Lock(RegistryMutex());
-    Registry().insert(H);
-}
-void Unregister(TInternetHandle* H) {
-    std::lock_guard<std::mutex> Lock(RegistryMutex());
-    Registry().erase(H);
-}
-bool IsLive(TInternetHandle* H) {
-    std::lock_guard<std::mutex> Lock(RegistryMutex());
-    return H != nullptr && Registry().count(H) != 0;
+TInternetHandle* SessionHandle(const TInternetHandle& H) {
+    return H.Owner;
 }
 
 namespace {
@@ -144,17 +120,8 @@ TRequest::~TRequest() {
 namespace {
 
 void AppendHeaderLines(TRequest* R, const std::string& Headers) {
-    size_t P = 0;
-    while (P < Headers.size()) {
-        size_t E = Headers.find('\n', P);
-        if (E == std::string::npos) E = Headers.size();
-        std::string Line = Headers.substr(P, E - P);
-        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n'))
-            Line.pop_back();
-        if (!Line.empty() && Line.find('\0') == std::string::npos)
-            R->HeaderList = curl_slist_append(R->HeaderList, Line.c_str());
-        P = E + 1;
-    }
+    for (const std::string& Line : ExtraHeaderLines(Headers))
+        R->HeaderList = curl_slist_append(R->HeaderList, Line.c_str());
 }
 
 // Why the request has no response to hand out, as an error code of this
@@ -319,11 +286,7 @@ size_t TRequest::OnRead(char* Ptr, size_t Size, size_t Count, void* User) {
 HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std::string& ProxyName,
                         const std::string& ProxyBypass, uint32_t /*Flags*/) {
     InitCurlOnce();
-    if (AccessType != INTERNET_OPEN_TYPE_PRECONFIG && AccessType != INTERNET_OPEN_TYPE_DIRECT &&
-        AccessType != INTERNET_OPEN_TYPE_PROXY) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
+    if (!AccessTypeKnown(AccessType)) return nullptr;
     auto S = std::make_unique<TSession>();
     if (S->Multi == nullptr) {
         SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
@@ -339,41 +302,12 @@ HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std
 
 bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
                         uint32_t BufferLength) {
-    if (!IsLive(Handle)) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
-    TSession* S = static_cast<TSession*>(Handle->Owner);
-    if (Option == INTERNET_OPTION_KIVO_CA_FILE) {
-        S->CaFile.assign(static_cast<const char*>(Buffer), Buffer != nullptr ? BufferLength : 0);
-        return true;
-    }
-    if (Option != INTERNET_OPTION_CONNECT_TIMEOUT && Option != INTERNET_OPTION_SEND_TIMEOUT &&
-        Option != INTERNET_OPTION_RECEIVE_TIMEOUT && Option != INTERNET_OPTION_KIVO_INSECURE) {
-        SetLastError(ERROR_INTERNET_INVALID_OPTION);
-        return false;
-    }
-    if (Buffer == nullptr || BufferLength < sizeof(uint32_t)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
-    uint32_t Value = 0;
-    std::memcpy(&Value, Buffer, sizeof Value);
-    if (Option == INTERNET_OPTION_KIVO_INSECURE) S->Insecure = Value != 0;
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
-        S->ConnectTimeoutMs = Value != 0 ? Value : DefaultConnectTimeoutMs;
-    if (Option == INTERNET_OPTION_SEND_TIMEOUT)
-        S->SendTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
-    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
-        S->ReceiveTimeoutMs = Value != 0 ? Value : DefaultIoTimeoutMs;
-    return true;
+    if (!KnownHandle(Handle)) return false;
+    return Handle->Owner->SetOption(Option, Buffer, BufferLength);
 }
 
 bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint32_t& BufferLength) {
-    if (!IsLive(Handle)) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
+    if (!KnownHandle(Handle)) return false;
     TSession* S = static_cast<TSession*>(Handle->Owner);
     if (Option == INTERNET_OPTION_URL) {
         if (Handle->Kind != hkRequest) {
@@ -395,40 +329,14 @@ bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint3
         PutUtf16(Text, Buffer, BufferLength, Ok);
         return Ok;
     }
-    uint32_t Value = 0;
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
-        Value = S->ConnectTimeoutMs;
-    else if (Option == INTERNET_OPTION_SEND_TIMEOUT)
-        Value = S->SendTimeoutMs;
-    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
-        Value = S->ReceiveTimeoutMs;
-    else {
-        SetLastError(ERROR_INTERNET_INVALID_OPTION);
-        return false;
-    }
-    if (Buffer == nullptr || BufferLength < sizeof Value) {
-        BufferLength = sizeof Value;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
-        return false;
-    }
-    std::memcpy(Buffer, &Value, sizeof Value);
-    BufferLength = sizeof Value;
-    return true;
+    return S->QueryTimeout(Option, Buffer, BufferLength);
 }
 
 HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std::string& Headers,
                            uint32_t Flags, uintptr_t /*Context*/) {
     TSession* S = Lookup<TSession>(Session, hkSession);
     if (S == nullptr) return nullptr;
-    std::string Scheme = SchemeOf(Url);
-    if (Scheme.empty()) {
-        SetLastError(ERROR_INTERNET_INVALID_URL);
-        return nullptr;
-    }
-    if (Scheme != "http" && Scheme != "https") {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return nullptr;
-    }
+    if (!HttpUrlScheme(Url)) return nullptr;
     auto R = std::make_unique<TRequest>();
     if (R->Easy == nullptr) {
         SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
@@ -476,71 +384,31 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
     return nullptr;
 }
 
+namespace {
+
+bool HttpDate(const std::string& Text, SYSTEMTIME& Time) {
+    const time_t T = curl_getdate(Text.c_str(), nullptr);
+    if (T == static_cast<time_t>(-1)) return false;
+    struct tm Tm {};
+    gmtime_r(&T, &Tm);
+    Time.wYear = static_cast<uint16_t>(Tm.tm_year + 1900);
+    Time.wMonth = static_cast<uint16_t>(Tm.tm_mon + 1);
+    Time.wDayOfWeek = static_cast<uint16_t>(Tm.tm_wday);
+    Time.wDay = static_cast<uint16_t>(Tm.tm_mday);
+    Time.wHour = static_cast<uint16_t>(Tm.tm_hour);
+    Time.wMinute = static_cast<uint16_t>(Tm.tm_min);
+    Time.wSecond = static_cast<uint16_t>(Tm.tm_sec);
+    Time.wMilliseconds = 0;
+    return true;
+}
+
+} // namespace
+
 bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_t& BufferLength,
                     uint32_t* /*Index*/) {
-    TRequest* R = Lookup<TRequest>(Request, hkRequest);
-    if (R == nullptr) return false;
-    uint32_t Level = InfoLevel & ~HTTP_QUERY_MODIFIER_FLAGS_MASK;
-    uint32_t Mods = InfoLevel & HTTP_QUERY_MODIFIER_FLAGS_MASK;
-
-    std::string Text;
-    bool Found = false;
-    if (Level == HTTP_QUERY_STATUS_CODE) {
-        long Code = R->Status();
-        Found = Code != 0;
-        Text = std::to_string(Code);
-    } else {
-        const char* Name = nullptr;
-        if (Level == HTTP_QUERY_CONTENT_LENGTH)
-            Name = "content-length";
-        else if (Level == HTTP_QUERY_LAST_MODIFIED)
-            Name = "last-modified";
-        else if (Level == HTTP_QUERY_LOCATION)
-            Name = "location";
-        if (Name == nullptr) {
-            SetLastError(ERROR_INTERNET_INVALID_OPTION);
-            return false;
-        }
-        if (const std::string* V = R->Header(Name)) {
-            Found = true;
-            Text = *V;
-        }
-    }
-    if (!Found) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return false;
-    }
-
-    if ((Mods & (HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_FLAG_NUMBER64)) != 0)
-        return PutHeaderNumber(Text, (Mods & HTTP_QUERY_FLAG_NUMBER64) != 0, Buffer, BufferLength);
-    if ((Mods & HTTP_QUERY_FLAG_SYSTEMTIME) != 0) {
-        time_t T = curl_getdate(Text.c_str(), nullptr);
-        if (T == static_cast<time_t>(-1)) {
-            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-            return false;
-        }
-        if (Buffer == nullptr || BufferLength < sizeof(SYSTEMTIME)) {
-            BufferLength = sizeof(SYSTEMTIME);
-            SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
-            return false;
-        }
-        struct tm Tm {};
-        gmtime_r(&T, &Tm);
-        SYSTEMTIME St{};
-        St.wYear = static_cast<uint16_t>(Tm.tm_year + 1900);
-        St.wMonth = static_cast<uint16_t>(Tm.tm_mon + 1);
-        St.wDayOfWeek = static_cast<uint16_t>(Tm.tm_wday);
-        St.wDay = static_cast<uint16_t>(Tm.tm_mday);
-        St.wHour = static_cast<uint16_t>(Tm.tm_hour);
-        St.wMinute = static_cast<uint16_t>(Tm.tm_min);
-        St.wSecond = static_cast<uint16_t>(Tm.tm_sec);
-        std::memcpy(Buffer, &St, sizeof St);
-        BufferLength = sizeof St;
-        return true;
-    }
-    bool Ok = false;
-    PutUtf16(Text, Buffer, BufferLength, Ok);
-    return Ok;
+    const TRequest* R = Lookup<TRequest>(Request, hkRequest);
+    return R != nullptr && QueryResponse(InfoLevel, static_cast<uint32_t>(R->Status()), R->Headers,
+                                         Buffer, BufferLength, &HttpDate);
 }
 
 bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead,
@@ -548,15 +416,8 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
     NumberOfBytesRead = 0;
     TRequest* R = Lookup<TRequest>(File, hkRequest);
     if (R == nullptr) return false;
-    if (R->IsUpload) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-        return false;
-    }
-    if (NumberOfBytesToRead == 0) return true;
-    if (Buffer == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
+    const TTransferStep Step = TransferStep(!R->IsUpload, Buffer, NumberOfBytesToRead);
+    if (Step != tsMove) return Step == tsNothing;
     TSession* S = static_cast<TSession*>(R->Owner);
     TBusyGuard Guard(R);
     if (R->Available() == 0 && R->Paused && !R->Done) {
@@ -588,14 +449,7 @@ HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uin
     if (S == nullptr) return nullptr;
     if (Service == INTERNET_SERVICE_FTP)
         return FtpConnect(*S, ServerName, ServerPort, UserName, Password, Flags);
-    if (Service != INTERNET_SERVICE_HTTP) {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return nullptr;
-    }
-    if (ServerName.empty() || ServerName.find_first_of("/\\@ \t\r\n") != std::string::npos) {
-        SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
-        return nullptr;
-    }
+    if (!HttpConnectionUsable(Service, ServerName)) return nullptr;
     auto C = std::make_unique<TConnect>();
     C->Owner = S;
     C->Server = ServerName;
@@ -614,13 +468,8 @@ HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb,
                            uint32_t Flags, uintptr_t /*Context*/) {
     TConnect* C = Lookup<TConnect>(Connect, hkConnect);
     if (C == nullptr) return nullptr;
-    std::string V = Verb.empty() ? std::string("GET") : Verb;
-    for (char Ch : V) {
-        if (!((Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || Ch == '-')) {
-            SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-            return nullptr;
-        }
-    }
+    std::string V;
+    if (!RequestVerb(Verb, V)) return nullptr;
     auto R = std::make_unique<TRequest>();
     if (R->Easy == nullptr) {
         SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
@@ -630,7 +479,7 @@ HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb,
     R->Owner = S;
     R->IsUpload = true;
     R->Verb = V;
-    R->Object = ObjectName.empty() || ObjectName[0] != '/' ? "/" + ObjectName : ObjectName;
+    R->Object = RequestObject(ObjectName);
     R->Connection = C;
     R->KeepConnection = (Flags & INTERNET_FLAG_KEEP_CONNECTION) != 0;
     TRequest* Raw = R.release();
@@ -653,9 +502,7 @@ bool HttpSendRequestExW(HINTERNET Request, const INTERNET_BUFFERSW* BuffersIn,
     R->UpTotal = BuffersIn != nullptr ? BuffersIn->dwBufferTotal : 0;
 
     const TConnect* C = R->Connection;
-    std::string Host = C->Server;
-    if (Host.find(':') != std::string::npos && Host.front() != '[') Host = "[" + Host + "]";
-    std::string Url = EscapeUrl("http://" + Host + ":" + std::to_string(C->Port) + R->Object);
+    const std::string Url = UploadUrl(C->Server, C->Port, R->Object);
     CURL* E = R->Easy;
     S->ApplyTo(E, Url);
     if (curl_easy_setopt(E, CURLOPT_URL, Url.c_str()) != CURLE_OK) {
@@ -696,15 +543,8 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
     NumberOfBytesWritten = 0;
     TRequest* R = Lookup<TRequest>(File, hkRequest);
     if (R == nullptr) return false;
-    if (!R->IsUpload || !R->Sent) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-        return false;
-    }
-    if (NumberOfBytesToWrite == 0) return true;
-    if (Buffer == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
+    const TTransferStep Step = TransferStep(R->IsUpload && R->Sent, Buffer, NumberOfBytesToWrite);
+    if (Step != tsMove) return Step == tsNothing;
     if (!R->OpenEnded && R->UpDone + NumberOfBytesToWrite > R->UpTotal) {
         // More than the announced length would break the message framing.
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
@@ -775,17 +615,7 @@ bool HttpEndRequestW(HINTERNET Request, INTERNET_BUFFERSW* /*BuffersOut*/, uint3
     return true;
 }
 
-bool InternetCloseHandle(HINTERNET Handle) {
-    if (!IsLive(Handle) || Handle->ClosePending) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
-    if (Handle->Busy > 0) {
-        // A call on this handle is waiting (we run inside a message handler
-        // it called): it ends as cancelled and releases the handle.
-        Handle->ClosePending = true;
-        return true;
-    }
+bool ReleaseHandle(TInternetHandle* Handle) {
     if (Handle->Kind == hkRequest && static_cast<TRequest*>(Handle)->OpenEnded)
         return FinishFtpUpload(*static_cast<TRequest*>(Handle));
     DestroyHandle(Handle);

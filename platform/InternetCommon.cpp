@@ -3,6 +3,8 @@
 #include "platform/InternetCommon.h"
 
 #include <cstring>
+#include <mutex>
+#include <unordered_set>
 
 #include "platform/Internet.h"
 #include "runtime/SysMessages.h"
@@ -10,6 +12,195 @@
 #include "runtime/Text.h"
 
 namespace kivo {
+
+namespace {
+
+std::mutex& RegistryMutex() {
+    static std::mutex M;
+    return M;
+}
+std::unordered_set<TInternetHandle*>& Registry() {
+    static std::unordered_set<TInternetHandle*> Set;
+    return Set;
+}
+
+} // namespace
+
+void Register(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    Registry().insert(H);
+}
+
+void Unregister(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    Registry().erase(H);
+}
+
+bool IsLive(TInternetHandle* H) {
+    std::lock_guard<std::mutex> Lock(RegistryMutex());
+    return H != nullptr && Registry().count(H) != 0;
+}
+
+bool KnownHandle(TInternetHandle* Handle) {
+    if (IsLive(Handle)) return true;
+    SetLastError(ERROR_INVALID_HANDLE_VALUE);
+    return false;
+}
+
+bool HandleUsable(TInternetHandle* Handle) {
+    if (!IsLive(Handle) || Handle->ClosePending || SessionHandle(*Handle)->ClosePending) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return false;
+    }
+    return true;
+}
+
+TBusyGuard::TBusyGuard(TInternetHandle* AHandle)
+    : FHandle(AHandle), FSession(SessionHandle(*AHandle)) {
+    ++FHandle->Busy;
+    if (FSession != FHandle) ++FSession->Busy;
+}
+
+TBusyGuard::~TBusyGuard() {
+    --FHandle->Busy;
+    if (FSession != FHandle) --FSession->Busy;
+    if (FSession->ClosePending) {
+        // Releasing the session releases every handle opened through it.
+        if (FSession->Busy == 0) DestroyHandle(FSession);
+        return;
+    }
+    if (FHandle->Busy == 0 && FHandle->ClosePending) DestroyHandle(FHandle);
+}
+
+bool InternetCloseHandle(HINTERNET Handle) {
+    if (!IsLive(Handle) || Handle->ClosePending) {
+        SetLastError(ERROR_INVALID_HANDLE_VALUE);
+        return false;
+    }
+    if (Handle->Busy > 0) {
+        // A call on this handle is waiting (we run inside a message handler
+        // it called): it ends as cancelled and releases the handle.
+        Handle->ClosePending = true;
+        return true;
+    }
+    return ReleaseHandle(Handle);
+}
+
+bool TSessionSettings::SetOption(uint32_t Option, const void* Buffer, uint32_t BufferLength) {
+    if (Option == INTERNET_OPTION_KIVO_CA_FILE) {
+        CaFile.assign(static_cast<const char*>(Buffer), Buffer != nullptr ? BufferLength : 0);
+        return true;
+    }
+    if (Option != INTERNET_OPTION_CONNECT_TIMEOUT && Option != INTERNET_OPTION_SEND_TIMEOUT &&
+        Option != INTERNET_OPTION_RECEIVE_TIMEOUT && Option != INTERNET_OPTION_KIVO_INSECURE) {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return false;
+    }
+    if (Buffer == nullptr || BufferLength < sizeof(uint32_t)) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return false;
+    }
+    uint32_t Value = 0;
+    std::memcpy(&Value, Buffer, sizeof Value);
+    if (Option == INTERNET_OPTION_KIVO_INSECURE) Insecure = Value != 0;
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
+        ConnectTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
+    if (Option == INTERNET_OPTION_SEND_TIMEOUT)
+        SendTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_IO_TIMEOUT_MS;
+    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
+        ReceiveTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_IO_TIMEOUT_MS;
+    return true;
+}
+
+bool TSessionSettings::QueryTimeout(uint32_t Option, void* Buffer, uint32_t& BufferLength) const {
+    uint32_t Value = 0;
+    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
+        Value = ConnectTimeoutMs;
+    else if (Option == INTERNET_OPTION_SEND_TIMEOUT)
+        Value = SendTimeoutMs;
+    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
+        Value = ReceiveTimeoutMs;
+    else {
+        SetLastError(ERROR_INTERNET_INVALID_OPTION);
+        return false;
+    }
+    return PutValue(&Value, sizeof Value, Buffer, BufferLength);
+}
+
+bool AccessTypeKnown(uint32_t AccessType) {
+    if (AccessType == INTERNET_OPEN_TYPE_PRECONFIG || AccessType == INTERNET_OPEN_TYPE_DIRECT ||
+        AccessType == INTERNET_OPEN_TYPE_PROXY)
+        return true;
+    SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+    return false;
+}
+
+bool HttpUrlScheme(const std::string& Url) {
+    const std::string Scheme = SchemeOf(Url);
+    if (Scheme == "http" || Scheme == "https") return true;
+    SetLastError(Scheme.empty() ? ERROR_INTERNET_INVALID_URL : ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+    return false;
+}
+
+bool HttpConnectionUsable(uint32_t Service, const std::string& ServerName) {
+    if (Service != INTERNET_SERVICE_HTTP) {
+        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return false;
+    }
+    if (!ServerName.empty() && ServerName.find_first_of("/\\@ \t\r\n") == std::string::npos)
+        return true;
+    SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
+    return false;
+}
+
+bool RequestVerb(const std::string& Given, std::string& Verb) {
+    Verb = Given.empty() ? std::string("GET") : Given;
+    for (char Ch : Verb) {
+        if (!((Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || Ch == '-')) {
+            SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string RequestObject(const std::string& ObjectName) {
+    return ObjectName.empty() || ObjectName[0] != '/' ? "/" + ObjectName : ObjectName;
+}
+
+std::vector<std::string> ExtraHeaderLines(const std::string& Headers) {
+    std::vector<std::string> Lines;
+    size_t P = 0;
+    while (P < Headers.size()) {
+        size_t E = Headers.find('\n', P);
+        if (E == std::string::npos) E = Headers.size();
+        std::string Line = Headers.substr(P, E - P);
+        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n'))
+            Line.pop_back();
+        if (!Line.empty() && Line.find('\0') == std::string::npos) Lines.push_back(Line);
+        P = E + 1;
+    }
+    return Lines;
+}
+
+std::string UploadUrl(const std::string& Server, uint16_t Port, const std::string& Object) {
+    std::string Host = Server;
+    if (Host.find(':') != std::string::npos && Host.front() != '[') Host = "[" + Host + "]";
+    return EscapeUrl("http://" + Host + ":" + std::to_string(Port) + Object);
+}
+
+TTransferStep TransferStep(bool StateOk, const void* Buffer, uint32_t Count) {
+    if (!StateOk) {
+        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        return tsFail;
+    }
+    if (Count == 0) return tsNothing;
+    if (Buffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return tsFail;
+    }
+    return tsMove;
+}
 
 std::string LowerAscii(std::string_view Text) {
     return AsciiLowerCase(Text);
@@ -79,8 +270,51 @@ void PutUtf16(const std::string& Text, void* Buffer, uint32_t& BufferLength, boo
     Ok = true;
 }
 
+bool QueryResponse(uint32_t InfoLevel, uint32_t Status, const THeaderList& Headers, void* Buffer,
+                   uint32_t& BufferLength, bool (*ParseDate)(const std::string&, SYSTEMTIME&)) {
+    const uint32_t Level = InfoLevel & ~HTTP_QUERY_MODIFIER_FLAGS_MASK;
+    const uint32_t Mods = InfoLevel & HTTP_QUERY_MODIFIER_FLAGS_MASK;
+    std::string Text;
+    bool Found = false;
+    if (Level == HTTP_QUERY_STATUS_CODE) {
+        Found = Status != 0;
+        Text = std::to_string(Status);
+    } else {
+        const char* Name = Level == HTTP_QUERY_CONTENT_LENGTH  ? "content-length"
+                           : Level == HTTP_QUERY_LAST_MODIFIED ? "last-modified"
+                           : Level == HTTP_QUERY_LOCATION      ? "location"
+                                                               : nullptr;
+        if (Name == nullptr) {
+            SetLastError(ERROR_INTERNET_INVALID_OPTION);
+            return false;
+        }
+        for (const auto& [HeaderName, Value] : Headers) {
+            if (HeaderName != Name) continue;
+            Found = true;
+            Text = Value;
+            break;
+        }
+    }
+    if (!Found) {
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return false;
+    }
+    if ((Mods & (HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_FLAG_NUMBER64)) != 0)
+        return PutHeaderNumber(Text, (Mods & HTTP_QUERY_FLAG_NUMBER64) != 0, Buffer, BufferLength);
+    if ((Mods & HTTP_QUERY_FLAG_SYSTEMTIME) != 0) {
+        SYSTEMTIME Time{};
+        if (!ParseDate(Text, Time)) {
+            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            return false;
+        }
+        return PutValue(&Time, sizeof Time, Buffer, BufferLength);
+    }
+    bool Ok = false;
+    PutUtf16(Text, Buffer, BufferLength, Ok);
+    return Ok;
+}
+
 bool PutHeaderNumber(const std::string& Text, bool Wide, void* Buffer, uint32_t& BufferLength) {
-    const uint32_t Need = Wide ? 8 : 4;
     // Digits only: a malformed value is refused rather than half read.
     uint64_t Value = 0;
     bool Ok = !Text.empty() && Text.size() <= 19;
@@ -95,18 +329,19 @@ bool PutHeaderNumber(const std::string& Text, bool Wide, void* Buffer, uint32_t&
         SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
         return false;
     }
-    if (Buffer == nullptr || BufferLength < Need) {
-        BufferLength = Need;
+    if (Wide) return PutValue(&Value, 8, Buffer, BufferLength);
+    const uint32_t V32 = static_cast<uint32_t>(Value);
+    return PutValue(&V32, 4, Buffer, BufferLength);
+}
+
+bool PutValue(const void* Value, uint32_t Size, void* Buffer, uint32_t& BufferLength) {
+    if (Buffer == nullptr || BufferLength < Size) {
+        BufferLength = Size;
         SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
         return false;
     }
-    if (Wide) {
-        std::memcpy(Buffer, &Value, 8);
-    } else {
-        const uint32_t V32 = static_cast<uint32_t>(Value);
-        std::memcpy(Buffer, &V32, 4);
-    }
-    BufferLength = Need;
+    std::memcpy(Buffer, Value, Size);
+    BufferLength = Size;
     return true;
 }
 

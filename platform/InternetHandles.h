@@ -11,15 +11,12 @@
 #include <vector>
 
 #include "platform/Internet.h"
+#include "platform/InternetCommon.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 
 namespace kivo {
 
-enum THandleKind : uint8_t { hkSession, hkConnect, hkRequest, hkFtpConnect, hkFtpFind };
-
-constexpr uint32_t DefaultConnectTimeoutMs = INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
-constexpr uint32_t DefaultIoTimeoutMs = INTERNET_DEFAULT_IO_TIMEOUT_MS;
 // A request whose reader falls behind pauses its transfer at this much
 // buffered data, so memory stays bounded whatever the server sends.
 constexpr size_t PauseThreshold = 4u << 20;
@@ -33,29 +30,7 @@ constexpr int PollSliceMs = 20;
 uint32_t MapCurlError(CURLcode Code);
 void InitCurlOnce();
 
-class TSession;
-
-class TInternetHandle {
-public:
-    explicit TInternetHandle(THandleKind AKind) : Kind(AKind) {}
-    virtual ~TInternetHandle() = default;
-    TInternetHandle(const TInternetHandle&) = delete;
-    TInternetHandle& operator=(const TInternetHandle&) = delete;
-
-    THandleKind Kind;
-    TSession* Owner = nullptr; // the session (itself for a session)
-    int Busy = 0;              // calls running on this handle
-    bool ClosePending = false; // closed while busy: released when the last call returns
-};
-
-// The registry of live handles, so a stale or foreign handle is refused.
-void Register(TInternetHandle* H);
-void Unregister(TInternetHandle* H);
-bool IsLive(TInternetHandle* H);
-// Releases a handle and, for a session, every handle opened through it.
-void DestroyHandle(TInternetHandle* H);
-
-class TSession : public TInternetHandle {
+class TSession : public TInternetHandle, public TSessionSettings {
 public:
     TSession() : TInternetHandle(hkSession) {
         Owner = this;
@@ -68,12 +43,6 @@ public:
     uint32_t AccessType = INTERNET_OPEN_TYPE_PRECONFIG;
     std::string ProxyList;
     std::string Bypass;
-    uint32_t ConnectTimeoutMs = DefaultConnectTimeoutMs;
-    uint32_t SendTimeoutMs = DefaultIoTimeoutMs;
-    uint32_t ReceiveTimeoutMs = DefaultIoTimeoutMs;
-    std::string CaFile;    // certificates to verify TLS servers with; empty: the system's
-    bool Insecure = false; // no verification of TLS servers
-    std::function<bool()> AbortCheck;
     std::vector<TInternetHandle*> Children;
 
     void ApplyTo(CURL* Easy, const std::string& Url) const;
@@ -174,44 +143,6 @@ public:
     static size_t OnWrite(char* Ptr, size_t Size, size_t Count, void* User);
     static size_t OnRead(char* Ptr, size_t Size, size_t Count, void* User);
 };
-
-// Keeps a handle (and its session) alive while a call works on it; a close
-// that came in meanwhile takes effect when the last call returns.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TInternetHandle* AHandle) : FHandle(AHandle), FSession(AHandle->Owner) {
-        ++FHandle->Busy;
-        if (FSession != FHandle) ++FSession->Busy;
-    }
-    ~TBusyGuard() {
-        --FHandle->Busy;
-        if (FSession != FHandle) --FSession->Busy;
-        if (FSession->ClosePending) {
-            // Releasing the session releases every handle opened through it.
-            if (FSession->Busy == 0) DestroyHandle(FSession);
-            return;
-        }
-        if (FHandle->Busy == 0 && FHandle->ClosePending) DestroyHandle(FHandle);
-    }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TInternetHandle* FHandle;
-    TInternetHandle* FSession;
-};
-
-template <class T> T* Lookup(HINTERNET Handle, THandleKind Kind) {
-    if (!IsLive(Handle) || Handle->ClosePending || Handle->Owner->ClosePending) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return nullptr;
-    }
-    if (Handle->Kind != Kind) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-        return nullptr;
-    }
-    return static_cast<T*>(Handle);
-}
 
 // Drives the session's transfers until Ready() holds or the request ends.
 // Fails the request on a time-out (no progress for TimeoutMs), an abort

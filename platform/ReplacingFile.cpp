@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,25 +11,6 @@
 namespace kivo {
 
 namespace {
-
-// The target's name cut to at most 64 bytes on a character boundary: the
-// temporary name stays short however long the target's is.
-std::string ShortStem(const std::string& Name) {
-    std::string Stem = Name.substr(0, 64);
-    while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80)
-        Stem.pop_back();
-    if (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0x80) != 0) Stem.pop_back();
-    return Stem;
-}
-
-std::string RandomTag() {
-    static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937 Gen{std::random_device{}()};
-    std::string Tag(8, ' ');
-    for (char& C : Tag)
-        C = Chars[Gen() % 36];
-    return Tag;
-}
 
 // The permission bits the new file ends with: those of the regular file it
 // replaces, else those of a new file. Set-user-ID, set-group-ID and sticky
@@ -43,11 +23,6 @@ mode_t FinalMode(int Folder, const std::string& Name, mode_t Created, TReplacing
     if (Access == rfaReadOnly) Mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     if (Access == rfaWritable) Mode |= S_IWUSR;
     return Mode;
-}
-
-// The folder part of a name and the name inside it.
-std::string FolderOf(const std::string& TargetName) {
-    return ExcludeTrailingPathDelimiter(ExtractFilePath(TargetName));
 }
 
 } // namespace
@@ -65,37 +40,14 @@ int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name) {
     return ::faccessat(Folder.Handle(), Name.c_str(), W_OK, 0) == 0 ? 0 : errno;
 }
 
-int ReplaceRefusal(const std::string& TargetName) {
-    return ReplaceRefusal(TFolderHandle::Open(FolderOf(TargetName)), ExtractFileName(TargetName));
-}
-
-TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access,
-                               size_t BufferSize)
-    : FTargetName(TargetName), FName(ExtractFileName(TargetName)) {
-    const TFolderHandle Folder = TFolderHandle::Open(FolderOf(TargetName));
-    if (!Folder.Valid()) throw EFCreateError(TargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
-}
-
-TReplacingFile::TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
-                               TReplacingFileAccess Access, size_t BufferSize)
-    : FTargetName(JoinPath(Folder.Path(), Name)), FName(Name) {
-    if (!Folder.Valid()) throw EFCreateError(FTargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
-}
-
 void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Access,
                             size_t BufferSize) {
     // Both files are reached through a handle of their own to the folder, so
     // the rename happens where the file was made.
     FFolder = ::fcntl(Folder.Handle(), F_DUPFD_CLOEXEC, 0);
     if (FFolder < 0) throw EFCreateError(FTargetName, errno);
-    std::string Dir = ExtractFilePath(FTargetName);
-    if (Dir.empty()) Dir = "./";
-    const std::string Stem = ShortStem(FName);
     for (int Attempt = 0; Attempt < 100 && FHandle < 0; ++Attempt) {
-        FTempLeaf = "." + Stem + "." + RandomTag() + ".part";
-        FTempName = Dir + FTempLeaf;
+        PickTempName();
         // The permissions of a new file follow the process's umask.
         FHandle = ::openat(FFolder, FTempLeaf.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -176,12 +128,6 @@ int64_t TReplacingFile::SpliceFrom(THandle Source, int64_t Count) {
     } while (N < 0 && errno == EINTR);
     if (N > 0) FPosition += N;
     return N;
-}
-
-void TReplacingFile::Flush() {
-    if (FBuffer.empty()) return;
-    WriteThrough(FBuffer.data(), FBuffer.size());
-    FBuffer.clear();
 }
 
 void TReplacingFile::WriteThrough(const uint8_t* Data, size_t Count) {

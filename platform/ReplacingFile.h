@@ -93,6 +93,9 @@ public:
 
 private:
     void Create(const TFolderHandle& Folder, TReplacingFileAccess Access, size_t BufferSize);
+    // Names the next new file to try: FTempLeaf in the target's folder, and
+    // FTempName as the target's folder part joined with it.
+    void PickTempName();
     void Flush();
     void WriteThrough(const uint8_t* Data, size_t Count);
     void ApplyLastWriteTime();

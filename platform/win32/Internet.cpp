@@ -8,8 +8,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <thread>
-#include <unordered_set>
 
 #include "platform/win32/InternetHandles.h"
 #include "platform/win32/WinInetCalls.h"
@@ -21,15 +19,6 @@ namespace kivo {
 
 namespace {
 
-std::mutex& RegistryMutex() {
-    static std::mutex M;
-    return M;
-}
-std::unordered_set<TInternetHandle*>& Registry() {
-    static std::unordered_set<TInternetHandle*> Set;
-    return Set;
-}
-
 void CloseSystem(void*& Handle) {
     if (Handle != nullptr) wininet::Close(Handle);
     Handle = nullptr;
@@ -39,19 +28,14 @@ void CloseSystem(void*& Handle) {
 // its handles were closed.
 constexpr auto CancelGrace = std::chrono::seconds(5);
 constexpr auto WaitSlice = std::chrono::milliseconds(20);
+// How much longer than the layer's wait the library's own send and receive
+// time-outs are.
+constexpr uint32_t LibraryMarginMs = 5000;
 
 } // namespace
 
-TInternetHandle::~TInternetHandle() = default;
-
-void Register(TInternetHandle* H) {
-    std::lock_guard<std::mutex> Lock(RegistryMutex());
-    Registry().insert(H);
-}
-
-bool IsLive(TInternetHandle* H) {
-    std::lock_guard<std::mutex> Lock(RegistryMutex());
-    return H != nullptr && Registry().count(H) != 0;
+TInternetHandle* SessionHandle(const TInternetHandle& H) {
+    return H.Owner;
 }
 
 void Adopt(TSession& S, TInternetHandle* H) {
@@ -61,10 +45,7 @@ void Adopt(TSession& S, TInternetHandle* H) {
 }
 
 void DestroyHandle(TInternetHandle* H) {
-    {
-        std::lock_guard<std::mutex> Lock(RegistryMutex());
-        Registry().erase(H);
-    }
+    Unregister(H);
     if (H->Kind != hkSession && H->Owner != nullptr) {
         auto& Kids = H->Owner->Children;
         Kids.erase(std::remove(Kids.begin(), Kids.end(), H), Kids.end());
@@ -97,6 +78,7 @@ void TSession::CloseSystemHandles() {
 TRequest::~TRequest() {
     if (FtpOwner != nullptr) ForgetOpenFile(FtpOwner);
     CloseSystemHandles();
+    if (Watch != 0) wininet::EndConnectionWatch(Watch);
 }
 
 void TRequest::CloseSystemHandles() {
@@ -112,21 +94,6 @@ void TConnect::CloseSystemHandles() {
     CloseSystem(System);
 }
 
-TBusyGuard::TBusyGuard(TInternetHandle* AHandle) : FHandle(AHandle), FSession(AHandle->Owner) {
-    ++FHandle->Busy;
-    if (FSession != FHandle) ++FSession->Busy;
-}
-
-TBusyGuard::~TBusyGuard() {
-    --FHandle->Busy;
-    if (FSession != FHandle) --FSession->Busy;
-    if (FSession->ClosePending) {
-        if (FSession->Busy == 0) DestroyHandle(FSession);
-        return;
-    }
-    if (FHandle->Busy == 0 && FHandle->ClosePending) DestroyHandle(FHandle);
-}
-
 uint32_t RunBlocking(TInternetHandle& Handle, uint32_t TimeoutMs,
                      std::function<bool(uint32_t& Error)> Work) {
     struct TState {
@@ -136,14 +103,18 @@ uint32_t RunBlocking(TInternetHandle& Handle, uint32_t TimeoutMs,
         uint32_t Error = 0;
     };
     auto State = std::make_shared<TState>();
-    std::thread([State, Work = std::move(Work)] {
+    const bool Started = wininet::StartDetached([State, Work = std::move(Work)] {
         uint32_t Error = 0;
         const bool Ok = Work(Error);
         std::lock_guard<std::mutex> Lock(State->M);
         State->Done = true;
         State->Error = Ok ? 0 : (Error != 0 ? Error : ERROR_INTERNET_INTERNAL_ERROR);
         State->Cv.notify_all();
-    }).detach();
+    });
+    if (!Started) {
+        SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
+        return ERROR_INTERNET_OUT_OF_HANDLES;
+    }
 
     TSession& S = *Handle.Owner;
     const uint64_t Start = GetTickCount64();
@@ -268,26 +239,43 @@ bool SplitUrl(const std::string& Url, TUrlParts& Parts) {
     return !Parts.Host.empty() && Parts.Host.find_first_of(" \t\r\n") == std::string::npos;
 }
 
+// The session's time-outs on a handle of the library: for the session and
+// for each request, as not every library passes them down (Wine starts a
+// connection without any, and a call the layer stopped waiting for would
+// never end: its worker thread and connection would stay for the rest of
+// the run). Sending and receiving get a margin, so that the layer's own
+// wait, which reports the time-out as such, ends first.
+void GiveTimeouts(const TSession& S, void* Handle) {
+    const auto Later = [](uint32_t Ms) {
+        return Ms < UINT32_MAX - LibraryMarginMs ? Ms + LibraryMarginMs : Ms;
+    };
+    wininet::SetTimeouts(Handle, S.ConnectTimeoutMs, Later(S.SendTimeoutMs),
+                         Later(S.ReceiveTimeoutMs));
+}
+
 // Extra header lines as the library takes them: each ends with CR LF, none
 // carries a NUL.
 std::string HeaderBlock(const std::string& Headers) {
     std::string Out;
-    size_t P = 0;
-    while (P < Headers.size()) {
-        size_t E = Headers.find('\n', P);
-        if (E == std::string::npos) E = Headers.size();
-        std::string Line = Headers.substr(P, E - P);
-        while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n'))
-            Line.pop_back();
-        if (!Line.empty() && Line.find('\0') == std::string::npos) Out += Line + "\r\n";
-        P = E + 1;
-    }
+    for (const std::string& Line : ExtraHeaderLines(Headers))
+        Out += Line + "\r\n";
     return Out;
 }
 
-// Reads the final response's status and head into the request.
+// Whether the server keeps the connection after this response, the way
+// the library decides it: the Connection (else Proxy-Connection) header
+// says "keep-alive", or HTTP/1.1 without either header.
+bool KeepsConnection(const TRequest& R, const std::string& StatusLine) {
+    for (const char* Name : {"connection", "proxy-connection"})
+        if (const std::string* Value = R.Header(Name)) return LowerAscii(*Value) == "keep-alive";
+    return StatusLine.rfind("HTTP/1.1 ", 0) == 0;
+}
+
+// Reads the final response's status, head and URL into the request.
 void TakeResponse(TRequest& R) {
     wininet::StatusCode(R.System, R.Status);
+    std::u16string Final;
+    if (wininet::FinalUrl(R.System, Final)) R.FinalUrl = Utf16ToUtf8(Final);
     std::string Head;
     R.Headers.clear();
     if (!wininet::RawHeaders(R.System, Head)) return;
@@ -301,6 +289,7 @@ void TakeResponse(TRequest& R) {
         if (Colon == std::string::npos) continue;
         R.Headers.emplace_back(LowerAscii(Line.substr(0, Colon)), Trim(Line.substr(Colon + 1)));
     }
+    R.Persistent = KeepsConnection(R, Head.substr(0, Head.find("\r\n")));
 }
 
 // A header line longer than this is no reply of a sound server (the libcurl
@@ -310,6 +299,13 @@ constexpr size_t MaxHeaderLine = 100 * 1024;
 bool HeaderLinesBounded(const THeaderList& Headers) {
     for (const auto& [Name, Value] : Headers)
         if (Name.size() + Value.size() + 2 > MaxHeaderLine) return false;
+    return true;
+}
+
+bool HttpDate(const std::string& Text, SYSTEMTIME& Time) {
+    uint16_t Fields[8] = {};
+    if (!wininet::ParseHttpDate(Text, Fields)) return false;
+    std::memcpy(&Time, Fields, sizeof Time);
     return true;
 }
 
@@ -327,6 +323,8 @@ uint32_t SendAndCheck(TRequest& R, const std::string& Headers, uint32_t TimeoutM
         return Ok;
     });
     if (Error != 0) return Error;
+    // Connections closed by redirects and before the head are no news.
+    if (R.Watch != 0) wininet::ResetConnectionWatch(R.Watch);
     if (CheckCertificate)
         if (const uint32_t Refused = CertificateRefusal(R.System, CaFile)) return Refused;
     TakeResponse(R);
@@ -336,22 +334,35 @@ uint32_t SendAndCheck(TRequest& R, const std::string& Headers, uint32_t TimeoutM
     return 0;
 }
 
-// Whether a body that ended now is whole: as long as its Content-Length.
-bool BodyComplete(const TRequest& R) {
+// Whether a chunked body that the library ended was cut off. The library
+// hides the chunks and ends a body at its last chunk and at the
+// connection's end alike. When the server keeps the connection, it tells
+// them apart as the request lets go of it: after the last chunk it keeps the
+// connection for the next request, after a cut it closes it.
+bool ChunkedBodyCut(TRequest& R) {
+    if (!R.Persistent || R.Watch == 0) return false; // the end cannot be told
+    void* System = R.System;
+    R.System = nullptr;
+    const uint32_t Error = RunBlocking(R, R.Owner->ReceiveTimeoutMs, [System](uint32_t&) {
+        wininet::Close(System);
+        return true;
+    });
+    return Error != 0 || wininet::ConnectionClosed(R.Watch);
+}
+
+// Whether a body that ended now is whole: as long as its Content-Length, or
+// a chunked one with its last chunk.
+bool BodyComplete(TRequest& R) {
+    if (R.Header("transfer-encoding") != nullptr) return !ChunkedBodyCut(R);
     const std::string* Length = R.Header("content-length");
-    if (Length == nullptr || R.Header("transfer-encoding") != nullptr) return true;
-    return std::to_string(R.Received) == *Length;
+    return Length == nullptr || std::to_string(R.Received) == *Length;
 }
 
 } // namespace
 
 HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std::string& ProxyName,
                         const std::string& ProxyBypass, uint32_t /*Flags*/) {
-    if (AccessType != INTERNET_OPEN_TYPE_PRECONFIG && AccessType != INTERNET_OPEN_TYPE_DIRECT &&
-        AccessType != INTERNET_OPEN_TYPE_PROXY) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
+    if (!AccessTypeKnown(AccessType)) return nullptr;
     auto S = std::make_unique<TSession>();
     S->System = wininet::Open(U16(Agent.empty() ? std::string("kivo") : Agent), AccessType,
                               U16(AccessType == INTERNET_OPEN_TYPE_PROXY ? ProxyName : ""),
@@ -360,49 +371,23 @@ HINTERNET InternetOpenW(const std::string& Agent, uint32_t AccessType, const std
         SetLastError(ERROR_INTERNET_OUT_OF_HANDLES);
         return nullptr;
     }
-    wininet::SetTimeouts(S->System, S->ConnectTimeoutMs, S->SendTimeoutMs, S->ReceiveTimeoutMs);
+    wininet::WatchConnections(S->System);
+    GiveTimeouts(*S, S->System);
     Register(S.get());
     return S.release();
 }
 
 bool InternetSetOptionW(HINTERNET Handle, uint32_t Option, const void* Buffer,
                         uint32_t BufferLength) {
-    if (!IsLive(Handle)) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
+    if (!KnownHandle(Handle)) return false;
     TSession* S = Handle->Owner;
-    if (Option == INTERNET_OPTION_KIVO_CA_FILE) {
-        S->CaFile.assign(static_cast<const char*>(Buffer), Buffer != nullptr ? BufferLength : 0);
-        return true;
-    }
-    if (Option != INTERNET_OPTION_CONNECT_TIMEOUT && Option != INTERNET_OPTION_SEND_TIMEOUT &&
-        Option != INTERNET_OPTION_RECEIVE_TIMEOUT && Option != INTERNET_OPTION_KIVO_INSECURE) {
-        SetLastError(ERROR_INTERNET_INVALID_OPTION);
-        return false;
-    }
-    if (Buffer == nullptr || BufferLength < sizeof(uint32_t)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
-    uint32_t Value = 0;
-    std::memcpy(&Value, Buffer, sizeof Value);
-    if (Option == INTERNET_OPTION_KIVO_INSECURE) S->Insecure = Value != 0;
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
-        S->ConnectTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
-    if (Option == INTERNET_OPTION_SEND_TIMEOUT)
-        S->SendTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_IO_TIMEOUT_MS;
-    if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
-        S->ReceiveTimeoutMs = Value != 0 ? Value : INTERNET_DEFAULT_IO_TIMEOUT_MS;
-    wininet::SetTimeouts(S->System, S->ConnectTimeoutMs, S->SendTimeoutMs, S->ReceiveTimeoutMs);
+    if (!S->SetOption(Option, Buffer, BufferLength)) return false;
+    GiveTimeouts(*S, S->System);
     return true;
 }
 
 bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint32_t& BufferLength) {
-    if (!IsLive(Handle)) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
+    if (!KnownHandle(Handle)) return false;
     const TSession* S = Handle->Owner;
     if (Option == INTERNET_OPTION_URL) {
         if (Handle->Kind != hkRequest) {
@@ -412,49 +397,20 @@ bool InternetQueryOptionW(HINTERNET Handle, uint32_t Option, void* Buffer, uint3
         auto* R = static_cast<TRequest*>(Handle);
         // Without a redirect the request ended where it was sent: the URL as
         // the caller wrote it (not in the escaped form sent on the wire).
-        std::u16string Final;
-        std::string Text = R->RequestUrl;
-        if (R->System != nullptr && wininet::FinalUrl(R->System, Final) &&
-            Utf16ToUtf8(Final) != R->SentUrl)
-            Text = Utf16ToUtf8(Final);
+        const std::string& Text =
+            R->FinalUrl.empty() || R->FinalUrl == R->SentUrl ? R->RequestUrl : R->FinalUrl;
         bool Ok = false;
         PutUtf16(Text, Buffer, BufferLength, Ok);
         return Ok;
     }
-    uint32_t Value = 0;
-    if (Option == INTERNET_OPTION_CONNECT_TIMEOUT)
-        Value = S->ConnectTimeoutMs;
-    else if (Option == INTERNET_OPTION_SEND_TIMEOUT)
-        Value = S->SendTimeoutMs;
-    else if (Option == INTERNET_OPTION_RECEIVE_TIMEOUT)
-        Value = S->ReceiveTimeoutMs;
-    else {
-        SetLastError(ERROR_INTERNET_INVALID_OPTION);
-        return false;
-    }
-    if (Buffer == nullptr || BufferLength < sizeof Value) {
-        BufferLength = sizeof Value;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
-        return false;
-    }
-    std::memcpy(Buffer, &Value, sizeof Value);
-    BufferLength = sizeof Value;
-    return true;
+    return S->QueryTimeout(Option, Buffer, BufferLength);
 }
 
 HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std::string& Headers,
                            uint32_t Flags, uintptr_t /*Context*/) {
     TSession* S = Lookup<TSession>(Session, hkSession);
     if (S == nullptr) return nullptr;
-    const std::string Scheme = SchemeOf(Url);
-    if (Scheme.empty()) {
-        SetLastError(ERROR_INTERNET_INVALID_URL);
-        return nullptr;
-    }
-    if (Scheme != "http" && Scheme != "https") {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return nullptr;
-    }
+    if (!HttpUrlScheme(Url)) return nullptr;
     const std::string Escaped = EscapeUrl(Url);
     TUrlParts Parts;
     if (!SplitUrl(Escaped, Parts)) {
@@ -468,14 +424,16 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
     R->SystemConnect = wininet::Connect(S->System, U16(Parts.Host), Parts.Port, u"", u"",
                                         INTERNET_SERVICE_HTTP, 0);
     const bool CheckCertificate = Parts.Secure && !S->Insecure && !S->CaFile.empty();
+    R->Watch = wininet::NewConnectionWatch();
     if (R->SystemConnect != nullptr)
         R->System = wininet::OpenRequest(R->SystemConnect, u"GET", U16(Parts.Object),
                                          Flags & INTERNET_FLAG_KEEP_CONNECTION, Parts.Secure,
-                                         S->Insecure || CheckCertificate);
+                                         S->Insecure || CheckCertificate, R->Watch);
     if (R->System == nullptr) {
         SetLastError(wininet::LastError());
         return nullptr;
     }
+    GiveTimeouts(*S, R->System);
     std::string Extra;
     if ((Flags & INTERNET_FLAG_RELOAD) != 0)
         Extra += "Pragma: no-cache\r\nCache-Control: no-cache\r\n";
@@ -499,53 +457,9 @@ HINTERNET InternetOpenUrlW(HINTERNET Session, const std::string& Url, const std:
 
 bool HttpQueryInfoW(HINTERNET Request, uint32_t InfoLevel, void* Buffer, uint32_t& BufferLength,
                     uint32_t* /*Index*/) {
-    TRequest* R = Lookup<TRequest>(Request, hkRequest);
-    if (R == nullptr) return false;
-    const uint32_t Level = InfoLevel & ~HTTP_QUERY_MODIFIER_FLAGS_MASK;
-    const uint32_t Mods = InfoLevel & HTTP_QUERY_MODIFIER_FLAGS_MASK;
-    std::string Text;
-    bool Found = false;
-    if (Level == HTTP_QUERY_STATUS_CODE) {
-        Found = R->Status != 0;
-        Text = std::to_string(R->Status);
-    } else {
-        const char* Name = Level == HTTP_QUERY_CONTENT_LENGTH  ? "content-length"
-                           : Level == HTTP_QUERY_LAST_MODIFIED ? "last-modified"
-                           : Level == HTTP_QUERY_LOCATION      ? "location"
-                                                               : nullptr;
-        if (Name == nullptr) {
-            SetLastError(ERROR_INTERNET_INVALID_OPTION);
-            return false;
-        }
-        if (const std::string* V = R->Header(Name)) {
-            Found = true;
-            Text = *V;
-        }
-    }
-    if (!Found) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return false;
-    }
-    if ((Mods & (HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_FLAG_NUMBER64)) != 0)
-        return PutHeaderNumber(Text, (Mods & HTTP_QUERY_FLAG_NUMBER64) != 0, Buffer, BufferLength);
-    if ((Mods & HTTP_QUERY_FLAG_SYSTEMTIME) != 0) {
-        uint16_t Fields[8] = {};
-        if (!wininet::ParseHttpDate(Text, Fields)) {
-            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-            return false;
-        }
-        if (Buffer == nullptr || BufferLength < sizeof(SYSTEMTIME)) {
-            BufferLength = sizeof(SYSTEMTIME);
-            SetLastError(ERROR_INSUFFICIENT_BUFFER_VALUE);
-            return false;
-        }
-        std::memcpy(Buffer, Fields, sizeof(SYSTEMTIME));
-        BufferLength = sizeof(SYSTEMTIME);
-        return true;
-    }
-    bool Ok = false;
-    PutUtf16(Text, Buffer, BufferLength, Ok);
-    return Ok;
+    const TRequest* R = Lookup<TRequest>(Request, hkRequest);
+    return R != nullptr &&
+           QueryResponse(InfoLevel, R->Status, R->Headers, Buffer, BufferLength, &HttpDate);
 }
 
 bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead,
@@ -553,15 +467,9 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
     NumberOfBytesRead = 0;
     TRequest* R = Lookup<TRequest>(File, hkRequest);
     if (R == nullptr) return false;
-    if (R->IsUpload || R->FtpWrite) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-        return false;
-    }
-    if (NumberOfBytesToRead == 0) return true;
-    if (Buffer == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
+    const TTransferStep Step =
+        TransferStep(!R->IsUpload && !R->FtpWrite, Buffer, NumberOfBytesToRead);
+    if (Step != tsMove) return Step == tsNothing;
     if (R->FailCode != 0) {
         SetLastError(R->FailCode);
         return false;
@@ -588,11 +496,15 @@ bool InternetReadFile(HINTERNET File, void* Buffer, uint32_t NumberOfBytesToRead
         return false;
     }
     if (Error != 0) {
-        R->Fail(Error);
+        // A body the connection's end cut off, however it ended, is an
+        // aborted transfer (as the libcurl build reports it).
+        R->Fail(Error == ERROR_INTERNET_CONNECTION_RESET ? ERROR_INTERNET_CONNECTION_ABORTED
+                                                         : Error);
+        SetLastError(R->FailCode);
         return false;
     }
     if (Block->Got == 0) {
-        // The end: a body shorter than its announced length was cut off.
+        // The end: a body shorter than its framing promised was cut off.
         if (R->FtpOwner == nullptr && !BodyComplete(*R)) {
             R->Fail(ERROR_INTERNET_CONNECTION_ABORTED);
             SetLastError(R->FailCode);
@@ -614,14 +526,7 @@ HINTERNET InternetConnectW(HINTERNET Session, const std::string& ServerName, uin
     if (S == nullptr) return nullptr;
     if (Service == INTERNET_SERVICE_FTP)
         return FtpConnect(*S, ServerName, ServerPort, UserName, Password, Flags);
-    if (Service != INTERNET_SERVICE_HTTP) {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
-        return nullptr;
-    }
-    if (ServerName.empty() || ServerName.find_first_of("/\\@ \t\r\n") != std::string::npos) {
-        SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
-        return nullptr;
-    }
+    if (!HttpConnectionUsable(Service, ServerName)) return nullptr;
     auto C = std::make_unique<TConnect>();
     C->Server = ServerName;
     C->Port = ServerPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_HTTP_PORT : ServerPort;
@@ -644,28 +549,22 @@ HINTERNET HttpOpenRequestW(HINTERNET Connect, const std::string& Verb,
                            uint32_t Flags, uintptr_t /*Context*/) {
     TConnect* C = Lookup<TConnect>(Connect, hkConnect);
     if (C == nullptr) return nullptr;
-    const std::string V = Verb.empty() ? std::string("GET") : Verb;
-    for (char Ch : V) {
-        if (!((Ch >= 'A' && Ch <= 'Z') || (Ch >= 'a' && Ch <= 'z') || Ch == '-')) {
-            SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-            return nullptr;
-        }
-    }
+    std::string V;
+    if (!RequestVerb(Verb, V)) return nullptr;
     auto R = std::make_unique<TRequest>();
     R->IsUpload = true;
     R->Verb = V;
-    R->Object = ObjectName.empty() || ObjectName[0] != '/' ? "/" + ObjectName : ObjectName;
+    R->Object = RequestObject(ObjectName);
     R->Connection = C;
-    std::string Host = C->Server;
-    if (Host.find(':') != std::string::npos && Host.front() != '[') Host = "[" + Host + "]";
-    R->SentUrl = EscapeUrl("http://" + Host + ":" + std::to_string(C->Port) + R->Object);
+    R->SentUrl = UploadUrl(C->Server, C->Port, R->Object);
     R->RequestUrl = R->SentUrl;
     R->System = wininet::OpenRequest(C->System, U16(V), U16(EscapeUrl(R->Object)),
-                                     Flags & INTERNET_FLAG_KEEP_CONNECTION, false, false);
+                                     Flags & INTERNET_FLAG_KEEP_CONNECTION, false, false, 0);
     if (R->System == nullptr) {
         SetLastError(wininet::LastError());
         return nullptr;
     }
+    GiveTimeouts(*C->Owner, R->System);
     TRequest* Raw = R.release();
     Adopt(*C->Owner, Raw);
     return Raw;
@@ -703,15 +602,9 @@ bool InternetWriteFile(HINTERNET File, const void* Buffer, uint32_t NumberOfByte
     TRequest* R = Lookup<TRequest>(File, hkRequest);
     if (R == nullptr) return false;
     const bool FtpFile = R->FtpOwner != nullptr;
-    if (FtpFile ? !R->FtpWrite : (!R->IsUpload || !R->Sent)) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-        return false;
-    }
-    if (NumberOfBytesToWrite == 0) return true;
-    if (Buffer == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return false;
-    }
+    const TTransferStep Step =
+        TransferStep(FtpFile ? R->FtpWrite : R->IsUpload && R->Sent, Buffer, NumberOfBytesToWrite);
+    if (Step != tsMove) return Step == tsNothing;
     if (!FtpFile && R->UpDone + NumberOfBytesToWrite > R->UpTotal) {
         // More than the announced length would break the message framing.
         SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
@@ -781,17 +674,7 @@ bool HttpEndRequestW(HINTERNET Request, INTERNET_BUFFERSW* /*BuffersOut*/, uint3
     return true;
 }
 
-bool InternetCloseHandle(HINTERNET Handle) {
-    if (!IsLive(Handle) || Handle->ClosePending) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return false;
-    }
-    if (Handle->Busy > 0) {
-        // A call on this handle is waiting (we run inside a message handler
-        // it called): it ends as cancelled and releases the handle.
-        Handle->ClosePending = true;
-        return true;
-    }
+bool ReleaseHandle(TInternetHandle* Handle) {
     if (Handle->Kind == hkRequest && static_cast<TRequest*>(Handle)->FtpOwner != nullptr)
         return CloseFtpFile(*static_cast<TRequest*>(Handle));
     DestroyHandle(Handle);

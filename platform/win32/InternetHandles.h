@@ -19,40 +19,13 @@
 
 namespace kivo {
 
-enum THandleKind : uint8_t { hkSession, hkConnect, hkRequest, hkFtpConnect, hkFtpFind };
-
-class TSession;
-
-class TInternetHandle {
-public:
-    explicit TInternetHandle(THandleKind AKind) : Kind(AKind) {}
-    virtual ~TInternetHandle();
-    TInternetHandle(const TInternetHandle&) = delete;
-    TInternetHandle& operator=(const TInternetHandle&) = delete;
-
-    // Closes the library's handles this one holds; a blocked call on them
-    // ends. Safe to call again.
-    virtual void CloseSystemHandles() {}
-
-    THandleKind Kind;
-    TSession* Owner = nullptr; // the session (itself for a session)
-    int Busy = 0;              // calls running on this handle
-    bool ClosePending = false; // closed while busy: released when the last call returns
-};
-
-class TSession : public TInternetHandle {
+class TSession : public TInternetHandle, public TSessionSettings {
 public:
     TSession() : TInternetHandle(hkSession) { Owner = this; }
     ~TSession() override;
     void CloseSystemHandles() override;
 
     void* System = nullptr;
-    uint32_t ConnectTimeoutMs = INTERNET_DEFAULT_CONNECT_TIMEOUT_MS;
-    uint32_t SendTimeoutMs = INTERNET_DEFAULT_IO_TIMEOUT_MS;
-    uint32_t ReceiveTimeoutMs = INTERNET_DEFAULT_IO_TIMEOUT_MS;
-    std::string CaFile;
-    bool Insecure = false;
-    std::function<bool()> AbortCheck;
     std::vector<TInternetHandle*> Children;
 };
 
@@ -76,8 +49,11 @@ public:
     bool AtEnd = false;
     uint64_t Received = 0;
     uint32_t Status = 0;
-    THeaderList Headers; // the final response's, names in lower case
+    THeaderList Headers;     // the final response's, names in lower case
+    bool Persistent = false; // the server keeps the connection after the response
     std::string RequestUrl, SentUrl;
+    std::string FinalUrl; // where the library says the request ended (redirects)
+    uintptr_t Watch = 0;  // the connection watch of a download
 
     // HTTP upload
     bool IsUpload = false;
@@ -111,39 +87,8 @@ public:
     std::string User, Password;
 };
 
-// The registry of live handles, so a stale or foreign handle is refused.
-void Register(TInternetHandle* H);
-bool IsLive(TInternetHandle* H);
 // Adds a new handle to its session and the registry.
 void Adopt(TSession& S, TInternetHandle* H);
-// Releases a handle and, for a session, every handle opened through it.
-void DestroyHandle(TInternetHandle* H);
-
-// Keeps a handle (and its session) alive while a call works on it; a close
-// that came in meanwhile takes effect when the last call returns.
-class TBusyGuard {
-public:
-    explicit TBusyGuard(TInternetHandle* AHandle);
-    ~TBusyGuard();
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    TInternetHandle* FHandle;
-    TInternetHandle* FSession;
-};
-
-template <class T> T* Lookup(HINTERNET Handle, THandleKind Kind) {
-    if (!IsLive(Handle) || Handle->ClosePending || Handle->Owner->ClosePending) {
-        SetLastError(ERROR_INVALID_HANDLE_VALUE);
-        return nullptr;
-    }
-    if (Handle->Kind != Kind) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
-        return nullptr;
-    }
-    return static_cast<T*>(Handle);
-}
 
 // Runs Work (a blocking call of the library, which returns false and its
 // error code on failure) on a worker thread and waits for it on this one.

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <io.h>
-#include <random>
 
 #include "platform/FileSystem.h"
 #include "platform/ReplacingFile.h"
@@ -20,29 +19,6 @@ namespace kivo {
 using os::ApiPath;
 
 namespace {
-
-// The target's name cut to at most 64 bytes on a character boundary: the
-// temporary name stays short however long the target's is.
-std::string ShortStem(const std::string& Name) {
-    std::string Stem = Name.substr(0, 64);
-    while (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0xC0) == 0x80)
-        Stem.pop_back();
-    if (!Stem.empty() && (static_cast<unsigned char>(Stem.back()) & 0x80) != 0) Stem.pop_back();
-    return Stem;
-}
-
-std::string RandomTag() {
-    static const char Chars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937 Gen{std::random_device{}()};
-    std::string Tag(8, ' ');
-    for (char& C : Tag)
-        C = Chars[Gen() % 36];
-    return Tag;
-}
-
-std::string FolderOf(const std::string& TargetName) {
-    return ExcludeTrailingPathDelimiter(ExtractFilePath(TargetName));
-}
 
 HANDLE ApiHandle(int Fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(Fd));
@@ -88,25 +64,6 @@ int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name) {
     return 0;
 }
 
-int ReplaceRefusal(const std::string& TargetName) {
-    return ReplaceRefusal(TFolderHandle::Open(FolderOf(TargetName)), ExtractFileName(TargetName));
-}
-
-TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAccess Access,
-                               size_t BufferSize)
-    : FTargetName(TargetName), FName(ExtractFileName(TargetName)) {
-    const TFolderHandle Folder = TFolderHandle::Open(FolderOf(TargetName));
-    if (!Folder.Valid()) throw EFCreateError(TargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
-}
-
-TReplacingFile::TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
-                               TReplacingFileAccess Access, size_t BufferSize)
-    : FTargetName(JoinPath(Folder.Path(), Name)), FName(Name) {
-    if (!Folder.Valid()) throw EFCreateError(FTargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
-}
-
 // A descriptor of its own for the folder Folder holds; -1 with the errno
 // value in Error on failure.
 namespace {
@@ -148,13 +105,9 @@ void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Ac
     int FolderError = 0;
     FFolder = DuplicateFolder(Folder, FolderError);
     if (FFolder < 0) throw EFCreateError(FTargetName, FolderError);
-    std::string Dir = ExtractFilePath(FTargetName);
-    if (Dir.empty()) Dir = "./";
-    const std::string Stem = ShortStem(FName);
     DWORD Err = ERROR_SUCCESS;
     for (int Attempt = 0; Attempt < 100 && FHandle < 0; ++Attempt) {
-        FTempLeaf = "." + Stem + "." + RandomTag() + ".part";
-        FTempName = Dir + FTempLeaf;
+        PickTempName();
         HANDLE H = ::CreateFileW(ApiPath(FTempName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (H == INVALID_HANDLE_VALUE) {
@@ -241,12 +194,6 @@ int64_t TReplacingFile::SpliceFrom(THandle /*Source*/, int64_t /*Count*/) {
     // caller reads and writes the block itself.
     errno = ENOSYS;
     return -1;
-}
-
-void TReplacingFile::Flush() {
-    if (FBuffer.empty()) return;
-    WriteThrough(FBuffer.data(), FBuffer.size());
-    FBuffer.clear();
 }
 
 void TReplacingFile::WriteThrough(const uint8_t* Data, size_t Count) {

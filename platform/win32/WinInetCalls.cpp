@@ -4,6 +4,8 @@
 // The Internet and crypto headers need the base one first.
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <wincrypt.h>
 #include <wininet.h>
 
@@ -61,8 +63,32 @@ uint32_t LastError() {
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_CERT_REV_FAILED:
     case ERROR_INTERNET_SEC_CERT_NO_REV: return ERROR_INTERNET_SEC_CERT_ERRORS;
+    // A socket's error may come through as it is (Wine does so).
+    case WSAECONNRESET: return ERROR_INTERNET_CONNECTION_RESET;
+    case WSAECONNABORTED: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case WSAETIMEDOUT: return ERROR_INTERNET_TIMEOUT;
     default: return Code;
     }
+}
+
+namespace {
+
+DWORD WINAPI RunRoutine(void* Parameter) {
+    const std::unique_ptr<std::function<void()>> Routine(
+        static_cast<std::function<void()>*>(Parameter));
+    (*Routine)();
+    return 0;
+}
+
+} // namespace
+
+bool StartDetached(std::function<void()> Routine) {
+    auto Owned = std::make_unique<std::function<void()>>(std::move(Routine));
+    const HANDLE Thread = ::CreateThread(nullptr, 0, &RunRoutine, Owned.get(), 0, nullptr);
+    if (Thread == nullptr) return false;
+    Owned.release(); // the thread owns it now
+    ::CloseHandle(Thread);
+    return true;
 }
 
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
@@ -90,14 +116,14 @@ THandle Connect(THandle Session, const std::u16string& Server, uint16_t Port,
 }
 
 THandle OpenRequest(THandle Connect, const std::u16string& Verb, const std::u16string& Object,
-                    uint32_t Flags, bool Secure, bool Insecure) {
+                    uint32_t Flags, bool Secure, bool Insecure, uintptr_t Watch) {
     Flags |= INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_CACHE_WRITE |
              INTERNET_FLAG_RELOAD;
     if (Secure) Flags |= INTERNET_FLAG_SECURE;
     if (Secure && Insecure)
         Flags |= INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
-    HINTERNET Request =
-        HttpOpenRequestW(H(Connect), W(Verb), W(Object), L"HTTP/1.1", nullptr, nullptr, Flags, 0);
+    HINTERNET Request = HttpOpenRequestW(H(Connect), W(Verb), W(Object), L"HTTP/1.1", nullptr,
+                                         nullptr, Flags, Watch);
     if (Request != nullptr && Secure && Insecure) {
         DWORD Security = 0;
         DWORD Length = sizeof Security;
@@ -107,6 +133,64 @@ THandle OpenRequest(THandle Connect, const std::u16string& Verb, const std::u16s
         InternetSetOptionW(Request, INTERNET_OPTION_SECURITY_FLAGS, &Security, sizeof Security);
     }
     return Request;
+}
+
+namespace {
+
+// The watches by number; the library hands a request's number (its context)
+// to the status callback, which may run on any thread that calls it.
+struct TWatches {
+    std::mutex M;
+    uintptr_t Last = 0;
+    std::unordered_map<uintptr_t, bool> Closed;
+};
+
+// Never destroyed: the library may call back from a thread still at work
+// while the process ends.
+TWatches& Watches() {
+    static auto* W = new TWatches;
+    return *W;
+}
+
+void CALLBACK OnStatus(HINTERNET /*Handle*/, DWORD_PTR Context, DWORD Status, void* /*Info*/,
+                       DWORD /*InfoLength*/) {
+    if (Status != INTERNET_STATUS_CLOSING_CONNECTION && Status != INTERNET_STATUS_CONNECTION_CLOSED)
+        return;
+    TWatches& W = Watches();
+    std::lock_guard<std::mutex> Lock(W.M);
+    if (auto It = W.Closed.find(Context); It != W.Closed.end()) It->second = true;
+}
+
+} // namespace
+
+void WatchConnections(THandle Session) {
+    InternetSetStatusCallbackW(H(Session), &OnStatus);
+}
+
+uintptr_t NewConnectionWatch() {
+    TWatches& W = Watches();
+    std::lock_guard<std::mutex> Lock(W.M);
+    W.Closed[++W.Last] = false;
+    return W.Last;
+}
+
+void ResetConnectionWatch(uintptr_t Watch) {
+    TWatches& W = Watches();
+    std::lock_guard<std::mutex> Lock(W.M);
+    if (auto It = W.Closed.find(Watch); It != W.Closed.end()) It->second = false;
+}
+
+bool ConnectionClosed(uintptr_t Watch) {
+    TWatches& W = Watches();
+    std::lock_guard<std::mutex> Lock(W.M);
+    auto It = W.Closed.find(Watch);
+    return It != W.Closed.end() && It->second;
+}
+
+void EndConnectionWatch(uintptr_t Watch) {
+    TWatches& W = Watches();
+    std::lock_guard<std::mutex> Lock(W.M);
+    W.Closed.erase(Watch);
 }
 
 bool SendRequest(THandle Request, const std::u16string& Headers) {

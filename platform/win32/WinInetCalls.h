@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ using THandle = void*;
 // The calling thread's last error of the system (the library's codes are the
 // layer's codes; its several certificate faults are the layer's one).
 uint32_t LastError();
+
+// Runs Routine on a new thread that nobody waits for; false when no thread
+// could be made. (A std::thread detached at once sometimes ends before it
+// runs its routine under load with the POSIX-threads runtime of this build.)
+bool StartDetached(std::function<void()> Routine);
 
 THandle Open(const std::u16string& Agent, uint32_t AccessType, const std::u16string& Proxy,
              const std::u16string& Bypass);
@@ -28,9 +34,21 @@ THandle Connect(THandle Session, const std::u16string& Server, uint16_t Port,
                 const std::u16string& User, const std::u16string& Password, uint32_t Service,
                 uint32_t Flags);
 // A request for Object ("/path?query", escaped) on a connection; Secure
-// makes it HTTPS, Insecure then accepts any certificate.
+// makes it HTTPS, Insecure then accepts any certificate. Watch (0: none)
+// is the connection watch the request reports to.
 THandle OpenRequest(THandle Connect, const std::u16string& Verb, const std::u16string& Object,
-                    uint32_t Flags, bool Secure, bool Insecure);
+                    uint32_t Flags, bool Secure, bool Insecure, uintptr_t Watch);
+
+// Connection watches: whether the library closed a request's connection
+// instead of keeping it for the next request. A session reports to the
+// watches of the requests opened through it once WatchConnections was
+// called on it, before its connections were made.
+void WatchConnections(THandle Session);
+uintptr_t NewConnectionWatch();
+// Forgets the closes seen so far (those of redirects and of the head).
+void ResetConnectionWatch(uintptr_t Watch);
+bool ConnectionClosed(uintptr_t Watch);
+void EndConnectionWatch(uintptr_t Watch);
 // Sends a request without a body (redirects are followed).
 bool SendRequest(THandle Request, const std::u16string& Headers);
 // Sends the head of a request whose body of Total bytes follows.

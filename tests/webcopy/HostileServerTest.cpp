@@ -155,6 +155,10 @@ TEST_P(Download, IsReportedAndKeepsTheUsersFile) {
 const TReply CutBodies[] = {
     {"ChunkCutMidChunk", "/raw/chunk-cut/f.bin", oIncomplete, wceIncompleteDownload},
     {"LastChunkMissing", "/chunkedcut/12000/f.bin", oIncomplete, wceIncompleteDownload},
+    {"CutInAChunkSize", "/raw/chunk-cut-in-size/f.bin", oIncomplete, wceIncompleteDownload},
+    {"CutBeforeAChunksLineEnd", "/raw/chunk-cut-before-line-end/f.bin", oIncomplete,
+     wceIncompleteDownload},
+    {"LastChunkUnfinished", "/raw/chunk-end-unfinished/f.bin", oIncomplete, wceIncompleteDownload},
     {"ResetInABodyWithoutLength", "/raw/reset/f.bin", oIncomplete, wceIncompleteDownload},
     {"ShorterThanAnnounced", "/cut/9000/100/f.bin", oIncomplete, wceIncompleteDownload},
     // libcurl does not report a gzip coding that stops early: refused whole.

@@ -67,6 +67,12 @@ HALF_GZIP = gzip.compress(content(20000))[:200]
 RAW = {
     # bodies cut short
     "chunk-cut": (OK + b"Transfer-Encoding: chunked\r\n\r\n1000\r\n" + content(100), "close"),
+    "chunk-cut-in-size": (OK + b"Transfer-Encoding: chunked\r\n\r\n" + chunk(content(3000))
+                          + b"10", "close"),
+    "chunk-cut-before-line-end": (OK + b"Transfer-Encoding: chunked\r\n\r\nbb8\r\n"
+                                  + content(3000), "close"),
+    "chunk-end-unfinished": (OK + b"Transfer-Encoding: chunked\r\n\r\n" + chunk(content(3000))
+                             + b"0\r\n", "close"),
     "reset": (OK + b"Connection: close\r\n\r\n" + content(5000), "reset"),
     "gzip-chunked": (OK + b"Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(HALF_GZIP)
                      + b"0\r\n\r\n", "close"),

@@ -7,6 +7,17 @@
 # PROGRAM's output goes to OUT; its standard input stays open while the file
 # ALIVE exists. When the test removes ALIVE (or after 30 minutes at most)
 # the input closes and PROGRAM is ended.
+#
+# The descriptors the test's process passed on (the test runner's output pipe
+# and log file among them) are closed first: a server that outlives its test
+# must not keep the runner waiting for their end.
+if [ -z "${KIVO_UNIX_CHILD_CLEAN:-}" ] && command -v bash >/dev/null; then
+    KIVO_UNIX_CHILD_CLEAN=1 exec bash -c 'for fd in /proc/$$/fd/*; do
+        fd=${fd##*/}
+        [ "$fd" -gt 2 ] && eval "exec $fd>&-"
+    done
+    exec /bin/sh "$0" "$@"' "$0" "$@"
+fi
 alive=$1
 out=$2
 shift 2

@@ -57,9 +57,9 @@ void MakeServerFolder(const std::string& Path, unsigned Mode);
 void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp = -1);
 
 // Whether the Internet layer of this build cannot see what is wrong with the
-// test server's reply on Route: the Windows build's system library (WinINet,
-// as Wine has it) reports a chunked body cut off and a body without length
-// ended by a reset as ending normally, cuts a header at a NUL, passes a
+// test server's reply on Route: under Wine a connection reset reaches the
+// system library (WinINet) as an orderly end, so a body without length ended
+// by a reset looks whole; the library cuts a header at a NUL, passes a
 // header line of a megabyte and spends minutes on a hundred thousand headers.
 bool HostileReplyUndetected(const std::string& Route);
 
