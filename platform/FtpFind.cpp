@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "runtime/SysUtils.h"
+#include "platform/InternetCommon.h"
 
 namespace kivo {
 
@@ -10,10 +10,15 @@ bool ValidFtpServerName(const std::string& ServerName) {
     return !ServerName.empty() && ServerName.find_first_of("/\\@ \t\r\n?#") == std::string::npos;
 }
 
-TFtpSearch SplitFtpSearch(const std::string& SearchFile) {
+bool SplitFtpSearch(const std::string& SearchFile, TFtpSearch& Search) {
+    if (!SafeFtpText(SearchFile)) {
+        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
+        return false;
+    }
     const size_t Slash = SearchFile.rfind('/');
-    if (Slash == std::string::npos) return {std::string(), SearchFile};
-    return {SearchFile.substr(0, Slash + 1), SearchFile.substr(Slash + 1)};
+    Search.Folder = Slash == std::string::npos ? std::string() : SearchFile.substr(0, Slash + 1);
+    Search.Pattern = Slash == std::string::npos ? SearchFile : SearchFile.substr(Slash + 1);
+    return true;
 }
 
 TFtpFindList MatchingFtpEntries(std::vector<TFtpListEntry> Listing, const std::string& Pattern) {

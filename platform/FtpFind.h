@@ -9,6 +9,7 @@
 
 #include "platform/FtpListing.h"
 #include "platform/Internet.h"
+#include "runtime/SysUtils.h"
 
 namespace kivo {
 
@@ -16,13 +17,24 @@ namespace kivo {
 // information, query or blank in it.
 bool ValidFtpServerName(const std::string& ServerName);
 
+// The connection Found (each layer's own, looked up from a call's handle)
+// when it can take a command now; null with ERROR_FTP_TRANSFER_IN_PROGRESS
+// while a file is open through it.
+template <class TConnect> TConnect* ReadyFtpConnection(TConnect* Found) {
+    if (Found == nullptr || Found->OpenFile == nullptr) return Found;
+    SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
+    return nullptr;
+}
+
 // A search "folder/pattern" split at its last "/": Folder keeps the "/" and
-// is empty for a search without one (the current folder).
+// is empty for a search without one (the current folder). False, with
+// ERROR_INVALID_PARAMETER_VALUE, for a search that could smuggle a second
+// command onto the control connection.
 struct TFtpSearch {
     std::string Folder;
     std::string Pattern;
 };
-TFtpSearch SplitFtpSearch(const std::string& SearchFile);
+bool SplitFtpSearch(const std::string& SearchFile, TFtpSearch& Search);
 
 // The entries of one listing a find handle hands out, in order.
 struct TFtpFindList {

@@ -190,13 +190,7 @@ bool RunExchange(TSession& S, TFtpConnect& C, TRequest& R) {
 // The connection of a call, ready for a new exchange; null (with the error
 // set) when the handle is no FTP connection or a file is open through it.
 TFtpConnect* ReadyConnection(HINTERNET Connect) {
-    TFtpConnect* C = Lookup<TFtpConnect>(Connect, hkFtpConnect);
-    if (C == nullptr) return nullptr;
-    if (C->OpenFile != nullptr) {
-        SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
-        return nullptr;
-    }
-    return C;
+    return ReadyFtpConnection(Lookup<TFtpConnect>(Connect, hkFtpConnect));
 }
 
 // A command without data (MKD, DELE) on an absolute path.
@@ -315,11 +309,8 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
                             WIN32_FIND_DATAW& FindData, uint32_t /*Flags*/, uintptr_t /*Context*/) {
     TFtpConnect* C = ReadyConnection(Connect);
     if (C == nullptr) return nullptr;
-    if (!SafeFtpText(SearchFile)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
-    const TFtpSearch Search = SplitFtpSearch(SearchFile);
+    TFtpSearch Search;
+    if (!SplitFtpSearch(SearchFile, Search)) return nullptr;
     const std::string Folder = ResolvePath(C->Cwd, Search.Folder);
     TSession& S = *C->Owner;
     TBusyGuard Guard(C);

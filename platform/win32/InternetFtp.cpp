@@ -48,13 +48,7 @@ public:
 
 // A connection that can take a command now.
 TFtpConnect* ReadyConnection(HINTERNET Connect) {
-    TFtpConnect* C = Lookup<TFtpConnect>(Connect, hkFtpConnect);
-    if (C == nullptr) return nullptr;
-    if (C->OpenFile != nullptr) {
-        SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
-        return nullptr;
-    }
-    return C;
+    return ReadyFtpConnection(Lookup<TFtpConnect>(Connect, hkFtpConnect));
 }
 
 // Runs one blocking call of the library on the connection.
@@ -216,11 +210,8 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
                             WIN32_FIND_DATAW& FindData, uint32_t /*Flags*/, uintptr_t /*Context*/) {
     TFtpConnect* C = ReadyConnection(Connect);
     if (C == nullptr) return nullptr;
-    if (!SafeFtpText(SearchFile)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
-    const TFtpSearch Search = SplitFtpSearch(SearchFile);
+    TFtpSearch Search;
+    if (!SplitFtpSearch(SearchFile, Search)) return nullptr;
     const std::u16string Folder = FtpWireName(Search.Folder);
     auto Found = std::make_shared<std::vector<wininet::TFindEntry>>();
     if (!Run(*C,

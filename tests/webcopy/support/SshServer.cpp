@@ -121,20 +121,6 @@ void TSshServer::Kill() {
     FPid = -1;
 }
 
-std::string TSshServer::Log() const {
-    return ReadFile(FDir + "/sshd.log");
-}
-
-std::string TSshServer::KnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " +
-           PublicKeyOf(ReadFile(FDir + "/host_key.pub")) + "\n";
-}
-
-std::string TSshServer::OtherKnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " +
-           PublicKeyOf(ReadFile(FDir + "/other_key.pub")) + "\n";
-}
-
 std::string TSshServer::Fingerprint() const {
     return FingerprintOf(
         RunProgram("/usr/bin/ssh-keygen", {"-l", "-E", "sha256", "-f", FDir + "/host_key.pub"})

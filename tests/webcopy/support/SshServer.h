@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/common/TestFiles.h"
+
 namespace kivo::test {
 
 constexpr const char* SshUser = "kivotest";
@@ -36,11 +38,11 @@ public:
     // The permission bits of Files()/Name as the server's system has them.
     std::optional<unsigned> RemoteMode(const std::string& Name) const;
     // The server's log (sshd -E).
-    std::string Log() const;
+    std::string Log() const { return ReadFile(FDir + "/sshd.log"); }
     // "[127.0.0.1]:port <type> <key>": the known-hosts line of the host key.
-    std::string KnownHostsLine() const;
+    std::string KnownHostsLine() const { return KnownHostsLineOf(FDir + "/host_key.pub"); }
     // The same host with a key the server does not have.
-    std::string OtherKnownHostsLine() const;
+    std::string OtherKnownHostsLine() const { return KnownHostsLineOf(FDir + "/other_key.pub"); }
     // "SHA256:..." as ssh-keygen prints the host key's fingerprint.
     std::string Fingerprint() const;
     // The private key that logs kivokey in.
@@ -52,6 +54,7 @@ public:
 
 private:
     bool Start();
+    std::string KnownHostsLineOf(const std::string& PublicKeyFile) const;
 
     std::string FDir;
     std::string FWhy;
@@ -74,12 +77,12 @@ inline std::string SshdConfig(const std::string& Dir, int Port, const std::strin
            SshUser + " " + SshKeyUser + "\n" + Extra;
 }
 
-// "<type> <key>" of a public key, without its comment.
-inline std::string PublicKeyOf(const std::string& PublicKeyText) {
-    std::istringstream In(PublicKeyText);
+// "[127.0.0.1]:port <type> <key>" for the public key file (its comment left out).
+inline std::string TSshServer::KnownHostsLineOf(const std::string& PublicKeyFile) const {
+    std::istringstream In(ReadFile(PublicKeyFile));
     std::string Type, Key;
     In >> Type >> Key;
-    return Type + " " + Key;
+    return "[127.0.0.1]:" + std::to_string(FPort) + " " + Type + " " + Key + "\n";
 }
 
 // The fingerprint "SHA256:..." in a line of ssh-keygen -l.

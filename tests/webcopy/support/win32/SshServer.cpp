@@ -15,13 +15,6 @@ namespace kivo::test {
 
 namespace {
 
-std::string ShellQuoted(const std::string& Text) {
-    std::string Out = "'";
-    for (char C : Text)
-        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
-}
-
 // Runs a Unix command line in a folder of its own for the status files.
 bool Shell(const std::string& Command, std::string* Output = nullptr) {
     TTempDir Io;
@@ -118,20 +111,6 @@ void TSshServer::Kill() {
           ShellQuoted(UnixPath(FDir) + "/sshd.pid") + ")\"");
     ::DeleteFileW(Wide(FDir + "/server.alive").c_str());
     FPid = -1;
-}
-
-std::string TSshServer::Log() const {
-    return ReadFile(FDir + "/sshd.log");
-}
-
-std::string TSshServer::KnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " +
-           PublicKeyOf(ReadFile(FDir + "/host_key.pub")) + "\n";
-}
-
-std::string TSshServer::OtherKnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " +
-           PublicKeyOf(ReadFile(FDir + "/other_key.pub")) + "\n";
 }
 
 std::string TSshServer::Fingerprint() const {

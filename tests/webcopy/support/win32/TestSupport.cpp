@@ -167,13 +167,6 @@ const TFtpListingReader& FtpListingReader() {
 
 namespace {
 
-std::string ShellQuoted(const std::string& Text) {
-    std::string Out = "'";
-    for (char C : Text)
-        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
-}
-
 std::string Octal(unsigned Mode) {
     char Text[16];
     std::snprintf(Text, sizeof Text, "%o", Mode);
