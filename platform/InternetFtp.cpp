@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FtpFind.h"
 #include "platform/FtpListing.h"
 #include "platform/InternetCommon.h"
 #include "platform/InternetHandles.h"
@@ -52,8 +53,7 @@ constexpr long UploadBufferSize = 256 * 1024;
 class TFtpFind : public TInternetHandle {
 public:
     TFtpFind() : TInternetHandle(hkFtpFind) {}
-    std::vector<TFtpListEntry> Entries;
-    size_t Next = 0;
+    TFtpFindList List;
 };
 
 std::string EscapeComponent(std::string_view Text) {
@@ -190,13 +190,7 @@ bool RunExchange(TSession& S, TFtpConnect& C, TRequest& R) {
 // The connection of a call, ready for a new exchange; null (with the error
 // set) when the handle is no FTP connection or a file is open through it.
 TFtpConnect* ReadyConnection(HINTERNET Connect) {
-    TFtpConnect* C = Lookup<TFtpConnect>(Connect, hkFtpConnect);
-    if (C == nullptr) return nullptr;
-    if (C->OpenFile != nullptr) {
-        SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
-        return nullptr;
-    }
-    return C;
+    return ReadyFtpConnection(Lookup<TFtpConnect>(Connect, hkFtpConnect));
 }
 
 // A command without data (MKD, DELE) on an absolute path.
@@ -227,22 +221,11 @@ TFtpToday TodayUtc() {
     return {Year, Month, Day};
 }
 
-void FillFindData(const TFtpListEntry& Entry, WIN32_FIND_DATAW& Data) {
-    Data = WIN32_FIND_DATAW();
-    Data.dwFileAttributes =
-        Entry.IsDirectory ? FILE_ATTRIBUTE_DIRECTORY_VALUE : FILE_ATTRIBUTE_NORMAL_VALUE;
-    Data.ftLastWriteTime.dwLowDateTime = static_cast<uint32_t>(Entry.FileTime);
-    Data.ftLastWriteTime.dwHighDateTime = static_cast<uint32_t>(Entry.FileTime >> 32);
-    Data.nFileSizeLow = static_cast<uint32_t>(Entry.Size);
-    Data.nFileSizeHigh = static_cast<uint32_t>(Entry.Size >> 32);
-    Data.cFileName = Entry.Name;
-}
-
 } // namespace
 
 HINTERNET FtpConnect(TSession& S, const std::string& ServerName, uint16_t ServerPort,
                      const std::string& UserName, const std::string& Password, uint32_t Flags) {
-    if (ServerName.empty() || ServerName.find_first_of("/\\@ \t\r\n?#") != std::string::npos) {
+    if (!ValidFtpServerName(ServerName)) {
         SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
         return nullptr;
     }
@@ -326,15 +309,9 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
                             WIN32_FIND_DATAW& FindData, uint32_t /*Flags*/, uintptr_t /*Context*/) {
     TFtpConnect* C = ReadyConnection(Connect);
     if (C == nullptr) return nullptr;
-    if (!SafeFtpText(SearchFile)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
-    const size_t Slash = SearchFile.rfind('/');
-    const std::string Pattern =
-        Slash == std::string::npos ? SearchFile : SearchFile.substr(Slash + 1);
-    const std::string Folder =
-        ResolvePath(C->Cwd, Slash == std::string::npos ? "." : SearchFile.substr(0, Slash + 1));
+    TFtpSearch Search;
+    if (!SplitFtpSearch(SearchFile, Search)) return nullptr;
+    const std::string Folder = ResolvePath(C->Cwd, Search.Folder);
     TSession& S = *C->Owner;
     TBusyGuard Guard(C);
     TRequest R;
@@ -347,14 +324,8 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
     auto Find = std::make_unique<TFtpFind>();
     Find->Owner = &S;
     const std::string_view Text(reinterpret_cast<const char*>(R.Data.data()), R.Data.size());
-    for (TFtpListEntry& Entry : ParseFtpListing(Text, C->HasMlsd, TodayUtc()))
-        if (FtpNameMatches(Pattern, Entry.Name)) Find->Entries.push_back(std::move(Entry));
-    if (Find->Entries.empty()) {
-        SetLastError(ERROR_NO_MORE_FILES_VALUE);
-        return nullptr;
-    }
-    FillFindData(Find->Entries[0], FindData);
-    Find->Next = 1;
+    Find->List = MatchingFtpEntries(ParseFtpListing(Text, C->HasMlsd, TodayUtc()), Search.Pattern);
+    if (!TakeNextFtpEntry(Find->List, FindData)) return nullptr;
     TFtpFind* Raw = Find.release();
     Register(Raw);
     S.Children.push_back(Raw);
@@ -363,13 +334,7 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
 
 bool InternetFindNextFileW(HINTERNET Find, WIN32_FIND_DATAW& FindData) {
     TFtpFind* F = Lookup<TFtpFind>(Find, hkFtpFind);
-    if (F == nullptr) return false;
-    if (F->Next >= F->Entries.size()) {
-        SetLastError(ERROR_NO_MORE_FILES_VALUE);
-        return false;
-    }
-    FillFindData(F->Entries[F->Next++], FindData);
-    return true;
+    return F != nullptr && TakeNextFtpEntry(F->List, FindData);
 }
 
 HINTERNET FtpOpenFileW(HINTERNET Connect, const std::string& FileName, uint32_t Access,

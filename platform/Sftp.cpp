@@ -1,5 +1,6 @@
 // The sockets of the SSH service and the user's home folder (POSIX); the
-// sessions and channels over them are in SshSession.cpp.
+// sessions and channels over them are in SshSession.cpp, the socket's shared
+// part in TcpSocket.cpp.
 #include "platform/Sftp.h"
 
 #include <arpa/inet.h>
@@ -14,28 +15,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/SocketCalls.h"
 #include "runtime/SysMessages.h"
 
 namespace kivo {
 
 namespace {
 
-thread_local std::string LastSocketError;
+static_assert(sizeof(sockaddr_in) == sockets::AddressSize);
 
 void NoteSocketError(int Err) {
-    LastSocketError = Err == 0 ? std::string() : ErrnoMessage(Err);
+    sockets::NoteSocketErrorText(Err == 0 ? std::string() : ErrnoMessage(Err));
 }
 
 struct TAddressListDeleter {
     void operator()(addrinfo* A) const { freeaddrinfo(A); }
 };
 
-// Connects Handle to Address, waiting at most TimeoutMs; the socket is
-// blocking again afterwards.
-bool ConnectWithin(int Handle, const sockaddr_in& Address, int TimeoutMs) {
+} // namespace
+
+bool sockets::ConnectWithin(intptr_t Socket, const char* Address, int TimeoutMs) {
+    const int Handle = static_cast<int>(Socket);
     const int Flags = fcntl(Handle, F_GETFL, 0);
     fcntl(Handle, F_SETFL, Flags | O_NONBLOCK);
-    int Rc = connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address);
+    int Rc = connect(Handle, reinterpret_cast<const sockaddr*>(Address), AddressSize);
     if (Rc != 0 && errno == EINPROGRESS) {
         pollfd P{Handle, POLLOUT, 0};
         Rc = poll(&P, 1, TimeoutMs > 0 ? TimeoutMs : -1);
@@ -56,33 +59,19 @@ bool ConnectWithin(int Handle, const sockaddr_in& Address, int TimeoutMs) {
     return Rc == 0;
 }
 
-} // namespace
-
-std::string LastSocketErrorText() {
-    return LastSocketError;
+void sockets::CloseSocket(intptr_t Handle) {
+    close(static_cast<int>(Handle));
 }
 
-std::string ExpandUserPath(const std::string& Path) {
-    if (Path != "~" && Path.rfind("~/", 0) != 0) return Path;
-    std::string Home;
-    if (const char* Env = std::getenv("HOME"); Env != nullptr && *Env != '\0')
-        Home = Env;
-    else if (const passwd* Entry = getpwuid(getuid()); Entry != nullptr && Entry->pw_dir != nullptr)
-        Home = Entry->pw_dir;
-    return Home + Path.substr(1);
+std::string sockets::HomeFolder() {
+    if (const char* Env = std::getenv("HOME"); Env != nullptr && *Env != '\0') return Env;
+    if (const passwd* Entry = getpwuid(getuid()); Entry != nullptr && Entry->pw_dir != nullptr)
+        return Entry->pw_dir;
+    return std::string();
 }
 
 // ---------------------------------------------------------------------------
 // Socket
-
-TTcpSocket::~TTcpSocket() {
-    Close();
-}
-
-void TTcpSocket::Close() {
-    if (FHandle >= 0) close(FHandle);
-    FHandle = -1;
-}
 
 bool TTcpSocket::Create(int32_t BufferLength) {
     Close();
@@ -109,22 +98,13 @@ bool TTcpSocket::Resolve(const std::string& Host, int32_t Port, std::string& Err
     FAddresses.clear();
     if (Rc != 0) {
         Error = Rc == EAI_SYSTEM ? ErrnoMessage(errno) : std::string(gai_strerror(Rc));
-        LastSocketError = Error;
+        sockets::NoteSocketErrorText(Error);
         return false;
     }
     for (addrinfo* A = Found; A != nullptr; A = A->ai_next)
         if (A->ai_family == AF_INET && A->ai_addrlen == sizeof(sockaddr_in))
             FAddresses.append(reinterpret_cast<const char*>(A->ai_addr), sizeof(sockaddr_in));
     return true;
-}
-
-bool TTcpSocket::Connect(int TimeoutMs) {
-    for (size_t At = 0; At + sizeof(sockaddr_in) <= FAddresses.size(); At += sizeof(sockaddr_in)) {
-        sockaddr_in Address{};
-        std::memcpy(&Address, FAddresses.data() + At, sizeof Address);
-        if (ConnectWithin(FHandle, Address, TimeoutMs)) return true;
-    }
-    return false;
 }
 
 } // namespace kivo

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/FtpListing.h"
+#include "platform/FtpFind.h"
 #include "platform/Internet.h"
+#include "platform/win32/FtpNames.h"
 #include "platform/win32/InternetHandles.h"
 #include "platform/win32/WinInetCalls.h"
 #include "runtime/SysUtils.h"
@@ -42,19 +43,12 @@ namespace {
 class TFtpFind : public TInternetHandle {
 public:
     TFtpFind() : TInternetHandle(hkFtpFind) {}
-    std::vector<wininet::TFindEntry> Entries;
-    size_t Next = 0;
+    TFtpFindList List;
 };
 
 // A connection that can take a command now.
 TFtpConnect* ReadyConnection(HINTERNET Connect) {
-    TFtpConnect* C = Lookup<TFtpConnect>(Connect, hkFtpConnect);
-    if (C == nullptr) return nullptr;
-    if (C->OpenFile != nullptr) {
-        SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
-        return nullptr;
-    }
-    return C;
+    return ReadyFtpConnection(Lookup<TFtpConnect>(Connect, hkFtpConnect));
 }
 
 // Runs one blocking call of the library on the connection.
@@ -79,26 +73,64 @@ bool PathCall(HINTERNET Connect, const std::string& Path,
         SetLastError(ERROR_INVALID_PARAMETER_VALUE);
         return false;
     }
-    const std::u16string Wide = Utf8ToUtf16(Path);
+    const std::u16string Wide = FtpWireName(Path);
     return Run(*C, [Call, Wide](void* System) { return Call(System, Wide); });
 }
 
-void FillFindData(const wininet::TFindEntry& Entry, WIN32_FIND_DATAW& Data) {
-    Data = WIN32_FIND_DATAW();
-    Data.dwFileAttributes =
-        Entry.IsDirectory ? FILE_ATTRIBUTE_DIRECTORY_VALUE : FILE_ATTRIBUTE_NORMAL_VALUE;
-    Data.ftLastWriteTime.dwLowDateTime = static_cast<uint32_t>(Entry.WriteTime);
-    Data.ftLastWriteTime.dwHighDateTime = static_cast<uint32_t>(Entry.WriteTime >> 32);
-    Data.nFileSizeLow = static_cast<uint32_t>(Entry.Size);
-    Data.nFileSizeHigh = static_cast<uint32_t>(Entry.Size >> 32);
-    Data.cFileName = Utf16ToUtf8(Entry.Name);
+// Runs Open, a call of the library that makes a handle, on a worker thread
+// while Handle waits. A handle that arrives after the wait was given up is
+// closed by the worker. Null, with the error set, when the call failed or
+// the wait ended first.
+void* OpenOnWorker(TInternetHandle& Handle, uint32_t TimeoutMs, std::function<void*()> Open) {
+    struct TResult {
+        std::mutex M;
+        void* System = nullptr;
+        bool Abandoned = false;
+    };
+    auto Result = std::make_shared<TResult>();
+    const bool Ok =
+        RunBlocking(Handle, TimeoutMs, [Result, Open = std::move(Open)](uint32_t& Code) {
+            void* H = Open();
+            if (H == nullptr) {
+                Code = wininet::LastError();
+                return false;
+            }
+            std::lock_guard<std::mutex> Lock(Result->M);
+            if (Result->Abandoned) {
+                wininet::Close(H);
+                return false;
+            }
+            Result->System = H;
+            return true;
+        }) == 0;
+    std::lock_guard<std::mutex> Lock(Result->M);
+    Result->Abandoned = true;
+    if (Ok) return Result->System;
+    // The handle came just as the wait ended: nobody will use it.
+    if (Result->System != nullptr) wininet::Close(Result->System);
+    return nullptr;
+}
+
+// The listing as the library read it, in the entries the layer hands out.
+std::vector<TFtpListEntry> ListingEntries(std::vector<wininet::TFindEntry>& Found) {
+    std::vector<TFtpListEntry> Entries;
+    Entries.reserve(Found.size());
+    for (const wininet::TFindEntry& F : Found) {
+        TFtpListEntry E;
+        E.Name = FtpNameFromWire(F.Name);
+        E.IsDirectory = F.IsDirectory;
+        E.Size = F.IsDirectory ? 0 : F.Size;
+        E.FileTime = F.WriteTime;
+        Entries.push_back(std::move(E));
+    }
+    return Entries;
 }
 
 // The size the server gives for Name ("213 <size>"); UINT64_MAX when it
 // gives none.
 uint64_t RemoteSize(TFtpConnect& C, const std::string& Name) {
     auto Reply = std::make_shared<std::string>();
-    const std::u16string Command = u"SIZE " + Utf8ToUtf16(Name);
+    const std::u16string Command = u"SIZE " + FtpWireName(Name);
     if (!Run(C, [Command, Reply](void* System) {
             return wininet::FtpSendCommand(System, Command, *Reply);
         }))
@@ -117,7 +149,7 @@ uint64_t RemoteSize(TFtpConnect& C, const std::string& Name) {
 
 HINTERNET FtpConnect(TSession& S, const std::string& ServerName, uint16_t ServerPort,
                      const std::string& UserName, const std::string& Password, uint32_t Flags) {
-    if (ServerName.empty() || ServerName.find_first_of("/\\@ \t\r\n?#") != std::string::npos) {
+    if (!ValidFtpServerName(ServerName)) {
         SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
         return nullptr;
     }
@@ -127,8 +159,8 @@ HINTERNET FtpConnect(TSession& S, const std::string& ServerName, uint16_t Server
     }
     const bool Named = !UserName.empty() && !Password.empty();
     const std::u16string Server = Utf8ToUtf16(ServerName);
-    const std::u16string User = Named ? Utf8ToUtf16(UserName) : u"";
-    const std::u16string Secret = Named ? Utf8ToUtf16(Password) : u"";
+    const std::u16string User = Named ? FtpWireName(UserName) : u"";
+    const std::u16string Secret = Named ? FtpWireName(Password) : u"";
     const uint16_t Port =
         ServerPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_FTP_PORT : ServerPort;
     const uint32_t Passive = Flags & INTERNET_FLAG_PASSIVE;
@@ -136,40 +168,20 @@ HINTERNET FtpConnect(TSession& S, const std::string& ServerName, uint16_t Server
     auto Owned = std::make_unique<TFtpConnect>();
     TFtpConnect* C = Owned.get();
     Adopt(S, Owned.release());
-    // The library logs in here; the connection's handle arrives from the
-    // worker, or is closed by it when the wait was given up.
-    struct TResult {
-        std::mutex M;
-        void* System = nullptr;
-        bool Abandoned = false;
-    };
-    auto Result = std::make_shared<TResult>();
+    // The library logs in here.
     void* Session = S.System;
     bool Ok = false;
     {
         TBusyGuard Guard(C);
-        Ok = RunBlocking(*C, S.ConnectTimeoutMs + S.ReceiveTimeoutMs, [=](uint32_t& Code) {
-                 void* H = wininet::Connect(Session, Server, Port, User, Secret,
-                                            INTERNET_SERVICE_FTP, Passive);
-                 if (H == nullptr) {
-                     Code = wininet::LastError();
-                     return false;
-                 }
-                 std::lock_guard<std::mutex> Lock(Result->M);
-                 if (Result->Abandoned) {
-                     wininet::Close(H);
-                     return false;
-                 }
-                 Result->System = H;
-                 return true;
-             }) == 0;
-        std::lock_guard<std::mutex> Lock(Result->M);
-        Result->Abandoned = true;
-        C->System = Result->System;
-        if (!Ok || C->ClosePending) C->ClosePending = true; // released by the guard
+        C->System = OpenOnWorker(*C, S.ConnectTimeoutMs + S.ReceiveTimeoutMs, [=] {
+            return wininet::Connect(Session, Server, Port, User, Secret, INTERNET_SERVICE_FTP,
+                                    Passive);
+        });
+        Ok = C->System != nullptr && !C->ClosePending;
+        if (C->System != nullptr && !Ok) SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        if (!Ok) C->ClosePending = true; // released by the guard
     }
-    if (!Ok) return nullptr;
-    return C;
+    return Ok ? C : nullptr;
 }
 
 bool FtpGetCurrentDirectoryW(HINTERNET Connect, std::string& Directory) {
@@ -178,7 +190,7 @@ bool FtpGetCurrentDirectoryW(HINTERNET Connect, std::string& Directory) {
     auto Wide = std::make_shared<std::u16string>();
     if (!Run(*C, [Wide](void* System) { return wininet::FtpCurrentDirectory(System, *Wide); }))
         return false;
-    Directory = Utf16ToUtf8(*Wide);
+    Directory = FtpNameFromWire(*Wide);
     return true;
 }
 
@@ -198,32 +210,16 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
                             WIN32_FIND_DATAW& FindData, uint32_t /*Flags*/, uintptr_t /*Context*/) {
     TFtpConnect* C = ReadyConnection(Connect);
     if (C == nullptr) return nullptr;
-    if (!SafeFtpText(SearchFile)) {
-        SetLastError(ERROR_INVALID_PARAMETER_VALUE);
-        return nullptr;
-    }
-    const size_t Slash = SearchFile.rfind('/');
-    const std::string Pattern =
-        Slash == std::string::npos ? SearchFile : SearchFile.substr(Slash + 1);
-    const std::u16string Folder =
-        Slash == std::string::npos ? u"" : Utf8ToUtf16(SearchFile.substr(0, Slash + 1));
-    auto Entries = std::make_shared<std::vector<wininet::TFindEntry>>();
-    if (!Run(*C, [Folder, Entries](void* System) {
-            return wininet::FtpList(System, Folder, *Entries);
-        }))
+    TFtpSearch Search;
+    if (!SplitFtpSearch(SearchFile, Search)) return nullptr;
+    const std::u16string Folder = FtpWireName(Search.Folder);
+    auto Found = std::make_shared<std::vector<wininet::TFindEntry>>();
+    if (!Run(*C,
+             [Folder, Found](void* System) { return wininet::FtpList(System, Folder, *Found); }))
         return nullptr;
     auto Find = std::make_unique<TFtpFind>();
-    for (wininet::TFindEntry& Entry : *Entries) {
-        const std::string Name = Utf16ToUtf8(Entry.Name);
-        if (Name != "." && Name != ".." && FtpNameMatches(Pattern, Name))
-            Find->Entries.push_back(std::move(Entry));
-    }
-    if (Find->Entries.empty()) {
-        SetLastError(ERROR_NO_MORE_FILES_VALUE);
-        return nullptr;
-    }
-    FillFindData(Find->Entries[0], FindData);
-    Find->Next = 1;
+    Find->List = MatchingFtpEntries(ListingEntries(*Found), Search.Pattern);
+    if (!TakeNextFtpEntry(Find->List, FindData)) return nullptr;
     TFtpFind* Raw = Find.release();
     Adopt(*C->Owner, Raw);
     return Raw;
@@ -231,13 +227,7 @@ HINTERNET FtpFindFirstFileW(HINTERNET Connect, const std::string& SearchFile,
 
 bool InternetFindNextFileW(HINTERNET Find, WIN32_FIND_DATAW& FindData) {
     TFtpFind* F = Lookup<TFtpFind>(Find, hkFtpFind);
-    if (F == nullptr) return false;
-    if (F->Next >= F->Entries.size()) {
-        SetLastError(ERROR_NO_MORE_FILES_VALUE);
-        return false;
-    }
-    FillFindData(F->Entries[F->Next++], FindData);
-    return true;
+    return F != nullptr && TakeNextFtpEntry(F->List, FindData);
 }
 
 HINTERNET FtpOpenFileW(HINTERNET Connect, const std::string& FileName, uint32_t Access,
@@ -255,51 +245,28 @@ HINTERNET FtpOpenFileW(HINTERNET Connect, const std::string& FileName, uint32_t 
             ? FTP_TRANSFER_TYPE_ASCII
             : FTP_TRANSFER_TYPE_BINARY;
     const uint64_t Size = Write ? UINT64_MAX : RemoteSize(*C, FileName);
-    struct TResult {
-        std::mutex M;
-        void* System = nullptr;
-        bool Abandoned = false;
-    };
-    auto Result = std::make_shared<TResult>();
-    const std::u16string Name = Utf8ToUtf16(FileName);
+    const std::u16string Name = FtpWireName(FileName);
     void* Connection = C->System;
-    bool Ok = false;
-    {
-        TBusyGuard Guard(C);
-        Ok = RunBlocking(*C, C->Owner->ReceiveTimeoutMs, [=](uint32_t& Code) {
-                 void* H = wininet::FtpOpen(Connection, Name, Access, Type);
-                 if (H == nullptr) {
-                     Code = wininet::LastError();
-                     return false;
-                 }
-                 std::lock_guard<std::mutex> Lock(Result->M);
-                 if (Result->Abandoned) {
-                     wininet::Close(H);
-                     return false;
-                 }
-                 Result->System = H;
-                 return true;
-             }) == 0;
-        std::lock_guard<std::mutex> Lock(Result->M);
-        Result->Abandoned = true;
-        if (Ok && C->ClosePending) {
-            wininet::Close(Result->System);
-            Ok = false;
-            SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-        }
-        if (!Ok) return nullptr;
-        auto R = std::make_unique<TRequest>();
-        R->System = Result->System;
-        R->FtpOwner = C;
-        R->FtpWrite = Write;
-        R->FtpBinary = Type == FTP_TRANSFER_TYPE_BINARY;
-        R->FtpName = FileName;
-        R->FtpSize = Size;
-        C->OpenFile = R.get();
-        TRequest* Raw = R.release();
-        Adopt(*C->Owner, Raw);
-        return Raw;
+    TBusyGuard Guard(C);
+    void* System = OpenOnWorker(*C, C->Owner->ReceiveTimeoutMs,
+                                [=] { return wininet::FtpOpen(Connection, Name, Access, Type); });
+    if (System != nullptr && C->ClosePending) {
+        wininet::Close(System);
+        System = nullptr;
+        SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
     }
+    if (System == nullptr) return nullptr;
+    auto R = std::make_unique<TRequest>();
+    R->System = System;
+    R->FtpOwner = C;
+    R->FtpWrite = Write;
+    R->FtpBinary = Type == FTP_TRANSFER_TYPE_BINARY;
+    R->FtpName = FileName;
+    R->FtpSize = Size;
+    C->OpenFile = R.get();
+    TRequest* Raw = R.release();
+    Adopt(*C->Owner, Raw);
+    return Raw;
 }
 
 uint32_t FtpGetFileSize(HINTERNET File, uint32_t* FileSizeHigh) {

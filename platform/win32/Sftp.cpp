@@ -1,5 +1,6 @@
 // The sockets of the SSH service through Winsock, and the user's home
-// folder; the sessions and channels over them are in SshSession.cpp.
+// folder; the sessions and channels over them are in SshSession.cpp, the
+// socket's shared part in TcpSocket.cpp.
 #include "platform/Sftp.h"
 
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "platform/SocketCalls.h"
 #include "runtime/SysMessages.h"
 #include "runtime/win32/WideText.h"
 
@@ -17,10 +19,11 @@ namespace kivo {
 
 namespace {
 
-thread_local std::string LastSocketError;
+static_assert(sizeof(sockaddr_in) == sockets::AddressSize);
 
 void NoteSocketError(int Err) {
-    LastSocketError = Err == 0 ? std::string() : SysErrorMessage(static_cast<uint32_t>(Err));
+    sockets::NoteSocketErrorText(Err == 0 ? std::string()
+                                          : SysErrorMessage(static_cast<uint32_t>(Err)));
 }
 
 // Winsock is started once for the process and stays started.
@@ -34,20 +37,17 @@ bool StartWinsock() {
     return Started;
 }
 
-SOCKET Socket(intptr_t Handle) {
-    return static_cast<SOCKET>(Handle);
-}
-
 struct TAddressListDeleter {
     void operator()(ADDRINFOW* A) const { FreeAddrInfoW(A); }
 };
 
-// Connects Handle to Address, waiting at most TimeoutMs; the socket is
-// blocking again afterwards.
-bool ConnectWithin(SOCKET Handle, const sockaddr_in& Address, int TimeoutMs) {
+} // namespace
+
+bool sockets::ConnectWithin(intptr_t Socket, const char* Address, int TimeoutMs) {
+    const SOCKET Handle = static_cast<SOCKET>(Socket);
     u_long NonBlocking = 1;
     ioctlsocket(Handle, FIONBIO, &NonBlocking);
-    int Rc = connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address);
+    int Rc = connect(Handle, reinterpret_cast<const sockaddr*>(Address), AddressSize);
     int Err = Rc == 0 ? 0 : WSAGetLastError();
     if (Rc != 0 && Err == WSAEWOULDBLOCK) {
         fd_set Writable, Failed;
@@ -77,29 +77,15 @@ bool ConnectWithin(SOCKET Handle, const sockaddr_in& Address, int TimeoutMs) {
     return Rc == 0;
 }
 
-} // namespace
-
-std::string LastSocketErrorText() {
-    return LastSocketError;
+void sockets::CloseSocket(intptr_t Handle) {
+    closesocket(static_cast<SOCKET>(Handle));
 }
 
-std::string ExpandUserPath(const std::string& Path) {
-    if (Path != "~" && Path.rfind("~/", 0) != 0) return Path;
-    std::string Home;
+std::string sockets::HomeFolder() {
     if (const wchar_t* Profile = _wgetenv(L"USERPROFILE"); Profile != nullptr && *Profile != 0)
-        Home = os::WideToUtf8(Profile);
-    else if (const char* Env = std::getenv("HOME"); Env != nullptr)
-        Home = Env;
-    return Home + Path.substr(1);
-}
-
-TTcpSocket::~TTcpSocket() {
-    Close();
-}
-
-void TTcpSocket::Close() {
-    if (FHandle != -1) closesocket(Socket(FHandle));
-    FHandle = -1;
+        return os::WideToUtf8(Profile);
+    if (const char* Env = std::getenv("HOME"); Env != nullptr) return Env;
+    return std::string();
 }
 
 bool TTcpSocket::Create(int32_t BufferLength) {
@@ -127,7 +113,7 @@ bool TTcpSocket::Resolve(const std::string& Host, int32_t Port, std::string& Err
     FAddresses.clear();
     if (!StartWinsock()) {
         NoteSocketError(WSASYSNOTREADY);
-        Error = LastSocketError;
+        Error = LastSocketErrorText();
         return false;
     }
     ADDRINFOW Hints{};
@@ -140,22 +126,13 @@ bool TTcpSocket::Resolve(const std::string& Host, int32_t Port, std::string& Err
     std::unique_ptr<ADDRINFOW, TAddressListDeleter> List(Found);
     if (Rc != 0) {
         NoteSocketError(Rc);
-        Error = LastSocketError;
+        Error = LastSocketErrorText();
         return false;
     }
     for (ADDRINFOW* A = Found; A != nullptr; A = A->ai_next)
         if (A->ai_family == AF_INET && A->ai_addrlen == sizeof(sockaddr_in))
             FAddresses.append(reinterpret_cast<const char*>(A->ai_addr), sizeof(sockaddr_in));
     return true;
-}
-
-bool TTcpSocket::Connect(int TimeoutMs) {
-    for (size_t At = 0; At + sizeof(sockaddr_in) <= FAddresses.size(); At += sizeof(sockaddr_in)) {
-        sockaddr_in Address{};
-        std::memcpy(&Address, FAddresses.data() + At, sizeof Address);
-        if (ConnectWithin(Socket(FHandle), Address, TimeoutMs)) return true;
-    }
-    return false;
 }
 
 } // namespace kivo

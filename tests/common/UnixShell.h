@@ -16,6 +16,9 @@ std::wstring Wide(const std::string& Text);
 // One argument as a command line carries it (the system's quoting rules).
 std::wstring QuotedArgument(const std::string& Arg);
 
+// Text in single quotes for the Unix shell.
+std::string ShellQuoted(const std::string& Text);
+
 // The Unix name of a Windows path (Wine's mapping); empty when there is none.
 std::string UnixPath(const std::string& WindowsPath);
 

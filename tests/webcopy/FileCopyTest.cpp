@@ -1,19 +1,18 @@
 // File copies: from local paths and from a Samba share on 127.0.0.1, through
 // the engine and through kivo-webcopy. Each row says what the user's
 // handlers see, the job's results and what is left on disk.
-#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/NetShare.h"
 #include "support/EventLog.h"
 #include "support/SambaServer.h"
 #include "support/TestSupport.h"
+#include "tests/common/TestAccount.h"
+#include "tests/common/TestFileStatus.h"
 #include "webcopy/Webcopy.h"
 
 using namespace kivo;
@@ -84,6 +83,7 @@ struct TCopyContext {
     TWebCopy& W;
     TWebCopyItem* It;
     std::string Src, Dst; // the source's and the target's folder
+    std::optional<test::TFileSizeLimit>& Limit;
 };
 
 // How a job ends.
@@ -137,7 +137,8 @@ void ThroughDotDot(TCopyContext& C) {
     C.It->SetTargetDir(C.Src + "/../" + ExtractFileName(C.Src));
 }
 void ThroughALink(TCopyContext& C) {
-    ASSERT_EQ(::symlink(C.Src.c_str(), (C.Dst + "/link").c_str()), 0);
+    if (!test::MakeSymbolicLink(C.Src, C.Dst + "/link"))
+        GTEST_SKIP() << "this system makes no symbolic links to folders";
     C.It->SetTargetDir(C.Dst + "/link");
 }
 void FolderAsSource(TCopyContext& C) {
@@ -149,7 +150,7 @@ void FileInTheTargetsWay(TCopyContext& C) {
 }
 void ReadOnlyTarget(TCopyContext& C) {
     OldTarget(C);
-    ::chmod((C.Dst + "/a.bin").c_str(), 0444);
+    ASSERT_TRUE(test::SetReadOnly(C.Dst + "/a.bin", true));
 }
 void RefuseOverwrite(TCopyContext& C) {
     OldTarget(C);
@@ -171,20 +172,19 @@ void RefuseTheDate(TCopyContext& C) {
     C.W.OnFileDateCheck = [](TWebCopy*, int32_t, TDateTime, bool& Allow) { Allow = false; };
 }
 void UnseekableSource(TCopyContext& C) {
+    if (!test::HasProcFiles()) GTEST_SKIP() << "needs Linux's /proc/self/mem";
     C.It->SetURL("/proc/self/mem"); // opens, but has no end to seek to
 }
 void UnreadableSource(TCopyContext& C) {
+    if (!test::HasProcFiles()) GTEST_SKIP() << "needs Linux's /proc/self/clear_refs";
     OldTarget(C);
     C.It->SetURL("/proc/self/clear_refs"); // root may open it, but it has no reading
     C.It->SetTargetFilename("a.bin");
 }
 void FilesOfOneMiBAtMost(TCopyContext& C) {
     OldTarget(C);
-    std::signal(SIGXFSZ, SIG_IGN); // a longer write fails instead of ending the process
-    rlimit Limit{};
-    ::getrlimit(RLIMIT_FSIZE, &Limit);
-    Limit.rlim_cur = 1 << 20; // the hard limit stays, so the test can restore it
-    ::setrlimit(RLIMIT_FSIZE, &Limit);
+    C.Limit.emplace(1 << 20);
+    if (!C.Limit->Applied()) GTEST_SKIP() << "the system sets no limit on a file's size";
 }
 void CancelAfterTheFirstBlock(TCopyContext& C) {
     OldTarget(C);
@@ -248,28 +248,25 @@ const TCopyRow CopyRows[] = {
 
 class FileCopy : public FileCopyBase, public ::testing::TestWithParam<TCopyRow> {
 protected:
-    void SetUp() override { ::getrlimit(RLIMIT_FSIZE, &FileSizeLimit); }
-    void TearDown() override {
-        ::setrlimit(RLIMIT_FSIZE, &FileSizeLimit);
-        std::signal(SIGXFSZ, SIG_DFL);
-    }
     test::TTempDir Src, Dst;
-    rlimit FileSizeLimit{};
+    std::optional<test::TFileSizeLimit> Limit;
 };
 
 TEST_P(FileCopy, Row) {
     const TCopyRow& R = GetParam();
-    if (R.NeedsRoot && ::geteuid() != 0) GTEST_SKIP() << "needs root";
+    if (R.NeedsRoot && !test::ProcessIsPrivileged()) GTEST_SKIP() << "needs root";
     const std::string Source = test::Pattern(R.SourceSize < 0 ? 0 : R.SourceSize);
     if (R.SourceSize >= 0) test::WriteFile(Src / "a.bin", Source);
     TWebCopyItem* It = W.Items()->Add();
     It->SetProtocol(wpFile);
     It->SetURL(Src / "a.bin");
     It->SetTargetDir(Dst.Path());
-    TCopyContext C{W, It, Src.Path(), Dst.Path()};
+    TCopyContext C{W, It, Src.Path(), Dst.Path(), Limit};
     R.Arrange(C);
+    if (IsSkipped() || HasFatalFailure()) return;
     TDateTime Date = R.SourceSize >= 0 ? SourceDate(C) : 0;
     W.Execute();
+    Limit.reset();
 
     EXPECT_EQ(It->Success(), R.Outcome == Copied);
     EXPECT_EQ(It->Cancelled(), R.Outcome == Cancelled);
@@ -367,7 +364,7 @@ TEST_P(ShareCopy, Row) {
     const TShareRow& R = GetParam();
     if (!Samba().Available()) GTEST_SKIP() << Samba().Why();
     const std::string Folder = Samba().ShareDir() + "/dir";
-    ::mkdir(Folder.c_str(), 0755);
+    CreateDir(Folder);
     const std::string Source = test::Pattern(100000);
     test::WriteFile(Folder + "/b.bin", Source);
     const std::string Host = "\\\\127.0.0.1:" + std::to_string(Samba().Port()) + "\\" + R.Share;
@@ -444,7 +441,7 @@ TEST_P(FileCopyTool, Row) {
     if (R.NeedsShare) {
         if (!Samba().Available()) GTEST_SKIP() << Samba().Why();
         Port = std::to_string(Samba().Port());
-        ::mkdir((Samba().ShareDir() + "/dir").c_str(), 0755);
+        CreateDir(Samba().ShareDir() + "/dir");
         test::WriteFile(Samba().ShareDir() + "/dir/b.bin", Source);
     } else {
         test::WriteFile(Src / "a.bin", Source);

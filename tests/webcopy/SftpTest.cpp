@@ -1,21 +1,19 @@
 // SFTP jobs against a real sshd on 127.0.0.1: results, events, trace lines,
 // host keys, and what is left on disk on both ends after each path.
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
+#include <optional>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <utime.h>
 
+#include "platform/FileSystem.h"
 #include "runtime/DateTime.h"
 #include "support/EventLog.h"
 #include "support/SshServer.h"
 #include "support/TestSupport.h"
+#include "tests/common/TestEnv.h"
+#include "tests/common/TestFileStatus.h"
 #include "webcopy/Webcopy.h"
 
 using namespace kivo;
@@ -40,30 +38,22 @@ struct TSftpRow {
 // Sets an environment variable for one test and restores it afterwards.
 class TEnvOverride {
 public:
-    TEnvOverride(const char* Name, const char* Value) : FName(Name) {
-        if (const char* Old = std::getenv(Name)) FOld = Old, FHad = true;
-        if (Value)
-            ::setenv(Name, Value, 1);
-        else
-            ::unsetenv(Name);
+    TEnvOverride(const char* Name, const std::optional<std::string>& Value) : FName(Name) {
+        if (const char* Old = std::getenv(Name)) FOld = Old;
+        test::SetEnvVar(FName, Value);
     }
-    ~TEnvOverride() {
-        if (FHad)
-            ::setenv(FName.c_str(), FOld.c_str(), 1);
-        else
-            ::unsetenv(FName.c_str());
-    }
+    ~TEnvOverride() { test::SetEnvVar(FName, FOld); }
 
 private:
-    std::string FName, FOld;
-    bool FHad = false;
+    std::string FName;
+    std::optional<std::string> FOld;
 };
 
 class SftpJob : public ::testing::TestWithParam<TSftpRow> {
 public:
     void SetUp() override {
         if (!Ssh.Available()) GTEST_SKIP() << Ssh.Why();
-        ::mkdir(Target.c_str(), 0755);
+        CreateDir(Target);
         W.SetLogfileName(Local / "trace.log");
         W.SetKnownHostsFile(Local / "known_hosts");
         W.OnRemovedFile = [this](TWebCopy*, int32_t I) { Events.Add("RemovedFile " + Num(I)); };
@@ -88,11 +78,12 @@ public:
         It->SetTargetDir(Target);
         return It;
     }
-    std::string Remote(const std::string& Name) const { return Ssh.Files() + "/" + Name; }
+    // A file on the server as the server names it, and as the test reaches it.
+    std::string Remote(const std::string& Name) const { return Ssh.RemoteFiles() + "/" + Name; }
+    std::string Stored(const std::string& Name) const { return Ssh.Files() + "/" + Name; }
     void PutRemote(const std::string& Name, const std::string& Data) {
-        test::WriteFile(Remote(Name), Data);
-        utimbuf Times{RemoteTime, RemoteTime};
-        ::utime(Remote(Name).c_str(), &Times);
+        test::WriteFile(Stored(Name), Data);
+        test::SetFileTimes(Stored(Name), RemoteTime, RemoteTime);
     }
     // The trace lines without their time stamps.
     std::vector<std::string> Trace() const {
@@ -123,7 +114,7 @@ public:
     TWebCopy W{nullptr};
     test::TEventLog Events{W};
     bool Acted = false;
-    int Silent = -1;
+    std::optional<test::TSilentPort> Silent;
 };
 
 void PrintTo(const TSftpRow& Row, std::ostream* Out) {
@@ -246,20 +237,13 @@ const TSftpRow Rows[] = {
      [](SftpJob& T) {
          // A listening socket that never answers: the connection is made,
          // the server's greeting never comes.
-         T.Silent = ::socket(AF_INET, SOCK_STREAM, 0);
-         sockaddr_in A{};
-         A.sin_family = AF_INET;
-         A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-         socklen_t L = sizeof A;
-         ::bind(T.Silent, reinterpret_cast<sockaddr*>(&A), sizeof A);
-         ::listen(T.Silent, 4);
-         ::getsockname(T.Silent, reinterpret_cast<sockaddr*>(&A), &L);
-         T.Download("a.bin")->SetFTPPort(ntohs(A.sin_port));
+         T.Silent.emplace();
+         T.Download("a.bin")->SetFTPPort(T.Silent->Port());
          T.W.SetTimeout(1);
      },
      {},
      [](SftpJob& T) {
-         ::close(T.Silent);
+         T.Silent.reset();
          EXPECT_FALSE(T.Item()->Success());
          EXPECT_TRUE(T.Events.Has("Error 6"));
          EXPECT_TRUE(std::any_of(T.Events.Lines.begin(), T.Events.Lines.end(),
@@ -273,19 +257,15 @@ const TSftpRow Rows[] = {
      {"BeforeDialogShow", "FileStart 0", "Progress", "FileDone 0", "CopyDone"},
      [](SftpJob& T) {
          EXPECT_TRUE(T.Item()->Success());
-         EXPECT_EQ(test::ReadFile(T.Remote("new/up.txt")), test::Pattern(300000));
-         struct stat Dir {
-         }, File{};
-         ::stat(T.Remote("new").c_str(), &Dir);
-         ::stat(T.Remote("new/up.txt").c_str(), &File);
-         EXPECT_EQ(Dir.st_mode & 07777, 0755u);
-         EXPECT_EQ(File.st_mode & 07777, 0644u);
+         EXPECT_EQ(test::ReadFile(T.Stored("new/up.txt")), test::Pattern(300000));
+         EXPECT_EQ(T.Ssh.RemoteMode("new"), 0755u);
+         EXPECT_EQ(T.Ssh.RemoteMode("new/up.txt"), 0644u);
          EXPECT_EQ(T.Events.ProgressSizes.back(), 300000u);
      }},
     {"UploadOfAMissingFileLeavesTheRemoteFile",
      [](SftpJob& T) {
          T.PutRemote("keep.txt", "old");
-         T.Add(wpSftpUpload, T.Local / "none.txt")->SetTargetDir(T.Ssh.Files());
+         T.Add(wpSftpUpload, T.Local / "none.txt")->SetTargetDir(T.Ssh.RemoteFiles());
          T.Item()->SetTargetFilename("keep.txt");
      },
      {},
@@ -295,7 +275,7 @@ const TSftpRow Rows[] = {
                                              "ErrorInfo 1 Cannot open source file " +
                                                  T.Local / "none.txt",
                                              "FileDone 0", "CopyDone"}));
-         EXPECT_EQ(test::ReadFile(T.Remote("keep.txt")), "old");
+         EXPECT_EQ(test::ReadFile(T.Stored("keep.txt")), "old");
      }},
     {"DeleteFile",
      [](SftpJob& T) {
@@ -305,12 +285,12 @@ const TSftpRow Rows[] = {
      {"BeforeDialogShow", "FileStart 0", "RemovedFile 0", "FileDone 0", "CopyDone"},
      [](SftpJob& T) {
          EXPECT_TRUE(T.Item()->Success());
-         EXPECT_FALSE(test::Exists(T.Remote("gone.txt")));
+         EXPECT_FALSE(test::Exists(T.Stored("gone.txt")));
      }},
     {"DeleteThatFailsStillSucceeds",
      [](SftpJob& T) {
          TWebCopyItem* It = T.Add(wpSftpDelete, "ignored");
-         It->SetTargetDir(T.Ssh.Files());
+         It->SetTargetDir(T.Ssh.RemoteFiles());
          It->SetTargetFilename("absent.txt");
      },
      {"BeforeDialogShow", "FileStart 0", "RemovedFileFailed 0", "FileDone 0", "CopyDone"},
@@ -324,7 +304,7 @@ const TSftpRow Rows[] = {
          T.PutRemote("B.TXT", "");
          T.PutRemote("c.bin", "");
          T.PutRemote("ü.txt", "");
-         T.Add(wpSftpList, T.Ssh.Files() + "/*.txt");
+         T.Add(wpSftpList, T.Ssh.RemoteFiles() + "/*.txt");
      },
      {},
      [](SftpJob& T) {
@@ -344,9 +324,9 @@ const TSftpRow Rows[] = {
      }},
     {"KeyLoginWithoutAPassword",
      [](SftpJob& T) {
-         ::mkdir((T.Local / ".ssh").c_str(), 0700);
+         CreateDir(T.Local / ".ssh");
          test::WriteFile(T.Local / ".ssh/id_ed25519", test::ReadFile(T.Ssh.UserKey()));
-         ::chmod((T.Local / ".ssh/id_ed25519").c_str(), 0600);
+         test::SetPermissionBits(T.Local / ".ssh/id_ed25519", 0600); // none on Windows
          T.PutRemote("k.txt", "key");
          TWebCopyItem* It = T.Download("k.txt");
          It->SetFTPUserID(test::SshKeyUser);
@@ -375,7 +355,7 @@ const TSftpRow Rows[] = {
     {"HashedKnownHostEntryMatches",
      [](SftpJob& T) {
          test::WriteFile(T.Local / "known_hosts", T.Ssh.KnownHostsLine());
-         test::RunProgram("/usr/bin/ssh-keygen", {"-H", "-f", T.Local / "known_hosts"});
+         test::TSshServer::HashKnownHosts(T.Local / "known_hosts");
          T.PutRemote("a.bin", "x");
          T.Download("a.bin");
          T.W.SetStrictHostKeyChecking(true);
@@ -439,8 +419,10 @@ const TSftpRow Rows[] = {
 
 TEST_P(SftpJob, Runs) {
     const TSftpRow& Row = GetParam();
-    TEnvOverride Home("HOME", Local.Path().c_str()); // key files and known hosts of the test
-    TEnvOverride Agent("SSH_AUTH_SOCK", nullptr);
+    // Key files and known hosts of the test (Windows takes the profile folder).
+    TEnvOverride Home("HOME", Local.Path());
+    TEnvOverride Profile("USERPROFILE", Local.Path());
+    TEnvOverride Agent("SSH_AUTH_SOCK", std::nullopt);
     Row.Arrange(*this);
     W.Execute();
     if (!Row.Events.empty()) {
@@ -477,9 +459,10 @@ public:
     // sftp://kivotest@127.0.0.1:port/<server folder>/Name
     std::string Url(const std::string& Name) const {
         return "sftp://" + std::string(test::SshUser) + "@127.0.0.1:" + std::to_string(Ssh.Port()) +
-               Ssh.Files() + "/" + Name;
+               Ssh.RemoteFiles() + "/" + Name;
     }
-    std::string Remote(const std::string& Name) const { return Ssh.Files() + "/" + Name; }
+    std::string Remote(const std::string& Name) const { return Ssh.RemoteFiles() + "/" + Name; }
+    std::string Stored(const std::string& Name) const { return Ssh.Files() + "/" + Name; }
     // The common options: the password and a known-hosts file of the test.
     std::vector<std::string> With(std::vector<std::string> Args) const {
         for (const char* A : {"--password", test::SshPassword, "--known-hosts"})
@@ -495,7 +478,7 @@ public:
 const TToolRow ToolRows[] = {
     {"Get",
      [](SftpTool& T) {
-         test::WriteFile(T.Remote("a.bin"), test::Pattern(70000));
+         test::WriteFile(T.Stored("a.bin"), test::Pattern(70000));
          return T.With({"get", T.Url("a.bin"), "-d", T.Local.Path(), "-o", "b.bin"});
      },
      0,
@@ -510,7 +493,7 @@ const TToolRow ToolRows[] = {
      },
      0,
      [](SftpTool& T, const test::TRun&) {
-         EXPECT_EQ(test::ReadFile(T.Remote("up.txt")), "uploaded");
+         EXPECT_EQ(test::ReadFile(T.Stored("up.txt")), "uploaded");
      }},
     {"PutUnderAnotherName",
      [](SftpTool& T) {
@@ -519,12 +502,12 @@ const TToolRow ToolRows[] = {
      },
      0,
      [](SftpTool& T, const test::TRun&) {
-         EXPECT_EQ(test::ReadFile(T.Remote("other.txt")), "renamed");
+         EXPECT_EQ(test::ReadFile(T.Stored("other.txt")), "renamed");
      }},
     {"ListWithAPattern",
      [](SftpTool& T) {
          for (const char* Name : {"one.txt", "two.txt", "three.bin"})
-             test::WriteFile(T.Remote(Name), "");
+             test::WriteFile(T.Stored(Name), "");
          return T.With({"list", T.Url("*.txt")});
      },
      0,
@@ -539,10 +522,10 @@ const TToolRow ToolRows[] = {
      }},
     {"Delete",
      [](SftpTool& T) {
-         test::WriteFile(T.Remote("x.txt"), "");
+         test::WriteFile(T.Stored("x.txt"), "");
          return T.With({"delete", T.Url("x.txt")});
      },
-     0, [](SftpTool& T, const test::TRun&) { EXPECT_FALSE(test::Exists(T.Remote("x.txt"))); }},
+     0, [](SftpTool& T, const test::TRun&) { EXPECT_FALSE(test::Exists(T.Stored("x.txt"))); }},
     {"DeleteOfAMissingFileFails",
      [](SftpTool& T) {
          return T.With({"delete", T.Url("absent.txt")});
@@ -563,7 +546,7 @@ const TToolRow ToolRows[] = {
      }},
     {"StrictHostKeyRefusesAnUnknownServer",
      [](SftpTool& T) {
-         test::WriteFile(T.Remote("a.bin"), "x");
+         test::WriteFile(T.Stored("a.bin"), "x");
          std::vector<std::string> Args = T.With({"get", T.Url("a.bin"), "-d", T.Local.Path()});
          Args.push_back("--strict-host-key");
          return Args;

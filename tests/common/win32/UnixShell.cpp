@@ -59,14 +59,6 @@ std::string ChildScript() {
     return UnixPath(std::string(KIVO_SOURCE_DIR) + "/tests/common/win32/unix-child.sh");
 }
 
-// Single-quoted for the shell.
-std::string ShellQuoted(const std::string& Text) {
-    std::string Out = "'";
-    for (char C : Text)
-        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
-}
-
 // The Unix folder of a drive's root, ending in '/'; empty for a drive Wine
 // does not map.
 std::string DriveRoot(char Letter) {
@@ -82,6 +74,13 @@ std::string DriveRoot(char Letter) {
 }
 
 } // namespace
+
+std::string ShellQuoted(const std::string& Text) {
+    std::string Out = "'";
+    for (char C : Text)
+        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
+    return Out + "'";
+}
 
 std::string UnixPath(const std::string& WindowsPath) {
     using TMapper = char*(CDECL*)(const wchar_t*);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
-#include <fstream>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
@@ -53,18 +52,6 @@ void Descendants(int Pid, std::vector<int>& Found) {
     }
 }
 
-std::string FirstLine(const std::string& Text) {
-    return Text.substr(0, Text.find('\n'));
-}
-
-// "<type> <key>" of a public key file, without its comment.
-std::string KeyOf(const std::string& PublicKeyFile) {
-    std::istringstream In(ReadFile(PublicKeyFile));
-    std::string Type, Key;
-    In >> Type >> Key;
-    return Type + " " + Key;
-}
-
 } // namespace
 
 TSshServer::TSshServer() {
@@ -99,16 +86,7 @@ TSshServer::TSshServer() {
 
 bool TSshServer::Start() {
     FPort = ClosedPort();
-    std::ofstream Conf(FDir + "/sshd_config");
-    Conf << "Port " << FPort << "\nListenAddress 127.0.0.1\nHostKey " << FDir
-         << "/host_key\nPidFile none\nUsePAM no\nPasswordAuthentication yes\n"
-            "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\nAuthorizedKeysFile "
-         << FDir
-         << "/authorized_keys/%u\nStrictModes no\nPermitRootLogin no\nMaxAuthTries 40\n"
-            "MaxStartups 50\nLogLevel VERBOSE\nUseDNS no\nSubsystem sftp internal-sftp\n"
-            "AllowUsers "
-         << SshUser << " " << SshKeyUser << "\n";
-    Conf.close();
+    WriteFile(FDir + "/sshd_config", SshdConfig(FDir, FPort, "none"));
     const std::string Conf2 = FDir + "/sshd_config", LogFile = FDir + "/sshd.log";
     const char* Argv[] = {"/usr/sbin/sshd", "-D",   "-f", Conf2.c_str(), "-E",
                           LogFile.c_str(),  nullptr};
@@ -143,25 +121,24 @@ void TSshServer::Kill() {
     FPid = -1;
 }
 
-std::string TSshServer::Log() const {
-    return ReadFile(FDir + "/sshd.log");
-}
-
-std::string TSshServer::KnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " + KeyOf(FDir + "/host_key.pub") + "\n";
-}
-
-std::string TSshServer::OtherKnownHostsLine() const {
-    return "[127.0.0.1]:" + std::to_string(FPort) + " " + KeyOf(FDir + "/other_key.pub") + "\n";
-}
-
 std::string TSshServer::Fingerprint() const {
-    TRun R =
-        RunProgram("/usr/bin/ssh-keygen", {"-l", "-E", "sha256", "-f", FDir + "/host_key.pub"});
-    std::istringstream In(FirstLine(R.Out));
-    std::string Bits, Print;
-    In >> Bits >> Print;
-    return Print;
+    return FingerprintOf(
+        RunProgram("/usr/bin/ssh-keygen", {"-l", "-E", "sha256", "-f", FDir + "/host_key.pub"})
+            .Out);
+}
+
+std::string TSshServer::RemoteFiles() const {
+    return Files();
+}
+
+std::optional<unsigned> TSshServer::RemoteMode(const std::string& Name) const {
+    struct stat St {};
+    if (::stat((Files() + "/" + Name).c_str(), &St) != 0) return std::nullopt;
+    return St.st_mode & 07777;
+}
+
+bool TSshServer::HashKnownHosts(const std::string& File) {
+    return Run({"/usr/bin/ssh-keygen", "-H", "-f", File});
 }
 
 } // namespace kivo::test

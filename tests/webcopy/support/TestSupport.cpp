@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -129,6 +131,56 @@ bool Accepts(int Port) {
     const bool Ok = ::connect(S, reinterpret_cast<sockaddr*>(&A), sizeof A) == 0;
     ::close(S);
     return Ok;
+}
+
+TSilentPort::TSilentPort() {
+    const int S = ::socket(AF_INET, SOCK_STREAM, 0);
+    FSocket = S;
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t L = sizeof A;
+    ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    ::listen(S, 4);
+    ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
+    FPort = ntohs(A.sin_port);
+}
+
+TSilentPort::~TSilentPort() {
+    ::close(static_cast<int>(FSocket));
+}
+
+TFileSizeLimit::TFileSizeLimit(uint64_t Bytes) {
+    std::signal(SIGXFSZ, SIG_IGN); // a longer write fails instead of ending the process
+    rlimit Limit{};
+    ::getrlimit(RLIMIT_FSIZE, &Limit);
+    FOld = Limit.rlim_cur;
+    Limit.rlim_cur = Bytes; // the hard limit stays, so it can be restored
+    FApplied = ::setrlimit(RLIMIT_FSIZE, &Limit) == 0;
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+    rlimit Limit{};
+    ::getrlimit(RLIMIT_FSIZE, &Limit);
+    Limit.rlim_cur = FOld;
+    ::setrlimit(RLIMIT_FSIZE, &Limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+}
+
+bool HasProcFiles() {
+    return true;
+}
+
+const TFtpListingReader& FtpListingReader() {
+    static const TFtpListingReader Reader;
+    return Reader;
+}
+
+bool WriteServerFile(const std::string& Folder, const std::string& Name, const std::string& Data,
+                     unsigned Mode, int64_t Stamp) {
+    if (!WriteFile(Folder + "/" + Name, Data)) return false;
+    SetServerFile(Folder + "/" + Name, Mode, Stamp);
+    return true;
 }
 
 void MakeServerFolder(const std::string& Path, unsigned Mode) {

@@ -49,6 +49,58 @@ int ClosedPort();
 // Whether something listens on the TCP port on 127.0.0.1.
 bool Accepts(int Port);
 
+// A TCP port on 127.0.0.1 that takes connections and never answers, while
+// the object lives.
+class TSilentPort {
+public:
+    TSilentPort();
+    ~TSilentPort();
+    TSilentPort(const TSilentPort&) = delete;
+    TSilentPort& operator=(const TSilentPort&) = delete;
+    int Port() const { return FPort; }
+
+private:
+    intptr_t FSocket = -1;
+    int FPort = 0;
+};
+
+// Limits the size of the files this process writes while the object lives:
+// a write beyond Bytes fails (and does not end the process). Applied() is
+// false where the system has no such limit (Windows).
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(uint64_t Bytes);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+    bool Applied() const { return FApplied; }
+
+private:
+    uint64_t FOld = 0;
+    bool FApplied = false;
+};
+
+// Whether Linux's /proc files stand for sources that cannot be sought or read.
+bool HasProcFiles();
+
+// How this build reads a server's FTP listings. Linux reads them itself,
+// with MLSD where the server has it; the Windows build gets WinINet's own
+// reading of LIST lines, and Wine's WinINet cuts a name at its first blank
+// and puts a date without a clock time at noon.
+struct TFtpListingReader {
+    bool UsesMlsd = true;
+    bool KeepsBlanksInNames = true;
+    bool DatesStartAtMidnight = true; // "Jan 02  2020" is 00:00 of that day
+    const char* Why = "";             // why a check of the above is skipped
+};
+const TFtpListingReader& FtpListingReader();
+
+// Writes the file Folder/Name for a server, with the permission bits Mode
+// and the last-write time Stamp (as SetServerFile); Name may hold
+// characters the local system refuses in names ("\\" on Windows).
+bool WriteServerFile(const std::string& Folder, const std::string& Name, const std::string& Data,
+                     unsigned Mode, int64_t Stamp);
+
 // Makes the folder Path with the permission bits Mode, so that a server's
 // account may use it (Mode is set whatever the process's umask).
 void MakeServerFolder(const std::string& Path, unsigned Mode);

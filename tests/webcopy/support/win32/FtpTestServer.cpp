@@ -17,13 +17,6 @@ void MakeFolder(const std::string& Path) {
     ::CreateDirectoryW(Wide(Path).c_str(), nullptr);
 }
 
-std::string ShellQuoted(const std::string& Text) {
-    std::string Out = "'";
-    for (char C : Text)
-        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
-}
-
 } // namespace
 
 TTestFtpServer::TTestFtpServer(TFtpServerKind Kind) : FKind(Kind) {

@@ -132,14 +132,40 @@ bool Accepts(int Port) {
     return Ok;
 }
 
-namespace {
-
-std::string ShellQuoted(const std::string& Text) {
-    std::string Out = "'";
-    for (char C : Text)
-        Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
-    return Out + "'";
+TSilentPort::TSilentPort() {
+    StartWinsock();
+    const SOCKET S = ::socket(AF_INET, SOCK_STREAM, 0);
+    FSocket = static_cast<intptr_t>(S);
+    sockaddr_in A = Loopback(0);
+    int L = sizeof A;
+    ::bind(S, reinterpret_cast<sockaddr*>(&A), sizeof A);
+    ::listen(S, 4);
+    ::getsockname(S, reinterpret_cast<sockaddr*>(&A), &L);
+    FPort = ntohs(A.sin_port);
 }
+
+TSilentPort::~TSilentPort() {
+    ::closesocket(static_cast<SOCKET>(FSocket));
+}
+
+// Windows has no limit on the size of a process's files.
+TFileSizeLimit::TFileSizeLimit(uint64_t) {}
+
+TFileSizeLimit::~TFileSizeLimit() = default;
+
+bool HasProcFiles() {
+    return false;
+}
+
+const TFtpListingReader& FtpListingReader() {
+    static const TFtpListingReader Reader{
+        false, false, false,
+        "WinINet reads the listing: LIST only, and Wine's reading cuts names at a blank and puts "
+        "dates without a time at noon"};
+    return Reader;
+}
+
+namespace {
 
 std::string Octal(unsigned Mode) {
     char Text[16];
@@ -152,6 +178,18 @@ std::string Octal(unsigned Mode) {
 void MakeServerFolder(const std::string& Path, unsigned Mode) {
     ::CreateDirectoryW(Wide(Path).c_str(), nullptr);
     SetServerFile(Path, Mode);
+}
+
+bool WriteServerFile(const std::string& Folder, const std::string& Name, const std::string& Data,
+                     unsigned Mode, int64_t Stamp) {
+    // Written under a plain name, then given its own by the Unix shell.
+    TTempDir Io;
+    if (!WriteFile(Io / "data", Data)) return false;
+    const std::string Unix = ShellQuoted(UnixPath(Folder) + "/" + Name);
+    std::string Command = "cp " + ShellQuoted(UnixPath(Io / "data")) + " " + Unix + " && chmod " +
+                          Octal(Mode) + " " + Unix;
+    if (Stamp >= 0) Command += " && touch -d @" + std::to_string(Stamp) + " " + Unix;
+    return RunUnixShell(Command, Io.Path());
 }
 
 void SetServerFile(const std::string& Path, unsigned Mode, int64_t Stamp) {
