@@ -5,9 +5,9 @@
 
 namespace kivo::tools {
 
-TOrderedJobs::TOrderedJobs(int32_t Count, int32_t Ahead)
-    : FJobs(static_cast<size_t>(Count > 0 ? Count : 0)), FAhead(Ahead > 0 ? Ahead : 1),
-      FLastJob(Count - 1) {}
+TOrderedJobs::TOrderedJobs(int32_t Count, bool Prompt, int32_t Ahead)
+    : FJobs(static_cast<size_t>(Count > 0 ? Count : 0)), FPrompt(Prompt),
+      FAhead(Ahead > 0 ? Ahead : 1), FLastJob(Count - 1) {}
 
 TOrderedJobs::~TOrderedJobs() {
     End();
@@ -49,6 +49,7 @@ void TOrderedJobs::Release() {
 void TOrderedJobs::Post(int32_t Job, TEvent Event) {
     const std::lock_guard Lock(FLock);
     FJobs[static_cast<size_t>(Job)].Events.push_back(std::move(Event));
+    if (FPrompt && Job == FReplaying) FToReplayer.notify_one();
 }
 
 bool TOrderedJobs::Ask(int32_t Job, const TEvent& Event) {
@@ -76,7 +77,9 @@ void TOrderedJobs::Finish(int32_t Job) {
     ++FFinished;
     // The replayer is woken where somebody waits for it or nothing is left
     // to do; otherwise it takes the finished jobs in batches.
-    if (FBlocked > 0 || (FFinished == FClaimed && FClaimed > FLastJob)) FToReplayer.notify_one();
+    if (FBlocked > 0 || (FPrompt && Job == FReplaying) ||
+        (FFinished == FClaimed && FClaimed > FLastJob))
+        FToReplayer.notify_one();
 }
 
 void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {

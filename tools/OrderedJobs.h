@@ -5,7 +5,8 @@
 // woken only when a worker waits for it (a question, a turn, a full window),
 // when half the window is claimed, when every job has finished, and at
 // least every 100 ms: it takes finished jobs in batches instead of taking
-// the workers' cores for every job.
+// the workers' cores for every job. Where somebody watches (Prompt), every
+// event of the job being replayed wakes it too, so that it is shown at once.
 #pragma once
 
 #include <atomic>
@@ -26,7 +27,7 @@ public:
 
     // Jobs 0 .. Count-1; a worker claims no job more than Ahead jobs past
     // the one being replayed, which bounds the events waiting to be shown.
-    explicit TOrderedJobs(int32_t Count, int32_t Ahead = 1024);
+    explicit TOrderedJobs(int32_t Count, bool Prompt = false, int32_t Ahead = 1024);
     // Stops claiming, releases waiting questions and joins the workers.
     ~TOrderedJobs();
     TOrderedJobs(const TOrderedJobs&) = delete;
@@ -79,6 +80,7 @@ private:
     void WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicate Done);
 
     std::vector<TJob> FJobs;
+    bool FPrompt;
     int32_t FAhead;
     int32_t FClaimed = 0;
     int32_t FReplaying = 0;

@@ -1059,7 +1059,10 @@ void TExtraction::RunParallel(unsigned Workers) {
     FInteractive = CanAsk();
     FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
     FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
-    TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()));
+    // On a terminal each item is shown as soon as it can be; otherwise in
+    // batches, which leaves the cores to the workers.
+    TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()),
+                      IsTerminal(ssOutput) || IsTerminal(ssError) || FInteractive);
     // Folder modes wait until every worker has written everything.
     auto EndRun = [this, &Jobs] {
         Jobs.End();
