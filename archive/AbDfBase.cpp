@@ -197,7 +197,9 @@ void TAbLogger::WriteLine(const std::string& S) {
 TAbBitBucketStream::TAbBitBucketStream(int32_t aBufSize) {
     int64_t Size = (aBufSize == 4096 || aBufSize == 8192 || aBufSize == 32768) ? aBufSize : 32768;
     FBufSize = Size + 1024;
-    FBuffer = std::make_unique<uint8_t[]>(static_cast<size_t>(FBufSize));
+    // Not cleared: only bytes written can be read or sought back to, and
+    // testing makes one bucket per item.
+    FBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(FBufSize));
 }
 
 int64_t TAbBitBucketStream::Write(const void* Buffer, int64_t Count) {

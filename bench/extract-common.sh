@@ -17,14 +17,23 @@ measure() {
   echo "$wall $(python3 -c "print(f'{$user + $sys:.2f}')") $kib"
 }
 
-# An empty $work/out. ext4 skips inodes freed in the last few seconds when it
-# allocates new ones, which makes file creation right after deleting 20,000
-# files several times slower; the pause lets every run start alike.
+# An empty $work/out. With KEEP_OUTPUTS=1 the previous run's folder is moved
+# aside and removed only when the set ends: ext4 without a journal (the root
+# file system of the benchmark machine) skips inodes freed in the last 60 s
+# (360 s while their inode table block is dirty) when it allocates new ones,
+# scanning past every one of them for each file it makes, so runs right after
+# deleting 20,000 files measure that scan (4 to 5 s of kernel time here), not
+# the tools. Otherwise the folder is removed, followed by FRESH_PAUSE seconds
+# (default 6).
 fresh_folder() {
   if [ -e "$work/out" ]; then
-    rm -rf "$work/out"
-    sync
-    sleep "${FRESH_PAUSE:-6}"
+    if [ "${KEEP_OUTPUTS:-0}" = 1 ]; then
+      mv "$work/out" "$(mktemp -d "$work/kept-XXXXXX")/out"
+    else
+      rm -rf "$work/out"
+      sync
+      sleep "${FRESH_PAUSE:-6}"
+    fi
   fi
   mkdir "$work/out"
 }
@@ -47,7 +56,7 @@ run_set() {  # run_set <label> <name>... : the commands come from command_for
     done
     echo "$label $line"
   done
-  rm -rf "$work/out"
+  rm -rf "$work/out" "$work"/kept-*
   local args=()
   for name in "${names[@]}"; do args+=("$name" "${walls[$name]}" "${cpus[$name]}" "${mems[$name]}"); done
   python3 - "$label" "${args[@]}" <<'PY'

@@ -108,7 +108,8 @@ std::string CreateTempFileName(const std::string& Dir, const std::string& Prefix
 bool IsRemovablePath(const std::string& Path);
 // Free bytes on the file system holding Path, -1 when it cannot be queried.
 int64_t DiskFree(const std::string& Path);
-// The permission bits the process's umask takes from new files.
+// The permission bits the process's umask takes from new files, as it was
+// when first asked (read once per process).
 uint32_t ProcessUmask();
 
 // The names in a folder ("." and ".." left out) in the order the file system

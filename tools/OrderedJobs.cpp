@@ -5,9 +5,9 @@
 
 namespace kivo::tools {
 
-TOrderedJobs::TOrderedJobs(int32_t Count, int32_t Ahead)
-    : FJobs(static_cast<size_t>(Count > 0 ? Count : 0)), FAhead(Ahead > 0 ? Ahead : 1),
-      FLastJob(Count - 1) {}
+TOrderedJobs::TOrderedJobs(int32_t Count, bool Prompt, int32_t Ahead)
+    : FJobs(static_cast<size_t>(Count > 0 ? Count : 0)), FPrompt(Prompt),
+      FAhead(Ahead > 0 ? Ahead : 1), FLastJob(Count - 1) {}
 
 TOrderedJobs::~TOrderedJobs() {
     End();
@@ -18,50 +18,77 @@ void TOrderedJobs::Start(unsigned Workers, const TWorkerBody& Body) {
         FWorkers.emplace_back([this, Body] { Body(*this); });
 }
 
+template <typename TPredicate>
+void TOrderedJobs::WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicate Done) {
+    if (Done()) return;
+    ++FBlocked;
+    FToReplayer.notify_one();
+    FToWorkers.wait(Lock, Done);
+    --FBlocked;
+}
+
 int32_t TOrderedJobs::Next() {
     std::unique_lock Lock(FLock);
-    FToWorkers.wait(
-        Lock, [this] { return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead; });
+    FToWorkers.wait(Lock, [this] { return FReleased || FEnded; });
+    auto CanClaim = [this] {
+        return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead;
+    };
+    if (!CanClaim()) WaitForReplayer(Lock, CanClaim);
     if (FEnded || FClaimed > FLastJob) return -1;
+    // Half the window claimed: time for the replayer to catch up.
+    if (FClaimed == FReplaying + FAhead / 2) FToReplayer.notify_one();
     return FClaimed++;
+}
+
+void TOrderedJobs::Release() {
+    const std::lock_guard Lock(FLock);
+    FReleased = true;
+    FToWorkers.notify_all();
 }
 
 void TOrderedJobs::Post(int32_t Job, TEvent Event) {
     const std::lock_guard Lock(FLock);
     FJobs[static_cast<size_t>(Job)].Events.push_back(std::move(Event));
-    if (Job == FReplaying) FToReplayer.notify_one();
+    if (FPrompt && Job == FReplaying) FToReplayer.notify_one();
 }
 
 bool TOrderedJobs::Ask(int32_t Job, const TEvent& Event) {
     bool Answered = false;
-    Post(Job, [this, &Event, &Answered] {
+    std::unique_lock Lock(FLock);
+    FJobs[static_cast<size_t>(Job)].Events.push_back([this, &Event, &Answered] {
         Event();
-        const std::lock_guard Lock(FLock);
+        const std::lock_guard Inner(FLock);
         Answered = true;
         FToWorkers.notify_all();
     });
-    std::unique_lock Lock(FLock);
-    FToWorkers.wait(Lock, [this, &Answered] { return Answered || FEnded; });
+    WaitForReplayer(Lock, [this, &Answered] { return Answered || FEnded; });
     return Answered;
 }
 
 bool TOrderedJobs::WaitForTurn(int32_t Job) {
     std::unique_lock Lock(FLock);
-    FToWorkers.wait(Lock, [this, Job] { return FEnded || FReplaying >= Job; });
+    WaitForReplayer(Lock, [this, Job] { return FEnded || FReplaying >= Job; });
     return !FEnded;
 }
 
 void TOrderedJobs::Finish(int32_t Job) {
     const std::lock_guard Lock(FLock);
     FJobs[static_cast<size_t>(Job)].Finished = true;
-    if (Job == FReplaying) FToReplayer.notify_one();
+    ++FFinished;
+    // The replayer is woken where somebody waits for it or nothing is left
+    // to do; otherwise it takes the finished jobs in batches.
+    if (FBlocked > 0 || (FPrompt && Job == FReplaying) ||
+        (FFinished == FClaimed && FClaimed > FLastJob))
+        FToReplayer.notify_one();
 }
 
 void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {
-    Post(Job, [Failure] { std::rethrow_exception(Failure); });
     const std::lock_guard Lock(FLock);
+    FJobs[static_cast<size_t>(Job)].Events.push_back(
+        [Failure] { std::rethrow_exception(Failure); });
     if (Job < FLastJob) FLastJob = Job;
     FJobs[static_cast<size_t>(Job)].Finished = true;
+    ++FFinished;
     FToReplayer.notify_one();
     FToWorkers.notify_all();
 }
@@ -88,7 +115,7 @@ void TOrderedJobs::Replay(const std::function<void(int32_t Job)>& Idle) {
         }
         const std::lock_guard Lock(FLock);
         FReplaying = Job + 1;
-        FToWorkers.notify_all();
+        if (FBlocked > 0) FToWorkers.notify_all();
     }
 }
 
@@ -96,6 +123,7 @@ void TOrderedJobs::End() {
     {
         const std::lock_guard Lock(FLock);
         FEnded = true;
+        FReleased = true;
     }
     FToWorkers.notify_all();
     for (std::thread& Worker : FWorkers)

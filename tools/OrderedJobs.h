@@ -1,7 +1,12 @@
 // Jobs run on worker threads, what they report shown in job order: the
 // calling thread replays each job's events once every job before it has
 // finished, so output, questions and counts come out as one thread doing
-// the jobs one after the other would make them.
+// the jobs one after the other would make them. The replaying thread is
+// woken only when a worker waits for it (a question, a turn, a full window),
+// when half the window is claimed, when every job has finished, and at
+// least every 100 ms: it takes finished jobs in batches instead of taking
+// the workers' cores for every job. Where somebody watches (Prompt), every
+// event of the job being replayed wakes it too, so that it is shown at once.
 #pragma once
 
 #include <atomic>
@@ -22,17 +27,20 @@ public:
 
     // Jobs 0 .. Count-1; a worker claims no job more than Ahead jobs past
     // the one being replayed, which bounds the events waiting to be shown.
-    explicit TOrderedJobs(int32_t Count, int32_t Ahead = 1024);
+    explicit TOrderedJobs(int32_t Count, bool Prompt = false, int32_t Ahead = 1024);
     // Stops claiming, releases waiting questions and joins the workers.
     ~TOrderedJobs();
     TOrderedJobs(const TOrderedJobs&) = delete;
     TOrderedJobs& operator=(const TOrderedJobs&) = delete;
 
-    // Starts Workers threads running Body, which claims jobs with Next.
+    // Starts Workers threads running Body, which claims jobs with Next once
+    // Release has been called (a worker may prepare itself meanwhile).
     void Start(unsigned Workers, const TWorkerBody& Body);
+    void Release();
 
     // --- worker side
-    // The next job in order; -1 when none is left or the run ends.
+    // The next job in order, once released; -1 when none is left or the run
+    // ends.
     int32_t Next();
     // Event runs on the replaying thread in Job's turn.
     void Post(int32_t Job, TEvent Event);
@@ -67,12 +75,19 @@ private:
     std::mutex FLock;
     std::condition_variable FToReplayer; // events posted, jobs finished
     std::condition_variable FToWorkers;  // questions answered, room to claim, the end
+    // Waits, counted in FBlocked, until Done holds; wakes the replayer first.
+    template <typename TPredicate>
+    void WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicate Done);
+
     std::vector<TJob> FJobs;
+    bool FPrompt;
     int32_t FAhead;
     int32_t FClaimed = 0;
     int32_t FReplaying = 0;
     int32_t FLastJob; // no job after it is claimed
-    uint64_t FAnswered = 0;
+    int32_t FFinished = 0;
+    int32_t FBlocked = 0; // workers waiting for the replayer
+    bool FReleased = false;
     std::atomic<bool> FEnded{false};
     std::vector<std::thread> FWorkers;
 };

@@ -40,6 +40,7 @@
 #include "runtime/Application.h"
 #include "runtime/Classes.h"
 #include "runtime/SysMessages.h"
+#include "runtime/Text.h"
 #include "tools/NameMask.h"
 #include "tools/OrderedJobs.h"
 #include "tools/ToolOptions.h"
@@ -632,45 +633,65 @@ std::string MissingPartOf(const std::exception& E, const std::string& Archive) {
     return Open != nullptr && Open->FileName != Archive ? Open->FileName : std::string();
 }
 
+// A stored name as the order check compares it: the parts between '/' and
+// '\\' joined by '/', empty and "." parts dropped, letters folded (ASCII
+// ones to lower case, others to the system's upper case, as file systems
+// that ignore case compare them); only the last part for e. Ends holds the
+// length of each leading folder path and of the whole.
+void FoldedPath(std::string_view Stored, bool Flat, std::string& Path, std::vector<size_t>& Ends) {
+    const bool Ascii = std::all_of(Stored.begin(), Stored.end(),
+                                   [](char C) { return static_cast<unsigned char>(C) < 0x80; });
+    const std::string Upper = Ascii ? std::string() : AnsiUpperCase(Stored);
+    const std::string_view Name = Ascii ? Stored : std::string_view(Upper);
+    Path.clear();
+    Ends.clear();
+    size_t Start = 0;
+    for (size_t I = 0; I <= Name.size(); ++I) {
+        if (I < Name.size() && Name[I] != '/' && Name[I] != '\\') continue;
+        const std::string_view Part = Name.substr(Start, I - Start);
+        Start = I + 1;
+        if (Part.empty() || Part == ".") continue;
+        if (!Path.empty()) Path.push_back('/');
+        for (char C : Part)
+            Path.push_back(AsciiLower(C));
+        Ends.push_back(Path.size());
+    }
+    if (Flat && Ends.size() > 1) {
+        Path.erase(0, Ends[Ends.size() - 2] + 1);
+        Ends.assign(1, Path.size());
+    }
+    if (Ends.empty()) Ends.push_back(0); // no name: all such items count as one
+}
+
 // For each item, whether it must wait until every item before it has
 // finished: an earlier item puts a file (or link) where it needs a folder
 // or the same name, or needs a folder where it puts a file, or names the
 // same file. Items in such a relation depend on their order (the first
-// one wins); all others may be written in any order. Names are compared
-// as the stored paths (only their last part for e), '\\' taken as '/', and
-// ASCII letters folded, which at worst makes an item wait without need.
+// one wins); all others may be written in any order. Paths are compared as
+// FoldedPath makes them, by a 64-bit hash: folding more than a file system
+// does and two paths of one hash only make an item wait without need.
 std::vector<bool> OrderDependentItems(const TAbArchive& Archive,
                                       const std::vector<int32_t>& Selected, bool Flat) {
-    std::unordered_map<std::string, bool> FileAt, FolderAt, Below;
+    enum : uint8_t { FileThere = 1, FolderThere = 2, FilesBelow = 4 };
+    std::unordered_map<uint64_t, uint8_t> Seen;
+    Seen.reserve(Selected.size() * 2);
     std::vector<bool> Waits(Selected.size(), false);
+    std::string Path;
+    std::vector<size_t> Ends;
     for (size_t J = 0; J < Selected.size(); ++J) {
         const TAbArchiveItem* Item = Archive.Items(Selected[J]);
         const bool Folder = Item->IsDirectory();
         if (Flat && Folder) continue; // e makes no folders
-        std::vector<std::string> Parts;
-        std::string Part;
-        for (char C : Item->FileNameView()) {
-            if (C == '/' || C == '\\') {
-                if (!Part.empty() && Part != ".") Parts.push_back(Part);
-                Part.clear();
-            } else {
-                Part.push_back(C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C);
-            }
-        }
-        if (!Part.empty() && Part != ".") Parts.push_back(Part);
-        if (Flat && Parts.size() > 1) Parts.erase(Parts.begin(), Parts.end() - 1);
-        std::string Path;
+        FoldedPath(Item->FileNameView(), Flat, Path, Ends);
         bool Wait = false;
-        for (size_t P = 0; P < Parts.size(); ++P) {
-            Path += (P == 0 ? "" : "/") + Parts[P];
-            if (P + 1 < Parts.size()) {
-                Wait = Wait || FileAt.count(Path) > 0;
-                Below[Path] = true;
-            }
+        for (size_t P = 0; P < Ends.size(); ++P) {
+            uint8_t& At =
+                Seen[std::hash<std::string_view>()(std::string_view(Path).substr(0, Ends[P]))];
+            const bool Last = P + 1 == Ends.size();
+            Wait = Wait || (At & FileThere) != 0 ||
+                   (Last && !Folder && (At & (FolderThere | FilesBelow)) != 0);
+            At |= !Last ? FilesBelow : Folder ? FolderThere : FileThere;
         }
-        Wait = Wait || FileAt.count(Path) > 0 ||
-               (!Folder && (FolderAt.count(Path) > 0 || Below.count(Path) > 0));
-        (Folder ? FolderAt : FileAt)[Path] = true;
         Waits[J] = Wait;
     }
     return Waits;
@@ -710,7 +731,7 @@ private:
     // this thread, and the questions are asked here.
     void RunParallel(unsigned Workers);
     void Work(TOrderedJobs& Jobs);
-    bool OpenForWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job);
+    std::exception_ptr OpenForWorker(TAbUnZipper& UnZipper);
     void ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const int32_t& Job);
     void BeginWorkerItem(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job,
                          const TAbArchiveItem* Item);
@@ -1038,18 +1059,24 @@ void TExtraction::RunParallel(unsigned Workers) {
     FInteractive = CanAsk();
     FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
     FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
-    // Testing writes nothing: no item depends on another.
-    FWaits = FOptions.Command == cmTest ? std::vector<bool>(FSelected.size(), false)
-                                        : OrderDependentItems(*FUnZipper.Archive(), FSelected,
-                                                              FOptions.Command == cmExtractFlat);
-    TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()));
+    // On a terminal each item is shown as soon as it can be; otherwise in
+    // batches, which leaves the cores to the workers.
+    TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()),
+                      IsTerminal(ssOutput) || IsTerminal(ssError) || FInteractive);
     // Folder modes wait until every worker has written everything.
     auto EndRun = [this, &Jobs] {
         Jobs.End();
         FUnZipper.Archive()->ApplyFolderModes(std::move(FFolderModes));
     };
+    // The workers open the archive while the names are compared here.
     Jobs.Start(Workers, [this](TOrderedJobs& Run) { Work(Run); });
     try {
+        // Testing writes nothing: no item depends on another.
+        FWaits = FOptions.Command == cmTest
+                     ? std::vector<bool>(FSelected.size(), false)
+                     : OrderDependentItems(*FUnZipper.Archive(), FSelected,
+                                           FOptions.Command == cmExtractFlat);
+        Jobs.Release();
         Jobs.Replay([this](int32_t Job) {
             if (StopRequested()) throw EAbUserAbort();
             if (Job == FShownJob)
@@ -1063,10 +1090,14 @@ void TExtraction::RunParallel(unsigned Workers) {
 }
 
 void TExtraction::Work(TOrderedJobs& Jobs) {
+    TAbUnZipper UnZipper(nullptr);
+    const std::exception_ptr Failure = OpenForWorker(UnZipper);
     int32_t Job = Jobs.Next();
     if (Job < 0) return;
-    TAbUnZipper UnZipper(nullptr);
-    if (!OpenForWorker(UnZipper, Jobs, Job)) return;
+    if (Failure) {
+        Jobs.Fail(Job, Failure);
+        return;
+    }
     ConnectWorker(UnZipper, Jobs, Job);
     TAbZipArchive* Zip = UnZipper.ZipArchive();
     if (Zip == nullptr) return; // OpenForWorker refuses any other archive
@@ -1100,9 +1131,9 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
     Archive.EndExtractionBatch();
 }
 
-// The worker's unzipper on the archive, set up as the main one; a failure
-// ends the run in the turn of Job.
-bool TExtraction::OpenForWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job) {
+// Opens the worker's unzipper on the archive, set up as the main one; what
+// went wrong, else null.
+std::exception_ptr TExtraction::OpenForWorker(TAbUnZipper& UnZipper) {
     try {
         if (FOptions.HavePassword) UnZipper.SetPassword(FOptions.Password);
         UnZipper.SetExtractOptions(FUnZipper.ExtractOptions());
@@ -1112,10 +1143,9 @@ bool TExtraction::OpenForWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32
             throw EAbZipInvalid();
         if (!FUnZipper.BaseDirectory().empty())
             UnZipper.SetBaseDirectory(FUnZipper.BaseDirectory());
-        return true;
+        return nullptr;
     } catch (...) {
-        Jobs.Fail(Job, std::current_exception());
-        return false;
+        return std::current_exception();
     }
 }
 

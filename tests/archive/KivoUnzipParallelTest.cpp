@@ -97,8 +97,10 @@ INSTANTIATE_TEST_SUITE_P(Shared, KivoUnzipParallelShared, ::testing::ValuesIn(Sh
 // 240 items in six folders; every 7th fails its CRC check, every 11th has
 // a method nobody decodes, every 13th leaves the base folder, every 17th
 // names a folder that is a file, every 19th is named "d1/same" (the same
-// file again and again), and every 20th item is a read-only folder with a
-// file inside.
+// file again and again), every 20th item is a read-only folder with a
+// file inside, and every 23rd is named "d2/" with a capital A umlaut, or by
+// turns "d2/" with a small one and "/inside" (a file where a folder is
+// needed on file systems that ignore case beyond ASCII).
 std::string ArchiveWithFailures() {
     std::vector<TZipEntryDef> Entries;
     for (int I = 0; I < 240; ++I) {
@@ -113,6 +115,10 @@ std::string ArchiveWithFailures() {
         if (I % 13 == 6) E.RawName = "../up" + std::to_string(I);
         if (I % 17 == 8) E.RawName = "d0/f0/inside" + std::to_string(I);
         if (I % 19 == 9) E.RawName = "d1/same";
+        if (I % 23 == 11) {
+            E.RawName = I % 2 != 0 ? "d2/\xC3\x84" : "d2/\xC3\xA4/inside";
+            E.Flags |= 0x0800; // UTF-8 names
+        }
         if (I % 20 == 10) {
             E = TZipEntryDef{};
             E.RawName = "ro" + std::to_string(I) + "/";
