@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "support/UnzipFixtures.h"
 #include "support/ZipFixtures.h"
+#include "tests/common/TestAccount.h"
 #include "tests/common/TestFiles.h"
 #include "tests/common/TestPty.h"
 
@@ -80,8 +81,15 @@ class KivoUnzipParallelShared : public ::testing::TestWithParam<std::string> {};
 // e (every file into one folder) is compared on the archive with failures
 // below, whose names collide when flattened.
 TEST_P(KivoUnzipParallelShared, FourWorkersGiveWhatOneGives) {
-    for (const char* Command : {"x", "t"}) {
+    for (const char* Command : {"t", "x"}) {
         SCOPED_TRACE(Command);
+        if (std::string(Command) == "x" && test::RunsUnderWine() &&
+            GetParam() == "zip64_65537_entries.zip") {
+            // Wine looks for a name not yet there by reading the whole folder
+            // (its names are case-blind), so every new file costs a pass over
+            // the folder: 65,537 files in one take hours there.
+            GTEST_SKIP() << "x: 65,537 files in one folder are too slow under Wine (t was run)";
+        }
         ExpectSameRuns(Command, TestData(GetParam()));
     }
 }
