@@ -14,10 +14,12 @@ endif()
 # itself, Wine starts a server with the first program and stops it a few
 # seconds after the last one ends, so a program starting just then can meet
 # a server going away ("wine client error"). One server kept for the whole
-# run (a CTest fixture every test requires) removes that; the setup also
-# makes the Wine prefix when it is missing, so that two tests starting side
-# by side never both make it. Their output goes to /dev/null: the server
-# would keep CTest waiting on an inherited pipe.
+# run (a CTest fixture every test requires) removes that. The setup then
+# starts Wine's own background programs (wineboot, which also makes the
+# prefix when it is missing, so that two tests starting side by side never
+# both make it): they live as long as the server, and started by a test
+# they would hold its output pipe open and keep CTest waiting. Everything
+# the setup starts writes to /dev/null for the same reason.
 set(KIVO_TEST_FIXTURES "")
 if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KIVO_WINESERVER NAMES wineserver REQUIRED)
@@ -25,7 +27,7 @@ if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_CROSSCOMPILING_EMULATOR)
   # A server the build's test discovery or an interrupted run left is
   # stopped first.
   add_test(NAME wine_server_start COMMAND sh -c
-    "{ \"$0\" -k; \"$0\" -p && { test -f \"$WINEPREFIX/system.reg\" || \"$1\" wineboot --init; }; } >/dev/null 2>&1 </dev/null"
+    "{ \"$0\" -k; \"$0\" -p && \"$1\" wineboot --init; } >/dev/null 2>&1 </dev/null"
     ${KIVO_WINESERVER} ${KIVO_WINE})
   add_test(NAME wine_server_stop COMMAND sh -c "\"$0\" -k >/dev/null 2>&1 </dev/null; true"
     ${KIVO_WINESERVER})
