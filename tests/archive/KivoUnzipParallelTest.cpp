@@ -1,6 +1,6 @@
 // kivo-unzip -j: several workers give what one gives. For every shared
 // archive, for archives whose items fail in between good ones, and for
-// 20,000 small files: the same tree (names, kinds, contents, permission
+// 20,000 small files (4,000 under Wine): the same tree (names, kinds, contents, permission
 // bits), the same exit status and the same lines on both outputs, in the
 // same order, with -j 1 and -j 4.
 #include <algorithm>
@@ -159,7 +159,11 @@ TEST(KivoUnzipParallel, FailingItemsAreReportedInItemOrder) {
 TEST(KivoUnzipParallel, TwentyThousandSmallFiles) {
     TTempDir Dir;
     std::vector<TZipEntryDef> Entries;
-    for (int I = 0; I < 20000; ++I) {
+    // Under Wine every new file costs several server round trips and a pass
+    // over its folder: a fifth of the files keeps the case within the time
+    // limit on a busy machine and still gives each of four workers 1,000.
+    const int Files = test::RunsUnderWine() ? 4000 : 20000;
+    for (int I = 0; I < Files; ++I) {
         const std::string Name = "s" + std::to_string(I % 10) + "/t" + std::to_string(I % 7) +
                                  "/f" + std::to_string(I) + ".txt";
         const std::string Data = "file " + std::to_string(I) + "\n" + RandomBytes(I % 300, I);
@@ -172,7 +176,7 @@ TEST(KivoUnzipParallel, TwentyThousandSmallFiles) {
     EXPECT_EQ(One.Result.Status, 0) << One.Result.Err;
     EXPECT_EQ(Four.Result.Status, 0) << Four.Result.Err;
     EXPECT_EQ(Four.Result.Err, One.Result.Err);
-    EXPECT_EQ(Four.Tree.size(), 20000u + 10u + 70u);
+    EXPECT_EQ(Four.Tree.size(), static_cast<size_t>(Files) + 10u + 70u);
     EXPECT_EQ(Four.Tree, One.Tree);
     ExpectSameRuns("t", Archive);
 }
