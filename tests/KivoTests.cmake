@@ -10,6 +10,34 @@ if(WIN32 AND CMAKE_HOST_UNIX)
   set(KIVO_TEST_HOST_DRIVE "Z:")
 endif()
 
+# Under Wine every test program is a client of one wineserver. Left to
+# itself, Wine starts a server with the first program and stops it a few
+# seconds after the last one ends, so a program starting just then can meet
+# a server going away ("wine client error"). One server kept for the whole
+# run (a CTest fixture every test requires) removes that. The setup then
+# starts Wine's own background programs (wineboot, which also makes the
+# prefix when it is missing, so that two tests starting side by side never
+# both make it): they live as long as the server, and started by a test
+# they would hold its output pipe open and keep CTest waiting. Everything
+# the setup starts writes to /dev/null for the same reason.
+set(KIVO_TEST_FIXTURES "")
+if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(KIVO_WINESERVER NAMES wineserver REQUIRED)
+  set(_wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all)
+  # A server the build's test discovery or an interrupted run left is
+  # stopped first.
+  add_test(NAME wine_server_start COMMAND sh -c
+    "{ \"$0\" -k; \"$0\" -p && \"$1\" wineboot --init; } >/dev/null 2>&1 </dev/null"
+    ${KIVO_WINESERVER} ${KIVO_WINE})
+  add_test(NAME wine_server_stop COMMAND sh -c "\"$0\" -k >/dev/null 2>&1 </dev/null; true"
+    ${KIVO_WINESERVER})
+  set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300
+                        ENVIRONMENT "${_wine_env}")
+  set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60
+                        ENVIRONMENT "${_wine_env}")
+  set(KIVO_TEST_FIXTURES FIXTURES_REQUIRED wine)
+endif()
+
 # What a test executable or its folder's helper library is built with.
 function(_kivo_test_settings target)
   target_link_libraries(${target} PRIVATE ${ARGN} kivo_test_common kivo_warnings GTest::gtest GTest::gmock)
@@ -52,7 +80,8 @@ function(kivo_add_tests prefix)
       gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900
         ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
     else()
-      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900)
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 900
+        ${KIVO_TEST_FIXTURES})
     endif()
   endforeach()
 endfunction()
