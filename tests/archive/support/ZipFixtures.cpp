@@ -161,7 +161,10 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     ::SetEnvironmentVariableW(L"LANG", Wide(Lang, false).c_str());
     SECURITY_ATTRIBUTES Inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE ReadEnd = nullptr, WriteEnd = nullptr;
-    if (!::CreatePipe(&ReadEnd, &WriteEnd, &Inherit, 0)) return R;
+    if (!::CreatePipe(&ReadEnd, &WriteEnd, &Inherit, 0)) {
+        R.Err = "CreatePipe failed: " + std::to_string(::GetLastError()) + "\n";
+        return R;
+    }
     ::SetHandleInformation(ReadEnd, HANDLE_FLAG_INHERIT, 0);
     HANDLE In = OpenInherited(Input, GENERIC_READ, OPEN_EXISTING);
     HANDLE Err = OpenInherited(Dir / "err", GENERIC_WRITE, CREATE_ALWAYS);
@@ -182,6 +185,8 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
     ::CloseHandle(WriteEnd);
     ::CloseHandle(In);
     ::CloseHandle(Err);
+    if (!Started) // say why, so a start that fails now and then shows its cause
+        R.Err = "CreateProcessW failed: " + std::to_string(::GetLastError()) + "\n";
     if (Started) {
         char Buffer[65536];
         DWORD Got = 0;
@@ -195,7 +200,7 @@ TToolResult RunKivoUnzip(const std::string& Args, const std::string& Lang, const
         ::CloseHandle(Process.hThread);
     }
     ::CloseHandle(ReadEnd);
-    R.Err = ReadBytes(Dir / "err");
+    if (Started) R.Err = ReadBytes(Dir / "err");
     // A console program's text ends its lines with CR LF on Windows; the
     // tests compare lines.
     // One pass: erasing each CR in place would move the rest of a long
