@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/AbBzip2.h"
+#include "archive/AbBzip2Blocks.h"
 #include "archive/AbDfBase.h"
 #include "archive/AbExcept.h"
 #include "archive/AbPosKeep.h"
@@ -13,9 +14,14 @@ namespace kivo {
 
 namespace {
 
-// Decodes the whole of Source (from its start) into Dest.
-void DecodeAll(TStream* Source, TStream* Dest) {
+// Decodes the whole of Source (from its start) into Dest, on Threads
+// threads where that is more than one.
+void DecodeAll(TStream* Source, TStream* Dest, unsigned Threads) {
     Source->Seek(0, soBeginning);
+    if (Threads > 1) {
+        DecodeBzip2OnThreads(Source, Dest, Threads);
+        return;
+    }
     TBZDecompressionStream Decoded(Source);
     std::unique_ptr<uint8_t[]> Buffer(new uint8_t[AbBzip2CopyBlock]);
     for (;;) {
@@ -83,7 +89,7 @@ void TAbBzip2Archive::ReadArchive() {
 }
 
 void TAbBzip2Archive::LoadBzippedTar() {
-    LoadDecodedTar([this](TStream* Tar) { DecodeAll(FStream, Tar); });
+    LoadDecodedTar([this](TStream* Tar) { DecodeAll(FStream, Tar, FDecodeThreads); });
     FState = bsTar;
 }
 
@@ -95,7 +101,7 @@ void TAbBzip2Archive::ExtractItemToStream(int32_t Index, TStream* Stream) {
     if (Stream == nullptr) throw EAbBadStream();
     (void)FItemList->Get(Index);
     TAbStreamPositionKeeper Keep(FStream);
-    DecodeAll(FStream, Stream);
+    DecodeAll(FStream, Stream, FDecodeThreads);
 }
 
 void TAbBzip2Archive::ExtractItemToFile(int32_t Index, const std::string& TargetName) {
@@ -118,7 +124,7 @@ void TAbBzip2Archive::VerifyItem(int32_t Index) {
     const TAbArchiveType Type = IdentifyBzip2Stream(FStream);
     if (Type != atBzip2 && Type != atBzippedTar) throw EAbGzipInvalid();
     TAbBitBucketStream Bucket(32768);
-    DecodeAll(FStream, &Bucket);
+    DecodeAll(FStream, &Bucket, 1);
 }
 
 } // namespace kivo

@@ -36,6 +36,10 @@ public:
 
     bool TarAutoHandle() const { return FTarAutoHandle; }
     void SetTarAutoHandle(bool Value) { FTarAutoHandle = Value; }
+    // How many threads decode the data's blocks at once (1: decoded as a
+    // stream, in this thread); set before the archive is read.
+    unsigned DecodeThreads() const { return FDecodeThreads; }
+    void SetDecodeThreads(unsigned Value) { FDecodeThreads = Value; }
     bool IsBzippedTar() const { return FIsBzippedTar; }
     void SetIsBzippedTar(bool Value) { FIsBzippedTar = Value; }
     TAbBzip2ArchiveState State() const { return FState; }
@@ -53,6 +57,7 @@ private:
 
     bool FTarAutoHandle = false;
     bool FIsBzippedTar = false;
+    unsigned FDecodeThreads = 1;
     TAbBzip2ArchiveState FState = bsBzip2;
 };
 

@@ -213,6 +213,7 @@ void TAbCustomZipBrowser::CreateArchive(TAbArchiveType Type, const std::string& 
         auto Bzip2 = OpenArchiveAs<TAbBzip2Archive>(Stream, Name);
         Bzip2->SetIsBzippedTar(Type == atBzippedTar);
         Bzip2->SetTarAutoHandle(FTarAutoHandle);
+        Bzip2->SetDecodeThreads(FDecodeThreads);
         FArchive = std::move(Bzip2);
         break;
     }

@@ -206,6 +206,10 @@ public:
     }
     bool TarAutoHandle() const { return FTarAutoHandle; }
     void SetTarAutoHandle(bool Value) { FTarAutoHandle = Value; }
+    // Passed to a bzip2 archive before it is read (TAbBzip2Archive::
+    // SetDecodeThreads); 1 by default.
+    unsigned DecodeThreads() const { return FDecodeThreads; }
+    void SetDecodeThreads(unsigned Value) { FDecodeThreads = Value; }
     // Passed to a ZIP archive before it is read (TAbZipArchive::
     // SetFindsShiftedOffsets); off by default.
     bool FindsShiftedOffsets() const { return FFindsShiftedOffsets; }
@@ -228,6 +232,7 @@ protected:
     TAbRequestNthDiskEvent FOnRequestNthDisk;
     TAbRequestDiskEvent FOnRequestBlankDisk;
     bool FTarAutoHandle = false;
+    unsigned FDecodeThreads = 1;
     bool FFindsShiftedOffsets = false;
 
 private:

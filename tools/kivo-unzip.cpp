@@ -787,6 +787,8 @@ bool TExtraction::Open() {
             FOptions.Command == cmExtract
                 ? TAbExtractOptions{eoCreateDirs, eoRestorePath, eoRestoreModes, eoMakeLinks}
                 : TAbExtractOptions{eoCreateDirs, eoRestoreModes, eoMakeLinks});
+        // A .tar.bz2 is decoded by as many threads as ZIP items would be.
+        FUnZipper.SetDecodeThreads(FOptions.Jobs);
         // The engine's own checks come first, so that a bad name never
         // creates DIR.
         OpenArchive(FUnZipper, FOptions.Archive);
