@@ -242,9 +242,12 @@ void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount,
     return E;
 }
 
-// The extra-bits value above the code of entry aE.
+// The extra-bits value above the code of entry aE, a length or distance
+// entry. Their flag bits (12-15) are clear, so bits 8-13 of the entry are the
+// code length and the shift needs no mask of its own: a 64-bit shift takes
+// its count modulo 64, which the compiler then leaves to the instruction.
 [[gnu::always_inline]] inline uint32_t ExtraValue(uint64_t aBits, uint32_t aE) {
-    return static_cast<uint32_t>((aBits & ((1ull << (aE & 0xFF)) - 1)) >> ((aE >> 8) & 0xF));
+    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 8) & 63));
 }
 
 const TDecodeTable& FixedLitLenTable(bool aDeflate64) {
