@@ -10,8 +10,10 @@
 // first entry is ORIGINAL; its raw stream is decoded with OptionDeflate64
 // (zlib and libdeflate cannot read it). Figures are MB/s of output (10^6
 // bytes per second of CPU time), the median of N rounds; each round runs
-// every decoder once, one after the other, so all see the same machine load.
-// CPU time rather than wall time keeps the figures steady on a busy machine.
+// every decoder once, one after the other (every other round in the reverse
+// order), so all see the same machine load, and the ratios are the medians of
+// the ratios within each round. CPU time rather than wall time keeps the
+// figures steady on a busy machine.
 // Every decoder's output is checked against the original once.
 #include <algorithm>
 #include <cstdio>
@@ -55,23 +57,26 @@ std::string FirstZipEntry(const std::string& Zip) {
     return Zip.substr(Start, Size);
 }
 
-// Runs the decoders Reps times in turn; the median CPU seconds of each.
-std::vector<double> MedianSeconds(int Reps, const std::vector<std::function<void()>>& Runs) {
+double Median(std::vector<double> V) {
+    std::sort(V.begin(), V.end());
+    return V.size() % 2 ? V[V.size() / 2] : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
+}
+
+// Runs the decoders Reps times in turn, every other round in the reverse
+// order (so that no decoder always follows the same one); the CPU seconds of
+// each decoder in each round.
+std::vector<std::vector<double>> RoundSeconds(int Reps,
+                                              const std::vector<std::function<void()>>& Runs) {
     std::vector<std::vector<double>> Times(Runs.size());
     for (int i = 0; i < Reps; ++i) {
-        for (size_t r = 0; r < Runs.size(); ++r) {
+        for (size_t k = 0; k < Runs.size(); ++k) {
+            const size_t r = i % 2 ? Runs.size() - 1 - k : k;
             std::clock_t T0 = std::clock();
             Runs[r]();
             Times[r].push_back(static_cast<double>(std::clock() - T0) / CLOCKS_PER_SEC);
         }
     }
-    std::vector<double> Medians;
-    for (std::vector<double>& T : Times) {
-        std::sort(T.begin(), T.end());
-        Medians.push_back(T.size() % 2 ? T[T.size() / 2]
-                                       : (T[T.size() / 2 - 1] + T[T.size() / 2]) / 2);
-    }
-    return Medians;
+    return Times;
 }
 
 struct TStreamCase {
@@ -88,10 +93,17 @@ void Check(bool Ok, const char* Decoder, const std::string& Case) {
     }
 }
 
-std::string Ratio(double Ours, double Theirs) {
-    if (Ours <= 0 || Theirs <= 0) return "-";
+// The median over the rounds of the speed ratio within each round: the load
+// a round meets is the same for both decoders, so this is steadier than the
+// ratio of the medians on a busy machine.
+std::string Ratio(const std::vector<std::vector<double>>& T, size_t Ours, size_t Theirs) {
+    if (Ours >= T.size() || Theirs >= T.size()) return "-";
+    std::vector<double> R;
+    for (size_t i = 0; i < T[Ours].size(); ++i)
+        if (T[Ours][i] > 0) R.push_back(T[Theirs][i] / T[Ours][i]);
+    if (R.empty()) return "-";
     char Buf[32];
-    std::snprintf(Buf, sizeof Buf, "%.2fx", Ours / Theirs);
+    std::snprintf(Buf, sizeof Buf, "%.2fx", Median(R));
     return Buf;
 }
 
@@ -174,17 +186,20 @@ void RunCase(const TStreamCase& C, int Reps) {
         Runs.push_back(RunLibdeflate);
     }
 #endif
-    const std::vector<double> T = MedianSeconds(Reps, Runs);
+    const std::vector<std::vector<double>> T = RoundSeconds(Reps, Runs);
 #ifdef KIVO_HAVE_LIBDEFLATE
     libdeflate_free_decompressor(D);
 #endif
-    auto Rate = [&](size_t i) { return i < T.size() && T[i] > 0 ? MB / T[i] : 0.0; };
+    auto Rate = [&](size_t i) {
+        const double S = i < T.size() ? Median(T[i]) : 0.0;
+        return S > 0 ? MB / S : 0.0;
+    };
     const double Inf = Rate(0), Written = Rate(1), Test = Rate(2), Zlib = Rate(3), Ld = Rate(4);
     auto Cell = [](double R) { return R > 0 ? std::to_string(static_cast<int>(R + 0.5)) : "-"; };
     std::printf("| %-14s | %7.1f | %8.0f | %8.0f | %9.0f | %8s | %10s | %8s | %8s | %9s | %8s |\n",
                 C.Name.c_str(), static_cast<double>(C.Compressed.size()) / 1e6, Inf, Written, Test,
-                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(Inf, Ld).c_str(),
-                Ratio(Written, Ld).c_str(), Ratio(Test, Ld).c_str(), Ratio(Inf, Zlib).c_str());
+                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(T, 0, 4).c_str(), Ratio(T, 1, 4).c_str(),
+                Ratio(T, 2, 4).c_str(), Ratio(T, 0, 3).c_str());
     std::fflush(stdout);
 }
 
