@@ -3,10 +3,11 @@
 // zlib's raw inflate (64 KiB output chunks) and libdeflate, on the same
 // streams in one run.
 //
-//   InflateBench [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]
+//   InflateBench [--reps N] [--level L] [--only DECODER] NAME=FILE ...
+//                [--deflate64 NAME=ZIP:ORIGINAL]
 //
 // Each NAME=FILE corpus is compressed here by zlib at levels 1, 6 and 9 (raw
-// DEFLATE). A --deflate64 entry names a ZIP made by 7-Zip with method 9 whose
+// DEFLATE), or at level L alone. A --deflate64 entry names a ZIP made by 7-Zip with method 9 whose
 // first entry is ORIGINAL; its raw stream is decoded with OptionDeflate64
 // (zlib and libdeflate cannot read it). Figures are MB/s of output (10^6
 // bytes per second of CPU time), the median of N rounds; each round runs
@@ -111,6 +112,11 @@ std::string Ratio(const std::vector<std::vector<double>>& T, size_t Ours, size_t
 // does for every stream but a plain TMemoryStream.
 class TWrittenMemoryStream : public TMemoryStream {};
 
+// --only DECODER (inflate, window, test-only, zlib or libdeflate): each
+// stream is decoded once by that decoder alone and nothing is printed, for a
+// profiler or an instruction counter (perf, valgrind --tool=cachegrind).
+std::string Only;
+
 void RunCase(const TStreamCase& C, int Reps) {
     const std::string& Orig = *C.Original;
     const double MB = static_cast<double>(Orig.size()) / 1e6;
@@ -131,9 +137,9 @@ void RunCase(const TStreamCase& C, int Reps) {
             H.SetOptions(Options);
             Inflate(&Src, M, &H);
         };
-        RunInflate();
-        Check(M->Size() == static_cast<int64_t>(Orig.size()) &&
-                  std::memcmp(M->Memory(), Orig.data(), Orig.size()) == 0,
+        if (Only.empty()) RunInflate();
+        Check(!Only.empty() || (M->Size() == static_cast<int64_t>(Orig.size()) &&
+                                std::memcmp(M->Memory(), Orig.data(), Orig.size()) == 0),
               "Inflate", C.Name);
         Runs.push_back(RunInflate);
     }
@@ -146,8 +152,8 @@ void RunCase(const TStreamCase& C, int Reps) {
         H.SetOptions(Options | OptionTestOnly);
         TestCrc = Inflate(&Src, &Bucket, &H);
     };
-    RunTestOnly();
-    Check(TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
+    if (Only.empty()) RunTestOnly();
+    Check(!Only.empty() || TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
                                                  static_cast<uInt>(Orig.size()))),
           "Inflate test-only", C.Name);
     Runs.push_back(RunTestOnly);
@@ -168,8 +174,8 @@ void RunCase(const TStreamCase& C, int Reps) {
         inflateEnd(&Z);
     };
     if (!C.Deflate64) {
-        RunZlib();
-        Check(Out == Orig, "zlib", C.Name);
+        if (Only.empty()) RunZlib();
+        Check(!Only.empty() || Out == Orig, "zlib", C.Name);
         Runs.push_back(RunZlib);
     }
 #ifdef KIVO_HAVE_LIBDEFLATE
@@ -181,11 +187,21 @@ void RunCase(const TStreamCase& C, int Reps) {
     };
     if (!C.Deflate64) {
         std::fill(Out.begin(), Out.end(), '\0');
-        RunLibdeflate();
-        Check(Out == Orig, "libdeflate", C.Name);
+        if (Only.empty()) RunLibdeflate();
+        Check(!Only.empty() || Out == Orig, "libdeflate", C.Name);
         Runs.push_back(RunLibdeflate);
     }
 #endif
+    if (!Only.empty()) {
+        const std::vector<std::string> Names = {"inflate", "window", "test-only", "zlib",
+                                                "libdeflate"};
+        const auto At = std::find(Names.begin(), Names.end(), Only) - Names.begin();
+        if (static_cast<size_t>(At) < Runs.size()) Runs[static_cast<size_t>(At)]();
+#ifdef KIVO_HAVE_LIBDEFLATE
+        libdeflate_free_decompressor(D);
+#endif
+        return;
+    }
     const std::vector<std::vector<double>> T = RoundSeconds(Reps, Runs);
 #ifdef KIVO_HAVE_LIBDEFLATE
     libdeflate_free_decompressor(D);
@@ -207,12 +223,17 @@ void RunCase(const TStreamCase& C, int Reps) {
 
 int main(int argc, char** argv) {
     int Reps = 7;
+    std::vector<int> Levels = {1, 6, 9};
     std::vector<std::pair<std::string, std::string>> Corpora; // name, file
     std::vector<std::pair<std::string, std::string>> D64;     // name, zip:original
     for (int i = 1; i < argc; ++i) {
         std::string A = argv[i];
         if (A == "--reps" && i + 1 < argc) {
             Reps = std::max(1, std::atoi(argv[++i]));
+        } else if (A == "--level" && i + 1 < argc) {
+            Levels = {std::clamp(std::atoi(argv[++i]), 1, 9)};
+        } else if (A == "--only" && i + 1 < argc) {
+            Only = argv[++i];
         } else if (A == "--deflate64" && i + 1 < argc) {
             std::string V = argv[++i];
             size_t Eq = V.find('=');
@@ -222,20 +243,21 @@ int main(int argc, char** argv) {
             Corpora.emplace_back(A.substr(0, Eq), A.substr(Eq + 1));
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]\n",
+                         "usage: %s [--reps N] [--level L] [--only DECODER] NAME=FILE ... "
+                         "[--deflate64 NAME=ZIP:ORIGINAL]\n",
                          argv[0]);
             return 2;
         }
     }
-    std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
+    if (Only.empty()) std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
                 "zlib MB/s | libdeflate MB/s | Inflate/libdeflate | window/libdeflate | "
                 "test-only/libdeflate | Inflate/zlib |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    if (Only.empty()) std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<std::string> Originals;
     Originals.reserve(Corpora.size() + D64.size());
     for (auto& [Name, File] : Corpora) {
         Originals.push_back(ReadFile(File));
-        for (int Level : {1, 6, 9}) {
+        for (int Level : Levels) {
             TStreamCase C{Name + " -" + std::to_string(Level), &Originals.back(),
                           DeflateRaw(Originals.back(), Level), false};
             RunCase(C, Reps);
