@@ -158,8 +158,9 @@ void RunCase(const TStreamCase& C, int Reps) {
         TestCrc = Inflate(&Src, &Bucket, &H);
     };
     if (Only.empty()) RunTestOnly();
-    Check(!Only.empty() || TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
-                                                 static_cast<uInt>(Orig.size()))),
+    Check(!Only.empty() ||
+              TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
+                                                     static_cast<uInt>(Orig.size()))),
           "Inflate test-only", C.Name);
     Runs.push_back(Pair ? nullptr : std::function<void()>(RunTestOnly));
 
@@ -220,8 +221,8 @@ void RunCase(const TStreamCase& C, int Reps) {
     auto Cell = [](double R) { return R > 0 ? std::to_string(static_cast<int>(R + 0.5)) : "-"; };
     std::printf("| %-14s | %7.1f | %8.0f | %8.0f | %9.0f | %8s | %10s | %8s | %8s | %9s | %8s |\n",
                 C.Name.c_str(), static_cast<double>(C.Compressed.size()) / 1e6, Inf, Written, Test,
-                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(T, 0, 4).c_str(), Ratio(T, 1, 4).c_str(),
-                Ratio(T, 2, 4).c_str(), Ratio(T, 0, 3).c_str());
+                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(T, 0, 4).c_str(),
+                Ratio(T, 1, 4).c_str(), Ratio(T, 2, 4).c_str(), Ratio(T, 0, 3).c_str());
     std::fflush(stdout);
 }
 
@@ -257,9 +258,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (Only.empty()) std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
-                "zlib MB/s | libdeflate MB/s | Inflate/libdeflate | window/libdeflate | "
-                "test-only/libdeflate | Inflate/zlib |\n");
+    if (Only.empty())
+        std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
+                    "zlib MB/s | libdeflate MB/s | Inflate/libdeflate | window/libdeflate | "
+                    "test-only/libdeflate | Inflate/zlib |\n");
     if (Only.empty()) std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<std::string> Originals;
     Originals.reserve(Corpora.size() + D64.size());
