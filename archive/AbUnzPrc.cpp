@@ -139,7 +139,10 @@ void DecodeItemData(TAbZipItem* Item, TStream* Source, TAbUnzipOutputStream* Out
         TAbDeflateHelper Helper;
         if (Data.Method == 9) Helper.SetOptions(Helper.Options() | OptionDeflate64);
         Helper.SetStreamSize(Data.Size);
-        Inflate(Source, Out, &Helper);
+        // The decoder checksums each byte once, as it writes it out; a
+        // failure raises before any value is handed over.
+        Out->SetWriterCountsCrc(true);
+        Out->SetWriterCRC32(Inflate(Source, Out, &Helper));
         break;
     }
     case 12: DecodeBzip2(Item, Source, Out); break;
@@ -313,8 +316,8 @@ int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
     if (Count > FUncompressedSize - FBytesWritten) throw EAbZipDataTooLong();
     // The whole block goes out before it is counted, so a target that takes
     // part of it cannot make the CRC count bytes twice.
-    FStream->WriteBuffer(Buffer, Count);
-    CrcUpdate(FCRC32, Buffer, static_cast<size_t>(Count));
+    if (FStream != nullptr) FStream->WriteBuffer(Buffer, Count);
+    if (!FWriterCountsCrc) CrcUpdate(FCRC32, Buffer, static_cast<size_t>(Count));
     FBytesWritten += Count;
     if (FOnProgress) {
         const auto Progress = static_cast<uint8_t>(Percentage(FUncompressedSize, FBytesWritten));
@@ -329,7 +332,7 @@ int64_t TAbUnzipOutputStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TAbUnzipOutputStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    return FStream->Seek(Offset, Origin);
+    return FStream != nullptr ? FStream->Seek(Offset, Origin) : FBytesWritten;
 }
 
 // ---------------------------------------------------------------------------
@@ -536,8 +539,9 @@ void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item) {
     const bool Matches = LocalHeaderMatches(Stream, Local, Item);
     SeekToItem(Archive, Item);
     if (!Matches) throw EAbZipInvalidLFH();
-    TAbBitBucketStream Bucket(32768);
-    WriteItemToStream(Archive, Item, &Bucket);
+    // Decoded without a target: the bytes are counted and checked, not kept.
+    std::unique_ptr<TStream> Data = OpenItemDataStream(Archive, Item);
+    ExtractItemData(Archive, Item, Data.get(), nullptr);
 }
 
 } // namespace kivo

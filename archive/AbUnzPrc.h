@@ -38,7 +38,8 @@ private:
 };
 
 // A write-only wrapper that computes the CRC-32 of what passes through and
-// reports item progress when the whole-number percentage changes.
+// reports item progress when the whole-number percentage changes. Without a
+// target (testing) the bytes are counted, checked and dropped.
 class TAbUnzipOutputStream : public TStream {
 public:
     explicit TAbUnzipOutputStream(TStream* aStream) : FStream(aStream) {}
@@ -50,11 +51,16 @@ public:
     // Bytes beyond UncompressedSize in all are refused before any of them is
     // written: EAbZipDataTooLong.
     int64_t Write(const void* Buffer, int64_t Count) override;
-    // Passed to the target.
+    // Passed to the target; without one, the position is the bytes written.
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
-    // The CRC-32 of everything written so far.
+    // The CRC-32 of everything written so far, or the writer's (below).
     uint32_t CRC32() const { return ~FCRC32; }
+    // For a writer that checksums every byte it writes (Inflate does, before
+    // each write): Write stops computing a second CRC-32, and the writer's
+    // value is handed over with SetWriterCRC32 once it has finished.
+    void SetWriterCountsCrc(bool Value) { FWriterCountsCrc = Value; }
+    void SetWriterCRC32(uint32_t Value) { FCRC32 = ~Value; }
     int64_t BytesWritten() const { return FBytesWritten; }
     TStream* Stream() const { return FStream; }
     int64_t UncompressedSize() const { return FUncompressedSize; }
@@ -65,6 +71,7 @@ public:
 private:
     int64_t FBytesWritten = 0;
     uint32_t FCRC32 = 0xFFFFFFFF;
+    bool FWriterCountsCrc = false;
     uint8_t FCurrentProgress = 0;
     TStream* FStream;
     int64_t FUncompressedSize = 0;
@@ -94,6 +101,7 @@ std::unique_ptr<TStream> OpenItemDataStream(TAbZipArchive& Archive, TAbZipItem* 
 // mismatch is reported through the archive's OnProcessItemFailure
 // (ecMorvanta, 19) when it has one (the result is then false), else raised
 // as EAbZipBadCRC. A folder item has no data: nothing is read or written.
+// A null Target decodes and checks without keeping the bytes (testing).
 bool ExtractItemData(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Source, TStream* Target);
 
 // The archive's ExtractHelper: a directory item creates the directory; a
@@ -113,8 +121,8 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
 void WriteItemToStream(TAbZipArchive& Archive, TAbZipItem* Item, TStream* Target);
 // The archive's TestHelper: checks that the local header and data lie in a
 // place of their own (EAbZipOverlap), compares the local header with the
-// central directory entry (EAbZipInvalidLFH), then decodes into a discarding
-// stream with the CRC check.
+// central directory entry (EAbZipInvalidLFH), then decodes without a target,
+// with the size and CRC checks.
 void VerifyZipItem(TAbZipArchive& Archive, TAbZipItem* Item);
 
 } // namespace kivo

@@ -3,15 +3,18 @@
 // zlib's raw inflate (64 KiB output chunks) and libdeflate, on the same
 // streams in one run.
 //
-//   InflateBench [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]
+//   InflateBench [--reps N] [--level L] [--pair] [--only DECODER] NAME=FILE ...
+//                [--deflate64 NAME=ZIP:ORIGINAL]
 //
 // Each NAME=FILE corpus is compressed here by zlib at levels 1, 6 and 9 (raw
-// DEFLATE). A --deflate64 entry names a ZIP made by 7-Zip with method 9 whose
+// DEFLATE), or at level L alone. A --deflate64 entry names a ZIP made by 7-Zip with method 9 whose
 // first entry is ORIGINAL; its raw stream is decoded with OptionDeflate64
 // (zlib and libdeflate cannot read it). Figures are MB/s of output (10^6
 // bytes per second of CPU time), the median of N rounds; each round runs
-// every decoder once, one after the other, so all see the same machine load.
-// CPU time rather than wall time keeps the figures steady on a busy machine.
+// every decoder once, one after the other (every other round in the reverse
+// order), so all see the same machine load, and the ratios are the medians of
+// the ratios within each round. CPU time rather than wall time keeps the
+// figures steady on a busy machine.
 // Every decoder's output is checked against the original once.
 #include <algorithm>
 #include <cstdio>
@@ -55,23 +58,28 @@ std::string FirstZipEntry(const std::string& Zip) {
     return Zip.substr(Start, Size);
 }
 
-// Runs the decoders Reps times in turn; the median CPU seconds of each.
-std::vector<double> MedianSeconds(int Reps, const std::vector<std::function<void()>>& Runs) {
+double Median(std::vector<double> V) {
+    if (V.empty()) return 0;
+    std::sort(V.begin(), V.end());
+    return V.size() % 2 ? V[V.size() / 2] : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
+}
+
+// Runs the decoders Reps times in turn, every other round in the reverse
+// order (so that no decoder always follows the same one); the CPU seconds of
+// each decoder in each round.
+std::vector<std::vector<double>> RoundSeconds(int Reps,
+                                              const std::vector<std::function<void()>>& Runs) {
     std::vector<std::vector<double>> Times(Runs.size());
     for (int i = 0; i < Reps; ++i) {
-        for (size_t r = 0; r < Runs.size(); ++r) {
+        for (size_t k = 0; k < Runs.size(); ++k) {
+            const size_t r = i % 2 ? Runs.size() - 1 - k : k;
+            if (!Runs[r]) continue; // left out (--pair)
             std::clock_t T0 = std::clock();
             Runs[r]();
             Times[r].push_back(static_cast<double>(std::clock() - T0) / CLOCKS_PER_SEC);
         }
     }
-    std::vector<double> Medians;
-    for (std::vector<double>& T : Times) {
-        std::sort(T.begin(), T.end());
-        Medians.push_back(T.size() % 2 ? T[T.size() / 2]
-                                       : (T[T.size() / 2 - 1] + T[T.size() / 2]) / 2);
-    }
-    return Medians;
+    return Times;
 }
 
 struct TStreamCase {
@@ -88,16 +96,31 @@ void Check(bool Ok, const char* Decoder, const std::string& Case) {
     }
 }
 
-std::string Ratio(double Ours, double Theirs) {
-    if (Ours <= 0 || Theirs <= 0) return "-";
+// The median over the rounds of the speed ratio within each round: the load
+// a round meets is the same for both decoders, so this is steadier than the
+// ratio of the medians on a busy machine.
+std::string Ratio(const std::vector<std::vector<double>>& T, size_t Ours, size_t Theirs) {
+    if (Ours >= T.size() || Theirs >= T.size() || T[Ours].size() != T[Theirs].size()) return "-";
+    std::vector<double> R;
+    for (size_t i = 0; i < T[Ours].size(); ++i)
+        if (T[Ours][i] > 0) R.push_back(T[Theirs][i] / T[Ours][i]);
+    if (R.empty()) return "-";
     char Buf[32];
-    std::snprintf(Buf, sizeof Buf, "%.2fx", Ours / Theirs);
+    std::snprintf(Buf, sizeof Buf, "%.2fx", Median(R));
     return Buf;
 }
 
 // A memory stream Inflate writes through Write (its output window), as it
 // does for every stream but a plain TMemoryStream.
 class TWrittenMemoryStream : public TMemoryStream {};
+
+// --only DECODER (inflate, window, test-only, zlib or libdeflate): each
+// stream is decoded once by that decoder alone and nothing is printed, for a
+// profiler or an instruction counter (perf, valgrind --tool=cachegrind).
+std::string Only;
+// --pair: only Inflate in place and libdeflate take turns, so that more rounds
+// fit in the same time (the ratio of the two is the figure that varies most).
+bool Pair = false;
 
 void RunCase(const TStreamCase& C, int Reps) {
     const std::string& Orig = *C.Original;
@@ -119,11 +142,11 @@ void RunCase(const TStreamCase& C, int Reps) {
             H.SetOptions(Options);
             Inflate(&Src, M, &H);
         };
-        RunInflate();
-        Check(M->Size() == static_cast<int64_t>(Orig.size()) &&
-                  std::memcmp(M->Memory(), Orig.data(), Orig.size()) == 0,
+        if (Only.empty()) RunInflate();
+        Check(!Only.empty() || (M->Size() == static_cast<int64_t>(Orig.size()) &&
+                                std::memcmp(M->Memory(), Orig.data(), Orig.size()) == 0),
               "Inflate", C.Name);
-        Runs.push_back(RunInflate);
+        Runs.push_back(Pair && M != &Dst ? nullptr : std::function<void()>(RunInflate));
     }
 
     uint32_t TestCrc = 0;
@@ -134,11 +157,12 @@ void RunCase(const TStreamCase& C, int Reps) {
         H.SetOptions(Options | OptionTestOnly);
         TestCrc = Inflate(&Src, &Bucket, &H);
     };
-    RunTestOnly();
-    Check(TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
-                                                 static_cast<uInt>(Orig.size()))),
+    if (Only.empty()) RunTestOnly();
+    Check(!Only.empty() ||
+              TestCrc == static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Orig.data()),
+                                                     static_cast<uInt>(Orig.size()))),
           "Inflate test-only", C.Name);
-    Runs.push_back(RunTestOnly);
+    Runs.push_back(Pair ? nullptr : std::function<void()>(RunTestOnly));
 
     std::string Out(Orig.size(), '\0');
     auto RunZlib = [&] {
@@ -156,9 +180,9 @@ void RunCase(const TStreamCase& C, int Reps) {
         inflateEnd(&Z);
     };
     if (!C.Deflate64) {
-        RunZlib();
-        Check(Out == Orig, "zlib", C.Name);
-        Runs.push_back(RunZlib);
+        if (Only.empty()) RunZlib();
+        Check(!Only.empty() || Out == Orig, "zlib", C.Name);
+        Runs.push_back(Pair ? nullptr : std::function<void()>(RunZlib));
     }
 #ifdef KIVO_HAVE_LIBDEFLATE
     libdeflate_decompressor* D = libdeflate_alloc_decompressor();
@@ -169,22 +193,36 @@ void RunCase(const TStreamCase& C, int Reps) {
     };
     if (!C.Deflate64) {
         std::fill(Out.begin(), Out.end(), '\0');
-        RunLibdeflate();
-        Check(Out == Orig, "libdeflate", C.Name);
+        if (Only.empty()) RunLibdeflate();
+        Check(!Only.empty() || Out == Orig, "libdeflate", C.Name);
         Runs.push_back(RunLibdeflate);
     }
 #endif
-    const std::vector<double> T = MedianSeconds(Reps, Runs);
+    if (!Only.empty()) {
+        const std::vector<std::string> Names = {"inflate", "window", "test-only", "zlib",
+                                                "libdeflate"};
+        const auto At = std::find(Names.begin(), Names.end(), Only) - Names.begin();
+        if (static_cast<size_t>(At) < Runs.size() && Runs[static_cast<size_t>(At)])
+            Runs[static_cast<size_t>(At)]();
+#ifdef KIVO_HAVE_LIBDEFLATE
+        libdeflate_free_decompressor(D);
+#endif
+        return;
+    }
+    const std::vector<std::vector<double>> T = RoundSeconds(Reps, Runs);
 #ifdef KIVO_HAVE_LIBDEFLATE
     libdeflate_free_decompressor(D);
 #endif
-    auto Rate = [&](size_t i) { return i < T.size() && T[i] > 0 ? MB / T[i] : 0.0; };
+    auto Rate = [&](size_t i) {
+        const double S = i < T.size() ? Median(T[i]) : 0.0;
+        return S > 0 ? MB / S : 0.0;
+    };
     const double Inf = Rate(0), Written = Rate(1), Test = Rate(2), Zlib = Rate(3), Ld = Rate(4);
     auto Cell = [](double R) { return R > 0 ? std::to_string(static_cast<int>(R + 0.5)) : "-"; };
     std::printf("| %-14s | %7.1f | %8.0f | %8.0f | %9.0f | %8s | %10s | %8s | %8s | %9s | %8s |\n",
                 C.Name.c_str(), static_cast<double>(C.Compressed.size()) / 1e6, Inf, Written, Test,
-                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(Inf, Ld).c_str(),
-                Ratio(Written, Ld).c_str(), Ratio(Test, Ld).c_str(), Ratio(Inf, Zlib).c_str());
+                Cell(Zlib).c_str(), Cell(Ld).c_str(), Ratio(T, 0, 4).c_str(),
+                Ratio(T, 1, 4).c_str(), Ratio(T, 2, 4).c_str(), Ratio(T, 0, 3).c_str());
     std::fflush(stdout);
 }
 
@@ -192,12 +230,19 @@ void RunCase(const TStreamCase& C, int Reps) {
 
 int main(int argc, char** argv) {
     int Reps = 7;
+    std::vector<int> Levels = {1, 6, 9};
     std::vector<std::pair<std::string, std::string>> Corpora; // name, file
     std::vector<std::pair<std::string, std::string>> D64;     // name, zip:original
     for (int i = 1; i < argc; ++i) {
         std::string A = argv[i];
         if (A == "--reps" && i + 1 < argc) {
             Reps = std::max(1, std::atoi(argv[++i]));
+        } else if (A == "--level" && i + 1 < argc) {
+            Levels = {std::clamp(std::atoi(argv[++i]), 1, 9)};
+        } else if (A == "--only" && i + 1 < argc) {
+            Only = argv[++i];
+        } else if (A == "--pair") {
+            Pair = true;
         } else if (A == "--deflate64" && i + 1 < argc) {
             std::string V = argv[++i];
             size_t Eq = V.find('=');
@@ -207,20 +252,22 @@ int main(int argc, char** argv) {
             Corpora.emplace_back(A.substr(0, Eq), A.substr(Eq + 1));
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--reps N] NAME=FILE ... [--deflate64 NAME=ZIP:ORIGINAL]\n",
+                         "usage: %s [--reps N] [--level L] [--pair] [--only DECODER] NAME=FILE ... "
+                         "[--deflate64 NAME=ZIP:ORIGINAL]\n",
                          argv[0]);
             return 2;
         }
     }
-    std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
-                "zlib MB/s | libdeflate MB/s | Inflate/libdeflate | window/libdeflate | "
-                "test-only/libdeflate | Inflate/zlib |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    if (Only.empty())
+        std::printf("| stream         | in (MB) | Inflate MB/s | window MB/s | test-only MB/s | "
+                    "zlib MB/s | libdeflate MB/s | Inflate/libdeflate | window/libdeflate | "
+                    "test-only/libdeflate | Inflate/zlib |\n");
+    if (Only.empty()) std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::vector<std::string> Originals;
     Originals.reserve(Corpora.size() + D64.size());
     for (auto& [Name, File] : Corpora) {
         Originals.push_back(ReadFile(File));
-        for (int Level : {1, 6, 9}) {
+        for (int Level : Levels) {
             TStreamCase C{Name + " -" + std::to_string(Level), &Originals.back(),
                           DeflateRaw(Originals.back(), Level), false};
             RunCase(C, Reps);

@@ -468,6 +468,65 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TBudgetCase>& I) { return std::string(I.param.Name); });
 
 // ---------------------------------------------------------------------------
+// Match copies at short distances: every length from 3 to 258 at one
+// distance, by the copy on its own (no byte written past its margin) and in
+// a stream, each match after a literal so that it starts at every alignment
+// of the output, decoded in place and through the window.
+
+class InflateShortDistance : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(InflateShortDistance, EveryLengthRepeatsThePeriod) {
+    const uint32_t Dist = GetParam();
+    for (uint32_t Len = 3; Len <= 258; ++Len) {
+        std::vector<uint8_t> Buf(Dist + Len + AbDfCopyOvershoot + 8, 0xEE);
+        for (uint32_t i = 0; i < Dist; ++i)
+            Buf[i] = static_cast<uint8_t>(i * 37 + 1);
+        AbDfCopyMatch(Buf.data() + Dist, Dist, Len);
+        for (uint32_t i = Dist; i < Dist + Len; ++i)
+            ASSERT_EQ(Buf[i], Buf[i - Dist]) << "length " << Len << ", byte " << i;
+        for (size_t i = Dist + Len + AbDfCopyOvershoot; i < Buf.size(); ++i)
+            ASSERT_EQ(Buf[i], 0xEE) << "length " << Len << " wrote past its margin";
+    }
+
+    TBitWriter W;
+    W.Bits(1, 1); // BFINAL
+    W.Bits(1, 2); // fixed Huffman
+    std::string Expect;
+    for (uint32_t i = 0; i < Dist; ++i) {
+        W.FixedLitLen(static_cast<int>(i * 37 + 1) & 0xFF);
+        Expect += static_cast<char>(i * 37 + 1);
+    }
+    for (uint32_t Len = 3; Len <= 258; ++Len) {
+        int L = 27;
+        while (AbDfLengthBase[L] > Len)
+            --L;
+        W.FixedLitLen(Len == 258 ? 285 : 257 + L);
+        if (Len != 258) W.Bits(Len - AbDfLengthBase[L], AbDfLengthExtraBits[L]);
+        int D = 29;
+        while (AbDfDistanceBase[D] > Dist)
+            --D;
+        W.FixedDist(D);
+        W.Bits(Dist - AbDfDistanceBase[D], AbDfDistanceExtraBits[D]);
+        for (uint32_t k = 0; k < Len; ++k)
+            Expect += Expect[Expect.size() - Dist];
+        W.FixedLitLen('x');
+        Expect += 'x';
+    }
+    for (int i = 0; i < 64; ++i) { // enough input after the last match for the fast loop
+        W.FixedLitLen('y');
+        Expect += 'y';
+    }
+    W.FixedLitLen(256);
+    const TDecodeResult R = Decode(W.Bytes()); // compared with the reference inside
+    ASSERT_TRUE(R.Ok) << R.Cause;
+    EXPECT_TRUE(R.Output == Expect);
+    const TDecodeResult P = RunInflate(W.Bytes(), false, 0, 0, TInflateDest::Written);
+    EXPECT_TRUE(P.Output == Expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(Distances1To66, InflateShortDistance, testing::Range(1u, 67u));
+
+// ---------------------------------------------------------------------------
 // Corrupt data: each cause
 
 TEST(InflateCauses, BlockHeaderAndStoredLength) {

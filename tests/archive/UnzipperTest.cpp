@@ -658,6 +658,36 @@ TEST_F(Unzipper, ExtractToStreamAndExtractAt) {
     EXPECT_EQ(ReadBytes(Out + "/renamed.txt"), "x");
 }
 
+// Deflated data is checked with the decoder's own CRC-32 (the output stream
+// then computes none): extracting and testing catch a wrong CRC in a stored
+// and in a deflated item alike, on data long enough for the decoder's fast
+// loop, and pass the right one.
+class UnzipperCrc : public Unzipper, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(UnzipperCrc, ExtractingAndTestingCatchAWrongCrc) {
+    const std::string Data = kivo::test::MakeText(300000);
+    auto Entry = [&](const std::string& Name, uint32_t Crc) {
+        TZipEntryDef E = GetParam() == 8
+                             ? Packed(Name, 8, kivo::test::ZlibDeflateRaw(Data, 6), Data)
+                             : Stored(Name, Data);
+        E.CentralCrc = Crc;
+        E.LocalLikeCentral = true;
+        return E;
+    };
+    Open({Entry("good.txt", Crc32Of(Data)), Entry("bad.txt", Crc32Of(Data) ^ 0x80)});
+    U.ExtractFiles("*.*");
+    EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrZipBadCRC});
+    EXPECT_EQ(Failures[0].Name, "bad.txt");
+    EXPECT_TRUE(ReadBytes(Out + "/good.txt") == Data);
+    Failures.clear();
+    U.TagItems("*");
+    U.TestTaggedItems();
+    EXPECT_EQ(Codes(), std::vector<int32_t>{AbErrZipBadCRC});
+    EXPECT_EQ(Failures[0].Name, "bad.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, UnzipperCrc, ::testing::Values(0, 8));
+
 TEST_F(Unzipper, TestingStopsAtTheFirstFailingItem) {
     TZipEntryDef Bad = Stored("bad.txt", "b");
     Bad.CentralCrc = 1;
