@@ -65,7 +65,13 @@ TReplacingFile::~TReplacingFile() {
 void TReplacingFile::PickTempName() {
     std::string Dir = ExtractFilePath(FTargetName);
     if (Dir.empty()) Dir = "./";
-    FTempLeaf = "." + ShortStem(FName) + "." + RandomTag() + ".part";
+    // Appended piece by piece: GCC 12 at -O3 takes "." + std::string for an
+    // overlapping copy (-Wrestrict) and fails the release build.
+    FTempLeaf.assign(1, '.');
+    FTempLeaf += ShortStem(FName);
+    FTempLeaf += '.';
+    FTempLeaf += RandomTag();
+    FTempLeaf += ".part";
     FTempName = Dir + FTempLeaf;
 }
 
