@@ -87,7 +87,7 @@ private:
     int32_t FReplaying = 0;
     int32_t FLastJob; // no job after it is claimed
     int32_t FFinished = 0;
-    int32_t FBlocked = 0; // workers waiting for the replayer
+    int32_t FBlocked = 0;  // workers waiting for the replayer
     int32_t FReleased = 0; // jobs before it may be claimed
     std::atomic<bool> FEnded{false};
     std::vector<std::thread> FWorkers;

@@ -144,7 +144,8 @@ TEST_P(ArchiveViews, ExtractAndTestWhatTheSourceDoes) {
 
         const TOutcome Expected = Outcome(Testing ? "" : Dir / (Tag + "source"), SourceFailures);
         const TOutcome Viewed = Outcome(Testing ? "" : Dir / (Tag + "view"), ViewFailures);
-        const TOutcome Threaded = Outcome(Testing ? "" : Dir / (Tag + "threads"), ThreadFailures[0]);
+        const TOutcome Threaded =
+            Outcome(Testing ? "" : Dir / (Tag + "threads"), ThreadFailures[0]);
         EXPECT_EQ(Viewed.Files, Expected.Files);
         EXPECT_EQ(Viewed.Failures, Expected.Failures);
         EXPECT_EQ(Threaded.Files, Expected.Files);
@@ -156,19 +157,18 @@ TEST_P(ArchiveViews, ExtractAndTestWhatTheSourceDoes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Archives, ArchiveViews,
-    ::testing::Values(TViewRow{"Deflated", "zip_deflate_6.zip", false},
-                      TViewRow{"MixedMethods", "py_mixed_methods.zip", false},
-                      TViewRow{"DataDescriptors", "dd_pipe.zip", false},
-                      TViewRow{"Zip64", "zip64_forced_fz.zip", false},
-                      TViewRow{"Encrypted", "enc_zipcrypto.zip", false},
-                      TViewRow{"SplitSet", "split_64k.zip", false},
-                      TViewRow{"BehindAStub", "sfx_mz_nofix.exe", false},
-                      TViewRow{"StubAdjusted", "sfx_elf_fixed.zip", false},
-                      TViewRow{"DamagedEntries", "bad_entries.zip", true},
-                      TViewRow{"FailingItems", "", true}),
-    [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Archives, ArchiveViews,
+                         ::testing::Values(TViewRow{"Deflated", "zip_deflate_6.zip", false},
+                                           TViewRow{"MixedMethods", "py_mixed_methods.zip", false},
+                                           TViewRow{"DataDescriptors", "dd_pipe.zip", false},
+                                           TViewRow{"Zip64", "zip64_forced_fz.zip", false},
+                                           TViewRow{"Encrypted", "enc_zipcrypto.zip", false},
+                                           TViewRow{"SplitSet", "split_64k.zip", false},
+                                           TViewRow{"BehindAStub", "sfx_mz_nofix.exe", false},
+                                           TViewRow{"StubAdjusted", "sfx_elf_fixed.zip", false},
+                                           TViewRow{"DamagedEntries", "bad_entries.zip", true},
+                                           TViewRow{"FailingItems", "", true}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(ArchiveView, RefusesWhatItCannotOpenAgainAndLeavesTheSourcesList) {
     TTempDir Dir;
