@@ -636,7 +636,7 @@ TAbArchive::TAbArchive(std::unique_ptr<TStream> OwnedStream, const std::string& 
 TAbArchive::TAbArchive(TStream* aStream, const std::string& aArchiveName)
     : FStream(aStream), FArchiveName(aArchiveName),
       FBaseDirectory(ExtractFileDir(ExecutablePath())),
-      FItemList(std::make_unique<TAbArchiveList>(true)) {
+      FItemList(std::make_shared<TAbArchiveList>(true)) {
     OnProgress = [this](uint8_t Progress, bool& Abort) { ReportProgress(Progress, Abort); };
 }
 

@@ -629,7 +629,9 @@ protected:
     TStream* FInStream = nullptr;
     bool FIsDirty = false;
     int64_t FSpanningThreshold = 0;
-    std::unique_ptr<TAbArchiveList> FItemList;
+    // Shared with the views of this archive that other threads extract
+    // from (TAbZipArchive's view constructor); owned by one archive otherwise.
+    std::shared_ptr<TAbArchiveList> FItemList;
     std::string FLogFile;
     bool FLogging = false;
     std::unique_ptr<TBufferedFileStream> FLogStream;

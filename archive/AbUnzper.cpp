@@ -255,6 +255,18 @@ void TAbCustomZipBrowser::SetStream(TStream* Value) {
     DoChange();
 }
 
+void TAbCustomZipBrowser::OpenViewOf(TAbCustomZipBrowser& Source) {
+    TAbZipArchive* Zip = Source.ZipArchive();
+    if (Zip == nullptr) throw EAbNoArchive();
+    auto View = std::make_unique<TAbZipArchive>(*Zip, TAbZipArchive::TViewOf{});
+    FreeArchive();
+    FFileName = Source.FileName();
+    FArchive = std::move(View);
+    ConnectArchive();
+    FArchiveType = Source.ArchiveType();
+    DoChange();
+}
+
 void TAbCustomZipBrowser::SetPassword(const std::string& Value) {
     FPassword = Value;
     if (TAbZipArchive* Zip = ZipArchive()) Zip->SetPassword(Value);

@@ -193,6 +193,14 @@ public:
     void SetStream(TStream* Value);
     // The archive's stream, or none.
     TStream* Stream() const { return FArchive ? FArchive->Stream() : nullptr; }
+    // Opens a view of Source's ZIP archive for another thread (see
+    // TAbZipArchive's view constructor): the file opened again, the item
+    // list Source read shared instead of read again. The archive is
+    // connected as SetFileName connects it, so this component's settings
+    // and events apply; FileName and ArchiveType become Source's. Call it on
+    // Source's thread. EAbNoArchive when Source has no ZIP archive read from
+    // a file; nothing has changed then.
+    void OpenViewOf(TAbCustomZipBrowser& Source);
 
     const std::string& Password() const { return FPassword; }
     void SetPassword(const std::string& Value);

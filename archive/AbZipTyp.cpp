@@ -775,6 +775,47 @@ TAbZipArchive::TAbZipArchive(TStream* aStream, const std::string& aArchiveName)
     InitZip();
 }
 
+namespace {
+
+// The file a view opens again: its source's, which must have been read from
+// a file by name (EAbNoArchive otherwise).
+const std::string& ViewedFile(const TAbArchive& Source) {
+    if (!Source.OwnsStream() || Source.ArchiveName().empty() || Source.Status() == asInvalid)
+        throw EAbNoArchive();
+    return Source.ArchiveName();
+}
+
+} // namespace
+
+TAbZipArchive::TAbZipArchive(TAbZipArchive& Source, TViewOf)
+    : TAbArchive(ViewedFile(Source), fmOpenRead | fmShareDenyNone) {
+    InitZip();
+    FIsView = true;
+    FInfo = Source.FInfo;
+    FSpanned = Source.FSpanned;
+    FIsExecutable = Source.FIsExecutable;
+    FStubSize = Source.FStubSize;
+    FFindsShiftedOffsets = Source.FFindsShiftedOffsets;
+    FOffsetShift = Source.FOffsetShift;
+    FPassword = Source.FPassword;
+    FPasswordRetries = Source.FPasswordRetries;
+    // A file of another size is not the one Source read (replaced since).
+    if (!FSpanned && FStream->Size() != Source.FStream->Size()) throw EAbZipInvalid();
+    if (FSpanned) AttachSpanReadStream(ReleaseOwnedStream(), FInfo.DiskNumber());
+    // Built here, on the source's thread, so that no view builds it later.
+    if (!Source.FEntryStarts) Source.IndexEntryStarts();
+    FEntryStarts = Source.FEntryStarts;
+    FItemList = Source.FItemList;
+}
+
+void TAbZipArchive::Load() {
+    if (!FIsView) TAbArchive::Load();
+}
+
+void TAbZipArchive::Save() {
+    if (!FIsView) TAbArchive::Save();
+}
+
 void TAbZipArchive::InitZip() {
     FStoreOptions.Include(soStripDrive);
     FTempDir.clear();
@@ -787,37 +828,37 @@ TAbZipItem* TAbZipArchive::ZipItems(int32_t Index) const {
 
 void TAbZipArchive::PutZipItem(int32_t Index, std::unique_ptr<TAbZipItem> Item) {
     FItemList->Get(Index); // range check before taking the item over
-    FEntryStarts.clear();
+    FEntryStarts.reset();
     FItemList->Put(Index, Item.release());
 }
 
 void TAbZipArchive::IndexEntryStarts() {
-    FEntryStarts.clear();
-    FEntryStarts.reserve(static_cast<size_t>(Count()) + 1);
-    FEntryStarts.push_back(
-        {FSpanned ? FInfo.StartDiskNumber() : 0, FInfo.DirectoryOffset(), nullptr});
+    auto Starts = std::make_shared<std::vector<TEntryStart>>();
+    Starts->reserve(static_cast<size_t>(Count()) + 1);
+    Starts->push_back({FSpanned ? FInfo.StartDiskNumber() : 0, FInfo.DirectoryOffset(), nullptr});
     for (TAbArchiveItem* Each : *FItemList) {
         const auto* Item = static_cast<const TAbZipItem*>(Each);
         // New items have no place in the file yet.
         if (Item->Action() == aaAdd || Item->Action() == aaStreamAdd) continue;
-        FEntryStarts.push_back({DiskOf(Item), Item->RelativeOffset(), Item});
+        Starts->push_back({DiskOf(Item), Item->RelativeOffset(), Item});
     }
     // Sorting once keeps the checks of all items at n log n, however many
     // entries an archive points at one place.
-    std::stable_sort(FEntryStarts.begin(), FEntryStarts.end(), EntryStartBefore);
+    std::stable_sort(Starts->begin(), Starts->end(), EntryStartBefore);
+    FEntryStarts = std::move(Starts);
 }
 
 int64_t TAbZipArchive::ItemRoomEnd(const TAbZipItem* Item) {
     const TEntryStart Key{DiskOf(Item), Item->RelativeOffset(), Item};
     const uint32_t DirectoryDisk = FSpanned ? FInfo.StartDiskNumber() : 0;
     if (Key.Disk == DirectoryDisk && Key.Offset >= FInfo.DirectoryOffset()) throw EAbZipOverlap();
-    if (FEntryStarts.empty()) IndexEntryStarts();
-    auto [First, Last] =
-        std::equal_range(FEntryStarts.begin(), FEntryStarts.end(), Key, EntryStartBefore);
+    if (!FEntryStarts) IndexEntryStarts();
+    const std::vector<TEntryStart>& Starts = *FEntryStarts;
+    auto [First, Last] = std::equal_range(Starts.begin(), Starts.end(), Key, EntryStartBefore);
     if (First == Last) return -1; // not in the archive's file yet
     // The first entry of the directory that starts at a place owns it.
     if (First->Item != Item) throw EAbZipOverlap();
-    return Last != FEntryStarts.end() && Last->Disk == Key.Disk ? Last->Offset : -1;
+    return Last != Starts.end() && Last->Disk == Key.Disk ? Last->Offset : -1;
 }
 
 void TAbZipArchive::SetZipfileComment(const std::string& Value) {
@@ -909,7 +950,7 @@ void TAbZipArchive::AttachSpanReadStream(std::unique_ptr<TStream> LastImage, uin
 }
 
 void TAbZipArchive::ReadArchive() {
-    FEntryStarts.clear();
+    FEntryStarts.reset();
     FItemList->Clear();
     FIsDirty = false;
     if (FStream == nullptr || FStream->Size() == 0) return;
@@ -1248,7 +1289,7 @@ void TAbZipArchive::WriteArchive() {
     }
 
     // The list now mirrors the written archive.
-    FEntryStarts.clear();
+    FEntryStarts.reset();
     for (int32_t Index = Count() - 1; Index >= 0; --Index) {
         TAbArchiveAction Action = FItemList->Get(Index)->Action();
         if (Action == aaDelete || Action == aaFailed)

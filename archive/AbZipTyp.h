@@ -385,6 +385,20 @@ public:
     TAbZipArchive(const std::string& FileName, uint16_t Mode);
     // Works on a caller's stream; a spanned set cannot be read this way.
     TAbZipArchive(TStream* aStream, const std::string& aArchiveName);
+    // A view of Source for another thread: Source's file opened again for
+    // reading (its own buffer and position, its own streams over the parts
+    // of a split set), the end record's values copied, and the item list
+    // and the table of entry starts shared with Source instead of read
+    // again. Settings, events, the password, the base folder and the folder
+    // kept during extraction are the view's own. Source must have been read
+    // from a file by name. The shared list is read-only while views exist:
+    // neither Source nor a view may load, save, add, delete, rename or tag
+    // items, or look items up by name (which builds an index on first use),
+    // while another thread extracts or tests through a view; extracting and
+    // testing by index is what views are for. Make views on Source's thread
+    // and hand them over; Load and Save of a view do nothing.
+    struct TViewOf {};
+    TAbZipArchive(TAbZipArchive& Source, TViewOf);
 
     std::unique_ptr<TAbArchiveItem> CreateItem(const std::string& FileName) override;
     // Hand over to ExtractHelper / ExtractToStreamHelper / TestHelper;
@@ -393,6 +407,10 @@ public:
     void ExtractItemToStream(int32_t Index, TStream* Stream) override;
     void VerifyItem(int32_t Index) override;
     void ReadArchive() override;
+    // A view has nothing to read or write: the list is its source's.
+    void Load() override;
+    void Save() override;
+    bool IsView() const { return FIsView; }
     // Rebuilds the archive: unchanged and moved items are copied, new ones
     // come from the insert helpers, deleted ones are dropped. An insert
     // helper writes the item's local header (with the prepared name bytes of
@@ -485,6 +503,8 @@ private:
     void Reopen();
     // Fills FEntryStarts from the item list and the directory.
     void IndexEntryStarts();
+    // A view of another archive's list (Load and Save leave it alone).
+    bool FIsView = false;
     // The disk an item's offset counts on: its own in a spanned set, else 0
     // whatever the entry says.
     uint32_t DiskOf(const TAbZipItem* Item) const { return FSpanned ? Item->DiskNumberStart() : 0; }
@@ -492,7 +512,8 @@ private:
     // Where each entry of the archive starts, with the central directory
     // (Item null) among them, sorted by disk and offset with ties in
     // directory order and the directory first. Built on the first
-    // extraction or test, dropped whenever the list is read or written.
+    // extraction or test (or when a view is made), dropped whenever the list
+    // is read or written; shared with the views, which only read it.
     struct TEntryStart {
         uint32_t Disk;
         int64_t Offset;
@@ -501,7 +522,7 @@ private:
     static bool EntryStartBefore(const TEntryStart& A, const TEntryStart& B) {
         return A.Disk != B.Disk ? A.Disk < B.Disk : A.Offset < B.Offset;
     }
-    std::vector<TEntryStart> FEntryStarts;
+    std::shared_ptr<const std::vector<TEntryStart>> FEntryStarts;
 
     TAbZipSupportedMethod FCompressionMethodToUse = smBestMethod;
     TAbZipDeflationOption FDeflationOption = doNormal;

@@ -4,7 +4,9 @@
 # FRESH_PAUSE (seconds, default 6) is the pause after emptying $work/out.
 #   run_set LABEL NAME...   runs every NAME ROUNDS times, alternating, each
 #                           into an empty $work/out, and prints medians and
-#                           ratios to the first NAME (ours)
+#                           ratios to the first NAME (ours); with COMPARE_TO
+#                           set to one of the NAMEs, also each wall time
+#                           divided by that one's (above 1: it is faster)
 
 # One measured run: "<wall s> <cpu s> <peak KiB>"; output thrown away.
 measure() {
@@ -59,8 +61,8 @@ run_set() {  # run_set <label> <name>... : the commands come from command_for
   rm -rf "$work/out" "$work"/kept-*
   local args=()
   for name in "${names[@]}"; do args+=("$name" "${walls[$name]}" "${cpus[$name]}" "${mems[$name]}"); done
-  python3 - "$label" "${args[@]}" <<'PY'
-import statistics, sys
+  COMPARE_TO="${COMPARE_TO:-}" python3 - "$label" "${args[@]}" <<'PY'
+import os, statistics, sys
 label, rest = sys.argv[1], sys.argv[2:]
 rows = []
 for i in range(0, len(rest), 4):
@@ -72,5 +74,11 @@ print(f"{label}: medians of {len(rest[1].split())} rounds")
 print(f"  {'command':22} {'wall s':>7} {'cpu s':>7} {'peak MiB':>9} {'wall/ours':>10} {'cpu/ours':>9} {'mem/ours':>9}")
 for name, wall, cpu, mem in rows:
     print(f"  {name:22} {wall:7.2f} {cpu:7.2f} {mem / 1024:9.1f} {wall / ours[1]:10.2f} {cpu / ours[2]:9.2f} {mem / ours[3]:9.2f}")
+compare = [row for row in rows if row[0] == os.environ["COMPARE_TO"]]
+if compare:
+    print(f"  wall time against {compare[0][0]} (above 1: {compare[0][0]} is faster)")
+    for name, wall, cpu, mem in rows:
+        if name != compare[0][0]:
+            print(f"  {name:22} {wall / compare[0][1]:7.2f}")
 PY
 }

@@ -62,21 +62,18 @@ TReplacingFile::~TReplacingFile() {
     Discard();
 }
 
-// GCC 12 at -O3 reports the string concatenation below as an overlapping copy
-// (a known false -Wrestrict), which fails the release build.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#endif
 void TReplacingFile::PickTempName() {
     std::string Dir = ExtractFilePath(FTargetName);
     if (Dir.empty()) Dir = "./";
-    FTempLeaf = "." + ShortStem(FName) + "." + RandomTag() + ".part";
+    // Appended piece by piece: GCC 12 at -O3 takes "." + std::string for an
+    // overlapping copy (-Wrestrict) and fails the release build.
+    FTempLeaf.assign(1, '.');
+    FTempLeaf += ShortStem(FName);
+    FTempLeaf += '.';
+    FTempLeaf += RandomTag();
+    FTempLeaf += ".part";
     FTempName = Dir + FTempLeaf;
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 int64_t TReplacingFile::Read(void*, int64_t) {
     return 0;

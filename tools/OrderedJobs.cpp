@@ -1,5 +1,6 @@
 #include "tools/OrderedJobs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -29,20 +30,26 @@ void TOrderedJobs::WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicat
 
 int32_t TOrderedJobs::Next() {
     std::unique_lock Lock(FLock);
-    FToWorkers.wait(Lock, [this] { return FReleased || FEnded; });
-    auto CanClaim = [this] {
-        return FEnded || FClaimed > FLastJob || FClaimed < FReplaying + FAhead;
-    };
-    if (!CanClaim()) WaitForReplayer(Lock, CanClaim);
-    if (FEnded || FClaimed > FLastJob) return -1;
+    for (;;) {
+        if (FEnded || FClaimed > FLastJob) return -1;
+        if (FClaimed >= FReleased) {
+            FToWorkers.wait(Lock); // Release and End wake it
+            continue;
+        }
+        if (FClaimed < FReplaying + FAhead) break;
+        WaitForReplayer(Lock, [this] {
+            return FEnded || FClaimed > FLastJob || FClaimed >= FReleased ||
+                   FClaimed < FReplaying + FAhead;
+        });
+    }
     // Half the window claimed: time for the replayer to catch up.
     if (FClaimed == FReplaying + FAhead / 2) FToReplayer.notify_one();
     return FClaimed++;
 }
 
-void TOrderedJobs::Release() {
+void TOrderedJobs::Release(int32_t Count) {
     const std::lock_guard Lock(FLock);
-    FReleased = true;
+    FReleased = std::max(FReleased, Count);
     FToWorkers.notify_all();
 }
 
@@ -123,7 +130,6 @@ void TOrderedJobs::End() {
     {
         const std::lock_guard Lock(FLock);
         FEnded = true;
-        FReleased = true;
     }
     FToWorkers.notify_all();
     for (std::thread& Worker : FWorkers)

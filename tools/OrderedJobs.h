@@ -33,14 +33,15 @@ public:
     TOrderedJobs(const TOrderedJobs&) = delete;
     TOrderedJobs& operator=(const TOrderedJobs&) = delete;
 
-    // Starts Workers threads running Body, which claims jobs with Next once
-    // Release has been called (a worker may prepare itself meanwhile).
+    // Starts Workers threads running Body, which claims jobs with Next as
+    // Release lets it (a worker may prepare itself meanwhile).
     void Start(unsigned Workers, const TWorkerBody& Body);
-    void Release();
+    // Jobs before Count may be claimed (the caller has prepared them).
+    void Release(int32_t Count);
 
     // --- worker side
-    // The next job in order, once released; -1 when none is left or the run
-    // ends.
+    // The next job in order, once released (waits for that); -1 when none
+    // is left or the run ends.
     int32_t Next();
     // Event runs on the replaying thread in Job's turn.
     void Post(int32_t Job, TEvent Event);
@@ -86,8 +87,8 @@ private:
     int32_t FReplaying = 0;
     int32_t FLastJob; // no job after it is claimed
     int32_t FFinished = 0;
-    int32_t FBlocked = 0; // workers waiting for the replayer
-    bool FReleased = false;
+    int32_t FBlocked = 0;  // workers waiting for the replayer
+    int32_t FReleased = 0; // jobs before it may be claimed
     std::atomic<bool> FEnded{false};
     std::vector<std::thread> FWorkers;
 };

@@ -663,39 +663,42 @@ void FoldedPath(std::string_view Stored, bool Flat, std::string& Path, std::vect
     if (Ends.empty()) Ends.push_back(0); // no name: all such items count as one
 }
 
-// For each item, whether it must wait until every item before it has
-// finished: an earlier item puts a file (or link) where it needs a folder
-// or the same name, or needs a folder where it puts a file, or names the
-// same file. Items in such a relation depend on their order (the first
-// one wins); all others may be written in any order. Paths are compared as
-// FoldedPath makes them, by a 64-bit hash: folding more than a file system
-// does and two paths of one hash only make an item wait without need.
-std::vector<bool> OrderDependentItems(const TAbArchive& Archive,
-                                      const std::vector<int32_t>& Selected, bool Flat) {
-    enum : uint8_t { FileThere = 1, FolderThere = 2, FilesBelow = 4 };
-    std::unordered_map<uint64_t, uint8_t> Seen;
-    Seen.reserve(Selected.size() * 2);
-    std::vector<bool> Waits(Selected.size(), false);
-    std::string Path;
-    std::vector<size_t> Ends;
-    for (size_t J = 0; J < Selected.size(); ++J) {
-        const TAbArchiveItem* Item = Archive.Items(Selected[J]);
-        const bool Folder = Item->IsDirectory();
-        if (Flat && Folder) continue; // e makes no folders
-        FoldedPath(Item->FileNameView(), Flat, Path, Ends);
+// Whether an item must wait until every item before it has finished: an
+// earlier item puts a file (or link) where it needs a folder or the same
+// name, or needs a folder where it puts a file, or names the same file.
+// Items in such a relation depend on their order (the first one wins); all
+// others may be written in any order. Paths are compared as FoldedPath makes
+// them, by a 64-bit hash: folding more than a file system does and two paths
+// of one hash only make an item wait without need. Items are asked about in
+// archive order, so that workers may start on the first ones while the rest
+// are still compared.
+class TOrderCheck {
+public:
+    explicit TOrderCheck(bool Flat, size_t Items) : FFlat(Flat) { FSeen.reserve(Items * 2); }
+
+    bool Waits(const TAbArchiveItem& Item) {
+        const bool Folder = Item.IsDirectory();
+        if (FFlat && Folder) return false; // e makes no folders
+        FoldedPath(Item.FileNameView(), FFlat, FPath, FEnds);
         bool Wait = false;
-        for (size_t P = 0; P < Ends.size(); ++P) {
+        for (size_t P = 0; P < FEnds.size(); ++P) {
             uint8_t& At =
-                Seen[std::hash<std::string_view>()(std::string_view(Path).substr(0, Ends[P]))];
-            const bool Last = P + 1 == Ends.size();
+                FSeen[std::hash<std::string_view>()(std::string_view(FPath).substr(0, FEnds[P]))];
+            const bool Last = P + 1 == FEnds.size();
             Wait = Wait || (At & FileThere) != 0 ||
                    (Last && !Folder && (At & (FolderThere | FilesBelow)) != 0);
             At |= !Last ? FilesBelow : Folder ? FolderThere : FileThere;
         }
-        Waits[J] = Wait;
+        return Wait;
     }
-    return Waits;
-}
+
+private:
+    enum : uint8_t { FileThere = 1, FolderThere = 2, FilesBelow = 4 };
+    bool FFlat;
+    std::unordered_map<uint64_t, uint8_t> FSeen;
+    std::string FPath;
+    std::vector<size_t> FEnds;
+};
 
 // One run of x, e, t or p.
 class TExtraction {
@@ -730,8 +733,8 @@ private:
     // unzipper on the archive; what they report is shown in item order on
     // this thread, and the questions are asked here.
     void RunParallel(unsigned Workers);
-    void Work(TOrderedJobs& Jobs);
-    std::exception_ptr OpenForWorker(TAbUnZipper& UnZipper);
+    void Work(TAbUnZipper& UnZipper, TOrderedJobs& Jobs);
+    std::unique_ptr<TAbUnZipper> OpenView();
     void ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const int32_t& Job);
     void BeginWorkerItem(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job,
                          const TAbArchiveItem* Item);
@@ -775,7 +778,7 @@ private:
     std::string FPassword;
     std::vector<std::pair<std::string, uint32_t>> FFolderModes;
     std::unique_ptr<std::atomic<uint8_t>[]> FItemPercent;
-    std::vector<bool> FWaits;
+    std::vector<uint8_t> FWaits;
     int32_t FShownJob = -1;
 };
 
@@ -1061,6 +1064,14 @@ void TExtraction::RunParallel(unsigned Workers) {
     FInteractive = CanAsk();
     FPassword = FOptions.HavePassword ? FOptions.Password : std::string();
     FItemPercent = std::make_unique<std::atomic<uint8_t>[]>(FSelected.size());
+    // Each worker's unzipper is a view of this one's archive, made here
+    // before any worker runs: the file opened again, the item list shared.
+    std::vector<std::unique_ptr<TAbUnZipper>> Views;
+    for (unsigned I = 0; I < Workers; ++I)
+        Views.push_back(OpenView());
+    // Whether an item waits for its turn; written here before the item is
+    // released to the workers (one byte each: no bit shares a word).
+    FWaits.assign(FSelected.size(), 0);
     // On a terminal each item is shown as soon as it can be; otherwise in
     // batches, which leaves the cores to the workers.
     TOrderedJobs Jobs(static_cast<int32_t>(FSelected.size()),
@@ -1070,15 +1081,24 @@ void TExtraction::RunParallel(unsigned Workers) {
         Jobs.End();
         FUnZipper.Archive()->ApplyFolderModes(std::move(FFolderModes));
     };
-    // The workers open the archive while the names are compared here.
-    Jobs.Start(Workers, [this](TOrderedJobs& Run) { Work(Run); });
+    for (unsigned I = 0; I < Workers; ++I)
+        Jobs.Start(1, [this, View = Views[I].get()](TOrderedJobs& Run) { Work(*View, Run); });
     try {
-        // Testing writes nothing: no item depends on another.
-        FWaits = FOptions.Command == cmTest
-                     ? std::vector<bool>(FSelected.size(), false)
-                     : OrderDependentItems(*FUnZipper.Archive(), FSelected,
-                                           FOptions.Command == cmExtractFlat);
-        Jobs.Release();
+        // Testing writes nothing: no item depends on another. Otherwise the
+        // names are compared here while the workers start on the items
+        // already compared.
+        const auto Count = static_cast<int32_t>(FSelected.size());
+        if (FOptions.Command == cmTest) {
+            Jobs.Release(Count);
+        } else {
+            constexpr int32_t Step = 256;
+            TOrderCheck Check(FOptions.Command == cmExtractFlat, FSelected.size());
+            for (int32_t Job = 0; Job < Count;) {
+                for (const int32_t End = std::min(Count, Job + Step); Job < End; ++Job)
+                    FWaits[static_cast<size_t>(Job)] = Check.Waits(*SelectedItem(Job));
+                Jobs.Release(Job);
+            }
+        }
         Jobs.Replay([this](int32_t Job) {
             if (StopRequested()) throw EAbUserAbort();
             if (Job == FShownJob)
@@ -1091,23 +1111,14 @@ void TExtraction::RunParallel(unsigned Workers) {
     EndRun();
 }
 
-void TExtraction::Work(TOrderedJobs& Jobs) {
-    TAbUnZipper UnZipper(nullptr);
-    const std::exception_ptr Failure = OpenForWorker(UnZipper);
-    int32_t Job = Jobs.Next();
-    if (Job < 0) return;
-    if (Failure) {
-        Jobs.Fail(Job, Failure);
-        return;
-    }
+void TExtraction::Work(TAbUnZipper& UnZipper, TOrderedJobs& Jobs) {
+    int32_t Job = -1;
     ConnectWorker(UnZipper, Jobs, Job);
-    TAbZipArchive* Zip = UnZipper.ZipArchive();
-    if (Zip == nullptr) return; // OpenForWorker refuses any other archive
-    TAbArchive& Archive = *Zip;
+    TAbArchive& Archive = *UnZipper.Archive();
     Archive.BeginExtractionBatch();
-    for (; Job >= 0; Job = Jobs.Next()) {
+    for (Job = Jobs.Next(); Job >= 0; Job = Jobs.Next()) {
         const int32_t Index = FSelected[static_cast<size_t>(Job)];
-        if (FWaits[static_cast<size_t>(Job)] && !Jobs.WaitForTurn(Job)) break;
+        if (FWaits[static_cast<size_t>(Job)] != 0 && !Jobs.WaitForTurn(Job)) break;
         // Folder modes an item noted count also when it ends the run.
         auto PostModes = [this, &Jobs, &Archive, Job] {
             auto Modes = Archive.TakeFolderModes();
@@ -1118,7 +1129,7 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
         };
         try {
             if (FOptions.Command == cmTest)
-                Zip->VerifyItem(Index);
+                Archive.VerifyItem(Index);
             else
                 Archive.ExtractAt(Index, "");
             if (StopRequested()) throw EAbUserAbort();
@@ -1133,22 +1144,15 @@ void TExtraction::Work(TOrderedJobs& Jobs) {
     Archive.EndExtractionBatch();
 }
 
-// Opens the worker's unzipper on the archive, set up as the main one; what
-// went wrong, else null.
-std::exception_ptr TExtraction::OpenForWorker(TAbUnZipper& UnZipper) {
-    try {
-        if (FOptions.HavePassword) UnZipper.SetPassword(FOptions.Password);
-        UnZipper.SetExtractOptions(FUnZipper.ExtractOptions());
-        OpenArchive(UnZipper, FOptions.Archive);
-        // The archive was replaced between the two openings.
-        if (UnZipper.ZipArchive() == nullptr || UnZipper.Count() != FUnZipper.Count())
-            throw EAbZipInvalid();
-        if (!FUnZipper.BaseDirectory().empty())
-            UnZipper.SetBaseDirectory(FUnZipper.BaseDirectory());
-        return nullptr;
-    } catch (...) {
-        return std::current_exception();
-    }
+// A view of the main unzipper's archive for a worker, set up as the main
+// unzipper (options, password, base folder).
+std::unique_ptr<TAbUnZipper> TExtraction::OpenView() {
+    auto UnZipper = std::make_unique<TAbUnZipper>(nullptr);
+    if (FOptions.HavePassword) UnZipper->SetPassword(FOptions.Password);
+    UnZipper->SetExtractOptions(FUnZipper.ExtractOptions());
+    UnZipper->OpenViewOf(FUnZipper);
+    if (!FUnZipper.BaseDirectory().empty()) UnZipper->SetBaseDirectory(FUnZipper.BaseDirectory());
+    return UnZipper;
 }
 
 void TExtraction::BeginWorkerItem(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, int32_t Job,
@@ -1240,7 +1244,7 @@ void TExtraction::ConnectWorker(TAbUnZipper& UnZipper, TOrderedJobs& Jobs, const
         });
     };
     TAbZipArchive* Zip = UnZipper.ZipArchive();
-    if (Zip == nullptr) return; // OpenForWorker refuses any other archive
+    if (Zip == nullptr) return; // views are of ZIP archives only
     auto Test = Zip->TestHelper;
     Zip->TestHelper = [this, &UnZipper, &Jobs, &Job, Test](TAbArchive* Sender,
                                                            TAbArchiveItem* Item) {
