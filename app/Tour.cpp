@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/QtRunElevatedForm.h"
 #include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
 #include "platform/FileSystem.h"
 #include "runtime/Application.h"
 #include "runtime/SysUtils.h"

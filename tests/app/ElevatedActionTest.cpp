@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "app/QtRunElevatedForm.h"
 #include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
 #include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
 #include "support/AppFixture.h"
