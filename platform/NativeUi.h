@@ -125,6 +125,7 @@ public:
     // Image: the picture, centred in the control when smaller, else cut at
     // the right and bottom. The control keeps a copy.
     void SetImage(const TPixelImage& Image);
+    const TPixelImage& Image() const;
     // Animation: plays a clip resource of the system's shell library (the
     // file-copy clip is 161); false when the system has no such clip.
     bool OpenSystemClip(int ResId);
@@ -246,6 +247,10 @@ private:
     std::vector<std::unique_ptr<TNativeControl>> FControls;
     bool FModal = false;
 };
+
+// Writes Image to Path: PNG when the name ends in ".png", else a 24-bit BMP
+// (alpha dropped). Returns false when it cannot. Serves every system.
+bool SavePixelImage(const TPixelImage& Image, const std::string& Path);
 
 // Whether windows can be made here (on Windows under Wine: a display); when
 // not, Reason says why.
