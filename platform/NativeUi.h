@@ -7,9 +7,13 @@
 // Usage:
 //
 //   using namespace kivo::ui;
-//   TNativeWindow W({.Caption = "Connect", .ClientWidth = 312, .ClientHeight = 184});
+//   TWindowOptions Options;
+//   Options.Caption = "Connect";
+//   Options.ClientWidth = 312;
+//   Options.ClientHeight = 184;
+//   TNativeWindow W(Options);
 //   TNativeControl& Name = W.AddEdit({104, 80, 193, 21});
-//   TNativeControl& Ok = W.AddButton({144, 152, 75, 25}, "OK", {.Default = true});
+//   TNativeControl& Ok = W.AddButton({144, 152, 75, 25}, "OK", {.Default = true, .Cancel = false});
 //   Ok.OnClick = [&W] { W.EndModal(1); };
 //   W.SetTabOrder({&Name, &Ok});
 //   int Result = W.RunModal();            // 2 when closed by Escape or the close box
@@ -229,8 +233,10 @@ public:
     int SetTimer(unsigned Milliseconds, std::function<void()> Handler);
     void KillTimer(int Id);
 
-    // Saves the window as it is shown (with its frame) to Path: PNG when the
-    // name ends in ".png", else BMP. Returns false when it cannot.
+    // Saves the window's client area as it is shown to Path: PNG when the
+    // name ends in ".png", else BMP. Returns false when it cannot. (The
+    // frame is left out: without a window manager, as under Xvfb, nobody
+    // draws it.)
     bool SavePicture(const std::string& Path) const;
     // Repaints now (before a picture or a test's look at the screen).
     void Update();

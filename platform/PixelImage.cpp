@@ -1,9 +1,8 @@
 // The pixel pictures of the native window layer and their files: PNG
 // (8-bit RGB, zlib-compressed rows without filters) and 24-bit BMP. No
 // system calls: serves both systems.
-#include <zlib.h>
-
 #include <exception>
+#include <zlib.h>
 
 #include "platform/NativeUi.h"
 #include "runtime/Classes.h"
@@ -65,7 +64,8 @@ bool EncodePng(const TPixelImage& Image, std::string& Out) {
     std::string Header;
     PutBE32(Header, static_cast<uint32_t>(Image.Width));
     PutBE32(Header, static_cast<uint32_t>(Image.Height));
-    Header += std::string("\x08\x02\x00\x00\x00", 5); // 8 bits, RGB, deflate, no filter, no interlace
+    Header +=
+        std::string("\x08\x02\x00\x00\x00", 5); // 8 bits, RGB, deflate, no filter, no interlace
     Out = "\x89PNG\r\n\x1a\n";
     Chunk(Out, "IHDR", Header);
     Chunk(Out, "IDAT", Packed);

@@ -4,13 +4,15 @@
 // manifest in every program that shows a window).
 #include "platform/NativeUi.h"
 
+// The common controls need windows.h first.
+// clang-format off
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include <algorithm>
-#include <cwchar>
 #include <cstdio>
+#include <cwchar>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -123,8 +125,8 @@ std::wstring WindowTextOf(HWND H) {
 // centred when smaller, cut at the right and bottom when larger.
 void Compose(const TPixelImage& Image, COLORREF Background, int W, int H,
              std::vector<uint32_t>& Out) {
-    const uint32_t Bg = (GetRValue(Background) << 16) | (GetGValue(Background) << 8) |
-                        GetBValue(Background);
+    const uint32_t Bg =
+        (GetRValue(Background) << 16) | (GetGValue(Background) << 8) | GetBValue(Background);
     Out.assign(static_cast<size_t>(W) * static_cast<size_t>(H), Bg);
     if (Image.Empty()) return;
     const int OffX = Image.Width < W ? (W - Image.Width) / 2 : 0;
@@ -185,10 +187,10 @@ struct TNativeWindow::TImpl {
         auto Key = std::make_tuple(F.Face, F.Height, F.Bold);
         auto It = Fonts.find(Key);
         if (It != Fonts.end()) return It->second;
-        HFONT H = CreateFontW(-F.Height, 0, 0, 0, F.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                              Utf8ToWide(F.Face).c_str());
+        HFONT H =
+            CreateFontW(-F.Height, 0, 0, 0, F.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(F.Face).c_str());
         Fonts[Key] = H;
         return H;
     }
@@ -364,8 +366,9 @@ void TNativeControl::SetText(const std::string& Text) {
         TRect B = Bounds();
         HDC Dc = GetDC(static_cast<HWND>(FHandle));
         HGDIOBJ Old = SelectObject(Dc, FState->Font);
+        // Line breaks in the text count; only a word-wrapping label wraps.
         RECT R{0, 0, FState->Label.WordWrap ? B.Width : 0, 0};
-        UINT Flags = DT_CALCRECT | (FState->Label.WordWrap ? DT_WORDBREAK : DT_SINGLELINE);
+        UINT Flags = DT_CALCRECT | DT_EXPANDTABS | (FState->Label.WordWrap ? DT_WORDBREAK : 0);
         DrawTextW(Dc, W.c_str(), static_cast<int>(W.size()), &R, Flags);
         SelectObject(Dc, Old);
         ReleaseDC(static_cast<HWND>(FHandle), Dc);
@@ -383,8 +386,8 @@ void TNativeControl::SetText(const std::string& Text) {
 TRect TNativeControl::Bounds() const {
     RECT R;
     GetWindowRect(static_cast<HWND>(FHandle), &R);
-    MapWindowPoints(HWND_DESKTOP, static_cast<HWND>(FWindow->FHandle),
-                    reinterpret_cast<POINT*>(&R), 2);
+    MapWindowPoints(HWND_DESKTOP, static_cast<HWND>(FWindow->FHandle), reinterpret_cast<POINT*>(&R),
+                    2);
     return {R.left, R.top, R.right - R.left, R.bottom - R.top};
 }
 
@@ -591,12 +594,12 @@ TNativeControl& TNativeWindow::Add(TControlKind Kind, const TRect& B) {
         Style |= ACS_TRANSPARENT;
         break;
     }
-    HWND H = CreateWindowExW(ExStyle, Class, L"", Style, B.Left, B.Top, B.Width, B.Height,
-                             static_cast<HWND>(FHandle),
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)),
-                             GetModuleHandleW(nullptr), nullptr);
+    HWND H = CreateWindowExW(
+        ExStyle, Class, L"", Style, B.Left, B.Top, B.Width, B.Height, static_cast<HWND>(FHandle),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleW(nullptr), nullptr);
     C.FHandle = H;
-    if (Kind == TControlKind::Image) SetWindowLongPtrW(H, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&C));
+    if (Kind == TControlKind::Image)
+        SetWindowLongPtrW(H, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&C));
     C.SetFont(FImpl->Options.Font);
     return C;
 }
@@ -875,9 +878,7 @@ void TNativeWindow::Update() {
 
 bool TNativeWindow::SavePicture(const std::string& Path) const {
     HWND H = static_cast<HWND>(FHandle);
-    RECT R;
-    if (!GetWindowRect(H, &R)) return false;
-    const int W = R.right - R.left, Ht = R.bottom - R.top;
+    const int W = ClientWidth(), Ht = ClientHeight();
     if (W <= 0 || Ht <= 0) return false;
     BITMAPINFO Info{};
     Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
@@ -887,19 +888,19 @@ bool TNativeWindow::SavePicture(const std::string& Path) const {
     Info.bmiHeader.biBitCount = 32;
     Info.bmiHeader.biCompression = BI_RGB;
     void* Bits = nullptr;
-    HDC Screen = GetDC(nullptr);
-    HDC Mem = CreateCompatibleDC(Screen);
-    HBITMAP Bmp = CreateDIBSection(Screen, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    HDC Window = GetDC(H);
+    HDC Mem = CreateCompatibleDC(Window);
+    HBITMAP Bmp = CreateDIBSection(Window, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
     bool Ok = false;
     if (Mem != nullptr && Bmp != nullptr) {
         HGDIOBJ Old = SelectObject(Mem, Bmp);
-        // What the screen shows when the window is on it (frame and all),
-        // else what the window paints into the bitmap.
+        // What the screen shows when the window is on it, else what the
+        // window and its controls paint into the bitmap.
         if (IsWindowVisible(H)) {
             RedrawWindow(H, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-            Ok = BitBlt(Mem, 0, 0, W, Ht, Screen, R.left, R.top, SRCCOPY) != FALSE;
+            Ok = BitBlt(Mem, 0, 0, W, Ht, Window, 0, 0, SRCCOPY) != FALSE;
         } else {
-            Ok = PrintWindow(H, Mem, 0) != FALSE;
+            Ok = PrintWindow(H, Mem, PW_CLIENTONLY) != FALSE;
         }
         GdiFlush();
         SelectObject(Mem, Old);
@@ -914,7 +915,7 @@ bool TNativeWindow::SavePicture(const std::string& Path) const {
     }
     if (Bmp != nullptr) DeleteObject(Bmp);
     if (Mem != nullptr) DeleteDC(Mem);
-    ReleaseDC(nullptr, Screen);
+    ReleaseDC(H, Window);
     return Ok && SavePixelImage(Image, Path);
 }
 
