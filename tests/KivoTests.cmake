@@ -2,6 +2,8 @@
 # folder becomes one GoogleTest executable <folder>_<File>, registered with CTest.
 # Files named after NOT_ON_WINDOWS are left out of the Windows build: they
 # still work through POSIX calls directly and wait for their Win32 port.
+# Files named after ONLY_ON_WINDOWS test what only the Windows build has
+# (its native views).
 # The folders the tests name are this machine's; a Windows build run under
 # Wine reaches them through its drive Z:, which maps the host's root (a
 # name starting with '/' would count from the drive of the current folder).
@@ -49,13 +51,16 @@ function(_kivo_test_settings target)
 endfunction()
 
 function(kivo_add_tests prefix)
-  cmake_parse_arguments(ARG "" "" "LIBS;NOT_ON_WINDOWS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;NOT_ON_WINDOWS;ONLY_ON_WINDOWS" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
   if(WIN32)
-    foreach(name ${ARG_NOT_ON_WINDOWS})
-      list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
-    endforeach()
+    set(left_out ${ARG_NOT_ON_WINDOWS})
+  else()
+    set(left_out ${ARG_ONLY_ON_WINDOWS})
   endif()
+  foreach(name ${left_out})
+    list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  endforeach()
   # The folder's support/*.cpp helpers are compiled once, into one library
   # every executable of the folder links; those that call the system have
   # their Windows versions in support/win32/.
