@@ -1,5 +1,6 @@
-// Icons from the program's resources on buttons and windows, and pictures of
-// any window (the system's message boxes), through USER32 and GDI32.
+// Icons from the program's resources on buttons and windows, private fonts,
+// and pictures of any window (the system's message boxes), through USER32
+// and GDI32.
 #include "platform/NativeResources.h"
 
 #include <utility>
@@ -7,6 +8,8 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
+
+#include "runtime/win32/WideText.h"
 
 namespace kivo::ui {
 
@@ -52,6 +55,32 @@ bool SetWindowIconResource(TNativeWindow& Window, int ResId) {
         if (Old != nullptr) DestroyIcon(static_cast<HICON>(Old));
     }
     return true;
+}
+
+bool FontFaceAvailable(const std::string& Face) {
+    LOGFONTW Wanted{};
+    Wanted.lfCharSet = DEFAULT_CHARSET;
+    const std::wstring Wide = os::Utf8ToWide(Face);
+    if (Wide.size() >= LF_FACESIZE) return false;
+    Wide.copy(Wanted.lfFaceName, Wide.size());
+    bool Found = false;
+    HDC Dc = GetDC(nullptr);
+    EnumFontFamiliesExW(
+        Dc, &Wanted,
+        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM Data) -> int {
+            *reinterpret_cast<bool*>(Data) = true;
+            return 0;
+        },
+        reinterpret_cast<LPARAM>(&Found), 0);
+    ReleaseDC(nullptr, Dc);
+    return Found;
+}
+
+bool AddPrivateFontFile(const std::string& Path) {
+    std::wstring Wide = os::Utf8ToWide(Path);
+    for (wchar_t& C : Wide)
+        if (C == L'/') C = L'\\';
+    return AddFontResourceExW(Wide.c_str(), FR_PRIVATE, nullptr) > 0;
 }
 
 bool SaveWindowPicture(void* Window, const std::string& Path) {
