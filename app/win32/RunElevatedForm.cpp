@@ -19,7 +19,8 @@ ui::TFont FontOf(const TFormDesign& Design, const TControlLayout& L) {
 
 } // namespace
 
-TRunElevatedForm::TRunElevatedForm() : FState(this) {
+TRunElevatedForm::TRunElevatedForm(const std::function<void(TRunElevatedFormState&)>& Prepare)
+    : FState(this) {
     const TFormDesign& Design = RunElevatedFormDesign();
     ui::TWindowOptions Options;
     Options.Caption = Design.Caption;
@@ -66,6 +67,7 @@ TRunElevatedForm::TRunElevatedForm() : FState(this) {
         FControls[B]->OnClick = [this, B] { FState.Click(B); };
 
     // An error while the window is created is shown; the window still opens.
+    if (Prepare) Prepare(FState);
     FState.Create();
 }
 
@@ -106,6 +108,12 @@ void TRunElevatedForm::Run() {
 }
 
 void InstallWindowsViews() {
+    // "Tahoma" is the system's own on Windows. Wine lists no Tahoma of its
+    // own in every installation: then the Tahoma-metric face of Wine's font
+    // package is loaded from the host's folder (drive Z: under Wine), its
+    // regular face only, as the Qt view does (the system emboldens it).
+    const char* const Face = RunElevatedFormDesign().FontFamily;
+    if (!ui::FontFaceAvailable(Face)) ui::AddPrivateFontFile("Z:/usr/share/wine/fonts/tahoma.ttf");
     ui::InstallNativeUserInterface();
     SetMessagePump([] { ui::PumpMessages(); });
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "app/RunElevatedMain.h"
@@ -15,7 +16,9 @@ namespace kivo {
 
 class TRunElevatedForm final : private IRunElevatedFormView {
 public:
-    TRunElevatedForm();
+    // Prepare, when given, sees the state before the window's creation
+    // handler runs (tests choose the install folders there).
+    explicit TRunElevatedForm(const std::function<void(TRunElevatedFormState&)>& Prepare = nullptr);
     ~TRunElevatedForm() override;
     TRunElevatedForm(const TRunElevatedForm&) = delete;
     TRunElevatedForm& operator=(const TRunElevatedForm&) = delete;
