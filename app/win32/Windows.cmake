@@ -40,7 +40,7 @@ target_link_libraries(kivo-mapi-setup-tour PRIVATE kivo_app kivo_warnings)
 
 # Installation: a folder a user can run from (the program is linked
 # statically and needs nothing beside it), as the component "installer":
-#   cmake --install build/windows --component installer --prefix <folder>
+#   cmake --install build/windows --component installer --strip --prefix <folder>
 # and the same folder as a ZIP archive: cpack --preset windows.
 install(TARGETS kivo-mapi-setup RUNTIME DESTINATION . COMPONENT installer)
 set(CPACK_GENERATOR ZIP)
@@ -48,5 +48,8 @@ set(CPACK_PACKAGE_NAME kivo-mapi-setup)
 set(CPACK_PACKAGE_VENDOR "KIVO Didazive")
 set(CPACK_SYSTEM_NAME windows-x64)
 set(CPACK_COMPONENTS_ALL installer)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_INSTALLER_FILE_NAME kivo-mapi-setup-${PROJECT_VERSION}-windows-x64)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 include(CPack)
