@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/FileSystem.h"
+#include "runtime/Application.h"
 #include "runtime/SysUtils.h"
 #include "util/QxBasicStringProcs.h"
 
@@ -140,6 +141,16 @@ void PrintBox(const std::string& Caption, const std::string& Text, const std::st
     std::printf("   box \"%s\": %s  [pressing %s]\n", Caption.c_str(), OneLine(Text).c_str(),
                 Pressed.empty() ? "-" : Pressed.c_str());
     std::printf("   screenshot: %s\n", Picture.c_str());
+}
+
+bool ReadTourArguments(int Argc, char** Argv, std::string& ShotDir) {
+    SetProgramArguments(Argc, Argv);
+    if (Argc != 2) {
+        std::fprintf(stderr, "usage: %s <screenshot folder>\n", Argc > 0 ? Argv[0] : "tour");
+        return false;
+    }
+    ShotDir = Argv[1];
+    return true;
 }
 
 int RunTourSteps(ITourDriver& Driver, const std::string& ShotDir) {

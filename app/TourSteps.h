@@ -36,6 +36,11 @@ private:
 void PrintBox(const std::string& Caption, const std::string& Text, const std::string& Pressed,
               const std::string& Picture);
 
+// The tour's command line, "<program> <screenshot folder>": records the
+// program's arguments and gives the folder; prints the usage and answers
+// false when the line is wrong.
+bool ReadTourArguments(int Argc, char** Argv, std::string& ShotDir);
+
 // Runs the tour; 0 when every step did what it should, else 1.
 int RunTourSteps(ITourDriver& Driver, const std::string& ShotDir);
 

@@ -66,12 +66,8 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    SetProgramArguments(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <screenshot folder>\n", argv[0]);
-        return 2;
-    }
-    const std::string ShotDir = argv[1];
+    std::string ShotDir;
+    if (!ReadTourArguments(argc, argv, ShotDir)) return 2;
     InstallWindowsViews();
     InitializeRunElevatedMain();
     std::string Reason;

@@ -42,17 +42,4 @@ TPackageServer::~TPackageServer() {
     if (!Root.empty()) RemoveTree(Root);
 }
 
-void TPackageServer::SetMode(const std::string& Mode) const {
-    EXPECT_TRUE(WriteFile(Root + "/mode", Mode));
-}
-
-void TPackageServer::Publish(const std::string& Package) const {
-    EXPECT_TRUE(WriteFile(Root + "/Zelbrix.zip", Package));
-}
-
-TPackageServer& PackageServer() {
-    static TPackageServer S;
-    return S;
-}
-
 } // namespace kivo::test

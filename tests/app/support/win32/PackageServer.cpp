@@ -29,17 +29,4 @@ TPackageServer::~TPackageServer() {
     RemoveTree(Root);
 }
 
-void TPackageServer::SetMode(const std::string& Mode) const {
-    EXPECT_TRUE(WriteFile(Root + "/mode", Mode));
-}
-
-void TPackageServer::Publish(const std::string& Package) const {
-    EXPECT_TRUE(WriteFile(Root + "/Zelbrix.zip", Package));
-}
-
-TPackageServer& PackageServer() {
-    static TPackageServer S;
-    return S;
-}
-
 } // namespace kivo::test
