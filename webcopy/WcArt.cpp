@@ -227,6 +227,25 @@ TPixelImage DrawLoginBannerArt() {
     return Image;
 }
 
+TPixelImage ToIndexed8(const TPixelImage& Image) {
+    TPixelImage Out;
+    Out.Width = Image.Width;
+    Out.Height = Image.Height;
+    Out.Format = ui::TPixelFormat::Indexed8;
+    for (int R = 0; R < 6; ++R)
+        for (int G = 0; G < 6; ++G)
+            for (int B = 0; B < 6; ++B)
+                Out.Palette.push_back(Rgb(R * 51, G * 51, B * 51));
+    Out.Indexes.reserve(size_t(Image.Width) * size_t(Image.Height));
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X) {
+            const uint32_t P = Image.At(X, Y);
+            auto Level = [P](int Shift) { return int((((P >> Shift) & 0xFF) + 25) / 51); };
+            Out.Indexes.push_back(uint8_t(Level(16) * 36 + Level(8) * 6 + Level(0)));
+        }
+    return Out;
+}
+
 std::string ElidePathText(const std::string& Text, int Width,
                           const std::function<int(const std::string&)>& Measure) {
     if (Measure(Text) <= Width) return Text;

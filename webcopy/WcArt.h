@@ -27,6 +27,10 @@ constexpr int LoginBannerWidth = 320;
 constexpr int LoginBannerHeight = 60;
 ui::TPixelImage DrawLoginBannerArt();
 
+// A picture reduced to 8 bits per pixel over the web-safe colour cube (6
+// levels per channel), as the banner is kept.
+ui::TPixelImage ToIndexed8(const ui::TPixelImage& Image);
+
 // Text fitted into Width the way a path is shortened: the end (from the
 // last '/' or '\') stays, the characters before it give way to "..."; when
 // even that end does not fit, its start goes too. Measure gives the width

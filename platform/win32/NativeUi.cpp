@@ -491,6 +491,9 @@ const TPixelImage& TNativeControl::Image() const {
 }
 
 bool TNativeControl::OpenSystemClip(int ResId) {
+    // Wine's shell library has one two-frame stand-in, reading "Searching",
+    // under every clip id: no clip worth showing.
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) return false;
     HMODULE Shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (Shell == nullptr) return false;
     // The control reads the clip from the module while it plays: the module
@@ -920,6 +923,53 @@ bool TNativeWindow::SavePicture(const std::string& Path) const {
 }
 
 // ---------------------------------------------------------------------------
+
+void DrawTextOnImage(TPixelImage& Image, const TRect& Box, const std::string& Text,
+                     const TFont& Font, TColor Color) {
+    if (Image.Empty()) return;
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+    Info.bmiHeader.biWidth = Image.Width;
+    Info.bmiHeader.biHeight = -Image.Height;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    void* Bits = nullptr;
+    HDC Mem = CreateCompatibleDC(nullptr);
+    HBITMAP Bmp = CreateDIBSection(Mem, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    if (Mem == nullptr || Bmp == nullptr) {
+        if (Bmp != nullptr) DeleteObject(Bmp);
+        if (Mem != nullptr) DeleteDC(Mem);
+        return;
+    }
+    const size_t Count = static_cast<size_t>(Image.Width) * static_cast<size_t>(Image.Height);
+    auto* P = static_cast<uint32_t*>(Bits);
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X)
+            P[static_cast<size_t>(Y) * Image.Width + X] = Image.At(X, Y) & 0xFFFFFF;
+    HGDIOBJ OldBmp = SelectObject(Mem, Bmp);
+    HFONT F =
+        CreateFontW(-Font.Height, 0, 0, 0, Font.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                    DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(Font.Face).c_str());
+    HGDIOBJ OldFont = SelectObject(Mem, F);
+    SetBkMode(Mem, TRANSPARENT);
+    SetTextColor(Mem, ToColorRef(Color));
+    RECT R{Box.Left, Box.Top, Box.Left + Box.Width, Box.Top + Box.Height};
+    std::wstring W = Utf8ToWide(Text);
+    DrawTextW(Mem, W.c_str(), static_cast<int>(W.size()), &R,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    GdiFlush();
+    Image.Format = TPixelFormat::Rgb;
+    Image.Indexes.clear();
+    Image.Palette.clear();
+    Image.Pixels.assign(P, P + Count);
+    SelectObject(Mem, OldFont);
+    SelectObject(Mem, OldBmp);
+    DeleteObject(F);
+    DeleteObject(Bmp);
+    DeleteDC(Mem);
+}
 
 bool WindowsAvailable(std::string* Reason) {
     static const bool Available = [] {
