@@ -170,7 +170,11 @@ TEST_P(WinCancel, CancelsTheTransfer) {
     EXPECT_FALSE(test::Exists(Dir / "c.bin"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, WinCancel, ::testing::Values("CancelButton", "Escape"));
+std::string WayName(const ::testing::TestParamInfo<const char*>& Info) {
+    return Info.param;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, WinCancel, ::testing::Values("CancelButton", "Escape"), WayName);
 
 TEST_F(WinViews, LoginDialogLayoutAndConfirmation) {
     // Confirmed with Enter in the password field.
@@ -226,7 +230,7 @@ TEST_P(WinLoginCancel, LeavesTheValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, WinLoginCancel,
-                         ::testing::Values("Escape", "CancelButton", "CloseBox"));
+                         ::testing::Values("Escape", "CancelButton", "CloseBox"), WayName);
 
 TEST_F(WinViews, EngineAsksThroughTheLoginDialog) {
     SetLoginShownHook([](TWcLoginForm& F) {
