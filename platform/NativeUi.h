@@ -119,6 +119,9 @@ public:
     // Button: the elevation shield (BCM_SETSHIELD), the default-button look.
     void SetShield(bool Shield);
     void SetDefault(bool Default);
+    // Button: a picture shown beside the caption, centred when there is none
+    // (a small icon, alpha kept; an empty picture removes it).
+    void SetButtonImage(const TPixelImage& Image);
     // Edit: each character shown as '*'.
     void SetPassword(bool Password);
     // Progress bar: range, position, marquee (moving, no position).

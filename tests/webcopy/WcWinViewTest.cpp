@@ -7,6 +7,7 @@
 #include "platform/NativeUi.h"
 #include "support/EventLog.h"
 #include "support/TestSupport.h"
+#include "support/ViewRuns.h"
 #include "webcopy/WcLoginWin.h"
 #include "webcopy/WcProgressWin.h"
 #include "webcopy/Webcopy.h"
@@ -70,14 +71,7 @@ protected:
 
 TEST_F(WinViews, ProgressDialogShowsTheEngineState) {
     TWebCopy W(nullptr);
-    W.SetShowTime(true);
-    W.SetShowElapsedTime(true);
-    W.SetShowCompletion(true);
-    W.SetShowOpenFile(true);
-    W.SetShowOpenFolder(true);
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetURL(Server().Url("/slow/200000/4/a-rather-long-file-name-for-the-path-ellipsis.bin"));
-    It->SetTargetDir(Dir / "some/deeper/folder/for/the/file/line");
+    TWebCopyItem* It = test::AddFullDialogDownload(W, Dir);
     bool Checked = false;
     W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
         if (Checked || Size < 60000) return;
@@ -140,9 +134,7 @@ TEST_P(WinCancel, CancelsTheTransfer) {
     const std::string Way = GetParam();
     TWebCopy W(nullptr);
     test::TEventLog Log(W);
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetURL(Server().Url("/slow/400000/10/c.bin"));
-    It->SetTargetDir(Dir.Path());
+    TWebCopyItem* It = test::AddSlowDownload(W, Dir);
     bool Done = false;
     W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
         if (Done || Size == 0) return;
@@ -239,10 +231,7 @@ TEST_F(WinViews, EngineAsksThroughTheLoginDialog) {
         F.Button1->Click();
     });
     TWebCopy W(nullptr);
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetURL(Server().Url("/auth/user/secret/100/l.bin"));
-    It->SetTargetDir(Dir.Path());
-    It->SetAuthenticate(waAuto);
+    TWebCopyItem* It = test::AddLoginDownload(W, Dir);
     W.Execute();
     EXPECT_TRUE(It->Success());
     EXPECT_EQ(test::ReadFile(Dir / "l.bin"), test::Pattern(100));
