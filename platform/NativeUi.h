@@ -119,6 +119,9 @@ public:
     // Button: the elevation shield (BCM_SETSHIELD), the default-button look.
     void SetShield(bool Shield);
     void SetDefault(bool Default);
+    // Button: a picture shown beside the caption, centred when there is none
+    // (a small icon, alpha kept; an empty picture removes it).
+    void SetButtonImage(const TPixelImage& Image);
     // Edit: each character shown as '*'.
     void SetPassword(bool Password);
     // Progress bar: range, position, marquee (moving, no position).
@@ -131,7 +134,8 @@ public:
     void SetImage(const TPixelImage& Image);
     const TPixelImage& Image() const;
     // Animation: plays a clip resource of the system's shell library (the
-    // file-copy clip is 161); false when the system has no such clip.
+    // file-copy clip is 161); false when the system has no such clip (Wine
+    // has none: its shell library holds one placeholder for every clip).
     bool OpenSystemClip(int ResId);
     void SetPlaying(bool Playing);
 
@@ -257,6 +261,12 @@ private:
 // Writes Image to Path: PNG when the name ends in ".png", else a 24-bit BMP
 // (alpha dropped). Returns false when it cannot. Serves every system.
 bool SavePixelImage(const TPixelImage& Image, const std::string& Path);
+
+// Writes Text onto Image (made Rgb) in Font and Color, vertically centred
+// in Box and left-aligned, as the system renders it (for pictures that carry
+// words, such as a banner).
+void DrawTextOnImage(TPixelImage& Image, const TRect& Box, const std::string& Text,
+                     const TFont& Font, TColor Color);
 
 // Whether windows can be made here (on Windows under Wine: a display); when
 // not, Reason says why.

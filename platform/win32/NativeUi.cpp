@@ -157,6 +157,38 @@ void PaintPixels(HDC Dc, int X, int Y, int W, int H, const std::vector<uint32_t>
                       static_cast<UINT>(H), Pixels.data(), &Info, DIB_RGB_COLORS);
 }
 
+// An icon with alpha from a picture (nullptr when it cannot be made).
+HICON IconOf(const TPixelImage& Image) {
+    if (Image.Empty()) return nullptr;
+    BITMAPV5HEADER Hdr{};
+    Hdr.bV5Size = sizeof(Hdr);
+    Hdr.bV5Width = Image.Width;
+    Hdr.bV5Height = -Image.Height;
+    Hdr.bV5Planes = 1;
+    Hdr.bV5BitCount = 32;
+    Hdr.bV5Compression = BI_BITFIELDS;
+    Hdr.bV5RedMask = 0x00FF0000;
+    Hdr.bV5GreenMask = 0x0000FF00;
+    Hdr.bV5BlueMask = 0x000000FF;
+    Hdr.bV5AlphaMask = 0xFF000000;
+    void* Bits = nullptr;
+    HDC Dc = GetDC(nullptr);
+    HBITMAP Color = CreateDIBSection(Dc, reinterpret_cast<BITMAPINFO*>(&Hdr), DIB_RGB_COLORS, &Bits,
+                                     nullptr, 0);
+    ReleaseDC(nullptr, Dc);
+    if (Color == nullptr) return nullptr;
+    auto* P = static_cast<uint32_t*>(Bits);
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X)
+            P[static_cast<size_t>(Y) * Image.Width + X] = Image.At(X, Y);
+    HBITMAP Mask = CreateBitmap(Image.Width, Image.Height, 1, 1, nullptr);
+    ICONINFO Info{TRUE, 0, 0, Mask, Color};
+    HICON Icon = CreateIconIndirect(&Info);
+    DeleteObject(Mask);
+    DeleteObject(Color);
+    return Icon;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -167,6 +199,7 @@ struct TNativeControl::TState {
     TButtonStyle Button;
     TPixelImage Image;
     HBRUSH Background = nullptr; // a label's own background
+    HICON ButtonIcon = nullptr;
 };
 
 struct TNativeWindow::TImpl {
@@ -450,6 +483,15 @@ void TNativeControl::SetShield(bool Shield) {
     SendMessageW(static_cast<HWND>(FHandle), BCM_SETSHIELD, 0, Shield ? 1 : 0);
 }
 
+void TNativeControl::SetButtonImage(const TPixelImage& Image) {
+    HICON Icon = IconOf(Image);
+    SendMessageW(static_cast<HWND>(FHandle), BM_SETIMAGE, IMAGE_ICON,
+                 reinterpret_cast<LPARAM>(Icon));
+    if (FState->ButtonIcon != nullptr) DestroyIcon(FState->ButtonIcon);
+    FState->ButtonIcon = Icon;
+    InvalidateRect(static_cast<HWND>(FHandle), nullptr, TRUE);
+}
+
 void TNativeControl::SetDefault(bool Default) {
     FState->Button.Default = Default;
     SendMessageW(static_cast<HWND>(FHandle), BM_SETSTYLE,
@@ -491,6 +533,9 @@ const TPixelImage& TNativeControl::Image() const {
 }
 
 bool TNativeControl::OpenSystemClip(int ResId) {
+    // Wine's shell library has one two-frame stand-in, reading "Searching",
+    // under every clip id: no clip worth showing.
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) return false;
     HMODULE Shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (Shell == nullptr) return false;
     // The control reads the clip from the module while it plays: the module
@@ -556,8 +601,10 @@ TNativeWindow::~TNativeWindow() {
             SetWindowLongPtrW(static_cast<HWND>(C->FHandle), GWLP_USERDATA, 0);
         DestroyWindow(H);
     }
-    for (auto& C : FControls)
+    for (auto& C : FControls) {
         if (C->FState->Background != nullptr) DeleteObject(C->FState->Background);
+        if (C->FState->ButtonIcon != nullptr) DestroyIcon(C->FState->ButtonIcon);
+    }
     for (auto& [Key, Font] : FImpl->Fonts)
         DeleteObject(Font);
     if (FImpl->Background != nullptr) DeleteObject(FImpl->Background);
@@ -715,35 +762,12 @@ int TNativeWindow::ClientHeight() const {
 }
 
 void TNativeWindow::SetIcon(const TPixelImage& Icon) {
-    if (Icon.Empty()) return;
-    std::vector<uint32_t> Bgra(static_cast<size_t>(Icon.Width) * Icon.Height);
-    for (int Y = 0; Y < Icon.Height; ++Y)
-        for (int X = 0; X < Icon.Width; ++X)
-            Bgra[static_cast<size_t>(Y) * Icon.Width + X] = Icon.At(X, Y);
-    BITMAPV5HEADER Hdr{};
-    Hdr.bV5Size = sizeof(Hdr);
-    Hdr.bV5Width = Icon.Width;
-    Hdr.bV5Height = -Icon.Height;
-    Hdr.bV5Planes = 1;
-    Hdr.bV5BitCount = 32;
-    Hdr.bV5Compression = BI_BITFIELDS;
-    Hdr.bV5RedMask = 0x00FF0000;
-    Hdr.bV5GreenMask = 0x0000FF00;
-    Hdr.bV5BlueMask = 0x000000FF;
-    Hdr.bV5AlphaMask = 0xFF000000;
-    void* Bits = nullptr;
-    HDC Dc = GetDC(nullptr);
-    HBITMAP Color = CreateDIBSection(Dc, reinterpret_cast<BITMAPINFO*>(&Hdr), DIB_RGB_COLORS, &Bits,
-                                     nullptr, 0);
-    ReleaseDC(nullptr, Dc);
-    if (Color == nullptr) return;
-    std::copy(Bgra.begin(), Bgra.end(), static_cast<uint32_t*>(Bits));
-    HBITMAP Mask = CreateBitmap(Icon.Width, Icon.Height, 1, 1, nullptr);
-    ICONINFO Info{TRUE, 0, 0, Mask, Color};
-    HICON Big = CreateIconIndirect(&Info);
-    HICON Small = CreateIconIndirect(&Info);
-    DeleteObject(Mask);
-    DeleteObject(Color);
+    HICON Big = IconOf(Icon), Small = IconOf(Icon);
+    if (Big == nullptr || Small == nullptr) {
+        if (Big != nullptr) DestroyIcon(Big);
+        if (Small != nullptr) DestroyIcon(Small);
+        return;
+    }
     HWND H = static_cast<HWND>(FHandle);
     SendMessageW(H, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Big));
     SendMessageW(H, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Small));
@@ -920,6 +944,53 @@ bool TNativeWindow::SavePicture(const std::string& Path) const {
 }
 
 // ---------------------------------------------------------------------------
+
+void DrawTextOnImage(TPixelImage& Image, const TRect& Box, const std::string& Text,
+                     const TFont& Font, TColor Color) {
+    if (Image.Empty()) return;
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+    Info.bmiHeader.biWidth = Image.Width;
+    Info.bmiHeader.biHeight = -Image.Height;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    void* Bits = nullptr;
+    HDC Mem = CreateCompatibleDC(nullptr);
+    HBITMAP Bmp = CreateDIBSection(Mem, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    if (Mem == nullptr || Bmp == nullptr) {
+        if (Bmp != nullptr) DeleteObject(Bmp);
+        if (Mem != nullptr) DeleteDC(Mem);
+        return;
+    }
+    const size_t Count = static_cast<size_t>(Image.Width) * static_cast<size_t>(Image.Height);
+    auto* P = static_cast<uint32_t*>(Bits);
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X)
+            P[static_cast<size_t>(Y) * Image.Width + X] = Image.At(X, Y) & 0xFFFFFF;
+    HGDIOBJ OldBmp = SelectObject(Mem, Bmp);
+    HFONT F =
+        CreateFontW(-Font.Height, 0, 0, 0, Font.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                    DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(Font.Face).c_str());
+    HGDIOBJ OldFont = SelectObject(Mem, F);
+    SetBkMode(Mem, TRANSPARENT);
+    SetTextColor(Mem, ToColorRef(Color));
+    RECT R{Box.Left, Box.Top, Box.Left + Box.Width, Box.Top + Box.Height};
+    std::wstring W = Utf8ToWide(Text);
+    DrawTextW(Mem, W.c_str(), static_cast<int>(W.size()), &R,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    GdiFlush();
+    Image.Format = TPixelFormat::Rgb;
+    Image.Indexes.clear();
+    Image.Palette.clear();
+    Image.Pixels.assign(P, P + Count);
+    SelectObject(Mem, OldFont);
+    SelectObject(Mem, OldBmp);
+    DeleteObject(F);
+    DeleteObject(Bmp);
+    DeleteDC(Mem);
+}
 
 bool WindowsAvailable(std::string* Reason) {
     static const bool Available = [] {

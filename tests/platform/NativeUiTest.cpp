@@ -114,6 +114,12 @@ TEST_F(NativeUi, ControlsKeepWhatTheyAreGiven) {
     // Messages through the user interface reach the real controls.
     EXPECT_EQ(NativeUserInterface().SendMessage(Edit.Handle(), WM_GETTEXTLENGTH, 0, 0), 6);
     NativeUserInterface().SendMessage(Button.Handle(), BCM_SETSHIELD, 0, 1);
+    // A picture on a button (the installer's waste bin).
+    TPixelImage Bin;
+    Bin.Width = Bin.Height = 16;
+    Bin.Pixels.assign(256, 0xFFD01C1C);
+    Button.SetButtonImage(Bin);
+    EXPECT_NE(SendMessageW(static_cast<HWND>(Button.Handle()), BM_GETIMAGE, IMAGE_ICON, 0), 0);
 
     std::string Png = Artifact("nativeui-controls.png");
     EXPECT_TRUE(W.SavePicture(Png));
