@@ -3,7 +3,7 @@
 #include "app/win32/Resources.h"
 #include "platform/NativeResources.h"
 #include "platform/NativeUserInterface.h"
-#include "runtime/Application.h"
+#include "webcopy/WcProgressWin.h"
 
 namespace kivo {
 
@@ -115,7 +115,8 @@ void InstallWindowsViews() {
     const char* const Face = RunElevatedFormDesign().FontFamily;
     if (!ui::FontFaceAvailable(Face)) ui::AddPrivateFontFile("Z:/usr/share/wine/fonts/tahoma.ttf");
     ui::InstallNativeUserInterface();
-    SetMessagePump([] { ui::PumpMessages(); });
+    // The web copy engine's progress and login dialogs, and the pump.
+    webcopy::InstallWin32Views();
 }
 
 } // namespace kivo

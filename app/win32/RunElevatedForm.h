@@ -49,8 +49,8 @@ private:
 };
 
 // Installs what the native views need: the native user interface (message
-// boxes and dialogs) and the message pump that keeps windows alive while
-// the program waits.
+// boxes and dialogs), the web copy engine's native dialogs and the message
+// pump that keeps windows alive while the program waits.
 void InstallWindowsViews();
 
 } // namespace kivo

@@ -4,7 +4,7 @@
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 add_library(kivo_app STATIC win32/RunElevatedForm.cpp)
-target_link_libraries(kivo_app PUBLIC kivo_app_core kivo_platform PRIVATE kivo_warnings)
+target_link_libraries(kivo_app PUBLIC kivo_app_core kivo_webcopy_win kivo_platform PRIVATE kivo_warnings)
 target_include_directories(kivo_app PUBLIC ${PROJECT_SOURCE_DIR})
 
 # The icons are drawn at build time (make-icons.py): nothing generated is kept
