@@ -286,3 +286,34 @@ TEST_F(FormTest, NonZeroExitCodeGoesToTheApplicationErrorBox) {
     EXPECT_EQ(Runner.LastParameters,
               std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/unregserver");
 }
+
+// ---- the elevated action's boxes, as the Qt user interface shows them ----
+
+TEST_F(FormTest, ElevatedActionsRealDialogsShowTheGermanCaptions) {
+    ForceDirectories(LocalFolder());
+    std::vector<std::string> Seen;
+    int Shot = 0;
+    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
+        Screenshot(Box, Shot++ == 0 ? "07-elevated-missing-details" : "08-elevated-missing-error");
+        return nullptr;
+    };
+    ElevatedServerAction(LocalFolder() + ";/regserver");
+    PlaceServer(LocalFolder());
+    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
+        EXPECT_EQ(Box.icon(), QMessageBox::Information);
+        Screenshot(Box, "09-elevated-success");
+        return nullptr;
+    };
+    ElevatedServerAction(LocalFolder() + ";/regserver");
+    EXPECT_EQ(AwaitRecord(LocalFolder()), "/regserver");
+    QtUserInterface().Responder = nullptr;
+    ASSERT_EQ(Seen.size(), 3u);
+    EXPECT_EQ(Seen[0], "Informationen|AppDir: " + LocalFolder() + "; Ausführen: " + LocalFolder() +
+                           "/Zelbrix.exe; Parameter: /regserver|OK");
+    EXPECT_EQ(Seen[1], "MAPI 64 COM Server|Error (2) registering COM server|OK");
+    EXPECT_EQ(Seen[2], "MAPI 64 COM Server|Success|OK");
+}
