@@ -239,8 +239,8 @@ public:
 
     // Saves the window's client area as it is shown to Path: PNG when the
     // name ends in ".png", else BMP. Returns false when it cannot. (The
-    // frame is left out: without a window manager, as under Xvfb, nobody
-    // draws it.)
+    // frame is left out: without a window manager, as under Xvfb or Wine's
+    // null display driver, nobody draws it.)
     bool SavePicture(const std::string& Path) const;
     // Repaints now (before a picture or a test's look at the screen).
     void Update();
@@ -268,7 +268,8 @@ bool SavePixelImage(const TPixelImage& Image, const std::string& Path);
 void DrawTextOnImage(TPixelImage& Image, const TRect& Box, const std::string& Text,
                      const TFont& Font, TColor Color);
 
-// Whether windows can be made here (on Windows under Wine: a display); when
+// Whether windows can be made here (under Wine: a display or the null
+// display driver); when
 // not, Reason says why.
 bool WindowsAvailable(std::string* Reason = nullptr);
 

@@ -21,18 +21,18 @@ endif()
 # prefix when it is missing, so that two tests starting side by side never
 # both make it): they live as long as the server, and started by a test
 # they would hold its output pipe open and keep CTest waiting. Everything
-# the setup starts writes to /dev/null for the same reason. It also makes
-# Wine's windows unmanaged: under Xvfb no window manager runs, and Wine
-# would wait 2 s for one at every window that is hidden.
+# the setup starts writes to /dev/null for the same reason. The setup also
+# chooses Wine's display driver: X11 with a display, else the null driver,
+# so that the native windows' tests run without one
+# (tests/common/win32/wine-start.sh).
 set(KIVO_TEST_FIXTURES "")
 if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KIVO_WINESERVER NAMES wineserver REQUIRED)
   set(_wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all)
   # A server the build's test discovery or an interrupted run left is
   # stopped first.
-  add_test(NAME wine_server_start COMMAND sh -c
-    "{ \"$0\" -k; \"$0\" -p && \"$1\" wineboot --init && \"$1\" reg add \"$2\" /v Managed /d N /f; } >/dev/null 2>&1 </dev/null"
-    ${KIVO_WINESERVER} ${KIVO_WINE} "HKCU\\Software\\Wine\\X11 Driver")
+  add_test(NAME wine_server_start COMMAND sh -c "\"$0\" \"$1\" \"$2\" >/dev/null 2>&1 </dev/null"
+    ${PROJECT_SOURCE_DIR}/tests/common/win32/wine-start.sh ${KIVO_WINESERVER} ${KIVO_WINE})
   add_test(NAME wine_server_stop COMMAND sh -c "\"$0\" -k >/dev/null 2>&1 </dev/null; true"
     ${KIVO_WINESERVER})
   set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300

@@ -1002,7 +1002,8 @@ bool WindowsAvailable(std::string* Reason) {
         return true;
     }();
     if (!Available && Reason != nullptr)
-        *Reason = "no windows can be made here (no display; under Wine run with xvfb-run)";
+        *Reason = "no windows can be made here: no display (under Wine, ctest's fixture chooses "
+                  "the null display driver when DISPLAY is unset; or run with xvfb-run -a)";
     return Available;
 }
 

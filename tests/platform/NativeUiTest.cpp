@@ -1,6 +1,7 @@
 // The native window layer and the native user interface, on real windows.
-// Windows need a display: under Wine run with xvfb-run (the tests skip,
-// saying so, when none is there). Pictures go to <build>/artifacts/.
+// Windows need a display driver: under Wine the ctest fixture chooses X11 or
+// the null driver (outside it, without a display, the tests skip, saying
+// so). Pictures go to <build>/artifacts/.
 #include "platform/NativeUi.h"
 
 #include <gtest/gtest.h>

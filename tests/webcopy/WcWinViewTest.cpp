@@ -1,6 +1,7 @@
 // The Windows views: the progress dialog rendering the engine's state
-// during a real download, and the login dialog. Windows need a display:
-// under Wine run with xvfb-run (without one the tests skip, saying so).
+// during a real download, and the login dialog. Windows need a display
+// driver: under Wine the ctest fixture chooses X11 or the null driver
+// (outside it, without a display, the tests skip, saying so).
 // Pictures go to <build>/artifacts/.
 #include <gtest/gtest.h>
 
