@@ -163,21 +163,8 @@ void EnsureGuiApplication() {
     InstallerFontFamily();
 }
 
-std::string ApplicationTitle() {
-    std::string Name = ExtractFileName(ExecutablePath());
-    std::string Ext = ExtractFileExt(Name);
-    return Name.substr(0, Name.size() - Ext.size());
-}
-
-std::string ErrorBoxText(const std::string& Message) {
-    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
-    return Message;
-}
-
 void ShowException(const std::exception& E) {
-    if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
-    UserInterface().MessageBox(QApplication::activeWindow(), ErrorBoxText(E.what()),
-                               ApplicationTitle(), MB_OK | MB_ICONSTOP);
+    ShowExceptionBox(E, QApplication::activeWindow());
 }
 
 QString InstallerFontFamily() {

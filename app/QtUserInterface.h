@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "app/RunElevatedMain.h"
 #include "platform/UserInterface.h"
 
 class QAbstractButton;
@@ -46,13 +47,9 @@ void InstallQtUserInterface();
 // and loads the fonts.
 void EnsureGuiApplication();
 
-// The application's title: the program's file name without extension.
-std::string ApplicationTitle();
-// The application's top-level error box: stop icon, OK, titled with the
-// application title; a final "." is added unless the message ends in a
-// character at or below ".". EAbort is silent.
+// The application's top-level error box (ShowExceptionBox) over the active
+// window.
 void ShowException(const std::exception& E);
-std::string ErrorBoxText(const std::string& Message);
 
 // "Tahoma" from the Tahoma-metric font of the system when available, else a
 // sans-serif of similar width.

@@ -1,12 +1,8 @@
 #include "app/RunElevatedMain.h"
 
-#include <QApplication>
-#include <QCursor>
-#include <QFont>
 #include <cstdlib>
 #include <memory>
 
-#include "app/QtUserInterface.h"
 #include "archive/AbUnzper.h"
 #include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
@@ -33,22 +29,6 @@ std::string DownloadBaseUrl() {
     if (Url.back() != '/') Url += '/';
     return Url;
 }
-
-namespace {
-
-QFont InstallerFont(int PixelHeight, bool Bold = false) {
-    QFont F(InstallerFontFamily());
-    F.setPixelSize(PixelHeight);
-    F.setBold(Bold);
-    return F;
-}
-
-void PlaceLabel(QLabel* L, int X, int Y, const QFont& F) {
-    L->setFont(F);
-    L->move(X, Y);
-}
-
-} // namespace
 
 // ---- the elevated action ----
 
@@ -81,158 +61,191 @@ void FinalizeRunElevatedMain() {
     InstallFolder.clear();
 }
 
-// ---- the window ----
+// ---- the application's error box ----
 
-TRunElevatedForm::TRunElevatedForm(QWidget* Parent) : QWidget(Parent) {
-    EnsureGuiApplication();
-    setObjectName(QStringLiteral("RunElevatedForm"));
-    setWindowTitle(QStringLiteral("Register 64bit MAPI Proxy"));
-    setFixedSize(635, 337);
-    setAutoFillBackground(true);
-    QPalette Pal = palette();
-    Pal.setColor(QPalette::Window, Qt::white);
-    setPalette(Pal);
-    setFont(InstallerFont(11));
-
-    Label4 = new QLabel(this);
-    PlaceLabel(Label4, 112, 27, InstallerFont(19, true));
-    Label1 = new QLabel(this);
-    PlaceLabel(Label1, 112, 80, InstallerFont(16));
-    Label2 = new QLabel(this);
-    PlaceLabel(Label2, 112, 102, InstallerFont(16));
-    Label3 = new QLabel(this);
-    PlaceLabel(Label3, 112, 124, InstallerFont(16));
-
-    // Created in tab order: Button2, Button1, Button3, Button4, CheckBox1.
-    Button2 = new QPushButton(this);
-    Button2->setGeometry(176, 288, 297, 25);
-    Button1 = new QPushButton(this);
-    Button1->setGeometry(88, 230, 481, 25);
-    Button3 = new QPushButton(this);
-    Button3->setGeometry(88, 180, 481, 25);
-    ImageList1.append(WasteBinPixmap());
-    Button4 = new QPushButton(this);
-    Button4->setGeometry(575, 180, 26, 25);
-    Button4->setIcon(QIcon(ImageList1.at(0)));
-    Button4->setIconSize(QSize(16, 16));
-    CheckBox1 = new QCheckBox(QStringLiteral("install to user public documents"), this);
-    CheckBox1->setFont(InstallerFont(16));
-    CheckBox1->setGeometry(112, 149, 457, 17);
-    CheckBox1->setChecked(false);
-    for (QPushButton* B : {Button1, Button2, Button3, Button4})
-        B->setAutoDefault(false);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label3->setObjectName(QStringLiteral("Label3"));
-    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button3->setObjectName(QStringLiteral("Button3"));
-    Button4->setObjectName(QStringLiteral("Button4"));
-
-    connect(CheckBox1, &QCheckBox::clicked, this,
-            [this] { Guarded([this] { CheckBox1Click(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
-    connect(Button4, &QPushButton::clicked, this, [this] { Guarded([this] { Button4Click(); }); });
-
-    // An error while the window is created is shown; the window still opens.
-    Guarded([this] { FormCreate(); });
+std::string ApplicationTitle() {
+    std::string Name = ExtractFileName(ExecutablePath());
+    std::string Ext = ExtractFileExt(Name);
+    return Name.substr(0, Name.size() - Ext.size());
 }
 
-TRunElevatedForm::~TRunElevatedForm() {
-    if (FBusy) QApplication::restoreOverrideCursor();
+std::string ErrorBoxText(const std::string& Message) {
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > '.') return Message + ".";
+    return Message;
 }
 
-void TRunElevatedForm::Guarded(const std::function<void()>& Handler) {
+void ShowExceptionBox(const std::exception& E, TWindowHandle Owner) {
+    if (dynamic_cast<const EAbort*>(&E) != nullptr) return;
+    UserInterface().MessageBox(Owner, ErrorBoxText(E.what()), ApplicationTitle(),
+                               MB_OK | MB_ICONSTOP);
+}
+
+// ---- the window as designed ----
+
+const TFormDesign& RunElevatedFormDesign() {
+    static const TFormDesign Design{
+        "RunElevatedForm",
+        "Register 64bit MAPI Proxy",
+        635,
+        337,
+        0xFFFFFF,
+        "Tahoma",
+        11,
+        {{
+            {fcLabel1, "Label1", ckLabel, 112, 80, 0, 0, -1, 16, false},
+            {fcLabel2, "Label2", ckLabel, 112, 102, 0, 0, -1, 16, false},
+            {fcLabel3, "Label3", ckLabel, 112, 124, 0, 0, -1, 16, false},
+            {fcLabel4, "Label4", ckLabel, 112, 27, 0, 0, -1, 19, true},
+            {fcCheckBox1, "CheckBox1", ckCheckBox, 112, 149, 457, 17, 4, 16, false},
+            {fcButton1, "Button1", ckButton, 88, 230, 481, 25, 1, 0, false},
+            {fcButton2, "Button2", ckButton, 176, 288, 297, 25, 0, 0, false},
+            {fcButton3, "Button3", ckButton, 88, 180, 481, 25, 2, 0, false},
+            {fcButton4, "Button4", ckButton, 575, 180, 26, 25, 3, 0, false},
+        }},
+        0xD01C1C,
+    };
+    return Design;
+}
+
+std::array<TFormControl, 5> TabOrder() {
+    return {fcButton2, fcButton1, fcButton3, fcButton4, fcCheckBox1};
+}
+
+// ---- the window's state and behaviour ----
+
+TRunElevatedFormState::TRunElevatedFormState(IRunElevatedFormView* View)
+    : PublicFolder(&GetPublicProfileFolder), LocalFolder(&GetLocalProfileFolder), FView(View) {
+    // At creation: all buttons enabled and visible, the check box unchecked
+    // with its caption; FormCreate and UpdateServerState set the rest.
+    FControls[fcCheckBox1].Caption = "install to user public documents";
+}
+
+TRunElevatedFormState::~TRunElevatedFormState() = default;
+
+TWindowHandle TRunElevatedFormState::Handle(TFormControl C) const {
+    return FView != nullptr ? FView->ControlHandle(C) : nullptr;
+}
+
+void TRunElevatedFormState::Changed(TFormControl C) {
+    if (FView != nullptr) FView->ControlChanged(C);
+}
+
+void TRunElevatedFormState::SetCaption(TFormControl C, const std::string& Caption) {
+    Edit(C).Caption = Caption;
+    Changed(C);
+}
+
+void TRunElevatedFormState::SetEnabled(TFormControl C, bool Enabled) {
+    Edit(C).Enabled = Enabled;
+    Changed(C);
+}
+
+void TRunElevatedFormState::SetVisible(TFormControl C, bool Visible) {
+    Edit(C).Visible = Visible;
+    Changed(C);
+}
+
+void TRunElevatedFormState::SetCheckBox1Checked(bool Checked) {
+    Edit(fcCheckBox1).Checked = Checked;
+    Changed(fcCheckBox1);
+}
+
+TFormControl TRunElevatedFormState::FirstFocus() const {
+    for (TFormControl C : TabOrder())
+        if (FControls[C].Enabled && FControls[C].Visible) return C;
+    return fcCheckBox1;
+}
+
+void TRunElevatedFormState::Guarded(const std::function<void()>& Handler) {
     try {
         Handler();
     } catch (const std::exception& E) {
-        ShowException(E);
+        if (FView != nullptr)
+            FView->ShowError(E);
+        else
+            ShowExceptionBox(E, nullptr);
     }
 }
 
-void TRunElevatedForm::showEvent(QShowEvent* Event) {
-    QWidget::showEvent(Event);
-    if (FFocusPlaced) return;
-    FFocusPlaced = true;
-    // The first enabled control in tab order takes the focus.
-    for (QWidget* W :
-         std::initializer_list<QWidget*>{Button2, Button1, Button3, Button4, CheckBox1}) {
-        if (W->isEnabled() && !W->isHidden()) {
-            W->setFocus(Qt::ActiveWindowFocusReason);
-            break;
-        }
+void TRunElevatedFormState::Create() {
+    Guarded([this] { FormCreate(); });
+}
+
+void TRunElevatedFormState::Click(TFormControl Control) {
+    switch (Control) {
+    case fcCheckBox1: Guarded([this] { CheckBox1Click(); }); break;
+    case fcButton1: Guarded([this] { Button1Click(); }); break;
+    case fcButton2: Guarded([this] { Button2Click(); }); break;
+    case fcButton3: Guarded([this] { Button3Click(); }); break;
+    case fcButton4: Guarded([this] { Button4Click(); }); break;
+    default: break;
     }
 }
 
-void TRunElevatedForm::FormCreate() {
-    Label1->setText(
-        QString::fromStdString(Format("Administrator: %s", BoolToStr(IsAdministrator()))));
-    Label1->adjustSize();
-    Label2->setText(QString::fromStdString(
-        Format("AdministratorAccount: %s", BoolToStr(IsAdministratorAccount()))));
-    Label2->adjustSize();
-    Label3->setText(QString::fromStdString(Format("UAC Enabled: %s", BoolToStr(IsUacEnabled()))));
-    Label3->adjustSize();
-    Label4->setText(QStringLiteral("KIVO Profile - MAPI 64bit Subsystem Installer"));
-    Label4->adjustSize();
-    Button1->setText(QStringLiteral("Install / Register MAPI Server"));
-    SetElevationShield(Button1);
-    Button2->setText(QStringLiteral("UnInstall / Unregister MAPI Server"));
-    SetElevationShield(Button2);
+void TRunElevatedFormState::FormCreate() {
+    SetCaption(fcLabel1, Format("Administrator: %s", BoolToStr(IsAdministrator())));
+    SetCaption(fcLabel2, Format("AdministratorAccount: %s", BoolToStr(IsAdministratorAccount())));
+    SetCaption(fcLabel3, Format("UAC Enabled: %s", BoolToStr(IsUacEnabled())));
+    SetCaption(fcLabel4, "KIVO Profile - MAPI 64bit Subsystem Installer");
+    SetCaption(fcButton1, "Install / Register MAPI Server");
+    if (SetElevationShield(Handle(fcButton1))) {
+        Edit(fcButton1).Shield = true;
+        Changed(fcButton1);
+    }
+    SetCaption(fcButton2, "UnInstall / Unregister MAPI Server");
+    if (SetElevationShield(Handle(fcButton2))) {
+        Edit(fcButton2).Shield = true;
+        Changed(fcButton2);
+    }
     SelectInstallFolder();
 }
 
-void TRunElevatedForm::CheckBox1Click() {
+void TRunElevatedFormState::CheckBox1Click() {
     SelectInstallFolder();
 }
 
-void TRunElevatedForm::SelectInstallFolder() {
-    InstallFolder = CheckBox1->isChecked() ? GetPublicProfileFolder() : GetLocalProfileFolder();
+void TRunElevatedFormState::SelectInstallFolder() {
+    InstallFolder = FControls[fcCheckBox1].Checked ? PublicFolder() : LocalFolder();
     UpdateServerState();
 }
 
-void TRunElevatedForm::UpdateServerState() {
+void TRunElevatedFormState::UpdateServerState() {
     std::string Path = AddTrailingBackslash(InstallFolder) + ServerExeName;
     bool Present = FileExists(Path);
     if (Present) {
-        Button3->setText(QString::fromStdString(Path));
-        Button3->setEnabled(false);
+        SetCaption(fcButton3, Path);
+        SetEnabled(fcButton3, false);
     } else {
-        Button3->setText(QStringLiteral("Download MAPI COM Server from KIVO Didazive Web Site"));
-        Button3->setEnabled(true);
+        SetCaption(fcButton3, "Download MAPI COM Server from KIVO Didazive Web Site");
+        SetEnabled(fcButton3, true);
     }
-    Button1->setEnabled(Present);
-    Button2->setEnabled(Present);
-    Button4->setVisible(Present);
+    SetEnabled(fcButton1, Present);
+    SetEnabled(fcButton2, Present);
+    SetVisible(fcButton4, Present);
 }
 
-void TRunElevatedForm::BeginBusy() {
-    setCursor(Qt::WaitCursor);
-    if (!FBusy) QApplication::setOverrideCursor(Qt::WaitCursor);
+void TRunElevatedFormState::BeginBusy() {
+    if (FView != nullptr) FView->SetBusyCursor(true);
     FBusy = true;
-    Button1->setEnabled(false);
-    Button2->setEnabled(false);
+    SetEnabled(fcButton1, false);
+    SetEnabled(fcButton2, false);
     ProcessMessages();
 }
 
-void TRunElevatedForm::EndBusy() {
-    unsetCursor();
-    if (FBusy) QApplication::restoreOverrideCursor();
+void TRunElevatedFormState::EndBusy() {
+    if (FView != nullptr) FView->SetBusyCursor(false);
     FBusy = false;
-    Button1->setEnabled(true);
-    Button2->setEnabled(true);
+    SetEnabled(fcButton1, true);
+    SetEnabled(fcButton2, true);
     ProcessMessages();
 }
 
-void TRunElevatedForm::RegisterOrUnregister(const char* Switch) {
+void TRunElevatedFormState::RegisterOrUnregister(const char* Switch) {
     BeginBusy();
     try {
         std::string Params = InstallFolder + ";" + Switch;
-        uint32_t Code = RunElevated(Params, this, [] { ProcessMessages(); });
+        TWindowHandle Window = FView != nullptr ? FView->WindowHandle() : nullptr;
+        uint32_t Code = RunElevated(Params, Window, [] { ProcessMessages(); });
         SetLastError(Code);
         if (Code != 0) RaiseLastOSError();
     } catch (...) {
@@ -242,28 +255,28 @@ void TRunElevatedForm::RegisterOrUnregister(const char* Switch) {
     EndBusy();
 }
 
-void TRunElevatedForm::Button1Click() {
+void TRunElevatedFormState::Button1Click() {
     RegisterOrUnregister("/regserver");
 }
 
-void TRunElevatedForm::Button2Click() {
+void TRunElevatedFormState::Button2Click() {
     RegisterOrUnregister("/unregserver");
 }
 
-void TRunElevatedForm::Button3Click() {
+void TRunElevatedFormState::Button3Click() {
     if (!DownloadAndExtractServer()) return;
-    Button2->setEnabled(true);
-    Button1->setEnabled(true);
-    Button4->setVisible(true);
-    Button3->setEnabled(false);
+    SetEnabled(fcButton2, true);
+    SetEnabled(fcButton1, true);
+    SetVisible(fcButton4, true);
+    SetEnabled(fcButton3, false);
 }
 
-void TRunElevatedForm::Button4Click() {
+void TRunElevatedFormState::Button4Click() {
     if (UserInterface().MessageDlg(std::string(ServerExeName) + " löschen?", mtConfirmation,
                                    MsgDlgButtons({mbYes, mbNo})) != mrYes)
         return;
     if (DeleteFile(AddTrailingBackslash(InstallFolder) + ServerExeName)) {
-        Button3->setEnabled(true);
+        SetEnabled(fcButton3, true);
         UpdateServerState();
     }
 }
@@ -286,7 +299,7 @@ void AddDownloadItem(TWebCopy& WebCopy, const std::string& FileName) {
 
 } // namespace
 
-bool TRunElevatedForm::DownloadAndExtractServer() {
+bool TRunElevatedFormState::DownloadAndExtractServer() {
     bool Result = false;
     auto UnZipper = std::make_unique<TAbUnZipper>(nullptr);
     auto WebCopy = std::make_unique<TWebCopy>(nullptr);

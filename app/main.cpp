@@ -1,8 +1,8 @@
 // Program entry of the installer.
 #include <QApplication>
 
+#include "app/QtRunElevatedForm.h"
 #include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
 #include "runtime/Application.h"
 
 int main(int argc, char** argv) {

@@ -150,9 +150,10 @@ bool IsElevated() {
     return Facts.TokenIsElevated();
 }
 
-void SetElevationShield(TWindowHandle Button) {
-    if (AccountFacts().ElevationSupported() && !IsElevated())
-        UserInterface().SendMessage(Button, BCM_SETSHIELD, 0, static_cast<intptr_t>(0xFFFFFFFF));
+bool SetElevationShield(TWindowHandle Button) {
+    if (!AccountFacts().ElevationSupported() || IsElevated()) return false;
+    UserInterface().SendMessage(Button, BCM_SETSHIELD, 0, static_cast<intptr_t>(0xFFFFFFFF));
+    return true;
 }
 
 } // namespace kivo

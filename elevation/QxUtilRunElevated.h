@@ -24,8 +24,9 @@ bool IsAdministratorAccount();
 bool IsUacEnabled();
 // The token is elevated (without elevation support: IsAdministrator).
 bool IsElevated();
-// Puts the elevation shield on a button unless the process is elevated.
-void SetElevationShield(TWindowHandle Button);
+// Puts the elevation shield on a button unless the process is elevated;
+// true when it did.
+bool SetElevationShield(TWindowHandle Button);
 
 // The action an elevated copy runs: parameter string in, exit code out.
 using TElevateProc = uint32_t (*)(const std::string& Parameters);

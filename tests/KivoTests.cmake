@@ -2,6 +2,8 @@
 # folder becomes one GoogleTest executable <folder>_<File>, registered with CTest.
 # Files named after NOT_ON_WINDOWS are left out of the Windows build: they
 # still work through POSIX calls directly and wait for their Win32 port.
+# Files named after ONLY_ON_WINDOWS test what only the Windows build has
+# (its native views).
 # The folders the tests name are this machine's; a Windows build run under
 # Wine reaches them through its drive Z:, which maps the host's root (a
 # name starting with '/' would count from the drive of the current folder).
@@ -19,16 +21,18 @@ endif()
 # prefix when it is missing, so that two tests starting side by side never
 # both make it): they live as long as the server, and started by a test
 # they would hold its output pipe open and keep CTest waiting. Everything
-# the setup starts writes to /dev/null for the same reason.
+# the setup starts writes to /dev/null for the same reason. The setup also
+# chooses Wine's display driver: X11 with a display, else the null driver,
+# so that the native windows' tests run without one
+# (tests/common/win32/wine-start.sh).
 set(KIVO_TEST_FIXTURES "")
 if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KIVO_WINESERVER NAMES wineserver REQUIRED)
   set(_wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all)
   # A server the build's test discovery or an interrupted run left is
   # stopped first.
-  add_test(NAME wine_server_start COMMAND sh -c
-    "{ \"$0\" -k; \"$0\" -p && \"$1\" wineboot --init; } >/dev/null 2>&1 </dev/null"
-    ${KIVO_WINESERVER} ${KIVO_WINE})
+  add_test(NAME wine_server_start COMMAND sh -c "\"$0\" \"$1\" \"$2\" >/dev/null 2>&1 </dev/null"
+    ${PROJECT_SOURCE_DIR}/tests/common/win32/wine-start.sh ${KIVO_WINESERVER} ${KIVO_WINE})
   add_test(NAME wine_server_stop COMMAND sh -c "\"$0\" -k >/dev/null 2>&1 </dev/null; true"
     ${KIVO_WINESERVER})
   set_tests_properties(wine_server_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300
@@ -49,13 +53,16 @@ function(_kivo_test_settings target)
 endfunction()
 
 function(kivo_add_tests prefix)
-  cmake_parse_arguments(ARG "" "" "LIBS;NOT_ON_WINDOWS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;NOT_ON_WINDOWS;ONLY_ON_WINDOWS" ${ARGN})
   file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
   if(WIN32)
-    foreach(name ${ARG_NOT_ON_WINDOWS})
-      list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
-    endforeach()
+    set(left_out ${ARG_NOT_ON_WINDOWS})
+  else()
+    set(left_out ${ARG_ONLY_ON_WINDOWS})
   endif()
+  foreach(name ${left_out})
+    list(REMOVE_ITEM files ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  endforeach()
   # The folder's support/*.cpp helpers are compiled once, into one library
   # every executable of the folder links; those that call the system have
   # their Windows versions in support/win32/.

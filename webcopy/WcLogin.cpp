@@ -3,13 +3,15 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <functional>
 #include <memory>
+
+#include "webcopy/WcArt.h"
+#include "webcopy/WcProgressView.h"
 
 namespace kivo::webcopy {
 
@@ -25,20 +27,9 @@ void SetLoginShownHook(std::function<void(TWcLoginForm&)> Hook) {
 }
 
 QImage LoginBanner() {
-    QImage Art(320, 60, QImage::Format_RGB32);
+    QImage Art = ToQImage(DrawLoginBannerArt()).convertToFormat(QImage::Format_RGB32);
     QPainter P(&Art);
-    QLinearGradient Sky(0, 0, 320, 60);
-    Sky.setColorAt(0, QColor(24, 62, 128));
-    Sky.setColorAt(1, QColor(90, 150, 220));
-    P.fillRect(Art.rect(), Sky);
     P.setRenderHint(QPainter::Antialiasing);
-    // A key: ring and bit.
-    P.setPen(QPen(QColor(250, 210, 90), 5));
-    P.setBrush(Qt::NoBrush);
-    P.drawEllipse(QPointF(36, 30), 11, 11);
-    P.drawLine(QPointF(47, 30), QPointF(80, 30));
-    P.drawLine(QPointF(72, 30), QPointF(72, 39));
-    P.drawLine(QPointF(64, 30), QPointF(64, 37));
     P.setPen(Qt::white);
     QFont Font = P.font();
     Font.setPixelSize(20);

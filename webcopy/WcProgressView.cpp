@@ -6,13 +6,11 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <cmath>
 #include <map>
 
 #include "runtime/Application.h"
@@ -34,114 +32,27 @@ QString Q(const std::string& Text) {
     return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
 }
 
-// ---------------------------------------------------------------------------
-// The clips: drawn frame by frame.
-
-constexpr int ClipWidth = 272;
-constexpr int ClipHeight = 50;
-
-void DrawFolder(QPainter& P, QRectF R) {
-    P.setPen(QPen(QColor(150, 110, 20), 1));
-    P.setBrush(QColor(240, 200, 80));
-    QPainterPath Tab;
-    Tab.addRoundedRect(QRectF(R.left(), R.top(), R.width() * 0.4, R.height() * 0.3), 2, 2);
-    P.drawPath(Tab);
-    P.setBrush(QColor(250, 214, 100));
-    P.drawRoundedRect(QRectF(R.left(), R.top() + R.height() * 0.15, R.width(), R.height() * 0.85),
-                      2, 2);
-}
-
-void DrawGlobe(QPainter& P, QPointF C, double Rad, int Frame) {
-    P.setPen(QPen(QColor(20, 60, 140), 1.2));
-    P.setBrush(QColor(90, 150, 230));
-    P.drawEllipse(C, Rad, Rad);
-    P.setBrush(Qt::NoBrush);
-    P.setPen(QPen(QColor(230, 240, 255), 1));
-    P.drawLine(QPointF(C.x() - Rad, C.y()), QPointF(C.x() + Rad, C.y()));
-    P.drawEllipse(C, Rad, Rad * 0.45);
-    // Meridians turn with the frames.
-    for (int M = 0; M < 2; ++M) {
-        double Phase = (Frame + M * ClipFrameCount / 2.0) / ClipFrameCount * M_PI;
-        double W = std::fabs(std::cos(Phase)) * Rad;
-        P.drawEllipse(C, W, Rad);
-    }
-}
-
-void DrawComputer(QPainter& P, QRectF R) {
-    P.setPen(QPen(QColor(60, 60, 60), 1));
-    P.setBrush(QColor(200, 200, 200));
-    QRectF Screen(R.left(), R.top(), R.width(), R.height() * 0.72);
-    P.drawRoundedRect(Screen, 2, 2);
-    P.setBrush(QColor(40, 90, 160));
-    P.drawRect(Screen.adjusted(3, 3, -3, -3));
-    P.setBrush(QColor(170, 170, 170));
-    P.drawRect(QRectF(R.center().x() - 4, Screen.bottom(), 8, R.height() * 0.14));
-    P.drawRect(QRectF(R.left() + R.width() * 0.2, R.bottom() - R.height() * 0.14, R.width() * 0.6,
-                      R.height() * 0.14));
-}
-
-void DrawPaper(QPainter& P, QPointF C, double Angle) {
-    P.save();
-    P.translate(C);
-    P.rotate(Angle);
-    P.setPen(QPen(QColor(90, 90, 90), 1));
-    P.setBrush(Qt::white);
-    P.drawRect(QRectF(-7, -9, 14, 18));
-    P.setPen(QPen(QColor(120, 140, 200), 1));
-    for (int L = 0; L < 4; ++L)
-        P.drawLine(QPointF(-4, -5 + L * 4), QPointF(4, -5 + L * 4));
-    P.restore();
-}
-
-// A sheet flying on an arc from From to To.
-void DrawFlight(QPainter& P, QPointF From, QPointF To, int Frame) {
-    double T = static_cast<double>(Frame) / (ClipFrameCount - 1);
-    double X = From.x() + (To.x() - From.x()) * T;
-    double Y = From.y() + (To.y() - From.y()) * T - std::sin(T * M_PI) * 14;
-    DrawPaper(P, QPointF(X, Y), -20 + 40 * T);
-}
-
 } // namespace
 
-QImage ClipFrame(int ResId, int Frame) {
-    Frame = ((Frame % ClipFrameCount) + ClipFrameCount) % ClipFrameCount;
-    QImage Image(ClipWidth, ClipHeight, QImage::Format_ARGB32_Premultiplied);
-    Image.fill(Qt::transparent);
-    QPainter P(&Image);
-    P.setRenderHint(QPainter::Antialiasing);
-    const QRectF Left(30, 14, 40, 32), Right(ClipWidth - 70, 14, 40, 32);
-    if (ResId == ClipDownload) {
-        DrawGlobe(P, QPointF(50, 28), 17, Frame);
-        DrawComputer(P, Right);
-        DrawFlight(P, QPointF(62, 24), QPointF(Right.center().x(), 22), Frame);
-    } else if (ResId == ClipUpload) {
-        DrawComputer(P, Left);
-        DrawGlobe(P, QPointF(ClipWidth - 50, 28), 17, Frame);
-        DrawFlight(P, QPointF(Left.center().x(), 22), QPointF(ClipWidth - 62, 24), Frame);
-    } else {
-        DrawFolder(P, Left);
-        DrawFolder(P, Right);
-        DrawFlight(P, QPointF(Left.center().x(), 30), QPointF(Right.center().x(), 30), Frame);
+QImage ToQImage(const ui::TPixelImage& Image) {
+    QImage Out(Image.Width, Image.Height, QImage::Format_ARGB32);
+    for (int Y = 0; Y < Image.Height; ++Y) {
+        auto* Line = reinterpret_cast<QRgb*>(Out.scanLine(Y));
+        for (int X = 0; X < Image.Width; ++X)
+            Line[X] = Image.At(X, Y);
     }
-    return Image;
+    return Out;
+}
+
+QImage ClipFrame(int ResId, int Frame) {
+    return ToQImage(DrawClipFrame(ResId, Frame));
 }
 
 QString ElidePath(const QString& Text, const QFontMetrics& Metrics, int Width) {
-    if (Metrics.horizontalAdvance(Text) <= Width) return Text;
-    const QString Dots = QStringLiteral("...");
-    qsizetype Cut =
-        std::max(Text.lastIndexOf(QLatin1Char('/')), Text.lastIndexOf(QLatin1Char('\\')));
-    QString Tail = Cut >= 0 ? Text.mid(Cut) : QString();
-    QString Head = Cut >= 0 ? Text.left(Cut) : Text;
-    // Drop characters from the end of the head until head + "..." + tail fits;
-    // when even the tail alone is too long, shorten the tail's start.
-    while (!Head.isEmpty() && Metrics.horizontalAdvance(Head + Dots + Tail) > Width)
-        Head.chop(1);
-    if (!Head.isEmpty() || Metrics.horizontalAdvance(Dots + Tail) <= Width)
-        return Head + Dots + Tail;
-    while (Tail.size() > 1 && Metrics.horizontalAdvance(Dots + Tail) > Width)
-        Tail.remove(0, 1);
-    return Dots + Tail;
+    return QString::fromStdString(
+        ElidePathText(Text.toStdString(), Width, [&Metrics](const std::string& S) {
+            return Metrics.horizontalAdvance(QString::fromStdString(S));
+        }));
 }
 
 namespace {
@@ -173,7 +84,7 @@ private:
 class TClipWidget : public QWidget {
 public:
     explicit TClipWidget(QWidget* Parent) : QWidget(Parent) {
-        FTimer.setInterval(66);
+        FTimer.setInterval(ClipFrameInterval);
         QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
             FFrame = (FFrame + 1) % ClipFrameCount;
             update();

@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QString>
 
+#include "webcopy/WcArt.h"
+
 class QDialog;
 class QFontMetrics;
 
@@ -23,13 +25,13 @@ void InstallQtViews();
 // The window that currently shows Form, or null.
 QDialog* QtDialogOf(const TForm& Form);
 
-// One frame of an animation clip: 0 the system's file-copy clip, 257 the
-// download clip, 258 the upload clip. Frames repeat every ClipFrameCount.
-constexpr int ClipFrameCount = 16;
+// One frame of an animation clip (DrawClipFrame of WcArt.h) as a QImage.
 QImage ClipFrame(int ResId, int Frame);
+// A picture of the native window layer as a QImage (ARGB32).
+QImage ToQImage(const ui::TPixelImage& Image);
 
-// Text fitted into Width pixels the way a path is shortened: the end (the
-// file name) stays, the middle gives way to "...".
+// Text fitted into Width pixels the way a path is shortened (ElidePathText
+// of WcArt.h with the metrics of a Qt font).
 QString ElidePath(const QString& Text, const QFontMetrics& Metrics, int Width);
 
 } // namespace kivo::webcopy

@@ -1,99 +1,78 @@
 // The registration action of the elevated copy: the server program started
-// with its switch, and the two dialogs when it cannot be started.
-#include <QApplication>
-#include <QMessageBox>
+// with its switch, and the two dialogs when it cannot be started. Runs in
+// both builds (the server program is the stand-in built for each); the Qt
+// boxes themselves are looked at in RunElevatedFormTest.
+#include <gtest/gtest.h>
 
-#include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
-#include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
-#include "support/AppFixture.h"
+#include "support/FormFixture.h"
 #include "tests/elevation/support/StandIns.h"
 
 using namespace kivo;
 using namespace kivo::test;
 
 namespace {
-class ElevatedAction : public AppFixture {};
+
+enum TServerCase : uint8_t { scLocal, scPublic, scFolderOnly, scNoFolder };
+
+struct TActionRow {
+    const char* Name;
+    TServerCase Server;
+    const char* Tail;   // after the folder in the parameter string
+    bool QuoteFolder;   // the folder field in double quotes
+    const char* Record; // the switches the server got; nullptr: not started
+    const char* Box;    // the text of the box
+};
+
+const TActionRow ActionRows[] = {
+    {"StartsTheServerWithItsSwitch", scLocal, ";/regserver", false, "/regserver", "Success"},
+    {"WithoutSeparatorTheServerStartsWithoutSwitch", scLocal, "", false, "", "Success"},
+    {"QuotedFolderIsUsedWithoutItsQuotes", scPublic, ";/unregserver", true, "/unregserver",
+     "Success"},
+    {"MissingServerShowsTheDetailsThenFileNotFound", scFolderOnly, ";/regserver", false, nullptr,
+     "Error (2) registering COM server"},
+    // The same wording for unregistering.
+    {"MissingFolderReportsPathNotFound", scNoFolder, ";/unregserver", false, nullptr,
+     "Error (3) registering COM server"},
+};
+
+class ElevatedAction : public FormFixture, public ::testing::WithParamInterface<TActionRow> {};
+
+TEST_P(ElevatedAction, StartsTheServerAndReportsTheStart) {
+    const TActionRow& Row = GetParam();
+    std::string Folder = Row.Server == scPublic ? PublicFolder() : LocalFolder();
+    if (Row.Server == scNoFolder) Folder = Root + "/nowhere/KIVO Profile";
+    if (Row.Server == scLocal || Row.Server == scPublic) PlaceServer(Folder);
+    if (Row.Server == scFolderOnly) ForceDirectories(Folder);
+    TStandInUserInterface Ui;
+    const std::string Field = Row.QuoteFolder ? "\"" + Folder + "\"" : Folder;
+
+    EXPECT_EQ(ElevatedServerAction(Field + Row.Tail), 0u); // 0 in every case
+
+    EXPECT_EQ(InstallFolder, Folder);
+    if (Row.Record != nullptr) {
+        EXPECT_EQ(AwaitRecord(Folder), Row.Record);
+    }
+    const std::string Switch = std::string(Row.Tail).substr(std::string(Row.Tail).empty() ? 0 : 1);
+    if (Row.Record == nullptr) {
+        // The details first, in the library's information dialog.
+        ASSERT_EQ(Ui.Order.size(), 2u);
+        EXPECT_EQ(Ui.Order[0], "dlg:Informationen");
+        EXPECT_EQ(Ui.Dialogs[0].Msg, "AppDir: " + Folder + "; Ausführen: " + Folder +
+                                         "/Zelbrix.exe; Parameter: " + Switch);
+        EXPECT_EQ(Ui.Dialogs[0].Type, mtInformation);
+        EXPECT_EQ(Ui.Dialogs[0].Buttons, MsgDlgButtons({mbOK}));
+    } else {
+        EXPECT_TRUE(Ui.Dialogs.empty());
+    }
+    ASSERT_FALSE(Ui.Boxes.empty());
+    EXPECT_EQ(Ui.Order.back(), "box:MAPI 64 COM Server");
+    EXPECT_EQ(Ui.Boxes.back().Text, Row.Box);
+    EXPECT_EQ(Ui.Boxes.back().Caption, "MAPI 64 COM Server");
+    EXPECT_EQ(Ui.Boxes.back().Style, MB_OK | MB_ICONINFORMATION);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ElevatedAction, ::testing::ValuesIn(ActionRows),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
 } // namespace
-
-TEST_F(ElevatedAction, StartsTheServerWithItsSwitchAndReportsSuccess) {
-    PlaceServer(LocalFolder());
-    TStandInUserInterface Ui;
-    EXPECT_EQ(ElevatedServerAction(LocalFolder() + ";/regserver"), 0u);
-    EXPECT_EQ(InstallFolder, LocalFolder());
-    EXPECT_EQ(AwaitRecord(LocalFolder()), "/regserver");
-    EXPECT_TRUE(Ui.Dialogs.empty());
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "Success");
-    EXPECT_EQ(Ui.Boxes[0].Caption, "MAPI 64 COM Server");
-    EXPECT_EQ(Ui.Boxes[0].Style, MB_OK | MB_ICONINFORMATION);
-}
-
-TEST_F(ElevatedAction, WithoutSeparatorTheServerStartsWithoutSwitch) {
-    PlaceServer(LocalFolder());
-    TStandInUserInterface Ui;
-    EXPECT_EQ(ElevatedServerAction(LocalFolder()), 0u);
-    EXPECT_EQ(AwaitRecord(LocalFolder()), "");
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "Success");
-}
-
-TEST_F(ElevatedAction, QuotedFolderIsUsedWithoutItsQuotes) {
-    PlaceServer(PublicFolder());
-    TStandInUserInterface Ui;
-    EXPECT_EQ(ElevatedServerAction("\"" + PublicFolder() + "\";/unregserver"), 0u);
-    EXPECT_EQ(InstallFolder, PublicFolder());
-    EXPECT_EQ(AwaitRecord(PublicFolder()), "/unregserver");
-}
-
-TEST_F(ElevatedAction, MissingServerShowsTheDetailsThenTheError) {
-    ForceDirectories(LocalFolder());
-    TStandInUserInterface Ui;
-    EXPECT_EQ(ElevatedServerAction(LocalFolder() + ";/regserver"), 0u);
-    ASSERT_EQ(Ui.Order.size(), 2u);
-    EXPECT_EQ(Ui.Order[0], "dlg:Informationen");
-    EXPECT_EQ(Ui.Order[1], "box:MAPI 64 COM Server");
-    EXPECT_EQ(Ui.Dialogs[0].Msg, "AppDir: " + LocalFolder() + "; Ausführen: " + LocalFolder() +
-                                     "/Zelbrix.exe; Parameter: /regserver");
-    EXPECT_EQ(Ui.Dialogs[0].Type, mtInformation);
-    EXPECT_EQ(Ui.Dialogs[0].Buttons, MsgDlgButtons({mbOK}));
-    EXPECT_EQ(Ui.Boxes[0].Text, "Error (2) registering COM server");
-}
-
-TEST_F(ElevatedAction, MissingFolderReportsPathNotFound) {
-    TStandInUserInterface Ui;
-    ElevatedServerAction(Root + "/nowhere/KIVO Profile;/unregserver");
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text,
-              "Error (3) registering COM server"); // same wording for unregistering
-}
-
-TEST_F(ElevatedAction, TheRealDialogsShowTheGermanCaptions) {
-    ForceDirectories(LocalFolder());
-    std::vector<std::string> Seen;
-    int Shot = 0;
-    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
-        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
-                       ButtonTexts(Box));
-        Screenshot(Box, Shot++ == 0 ? "07-elevated-missing-details" : "08-elevated-missing-error");
-        return nullptr;
-    };
-    ElevatedServerAction(LocalFolder() + ";/regserver");
-    PlaceServer(LocalFolder());
-    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
-        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
-                       ButtonTexts(Box));
-        EXPECT_EQ(Box.icon(), QMessageBox::Information);
-        Screenshot(Box, "09-elevated-success");
-        return nullptr;
-    };
-    ElevatedServerAction(LocalFolder() + ";/regserver");
-    EXPECT_EQ(AwaitRecord(LocalFolder()), "/regserver");
-    QtUserInterface().Responder = nullptr;
-    ASSERT_EQ(Seen.size(), 3u);
-    EXPECT_EQ(Seen[0], "Informationen|AppDir: " + LocalFolder() + "; Ausführen: " + LocalFolder() +
-                           "/Zelbrix.exe; Parameter: /regserver|OK");
-    EXPECT_EQ(Seen[1], "MAPI 64 COM Server|Error (2) registering COM server|OK");
-    EXPECT_EQ(Seen[2], "MAPI 64 COM Server|Success|OK");
-}

@@ -1,6 +1,6 @@
-// The installer window offscreen: its look, the two folders, the delete
-// button, the busy state of a register click, the application's error box,
-// and the elevated action with its two dialogs.
+// The Qt view of the installer window offscreen: its look, the clicks that
+// reach the state's handlers, the boxes and cursors it shows. The logic
+// behind it is tested once, through the state (RunElevatedFormStateTest).
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/QtRunElevatedForm.h"
 #include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
 #include "elevation/QxUtilRunElevated.h"
 #include "platform/FileSystem.h"
 #include "runtime/SysUtils.h"
@@ -188,15 +188,6 @@ TEST_F(FormTest, CheckBoxSwitchesToThePublicFolderAndBack) {
     ExpectServerMissing(Form);
 }
 
-TEST_F(FormTest, ServerPresentInTheLocalFolderAtStart) {
-    TUseFacts Facts(TStandInFacts::StandardUser());
-    PlaceServer(LocalFolder());
-    TRunElevatedForm Form;
-    ExpectServerPresent(Form, LocalFolder());
-}
-
-// ---- delete ----
-
 TEST_F(FormTest, DeleteConfirmedRemovesTheServerWithTheGermanDialog) {
     TUseFacts Facts(TStandInFacts::StandardUser());
     std::string Exe = PlaceServer(LocalFolder());
@@ -222,51 +213,6 @@ TEST_F(FormTest, DeleteConfirmedRemovesTheServerWithTheGermanDialog) {
     ExpectServerMissing(Form);
     Screenshot(Form, "05-after-delete-server-missing");
 }
-
-TEST_F(FormTest, DeleteDeclinedLeavesTheFile) {
-    TUseFacts Facts(TStandInFacts::StandardUser());
-    std::string Exe = PlaceServer(LocalFolder());
-    TRunElevatedForm Form;
-    TStandInUserInterface Ui;
-    Ui.DlgAnswer = mrNo;
-    Form.Button4Click();
-    ASSERT_EQ(Ui.Dialogs.size(), 1u);
-    EXPECT_EQ(Ui.Dialogs[0].Type, mtConfirmation);
-    EXPECT_EQ(Ui.Dialogs[0].Buttons, MsgDlgButtons({mbYes, mbNo}));
-    EXPECT_TRUE(FileExists(Exe));
-    ExpectServerPresent(Form, LocalFolder());
-}
-
-TEST_F(FormTest, DeleteOfAFileAlreadyGoneShowsAndChangesNothing) {
-    TUseFacts Facts(TStandInFacts::StandardUser());
-    std::string Exe = PlaceServer(LocalFolder());
-    TRunElevatedForm Form;
-    ::unlink(Exe.c_str());
-    TStandInUserInterface Ui;
-    Form.Button4Click();
-    EXPECT_EQ(Ui.Dialogs.size(), 1u); // only the question
-    EXPECT_TRUE(Ui.Boxes.empty());
-    TState S = StateOf(Form); // still the state of before
-    EXPECT_FALSE(S.B3);
-    EXPECT_TRUE(S.B4Visible);
-}
-
-TEST_F(FormTest, DeleteOfALockedFileShowsAndChangesNothing) {
-    TUseFacts Facts(TStandInFacts::StandardUser());
-    std::string Exe = PlaceServer(LocalFolder());
-    // Immutable: not even root may unlink it.
-    if (std::system(("chattr +i '" + Exe + "' 2>/dev/null").c_str()) != 0)
-        GTEST_SKIP() << "this file system cannot lock a file against deletion";
-    TRunElevatedForm Form;
-    TStandInUserInterface Ui;
-    Form.Button4Click();
-    std::system(("chattr -i '" + Exe + "'").c_str());
-    EXPECT_TRUE(FileExists(Exe));
-    EXPECT_TRUE(Ui.Boxes.empty());
-    ExpectServerPresent(Form, LocalFolder());
-}
-
-// ---- register and unregister ----
 
 TEST_F(FormTest, RegisterClickIsBusyWhileTheElevatedCopyRuns) {
     TUseFacts Facts(TStandInFacts::AdministratorAccountNotElevated());
@@ -341,52 +287,33 @@ TEST_F(FormTest, NonZeroExitCodeGoesToTheApplicationErrorBox) {
               std::string("/") + ElevateSwitch + " " + LocalFolder() + ";/unregserver");
 }
 
-TEST_F(FormTest, RefusedPromptShowsTheCancelledError) {
-    TUseFacts Facts(TStandInFacts::AdministratorAccountNotElevated());
+// ---- the elevated action's boxes, as the Qt user interface shows them ----
+
+TEST_F(FormTest, ElevatedActionsRealDialogsShowTheGermanCaptions) {
+    ForceDirectories(LocalFolder());
+    std::vector<std::string> Seen;
+    int Shot = 0;
+    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
+        Screenshot(Box, Shot++ == 0 ? "07-elevated-missing-details" : "08-elevated-missing-error");
+        return nullptr;
+    };
+    ElevatedServerAction(LocalFolder() + ";/regserver");
     PlaceServer(LocalFolder());
-    TRunElevatedForm Form;
-    TStandInElevator Refusing;
-    Refusing.RefuseWith = ERROR_CANCELLED;
-    TStandInUserInterface Ui;
-    Form.Guarded([&] { Form.Button1Click(); });
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, ErrorBoxText(EOSError(ERROR_CANCELLED).Message()));
-    EXPECT_TRUE(Form.Button1->isEnabled());
-}
-
-TEST_F(FormTest, ElevatedCallerRegistersThePublicFolderInProcess) {
-    TUseFacts Facts(TStandInFacts::ElevatedAdministrator());
-    PlaceServer(PublicFolder());
-    TRunElevatedForm Form;
-    Form.CheckBox1->setChecked(true);
-    Form.CheckBox1Click();
-    TStandInUserInterface Ui;
-    TStandInElevator Never;
-    Form.Button1Click();
-    EXPECT_EQ(Never.Calls, 0);
-    EXPECT_EQ(AwaitRecord(PublicFolder()), "/regserver");
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "Success");
-    EXPECT_EQ(InstallFolder, PublicFolder());
-}
-
-TEST(ErrorBox, FinalPeriodRule) {
-    EXPECT_EQ(ErrorBoxText("Zugriff verweigert"), "Zugriff verweigert.");
-    EXPECT_EQ(ErrorBoxText("Fertig."), "Fertig.");
-    EXPECT_EQ(ErrorBoxText("Wirklich?"), "Wirklich?."); // '?' is above '.'
-    EXPECT_EQ(ErrorBoxText("Achtung!"), "Achtung!");    // '!' is below '.'
-    EXPECT_EQ(ErrorBoxText("Pfad /"), "Pfad /.");
-    EXPECT_EQ(ErrorBoxText("Zeile\r\n"), "Zeile\r\n");
-    EXPECT_EQ(ErrorBoxText("Größe ä"), "Größe ä.");
-    EXPECT_EQ(ErrorBoxText(""), "");
-}
-
-TEST(ErrorBox, AbortIsSilent) {
-    TStandInUserInterface Ui;
-    ShowException(EAbort());
-    EXPECT_TRUE(Ui.Boxes.empty());
-    ShowException(Exception("Fehler"));
-    ASSERT_EQ(Ui.Boxes.size(), 1u);
-    EXPECT_EQ(Ui.Boxes[0].Text, "Fehler.");
-    EXPECT_EQ(Ui.Boxes[0].Style, MB_OK | MB_ICONSTOP);
+    QtUserInterface().Responder = [&](QMessageBox& Box) -> QAbstractButton* {
+        Seen.push_back(Box.windowTitle().toStdString() + "|" + Box.text().toStdString() + "|" +
+                       ButtonTexts(Box));
+        EXPECT_EQ(Box.icon(), QMessageBox::Information);
+        Screenshot(Box, "09-elevated-success");
+        return nullptr;
+    };
+    ElevatedServerAction(LocalFolder() + ";/regserver");
+    EXPECT_EQ(AwaitRecord(LocalFolder()), "/regserver");
+    QtUserInterface().Responder = nullptr;
+    ASSERT_EQ(Seen.size(), 3u);
+    EXPECT_EQ(Seen[0], "Informationen|AppDir: " + LocalFolder() + "; Ausführen: " + LocalFolder() +
+                           "/Zelbrix.exe; Parameter: /regserver|OK");
+    EXPECT_EQ(Seen[1], "MAPI 64 COM Server|Error (2) registering COM server|OK");
+    EXPECT_EQ(Seen[2], "MAPI 64 COM Server|Success|OK");
 }

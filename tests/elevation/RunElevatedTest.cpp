@@ -26,14 +26,21 @@ namespace {
 
 constexpr int NotRecognised = 77; // the copy went on starting normally
 
+// A mode of the probe written as the first parameter, for elevators that
+// pass no environment on: "return:<code>", "ole:<hresult>", "abort",
+// "oserror", "foreign" or "unassigned".
+bool IsModeWord(const std::string& Word) {
+    return Word.rfind("return:", 0) == 0 || Word.rfind("ole:", 0) == 0 || Word == "abort" ||
+           Word == "oserror" || Word == "foreign" || Word == "unassigned";
+}
+
 // The test action: records the parameter string, then behaves as
-// KIVO_PROBE_MODE says. Where the elevator passes no environment on, a
-// first parameter "return:<code>" says it instead.
+// KIVO_PROBE_MODE says, or else the first parameter when it is a mode.
 uint32_t ProbeAction(const std::string& Parameters) {
     const char* ModeVar = std::getenv("KIVO_PROBE_MODE");
     std::string Mode = ModeVar != nullptr ? ModeVar : "return:0";
-    if (ModeVar == nullptr && Parameters.rfind("return:", 0) == 0)
-        Mode = Parameters.substr(0, Parameters.find(' '));
+    const std::string First = Parameters.substr(0, Parameters.find(' '));
+    if (ModeVar == nullptr && IsModeWord(First)) Mode = First;
     std::string Record = Parameters;
     if (Mode == "display") {
         const char* Display = std::getenv("DISPLAY");
@@ -78,7 +85,15 @@ uint32_t ProbeAction(const std::string& Parameters) {
                       " elevated=" + std::to_string(IsElevated()));
         std::_Exit(0);
     }
-    OnElevateProc = Mode != nullptr && std::string(Mode) == "unassigned" ? nullptr : &ProbeAction;
+    // Without the environment the parameters say it: "unassigned" leaves
+    // the action out, "facts:limited" makes the copy see no elevation.
+    bool Unassigned = Mode != nullptr && std::string(Mode) == "unassigned";
+    static TStandInFacts Limited = TStandInFacts::AdministratorAccountNotElevated();
+    for (size_t i = 1; i < Args.size(); ++i) {
+        Unassigned = Unassigned || (Mode == nullptr && Args[i] == "unassigned");
+        if (Args[i] == "facts:limited") SetAccountFacts(&Limited);
+    }
+    OnElevateProc = Unassigned ? nullptr : &ProbeAction;
     CheckRunElevated();
     std::_Exit(NotRecognised);
 }();
@@ -444,3 +459,56 @@ TEST(RunElevated, ThroughTheSystemPromptWhenItCanBeReached) {
     EXPECT_FALSE(Refused);
     EXPECT_EQ(Code, 0x1234567u);
 }
+
+// ---- RunElevated: the codes that come back from the elevated copy ----
+
+struct TSystemTripRow {
+    const char* Name;
+    const char* Parameters; // the probe's mode first (the elevator may clear the environment)
+    bool WithPump;
+    uint32_t Code;
+};
+
+const TSystemTripRow SystemTripRows[] = {
+    {"ActionResultIsTheFull32BitCode", "return:0xDEADBEEF x", true, 0xDEADBEEFu},
+    {"ZeroWithoutPump", "return:0 C:/Users/Public/Documents/KIVO Profile;/regserver", false, 0},
+    {"CopyThatIsNotElevatedIsAccessDenied", "return:0 facts:limited", true, ERROR_ACCESS_DENIED},
+    {"OSErrorIsTheGeneralFailure", "oserror", true, ERROR_GEN_FAILURE},
+    {"ForeignErrorIsTheGeneralFailure", "foreign", false, ERROR_GEN_FAILURE},
+    {"StillActiveBecomesTheGeneralFailure", "return:259", true, ERROR_GEN_FAILURE},
+    {"AbortIsCancelled", "abort", true, ERROR_CANCELLED},
+    {"HresultTravelsUnchanged", "ole:0x80070005", false, 0x80070005u},
+    {"NoActionIsProcNotFound", "unassigned", true, ERROR_PROC_NOT_FOUND},
+};
+
+// Under Wine through the shell's real "runas"; as root on Linux the copy is
+// started directly with the result channel (pkexec is tested above).
+class SystemTrip : public ::testing::TestWithParam<TSystemTripRow> {
+protected:
+    void SetUp() override {
+        if (!ElevatedCopyPossible())
+            GTEST_SKIP() << "needs root: the copy must run elevated without a prompt";
+        OnElevateProc = &ProbeAction;
+    }
+    void TearDown() override { OnElevateProc = nullptr; }
+};
+
+TEST_P(SystemTrip, ExitCodeOfTheElevatedCopyComesBack) {
+    const TSystemTripRow& Row = GetParam();
+    TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
+    TStandInElevator Runner;
+    Runner.ThroughSystem = ElevatorAsksNobody();
+    int Pumped = 0;
+    const uint32_t Code = Row.WithPump ? RunElevated(Row.Parameters, nullptr, [&] { ++Pumped; })
+                                       : RunElevated(Row.Parameters, nullptr);
+    EXPECT_EQ(Code, Row.Code);
+    EXPECT_EQ(Runner.Calls, 1);
+    EXPECT_EQ(Runner.LastFile, ExecutablePath());
+    EXPECT_EQ(Runner.LastParameters, SwitchArg() + " " + Row.Parameters);
+    if (Row.WithPump) {
+        EXPECT_GE(Pumped, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SystemTrip, ::testing::ValuesIn(SystemTripRows),
+                         [](const auto& Info) { return std::string(Info.param.Name); });

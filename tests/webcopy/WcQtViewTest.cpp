@@ -14,6 +14,7 @@
 #include "runtime/Application.h"
 #include "support/EventLog.h"
 #include "support/TestSupport.h"
+#include "support/ViewRuns.h"
 #include "webcopy/WcLogin.h"
 #include "webcopy/WcProgressView.h"
 #include "webcopy/Webcopy.h"
@@ -65,14 +66,7 @@ protected:
 
 TEST_F(QtViews, ProgressDialogShowsTheEngineState) {
     TWebCopy W(nullptr);
-    W.SetShowTime(true);
-    W.SetShowElapsedTime(true);
-    W.SetShowCompletion(true);
-    W.SetShowOpenFile(true);
-    W.SetShowOpenFolder(true);
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetURL(Server().Url("/slow/200000/4/a-rather-long-file-name-for-the-path-ellipsis.bin"));
-    It->SetTargetDir(Dir / "some/deeper/folder/for/the/file/line");
+    TWebCopyItem* It = test::AddFullDialogDownload(W, Dir);
     bool Checked = false;
     W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
         if (Checked || Size < 60000) return;
@@ -124,9 +118,7 @@ TEST_F(QtViews, CancelButtonAndEscapeCancelTheTransfer) {
     for (int Way = 0; Way < 2; ++Way) {
         TWebCopy W(nullptr);
         test::TEventLog Log(W);
-        TWebCopyItem* It = W.Items()->Add();
-        It->SetURL(Server().Url("/slow/400000/10/c.bin"));
-        It->SetTargetDir(Dir.Path());
+        TWebCopyItem* It = test::AddSlowDownload(W, Dir);
         bool Clicked = false;
         W.OnCopyProgress = [&](TWebCopy* S, int32_t, uint32_t Size, uint32_t) {
             if (Clicked || Size == 0) return;
@@ -216,10 +208,7 @@ TEST_F(QtViews, EngineAsksThroughTheLoginDialog) {
         QTest::mouseClick(F.Button1, Qt::LeftButton);
     });
     TWebCopy W(nullptr);
-    TWebCopyItem* It = W.Items()->Add();
-    It->SetURL(Server().Url("/auth/user/secret/100/l.bin"));
-    It->SetTargetDir(Dir.Path());
-    It->SetAuthenticate(waAuto);
+    TWebCopyItem* It = test::AddLoginDownload(W, Dir);
     W.Execute();
     EXPECT_TRUE(It->Success());
     EXPECT_EQ(test::ReadFile(Dir / "l.bin"), test::Pattern(100));

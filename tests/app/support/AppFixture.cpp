@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/QtRunElevatedForm.h"
 #include "app/QtUserInterface.h"
-#include "app/RunElevatedMain.h"
 #include "platform/FileSystem.h"
 #include "tests/common/TestFiles.h"
 

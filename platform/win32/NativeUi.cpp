@@ -1,0 +1,1031 @@
+// The native window layer over USER32, GDI32 and the common controls
+// (version 6, through an activation context made at the first window, so
+// that marquee bars, the shield and the themed look work without a
+// manifest in every program that shows a window).
+#include "platform/NativeUi.h"
+
+// The common controls need windows.h first.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+#include "runtime/win32/WideText.h"
+
+namespace kivo::ui {
+
+using os::Utf8ToWide;
+using os::WideToUtf8;
+
+namespace {
+
+constexpr wchar_t WindowClass[] = L"KivoNativeWindow";
+constexpr wchar_t ImageClass[] = L"KivoNativeImage";
+constexpr wchar_t CallClass[] = L"KivoNativeCalls";
+constexpr UINT WM_KIVO_CALL = WM_APP + 1;
+constexpr int FirstControlId = 100;
+constexpr int CancelResult = 2;
+
+COLORREF ToColorRef(TColor C) {
+    return RGB((C >> 16) & 0xFF, (C >> 8) & 0xFF, C & 0xFF);
+}
+
+// The common controls of version 6: an activation context from a manifest
+// file beside the temporary files, activated for the thread for good.
+void ActivateCommonControls6() {
+    static constexpr char Manifest[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
+        "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+        "processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        "</dependentAssembly></dependency></assembly>\r\n";
+    wchar_t Dir[MAX_PATH + 1], File[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH, Dir) == 0 || GetTempFileNameW(Dir, L"kui", 0, File) == 0) return;
+    HANDLE H = CreateFileW(File, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                           nullptr);
+    if (H == INVALID_HANDLE_VALUE) return;
+    DWORD Written = 0;
+    WriteFile(H, Manifest, sizeof(Manifest) - 1, &Written, nullptr);
+    CloseHandle(H);
+    ACTCTXW Ctx{};
+    Ctx.cbSize = sizeof(Ctx);
+    Ctx.lpSource = File;
+    HANDLE Act = CreateActCtxW(&Ctx);
+    DeleteFileW(File);
+    if (Act == INVALID_HANDLE_VALUE) return;
+    ULONG_PTR Cookie = 0;
+    ActivateActCtx(Act, &Cookie); // kept for the life of the thread
+}
+
+LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK ImageProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK CallProc(HWND, UINT, WPARAM, LPARAM);
+
+// Queued calls of PostToMessageLoop.
+std::mutex CallsLock;
+std::deque<std::function<void()>> Calls;
+
+HWND CallWindow() {
+    static HWND Window = CreateWindowExW(0, CallClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         GetModuleHandleW(nullptr), nullptr);
+    return Window;
+}
+
+bool Initialize() {
+    static const bool Done = [] {
+        ActivateCommonControls6();
+        INITCOMMONCONTROLSEX Icc{sizeof(Icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
+                                                  ICC_ANIMATE_CLASS | ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&Icc);
+        HINSTANCE Inst = GetModuleHandleW(nullptr);
+        WNDCLASSEXW C{};
+        C.cbSize = sizeof(C);
+        C.lpfnWndProc = WindowProc;
+        C.hInstance = Inst;
+        C.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        C.lpszClassName = WindowClass;
+        RegisterClassExW(&C);
+        C.lpfnWndProc = ImageProc;
+        C.lpszClassName = ImageClass;
+        RegisterClassExW(&C);
+        C.lpfnWndProc = CallProc;
+        C.lpszClassName = CallClass;
+        RegisterClassExW(&C);
+        CallWindow(); // belongs to the thread that first uses the layer
+        return true;
+    }();
+    return Done;
+}
+
+// A hidden owner keeps windows that are not to appear on the task bar off it.
+HWND HiddenOwner() {
+    static HWND Owner = CreateWindowExW(WS_EX_TOOLWINDOW, WindowClass, L"", WS_POPUP, 0, 0, 0, 0,
+                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return Owner;
+}
+
+std::wstring WindowTextOf(HWND H) {
+    int N = GetWindowTextLengthW(H);
+    std::wstring Text(static_cast<size_t>(N) + 1, L'\0');
+    N = GetWindowTextW(H, Text.data(), N + 1);
+    Text.resize(static_cast<size_t>(std::max(N, 0)));
+    return Text;
+}
+
+// Blends an image over Background into a top-down BGRA buffer of W x H,
+// centred when smaller, cut at the right and bottom when larger.
+void Compose(const TPixelImage& Image, COLORREF Background, int W, int H,
+             std::vector<uint32_t>& Out) {
+    const uint32_t Bg =
+        (GetRValue(Background) << 16) | (GetGValue(Background) << 8) | GetBValue(Background);
+    Out.assign(static_cast<size_t>(W) * static_cast<size_t>(H), Bg);
+    if (Image.Empty()) return;
+    const int OffX = Image.Width < W ? (W - Image.Width) / 2 : 0;
+    const int OffY = Image.Height < H ? (H - Image.Height) / 2 : 0;
+    for (int Y = 0; Y < std::min(H - OffY, Image.Height); ++Y)
+        for (int X = 0; X < std::min(W - OffX, Image.Width); ++X) {
+            uint32_t P = Image.At(X, Y);
+            uint32_t A = P >> 24;
+            uint32_t& D = Out[static_cast<size_t>(Y + OffY) * W + (X + OffX)];
+            uint32_t R = 0;
+            for (int Shift = 0; Shift <= 16; Shift += 8) {
+                uint32_t S = (P >> Shift) & 0xFF, B = (D >> Shift) & 0xFF;
+                R |= ((S * A + B * (255 - A) + 127) / 255) << Shift;
+            }
+            D = R;
+        }
+}
+
+void PaintPixels(HDC Dc, int X, int Y, int W, int H, const std::vector<uint32_t>& Pixels) {
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+    Info.bmiHeader.biWidth = W;
+    Info.bmiHeader.biHeight = -H; // top-down
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    SetDIBitsToDevice(Dc, X, Y, static_cast<DWORD>(W), static_cast<DWORD>(H), 0, 0, 0,
+                      static_cast<UINT>(H), Pixels.data(), &Info, DIB_RGB_COLORS);
+}
+
+// An icon with alpha from a picture (nullptr when it cannot be made).
+HICON IconOf(const TPixelImage& Image) {
+    if (Image.Empty()) return nullptr;
+    BITMAPV5HEADER Hdr{};
+    Hdr.bV5Size = sizeof(Hdr);
+    Hdr.bV5Width = Image.Width;
+    Hdr.bV5Height = -Image.Height;
+    Hdr.bV5Planes = 1;
+    Hdr.bV5BitCount = 32;
+    Hdr.bV5Compression = BI_BITFIELDS;
+    Hdr.bV5RedMask = 0x00FF0000;
+    Hdr.bV5GreenMask = 0x0000FF00;
+    Hdr.bV5BlueMask = 0x000000FF;
+    Hdr.bV5AlphaMask = 0xFF000000;
+    void* Bits = nullptr;
+    HDC Dc = GetDC(nullptr);
+    HBITMAP Color = CreateDIBSection(Dc, reinterpret_cast<BITMAPINFO*>(&Hdr), DIB_RGB_COLORS, &Bits,
+                                     nullptr, 0);
+    ReleaseDC(nullptr, Dc);
+    if (Color == nullptr) return nullptr;
+    auto* P = static_cast<uint32_t*>(Bits);
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X)
+            P[static_cast<size_t>(Y) * Image.Width + X] = Image.At(X, Y);
+    HBITMAP Mask = CreateBitmap(Image.Width, Image.Height, 1, 1, nullptr);
+    ICONINFO Info{TRUE, 0, 0, Mask, Color};
+    HICON Icon = CreateIconIndirect(&Info);
+    DeleteObject(Mask);
+    DeleteObject(Color);
+    return Icon;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+struct TNativeControl::TState {
+    HFONT Font = nullptr;
+    TLabelStyle Label;
+    TButtonStyle Button;
+    TPixelImage Image;
+    HBRUSH Background = nullptr; // a label's own background
+    HICON ButtonIcon = nullptr;
+};
+
+struct TNativeWindow::TImpl {
+    TNativeWindow* Self = nullptr;
+    TWindowOptions Options;
+    HBRUSH Background = nullptr;
+    COLORREF BackgroundColor = 0;
+    std::map<std::tuple<std::string, int, bool>, HFONT> Fonts;
+    std::map<UINT_PTR, std::function<void()>> Timers;
+    UINT_PTR NextTimer = 1;
+    HICON BigIcon = nullptr, SmallIcon = nullptr;
+    bool FocusPlaced = false;
+    bool ModalDone = false;
+    int ModalResult = 0;
+    bool Busy = false;
+
+    HFONT FontOf(const TFont& F) {
+        auto Key = std::make_tuple(F.Face, F.Height, F.Bold);
+        auto It = Fonts.find(Key);
+        if (It != Fonts.end()) return It->second;
+        HFONT H =
+            CreateFontW(-F.Height, 0, 0, 0, F.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(F.Face).c_str());
+        Fonts[Key] = H;
+        return H;
+    }
+
+    TNativeControl* ControlOf(HWND H) const {
+        for (auto& C : Self->FControls)
+            if (C->FHandle == H) return C.get();
+        return nullptr;
+    }
+    TNativeControl* ControlOfId(int Id) const {
+        int Index = Id - FirstControlId;
+        if (Index < 0 || Index >= static_cast<int>(Self->FControls.size())) return nullptr;
+        return Self->FControls[static_cast<size_t>(Index)].get();
+    }
+    TNativeControl* Usable(bool (*Pick)(const TNativeControl&)) const {
+        for (auto& C : Self->FControls)
+            if (Pick(*C) && C->Visible() && C->Enabled()) return C.get();
+        return nullptr;
+    }
+    TNativeControl* DefaultButton() const {
+        return Usable([](const TNativeControl& C) {
+            return C.FKind == TControlKind::Button && C.FState->Button.Default;
+        });
+    }
+    TNativeControl* CancelButton() const {
+        return Usable([](const TNativeControl& C) {
+            return C.FKind == TControlKind::Button && C.FState->Button.Cancel;
+        });
+    }
+
+    LRESULT Handle(HWND H, UINT Msg, WPARAM W, LPARAM L) {
+        switch (Msg) {
+        case WM_COMMAND: {
+            const int Id = LOWORD(W);
+            if (Id == IDCANCEL && L == 0) { // Escape
+                if (TNativeControl* C = CancelButton())
+                    C->Click();
+                else
+                    Self->Close();
+                return 0;
+            }
+            if (Id == IDOK && L == 0) { // Enter without a focused button
+                if (TNativeControl* C = DefaultButton()) C->Click();
+                return 0;
+            }
+            TNativeControl* C = ControlOfId(Id);
+            if (C != nullptr && HIWORD(W) == BN_CLICKED &&
+                (C->FKind == TControlKind::Button || C->FKind == TControlKind::CheckBox)) {
+                std::function<void()> Handler = C->OnClick; // may free the window
+                if (Handler) Handler();
+                return 0;
+            }
+            break;
+        }
+        case DM_GETDEFID:
+            if (TNativeControl* C = DefaultButton()) return MAKELRESULT(C->FId, DC_HASDEFID);
+            return 0;
+        case WM_CLOSE: Self->Close(); return 0;
+        case WM_ERASEBKGND: {
+            RECT R;
+            GetClientRect(H, &R);
+            FillRect(reinterpret_cast<HDC>(W), &R, Background);
+            return 1;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN: {
+            HDC Dc = reinterpret_cast<HDC>(W);
+            TNativeControl* C = ControlOf(reinterpret_cast<HWND>(L));
+            HBRUSH Brush = Background;
+            COLORREF Back = BackgroundColor;
+            if (C != nullptr && C->FKind == TControlKind::Label) {
+                if (C->FState->Label.TextColor != clDefault)
+                    SetTextColor(Dc, ToColorRef(C->FState->Label.TextColor));
+                if (C->FState->Background != nullptr) {
+                    Brush = C->FState->Background;
+                    Back = ToColorRef(C->FState->Label.Background);
+                }
+            }
+            SetBkColor(Dc, Back);
+            return reinterpret_cast<LRESULT>(Brush);
+        }
+        case WM_TIMER: {
+            auto It = Timers.find(W);
+            if (It != Timers.end()) {
+                std::function<void()> Handler = It->second;
+                Handler();
+            }
+            return 0;
+        }
+        case WM_SETCURSOR:
+            if (Busy) {
+                SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
+        default: break;
+        }
+        return DefWindowProcW(H, Msg, W, L);
+    }
+};
+
+namespace {
+
+LRESULT CALLBACK WindowProc(HWND H, UINT Msg, WPARAM W, LPARAM L) {
+    auto* Impl = reinterpret_cast<TNativeWindow::TImpl*>(GetWindowLongPtrW(H, GWLP_USERDATA));
+    if (Impl == nullptr) return DefWindowProcW(H, Msg, W, L);
+    return Impl->Handle(H, Msg, W, L);
+}
+
+LRESULT CALLBACK ImageProc(HWND H, UINT Msg, WPARAM W, LPARAM L) {
+    auto* C = reinterpret_cast<TNativeControl*>(GetWindowLongPtrW(H, GWLP_USERDATA));
+    if (Msg == WM_ERASEBKGND) return 1;
+    if (Msg == WM_PAINT && C != nullptr) {
+        PAINTSTRUCT Ps;
+        HDC Dc = BeginPaint(H, &Ps);
+        RECT R;
+        GetClientRect(H, &R);
+        std::vector<uint32_t> Pixels;
+        Compose(C->Image(), C->Window().Impl()->BackgroundColor, R.right, R.bottom, Pixels);
+        if (!Pixels.empty()) PaintPixels(Dc, 0, 0, R.right, R.bottom, Pixels);
+        EndPaint(H, &Ps);
+        return 0;
+    }
+    return DefWindowProcW(H, Msg, W, L);
+}
+
+LRESULT CALLBACK CallProc(HWND H, UINT Msg, WPARAM W, LPARAM L) {
+    if (Msg != WM_KIVO_CALL) return DefWindowProcW(H, Msg, W, L);
+    for (;;) {
+        std::function<void()> Call;
+        {
+            std::lock_guard<std::mutex> Guard(CallsLock);
+            if (Calls.empty()) break;
+            Call = std::move(Calls.front());
+            Calls.pop_front();
+        }
+        Call();
+    }
+    return 0;
+}
+
+// Our top-level windows get the dialog keys (Tab, Enter, Escape, access keys).
+bool IsOurWindow(HWND H) {
+    wchar_t Name[32];
+    return GetClassNameW(H, Name, 32) > 0 && wcscmp(Name, WindowClass) == 0;
+}
+
+void Dispatch(MSG& M) {
+    HWND Root = M.hwnd != nullptr ? GetAncestor(M.hwnd, GA_ROOT) : nullptr;
+    if (Root != nullptr && IsOurWindow(Root) && IsDialogMessageW(Root, &M)) return;
+    TranslateMessage(&M);
+    DispatchMessageW(&M);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+// ---------------------------------------------------------------------------
+
+TNativeControl::TNativeControl(TNativeWindow& Window, TControlKind Kind, int Id)
+    : FWindow(&Window), FKind(Kind), FId(Id), FState(std::make_unique<TState>()) {}
+
+std::string TNativeControl::Text() const {
+    return WideToUtf8(WindowTextOf(static_cast<HWND>(FHandle)));
+}
+
+void TNativeControl::SetText(const std::string& Text) {
+    std::wstring W = Utf8ToWide(Text);
+    if (WindowTextOf(static_cast<HWND>(FHandle)) == W) return;
+    SetWindowTextW(static_cast<HWND>(FHandle), W.c_str());
+    if (FKind == TControlKind::Label && FState->Label.AutoSize) {
+        TRect B = Bounds();
+        HDC Dc = GetDC(static_cast<HWND>(FHandle));
+        HGDIOBJ Old = SelectObject(Dc, FState->Font);
+        // Line breaks in the text count; only a word-wrapping label wraps.
+        RECT R{0, 0, FState->Label.WordWrap ? B.Width : 0, 0};
+        UINT Flags = DT_CALCRECT | DT_EXPANDTABS | (FState->Label.WordWrap ? DT_WORDBREAK : 0);
+        DrawTextW(Dc, W.c_str(), static_cast<int>(W.size()), &R, Flags);
+        SelectObject(Dc, Old);
+        ReleaseDC(static_cast<HWND>(FHandle), Dc);
+        if (FState->Label.WordWrap)
+            B.Height = R.bottom;
+        else {
+            B.Width = R.right;
+            B.Height = R.bottom;
+        }
+        SetBounds(B);
+    }
+    InvalidateRect(static_cast<HWND>(FHandle), nullptr, TRUE);
+}
+
+TRect TNativeControl::Bounds() const {
+    RECT R;
+    GetWindowRect(static_cast<HWND>(FHandle), &R);
+    MapWindowPoints(HWND_DESKTOP, static_cast<HWND>(FWindow->FHandle), reinterpret_cast<POINT*>(&R),
+                    2);
+    return {R.left, R.top, R.right - R.left, R.bottom - R.top};
+}
+
+void TNativeControl::SetBounds(const TRect& B) {
+    MoveWindow(static_cast<HWND>(FHandle), B.Left, B.Top, B.Width, B.Height, TRUE);
+}
+
+bool TNativeControl::Visible() const {
+    return (GetWindowLongW(static_cast<HWND>(FHandle), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void TNativeControl::SetVisible(bool V) {
+    if (V == Visible()) return;
+    ShowWindow(static_cast<HWND>(FHandle), V ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TNativeControl::Enabled() const {
+    return IsWindowEnabled(static_cast<HWND>(FHandle)) != FALSE;
+}
+
+void TNativeControl::SetEnabled(bool E) {
+    if (E == Enabled()) return;
+    EnableWindow(static_cast<HWND>(FHandle), E ? TRUE : FALSE);
+}
+
+void TNativeControl::SetFocus() {
+    ::SetFocus(static_cast<HWND>(FHandle));
+}
+
+bool TNativeControl::Focused() const {
+    return GetFocus() == static_cast<HWND>(FHandle);
+}
+
+void TNativeControl::SetFont(const TFont& Font) {
+    FState->Font = FWindow->FImpl->FontOf(Font);
+    SendMessageW(static_cast<HWND>(FHandle), WM_SETFONT, reinterpret_cast<WPARAM>(FState->Font),
+                 TRUE);
+}
+
+int TNativeControl::TextWidth(const std::string& Text) const {
+    std::wstring W = Utf8ToWide(Text);
+    HDC Dc = GetDC(static_cast<HWND>(FHandle));
+    HGDIOBJ Old = SelectObject(Dc, FState->Font);
+    SIZE S{};
+    GetTextExtentPoint32W(Dc, W.c_str(), static_cast<int>(W.size()), &S);
+    SelectObject(Dc, Old);
+    ReleaseDC(static_cast<HWND>(FHandle), Dc);
+    return S.cx;
+}
+
+bool TNativeControl::Checked() const {
+    return SendMessageW(static_cast<HWND>(FHandle), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TNativeControl::SetChecked(bool C) {
+    SendMessageW(static_cast<HWND>(FHandle), BM_SETCHECK, C ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TNativeControl::SetShield(bool Shield) {
+    SendMessageW(static_cast<HWND>(FHandle), BCM_SETSHIELD, 0, Shield ? 1 : 0);
+}
+
+void TNativeControl::SetButtonImage(const TPixelImage& Image) {
+    HICON Icon = IconOf(Image);
+    SendMessageW(static_cast<HWND>(FHandle), BM_SETIMAGE, IMAGE_ICON,
+                 reinterpret_cast<LPARAM>(Icon));
+    if (FState->ButtonIcon != nullptr) DestroyIcon(FState->ButtonIcon);
+    FState->ButtonIcon = Icon;
+    InvalidateRect(static_cast<HWND>(FHandle), nullptr, TRUE);
+}
+
+void TNativeControl::SetDefault(bool Default) {
+    FState->Button.Default = Default;
+    SendMessageW(static_cast<HWND>(FHandle), BM_SETSTYLE,
+                 Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+}
+
+void TNativeControl::SetPassword(bool Password) {
+    SendMessageW(static_cast<HWND>(FHandle), EM_SETPASSWORDCHAR, Password ? L'*' : 0, 0);
+    InvalidateRect(static_cast<HWND>(FHandle), nullptr, TRUE);
+}
+
+void TNativeControl::SetRange(int Min, int Max) {
+    SendMessageW(static_cast<HWND>(FHandle), PBM_SETRANGE32, static_cast<WPARAM>(Min), Max);
+}
+
+void TNativeControl::SetPosition(int Position) {
+    SendMessageW(static_cast<HWND>(FHandle), PBM_SETPOS, static_cast<WPARAM>(Position), 0);
+}
+
+int TNativeControl::Position() const {
+    return static_cast<int>(SendMessageW(static_cast<HWND>(FHandle), PBM_GETPOS, 0, 0));
+}
+
+void TNativeControl::SetMarquee(bool Marquee) {
+    HWND H = static_cast<HWND>(FHandle);
+    LONG Style = GetWindowLongW(H, GWL_STYLE);
+    if (((Style & PBS_MARQUEE) != 0) == Marquee) return;
+    SetWindowLongW(H, GWL_STYLE, Marquee ? (Style | PBS_MARQUEE) : (Style & ~PBS_MARQUEE));
+    SendMessageW(H, PBM_SETMARQUEE, Marquee ? TRUE : FALSE, 30);
+}
+
+void TNativeControl::SetImage(const TPixelImage& Image) {
+    FState->Image = Image;
+    InvalidateRect(static_cast<HWND>(FHandle), nullptr, FALSE);
+}
+
+const TPixelImage& TNativeControl::Image() const {
+    return FState->Image;
+}
+
+bool TNativeControl::OpenSystemClip(int ResId) {
+    // Wine's shell library has one two-frame stand-in, reading "Searching",
+    // under every clip id: no clip worth showing.
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) return false;
+    HMODULE Shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (Shell == nullptr) return false;
+    // The control reads the clip from the module while it plays: the module
+    // stays loaded for the process.
+    return SendMessageW(static_cast<HWND>(FHandle), ACM_OPENW, reinterpret_cast<WPARAM>(Shell),
+                        static_cast<LPARAM>(ResId)) != 0;
+}
+
+void TNativeControl::SetPlaying(bool Playing) {
+    HWND H = static_cast<HWND>(FHandle);
+    if (Playing)
+        SendMessageW(H, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+    else
+        SendMessageW(H, ACM_STOP, 0, 0);
+}
+
+void TNativeControl::Click() {
+    if (!Visible() || !Enabled()) return;
+    if (FKind == TControlKind::CheckBox) SetChecked(!Checked());
+    SendMessageW(static_cast<HWND>(FWindow->FHandle), WM_COMMAND, MAKEWPARAM(FId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(FHandle));
+}
+
+// ---------------------------------------------------------------------------
+
+TNativeWindow::TNativeWindow(const TWindowOptions& Options) : FImpl(std::make_unique<TImpl>()) {
+    Initialize();
+    FImpl->Self = this;
+    FImpl->Options = Options;
+    FImpl->BackgroundColor = Options.Background == clDefault ? GetSysColor(COLOR_BTNFACE)
+                                                             : ToColorRef(Options.Background);
+    FImpl->Background = CreateSolidBrush(FImpl->BackgroundColor);
+    DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;
+    if (Options.SystemMenu) Style |= WS_SYSMENU;
+    if (Options.MinimizeBox) Style |= WS_MINIMIZEBOX | WS_SYSMENU;
+    DWORD ExStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME;
+    if (Options.TopMost) ExStyle |= WS_EX_TOPMOST;
+    RECT R{0, 0, Options.ClientWidth, Options.ClientHeight};
+    AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
+    const int W = R.right - R.left, H = R.bottom - R.top;
+    int X = CW_USEDEFAULT, Y = CW_USEDEFAULT;
+    if (Options.Centered) {
+        RECT Work;
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0);
+        X = Work.left + (Work.right - Work.left - W) / 2;
+        Y = Work.top + (Work.bottom - Work.top - H) / 2;
+    }
+    HWND Owner = Options.ShowInTaskbar ? nullptr : HiddenOwner();
+    HWND Hwnd = CreateWindowExW(ExStyle, WindowClass, Utf8ToWide(Options.Caption).c_str(), Style, X,
+                                Y, W, H, Owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    FHandle = Hwnd;
+    if (Hwnd == nullptr) return;
+    SetWindowLongPtrW(Hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FImpl.get()));
+}
+
+TNativeWindow::~TNativeWindow() {
+    HWND H = static_cast<HWND>(FHandle);
+    if (H != nullptr) {
+        for (auto& [Id, Handler] : FImpl->Timers)
+            ::KillTimer(H, Id);
+        SetWindowLongPtrW(H, GWLP_USERDATA, 0);
+        for (auto& C : FControls)
+            SetWindowLongPtrW(static_cast<HWND>(C->FHandle), GWLP_USERDATA, 0);
+        DestroyWindow(H);
+    }
+    for (auto& C : FControls) {
+        if (C->FState->Background != nullptr) DeleteObject(C->FState->Background);
+        if (C->FState->ButtonIcon != nullptr) DestroyIcon(C->FState->ButtonIcon);
+    }
+    for (auto& [Key, Font] : FImpl->Fonts)
+        DeleteObject(Font);
+    if (FImpl->Background != nullptr) DeleteObject(FImpl->Background);
+    if (FImpl->BigIcon != nullptr) DestroyIcon(FImpl->BigIcon);
+    if (FImpl->SmallIcon != nullptr) DestroyIcon(FImpl->SmallIcon);
+}
+
+TNativeControl& TNativeWindow::Add(TControlKind Kind, const TRect& B) {
+    const int Id = FirstControlId + static_cast<int>(FControls.size());
+    FControls.push_back(std::unique_ptr<TNativeControl>(new TNativeControl(*this, Kind, Id)));
+    TNativeControl& C = *FControls.back();
+    const wchar_t* Class = L"STATIC";
+    DWORD Style = WS_CHILD | WS_VISIBLE;
+    DWORD ExStyle = 0;
+    switch (Kind) {
+    case TControlKind::Label: break;
+    case TControlKind::CheckBox:
+        Class = L"BUTTON";
+        Style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        break;
+    case TControlKind::Button:
+        Class = L"BUTTON";
+        Style |= BS_PUSHBUTTON | WS_TABSTOP;
+        break;
+    case TControlKind::Edit:
+        Class = L"EDIT";
+        Style |= ES_AUTOHSCROLL | WS_TABSTOP;
+        ExStyle |= WS_EX_CLIENTEDGE;
+        break;
+    case TControlKind::ProgressBar: Class = PROGRESS_CLASSW; break;
+    case TControlKind::Image: Class = ImageClass; break;
+    case TControlKind::Animation:
+        Class = ANIMATE_CLASSW;
+        Style |= ACS_TRANSPARENT;
+        break;
+    }
+    HWND H = CreateWindowExW(
+        ExStyle, Class, L"", Style, B.Left, B.Top, B.Width, B.Height, static_cast<HWND>(FHandle),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleW(nullptr), nullptr);
+    C.FHandle = H;
+    if (Kind == TControlKind::Image)
+        SetWindowLongPtrW(H, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&C));
+    C.SetFont(FImpl->Options.Font);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddLabel(const TRect& B, const std::string& Text,
+                                        const TLabelStyle& Style) {
+    TNativeControl& C = Add(TControlKind::Label, B);
+    C.FState->Label = Style;
+    HWND H = static_cast<HWND>(C.FHandle);
+    LONG S = GetWindowLongW(H, GWL_STYLE);
+    if (Style.PathEllipsis)
+        S |= SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS | SS_NOPREFIX;
+    else if (!Style.WordWrap)
+        S |= SS_LEFTNOWORDWRAP;
+    SetWindowLongW(H, GWL_STYLE, S);
+    if (Style.Background != clDefault)
+        C.FState->Background = CreateSolidBrush(ToColorRef(Style.Background));
+    C.SetFont(Style.Font);
+    C.SetText(Text);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddCheckBox(const TRect& B, const std::string& Text,
+                                           const TFont* Font) {
+    TNativeControl& C = Add(TControlKind::CheckBox, B);
+    if (Font != nullptr) C.SetFont(*Font);
+    C.SetText(Text);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddButton(const TRect& B, const std::string& Text,
+                                         const TButtonStyle& Style) {
+    TNativeControl& C = Add(TControlKind::Button, B);
+    C.FState->Button = Style;
+    if (Style.Default) C.SetDefault(true);
+    C.SetText(Text);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddEdit(const TRect& B, bool Password) {
+    TNativeControl& C = Add(TControlKind::Edit, B);
+    if (Password) C.SetPassword(true);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddProgressBar(const TRect& B) {
+    TNativeControl& C = Add(TControlKind::ProgressBar, B);
+    C.SetRange(0, 100);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddImage(const TRect& B, const TPixelImage& Image) {
+    TNativeControl& C = Add(TControlKind::Image, B);
+    C.SetImage(Image);
+    return C;
+}
+
+TNativeControl& TNativeWindow::AddAnimation(const TRect& B) {
+    return Add(TControlKind::Animation, B);
+}
+
+void TNativeWindow::SetTabOrder(std::initializer_list<TNativeControl*> Order) {
+    HWND After = HWND_TOP;
+    auto Place = [&After](TNativeControl* C) {
+        SetWindowPos(static_cast<HWND>(C->FHandle), After, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        After = static_cast<HWND>(C->FHandle);
+    };
+    for (TNativeControl* C : Order) {
+        // The labels added right before a control travel with it, so that
+        // their access keys still lead to it.
+        auto It = std::find_if(FControls.begin(), FControls.end(),
+                               [C](const auto& P) { return P.get() == C; });
+        auto First = It;
+        while (First != FControls.begin() && (*(First - 1))->FKind == TControlKind::Label)
+            --First;
+        for (auto L = First; L != It; ++L)
+            Place(L->get());
+        Place(C);
+    }
+}
+
+std::string TNativeWindow::Caption() const {
+    return WideToUtf8(WindowTextOf(static_cast<HWND>(FHandle)));
+}
+
+void TNativeWindow::SetCaption(const std::string& Caption) {
+    std::wstring W = Utf8ToWide(Caption);
+    if (WindowTextOf(static_cast<HWND>(FHandle)) != W)
+        SetWindowTextW(static_cast<HWND>(FHandle), W.c_str());
+}
+
+void TNativeWindow::SetClientSize(int Width, int Height) {
+    HWND H = static_cast<HWND>(FHandle);
+    if (Width == ClientWidth() && Height == ClientHeight()) return;
+    RECT R{0, 0, Width, Height};
+    AdjustWindowRectEx(&R, static_cast<DWORD>(GetWindowLongW(H, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(H, GWL_EXSTYLE)));
+    SetWindowPos(H, nullptr, 0, 0, R.right - R.left, R.bottom - R.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int TNativeWindow::ClientWidth() const {
+    RECT R;
+    GetClientRect(static_cast<HWND>(FHandle), &R);
+    return R.right - R.left;
+}
+
+int TNativeWindow::ClientHeight() const {
+    RECT R;
+    GetClientRect(static_cast<HWND>(FHandle), &R);
+    return R.bottom - R.top;
+}
+
+void TNativeWindow::SetIcon(const TPixelImage& Icon) {
+    HICON Big = IconOf(Icon), Small = IconOf(Icon);
+    if (Big == nullptr || Small == nullptr) {
+        if (Big != nullptr) DestroyIcon(Big);
+        if (Small != nullptr) DestroyIcon(Small);
+        return;
+    }
+    HWND H = static_cast<HWND>(FHandle);
+    SendMessageW(H, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Big));
+    SendMessageW(H, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Small));
+    if (FImpl->BigIcon != nullptr) DestroyIcon(FImpl->BigIcon);
+    if (FImpl->SmallIcon != nullptr) DestroyIcon(FImpl->SmallIcon);
+    FImpl->BigIcon = Big;
+    FImpl->SmallIcon = Small;
+}
+
+void TNativeWindow::SetTopMost(bool TopMost) {
+    SetWindowPos(static_cast<HWND>(FHandle), TopMost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+bool TNativeWindow::TopMost() const {
+    return (GetWindowLongW(static_cast<HWND>(FHandle), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+void TNativeWindow::SetSystemMenu(bool SystemMenu) {
+    HWND H = static_cast<HWND>(FHandle);
+    LONG Style = GetWindowLongW(H, GWL_STYLE);
+    if (((Style & WS_SYSMENU) != 0) == SystemMenu) return;
+    const int W = ClientWidth(), Ht = ClientHeight();
+    SetWindowLongW(H, GWL_STYLE, SystemMenu ? (Style | WS_SYSMENU) : (Style & ~WS_SYSMENU));
+    SetWindowPos(H, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetClientSize(W, Ht);
+}
+
+void TNativeWindow::SetBusyCursor(bool Busy) {
+    FImpl->Busy = Busy;
+    POINT P;
+    GetCursorPos(&P);
+    SetCursorPos(P.x, P.y); // makes the system ask for the cursor again
+}
+
+void TNativeWindow::Show() {
+    HWND H = static_cast<HWND>(FHandle);
+    ShowWindow(H, SW_SHOWNORMAL);
+    if (!FImpl->FocusPlaced) {
+        FImpl->FocusPlaced = true;
+        HWND First = GetNextDlgTabItem(H, nullptr, FALSE);
+        if (First != nullptr) ::SetFocus(First);
+    }
+    UpdateWindow(H);
+}
+
+void TNativeWindow::Hide() {
+    ShowWindow(static_cast<HWND>(FHandle), SW_HIDE);
+}
+
+bool TNativeWindow::Visible() const {
+    return IsWindowVisible(static_cast<HWND>(FHandle)) != FALSE;
+}
+
+void TNativeWindow::Activate() {
+    HWND H = static_cast<HWND>(FHandle);
+    SetForegroundWindow(H);
+    SetActiveWindow(H);
+}
+
+int TNativeWindow::RunModal() {
+    HWND H = static_cast<HWND>(FHandle);
+    // The thread's other windows are disabled while the dialog runs.
+    std::vector<HWND> Disabled;
+    std::pair<HWND, std::vector<HWND>*> Walk(H, &Disabled);
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND W, LPARAM L) -> BOOL {
+            auto* List = reinterpret_cast<std::pair<HWND, std::vector<HWND>*>*>(L);
+            if (W != List->first && IsWindowVisible(W) && IsWindowEnabled(W)) {
+                EnableWindow(W, FALSE);
+                List->second->push_back(W);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&Walk));
+    FModal = true;
+    FImpl->ModalDone = false;
+    FImpl->ModalResult = 0;
+    Show();
+    Activate();
+    MSG M;
+    while (!FImpl->ModalDone) {
+        BOOL R = GetMessageW(&M, nullptr, 0, 0);
+        if (R == 0) { // WM_QUIT: ends the dialog, and the loop above it
+            PostQuitMessage(static_cast<int>(M.wParam));
+            FImpl->ModalResult = CancelResult;
+            break;
+        }
+        if (R < 0) break;
+        Dispatch(M);
+    }
+    FModal = false;
+    for (HWND W : Disabled)
+        EnableWindow(W, TRUE);
+    Hide();
+    return FImpl->ModalResult;
+}
+
+void TNativeWindow::EndModal(int Result) {
+    if (!FModal || FImpl->ModalDone) return;
+    FImpl->ModalResult = Result;
+    FImpl->ModalDone = true;
+    PostMessageW(static_cast<HWND>(FHandle), WM_NULL, 0, 0); // wakes GetMessage
+}
+
+bool TNativeWindow::Close() {
+    if (OnCloseQuery && !OnCloseQuery()) return false;
+    if (OnClose) OnClose();
+    Hide();
+    EndModal(CancelResult);
+    return true;
+}
+
+int TNativeWindow::SetTimer(unsigned Milliseconds, std::function<void()> Handler) {
+    UINT_PTR Id = FImpl->NextTimer++;
+    FImpl->Timers[Id] = std::move(Handler);
+    ::SetTimer(static_cast<HWND>(FHandle), Id, Milliseconds, nullptr);
+    return static_cast<int>(Id);
+}
+
+void TNativeWindow::KillTimer(int Id) {
+    ::KillTimer(static_cast<HWND>(FHandle), static_cast<UINT_PTR>(Id));
+    FImpl->Timers.erase(static_cast<UINT_PTR>(Id));
+}
+
+void TNativeWindow::Update() {
+    RedrawWindow(static_cast<HWND>(FHandle), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
+}
+
+bool TNativeWindow::SavePicture(const std::string& Path) const {
+    HWND H = static_cast<HWND>(FHandle);
+    const int W = ClientWidth(), Ht = ClientHeight();
+    if (W <= 0 || Ht <= 0) return false;
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+    Info.bmiHeader.biWidth = W;
+    Info.bmiHeader.biHeight = -Ht;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    void* Bits = nullptr;
+    HDC Window = GetDC(H);
+    HDC Mem = CreateCompatibleDC(Window);
+    HBITMAP Bmp = CreateDIBSection(Window, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    bool Ok = false;
+    if (Mem != nullptr && Bmp != nullptr) {
+        HGDIOBJ Old = SelectObject(Mem, Bmp);
+        // What the screen shows when the window is on it, else what the
+        // window and its controls paint into the bitmap.
+        if (IsWindowVisible(H)) {
+            RedrawWindow(H, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            Ok = BitBlt(Mem, 0, 0, W, Ht, Window, 0, 0, SRCCOPY) != FALSE;
+        } else {
+            Ok = PrintWindow(H, Mem, PW_CLIENTONLY) != FALSE;
+        }
+        GdiFlush();
+        SelectObject(Mem, Old);
+    }
+    TPixelImage Image;
+    if (Ok) {
+        Image.Width = W;
+        Image.Height = Ht;
+        Image.Format = TPixelFormat::Rgb;
+        const auto* P = static_cast<const uint32_t*>(Bits);
+        Image.Pixels.assign(P, P + static_cast<size_t>(W) * Ht);
+    }
+    if (Bmp != nullptr) DeleteObject(Bmp);
+    if (Mem != nullptr) DeleteDC(Mem);
+    ReleaseDC(H, Window);
+    return Ok && SavePixelImage(Image, Path);
+}
+
+// ---------------------------------------------------------------------------
+
+void DrawTextOnImage(TPixelImage& Image, const TRect& Box, const std::string& Text,
+                     const TFont& Font, TColor Color) {
+    if (Image.Empty()) return;
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
+    Info.bmiHeader.biWidth = Image.Width;
+    Info.bmiHeader.biHeight = -Image.Height;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    void* Bits = nullptr;
+    HDC Mem = CreateCompatibleDC(nullptr);
+    HBITMAP Bmp = CreateDIBSection(Mem, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
+    if (Mem == nullptr || Bmp == nullptr) {
+        if (Bmp != nullptr) DeleteObject(Bmp);
+        if (Mem != nullptr) DeleteDC(Mem);
+        return;
+    }
+    const size_t Count = static_cast<size_t>(Image.Width) * static_cast<size_t>(Image.Height);
+    auto* P = static_cast<uint32_t*>(Bits);
+    for (int Y = 0; Y < Image.Height; ++Y)
+        for (int X = 0; X < Image.Width; ++X)
+            P[static_cast<size_t>(Y) * Image.Width + X] = Image.At(X, Y) & 0xFFFFFF;
+    HGDIOBJ OldBmp = SelectObject(Mem, Bmp);
+    HFONT F =
+        CreateFontW(-Font.Height, 0, 0, 0, Font.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                    DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(Font.Face).c_str());
+    HGDIOBJ OldFont = SelectObject(Mem, F);
+    SetBkMode(Mem, TRANSPARENT);
+    SetTextColor(Mem, ToColorRef(Color));
+    RECT R{Box.Left, Box.Top, Box.Left + Box.Width, Box.Top + Box.Height};
+    std::wstring W = Utf8ToWide(Text);
+    DrawTextW(Mem, W.c_str(), static_cast<int>(W.size()), &R,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    GdiFlush();
+    Image.Format = TPixelFormat::Rgb;
+    Image.Indexes.clear();
+    Image.Palette.clear();
+    Image.Pixels.assign(P, P + Count);
+    SelectObject(Mem, OldFont);
+    SelectObject(Mem, OldBmp);
+    DeleteObject(F);
+    DeleteObject(Bmp);
+    DeleteDC(Mem);
+}
+
+bool WindowsAvailable(std::string* Reason) {
+    static const bool Available = [] {
+        if (!Initialize()) return false;
+        HWND H = CreateWindowExW(0, WindowClass, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        if (H == nullptr) return false;
+        DestroyWindow(H);
+        return true;
+    }();
+    if (!Available && Reason != nullptr)
+        *Reason = "no windows can be made here: no display (under Wine, ctest's fixture chooses "
+                  "the null display driver when DISPLAY is unset; or run with xvfb-run -a)";
+    return Available;
+}
+
+void PumpMessages() {
+    Initialize();
+    MSG M;
+    while (PeekMessageW(&M, nullptr, 0, 0, PM_REMOVE)) {
+        if (M.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(M.wParam));
+            return;
+        }
+        Dispatch(M);
+    }
+}
+
+void PostToMessageLoop(std::function<void()> Handler) {
+    Initialize();
+    {
+        std::lock_guard<std::mutex> Guard(CallsLock);
+        Calls.push_back(std::move(Handler));
+    }
+    PostMessageW(CallWindow(), WM_KIVO_CALL, 0, 0);
+}
+
+} // namespace kivo::ui
