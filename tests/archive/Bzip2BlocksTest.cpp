@@ -46,7 +46,8 @@ template <typename TDecode> TOutcome Decoded(const std::string& Input, TDecode D
     } catch (const std::exception& E) {
         Result.Error = E.what();
     }
-    Result.Bytes.assign(reinterpret_cast<const char*>(Dest.Memory()), static_cast<size_t>(Dest.Size()));
+    Result.Bytes.assign(reinterpret_cast<const char*>(Dest.Memory()),
+                        static_cast<size_t>(Dest.Size()));
     return Result;
 }
 
@@ -81,8 +82,8 @@ std::vector<TRow> Rows() {
         {"BlocksOfNineHundredKilobytes", Packed(NinePlain, bs9), NinePlain, false},
         {"EmptyData", Packed(""), "", false},
         {"RunsOfOneByte", Packed(Runs), Runs, false},
-        {"StreamsOneAfterTheOther", Three + Packed(Other) + Three,
-         ThreePlain + Other + ThreePlain, false},
+        {"StreamsOneAfterTheOther", Three + Packed(Other) + Three, ThreePlain + Other + ThreePlain,
+         false},
         {"ZerosAfterTheLastStream", Three + std::string(100, '\0'), ThreePlain, false},
         {"HalfAHeaderAfterTheLastStream", Three + "BZ", ThreePlain, true},
         {"DamagedMiddleBlock", Flipped(Three, Three.size() / 2), ThreePlain, true},
