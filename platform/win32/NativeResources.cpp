@@ -103,8 +103,14 @@ bool SaveWindowPicture(void* Window, const std::string& Path) {
     bool Ok = false;
     if (Mem != nullptr && Bmp != nullptr) {
         HGDIOBJ Old = SelectObject(Mem, Bmp);
-        RedrawWindow(H, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Ok = BitBlt(Mem, 0, 0, W, Ht, Screen, 0, 0, SRCCOPY) != FALSE;
+        // What the screen shows when the window is on it, else what the
+        // window and its controls paint into the bitmap.
+        if (IsWindowVisible(H)) {
+            RedrawWindow(H, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            Ok = BitBlt(Mem, 0, 0, W, Ht, Screen, 0, 0, SRCCOPY) != FALSE;
+        } else {
+            Ok = PrintWindow(H, Mem, PW_CLIENTONLY) != FALSE;
+        }
         GdiFlush();
         SelectObject(Mem, Old);
     }

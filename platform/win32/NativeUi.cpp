@@ -4,6 +4,8 @@
 // manifest in every program that shows a window).
 #include "platform/NativeUi.h"
 
+#include "platform/NativeResources.h"
+
 // The common controls need windows.h first.
 // clang-format off
 #include <windows.h>
@@ -901,46 +903,7 @@ void TNativeWindow::Update() {
 }
 
 bool TNativeWindow::SavePicture(const std::string& Path) const {
-    HWND H = static_cast<HWND>(FHandle);
-    const int W = ClientWidth(), Ht = ClientHeight();
-    if (W <= 0 || Ht <= 0) return false;
-    BITMAPINFO Info{};
-    Info.bmiHeader.biSize = sizeof(Info.bmiHeader);
-    Info.bmiHeader.biWidth = W;
-    Info.bmiHeader.biHeight = -Ht;
-    Info.bmiHeader.biPlanes = 1;
-    Info.bmiHeader.biBitCount = 32;
-    Info.bmiHeader.biCompression = BI_RGB;
-    void* Bits = nullptr;
-    HDC Window = GetDC(H);
-    HDC Mem = CreateCompatibleDC(Window);
-    HBITMAP Bmp = CreateDIBSection(Window, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
-    bool Ok = false;
-    if (Mem != nullptr && Bmp != nullptr) {
-        HGDIOBJ Old = SelectObject(Mem, Bmp);
-        // What the screen shows when the window is on it, else what the
-        // window and its controls paint into the bitmap.
-        if (IsWindowVisible(H)) {
-            RedrawWindow(H, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-            Ok = BitBlt(Mem, 0, 0, W, Ht, Window, 0, 0, SRCCOPY) != FALSE;
-        } else {
-            Ok = PrintWindow(H, Mem, PW_CLIENTONLY) != FALSE;
-        }
-        GdiFlush();
-        SelectObject(Mem, Old);
-    }
-    TPixelImage Image;
-    if (Ok) {
-        Image.Width = W;
-        Image.Height = Ht;
-        Image.Format = TPixelFormat::Rgb;
-        const auto* P = static_cast<const uint32_t*>(Bits);
-        Image.Pixels.assign(P, P + static_cast<size_t>(W) * Ht);
-    }
-    if (Bmp != nullptr) DeleteObject(Bmp);
-    if (Mem != nullptr) DeleteDC(Mem);
-    ReleaseDC(H, Window);
-    return Ok && SavePixelImage(Image, Path);
+    return SaveWindowPicture(FHandle, Path);
 }
 
 // ---------------------------------------------------------------------------
