@@ -41,7 +41,8 @@ uint32_t ElevatedServerAction(const std::string& Parameters) {
     if (static_cast<uintptr_t>(R) <= 32) {
         Message =
             "Error (" + std::to_string(static_cast<uintptr_t>(R)) + ") registering COM server";
-        UserInterface().MessageDlg("AppDir: " + InstallFolder + "; Ausführen: " + ExePath +
+        UserInterface().MessageDlg("AppDir: " + SystemPathText(InstallFolder) +
+                                       "; Ausführen: " + SystemPathText(ExePath) +
                                        "; Parameter: " + GetDelimitedField(Parameters, 2, ""),
                                    mtInformation, MsgDlgButtons({mbOK}));
     } else {
@@ -213,7 +214,7 @@ void TRunElevatedFormState::UpdateServerState() {
     std::string Path = AddTrailingBackslash(InstallFolder) + ServerExeName;
     bool Present = FileExists(Path);
     if (Present) {
-        SetCaption(fcButton3, Path);
+        SetCaption(fcButton3, SystemPathText(Path));
         SetEnabled(fcButton3, false);
     } else {
         SetCaption(fcButton3, "Download MAPI COM Server from KIVO Didazive Web Site");

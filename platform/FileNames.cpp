@@ -1,5 +1,7 @@
 // Names of files and folders: the parts of a path and joining them. Pure text
 // work, the same on every system.
+#include <algorithm>
+
 #include "platform/FileSystem.h"
 
 namespace kivo {
@@ -55,6 +57,13 @@ std::string ExcludeTrailingPathDelimiter(std::string_view Path) {
     while (Result.size() > 1 && Result.back() == PathDelim)
         Result.pop_back();
     return Result;
+}
+
+std::string SystemPathText(std::string Path) {
+#ifdef _WIN32
+    std::replace(Path.begin(), Path.end(), '/', '\\');
+#endif
+    return Path;
 }
 
 } // namespace kivo

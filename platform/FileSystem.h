@@ -88,6 +88,10 @@ std::string IncludeTrailingPathDelimiter(std::string_view Path);
 // Folder and Name joined by one delimiter; Name alone when Folder is empty.
 std::string JoinPath(std::string_view Folder, std::string_view Name);
 std::string ExcludeTrailingPathDelimiter(std::string_view Path);
+// A path as the system's own programs show it to the user: with '\\'
+// between the names on Windows (inside, this program writes '/' there too),
+// unchanged elsewhere.
+std::string SystemPathText(std::string Path);
 // Absolute form of a name relative to the current directory, with "." and
 // ".." components resolved textually.
 std::string ExpandFileName(std::string_view FileName);

@@ -58,8 +58,10 @@ TEST_P(ElevatedAction, StartsTheServerAndReportsTheStart) {
         // The details first, in the library's information dialog.
         ASSERT_EQ(Ui.Order.size(), 2u);
         EXPECT_EQ(Ui.Order[0], "dlg:Informationen");
-        EXPECT_EQ(Ui.Dialogs[0].Msg, "AppDir: " + Folder + "; Ausführen: " + Folder +
-                                         "/Zelbrix.exe; Parameter: " + Switch);
+        // Paths as the system writes them ('\\' on Windows).
+        EXPECT_EQ(Ui.Dialogs[0].Msg, "AppDir: " + SystemPathText(Folder) +
+                                         "; Ausführen: " + SystemPathText(Folder + "/Zelbrix.exe") +
+                                         "; Parameter: " + Switch);
         EXPECT_EQ(Ui.Dialogs[0].Type, mtInformation);
         EXPECT_EQ(Ui.Dialogs[0].Buttons, MsgDlgButtons({mbOK}));
     } else {

@@ -28,8 +28,8 @@ void ExpectServerState(const TRunElevatedFormState& F, bool Present, const std::
     EXPECT_EQ(F.Control(fcButton2).Enabled, Present);
     EXPECT_EQ(F.Control(fcButton3).Enabled, !Present);
     EXPECT_EQ(F.Control(fcButton4).Visible, Present);
-    EXPECT_EQ(F.Control(fcButton3).Caption,
-              Present ? Folder + "/" + ServerExeName : std::string(DownloadCaption));
+    EXPECT_EQ(F.Control(fcButton3).Caption, Present ? SystemPathText(Folder + "/" + ServerExeName)
+                                                    : std::string(DownloadCaption));
 }
 
 // ---- the window as it opens ----
