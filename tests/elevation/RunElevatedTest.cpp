@@ -292,7 +292,8 @@ TEST(ElevatedCopyUnprivileged, SeesNeitherAdministratorNorElevation) {
 
 // ---- RunElevated: the parameter string survives the trip ----
 
-class ParameterTrip : public ::testing::Test {
+// Tests whose elevated copy really runs, with ProbeAction as its action.
+template <class TBase> class TElevatedCopyTest : public TBase {
 protected:
     void SetUp() override {
         if (!ElevatedCopyPossible())
@@ -300,7 +301,10 @@ protected:
         OnElevateProc = &ProbeAction;
     }
     void TearDown() override { OnElevateProc = nullptr; }
+};
 
+class ParameterTrip : public TElevatedCopyTest<::testing::Test> {
+protected:
     // What the action of the relaunched copy received for Parameters.
     std::string Trip(const std::string& Parameters) {
         TUseFacts NotElevated(TStandInFacts::AdministratorAccountNotElevated());
@@ -483,15 +487,7 @@ const TSystemTripRow SystemTripRows[] = {
 
 // Under Wine through the shell's real "runas"; as root on Linux the copy is
 // started directly with the result channel (pkexec is tested above).
-class SystemTrip : public ::testing::TestWithParam<TSystemTripRow> {
-protected:
-    void SetUp() override {
-        if (!ElevatedCopyPossible())
-            GTEST_SKIP() << "needs root: the copy must run elevated without a prompt";
-        OnElevateProc = &ProbeAction;
-    }
-    void TearDown() override { OnElevateProc = nullptr; }
-};
+class SystemTrip : public TElevatedCopyTest<::testing::TestWithParam<TSystemTripRow>> {};
 
 TEST_P(SystemTrip, ExitCodeOfTheElevatedCopyComesBack) {
     const TSystemTripRow& Row = GetParam();
