@@ -22,6 +22,15 @@
 // A modeless window is shown with Show() and kept alive by PumpMessages(),
 // which the program's message pump calls (ProcessMessages). Every call
 // belongs to the thread that created the window. Texts are UTF-8.
+//
+// Sizes: views give every position, size and font height in pixels of a
+// 96 dots-per-inch screen. The layer multiplies them by the window's dots
+// per inch / 96 on their way to the system and divides what it reads back
+// (Bounds, ClientWidth, TextWidth), so views and their tests see the same
+// numbers on every screen. When the window moves to a screen of another
+// density, the layer lays it out again: its size, the controls, their
+// fonts and pictures; OnDpiChanged then lets the view renew what only it
+// knows (icons from resources).
 #pragma once
 
 #include <cstdint>
@@ -44,8 +53,8 @@ struct TRect {
     bool operator==(const TRect&) const = default;
 };
 
-// A font by face name and character height in pixels (the em height, as a
-// negative LOGFONT height gives it; 8 points at 96 pixels per inch is 11).
+// A font by face name and character height in pixels at 96 dots per inch
+// (the em height, as a negative LOGFONT height gives it; 8 points is 11).
 struct TFont {
     std::string Face = "Tahoma";
     int Height = 11;
@@ -120,7 +129,8 @@ public:
     void SetShield(bool Shield);
     void SetDefault(bool Default);
     // Button: a picture shown beside the caption, centred when there is none
-    // (a small icon, alpha kept; an empty picture removes it).
+    // (a small icon, alpha kept, enlarged with the screen's density; an
+    // empty picture removes it).
     void SetButtonImage(const TPixelImage& Image);
     // Edit: each character shown as '*'.
     void SetPassword(bool Password);
@@ -130,12 +140,14 @@ public:
     int Position() const;
     void SetMarquee(bool Marquee);
     // Image: the picture, centred in the control when smaller, else cut at
-    // the right and bottom. The control keeps a copy.
+    // the right and bottom. The control keeps a copy; on a denser screen
+    // it is shown enlarged (smoothly) as the control is.
     void SetImage(const TPixelImage& Image);
     const TPixelImage& Image() const;
     // Animation: plays a clip resource of the system's shell library (the
     // file-copy clip is 161); false when the system has no such clip (Wine
     // has none: its shell library holds one placeholder for every clip).
+    // The clip keeps its own size, centred in the control.
     bool OpenSystemClip(int ResId);
     void SetPlaying(bool Playing);
 
@@ -149,6 +161,10 @@ private:
     friend class TNativeWindow;
     TNativeControl(TNativeWindow& Window, TControlKind Kind, int Id);
     struct TState;
+    // An auto-sized label takes its text's size in its font.
+    void FitToText();
+    // Bounds, font and button picture at the window's present density.
+    void Relayout();
 
     TNativeWindow* FWindow;
     TControlKind FKind;
@@ -207,6 +223,12 @@ public:
     bool TopMost() const;
     void SetSystemMenu(bool SystemMenu);
     void SetBusyCursor(bool Busy); // hourglass over the window
+
+    // The window's dots per inch (96 on a screen at 100 %).
+    int Dpi() const;
+    // Runs after the window was laid out again for a screen of another
+    // density (Dpi() tells the new one).
+    std::function<void()> OnDpiChanged;
 
     // Shows without modality; focus goes to the first enabled control in
     // tab order the first time.

@@ -40,6 +40,91 @@ COLORREF ToColorRef(TColor C) {
     return RGB((C >> 16) & 0xFF, (C >> 8) & 0xFF, C & 0xFF);
 }
 
+// Views count in pixels of a screen at 96 dots per inch.
+constexpr int BaseDpi = 96;
+
+int Scaled(int Value, int Dpi) {
+    return MulDiv(Value, Dpi, BaseDpi);
+}
+int Unscaled(int Value, int Dpi) {
+    return MulDiv(Value, BaseDpi, Dpi);
+}
+TRect Scaled(const TRect& R, int Dpi) {
+    return {Scaled(R.Left, Dpi), Scaled(R.Top, Dpi), Scaled(R.Width, Dpi), Scaled(R.Height, Dpi)};
+}
+
+// A function of USER32 that older systems lack (nullptr there).
+template <typename TFunction> TFunction UserFunction(const char* Name) {
+    return reinterpret_cast<TFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), Name)));
+}
+
+// The dots per inch of the screen as the whole system sees it.
+int ScreenDpi() {
+    HDC Dc = GetDC(nullptr);
+    const int Dpi = Dc != nullptr ? GetDeviceCaps(Dc, LOGPIXELSY) : BaseDpi;
+    if (Dc != nullptr) ReleaseDC(nullptr, Dc);
+    return Dpi > 0 ? Dpi : BaseDpi;
+}
+
+// The dots per inch of the window's screen where the system knows one per
+// window (Windows 10 1607 on), else the system's.
+int WindowDpi(HWND H) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto GetDpi = UserFunction<TGetDpiForWindow>("GetDpiForWindow");
+    const int Dpi = GetDpi != nullptr ? static_cast<int>(GetDpi(H)) : 0;
+    return Dpi > 0 ? Dpi : ScreenDpi();
+}
+
+// The window size around a client area, with the frame of that density.
+void AdjustForDpi(RECT& R, DWORD Style, DWORD ExStyle, int Dpi) {
+    using TAdjust = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto Adjust = UserFunction<TAdjust>("AdjustWindowRectExForDpi");
+    if (Adjust == nullptr || !Adjust(&R, Style, FALSE, ExStyle, static_cast<UINT>(Dpi)))
+        AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
+}
+
+// Image resampled to Width x Height (bilinear over premultiplied colours,
+// so that transparent pixels lend no colour to their neighbours), as Argb.
+TPixelImage Resized(const TPixelImage& Image, int Width, int Height) {
+    TPixelImage Out;
+    if (Image.Empty() || Width <= 0 || Height <= 0) return Out;
+    Out.Width = Width;
+    Out.Height = Height;
+    Out.Pixels.resize(static_cast<size_t>(Width) * static_cast<size_t>(Height));
+    // Where a pixel's centre falls in the source, in 1/256 pixels.
+    auto Source = [](int D, int To, int From) {
+        const long long P = (2LL * D + 1) * From * 256 / (2LL * To) - 128;
+        return std::clamp<long long>(P, 0, (From - 1) * 256LL);
+    };
+    for (int Y = 0; Y < Height; ++Y) {
+        const long long Sy = Source(Y, Height, Image.Height);
+        const int Y0 = static_cast<int>(Sy >> 8), Y1 = std::min(Y0 + 1, Image.Height - 1);
+        const uint64_t Fy = static_cast<uint64_t>(Sy & 255);
+        for (int X = 0; X < Width; ++X) {
+            const long long Sx = Source(X, Width, Image.Width);
+            const int X0 = static_cast<int>(Sx >> 8), X1 = std::min(X0 + 1, Image.Width - 1);
+            const uint64_t Fx = static_cast<uint64_t>(Sx & 255);
+            const uint32_t P[4] = {Image.At(X0, Y0), Image.At(X1, Y0), Image.At(X0, Y1),
+                                   Image.At(X1, Y1)};
+            const uint64_t W[4] = {(256 - Fx) * (256 - Fy), Fx * (256 - Fy), (256 - Fx) * Fy,
+                                   Fx * Fy}; // together 65536
+            uint64_t A = 0, C[3] = {0, 0, 0};
+            for (int I = 0; I < 4; ++I) {
+                const uint64_t Alpha = W[I] * (P[I] >> 24);
+                A += Alpha;
+                for (int K = 0; K < 3; ++K)
+                    C[K] += Alpha * ((P[I] >> (8 * K)) & 0xFF);
+            }
+            uint32_t R = static_cast<uint32_t>((A + 32768) >> 16) << 24;
+            for (int K = 0; A != 0 && K < 3; ++K)
+                R |= static_cast<uint32_t>(std::min<uint64_t>((C[K] + A / 2) / A, 255)) << (8 * K);
+            Out.Pixels[static_cast<size_t>(Y) * static_cast<size_t>(Width) + X] = R;
+        }
+    }
+    return Out;
+}
+
 // The common controls of version 6: an activation context from a manifest
 // file beside the temporary files, activated for the thread for good.
 void ActivateCommonControls6() {
@@ -196,10 +281,13 @@ HICON IconOf(const TPixelImage& Image) {
 // ---------------------------------------------------------------------------
 
 struct TNativeControl::TState {
+    TRect Bounds;   // as the view gave them, at 96 dots per inch
+    TFont FontSpec; // likewise
     HFONT Font = nullptr;
     TLabelStyle Label;
     TButtonStyle Button;
     TPixelImage Image;
+    TPixelImage ButtonImage;
     HBRUSH Background = nullptr; // a label's own background
     HICON ButtonIcon = nullptr;
 };
@@ -209,7 +297,9 @@ struct TNativeWindow::TImpl {
     TWindowOptions Options;
     HBRUSH Background = nullptr;
     COLORREF BackgroundColor = 0;
-    std::map<std::tuple<std::string, int, bool>, HFONT> Fonts;
+    int Dpi = BaseDpi;
+    int ClientWidth = 0, ClientHeight = 0;                     // at 96 dots per inch
+    std::map<std::tuple<std::string, int, bool>, HFONT> Fonts; // of this density
     std::map<UINT_PTR, std::function<void()>> Timers;
     UINT_PTR NextTimer = 1;
     HICON BigIcon = nullptr, SmallIcon = nullptr;
@@ -223,11 +313,42 @@ struct TNativeWindow::TImpl {
         auto It = Fonts.find(Key);
         if (It != Fonts.end()) return It->second;
         HFONT H =
-            CreateFontW(-F.Height, 0, 0, 0, F.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(F.Face).c_str());
+            CreateFontW(-Scaled(F.Height, Dpi), 0, 0, 0, F.Bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                        FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(F.Face).c_str());
         Fonts[Key] = H;
         return H;
+    }
+
+    // Sizes the window's client area to the view's size at this density,
+    // keeping the frame the window has.
+    void FitClient(HWND H) const {
+        RECT Outer, Inner;
+        GetWindowRect(H, &Outer);
+        GetClientRect(H, &Inner);
+        const int W = Scaled(ClientWidth, Dpi) + (Outer.right - Outer.left) - Inner.right;
+        const int Ht = Scaled(ClientHeight, Dpi) + (Outer.bottom - Outer.top) - Inner.bottom;
+        if (W != Outer.right - Outer.left || Ht != Outer.bottom - Outer.top)
+            SetWindowPos(H, nullptr, 0, 0, W, Ht, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    // Lays the window out again at NewDpi, in Suggested (the system's
+    // rectangle for the new screen) when given.
+    void ChangeDpi(HWND H, int NewDpi, const RECT* Suggested) {
+        Dpi = NewDpi;
+        std::map<std::tuple<std::string, int, bool>, HFONT> Old;
+        Old.swap(Fonts);
+        if (Suggested != nullptr)
+            SetWindowPos(H, nullptr, Suggested->left, Suggested->top,
+                         Suggested->right - Suggested->left, Suggested->bottom - Suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        FitClient(H);
+        for (auto& C : Self->FControls)
+            C->Relayout();
+        for (auto& [Key, Font] : Old) // no control uses them any more
+            DeleteObject(Font);
+        if (Self->OnDpiChanged) Self->OnDpiChanged();
+        RedrawWindow(H, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     }
 
     TNativeControl* ControlOf(HWND H) const {
@@ -315,6 +436,7 @@ struct TNativeWindow::TImpl {
             }
             return 0;
         }
+        case WM_DPICHANGED: ChangeDpi(H, LOWORD(W), reinterpret_cast<const RECT*>(L)); return 0;
         case WM_SETCURSOR:
             if (Busy) {
                 SetCursor(LoadCursorW(nullptr, IDC_WAIT));
@@ -344,7 +466,13 @@ LRESULT CALLBACK ImageProc(HWND H, UINT Msg, WPARAM W, LPARAM L) {
         RECT R;
         GetClientRect(H, &R);
         std::vector<uint32_t> Pixels;
-        Compose(C->Image(), C->Window().Impl()->BackgroundColor, R.right, R.bottom, Pixels);
+        const TNativeWindow::TImpl& Impl = *C->Window().Impl();
+        const TPixelImage& Image = C->Image();
+        if (Impl.Dpi == BaseDpi || Image.Empty())
+            Compose(Image, Impl.BackgroundColor, R.right, R.bottom, Pixels);
+        else // enlarged as the control is
+            Compose(Resized(Image, Scaled(Image.Width, Impl.Dpi), Scaled(Image.Height, Impl.Dpi)),
+                    Impl.BackgroundColor, R.right, R.bottom, Pixels);
         if (!Pixels.empty()) PaintPixels(Dc, 0, 0, R.right, R.bottom, Pixels);
         EndPaint(H, &Ps);
         return 0;
@@ -397,25 +525,41 @@ void TNativeControl::SetText(const std::string& Text) {
     std::wstring W = Utf8ToWide(Text);
     if (WindowTextOf(static_cast<HWND>(FHandle)) == W) return;
     SetWindowTextW(static_cast<HWND>(FHandle), W.c_str());
-    if (FKind == TControlKind::Label && FState->Label.AutoSize) {
-        TRect B = Bounds();
-        HDC Dc = GetDC(static_cast<HWND>(FHandle));
-        HGDIOBJ Old = SelectObject(Dc, FState->Font);
-        // Line breaks in the text count; only a word-wrapping label wraps.
-        RECT R{0, 0, FState->Label.WordWrap ? B.Width : 0, 0};
-        UINT Flags = DT_CALCRECT | DT_EXPANDTABS | (FState->Label.WordWrap ? DT_WORDBREAK : 0);
-        DrawTextW(Dc, W.c_str(), static_cast<int>(W.size()), &R, Flags);
-        SelectObject(Dc, Old);
-        ReleaseDC(static_cast<HWND>(FHandle), Dc);
-        if (FState->Label.WordWrap)
-            B.Height = R.bottom;
-        else {
-            B.Width = R.right;
-            B.Height = R.bottom;
-        }
-        SetBounds(B);
-    }
+    FitToText();
     InvalidateRect(static_cast<HWND>(FHandle), nullptr, TRUE);
+}
+
+void TNativeControl::FitToText() {
+    if (FKind != TControlKind::Label || !FState->Label.AutoSize) return;
+    HWND H = static_cast<HWND>(FHandle);
+    const std::wstring W = WindowTextOf(H);
+    const int Dpi = FWindow->FImpl->Dpi;
+    TRect& B = FState->Bounds;
+    HDC Dc = GetDC(H);
+    HGDIOBJ Old = SelectObject(Dc, FState->Font);
+    // Line breaks in the text count; only a word-wrapping label wraps.
+    RECT R{0, 0, FState->Label.WordWrap ? Scaled(B.Width, Dpi) : 0, 0};
+    UINT Flags = DT_CALCRECT | DT_EXPANDTABS | (FState->Label.WordWrap ? DT_WORDBREAK : 0);
+    DrawTextW(Dc, W.c_str(), static_cast<int>(W.size()), &R, Flags);
+    SelectObject(Dc, Old);
+    ReleaseDC(H, Dc);
+    // The label gets the text's own size in pixels, the view its size at
+    // 96 dots per inch.
+    int Width = Scaled(B.Width, Dpi);
+    if (!FState->Label.WordWrap) {
+        B.Width = Unscaled(R.right, Dpi);
+        Width = std::max<int>(R.right, Scaled(B.Width, Dpi));
+    }
+    B.Height = Unscaled(R.bottom, Dpi);
+    const int Height = std::max<int>(R.bottom, Scaled(B.Height, Dpi));
+    MoveWindow(H, Scaled(B.Left, Dpi), Scaled(B.Top, Dpi), Width, Height, TRUE);
+}
+
+void TNativeControl::Relayout() {
+    SetFont(FState->FontSpec);
+    SetBounds(FState->Bounds);
+    FitToText();
+    if (!FState->ButtonImage.Empty()) SetButtonImage(FState->ButtonImage);
 }
 
 TRect TNativeControl::Bounds() const {
@@ -423,11 +567,20 @@ TRect TNativeControl::Bounds() const {
     GetWindowRect(static_cast<HWND>(FHandle), &R);
     MapWindowPoints(HWND_DESKTOP, static_cast<HWND>(FWindow->FHandle), reinterpret_cast<POINT*>(&R),
                     2);
-    return {R.left, R.top, R.right - R.left, R.bottom - R.top};
+    const int Dpi = FWindow->FImpl->Dpi;
+    const TRect Shown{R.left, R.top, R.right - R.left, R.bottom - R.top};
+    // What the view gave, unless the control was laid out otherwise (an
+    // auto-sized label by its text, a rounding below 96 dots per inch).
+    const TRect& B = FState->Bounds;
+    if (Scaled(B, Dpi) == Shown) return B;
+    return {Unscaled(Shown.Left, Dpi), Unscaled(Shown.Top, Dpi), Unscaled(Shown.Width, Dpi),
+            Unscaled(Shown.Height, Dpi)};
 }
 
 void TNativeControl::SetBounds(const TRect& B) {
-    MoveWindow(static_cast<HWND>(FHandle), B.Left, B.Top, B.Width, B.Height, TRUE);
+    FState->Bounds = B;
+    const TRect S = Scaled(B, FWindow->FImpl->Dpi);
+    MoveWindow(static_cast<HWND>(FHandle), S.Left, S.Top, S.Width, S.Height, TRUE);
 }
 
 bool TNativeControl::Visible() const {
@@ -457,6 +610,7 @@ bool TNativeControl::Focused() const {
 }
 
 void TNativeControl::SetFont(const TFont& Font) {
+    FState->FontSpec = Font;
     FState->Font = FWindow->FImpl->FontOf(Font);
     SendMessageW(static_cast<HWND>(FHandle), WM_SETFONT, reinterpret_cast<WPARAM>(FState->Font),
                  TRUE);
@@ -470,7 +624,7 @@ int TNativeControl::TextWidth(const std::string& Text) const {
     GetTextExtentPoint32W(Dc, W.c_str(), static_cast<int>(W.size()), &S);
     SelectObject(Dc, Old);
     ReleaseDC(static_cast<HWND>(FHandle), Dc);
-    return S.cx;
+    return Unscaled(S.cx, FWindow->FImpl->Dpi);
 }
 
 bool TNativeControl::Checked() const {
@@ -486,7 +640,11 @@ void TNativeControl::SetShield(bool Shield) {
 }
 
 void TNativeControl::SetButtonImage(const TPixelImage& Image) {
-    HICON Icon = IconOf(Image);
+    FState->ButtonImage = Image;
+    const int Dpi = FWindow->FImpl->Dpi;
+    HICON Icon = IconOf(Dpi == BaseDpi || Image.Empty()
+                            ? Image
+                            : Resized(Image, Scaled(Image.Width, Dpi), Scaled(Image.Height, Dpi)));
     SendMessageW(static_cast<HWND>(FHandle), BM_SETIMAGE, IMAGE_ICON,
                  reinterpret_cast<LPARAM>(Icon));
     if (FState->ButtonIcon != nullptr) DestroyIcon(FState->ButtonIcon);
@@ -575,8 +733,12 @@ TNativeWindow::TNativeWindow(const TWindowOptions& Options) : FImpl(std::make_un
     if (Options.MinimizeBox) Style |= WS_MINIMIZEBOX | WS_SYSMENU;
     DWORD ExStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME;
     if (Options.TopMost) ExStyle |= WS_EX_TOPMOST;
-    RECT R{0, 0, Options.ClientWidth, Options.ClientHeight};
-    AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
+    // Sized for the system's density first, for its screen's once it has one.
+    FImpl->Dpi = ScreenDpi();
+    FImpl->ClientWidth = Options.ClientWidth;
+    FImpl->ClientHeight = Options.ClientHeight;
+    RECT R{0, 0, Scaled(Options.ClientWidth, FImpl->Dpi), Scaled(Options.ClientHeight, FImpl->Dpi)};
+    AdjustForDpi(R, Style, ExStyle, FImpl->Dpi);
     const int W = R.right - R.left, H = R.bottom - R.top;
     int X = CW_USEDEFAULT, Y = CW_USEDEFAULT;
     if (Options.Centered) {
@@ -591,6 +753,20 @@ TNativeWindow::TNativeWindow(const TWindowOptions& Options) : FImpl(std::make_un
     FHandle = Hwnd;
     if (Hwnd == nullptr) return;
     SetWindowLongPtrW(Hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FImpl.get()));
+    const int Dpi = WindowDpi(Hwnd);
+    if (Dpi != FImpl->Dpi) {
+        FImpl->Dpi = Dpi;
+        FImpl->FitClient(Hwnd);
+        if (Options.Centered) {
+            RECT Work, Now;
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0);
+            GetWindowRect(Hwnd, &Now);
+            SetWindowPos(Hwnd, nullptr,
+                         Work.left + (Work.right - Work.left - (Now.right - Now.left)) / 2,
+                         Work.top + (Work.bottom - Work.top - (Now.bottom - Now.top)) / 2, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
 }
 
 TNativeWindow::~TNativeWindow() {
@@ -640,11 +816,13 @@ TNativeControl& TNativeWindow::Add(TControlKind Kind, const TRect& B) {
     case TControlKind::Image: Class = ImageClass; break;
     case TControlKind::Animation:
         Class = ANIMATE_CLASSW;
-        Style |= ACS_TRANSPARENT;
+        Style |= ACS_TRANSPARENT | ACS_CENTER;
         break;
     }
+    C.FState->Bounds = B;
+    const TRect S = Scaled(B, FImpl->Dpi);
     HWND H = CreateWindowExW(
-        ExStyle, Class, L"", Style, B.Left, B.Top, B.Width, B.Height, static_cast<HWND>(FHandle),
+        ExStyle, Class, L"", Style, S.Left, S.Top, S.Width, S.Height, static_cast<HWND>(FHandle),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id)), GetModuleHandleW(nullptr), nullptr);
     C.FHandle = H;
     if (Kind == TControlKind::Image)
@@ -742,25 +920,27 @@ void TNativeWindow::SetCaption(const std::string& Caption) {
 }
 
 void TNativeWindow::SetClientSize(int Width, int Height) {
-    HWND H = static_cast<HWND>(FHandle);
-    if (Width == ClientWidth() && Height == ClientHeight()) return;
-    RECT R{0, 0, Width, Height};
-    AdjustWindowRectEx(&R, static_cast<DWORD>(GetWindowLongW(H, GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongW(H, GWL_EXSTYLE)));
-    SetWindowPos(H, nullptr, 0, 0, R.right - R.left, R.bottom - R.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    FImpl->ClientWidth = Width;
+    FImpl->ClientHeight = Height;
+    FImpl->FitClient(static_cast<HWND>(FHandle));
 }
 
 int TNativeWindow::ClientWidth() const {
     RECT R;
     GetClientRect(static_cast<HWND>(FHandle), &R);
-    return R.right - R.left;
+    return R.right == Scaled(FImpl->ClientWidth, FImpl->Dpi) ? FImpl->ClientWidth
+                                                             : Unscaled(R.right, FImpl->Dpi);
 }
 
 int TNativeWindow::ClientHeight() const {
     RECT R;
     GetClientRect(static_cast<HWND>(FHandle), &R);
-    return R.bottom - R.top;
+    return R.bottom == Scaled(FImpl->ClientHeight, FImpl->Dpi) ? FImpl->ClientHeight
+                                                               : Unscaled(R.bottom, FImpl->Dpi);
+}
+
+int TNativeWindow::Dpi() const {
+    return FImpl->Dpi;
 }
 
 void TNativeWindow::SetIcon(const TPixelImage& Icon) {
@@ -792,11 +972,10 @@ void TNativeWindow::SetSystemMenu(bool SystemMenu) {
     HWND H = static_cast<HWND>(FHandle);
     LONG Style = GetWindowLongW(H, GWL_STYLE);
     if (((Style & WS_SYSMENU) != 0) == SystemMenu) return;
-    const int W = ClientWidth(), Ht = ClientHeight();
     SetWindowLongW(H, GWL_STYLE, SystemMenu ? (Style | WS_SYSMENU) : (Style & ~WS_SYSMENU));
     SetWindowPos(H, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-    SetClientSize(W, Ht);
+    FImpl->FitClient(H);
 }
 
 void TNativeWindow::SetBusyCursor(bool Busy) {

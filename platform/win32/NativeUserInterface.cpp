@@ -53,6 +53,19 @@ LRESULT CALLBACK CbtProc(int Code, WPARAM W, LPARAM L) {
     return CallNextHookEx(nullptr, Code, W, L);
 }
 
+// The system's icon Id at Size pixels, drawn for that size where the common
+// controls can (a copy the caller destroys).
+HICON SystemIcon(LPCWSTR Id, int Size) {
+    using TLoad = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    HMODULE Controls = GetModuleHandleW(L"comctl32.dll");
+    const auto Load = Controls == nullptr ? nullptr
+                                          : reinterpret_cast<TLoad>(reinterpret_cast<void (*)()>(
+                                                GetProcAddress(Controls, "LoadIconWithScaleDown")));
+    HICON Icon = nullptr;
+    if (Load != nullptr && SUCCEEDED(Load(nullptr, Id, Size, Size, &Icon))) return Icon;
+    return static_cast<HICON>(CopyImage(LoadIconW(nullptr, Id), IMAGE_ICON, Size, Size, 0));
+}
+
 LPCWSTR IconOfType(TMsgDlgType Type) {
     switch (Type) {
     case mtWarning: return IDI_WARNING;
@@ -96,12 +109,23 @@ public:
         const LPCWSTR Icon = IconOfType(Type);
         const int TextLeft = Icon != nullptr ? 2 * Margin + IconSize : Margin;
         TNativeControl& Text = Box.AddLabel({TextLeft, Margin, 0, 0}, Msg, {.Font = Options.Font});
+        // The icon in the size of the window's density, again when that
+        // changes (the layer lays out its own controls).
+        HWND Static = nullptr;
+        HICON IconShown = nullptr;
+        auto PlaceIcon = [&] {
+            const int At = MulDiv(Margin, Box.Dpi(), 96), Size = MulDiv(IconSize, Box.Dpi(), 96);
+            HICON Old = IconShown;
+            IconShown = SystemIcon(Icon, Size);
+            SendMessageW(Static, STM_SETICON, reinterpret_cast<WPARAM>(IconShown), 0);
+            MoveWindow(Static, At, At, Size, Size, TRUE);
+            if (Old != nullptr) DestroyIcon(Old);
+        };
         if (Icon != nullptr) {
-            HWND Static =
-                CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, Margin, Margin,
-                                IconSize, IconSize, H, nullptr, GetModuleHandleW(nullptr), nullptr);
-            SendMessageW(Static, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, Icon)),
-                         0);
+            Static = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, 0, 0, 0, 0,
+                                     H, nullptr, GetModuleHandleW(nullptr), nullptr);
+            PlaceIcon();
+            Box.OnDpiChanged = PlaceIcon;
         }
         struct TBtn {
             TMsgDlgBtn Btn;
@@ -136,6 +160,8 @@ public:
         AnnounceShown(H);
         const int32_t Result = Box.RunModal();
         OpenDialogs().erase(H);
+        if (Static != nullptr) SendMessageW(Static, STM_SETICON, 0, 0);
+        if (IconShown != nullptr) DestroyIcon(IconShown);
         return Result;
     }
 

@@ -4,7 +4,10 @@
 // so). Pictures go to <build>/artifacts/.
 #include "platform/NativeUi.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <iterator>
 
 #include "platform/NativeUserInterface.h"
 #include "tests/common/TestFiles.h"
@@ -287,6 +290,124 @@ INSTANTIATE_TEST_SUITE_P(
                  {"OK", "Abbrechen"},
                  mrCancel}),
     [](const auto& Info) { return std::string(Info.param.Name); });
+
+// The layer on screens at 100, 125, 150 and 200 %: the system gets scaled
+// pixels and fonts, the view reads back the numbers it gave.
+struct TDpiCase {
+    const char* Name;
+    int Dpi;
+    RECT Button; // {100, 100, 75, 25} as the system has it
+    int FontHeight, IconSize;
+};
+
+const TDpiCase DpiRows[] = {{"dpi96", 96, {100, 100, 75, 25}, 11, 32},
+                            {"dpi120", 120, {125, 125, 94, 31}, 14, 40},
+                            {"dpi144", 144, {150, 150, 113, 38}, 17, 48},
+                            {"dpi192", 192, {200, 200, 150, 50}, 22, 64}};
+
+// Tells a window that it is now on a screen of Dpi, into the rectangle At.
+void MoveToDpi(void* Window, int Dpi, RECT At) {
+    SendMessageW(static_cast<HWND>(Window), WM_DPICHANGED, MAKEWPARAM(Dpi, Dpi),
+                 reinterpret_cast<LPARAM>(&At));
+}
+
+RECT SystemRect(void* Window) { // left, top, width, height in the parent
+    RECT R;
+    GetWindowRect(static_cast<HWND>(Window), &R);
+    MapWindowPoints(HWND_DESKTOP, GetParent(static_cast<HWND>(Window)),
+                    reinterpret_cast<POINT*>(&R), 2);
+    return {R.left, R.top, R.right - R.left, R.bottom - R.top};
+}
+
+int FontHeightOf(const TNativeControl& C) {
+    LOGFONTW Log{};
+    GetObjectW(
+        reinterpret_cast<HFONT>(SendMessageW(static_cast<HWND>(C.Handle()), WM_GETFONT, 0, 0)),
+        sizeof Log, &Log);
+    return -Log.lfHeight;
+}
+
+// A window of 320 x 200 with Button at {100, 100, 75, 25}, at Row's density.
+void ExpectScaled(const TNativeWindow& W, const TNativeControl& Button, const TDpiCase& Row) {
+    RECT Client, B = SystemRect(Button.Handle());
+    GetClientRect(static_cast<HWND>(W.Handle()), &Client);
+    EXPECT_EQ(W.Dpi(), Row.Dpi);
+    EXPECT_EQ(Client.right, 320 * Row.Dpi / 96);
+    EXPECT_EQ(W.ClientWidth(), 320);
+    EXPECT_TRUE(EqualRect(&B, &Row.Button))
+        << B.left << " " << B.top << " " << B.right << " " << B.bottom;
+    EXPECT_EQ(Button.Bounds(), (TRect{100, 100, 75, 25}));
+    EXPECT_EQ(FontHeightOf(Button), Row.FontHeight);
+}
+
+class NativeDpi : public NativeUi, public ::testing::WithParamInterface<TDpiCase> {};
+
+TEST_P(NativeDpi, SystemGetsScaledPixelsViewsTheirOwn) {
+    const TDpiCase& C = GetParam();
+    TNativeWindow W(Options("DPI", 320, 200, clWhite));
+    TNativeControl& Button = W.AddButton({100, 100, 75, 25}, "&Ja"); // laid out again
+    TPixelImage Red;
+    Red.Width = 20;
+    Red.Height = 10;
+    Red.Pixels.assign(200, 0xFFFF0000);
+    TNativeControl& Image = W.AddImage({200, 10, 40, 30}, Red);
+    MoveToDpi(W.Handle(), C.Dpi, {40, 30, 50, 40});
+    TNativeControl& Label = W.AddLabel({10, 10, 0, 0}, "Administrator: True");
+    W.Show();
+    W.Update();
+    PumpMessages();
+
+    ExpectScaled(W, Button, C);
+    RECT Frame;
+    GetWindowRect(static_cast<HWND>(W.Handle()), &Frame);
+    EXPECT_EQ(Frame.left, 40); // where the system asked
+    EXPECT_EQ(FontHeightOf(Label), C.FontHeight);
+    EXPECT_EQ(Label.Bounds().Width, Label.TextWidth("Administrator: True"));
+    // The picture grows with its control: red in the middle, white around.
+    HDC Dc = GetDC(static_cast<HWND>(Image.Handle()));
+    EXPECT_EQ(GetPixel(Dc, 20 * C.Dpi / 96, 15 * C.Dpi / 96), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(Dc, 9 * C.Dpi / 96, 15 * C.Dpi / 96), RGB(255, 255, 255));
+    ReleaseDC(static_cast<HWND>(Image.Handle()), Dc);
+    EXPECT_TRUE(W.SavePicture(Artifact("nativeui-" + std::string(C.Name) + ".png")));
+
+    // The message dialog scales its buttons and its icon.
+    RECT First{}, Icon{};
+    SetBoxShownHook([&](void* Box) {
+        MoveToDpi(Box, C.Dpi, {0, 0, 10, 10});
+        for (HWND Child = GetWindow(static_cast<HWND>(Box), GW_CHILD); Child != nullptr;
+             Child = GetWindow(Child, GW_HWNDNEXT)) {
+            wchar_t Class[16];
+            GetClassNameW(Child, Class, 16);
+            if ((GetWindowLongW(Child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                Icon = SystemRect(Child);
+            else if (_wcsicmp(Class, L"Button") == 0 && First.right == 0)
+                First = SystemRect(Child);
+        }
+        EXPECT_TRUE(PressBoxButton(Box, mrYes));
+    });
+    EXPECT_EQ(NativeUserInterface().MessageDlg("Zelbrix.exe löschen?", mtConfirmation,
+                                               MsgDlgButtons({mbYes, mbNo})),
+              mrYes);
+    EXPECT_EQ(First.right, C.Button.right);
+    EXPECT_EQ(First.bottom, C.Button.bottom);
+    EXPECT_EQ(Icon.left, 12 * C.Dpi / 96);
+    EXPECT_EQ(Icon.right, C.IconSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, NativeDpi, ::testing::ValuesIn(DpiRows),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+// A window takes its screen's density as the system tells it: 96 here,
+// 144 when ctest runs this as NativeUi.ScreenAt144Dpi.
+TEST_F(NativeUi, WindowsTakeTheScreenDensity) {
+    const char* Want = std::getenv("KIVO_TEST_DPI");
+    const int Dpi = Want != nullptr ? std::atoi(Want) : 96;
+    const auto* Row = std::find_if(std::begin(DpiRows), std::end(DpiRows),
+                                   [Dpi](const TDpiCase& R) { return R.Dpi == Dpi; });
+    ASSERT_NE(Row, std::end(DpiRows));
+    TNativeWindow W(Options("DPI", 320, 200));
+    ExpectScaled(W, W.AddButton({100, 100, 75, 25}, "OK"), *Row);
+}
 
 TEST_F(NativeUi, MessageBoxIsTheSystemBox) {
     struct TRow {
