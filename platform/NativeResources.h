@@ -11,15 +11,18 @@
 
 namespace kivo::ui {
 
-// Shows the icon resource ResId of the running program, Size x Size pixels,
-// centred on Button instead of a text. False when the program has no such
-// resource.
+// Shows the icon resource ResId of the running program, Size x Size pixels
+// at 96 dots per inch (more on a denser screen), centred on Button instead
+// of a text. False when the program has no such resource. The icons of
+// this and SetWindowIconResource suit the window's density when set: a
+// view sets them again in the window's OnDpiChanged.
 bool SetButtonIconResource(TNativeControl& Button, int ResId, int Size);
 // Whether Button shows an icon (SetButtonIconResource).
 bool ButtonHasIcon(const TNativeControl& Button);
 
 // The icon resource ResId of the running program as Window's icon in its
-// title bar and the task bar. False when the program has no such resource.
+// title bar and the task bar, in the sizes of the window's density. False
+// when the program has no such resource.
 bool SetWindowIconResource(TNativeWindow& Window, int ResId);
 
 // Whether the system has a font of the face Face ("Tahoma").

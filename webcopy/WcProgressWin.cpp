@@ -126,6 +126,11 @@ void TWinFormView::Build() {
         if (W != nullptr) FControls[C] = W;
     }
     FWindow->SetTimer(SyncInterval, [this] { Sync(); });
+    // A path is shortened anew in the fonts of another screen density.
+    FWindow->OnDpiChanged = [this] {
+        FSynced = UINT64_MAX;
+        Sync();
+    };
 }
 
 void TWinFormView::NextFrame() {

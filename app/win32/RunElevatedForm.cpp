@@ -53,8 +53,14 @@ TRunElevatedForm::TRunElevatedForm(const std::function<void(TRunElevatedFormStat
         }
         FControls[L.Control] = C;
     }
-    // Button4 shows image 0 of the image list, the waste bin, centred.
+    // Button4 shows image 0 of the image list, the waste bin, centred. The
+    // icons come in the sizes of the window's screen, again when it moves
+    // to one of another density.
     ui::SetButtonIconResource(*FControls[fcButton4], IDI_KIVO_WASTEBIN, 16);
+    FWindow->OnDpiChanged = [this] {
+        ui::SetWindowIconResource(*FWindow, IDI_KIVO_APP);
+        ui::SetButtonIconResource(*FControls[fcButton4], IDI_KIVO_WASTEBIN, 16);
+    };
     std::array<TFormControl, 5> Order = TabOrder();
     FWindow->SetTabOrder({FControls[Order[0]], FControls[Order[1]], FControls[Order[2]],
                           FControls[Order[3]], FControls[Order[4]]});

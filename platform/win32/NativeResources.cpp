@@ -20,10 +20,22 @@ HICON LoadProgramIcon(int ResId, int Size) {
                                          IMAGE_ICON, Size, Size, LR_DEFAULTCOLOR));
 }
 
+// A system metric at the window's density, where the system tells one per
+// density (Windows 10 1607 on); else the system's own.
+int MetricForDpi(int Index, int Dpi) {
+    using TGetMetric = int(WINAPI*)(int, UINT);
+    static const auto GetMetric = reinterpret_cast<TGetMetric>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    return GetMetric != nullptr ? GetMetric(Index, static_cast<UINT>(Dpi))
+                                : GetSystemMetrics(Index);
+}
+
 } // namespace
 
 bool SetButtonIconResource(TNativeControl& Button, int ResId, int Size) {
-    HICON Icon = LoadProgramIcon(ResId, Size);
+    // The resource's nearest size, scaled by the system to the window's
+    // density.
+    HICON Icon = LoadProgramIcon(ResId, MulDiv(Size, Button.Window().Dpi(), 96));
     if (Icon == nullptr) return false;
     HWND H = static_cast<HWND>(Button.Handle());
     SetWindowLongW(H, GWL_STYLE, GetWindowLongW(H, GWL_STYLE) | BS_ICON);
@@ -41,8 +53,8 @@ bool ButtonHasIcon(const TNativeControl& Button) {
 }
 
 bool SetWindowIconResource(TNativeWindow& Window, int ResId) {
-    HICON Big = LoadProgramIcon(ResId, GetSystemMetrics(SM_CXICON));
-    HICON Small = LoadProgramIcon(ResId, GetSystemMetrics(SM_CXSMICON));
+    HICON Big = LoadProgramIcon(ResId, MetricForDpi(SM_CXICON, Window.Dpi()));
+    HICON Small = LoadProgramIcon(ResId, MetricForDpi(SM_CXSMICON, Window.Dpi()));
     if (Big == nullptr || Small == nullptr) {
         if (Big != nullptr) DestroyIcon(Big);
         if (Small != nullptr) DestroyIcon(Small);

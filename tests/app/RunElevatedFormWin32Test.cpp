@@ -253,6 +253,27 @@ TEST_F(Win32Form, SizesFontsColourTabOrderAndWasteBinAreAsDesigned) {
     ReleaseDC(static_cast<HWND>(F.Window().Handle()), Dc);
     EXPECT_TRUE(ui::ButtonHasIcon(F.Control(fcButton4)));
     EXPECT_TRUE(F.Control(fcButton4).Text().empty());
+
+    // Moved to a screen at 150 %: the design in half as many pixels again,
+    // the same numbers for the view, the waste bin at 24 pixels.
+    RECT At{0, 0, 0, 0}, Client;
+    HWND H = static_cast<HWND>(F.Window().Handle());
+    SendMessageW(H, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&At));
+    GetClientRect(H, &Client);
+    EXPECT_EQ(Client.right, 953);
+    EXPECT_EQ(F.Window().ClientWidth(), 635);
+    const TControlLayout& Bin = Design.Controls[fcButton4];
+    EXPECT_EQ(F.Control(fcButton4).Bounds(), (ui::TRect{Bin.Left, Bin.Top, Bin.Width, Bin.Height}));
+    ICONINFO Icon{};
+    BITMAP Bits{};
+    GetIconInfo(reinterpret_cast<HICON>(SendMessageW(
+                    static_cast<HWND>(F.Control(fcButton4).Handle()), BM_GETIMAGE, IMAGE_ICON, 0)),
+                &Icon);
+    GetObjectW(Icon.hbmColor, sizeof Bits, &Bits);
+    EXPECT_EQ(Bits.bmWidth, 24);
+    DeleteObject(Icon.hbmColor);
+    DeleteObject(Icon.hbmMask);
+    Picture(F, "win32-dpi144");
 }
 
 // ---- the boxes of the native user interface ----
