@@ -282,7 +282,7 @@ HICON IconOf(const TPixelImage& Image) {
 
 struct TNativeControl::TState {
     TRect Bounds;   // as the view gave them, at 96 dots per inch
-    TFont FontSpec; // likewise
+    TFont ViewFont; // likewise
     HFONT Font = nullptr;
     TLabelStyle Label;
     TButtonStyle Button;
@@ -323,6 +323,7 @@ struct TNativeWindow::TImpl {
     // Sizes the window's client area to the view's size at this density,
     // keeping the frame the window has.
     void FitClient(HWND H) const {
+        if (IsIconic(H)) return; // a minimized window has no client area to measure
         RECT Outer, Inner;
         GetWindowRect(H, &Outer);
         GetClientRect(H, &Inner);
@@ -335,6 +336,7 @@ struct TNativeWindow::TImpl {
     // Lays the window out again at NewDpi, in Suggested (the system's
     // rectangle for the new screen) when given.
     void ChangeDpi(HWND H, int NewDpi, const RECT* Suggested) {
+        if (NewDpi <= 0) return;
         Dpi = NewDpi;
         std::map<std::tuple<std::string, int, bool>, HFONT> Old;
         Old.swap(Fonts);
@@ -556,7 +558,7 @@ void TNativeControl::FitToText() {
 }
 
 void TNativeControl::Relayout() {
-    SetFont(FState->FontSpec);
+    SetFont(FState->ViewFont);
     SetBounds(FState->Bounds);
     FitToText();
     if (!FState->ButtonImage.Empty()) SetButtonImage(FState->ButtonImage);
@@ -610,7 +612,7 @@ bool TNativeControl::Focused() const {
 }
 
 void TNativeControl::SetFont(const TFont& Font) {
-    FState->FontSpec = Font;
+    FState->ViewFont = Font;
     FState->Font = FWindow->FImpl->FontOf(Font);
     SendMessageW(static_cast<HWND>(FHandle), WM_SETFONT, reinterpret_cast<WPARAM>(FState->Font),
                  TRUE);
