@@ -117,6 +117,8 @@ public:
     bool Enabled() const;
     void SetEnabled(bool Enabled);
     void SetFocus();
+    // True for the control with the keyboard focus, or, while its window is
+    // not active, for the one that gets the focus back when it is activated.
     bool Focused() const;
     void SetFont(const TFont& Font);
     // Width in pixels of Text in the control's font.

@@ -304,6 +304,9 @@ struct TNativeWindow::TImpl {
     UINT_PTR NextTimer = 1;
     HICON BigIcon = nullptr, SmallIcon = nullptr;
     bool FocusPlaced = false;
+    // The control that has the focus while the window is active, and gets it
+    // back when the window is activated again (as a dialog does).
+    HWND KeptFocus = nullptr;
     bool ModalDone = false;
     int ModalResult = 0;
     bool Busy = false;
@@ -438,6 +441,16 @@ struct TNativeWindow::TImpl {
             }
             return 0;
         }
+        case WM_ACTIVATE:
+            if (LOWORD(W) == WA_INACTIVE) {
+                HWND F = GetFocus();
+                if (F != nullptr && IsChild(H, F)) KeptFocus = F;
+            } else if (KeptFocus != nullptr && IsWindow(KeptFocus) && IsWindowVisible(KeptFocus) &&
+                       IsWindowEnabled(KeptFocus)) {
+                ::SetFocus(KeptFocus);
+                return 0;
+            }
+            break;
         case WM_DPICHANGED: ChangeDpi(H, LOWORD(W), reinterpret_cast<const RECT*>(L)); return 0;
         case WM_SETCURSOR:
             if (Busy) {
@@ -604,11 +617,17 @@ void TNativeControl::SetEnabled(bool E) {
 }
 
 void TNativeControl::SetFocus() {
+    FWindow->FImpl->KeptFocus = static_cast<HWND>(FHandle);
     ::SetFocus(static_cast<HWND>(FHandle));
 }
 
+// While its window is not the active one (another program has the
+// foreground), the control that will get the focus back counts as focused.
 bool TNativeControl::Focused() const {
-    return GetFocus() == static_cast<HWND>(FHandle);
+    HWND H = static_cast<HWND>(FHandle);
+    if (GetFocus() == H) return true;
+    HWND Top = static_cast<HWND>(FWindow->FHandle);
+    return GetActiveWindow() != Top && FWindow->FImpl->KeptFocus == H;
 }
 
 void TNativeControl::SetFont(const TFont& Font) {
@@ -993,6 +1012,7 @@ void TNativeWindow::Show() {
     if (!FImpl->FocusPlaced) {
         FImpl->FocusPlaced = true;
         HWND First = GetNextDlgTabItem(H, nullptr, FALSE);
+        FImpl->KeptFocus = First;
         if (First != nullptr) ::SetFocus(First);
     }
     UpdateWindow(H);

@@ -114,6 +114,17 @@ TEST_F(NativeUi, ControlsKeepWhatTheyAreGiven) {
     EXPECT_TRUE(Check.Focused());
     W.SetTabOrder({&Edit, &Check});
     EXPECT_EQ(GetNextDlgTabItem(static_cast<HWND>(W.Handle()), nullptr, FALSE), Edit.Handle());
+    // Another window taking the foreground does not lose the focused control.
+    Edit.SetFocus();
+    {
+        TNativeWindow Other(Options("Other", 100, 50));
+        Other.Show();
+        Other.Activate();
+        PumpMessages();
+    }
+    W.Activate();
+    PumpMessages();
+    EXPECT_TRUE(Edit.Focused());
 
     // Messages through the user interface reach the real controls.
     EXPECT_EQ(NativeUserInterface().SendMessage(Edit.Handle(), WM_GETTEXTLENGTH, 0, 0), 6);
