@@ -196,7 +196,7 @@ TEST_P(NativeModal, EndsWithTheResult) {
     TNativeControl& Edit = W.AddEdit({10, 10, 100, 21});
     TNativeControl& Ok = W.AddButton({10, 60, 75, 25}, "OK", {.Default = true, .Cancel = false});
     TNativeControl& Cancel =
-        W.AddButton({100, 60, 75, 25}, "Cancel", {.Default = false, .Cancel = true});
+        W.AddButton({100, 60, 75, 25}, "&Abbrechen", {.Default = false, .Cancel = true});
     Ok.OnClick = [&W] { W.EndModal(1); };
     Cancel.OnClick = [&W] { W.EndModal(2); };
     PostToMessageLoop([&] {
@@ -215,6 +215,11 @@ INSTANTIATE_TEST_SUITE_P(
         TModalCase{"EnterInTheEdit", [](TNativeWindow&, TNativeControl&) { PostKey(VK_RETURN); },
                    1},
         TModalCase{"Escape", [](TNativeWindow&, TNativeControl&) { PostKey(VK_ESCAPE); }, 2},
+        TModalCase{"AccessKey", // Alt+A presses "&Abbrechen"
+                   [](TNativeWindow&, TNativeControl&) {
+                       PostMessageW(GetFocus(), WM_SYSCHAR, 'a', 1 << 29);
+                   },
+                   2},
         TModalCase{"CloseBox",
                    [](TNativeWindow& W, TNativeControl&) {
                        PostMessageW(static_cast<HWND>(W.Handle()), WM_CLOSE, 0, 0);
