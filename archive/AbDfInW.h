@@ -75,6 +75,15 @@ private:
     int64_t ReadAvailable(uint8_t* aBuffer, int64_t aCount);
     int64_t Unread() const { return FBufEnd - FBufPos; }
 
+    // Reads a plain memory source in place: its bytes up to DirectTail before
+    // its end become the buffer (no copy, and the fast loop runs through them
+    // without stopping every block); the tail is read into the own buffer as
+    // before. False when the source is not such a stream.
+    bool MapDirect();
+    // Bytes of a source read in place that are left to the own buffer (more
+    // than the longest load past the buffer's end, and its zero padding).
+    static constexpr int32_t DirectTail = 64;
+
     uint64_t FBitBuffer = 0;
     uint32_t FBitsLeft = 0;
     std::unique_ptr<uint8_t[]> FBuffer;
@@ -83,6 +92,7 @@ private:
     int64_t FByteCount = 0;   // bytes read from the source, for progress
     uint32_t FBlockCarry = 0; // bytes a word-consuming buffer would keep at the next refill
     bool FEndOfData = false;
+    bool FDirect = false; // the source may be read in place (not yet done)
     bool FRepositioned = false;
     TAbProgressStep FOnProgress;
     int32_t FPeekCount = 0;

@@ -609,6 +609,60 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TWidthCase>& I) { return std::string(I.param.Name); });
 
 // ---------------------------------------------------------------------------
+// A plain memory source is read in place: its bytes up to a short tail are
+// decoded where they are, the tail goes through the own buffer. The output,
+// the bytes consumed and where the source is left must not depend on that,
+// whatever comes before and after the stream.
+
+namespace {
+struct TSourceCase {
+    const char* Name;
+    bool ReadOnly;   // a TReadOnlyMemoryStream, else a TMemoryStream
+    size_t TextSize; // decoded size
+    int Level;       // zlib level (0: stored blocks)
+    size_t Before;   // bytes before the stream (the source starts there)
+    size_t After;    // bytes after it
+};
+class InflateMemorySource : public testing::TestWithParam<TSourceCase> {};
+} // namespace
+
+TEST_P(InflateMemorySource, DecodesInPlaceAndLeavesTheSourceAfterTheStream) {
+    const TSourceCase& C = GetParam();
+    const std::string Text = MakeText(C.TextSize, 3);
+    const std::string S = ZlibDeflateRaw(Text, C.Level);
+    const std::string Data = std::string(C.Before, 'H') + S + std::string(C.After, 'T');
+    TMemoryStream Memory;
+    Memory.Write(Data.data(), static_cast<int64_t>(Data.size()));
+    TReadOnlyMemoryStream ReadOnly(Data.data(), static_cast<int64_t>(Data.size()));
+    TStream& Src = C.ReadOnly ? static_cast<TStream&>(ReadOnly) : Memory;
+    Src.Seek(static_cast<int64_t>(C.Before), soBeginning);
+    TMemoryStream Dst;
+    TAbDeflateHelper H;
+    EXPECT_EQ(Inflate(&Src, &Dst, &H), ZlibCrc32(Text));
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(Dst.Memory()),
+                            static_cast<size_t>(Dst.Size())) == Text);
+    EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(S.size()));
+    EXPECT_EQ(Src.Position(), static_cast<int64_t>(C.Before + S.size()));
+    std::string Tail(C.After + 1, '\0');
+    Tail.resize(static_cast<size_t>(Src.Read(Tail.data(), static_cast<int64_t>(Tail.size()))));
+    EXPECT_EQ(Tail, std::string(C.After, 'T'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, InflateMemorySource,
+    testing::Values(TSourceCase{"read_only_exact_end", true, 300000, 6, 0, 0},
+                    TSourceCase{"read_only_header_and_short_trailer", true, 300000, 1, 30, 8},
+                    TSourceCase{"read_only_trailer_of_the_tail_size", true, 50000, 9, 7, 64},
+                    TSourceCase{"read_only_long_trailer", true, 50000, 6, 0, 5000},
+                    TSourceCase{"read_only_stored_blocks", true, 200000, 0, 3, 65},
+                    TSourceCase{"read_only_shorter_than_the_tail", true, 20, 6, 0, 10},
+                    TSourceCase{"memory_stream_exact_end", false, 300000, 6, 0, 0},
+                    TSourceCase{"memory_stream_header_and_trailer", false, 100000, 9, 100, 63},
+                    TSourceCase{"memory_stream_stored_blocks", false, 100000, 0, 0, 1},
+                    TSourceCase{"memory_stream_just_above_the_tail", false, 60, 0, 5, 10}),
+    [](const testing::TestParamInfo<TSourceCase>& I) { return std::string(I.param.Name); });
+
+// ---------------------------------------------------------------------------
 // Match copies at short distances: every length from 3 to 258 at one
 // distance, by the copy on its own (no byte written past its margin) and in
 // a stream, each match after a literal so that it starts at every alignment
