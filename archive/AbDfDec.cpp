@@ -30,22 +30,24 @@ namespace {
 //
 // A two-level table replaces the direct table of 2^(longest code) entries: the
 // main table is indexed by the next MainBits bits, and codes longer than that
-// continue in a subtable. Entry layout:
+// continue in a subtable. Literal/length entries are 32 bits, distance
+// entries 64 (see MakeEntry). Layout:
 //   bits 0-7    bits to consume: code length plus extra bits
-//   bits 8-15   literal: the literal/length main width; length: the distance
-//               main width. Bits 0-15 of these entries are thus the control
-//               word of a bit-field extract (bextr) that takes the index of
-//               the next lookup straight from the bits before this code is
-//               consumed, one step shorter than shifting and masking.
-//               Others: bits 8-11 code length (the extra bits start above
-//               it; a subtable pointer's index width), then the flags:
+//   bits 8-15   literal and distance: the literal/length main width; length:
+//               the distance main width. Bits 0-15 of these entries are thus
+//               the control word of a bit-field extract (bextr) that takes the
+//               index of the next lookup straight from the bits before this
+//               code is consumed, one step shorter than shifting and masking.
+//               End of block, subtable pointers and invalid codes: bits 8-11
+//               the code length (a subtable pointer's index width), then:
 //   bit 12      end of block
 //   bit 13      subtable pointer: bits 16-30 hold the subtable's start,
 //               counted from the end of the main table
 //   bit 14      exceptional: end of block, subtable pointer or invalid code
 //   bits 16-31  literal: bits 16-23 the byte, bit 31 set (only literals have
 //               it); length: bits 16-24 the base length, bits 25-28 the code
-//               length; distance: the base distance
+//               length; distance: bits 16-19 the code length
+//   bits 32-47  distance: the base distance
 // Main-table widths: 11 bits for literal/length codes, so that nearly every
 // literal of text is one lookup (10 and 12 bits measured no different), and 8
 // bits for distances.
