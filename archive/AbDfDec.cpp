@@ -30,33 +30,58 @@ namespace {
 //
 // A two-level table replaces the direct table of 2^(longest code) entries: the
 // main table is indexed by the next MainBits bits, and codes longer than that
-// continue in a subtable. Entry layout (literal/length and distance tables):
+// continue in a subtable. Literal/length entries are 32 bits, distance
+// entries 64 (see MakeEntry). Layout:
 //   bits 0-7    bits to consume: code length plus extra bits
-//   bits 8-11   code length (the extra bits start above it); for a subtable
-//               pointer, the subtable's index width
+//   bits 8-15   literal and distance: the literal/length main width; length:
+//               the distance main width. Bits 0-15 of these entries are thus
+//               the control word of a bit-field extract (bextr) that takes the
+//               index of the next lookup straight from the bits before this
+//               code is consumed, one step shorter than shifting and masking.
+//               End of block, subtable pointers and invalid codes: bits 8-11
+//               the code length (a subtable pointer's index width), then:
 //   bit 12      end of block
-//   bit 13      subtable pointer: bits 16-31 hold the subtable's start
+//   bit 13      subtable pointer: bits 16-30 hold the subtable's start,
+//               counted from the end of the main table
 //   bit 14      exceptional: end of block, subtable pointer or invalid code
-//   bit 15      literal: bits 16-23 hold the byte
-//   bits 16-31  literal, base length, base distance or subtable start
+//   bits 16-31  literal: bits 16-23 the byte, bit 31 set (only literals have
+//               it); length: bits 16-24 the base length, bits 25-28 the code
+//               length; distance: bits 16-19 the code length
+//   bits 32-47  distance: the base distance
 // Main-table widths: 11 bits for literal/length codes, so that nearly every
 // literal of text is one lookup (10 and 12 bits measured no different), and 8
 // bits for distances.
 constexpr uint32_t EntryEob = 1u << 12;
 constexpr uint32_t EntrySub = 1u << 13;
 constexpr uint32_t EntryExc = 1u << 14;
-constexpr uint32_t EntryLit = 1u << 15;
+constexpr uint32_t EntryLit = 1u << 31;
 constexpr uint32_t EntryInvalid = EntryExc;
 constexpr unsigned LitLenMainBits = 11;
 constexpr unsigned DistMainBits = 8;
 constexpr uint32_t LitLenMainMask = (1u << LitLenMainBits) - 1;
 constexpr uint32_t DistMainMask = (1u << DistMainBits) - 1;
 constexpr unsigned MaxCodeLen = 15;
+// The widths in bits 8-15 must not look like flags.
+static_assert(LitLenMainBits < 16 && DistMainBits < 16);
 
-// Entries hold a symbol's meaning without its code length: the high bits and
-// flags, and the extra-bit count in bits 0-7. MakeEntry adds the length.
-constexpr uint32_t MakeEntry(uint32_t Info, uint32_t Len) {
-    return (Info & ~0xFFu) | (Len << 8) | (Len + (Info & 0xFF));
+// Symbol information: an entry without its code length (the payload and
+// flags, the extra-bit count in bits 0-7; InfoLength in bits 8-15 marks a
+// length). MakeEntry adds the code length.
+constexpr uint32_t InfoLength = 1u << 8;
+template <typename TEntry> constexpr TEntry MakeEntry(uint32_t Info, uint32_t Len) {
+    if constexpr (sizeof(TEntry) == 8) {
+        // Distance entries are 64 bits wide: the base distance in bits 32-47,
+        // the code length in bits 16-19, and the literal/length main width in
+        // bits 8-15 (the control word of the extract for the next lookup).
+        if (!(Info & EntryExc))
+            return (static_cast<uint64_t>(Info >> 16) << 32) | (Len << 16) | (LitLenMainBits << 8) |
+                   (Len + (Info & 0xFF));
+    } else {
+        if (Info & EntryLit) return (Info & ~0xFFFFu) | (LitLenMainBits << 8) | Len;
+        if (Info & InfoLength)
+            return (Info & ~0xFFFFu) | (Len << 25) | (DistMainBits << 8) | (Len + (Info & 0xFF));
+    }
+    return (Info & ~0xFFFFu) | (Info & 0xF000) | (Len << 8) | (Len + (Info & 0xFF));
 }
 
 using TSymbolInfo = std::array<uint32_t, 288>;
@@ -67,10 +92,10 @@ TSymbolInfo MakeLitLenInfo(bool aDeflate64) {
         I[s] = EntryLit | (s << 16);
     I[256] = EntryExc | EntryEob;
     for (uint32_t s = 257; s <= 285; ++s)
-        I[s] =
-            (static_cast<uint32_t>(AbDfLengthBase[s - 257]) << 16) | AbDfLengthExtraBits[s - 257];
+        I[s] = (static_cast<uint32_t>(AbDfLengthBase[s - 257]) << 16) | InfoLength |
+               AbDfLengthExtraBits[s - 257];
     // Code 285 is length 258 in Deflate, 3 + 16 extra bits in Deflate64.
-    if (!aDeflate64) I[285] = 258u << 16;
+    if (!aDeflate64) I[285] = (258u << 16) | InfoLength;
     I[286] = I[287] = EntryInvalid;
     return I;
 }
@@ -109,20 +134,24 @@ uint32_t Reverse(uint32_t aCode, uint32_t aLen) {
     return R16 >> (16 - aLen);
 }
 
-class TDecodeTable {
+// TEntry: uint32_t for literal/length tables, uint64_t for distance tables.
+template <typename TEntry> class TDecodeTable {
 public:
     // Builds the table of a code with aCount lengths (symbol i has aLens[i]).
     void Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo, unsigned aMainBits);
-    const uint32_t* Data() const { return FEntries.data(); }
+    const TEntry* Data() const { return FEntries.data(); }
 
 private:
     void BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
                              unsigned aMainBits);
-    std::vector<uint32_t> FEntries;
+    std::vector<TEntry> FEntries;
 };
+using TLitLenTable = TDecodeTable<uint32_t>;
+using TDistTable = TDecodeTable<uint64_t>;
 
-void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
-                         unsigned aMainBits) {
+template <typename TEntry>
+void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
+                                 unsigned aMainBits) {
     uint32_t Counts[MaxCodeLen + 1] = {};
     for (uint32_t s = 0; s < aCount; ++s)
         ++Counts[aLens[s]];
@@ -149,7 +178,7 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
     // a few hundred stores and copies instead of one store per entry).
     const uint32_t MainSize = 1u << aMainBits;
     FEntries.resize(MainSize);
-    uint32_t* const Main = FEntries.data();
+    TEntry* const Main = FEntries.data();
     uint16_t ByLength[288];
     uint32_t Offset[MaxCodeLen + 2] = {};
     for (uint32_t L = 1; L <= MaxCodeLen; ++L)
@@ -160,9 +189,9 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
     for (uint32_t L = 1, i = 0; L <= aMainBits; ++L) {
         for (uint32_t End = i + Counts[L]; i < End; ++i) {
             const uint32_t s = ByLength[i];
-            Main[Reverse(NextCode[L]++, L)] = MakeEntry(aInfo[s], L);
+            Main[Reverse(NextCode[L]++, L)] = MakeEntry<TEntry>(aInfo[s], L);
         }
-        if (L < aMainBits) std::memcpy(Main + (1u << L), Main, sizeof(uint32_t) << L);
+        if (L < aMainBits) std::memcpy(Main + (1u << L), Main, sizeof(TEntry) << L);
     }
     // Longer codes: one subtable per main index, as wide as its longest code.
     uint8_t SubBits[1u << LitLenMainBits] = {};
@@ -182,15 +211,15 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
         const uint32_t p = Prefixes[k];
         uint32_t Start = static_cast<uint32_t>(FEntries.size());
         FEntries.resize(Start + (1u << SubBits[p]), EntryInvalid);
-        FEntries[p] =
-            EntryExc | EntrySub | (Start << 16) | (static_cast<uint32_t>(SubBits[p]) << 8);
+        FEntries[p] = EntryExc | EntrySub | ((Start - MainSize) << 16) |
+                      (static_cast<uint32_t>(SubBits[p]) << 8);
     }
     for (uint32_t s = 0; s < aCount; ++s) {
         uint32_t L = aLens[s];
         if (L <= aMainBits) continue;
-        uint32_t P = FEntries[Rev[s] & (MainSize - 1)];
-        uint32_t Start = P >> 16, Width = (P >> 8) & 0xF;
-        uint32_t E = MakeEntry(aInfo[s], L);
+        const uint32_t P = static_cast<uint32_t>(FEntries[Rev[s] & (MainSize - 1)]);
+        uint32_t Start = MainSize + (P >> 16), Width = (P >> 8) & 0xF;
+        const TEntry E = MakeEntry<TEntry>(aInfo[s], L);
         for (uint32_t j = static_cast<uint32_t>(Rev[s]) >> aMainBits; j < (1u << Width);
              j += 1u << (L - aMainBits))
             FEntries[Start + j] = E;
@@ -200,15 +229,17 @@ void TDecodeTable::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInf
 // An over-subscribed code is corrupt, but its decoding is defined: later
 // symbols overwrite the entries of earlier ones in the direct table. Build
 // that table and copy it into two levels; only corrupt streams come here.
-void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount,
-                                       const TSymbolInfo& aInfo, unsigned aMainBits) {
+template <typename TEntry>
+void TDecodeTable<TEntry>::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount,
+                                               const TSymbolInfo& aInfo, unsigned aMainBits) {
     TAbDfDecodeHuffmanTree Tree(std::max<int32_t>(static_cast<int32_t>(aCount), 2), MaxCodeLen,
                                 huDecoding);
     Tree.Build(aLens, 0, static_cast<int32_t>(aCount), nullptr, 0);
     const std::vector<uint32_t>& Direct = Tree.Decodes();
     const uint32_t Width = static_cast<uint32_t>(Tree.LookupBitLength());
-    auto Convert = [&](uint32_t D) {
-        return D == AbDfUnusedEntry ? EntryInvalid : MakeEntry(aInfo[D & 0xFFFF], (D >> 16) & 0xFF);
+    auto Convert = [&](uint32_t D) -> TEntry {
+        return D == AbDfUnusedEntry ? EntryInvalid
+                                    : MakeEntry<TEntry>(aInfo[D & 0xFFFF], (D >> 16) & 0xFF);
     };
     const uint32_t MainSize = 1u << aMainBits;
     FEntries.assign(MainSize, EntryInvalid);
@@ -229,62 +260,91 @@ void TDecodeTable::BuildOverSubscribed(const uint8_t* aLens, uint32_t aCount,
         FEntries.resize(Start + (1u << SubWidth));
         for (uint32_t j = 0; j < (1u << SubWidth); ++j)
             FEntries[Start + j] = Convert(Direct[p + (j << aMainBits)]);
-        FEntries[p] = EntryExc | EntrySub | (Start << 16) | (SubWidth << 8);
+        FEntries[p] = EntryExc | EntrySub | ((Start - MainSize) << 16) | (SubWidth << 8);
     }
 }
 
 // Looks up the entry for the next bits of aBits.
-[[gnu::always_inline]] inline uint32_t Lookup(const uint32_t* aTable, uint64_t aBits,
-                                              unsigned aMainBits) {
-    uint32_t E = aTable[aBits & ((1u << aMainBits) - 1)];
+template <typename TEntry>
+[[gnu::always_inline]] inline TEntry Lookup(const TEntry* aTable, uint64_t aBits,
+                                            unsigned aMainBits) {
+    TEntry E = aTable[aBits & ((1u << aMainBits) - 1)];
     if (E & EntrySub)
-        E = aTable[(E >> 16) + ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
+        E = aTable[(1u << aMainBits) + ((E >> 16) & 0xFFFF) +
+                   ((aBits >> aMainBits) & ((1u << ((E >> 8) & 0xF)) - 1))];
     return E;
 }
 
-// The extra-bits value above the code of entry aE, a length or distance
-// entry. Their flag bits (12-15) are clear, so bits 8-13 of the entry are the
-// code length and the shift needs no mask of its own: a 64-bit shift takes
-// its count modulo 64, which the compiler then leaves to the instruction.
-[[gnu::always_inline]] inline uint32_t ExtraValue(uint64_t aBits, uint32_t aE) {
-    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 8) & 63));
+// The extra-bits value above the code of distance entry aE, whose code
+// length is in bits 16-19 (bits 20-31 are clear), and its distance.
+[[gnu::always_inline]] inline uint32_t ExtraValue(uint64_t aBits, uint64_t aE) {
+    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 16) & 63));
+}
+[[gnu::always_inline]] inline uint32_t DistanceBase(uint64_t aE) {
+    return static_cast<uint32_t>(aE >> 32);
 }
 
-// ExtraValue in the fast loop: with BMI2, bzhi keeps the entry's low byte's
-// worth of bits in one instruction (the compiler does not find it for the mask
-// above). Only the BMI2 instance of the loop uses it.
-template <bool Bmi2> [[gnu::always_inline]] inline uint32_t FastExtra(uint64_t aBits, uint32_t aE) {
+// The same for a length entry, whose code length is in bits 25-28 (bits
+// 29-31 are clear), and its length.
+[[gnu::always_inline]] inline uint32_t LengthExtra(uint64_t aBits, uint32_t aE) {
+    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 25) & 63));
+}
+[[gnu::always_inline]] inline uint32_t LengthBase(uint32_t aE) {
+    return (aE >> 16) & 0x1FF;
+}
+
+// ExtraValue and LengthExtra in the fast loop: with BMI2, bzhi keeps the
+// entry's low byte's worth of bits in one instruction (the compiler does not
+// find it for the mask above). Only the BMI2 instance of the loop uses it.
+template <bool Bmi2, unsigned LenShift>
+[[gnu::always_inline]] inline uint32_t FastExtra(uint64_t aBits, uint64_t aE) {
     if constexpr (Bmi2) {
         uint64_t Kept;
-        asm("bzhi %2, %1, %0" : "=r"(Kept) : "r"(aBits), "r"(static_cast<uint64_t>(aE)));
-        return static_cast<uint32_t>(Kept >> ((aE >> 8) & 63));
+        asm("bzhi %2, %1, %0" : "=r"(Kept) : "r"(aBits), "r"(aE));
+        return static_cast<uint32_t>(Kept >> ((aE >> LenShift) & 63));
     } else {
-        return ExtraValue(aBits, aE);
+        return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >>
+                                     ((aE >> LenShift) & 63));
     }
 }
 
-const TDecodeTable& FixedLitLenTable(bool aDeflate64) {
-    static const TDecodeTable Deflate = [] {
-        TDecodeTable T;
+// The index of the lookup after a literal or a length entry aE: the aMask
+// bits of aBits above the entry's code (and extra bits). With BMI2 (whose
+// processors have BMI1) one bextr takes them, controlled by the entry's low
+// 16 bits, while the shift that consumes the code runs beside it.
+template <bool Bmi2>
+[[gnu::always_inline]] inline uint64_t NextIndex(uint64_t aBits, uint64_t aE, uint32_t aMask) {
+    if constexpr (Bmi2) {
+        uint64_t Index;
+        asm("bextr %2, %1, %0" : "=r"(Index) : "r"(aBits), "r"(aE));
+        return Index;
+    } else {
+        return (aBits >> (aE & 63)) & aMask;
+    }
+}
+
+const TLitLenTable& FixedLitLenTable(bool aDeflate64) {
+    static const TLitLenTable Deflate = [] {
+        TLitLenTable T;
         T.Build(AbDfFixedLiteralLengths.data(), 288, LitLenInfo(false), LitLenMainBits);
         return T;
     }();
-    static const TDecodeTable Deflate64 = [] {
-        TDecodeTable T;
+    static const TLitLenTable Deflate64 = [] {
+        TLitLenTable T;
         T.Build(AbDfFixedLiteralLengths.data(), 288, LitLenInfo(true), LitLenMainBits);
         return T;
     }();
     return aDeflate64 ? Deflate64 : Deflate;
 }
 
-const TDecodeTable& FixedDistTable(bool aDeflate64) {
-    static const TDecodeTable Deflate = [] {
-        TDecodeTable T;
+const TDistTable& FixedDistTable(bool aDeflate64) {
+    static const TDistTable Deflate = [] {
+        TDistTable T;
         T.Build(AbDfFixedDistanceLengths.data(), 32, DistInfo(false), DistMainBits);
         return T;
     }();
-    static const TDecodeTable Deflate64 = [] {
-        TDecodeTable T;
+    static const TDistTable Deflate64 = [] {
+        TDistTable T;
         T.Build(AbDfFixedDistanceLengths.data(), 32, DistInfo(true), DistMainBits);
         return T;
     }();
@@ -317,7 +377,7 @@ static_assert(RefillBits - MaxDistBits == FastTopBits - 1);
 static_assert(MaxLitLenBits64 <= 56 && MaxDistBits <= 56, "the careful loop's Ensure limit");
 
 bool HaveBmi2() {
-    static const bool Have = __builtin_cpu_supports("bmi2");
+    static const bool Have = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
     return Have;
 }
 
@@ -343,17 +403,17 @@ private:
     void StoredBlock();
     void DynamicBlock();
     void ReadLitDistCodeLengths(uint32_t aCount);
-    void DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& aDist);
+    void DecodeData(const TLitLenTable& aLitLen, const TDistTable& aDist);
     // One symbol with every check; true at the end of the block.
-    bool CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist);
+    bool CarefulSymbol(const uint32_t* aLitLen, const uint64_t* aDist);
     // Symbols while input and output room last; true at the end of the block.
     template <bool Deflate64, bool Bmi2>
-    bool FastLoopBody(const uint32_t* aLitLen, const uint32_t* aDist);
-    template <bool Deflate64> bool FastLoop(const uint32_t* aLitLen, const uint32_t* aDist);
+    bool FastLoopBody(const uint32_t* aLitLen, const uint64_t* aDist);
+    template <bool Deflate64> bool FastLoop(const uint32_t* aLitLen, const uint64_t* aDist);
     template <bool Deflate64>
     __attribute__((target("bmi2"))) bool FastLoopBmi2(const uint32_t* aLitLen,
-                                                      const uint32_t* aDist);
-    bool RunFastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+                                                      const uint64_t* aDist);
+    bool RunFastLoop(const uint32_t* aLitLen, const uint64_t* aDist) {
         if (HaveBmi2())
             return FDeflate64 ? FastLoopBmi2<true>(aLitLen, aDist)
                               : FastLoopBmi2<false>(aLitLen, aDist);
@@ -371,8 +431,8 @@ private:
     TAbDfOutputWindow& Out;
     bool FDeflate64;
     TAbDfDecodeHuffmanTree FPreTree;
-    TDecodeTable FLitLen;
-    TDecodeTable FDist;
+    TLitLenTable FLitLen;
+    TDistTable FDist;
     uint8_t FLens[286 + 32];
 };
 
@@ -456,9 +516,9 @@ void TAbDfDecoder::ReadLitDistCodeLengths(uint32_t aCount) {
     }
 }
 
-void TAbDfDecoder::DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& aDist) {
+void TAbDfDecoder::DecodeData(const TLitLenTable& aLitLen, const TDistTable& aDist) {
     const uint32_t* LitLen = aLitLen.Data();
-    const uint32_t* Dist = aDist.Data();
+    const uint64_t* Dist = aDist.Data();
     // With a partial size every symbol is checked, so only the careful loop runs.
     const bool MayRunFast = Out.FPartSize == 0;
     for (;;) {
@@ -473,7 +533,7 @@ void TAbDfDecoder::DecodeData(const TDecodeTable& aLitLen, const TDecodeTable& a
     }
 }
 
-bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist) {
+bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint64_t* aDist) {
     In.Ensure(FDeflate64 ? MaxLitLenBits64 : MaxLitLenBits); // missing bits read as zeros
     uint32_t E = Lookup(aLitLen, In.FBitBuffer, LitLenMainBits);
     if (E & EntryLit) {
@@ -489,16 +549,16 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
         In.Consume(E & 0xFF);
         return true;
     }
-    uint32_t Len = (E >> 16) + ExtraValue(In.FBitBuffer, E);
+    uint32_t Len = LengthBase(E) + LengthExtra(In.FBitBuffer, E);
     NeedBits(E & 0xFF);
     In.Consume(E & 0xFF);
 
     In.Ensure(MaxDistBits);
-    uint32_t D = Lookup(aDist, In.FBitBuffer, DistMainBits);
+    uint64_t D = Lookup(aDist, In.FBitBuffer, DistMainBits);
     if (D & EntryExc)
         AbInflateFail(FDeflate64 ? InflateCause::UnusedDistanceSymbol
                                  : InflateCause::BadDistanceSymbol);
-    uint32_t Distance = (D >> 16) + ExtraValue(In.FBitBuffer, D);
+    uint32_t Distance = DistanceBase(D) + ExtraValue(In.FBitBuffer, D);
     NeedBits(D & 0xFF);
     In.Consume(D & 0xFF);
     // Before the first slide the buffer holds everything produced; after one
@@ -515,10 +575,11 @@ bool TAbDfDecoder::CarefulSymbol(const uint32_t* aLitLen, const uint32_t* aDist)
 // three-operand shifts (shlx, shrx) shorten every symbol's dependency chain
 // (measured: 3-10% faster where available). The BMI2 instance also takes the
 // extra bits with bzhi (FastExtra): 2-5% faster, measured by letting it and
-// libdeflate take turns on the same streams.
+// libdeflate take turns on the same streams; and the next index with bextr
+// (NextIndex), one instruction fewer on the chain per symbol.
 template <bool Deflate64, bool Bmi2>
 [[gnu::always_inline]] inline bool TAbDfDecoder::FastLoopBody(const uint32_t* aLitLen,
-                                                              const uint32_t* aDist) {
+                                                              const uint64_t* aDist) {
     uint64_t BitBuf = In.FBitBuffer;
     uint32_t BitsLeft = In.FBitsLeft;
     const uint8_t* InP = In.FBufPos;
@@ -541,7 +602,7 @@ template <bool Deflate64, bool Bmi2>
 #define KIVO_CONSUME(E)                                                                            \
     do {                                                                                           \
         BitBuf >>= (E)&63;                                                                         \
-        BitsLeft -= (E);                                                                           \
+        BitsLeft -= static_cast<uint32_t>(E);                                                      \
     } while (0)
 #define KIVO_SAVE()                                                                                \
     do {                                                                                           \
@@ -551,8 +612,10 @@ template <bool Deflate64, bool Bmi2>
         Out.FCurrent = OutP;                                                                       \
     } while (0)
 
-    // Each table load waits for the previous symbol's bits to be shifted out;
-    // the loop keeps everything else off that chain:
+    // Each table load waits for the index the previous entry gives: with
+    // BMI2 one bextr on the bits before that entry's code is consumed (the
+    // entry names the next width), otherwise a shift and a mask. The loop
+    // keeps everything else off that chain:
     // - a refill ORs new bits in above those the next lookup needs, so the
     //   lookup indexes with the bits before the refill and does not wait
     //   for the input load and the OR;
@@ -564,22 +627,24 @@ template <bool Deflate64, bool Bmi2>
     // Invariant at the top of the loop: at least FastTopBits bits are
     // buffered and E is the main table's entry for them.
     KIVO_REFILL();
-    uint32_t E = aLitLen[BitBuf & LitLenMainMask];
+    uint64_t E = aLitLen[BitBuf & LitLenMainMask];
     while (InP <= InLimit && OutP < OutLimit) {
         if (E & EntryLit) {
+            uint64_t Index = NextIndex<Bmi2>(BitBuf, E, LitLenMainMask);
             KIVO_CONSUME(E);
             *OutP++ = static_cast<uint8_t>(E >> 16);
-            uint32_t Index = BitBuf & LitLenMainMask;
             KIVO_REFILL();
             E = aLitLen[Index];
             if (E & EntryLit) {
+                Index = NextIndex<Bmi2>(BitBuf, E, LitLenMainMask);
                 KIVO_CONSUME(E);
                 *OutP++ = static_cast<uint8_t>(E >> 16);
-                E = aLitLen[BitBuf & LitLenMainMask];
+                E = aLitLen[Index];
                 if (E & EntryLit) {
+                    Index = NextIndex<Bmi2>(BitBuf, E, LitLenMainMask);
                     KIVO_CONSUME(E);
                     *OutP++ = static_cast<uint8_t>(E >> 16);
-                    E = aLitLen[BitBuf & LitLenMainMask];
+                    E = aLitLen[Index];
                     continue;
                 }
             }
@@ -613,11 +678,11 @@ template <bool Deflate64, bool Bmi2>
         // Consume first and take the extra bits from the saved buffer: the
         // shift for the next lookup then does not wait for the extraction.
         uint64_t Saved = BitBuf;
+        uint64_t Index = NextIndex<Bmi2>(BitBuf, E, DistMainMask);
         KIVO_CONSUME(E);
-        uint32_t Len = (E >> 16) + FastExtra<Bmi2>(Saved, E);
-        uint32_t Index = BitBuf & DistMainMask;
+        uint32_t Len = LengthBase(E) + FastExtra<Bmi2, 25>(Saved, E);
         KIVO_REFILL();
-        uint32_t D = aDist[Index];
+        uint64_t D = aDist[Index];
         if (D & EntryExc) [[unlikely]] {
             D = Lookup(aDist, BitBuf, DistMainBits);
             if (D & EntryExc) {
@@ -627,9 +692,9 @@ template <bool Deflate64, bool Bmi2>
             }
         }
         Saved = BitBuf;
+        E = aLitLen[NextIndex<Bmi2>(BitBuf, D, LitLenMainMask)];
         KIVO_CONSUME(D);
-        uint32_t Distance = (D >> 16) + FastExtra<Bmi2>(Saved, D);
-        E = aLitLen[BitBuf & LitLenMainMask];
+        uint32_t Distance = DistanceBase(D) + FastExtra<Bmi2, 16>(Saved, D);
         if (Distance > static_cast<size_t>(OutP - OutBase)) [[unlikely]] {
             KIVO_SAVE();
             AbInflateFail(InflateCause::DistanceTooFar);
@@ -649,13 +714,13 @@ template <bool Deflate64, bool Bmi2>
 }
 
 template <bool Deflate64>
-bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint32_t* aDist) {
+bool TAbDfDecoder::FastLoop(const uint32_t* aLitLen, const uint64_t* aDist) {
     return FastLoopBody<Deflate64, false>(aLitLen, aDist);
 }
 
 template <bool Deflate64>
 __attribute__((target("bmi2"))) bool TAbDfDecoder::FastLoopBmi2(const uint32_t* aLitLen,
-                                                                const uint32_t* aDist) {
+                                                                const uint64_t* aDist) {
     return FastLoopBody<Deflate64, true>(aLitLen, aDist);
 }
 

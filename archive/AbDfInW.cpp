@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <typeinfo>
 
 namespace kivo {
 
@@ -14,6 +15,25 @@ TAbDfInBitStream::TAbDfInBitStream(TStream* aStream, TAbProgressStep aOnProgress
     FBuffer.reset(new uint8_t[MaxKeep + BlockSize + Pad]);
     std::memset(FBuffer.get(), 0, Pad);
     FBufPos = FBufEnd = FBuffer.get();
+    // Progress is reported per block read, so a source read in place must not
+    // have a callback.
+    FDirect = !FOnProgress && (typeid(*aStream) == typeid(TMemoryStream) ||
+                               typeid(*aStream) == typeid(TReadOnlyMemoryStream));
+}
+
+bool TAbDfInBitStream::MapDirect() {
+    FDirect = false;
+    const uint8_t* Memory = typeid(*FStream) == typeid(TMemoryStream)
+                                ? static_cast<TMemoryStream*>(FStream)->Memory()
+                                : static_cast<TReadOnlyMemoryStream*>(FStream)->Memory();
+    const int64_t Pos = FStream->Position(), Size = FStream->Size();
+    if (Memory == nullptr || Size - Pos <= DirectTail || Unread() != 0) return false;
+    // The source stands where the buffer ends, as after a read.
+    FStream->Seek(Size - DirectTail, soBeginning);
+    FBufPos = Memory + Pos;
+    FBufEnd = Memory + Size - DirectTail;
+    FByteCount += Size - DirectTail - Pos;
+    return true;
 }
 
 TAbDfInBitStream::~TAbDfInBitStream() {
@@ -39,6 +59,7 @@ bool TAbDfInBitStream::Refill() {
     KIVO_ASSERT(Keep <= MaxKeep,
                 "TAbDfInBitStream.ibsFillBuffer: the buffer should be almost empty");
     if (FEndOfData || FRepositioned) return false;
+    if (FDirect && MapDirect()) return true;
     uint8_t* Buf = FBuffer.get();
     std::memmove(Buf, FBufPos, static_cast<size_t>(Keep));
     int64_t Want = BlockSize - FBlockCarry;

@@ -13,8 +13,9 @@ namespace kivo {
 
 class TAbDfDecoder;
 
-// Reads the source in 16 KiB blocks into a byte buffer and takes bits from a
-// 64-bit bit buffer that is topped up eight bytes at a time. Bits in the bit
+// Reads the source in 16 KiB blocks into a byte buffer (a plain memory source
+// in place, see MapDirect) and takes bits from a 64-bit bit buffer that is
+// topped up eight bytes at a time. Bits in the bit
 // buffer above BitsLeft are either zero or the true next bits of the stream
 // (a wide load may pick up bytes before they are counted); past the end of the
 // data they are zero, so a peek near the end sees zeros for missing bits while
@@ -75,6 +76,15 @@ private:
     int64_t ReadAvailable(uint8_t* aBuffer, int64_t aCount);
     int64_t Unread() const { return FBufEnd - FBufPos; }
 
+    // Reads a plain memory source in place: its bytes up to DirectTail before
+    // its end become the buffer (no copy, and the fast loop runs through them
+    // without stopping every block); the tail is read into the own buffer as
+    // before. False when the source is not such a stream.
+    bool MapDirect();
+    // Bytes of a source read in place that are left to the own buffer (more
+    // than the longest load past the buffer's end, and its zero padding).
+    static constexpr int32_t DirectTail = 64;
+
     uint64_t FBitBuffer = 0;
     uint32_t FBitsLeft = 0;
     std::unique_ptr<uint8_t[]> FBuffer;
@@ -83,6 +93,7 @@ private:
     int64_t FByteCount = 0;   // bytes read from the source, for progress
     uint32_t FBlockCarry = 0; // bytes a word-consuming buffer would keep at the next refill
     bool FEndOfData = false;
+    bool FDirect = false; // the source may be read in place (not yet done)
     bool FRepositioned = false;
     TAbProgressStep FOnProgress;
     int32_t FPeekCount = 0;

@@ -132,6 +132,7 @@ public:
     int64_t Write(const void*, int64_t) override { return 0; }
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     int64_t Size() override { return FSize; }
+    const uint8_t* Memory() const { return FData; }
 
 private:
     const uint8_t* FData;

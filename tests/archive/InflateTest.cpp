@@ -440,22 +440,28 @@ std::string BudgetStream(const TBudgetCase& C) {
 
 } // namespace
 
-TEST_P(InflateFastLoopBudget, AgreesWithTheReferenceAtOnceAndInPieces) {
-    const TBudgetCase& C = GetParam();
-    const std::string S = BudgetStream(C);
-    TDecodeResult R = Decode(S, C.Deflate64); // compared with the reference inside
+namespace {
+// Stream S decodes to at least MinSize bytes, as the reference decodes it,
+// and the same in place and through the window, read at once and in pieces.
+void ExpectSameAtOnceAndInPieces(const std::string& S, bool Deflate64, size_t MinSize) {
+    TDecodeResult R = Decode(S, Deflate64); // compared with the reference inside
     ASSERT_TRUE(R.Ok) << R.Cause;
-    EXPECT_GE(R.Output.size(), C.Size);
+    EXPECT_GE(R.Output.size(), MinSize);
     EXPECT_EQ(R.Checksum, ZlibCrc32(R.Output));
     for (TInflateDest Dest : {TInflateDest::InPlace, TInflateDest::Written}) {
         for (int Step : {0, 3, 7}) {
-            TDecodeResult P = RunInflate(S, C.Deflate64, Step, 0, Dest);
+            TDecodeResult P = RunInflate(S, Deflate64, Step, 0, Dest);
             ASSERT_TRUE(P.Ok) << P.Cause;
             EXPECT_TRUE(P.Output == R.Output) << "at most " << Step << " bytes per read";
             EXPECT_EQ(P.Consumed, R.Consumed);
             EXPECT_EQ(P.Checksum, R.Checksum);
         }
     }
+}
+} // namespace
+
+TEST_P(InflateFastLoopBudget, AgreesWithTheReferenceAtOnceAndInPieces) {
+    ExpectSameAtOnceAndInPieces(BudgetStream(GetParam()), GetParam().Deflate64, GetParam().Size);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -466,6 +472,188 @@ INSTANTIATE_TEST_SUITE_P(
                     TBudgetCase{"deflate64_longest_symbols", true, "MbbbkMabmMcbkbbbbb", 800000},
                     TBudgetCase{"deflate64_short_and_far", true, "kbkmbbbakkcb", 100000}),
     [](const testing::TestParamInfo<TBudgetCase>& I) { return std::string(I.param.Name); });
+
+// ---------------------------------------------------------------------------
+// Codes at the decode tables' widths. A literal/length code of 11 bits fills
+// one main-table index exactly, 12 bits and more continue in a subtable; for
+// distances the main width is 8 bits. Entries after a literal, a length and a
+// distance name the width of the next lookup, so every kind of entry is met
+// at, below and above the widths, in runs of literals and between matches,
+// against the reference decoder, in place and in pieces.
+
+namespace {
+
+struct TWidthCase {
+    const char* Name;
+    bool Deflate64;
+    // Code lengths: {symbol, length} for the literal/length and the distance
+    // code (the rest unused; the codes may be incomplete).
+    std::vector<std::pair<int, int>> LitLens, DistLens;
+    // After a warm-up, symbols in turn until Size bytes are produced: a
+    // literal, or a length symbol (extra bits all set) followed by the next
+    // distance symbol of Dists (extra bits all set). The first symbol is a
+    // literal, and Dists includes code 0 with a 1-bit code.
+    std::vector<int> Symbols;
+    std::vector<int> Dists;
+    size_t Size;
+};
+
+class InflateTableWidths : public testing::TestWithParam<TWidthCase> {};
+
+std::string WidthStream(const TWidthCase& C) {
+    std::vector<int> LitLens(286, 0), DistLens(C.Deflate64 ? 32 : 30, 0);
+    for (auto [Sym, Len] : C.LitLens)
+        LitLens[static_cast<size_t>(Sym)] = Len;
+    for (auto [Sym, Len] : C.DistLens)
+        DistLens[static_cast<size_t>(Sym)] = Len;
+    const TCode Lit(LitLens), Dist(DistLens);
+    TBitWriter W;
+    W.Bits(1, 1); // BFINAL
+    W.Bits(2, 2); // dynamic
+    DynamicHeader(W, LitLens, DistLens);
+    size_t Produced = 0;
+    // A length symbol (extra bits all set) and distance symbol D (the same).
+    auto Match = [&](int Sym, int D) {
+        Lit.Put(W, Sym);
+        const int LenExtra = Sym == 285 ? (C.Deflate64 ? 16 : 0) : AbDfLengthExtraBits[Sym - 257];
+        W.Bits((1u << LenExtra) - 1, LenExtra);
+        const int DistExtra = static_cast<int>(AbDfDistanceExtraBits[D]);
+        Dist.Put(W, D);
+        W.Bits((1u << DistExtra) - 1, DistExtra);
+        EXPECT_LE(AbDfDistanceBase[D] + (1u << DistExtra) - 1, Produced) << "reaches too far";
+        Produced +=
+            Sym == 285 && !C.Deflate64 ? 258 : AbDfLengthBase[Sym - 257] + (1u << LenExtra) - 1;
+    };
+    // The first literal, then matches at distance 1 (code 0) until every
+    // distance of the case reaches.
+    Lit.Put(W, C.Symbols[0]);
+    ++Produced;
+    uint32_t Farthest = 0;
+    for (int D : C.Dists)
+        Farthest = std::max(Farthest, AbDfDistanceBase[D] + (1u << AbDfDistanceExtraBits[D]) - 1);
+    const int WarmUp =
+        *std::find_if(C.Symbols.begin(), C.Symbols.end(), [](int S) { return S > 256; });
+    while (Produced < Farthest)
+        Match(WarmUp, 0);
+    for (size_t i = 0, d = 0; Produced < C.Size; i = (i + 1) % C.Symbols.size()) {
+        if (C.Symbols[i] < 256) {
+            Lit.Put(W, C.Symbols[i]);
+            ++Produced;
+        } else {
+            Match(C.Symbols[i], C.Dists[d++ % C.Dists.size()]);
+        }
+    }
+    Lit.Put(W, 256);
+    return W.Bytes();
+}
+
+} // namespace
+
+TEST_P(InflateTableWidths, AgreesWithTheReferenceAtOnceAndInPieces) {
+    ExpectSameAtOnceAndInPieces(WidthStream(GetParam()), GetParam().Deflate64, GetParam().Size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, InflateTableWidths,
+    testing::Values(
+        // Literals of exactly the main width, beside a 1-bit one, in runs of
+        // one to five; lengths and end of block of the same width.
+        TWidthCase{"literals_of_the_main_width",
+                   false,
+                   {{'a', 1}, {'b', 11}, {'c', 11}, {'d', 11}, {256, 11}, {257, 11}},
+                   {{0, 1}},
+                   {'a', 'b', 'c', 'd', 'b', 'a', 'c', 'a', 'b', 'c', 257, 'd', 'd', 257, 'b'},
+                   {0},
+                   200000},
+        // One bit past it: literals, lengths and end of block through subtables.
+        TWidthCase{"literals_and_lengths_one_bit_past_the_main_width",
+                   false,
+                   {{'a', 12}, {'b', 12}, {'c', 11}, {'d', 2}, {256, 12}, {265, 12}, {284, 15}},
+                   {{0, 1}, {4, 8}},
+                   {'d', 'a', 'b', 'c', 'a', 265, 'a', 'a', 'd', 284, 'b', 'c', 'c', 'a'},
+                   {0, 4},
+                   200000},
+        // Lengths with extra bits and distances at the distance main width
+        // (8 bits) and one past it, near and far.
+        TWidthCase{"distances_at_and_past_their_main_width",
+                   false,
+                   {{'a', 1}, {'b', 11}, {256, 11}, {257, 3}, {265, 11}, {284, 11}},
+                   {{0, 1}, {4, 8}, {29, 8}, {28, 9}, {3, 9}},
+                   {'a', 'b', 284, 'a', 265, 'b', 'b', 257, 284, 257, 'a', 284, 265},
+                   {0, 4, 3, 0, 28, 29, 4},
+                   300000},
+        // The longest codes everywhere: 15-bit literals, lengths and distances.
+        TWidthCase{"longest_codes_in_subtables",
+                   false,
+                   {{'a', 1}, {'b', 15}, {'c', 15}, {256, 15}, {257, 15}, {284, 15}},
+                   {{0, 1}, {29, 15}, {5, 15}},
+                   {'a', 'b', 'c', 'b', 257, 'c', 284, 'b', 'b', 'b', 'a', 284},
+                   {0, 5, 29},
+                   300000},
+        // Deflate64: its longest length (16 extra bits) and farthest distances
+        // at the main widths and past them.
+        TWidthCase{"deflate64_codes_at_the_main_widths",
+                   true,
+                   {{'a', 1}, {'b', 11}, {'c', 12}, {256, 11}, {285, 11}, {265, 12}},
+                   {{0, 1}, {31, 8}, {30, 9}, {2, 8}},
+                   {'a', 'b', 'c', 285, 'b', 265, 'c', 'a', 285, 'b', 'b', 'c', 265},
+                   {0, 0, 2, 31, 30, 2},
+                   400000}),
+    [](const testing::TestParamInfo<TWidthCase>& I) { return std::string(I.param.Name); });
+
+// ---------------------------------------------------------------------------
+// A plain memory source is read in place: its bytes up to a short tail are
+// decoded where they are, the tail goes through the own buffer. The output,
+// the bytes consumed and where the source is left must not depend on that,
+// whatever comes before and after the stream.
+
+namespace {
+struct TSourceCase {
+    const char* Name;
+    bool ReadOnly;   // a TReadOnlyMemoryStream, else a TMemoryStream
+    size_t TextSize; // decoded size
+    int Level;       // zlib level (0: stored blocks)
+    size_t Before;   // bytes before the stream (the source starts there)
+    size_t After;    // bytes after it
+};
+class InflateMemorySource : public testing::TestWithParam<TSourceCase> {};
+} // namespace
+
+TEST_P(InflateMemorySource, DecodesInPlaceAndLeavesTheSourceAfterTheStream) {
+    const TSourceCase& C = GetParam();
+    const std::string Text = MakeText(C.TextSize, 3);
+    const std::string S = ZlibDeflateRaw(Text, C.Level);
+    const std::string Data = std::string(C.Before, 'H') + S + std::string(C.After, 'T');
+    TMemoryStream Memory;
+    Memory.Write(Data.data(), static_cast<int64_t>(Data.size()));
+    TReadOnlyMemoryStream ReadOnly(Data.data(), static_cast<int64_t>(Data.size()));
+    TStream& Src = C.ReadOnly ? static_cast<TStream&>(ReadOnly) : Memory;
+    Src.Seek(static_cast<int64_t>(C.Before), soBeginning);
+    TMemoryStream Dst;
+    TAbDeflateHelper H;
+    EXPECT_EQ(Inflate(&Src, &Dst, &H), ZlibCrc32(Text));
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(Dst.Memory()),
+                            static_cast<size_t>(Dst.Size())) == Text);
+    EXPECT_EQ(H.CompressedSize(), static_cast<int64_t>(S.size()));
+    EXPECT_EQ(Src.Position(), static_cast<int64_t>(C.Before + S.size()));
+    std::string Tail(C.After + 1, '\0');
+    Tail.resize(static_cast<size_t>(Src.Read(Tail.data(), static_cast<int64_t>(Tail.size()))));
+    EXPECT_EQ(Tail, std::string(C.After, 'T'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, InflateMemorySource,
+    testing::Values(TSourceCase{"read_only_exact_end", true, 300000, 6, 0, 0},
+                    TSourceCase{"read_only_header_and_short_trailer", true, 300000, 1, 30, 8},
+                    TSourceCase{"read_only_trailer_of_the_tail_size", true, 50000, 9, 7, 64},
+                    TSourceCase{"read_only_long_trailer", true, 50000, 6, 0, 5000},
+                    TSourceCase{"read_only_stored_blocks", true, 200000, 0, 3, 65},
+                    TSourceCase{"read_only_shorter_than_the_tail", true, 20, 6, 0, 10},
+                    TSourceCase{"memory_stream_exact_end", false, 300000, 6, 0, 0},
+                    TSourceCase{"memory_stream_header_and_trailer", false, 100000, 9, 100, 63},
+                    TSourceCase{"memory_stream_stored_blocks", false, 100000, 0, 0, 1},
+                    TSourceCase{"memory_stream_just_above_the_tail", false, 60, 0, 5, 10}),
+    [](const testing::TestParamInfo<TSourceCase>& I) { return std::string(I.param.Name); });
 
 // ---------------------------------------------------------------------------
 // Match copies at short distances: every length from 3 to 258 at one
