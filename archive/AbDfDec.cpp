@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <vector>
 
 #include "archive/AbDfHufD.h"
@@ -376,9 +377,11 @@ static_assert(MaxLitLenBits64 + DistMainBits <= RefillBits && MaxDistBits <= Ref
 static_assert(RefillBits - MaxDistBits == FastTopBits - 1);
 static_assert(MaxLitLenBits64 <= 56 && MaxDistBits <= 56, "the careful loop's Ensure limit");
 
+std::atomic<bool> Bmi2Allowed{true};
+
 bool HaveBmi2() {
     static const bool Have = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-    return Have;
+    return Have && Bmi2Allowed.load(std::memory_order_relaxed);
 }
 
 // The fast loop's input margin: at most two refills per iteration (after the
@@ -389,6 +392,10 @@ constexpr int64_t FastInputMin = 32;
 static_assert(3 * 7 + 8 <= FastInputMin);
 
 } // namespace
+
+void SetInflateBmi2Allowed(bool Allowed) {
+    Bmi2Allowed.store(Allowed, std::memory_order_relaxed);
+}
 
 // ---------------------------------------------------------------------------
 

@@ -19,4 +19,9 @@ namespace kivo {
 // EAbInflateError; errors of the streams and the progress callback pass through.
 uint32_t Inflate(TStream* aSource, TStream* aDest, TAbDeflateHelper* aHelper);
 
+// Whether the fast loop may use the processor's BMI2 bit extracts when it has
+// them (the default), or always takes the portable loop, which processors
+// without them run. Tests set it to check both loops on one machine.
+void SetInflateBmi2Allowed(bool Allowed);
+
 } // namespace kivo

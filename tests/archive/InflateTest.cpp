@@ -443,18 +443,27 @@ std::string BudgetStream(const TBudgetCase& C) {
 namespace {
 // Stream S decodes to at least MinSize bytes, as the reference decodes it,
 // and the same in place and through the window, read at once and in pieces.
+// Both fast loops are checked: with BMI2 (where the processor has it) and
+// the portable one.
 void ExpectSameAtOnceAndInPieces(const std::string& S, bool Deflate64, size_t MinSize) {
     TDecodeResult R = Decode(S, Deflate64); // compared with the reference inside
     ASSERT_TRUE(R.Ok) << R.Cause;
     EXPECT_GE(R.Output.size(), MinSize);
     EXPECT_EQ(R.Checksum, ZlibCrc32(R.Output));
-    for (TInflateDest Dest : {TInflateDest::InPlace, TInflateDest::Written}) {
-        for (int Step : {0, 3, 7}) {
-            TDecodeResult P = RunInflate(S, Deflate64, Step, 0, Dest);
-            ASSERT_TRUE(P.Ok) << P.Cause;
-            EXPECT_TRUE(P.Output == R.Output) << "at most " << Step << " bytes per read";
-            EXPECT_EQ(P.Consumed, R.Consumed);
-            EXPECT_EQ(P.Checksum, R.Checksum);
+    struct TRestore {
+        ~TRestore() { SetInflateBmi2Allowed(true); }
+    } Restore;
+    for (bool Bmi2 : {true, false}) {
+        SetInflateBmi2Allowed(Bmi2);
+        for (TInflateDest Dest : {TInflateDest::InPlace, TInflateDest::Written}) {
+            for (int Step : {0, 3, 7}) {
+                TDecodeResult P = RunInflate(S, Deflate64, Step, 0, Dest);
+                ASSERT_TRUE(P.Ok) << P.Cause;
+                EXPECT_TRUE(P.Output == R.Output)
+                    << "at most " << Step << " bytes per read, BMI2 " << Bmi2;
+                EXPECT_EQ(P.Consumed, R.Consumed);
+                EXPECT_EQ(P.Checksum, R.Checksum);
+            }
         }
     }
 }
