@@ -1035,10 +1035,8 @@ void TAbArchive::WriteItemFolder(const std::string& TargetName, TDateTime FileTi
 void TAbArchive::WriteItemFile(const std::string& TargetName, TDateTime FileTime, bool ReadOnly,
                                const std::function<void(TStream*)>& Produce) {
     const TFolderHandle Folder = OpenTargetFolder(ExtractFileDir(TargetName), false);
-    const std::string Name = ExtractFileName(TargetName);
-    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
-        throw EFCreateError(TargetName, Refusal);
-    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 65536);
+    TReplacingFile File(Folder, ExtractFileName(TargetName), ReadOnly ? rfaReadOnly : rfaWritable,
+                        65536, rcRefusal);
     try {
         Produce(&File);
     } catch (const EAbUserAbort&) {

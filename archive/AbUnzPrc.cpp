@@ -489,15 +489,14 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // way meanwhile cannot redirect it.
     const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
     const std::string Name = ExtractFileName(TargetName);
-    // A folder, a read-only file or one this user may not write stays as it is.
-    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
-        throw EFCreateError(TargetName, Refusal);
-    const bool Replaces = Folder.KindOf(Name) != ekNone;
-
+    // A folder, a read-only file or one this user may not write stays as it
+    // is: a link item asks here, a file when its new file is made.
     const uint32_t Mode = UnixModeOf(Item);
     const TAbExtractOptions Options = Archive.ExtractOptions();
     if (Options.Contains(eoMakeLinks) && (Mode & UnixTypeMask) == UnixSymbolicLink &&
         Item->UncompressedSize() <= MostLinkText) {
+        if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
+            throw EFCreateError(TargetName, Refusal);
         WriteLinkItem(Archive, Item, Data.get(), Folder, TargetName);
         return;
     }
@@ -505,7 +504,8 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
-    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 0, rcRefusal);
+    const bool Replaces = File.Replaces();
     if (Options.Contains(eoRestoreModes) &&
         ((Mode & UnixTypeMask) == UnixRegularFile || (Mode & UnixTypeMask) == 0) &&
         (Mode & 0777) != 0) {

@@ -99,8 +99,16 @@ bool SetReadOnlyAttribute(HANDLE File, bool ReadOnly) {
 
 } // namespace
 
+// Every new file is made under a hidden name here.
+void SetUnnamedFiles(TUnnamedFiles) {}
+
 void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Access,
-                            size_t BufferSize) {
+                            size_t BufferSize, TReplaceCheck Check) {
+    if (Check == rcRefusal) {
+        if (const int Refusal = ReplaceRefusal(Folder, FName); Refusal != 0)
+            throw EFCreateError(FTargetName, Refusal);
+    }
+    FReplaces = ::GetFileAttributesW(ApiPath(FTargetName).c_str()) != INVALID_FILE_ATTRIBUTES;
     // The folder stays held until the file is committed or discarded.
     int FolderError = 0;
     FFolder = DuplicateFolder(Folder, FolderError);
