@@ -914,6 +914,7 @@ void TAbArchive::TestTaggedItems() {
 
 bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName,
                                    std::string& TargetName) {
+    FSeenAbsent.clear();
     const bool IsDir = Item->IsDirectory();
     if (IsDir &&
         !(FExtractOptions.Contains(eoCreateDirs) && FExtractOptions.Contains(eoRestorePath))) {
@@ -952,11 +953,12 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     ExtractReportingFailure(Item, [&] {
         if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative))
             throw EArgumentException(SInvalidCharsInPath);
-        const TFolderHandle Folder = OpenTargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs));
-        Existing = Folder.KindOf(ExtractFileName(TargetName));
+        Existing = TargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs))
+                       .KindOf(ExtractFileName(TargetName));
         Ready = true;
     });
     if (!Ready) return false;
+    if (!IsDir && Existing == ekNone) FSeenAbsent = TargetName;
     // A link, even one that leads nowhere, is an existing entry like a file.
     bool Result = true;
     if (!IsDir && Existing != ekNone && Existing != ekFolder) AskOverwrite(TargetName, Result);
@@ -982,6 +984,20 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
         FLastFolder = Walk.Folder.Duplicate();
     }
     return std::move(Walk.Folder);
+}
+
+bool TAbArchive::TakeSeenAbsent(const std::string& TargetName) {
+    const bool Seen = !FSeenAbsent.empty() && FSeenAbsent == TargetName;
+    FSeenAbsent.clear();
+    return Seen;
+}
+
+const TFolderHandle& TAbArchive::TargetFolder(const std::string& Path, bool Create) {
+    if (FKeepFolders && FLastFolder.Valid() && Path == FLastFolderPath) return FLastFolder;
+    TFolderHandle Folder = OpenTargetFolder(Path, Create);
+    if (FKeepFolders) return FLastFolder; // kept by the walk just made
+    FOneFolder = std::move(Folder);
+    return FOneFolder;
 }
 
 void TAbArchive::RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode) {

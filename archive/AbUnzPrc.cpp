@@ -486,8 +486,9 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
 
     // The file is made and renamed inside the folder handle reached from the
     // base (normally the one ResolveTargetPath checked): a link put on the
-    // way meanwhile cannot redirect it.
-    const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
+    // way meanwhile cannot redirect it. The new file keeps a handle of its
+    // own; the archive's is used at once.
+    const TFolderHandle& Folder = Archive.TargetFolder(ExtractFileDir(TargetName), false);
     const std::string Name = ExtractFileName(TargetName);
     // A folder, a read-only file or one this user may not write stays as it
     // is: a link item asks here, a file when its new file is made.
@@ -497,14 +498,18 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
         Item->UncompressedSize() <= MostLinkText) {
         if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
             throw EFCreateError(TargetName, Refusal);
-        WriteLinkItem(Archive, Item, Data.get(), Folder, TargetName);
+        // A handle of its own: the link is made after the data is decoded.
+        WriteLinkItem(Archive, Item, Data.get(), Folder.Duplicate(), TargetName);
         return;
     }
 
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
-    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 0, rcRefusal);
+    // Where the look that asked about overwriting found nothing, the new file
+    // looks again only should the name be taken by the time it is complete.
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 0,
+                        Archive.TakeSeenAbsent(TargetName) ? rcSeenAbsent : rcRefusal);
     const bool Replaces = File.Replaces();
     if (Options.Contains(eoRestoreModes) &&
         ((Mode & UnixTypeMask) == UnixRegularFile || (Mode & UnixTypeMask) == 0) &&

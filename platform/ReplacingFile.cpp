@@ -67,8 +67,10 @@ void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Ac
     if (FFolder < 0) throw EFCreateError(FTargetName, errno);
     // One look at the target serves the refusal, the road and the permissions.
     struct stat Existing {};
-    const bool Found = ::fstatat(FFolder, FName.c_str(), &Existing, AT_SYMLINK_NOFOLLOW) == 0;
-    const int LookupError = Found ? 0 : errno;
+    FCheckAtCommit = Check == rcSeenAbsent;
+    const bool Found =
+        !FCheckAtCommit && ::fstatat(FFolder, FName.c_str(), &Existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const int LookupError = Found ? 0 : FCheckAtCommit ? ENOENT : errno;
     FReplaces = Found;
     int Err = Check == rcRefusal ? RefusalOf(FFolder, FName, Found, Existing, LookupError) : 0;
 #ifdef O_TMPFILE
@@ -127,6 +129,14 @@ int TReplacingFile::LinkUnnamed(const std::string& Leaf) {
     const std::string Entry = "/proc/self/fd/" + std::to_string(FHandle);
     if (::linkat(AT_FDCWD, Entry.c_str(), FFolder, Leaf.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
     return errno;
+}
+
+void TReplacingFile::CheckLateRefusal() {
+    if (!FCheckAtCommit) return;
+    struct stat St {};
+    const bool Found = ::fstatat(FFolder, FName.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0;
+    if (const int Err = RefusalOf(FFolder, FName, Found, St, Found ? 0 : errno); Err != 0)
+        throw EFCreateError(FTargetName, Err);
 }
 
 bool TReplacingFile::NameUnnamed() {
@@ -204,6 +214,7 @@ void TReplacingFile::Commit() {
         // A file without a name gets the target's name in one step where
         // that is free; otherwise it is renamed over the target below.
         const bool Named = FUnnamed && NameUnnamed();
+        if (!Named) CheckLateRefusal();
         const int Fd = FHandle;
         FHandle = -1;
         if (::close(Fd) != 0 && errno != EINTR) {

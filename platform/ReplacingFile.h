@@ -51,6 +51,9 @@ int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name);
 enum TReplaceCheck : uint8_t {
     rcNone,    // nothing: Commit replaces what it can
     rcRefusal, // EFCreateError with ReplaceRefusal's errno when the target cannot be replaced
+    // The caller has just found nothing at the target: no look now. Should
+    // something stand there by Commit, Commit refuses what rcRefusal refuses.
+    rcSeenAbsent,
 };
 
 // Which ways of making a new file without a name may be used (Linux): all by
@@ -128,6 +131,9 @@ private:
     int CreateNamed();
     // Gives the file made without a name the name Leaf in FFolder; the errno value, 0 when named.
     int LinkUnnamed(const std::string& Leaf);
+    // With rcSeenAbsent: EFCreateError when what now stands at the target
+    // cannot be replaced.
+    void CheckLateRefusal();
     // Names the file made without a name: the target's name where that is
     // still free (true), else a hidden name that Commit then renames over the
     // target (false).
@@ -152,7 +158,8 @@ private:
     uint32_t FMode = 0; // the permission bits the file has now
     bool FCommitted = false;
     bool FReplaces = false;
-    bool FUnnamed = false; // made without a name and not named yet
+    bool FUnnamed = false;       // made without a name and not named yet
+    bool FCheckAtCommit = false; // rcSeenAbsent: the refusal is asked at Commit
 };
 
 } // namespace kivo

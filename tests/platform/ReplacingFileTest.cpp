@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "platform/FileSystem.h"
 #include "tests/common/TestFileStatus.h"
@@ -243,53 +244,73 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 // With rcRefusal the constructor refuses what ReplaceRefusal refuses, from
-// its own look at the target, and says whether something is there.
+// its own look at the target, and says whether something is there; with
+// rcSeenAbsent (the caller found nothing a moment ago) Commit refuses what
+// has taken the name by then.
 struct TCheckCase {
     const char* Name;
+    TReplaceCheck Check;
     const char* Existing; // "file", "readonly", "folder" or null
     int Refusal;
 };
 
-class ReplacingFileCheck : public ::testing::TestWithParam<TCheckCase> {};
+class ReplacingFileCheck : public ::testing::TestWithParam<TCheckCase> {
+protected:
+    void TearDown() override { SetUnnamedFiles(ufAllowed); }
+};
 
 TEST_P(ReplacingFileCheck, RefusesWhatCannotBeReplaced) {
     const TCheckCase& C = GetParam();
     TTempDir Dir;
     const std::string Target = Dir / "t";
     const std::string Existing = C.Existing != nullptr ? C.Existing : "";
-    if (Existing == "folder") {
-        ASSERT_TRUE(ForceDirectories(Target));
-    }
-    if (Existing == "file" || Existing == "readonly") {
-        ASSERT_TRUE(WriteFile(Target, "x"));
-    }
-    if (Existing == "readonly") {
-        ASSERT_TRUE(test::SetMode(Target, 0444));
-    }
+    auto Make = [&] {
+        if (Existing == "folder") {
+            ASSERT_TRUE(ForceDirectories(Target));
+        }
+        if (Existing == "file" || Existing == "readonly") {
+            ASSERT_TRUE(WriteFile(Target, "x"));
+        }
+        if (Existing == "readonly") {
+            ASSERT_TRUE(test::SetMode(Target, 0444));
+        }
+    };
     const TFolderHandle Folder = TFolderHandle::Open(Dir.Path());
-    EXPECT_EQ(ReplaceRefusal(Folder, "t"), C.Refusal);
-    if (C.Refusal != 0) {
+    for (const TUnnamedFiles Unnamed : {ufAllowed, ufNotCreated}) {
+        SetUnnamedFiles(Unnamed);
+        if (C.Check == rcRefusal) Make();
+        std::optional<TReplacingFile> File;
         try {
-            TReplacingFile File(Folder, "t", rfaWritable, 0, rcRefusal);
-            ADD_FAILURE() << "the target was not refused";
+            File.emplace(Folder, "t", rfaWritable, 0, C.Check);
+            EXPECT_EQ(File->Replaces(), C.Check == rcRefusal && !Existing.empty());
+            if (C.Check == rcSeenAbsent) Make();
+            EXPECT_EQ(ReplaceRefusal(Folder, "t"), C.Refusal);
+            File->WriteBuffer("new", 3);
+            File->Commit();
+            EXPECT_EQ(C.Refusal, 0) << "the target was not refused";
+            EXPECT_EQ(ReadFile(Target), "new");
         } catch (const EFCreateError& E) {
+            EXPECT_NE(C.Refusal, 0) << E.Message();
             EXPECT_EQ(E.FileName, Target);
         }
-        EXPECT_EQ(Dir.List(), std::vector<std::string>{"t"}) << "nothing was made";
-        return;
+        File.reset();
+        EXPECT_EQ(Dir.List(), Existing.empty() && C.Refusal != 0 ? std::vector<std::string>{}
+                                                                 : std::vector<std::string>{"t"})
+            << "nothing else is left";
+        test::RemoveTree(Target);
     }
-    TReplacingFile File(Folder, "t", rfaWritable, 0, rcRefusal);
-    EXPECT_EQ(File.Replaces(), !Existing.empty());
-    File.WriteBuffer("new", 3);
-    File.Commit();
-    EXPECT_EQ(ReadFile(Target), "new");
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReplacingFileCheck,
-                         ::testing::Values(TCheckCase{"Nothing", nullptr, 0},
-                                           TCheckCase{"File", "file", 0},
-                                           TCheckCase{"ReadOnlyFile", "readonly", EACCES},
-                                           TCheckCase{"Folder", "folder", EISDIR}),
-                         [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplacingFileCheck,
+    ::testing::Values(TCheckCase{"Nothing", rcRefusal, nullptr, 0},
+                      TCheckCase{"File", rcRefusal, "file", 0},
+                      TCheckCase{"ReadOnlyFile", rcRefusal, "readonly", EACCES},
+                      TCheckCase{"Folder", rcRefusal, "folder", EISDIR},
+                      TCheckCase{"SeenAbsentStillAbsent", rcSeenAbsent, nullptr, 0},
+                      TCheckCase{"SeenAbsentFileAppears", rcSeenAbsent, "file", 0},
+                      TCheckCase{"SeenAbsentReadOnlyFileAppears", rcSeenAbsent, "readonly", EACCES},
+                      TCheckCase{"SeenAbsentFolderAppears", rcSeenAbsent, "folder", EISDIR}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 } // namespace
