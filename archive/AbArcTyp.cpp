@@ -953,7 +953,8 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     ExtractReportingFailure(Item, [&] {
         if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative))
             throw EArgumentException(SInvalidCharsInPath);
-        Existing = TargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs))
+        TFolderHandle Own;
+        Existing = TargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs), Own)
                        .KindOf(ExtractFileName(TargetName));
         Ready = true;
     });
@@ -992,12 +993,11 @@ bool TAbArchive::TakeSeenAbsent(const std::string& TargetName) {
     return Seen;
 }
 
-const TFolderHandle& TAbArchive::TargetFolder(const std::string& Path, bool Create) {
+const TFolderHandle& TAbArchive::TargetFolder(const std::string& Path, bool Create,
+                                              TFolderHandle& Own) {
     if (FKeepFolders && FLastFolder.Valid() && Path == FLastFolderPath) return FLastFolder;
-    TFolderHandle Folder = OpenTargetFolder(Path, Create);
-    if (FKeepFolders) return FLastFolder; // kept by the walk just made
-    FOneFolder = std::move(Folder);
-    return FOneFolder;
+    Own = OpenTargetFolder(Path, Create);
+    return Own;
 }
 
 void TAbArchive::RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode) {

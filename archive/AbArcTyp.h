@@ -521,9 +521,10 @@ public:
     // Whether the last ResolveTargetPath found nothing at TargetName (asked
     // once: the answer is forgotten as it is given).
     bool TakeSeenAbsent(const std::string& TargetName);
-    // The same folder without a handle of the caller's own: the archive's,
-    // valid until the next call of either, for a step that uses it at once.
-    const TFolderHandle& TargetFolder(const std::string& Path, bool Create);
+    // The same folder without a copy of the handle where it can be had: the
+    // one kept while an extraction call runs (valid until the next call of
+    // either), else a new one put in Own.
+    const TFolderHandle& TargetFolder(const std::string& Path, bool Create, TFolderHandle& Own);
     // Gives the folder TargetName the permission bits Mode (less the umask)
     // when the outermost extraction call ends, after everything inside it
     // was written; deepest folder first, reached without links like any
@@ -670,8 +671,6 @@ private:
     std::string FLastFolderPath;
     TFolderHandle FLastFolder;
     bool FKeepFolders = false;
-    // What TargetFolder opened outside an extraction call.
-    TFolderHandle FOneFolder;
     // The target the last ResolveTargetPath found nothing at, if any.
     std::string FSeenAbsent;
     // Folders and modes RestoreFolderModeLater noted in this extraction.

@@ -487,8 +487,9 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
     // The file is made and renamed inside the folder handle reached from the
     // base (normally the one ResolveTargetPath checked): a link put on the
     // way meanwhile cannot redirect it. The new file keeps a handle of its
-    // own; the archive's is used at once.
-    const TFolderHandle& Folder = Archive.TargetFolder(ExtractFileDir(TargetName), false);
+    // own; the archive's kept one is used at once.
+    TFolderHandle Own;
+    const TFolderHandle& Folder = Archive.TargetFolder(ExtractFileDir(TargetName), false, Own);
     const std::string Name = ExtractFileName(TargetName);
     // A folder, a read-only file or one this user may not write stays as it
     // is: a link item asks here, a file when its new file is made.
