@@ -914,6 +914,7 @@ void TAbArchive::TestTaggedItems() {
 
 bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewName,
                                    std::string& TargetName) {
+    FSeenAbsent.clear();
     const bool IsDir = Item->IsDirectory();
     if (IsDir &&
         !(FExtractOptions.Contains(eoCreateDirs) && FExtractOptions.Contains(eoRestorePath))) {
@@ -952,11 +953,13 @@ bool TAbArchive::ResolveTargetPath(TAbArchiveItem* Item, const std::string& NewN
     ExtractReportingFailure(Item, [&] {
         if (HasInvalidPathChars(FBaseDirectory) || HasInvalidPathChars(Relative))
             throw EArgumentException(SInvalidCharsInPath);
-        const TFolderHandle Folder = OpenTargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs));
-        Existing = Folder.KindOf(ExtractFileName(TargetName));
+        TFolderHandle Own;
+        Existing = TargetFolder(Dir, FExtractOptions.Contains(eoCreateDirs), Own)
+                       .KindOf(ExtractFileName(TargetName));
         Ready = true;
     });
     if (!Ready) return false;
+    if (!IsDir && Existing == ekNone) FSeenAbsent = TargetName;
     // A link, even one that leads nowhere, is an existing entry like a file.
     bool Result = true;
     if (!IsDir && Existing != ekNone && Existing != ekFolder) AskOverwrite(TargetName, Result);
@@ -982,6 +985,19 @@ TFolderHandle TAbArchive::OpenTargetFolder(const std::string& Path, bool Create)
         FLastFolder = Walk.Folder.Duplicate();
     }
     return std::move(Walk.Folder);
+}
+
+bool TAbArchive::TakeSeenAbsent(const std::string& TargetName) {
+    const bool Seen = !FSeenAbsent.empty() && FSeenAbsent == TargetName;
+    FSeenAbsent.clear();
+    return Seen;
+}
+
+const TFolderHandle& TAbArchive::TargetFolder(const std::string& Path, bool Create,
+                                              TFolderHandle& Own) {
+    if (FKeepFolders && FLastFolder.Valid() && Path == FLastFolderPath) return FLastFolder;
+    Own = OpenTargetFolder(Path, Create);
+    return Own;
 }
 
 void TAbArchive::RestoreFolderModeLater(const std::string& TargetName, uint32_t Mode) {
@@ -1035,10 +1051,8 @@ void TAbArchive::WriteItemFolder(const std::string& TargetName, TDateTime FileTi
 void TAbArchive::WriteItemFile(const std::string& TargetName, TDateTime FileTime, bool ReadOnly,
                                const std::function<void(TStream*)>& Produce) {
     const TFolderHandle Folder = OpenTargetFolder(ExtractFileDir(TargetName), false);
-    const std::string Name = ExtractFileName(TargetName);
-    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
-        throw EFCreateError(TargetName, Refusal);
-    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 65536);
+    TReplacingFile File(Folder, ExtractFileName(TargetName), ReadOnly ? rfaReadOnly : rfaWritable,
+                        65536, rcRefusal);
     try {
         Produce(&File);
     } catch (const EAbUserAbort&) {

@@ -518,6 +518,13 @@ public:
     // the extract loops) runs, the folder reached last is kept, and asking
     // for it again gives a second handle to it instead of a new walk.
     TFolderHandle OpenTargetFolder(const std::string& Path, bool Create);
+    // Whether the last ResolveTargetPath found nothing at TargetName (asked
+    // once: the answer is forgotten as it is given).
+    bool TakeSeenAbsent(const std::string& TargetName);
+    // The same folder without a copy of the handle where it can be had: the
+    // one kept while an extraction call runs (valid until the next call of
+    // either), else a new one put in Own.
+    const TFolderHandle& TargetFolder(const std::string& Path, bool Create, TFolderHandle& Own);
     // Gives the folder TargetName the permission bits Mode (less the umask)
     // when the outermost extraction call ends, after everything inside it
     // was written; deepest folder first, reached without links like any
@@ -664,6 +671,8 @@ private:
     std::string FLastFolderPath;
     TFolderHandle FLastFolder;
     bool FKeepFolders = false;
+    // The target the last ResolveTargetPath found nothing at, if any.
+    std::string FSeenAbsent;
     // Folders and modes RestoreFolderModeLater noted in this extraction.
     std::vector<std::pair<std::string, uint32_t>> FFolderModes;
     void RestoreFolderModes();

@@ -486,26 +486,32 @@ void WriteItemToFile(TAbZipArchive& Archive, TAbZipItem* Item, const std::string
 
     // The file is made and renamed inside the folder handle reached from the
     // base (normally the one ResolveTargetPath checked): a link put on the
-    // way meanwhile cannot redirect it.
-    const TFolderHandle Folder = Archive.OpenTargetFolder(ExtractFileDir(TargetName), false);
+    // way meanwhile cannot redirect it. The new file keeps a handle of its
+    // own; the archive's kept one is used at once.
+    TFolderHandle Own;
+    const TFolderHandle& Folder = Archive.TargetFolder(ExtractFileDir(TargetName), false, Own);
     const std::string Name = ExtractFileName(TargetName);
-    // A folder, a read-only file or one this user may not write stays as it is.
-    if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
-        throw EFCreateError(TargetName, Refusal);
-    const bool Replaces = Folder.KindOf(Name) != ekNone;
-
+    // A folder, a read-only file or one this user may not write stays as it
+    // is: a link item asks here, a file when its new file is made.
     const uint32_t Mode = UnixModeOf(Item);
     const TAbExtractOptions Options = Archive.ExtractOptions();
     if (Options.Contains(eoMakeLinks) && (Mode & UnixTypeMask) == UnixSymbolicLink &&
         Item->UncompressedSize() <= MostLinkText) {
-        WriteLinkItem(Archive, Item, Data.get(), Folder, TargetName);
+        if (const int Refusal = ReplaceRefusal(Folder, Name); Refusal != 0)
+            throw EFCreateError(TargetName, Refusal);
+        // A handle of its own: the link is made after the data is decoded.
+        WriteLinkItem(Archive, Item, Data.get(), Folder.Duplicate(), TargetName);
         return;
     }
 
     // The new data goes beside the target, unbuffered (the decoders hand over
     // large blocks), and replaces it only when the data step has finished.
     const bool ReadOnly = (Item->NativeFileAttributes() & faReadOnly) != 0;
-    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable);
+    // Where the look that asked about overwriting found nothing, the new file
+    // looks again only should the name be taken by the time it is complete.
+    TReplacingFile File(Folder, Name, ReadOnly ? rfaReadOnly : rfaWritable, 0,
+                        Archive.TakeSeenAbsent(TargetName) ? rcSeenAbsent : rcRefusal);
+    const bool Replaces = File.Replaces();
     if (Options.Contains(eoRestoreModes) &&
         ((Mode & UnixTypeMask) == UnixRegularFile || (Mode & UnixTypeMask) == 0) &&
         (Mode & 0777) != 0) {

@@ -10,6 +10,13 @@
 // Given an open folder (platform/FolderHandle.h), the new file is created and
 // renamed inside that very folder, whatever happens to the names on the way
 // to it meanwhile.
+//
+// Where nothing stands at the target's name and the system can make a file
+// without a name (Linux, O_TMPFILE), the new file is made that way and given
+// the target's name by Commit in one step: one folder operation instead of a
+// create and a rename, and nothing is left behind when the process dies.
+// Where the system refuses that, or a file is there to be replaced, the
+// hidden name beside the target is used.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +47,24 @@ int ReplaceRefusal(const std::string& TargetName);
 // The same for the entry Name inside Folder.
 int ReplaceRefusal(const TFolderHandle& Folder, const std::string& Name);
 
+// What the constructor checks before it makes the new file.
+enum TReplaceCheck : uint8_t {
+    rcNone,    // nothing: Commit replaces what it can
+    rcRefusal, // EFCreateError with ReplaceRefusal's errno when the target cannot be replaced
+    // The caller has just found nothing at the target: no look now. Should
+    // something stand there by Commit, Commit refuses what rcRefusal refuses.
+    rcSeenAbsent,
+};
+
+// Which ways of making a new file without a name may be used (Linux): all by
+// default; tests switch them off to take the other roads.
+enum TUnnamedFiles : uint8_t {
+    ufAllowed,     // made without a name, named by Commit
+    ufNotCreated,  // the system refuses to make them: the hidden name from the start
+    ufNotNameable, // made, but the system refuses to name them: moved to a hidden name at Commit
+};
+void SetUnnamedFiles(TUnnamedFiles Value);
+
 class TReplacingFile : public TStream {
 public:
     // Creates the new file with its final permissions, before any data is
@@ -50,9 +75,11 @@ public:
                             size_t BufferSize = 0);
     // The same for the entry Name inside Folder: the new file is made in that
     // folder and renamed there. TargetName() is the folder's path joined with
-    // Name.
+    // Name. With rcRefusal, a target that ReplaceRefusal refuses is refused
+    // here, from the same look at the target that the file needs anyway.
     TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
-                   TReplacingFileAccess Access = rfaKeep, size_t BufferSize = 0);
+                   TReplacingFileAccess Access = rfaKeep, size_t BufferSize = 0,
+                   TReplaceCheck Check = rcNone);
     ~TReplacingFile() override;
     TReplacingFile(const TReplacingFile&) = delete;
     TReplacingFile& operator=(const TReplacingFile&) = delete;
@@ -72,7 +99,12 @@ public:
     int64_t SpliceFrom(THandle Source, int64_t Count);
 
     const std::string& TargetName() const { return FTargetName; }
+    // A name the new file can be reached by while it is written: its hidden
+    // name beside the target, or for a file without a name its entry in
+    // /proc/self/fd.
     const std::string& TempName() const { return FTempName; }
+    // Whether something stood at the target's name when the file was made.
+    bool Replaces() const { return FReplaces; }
     // The last-write time (local) the file gets when it is committed; 0, the
     // default, leaves the time of writing.
     void SetLastWriteTime(TDateTime Value) { FLastWriteTime = Value; }
@@ -92,7 +124,20 @@ public:
     bool Committed() const { return FCommitted; }
 
 private:
-    void Create(const TFolderHandle& Folder, TReplacingFileAccess Access, size_t BufferSize);
+    void Create(const TFolderHandle& Folder, TReplacingFileAccess Access, size_t BufferSize,
+                TReplaceCheck Check);
+    // Makes a file under a new hidden name in FFolder: its descriptor, or -1
+    // with errno set.
+    int CreateNamed();
+    // Gives the file made without a name the name Leaf in FFolder; the errno value, 0 when named.
+    int LinkUnnamed(const std::string& Leaf);
+    // With rcSeenAbsent: EFCreateError when what now stands at the target
+    // cannot be replaced.
+    void CheckLateRefusal();
+    // Names the file made without a name: the target's name where that is
+    // still free (true), else a hidden name that Commit then renames over the
+    // target (false).
+    bool NameUnnamed();
     // Names the next new file to try: FTempLeaf in the target's folder, and
     // FTempName as the target's folder part joined with it.
     void PickTempName();
@@ -110,7 +155,11 @@ private:
     std::vector<uint8_t> FBuffer; // capacity is the buffer size
     int64_t FPosition = 0;
     TDateTime FLastWriteTime = 0;
+    uint32_t FMode = 0; // the permission bits the file has now
     bool FCommitted = false;
+    bool FReplaces = false;
+    bool FUnnamed = false;       // made without a name and not named yet
+    bool FCheckAtCommit = false; // rcSeenAbsent: the refusal is asked at Commit
 };
 
 } // namespace kivo

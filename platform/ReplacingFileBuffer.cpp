@@ -48,14 +48,14 @@ TReplacingFile::TReplacingFile(const std::string& TargetName, TReplacingFileAcce
     : FTargetName(TargetName), FName(ExtractFileName(TargetName)) {
     const TFolderHandle Folder = TFolderHandle::Open(FolderOf(TargetName));
     if (!Folder.Valid()) throw EFCreateError(TargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
+    Create(Folder, Access, BufferSize, rcNone);
 }
 
 TReplacingFile::TReplacingFile(const TFolderHandle& Folder, const std::string& Name,
-                               TReplacingFileAccess Access, size_t BufferSize)
+                               TReplacingFileAccess Access, size_t BufferSize, TReplaceCheck Check)
     : FTargetName(JoinPath(Folder.Path(), Name)), FName(Name) {
     if (!Folder.Valid()) throw EFCreateError(FTargetName, Folder.Error());
-    Create(Folder, Access, BufferSize);
+    Create(Folder, Access, BufferSize, Check);
 }
 
 TReplacingFile::~TReplacingFile() {

@@ -207,8 +207,7 @@ int64_t LocalDateTimeToUnix(TDateTime Value) {
     Local.tm_hour = H;
     Local.tm_min = Mi;
     Local.tm_sec = S;
-    Local.tm_isdst = -1;
-    return static_cast<int64_t>(mktime(&Local));
+    return os::UnixTimeOfLocal(Local);
 }
 
 std::string FormatDateTimeIso(TDateTime Value) {

@@ -14,6 +14,9 @@ void CurrentUnixTime(int64_t& Seconds, int& Milliseconds);
 // The local calendar fields of a Unix time, with the zone's offset from UTC
 // in seconds at that moment; false when the time cannot be converted.
 bool LocalTimeOf(int64_t UnixTime, std::tm& Local, int64_t& UtcOffset);
+// The Unix time of local calendar fields (tm_year to tm_sec; tm_isdst is
+// not read) as mktime gives it with tm_isdst -1; -1 when it cannot say.
+int64_t UnixTimeOfLocal(const std::tm& Local);
 // Milliseconds of a clock that never goes back (not the time of day).
 uint64_t MonotonicMilliseconds();
 

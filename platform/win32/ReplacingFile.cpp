@@ -99,8 +99,18 @@ bool SetReadOnlyAttribute(HANDLE File, bool ReadOnly) {
 
 } // namespace
 
+// Every new file is made under a hidden name here.
+void SetUnnamedFiles(TUnnamedFiles) {}
+
 void TReplacingFile::Create(const TFolderHandle& Folder, TReplacingFileAccess Access,
-                            size_t BufferSize) {
+                            size_t BufferSize, TReplaceCheck Check) {
+    FCheckAtCommit = Check == rcSeenAbsent;
+    if (Check == rcRefusal) {
+        if (const int Refusal = ReplaceRefusal(Folder, FName); Refusal != 0)
+            throw EFCreateError(FTargetName, Refusal);
+    }
+    FReplaces = !FCheckAtCommit &&
+                ::GetFileAttributesW(ApiPath(FTargetName).c_str()) != INVALID_FILE_ATTRIBUTES;
     // The folder stays held until the file is committed or discarded.
     int FolderError = 0;
     FFolder = DuplicateFolder(Folder, FolderError);
@@ -161,6 +171,10 @@ void TReplacingFile::Commit() {
         const int Fd = FHandle;
         FHandle = -1;
         if (::_close(Fd) != 0) throw EInOutError(EIO);
+        if (FCheckAtCommit) {
+            if (const int Refusal = ReplaceRefusal(FTargetName); Refusal != 0)
+                throw EFCreateError(FTargetName, Refusal);
+        }
         if (!::MoveFileExW(ApiPath(FTempName).c_str(), ApiPath(FTargetName).c_str(),
                            MOVEFILE_REPLACE_EXISTING))
             throw EFCreateError(FTargetName, os::LastErrno());

@@ -58,4 +58,10 @@ bool LocalTimeOf(int64_t UnixTime, std::tm& Local, int64_t& UtcOffset) {
     return true;
 }
 
+int64_t UnixTimeOfLocal(const std::tm& Local) {
+    std::tm Fields = Local;
+    Fields.tm_isdst = -1;
+    return static_cast<int64_t>(::mktime(&Fields));
+}
+
 } // namespace kivo::os

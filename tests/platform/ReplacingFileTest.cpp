@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include "platform/FileSystem.h"
 #include "tests/common/TestFileStatus.h"
@@ -144,5 +145,172 @@ TEST(ReplacingFiles, LinkAtTheTargetIsReplacedNeverFollowed) {
     EXPECT_EQ(ReadFile(Dir / "link"), "new");
     EXPECT_EQ(ReadFile(Dir / "readonly"), "x");
 }
+
+// The roads a new file takes: made without a name and named at Commit, made
+// under a hidden name where the system refuses that, or moved to a hidden
+// name where the system will not name it; an entry that appears at the
+// target meanwhile is replaced as a file there from the start would be, a
+// folder is not.
+struct TRoadCase {
+    const char* Name;
+    TUnnamedFiles Unnamed;
+    bool Existing;       // "old contents" at the target from the start
+    const char* Appears; // put at the target while the file is written: "file", "folder" or null
+    bool Commit;
+    bool Fails; // Commit fails (EFCreateError)
+    const char*
+        Expected; // the target afterwards: "new", "old", "appeared", "folder" or null (none)
+};
+
+class ReplacingFileRoad : public ::testing::TestWithParam<TRoadCase> {
+protected:
+    void TearDown() override { SetUnnamedFiles(ufAllowed); }
+};
+
+TEST_P(ReplacingFileRoad, TargetGetsTheWholeFileOrStaysAsItWas) {
+    const TRoadCase& C = GetParam();
+    SetUnnamedFiles(C.Unnamed);
+    TTempDir Dir;
+    const std::string Target = Dir / "target.bin";
+    if (C.Existing) {
+        ASSERT_TRUE(WriteFile(Target, "old contents"));
+    }
+    std::string Data;
+    for (int I = 0; I < 15000; ++I)
+        Data += "block " + std::to_string(I) + "\n";
+    const TDateTime When = EncodeDateTime(2019, 5, 17, 8, 30, 0, 0);
+    {
+        TReplacingFile File(TFolderHandle::Open(Dir.Path()), "target.bin", rfaWritable);
+        EXPECT_EQ(File.Replaces(), C.Existing);
+        ExpectMode(File.TempName(), NewFileMode(), "the new file is reachable while written");
+        File.WriteBuffer(Data.data(), static_cast<int64_t>(Data.size()));
+#ifdef __linux__
+        if (C.Unnamed == ufAllowed && !C.Existing) {
+            EXPECT_TRUE(Dir.List().empty())
+                << "nothing is left in the folder should the process die";
+        }
+#endif
+        const std::string Appears = C.Appears != nullptr ? C.Appears : "";
+        if (Appears == "file") {
+            ASSERT_TRUE(WriteFile(Target, "appeared"));
+        }
+        if (Appears == "folder") {
+            ASSERT_TRUE(ForceDirectories(Target + "/inner"));
+        }
+        File.SetLastWriteTime(When);
+        if (C.Commit) {
+            if (C.Fails)
+                EXPECT_THROW(File.Commit(), EFCreateError);
+            else
+                EXPECT_NO_THROW(File.Commit());
+        }
+    }
+    const std::string Expected = C.Expected != nullptr ? C.Expected : "";
+    EXPECT_EQ(Dir.List(), Expected.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"target.bin"})
+        << "no hidden file is left";
+    if (Expected == "new") {
+        EXPECT_EQ(ReadFile(Target), Data);
+        ExpectMode(Target, NewFileMode());
+        TDateTime Got = 0;
+        ASSERT_TRUE(FileGetLastWriteTime(Target, Got));
+        EXPECT_EQ(FormatDateTimeIso(Got), "2019-05-17 08:30:00");
+    } else if (Expected == "old") {
+        EXPECT_EQ(ReadFile(Target), "old contents");
+    } else if (Expected == "appeared") {
+        EXPECT_EQ(ReadFile(Target), "appeared");
+    } else if (Expected == "folder") {
+        EXPECT_TRUE(DirectoryExists(Target + "/inner"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplacingFileRoad,
+    ::testing::Values(
+        TRoadCase{"NewTarget", ufAllowed, false, nullptr, true, false, "new"},
+        TRoadCase{"NewTargetUncommitted", ufAllowed, false, nullptr, false, false, nullptr},
+        TRoadCase{"ExistingTargetReplaced", ufAllowed, true, nullptr, true, false, "new"},
+        TRoadCase{"ExistingTargetKeptUncommitted", ufAllowed, true, nullptr, false, false, "old"},
+        TRoadCase{"FileAppearsMeanwhile", ufAllowed, false, "file", true, false, "new"},
+        TRoadCase{"FolderAppearsMeanwhile", ufAllowed, false, "folder", true, true, "folder"},
+        TRoadCase{"FileAppearsUncommitted", ufAllowed, false, "file", false, false, "appeared"},
+        TRoadCase{"RefusedUnnamed", ufNotCreated, false, nullptr, true, false, "new"},
+        TRoadCase{"RefusedUnnamedUncommitted", ufNotCreated, false, nullptr, false, false, nullptr},
+        TRoadCase{"RefusedNaming", ufNotNameable, false, nullptr, true, false, "new"},
+        TRoadCase{"RefusedNamingUncommitted", ufNotNameable, false, nullptr, false, false, nullptr},
+        TRoadCase{"RefusedNamingFileAppears", ufNotNameable, false, "file", true, false, "new"},
+        TRoadCase{"RefusedNamingFolderAppears", ufNotNameable, false, "folder", true, true,
+                  "folder"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+// With rcRefusal the constructor refuses what ReplaceRefusal refuses, from
+// its own look at the target, and says whether something is there; with
+// rcSeenAbsent (the caller found nothing a moment ago) Commit refuses what
+// has taken the name by then.
+struct TCheckCase {
+    const char* Name;
+    TReplaceCheck Check;
+    const char* Existing; // "file", "readonly", "folder" or null
+    int Refusal;
+};
+
+class ReplacingFileCheck : public ::testing::TestWithParam<TCheckCase> {
+protected:
+    void TearDown() override { SetUnnamedFiles(ufAllowed); }
+};
+
+TEST_P(ReplacingFileCheck, RefusesWhatCannotBeReplaced) {
+    const TCheckCase& C = GetParam();
+    TTempDir Dir;
+    const std::string Target = Dir / "t";
+    const std::string Existing = C.Existing != nullptr ? C.Existing : "";
+    auto Make = [&] {
+        if (Existing == "folder") {
+            ASSERT_TRUE(ForceDirectories(Target));
+        }
+        if (Existing == "file" || Existing == "readonly") {
+            ASSERT_TRUE(WriteFile(Target, "x"));
+        }
+        if (Existing == "readonly") {
+            ASSERT_TRUE(test::SetMode(Target, 0444));
+        }
+    };
+    const TFolderHandle Folder = TFolderHandle::Open(Dir.Path());
+    for (const TUnnamedFiles Unnamed : {ufAllowed, ufNotCreated}) {
+        SetUnnamedFiles(Unnamed);
+        if (C.Check == rcRefusal) Make();
+        std::optional<TReplacingFile> File;
+        try {
+            File.emplace(Folder, "t", rfaWritable, 0, C.Check);
+            EXPECT_EQ(File->Replaces(), C.Check == rcRefusal && !Existing.empty());
+            if (C.Check == rcSeenAbsent) Make();
+            EXPECT_EQ(ReplaceRefusal(Folder, "t"), C.Refusal);
+            File->WriteBuffer("new", 3);
+            File->Commit();
+            EXPECT_EQ(C.Refusal, 0) << "the target was not refused";
+            EXPECT_EQ(ReadFile(Target), "new");
+        } catch (const EFCreateError& E) {
+            EXPECT_NE(C.Refusal, 0) << E.Message();
+            EXPECT_EQ(E.FileName, Target);
+        }
+        File.reset();
+        EXPECT_EQ(Dir.List(), Existing.empty() && C.Refusal != 0 ? std::vector<std::string>{}
+                                                                 : std::vector<std::string>{"t"})
+            << "nothing else is left";
+        test::RemoveTree(Target);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplacingFileCheck,
+    ::testing::Values(TCheckCase{"Nothing", rcRefusal, nullptr, 0},
+                      TCheckCase{"File", rcRefusal, "file", 0},
+                      TCheckCase{"ReadOnlyFile", rcRefusal, "readonly", EACCES},
+                      TCheckCase{"Folder", rcRefusal, "folder", EISDIR},
+                      TCheckCase{"SeenAbsentStillAbsent", rcSeenAbsent, nullptr, 0},
+                      TCheckCase{"SeenAbsentFileAppears", rcSeenAbsent, "file", 0},
+                      TCheckCase{"SeenAbsentReadOnlyFileAppears", rcSeenAbsent, "readonly", EACCES},
+                      TCheckCase{"SeenAbsentFolderAppears", rcSeenAbsent, "folder", EISDIR}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 } // namespace

@@ -58,3 +58,49 @@ TEST(DateTime, UnixTimeConvertsThroughTheLocalZone) {
     EXPECT_EQ(FormatDateTimeIso(UnixToDateTime(1600000000)), "2020-09-13 12:26:40");
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(-86401)), -86401);
 }
+
+// Local times around the zones' changes of offset, and far from them: the
+// conversion gives what mktime gives (it takes a faster road where the
+// offset is the same for a day around the time).
+struct TLocalCase {
+    const char* Name;
+    const char* Zone;
+    int Year, Month, Day, Hour, Minute, Second;
+};
+
+class LocalToUnix : public ::testing::TestWithParam<TLocalCase> {};
+
+TEST_P(LocalToUnix, GivesWhatMktimeGives) {
+    const TLocalCase& C = GetParam();
+    TScopedTimeZone Zone(C.Zone);
+    if (!Zone.Applied()) GTEST_SKIP() << "the local time zone is a system setting here";
+    std::tm Fields{};
+    Fields.tm_year = C.Year - 1900;
+    Fields.tm_mon = C.Month - 1;
+    Fields.tm_mday = C.Day;
+    Fields.tm_hour = C.Hour;
+    Fields.tm_min = C.Minute;
+    Fields.tm_sec = C.Second;
+    Fields.tm_isdst = -1;
+    const auto Expected = static_cast<int64_t>(std::mktime(&Fields));
+    EXPECT_EQ(
+        LocalDateTimeToUnix(EncodeDateTime(C.Year, C.Month, C.Day, C.Hour, C.Minute, C.Second, 0)),
+        Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LocalToUnix,
+    ::testing::Values(
+        TLocalCase{"BerlinWinter", "Europe/Berlin", 2021, 1, 15, 12, 0, 0},
+        TLocalCase{"BerlinSummer", "Europe/Berlin", 2020, 9, 13, 14, 26, 40},
+        TLocalCase{"BerlinBeforeSpringChange", "Europe/Berlin", 2021, 3, 28, 1, 59, 58},
+        TLocalCase{"BerlinInTheSkippedHour", "Europe/Berlin", 2021, 3, 28, 2, 30, 0},
+        TLocalCase{"BerlinAfterSpringChange", "Europe/Berlin", 2021, 3, 28, 3, 0, 0},
+        TLocalCase{"BerlinInTheRepeatedHour", "Europe/Berlin", 2021, 10, 31, 2, 30, 0},
+        TLocalCase{"BerlinDayAfterAutumnChange", "Europe/Berlin", 2021, 11, 1, 2, 30, 0},
+        TLocalCase{"NewYorkRepeatedHour", "America/New_York", 2021, 11, 7, 1, 30, 0},
+        TLocalCase{"NewYorkSummer", "America/New_York", 1999, 7, 4, 23, 59, 58},
+        TLocalCase{"UtcFirstDosTime", "UTC", 1980, 1, 1, 0, 0, 0},
+        TLocalCase{"TokyoLastDosYear", "Asia/Tokyo", 2107, 12, 31, 23, 59, 58},
+        TLocalCase{"LeapDay", "Australia/Sydney", 2024, 2, 29, 12, 0, 0}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
