@@ -546,7 +546,9 @@ TEST_F(UnzipperPasswords, HandlerSupplyingTheRightPasswordAfterAWrongOne) {
     EXPECT_EQ(Offered, std::vector<std::string>{"wrong"});
     EXPECT_EQ(ReadBytes(Out + "/secret.txt"), Plain);
     EXPECT_EQ(U.Password(), "right");
-    EXPECT_EQ(U.ZipArchive()->Password(), "right");
+    const TAbZipArchive* Zip = U.ZipArchive();
+    ASSERT_NE(Zip, nullptr);
+    EXPECT_EQ(Zip->Password(), "right");
 }
 
 TEST_F(UnzipperPasswords, RetriesAreCountedThenThePasswordIsInvalid) {
