@@ -234,24 +234,58 @@ bool TAbArchiveItem::MatchesStoredNameEx(std::string_view FileMask) const {
 // ---------------------------------------------------------------------------
 // Name hash and TAbArchiveList
 
-uint32_t NameHash(std::string_view Name) {
+namespace {
+
+// The upper-case of the ASCII letters among eight ASCII bytes: a byte's top
+// bit says whether it is at least 'a', and whether it is above 'z' (no byte
+// carries into the next, as every byte is below 0x80).
+uint64_t AsciiUpper8(uint64_t W) {
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    const uint64_t AtLeastA = W + Ones * (0x80 - 'a');
+    const uint64_t AboveZ = W + Ones * (0x80 - 'z' - 1);
+    return W ^ ((AtLeastA & ~AboveZ & Ones * 0x80) >> 2);
+}
+
+// Every letter upper-cased (names differing only in case share a bucket),
+// as UTF-16 units.
+uint32_t UnicodeNameHash(std::string_view Name) {
     uint32_t H = 0;
-    auto Step = [&H](uint32_t C) {
+    for (char16_t C : Utf8ToUtf16(AnsiUpperCase(Name))) {
         H = (H << 4) + C;
         uint32_t G = H & 0xF0000000u;
         if (G != 0) H ^= G >> 24;
         H &= ~G;
-    };
-    bool Ascii = std::all_of(Name.begin(), Name.end(),
-                             [](char C) { return static_cast<unsigned char>(C) < 0x80; });
-    if (Ascii) {
-        for (char C : Name)
-            Step(static_cast<unsigned char>(AsciiUpper(C)));
-    } else {
-        for (char16_t C : Utf8ToUtf16(AnsiUpperCase(Name)))
-            Step(C);
     }
     return H;
+}
+
+} // namespace
+
+// Names are hashed eight bytes at a time while they are ASCII (nearly
+// always: this runs for every item an archive lists); a name with another
+// byte is hashed again by its Unicode upper case.
+uint32_t NameHash(std::string_view Name) {
+    constexpr uint64_t High = 0x8080808080808080ull;
+    const auto* P = reinterpret_cast<const uint8_t*>(Name.data());
+    uint64_t H = Name.size();
+    auto Mix = [&H](uint64_t W) {
+        H = (H ^ AsciiUpper8(W)) * 0x9E3779B97F4A7C15ull;
+        H ^= H >> 29;
+    };
+    size_t I = 0;
+    for (; I + 8 <= Name.size(); I += 8) {
+        const uint64_t W = GetLE64(P + I);
+        if (W & High) return UnicodeNameHash(Name);
+        Mix(W);
+    }
+    if (I < Name.size()) {
+        uint8_t Tail[8] = {};
+        std::memcpy(Tail, P + I, Name.size() - I);
+        const uint64_t W = GetLE64(Tail);
+        if (W & High) return UnicodeNameHash(Name);
+        Mix(W);
+    }
+    return static_cast<uint32_t>(H ^ (H >> 32));
 }
 
 TAbArchiveItem* TAbArchiveListEnumerator::Current() const {

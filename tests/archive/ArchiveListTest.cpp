@@ -151,6 +151,10 @@ TEST(ArchiveList, FindIgnoresAsciiCaseAndPrefersTheLatestDuplicate) {
 
 TEST(ArchiveList, NameHashFoldsCaseAndSpreadsNames) {
     EXPECT_EQ(NameHash("abc.TXT"), NameHash("ABC.txt"));
+    // Names longer than a word, every ASCII letter in both cases.
+    EXPECT_EQ(NameHash("abcdefghijklm/nopqrstuvwxyz@[`{.Txt"),
+              NameHash("ABCDEFGHIJKLM/NOPQRSTUVWXYZ@[`{.tXT"));
+    EXPECT_NE(NameHash("folder/file-1.txt"), NameHash("folder/file-2.txt"));
     // Every letter is upper-cased for the hash, so names that differ only
     // in the case of non-ASCII letters share a bucket (they still differ).
     EXPECT_EQ(NameHash("é/ä.txt"), NameHash("É/Ä.TXT"));
