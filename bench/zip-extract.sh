@@ -9,7 +9,8 @@
 # (user + system) and peak memory (maximum resident set size) of each tool
 # and their ratios to ours with one worker (above 1: ours is faster or
 # smaller); for the tmpfs and test sets also every wall time against the
-# two workers' (the goals: x -j 1 and bsdtar, t -j 1 against -j 2).
+# two workers' (the goals: x -j 1 and bsdtar, t -j 1 against -j 2), as the
+# ratio of the medians and as the median of the ratios within each round.
 #
 #   bench/zip-extract.sh [ROUNDS]
 #   SETS="tmpfs test" bench/zip-extract.sh [ROUNDS]   only some of the sets
