@@ -153,9 +153,21 @@ using TDistTable = TDecodeTable<uint64_t>;
 template <typename TEntry>
 void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
                                  unsigned aMainBits) {
-    uint32_t Counts[MaxCodeLen + 1] = {};
-    for (uint32_t s = 0; s < aCount; ++s)
-        ++Counts[aLens[s]];
+    // Four histograms, so that runs of equal lengths do not wait for each
+    // other's increments of one counter.
+    uint32_t Counts4[4][MaxCodeLen + 1] = {};
+    uint32_t s = 0;
+    for (; s + 4 <= aCount; s += 4) {
+        ++Counts4[0][aLens[s]];
+        ++Counts4[1][aLens[s + 1]];
+        ++Counts4[2][aLens[s + 2]];
+        ++Counts4[3][aLens[s + 3]];
+    }
+    for (; s < aCount; ++s)
+        ++Counts4[0][aLens[s]];
+    uint32_t Counts[MaxCodeLen + 1];
+    for (uint32_t L = 0; L <= MaxCodeLen; ++L)
+        Counts[L] = Counts4[0][L] + Counts4[1][L] + Counts4[2][L] + Counts4[3][L];
     // Kraft sum in units of 2^-15: above 2^15 the code is over-subscribed.
     uint32_t Kraft = 0;
     for (uint32_t L = 1; L <= MaxCodeLen; ++L)
@@ -168,6 +180,7 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
     // entry is either a whole short code or a pointer to one subtable whose
     // width fits the longest code behind it. Unreached entries stay invalid.
     uint32_t NextCode[MaxCodeLen + 2] = {};
+    const uint32_t Unused = Counts[0];
     Counts[0] = 0;
     for (uint32_t L = 1, Code = 0; L <= MaxCodeLen; ++L) {
         Code = (Code + Counts[L - 1]) << 1;
@@ -180,30 +193,33 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
     const uint32_t MainSize = 1u << aMainBits;
     FEntries.resize(MainSize);
     TEntry* const Main = FEntries.data();
+    // The symbols sorted by code length, the unused ones first (sorted too:
+    // a branch on them would mispredict); each length's in symbol order.
     uint16_t ByLength[288];
-    uint32_t Offset[MaxCodeLen + 2] = {};
+    uint32_t Offset[MaxCodeLen + 2] = {0, Unused};
     for (uint32_t L = 1; L <= MaxCodeLen; ++L)
         Offset[L + 1] = Offset[L] + Counts[L];
-    for (uint32_t s = 0; s < aCount; ++s)
-        if (aLens[s] != 0) ByLength[Offset[aLens[s]]++] = static_cast<uint16_t>(s);
+    for (s = 0; s < aCount; ++s)
+        ByLength[Offset[aLens[s]]++] = static_cast<uint16_t>(s);
+    const uint32_t Used = Offset[MaxCodeLen + 1];
     Main[0] = Main[1] = EntryInvalid;
-    for (uint32_t L = 1, i = 0; L <= aMainBits; ++L) {
-        for (uint32_t End = i + Counts[L]; i < End; ++i) {
-            const uint32_t s = ByLength[i];
-            Main[Reverse(NextCode[L]++, L)] = MakeEntry<TEntry>(aInfo[s], L);
-        }
+    uint32_t i = Unused;
+    for (uint32_t L = 1; L <= aMainBits; ++L) {
+        for (uint32_t End = i + Counts[L]; i < End; ++i)
+            Main[Reverse(NextCode[L]++, L)] = MakeEntry<TEntry>(aInfo[ByLength[i]], L);
         if (L < aMainBits) std::memcpy(Main + (1u << L), Main, sizeof(TEntry) << L);
     }
-    // Longer codes: one subtable per main index, as wide as its longest code.
+    // Longer codes, ByLength[i] on: one subtable per main index, as wide as
+    // its longest code.
+    const uint32_t FirstLong = i;
     uint8_t SubBits[1u << LitLenMainBits] = {};
     uint16_t Prefixes[288];
     uint32_t PrefixCount = 0;
     uint16_t Rev[288];
-    for (uint32_t s = 0; s < aCount; ++s) {
-        uint32_t L = aLens[s];
-        if (L <= aMainBits) continue;
-        uint32_t R = Reverse(NextCode[L]++, L);
-        Rev[s] = static_cast<uint16_t>(R);
+    for (; i < Used; ++i) {
+        const uint32_t L = aLens[ByLength[i]];
+        const uint32_t R = Reverse(NextCode[L]++, L);
+        Rev[i] = static_cast<uint16_t>(R);
         uint8_t& SB = SubBits[R & (MainSize - 1)];
         if (SB == 0) Prefixes[PrefixCount++] = static_cast<uint16_t>(R & (MainSize - 1));
         SB = std::max<uint8_t>(SB, static_cast<uint8_t>(L - aMainBits));
@@ -215,13 +231,12 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
         FEntries[p] = EntryExc | EntrySub | ((Start - MainSize) << 16) |
                       (static_cast<uint32_t>(SubBits[p]) << 8);
     }
-    for (uint32_t s = 0; s < aCount; ++s) {
-        uint32_t L = aLens[s];
-        if (L <= aMainBits) continue;
-        const uint32_t P = static_cast<uint32_t>(FEntries[Rev[s] & (MainSize - 1)]);
+    for (i = FirstLong; i < Used; ++i) {
+        const uint32_t Sym = ByLength[i], L = aLens[Sym];
+        const uint32_t P = static_cast<uint32_t>(FEntries[Rev[i] & (MainSize - 1)]);
         uint32_t Start = MainSize + (P >> 16), Width = (P >> 8) & 0xF;
-        const TEntry E = MakeEntry<TEntry>(aInfo[s], L);
-        for (uint32_t j = static_cast<uint32_t>(Rev[s]) >> aMainBits; j < (1u << Width);
+        const TEntry E = MakeEntry<TEntry>(aInfo[Sym], L);
+        for (uint32_t j = static_cast<uint32_t>(Rev[i]) >> aMainBits; j < (1u << Width);
              j += 1u << (L - aMainBits))
             FEntries[Start + j] = E;
     }
