@@ -268,22 +268,18 @@ uint32_t NameHash(std::string_view Name) {
     constexpr uint64_t High = 0x8080808080808080ull;
     const auto* P = reinterpret_cast<const uint8_t*>(Name.data());
     uint64_t H = Name.size();
-    auto Mix = [&H](uint64_t W) {
+    for (size_t I = 0; I < Name.size(); I += 8) {
+        uint64_t W;
+        if (Name.size() - I >= 8) {
+            W = GetLE64(P + I);
+        } else { // the last bytes, padded with zeros
+            uint8_t Tail[8] = {};
+            std::memcpy(Tail, P + I, Name.size() - I);
+            W = GetLE64(Tail);
+        }
+        if (W & High) return UnicodeNameHash(Name);
         H = (H ^ AsciiUpper8(W)) * 0x9E3779B97F4A7C15ull;
         H ^= H >> 29;
-    };
-    size_t I = 0;
-    for (; I + 8 <= Name.size(); I += 8) {
-        const uint64_t W = GetLE64(P + I);
-        if (W & High) return UnicodeNameHash(Name);
-        Mix(W);
-    }
-    if (I < Name.size()) {
-        uint8_t Tail[8] = {};
-        std::memcpy(Tail, P + I, Name.size() - I);
-        const uint64_t W = GetLE64(Tail);
-        if (W & High) return UnicodeNameHash(Name);
-        Mix(W);
     }
     return static_cast<uint32_t>(H ^ (H >> 32));
 }
