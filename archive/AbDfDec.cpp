@@ -291,27 +291,34 @@ template <typename TEntry>
     return E;
 }
 
-// The extra-bits value above the code of distance entry aE, whose code
-// length is in bits 16-19 (bits 20-31 are clear), and its distance.
+// The extra-bits value of entry aE: the bits below its consume count
+// (bits 0-7), above its code length (at bit LenShift; the bits above that
+// field are clear). A 64-bit shift takes its count modulo 64, so the masks
+// by 63 cost nothing.
+template <unsigned LenShift>
+[[gnu::always_inline]] inline uint32_t ExtraBits(uint64_t aBits, uint64_t aE) {
+    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> LenShift) & 63));
+}
+
+// A distance entry's extra bits (code length in bits 16-19) and base.
 [[gnu::always_inline]] inline uint32_t ExtraValue(uint64_t aBits, uint64_t aE) {
-    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 16) & 63));
+    return ExtraBits<16>(aBits, aE);
 }
 [[gnu::always_inline]] inline uint32_t DistanceBase(uint64_t aE) {
     return static_cast<uint32_t>(aE >> 32);
 }
 
-// The same for a length entry, whose code length is in bits 25-28 (bits
-// 29-31 are clear), and its length.
+// A length entry's extra bits (code length in bits 25-28) and base.
 [[gnu::always_inline]] inline uint32_t LengthExtra(uint64_t aBits, uint32_t aE) {
-    return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >> ((aE >> 25) & 63));
+    return ExtraBits<25>(aBits, aE);
 }
 [[gnu::always_inline]] inline uint32_t LengthBase(uint32_t aE) {
     return (aE >> 16) & 0x1FF;
 }
 
-// ExtraValue and LengthExtra in the fast loop: with BMI2, bzhi keeps the
-// entry's low byte's worth of bits in one instruction (the compiler does not
-// find it for the mask above). Only the BMI2 instance of the loop uses it.
+// ExtraBits in the fast loop: with BMI2, bzhi keeps the entry's low byte's
+// worth of bits in one instruction (the compiler does not find it for the
+// mask above). Only the BMI2 instance of the loop uses it.
 template <bool Bmi2, unsigned LenShift>
 [[gnu::always_inline]] inline uint32_t FastExtra(uint64_t aBits, uint64_t aE) {
     if constexpr (Bmi2) {
@@ -319,8 +326,7 @@ template <bool Bmi2, unsigned LenShift>
         asm("bzhi %2, %1, %0" : "=r"(Kept) : "r"(aBits), "r"(aE));
         return static_cast<uint32_t>(Kept >> ((aE >> LenShift) & 63));
     } else {
-        return static_cast<uint32_t>((aBits & ((1ull << (aE & 63)) - 1)) >>
-                                     ((aE >> LenShift) & 63));
+        return ExtraBits<LenShift>(aBits, aE);
     }
 }
 

@@ -15,11 +15,11 @@ class TAbDfDecoder;
 
 // Reads the source in 16 KiB blocks into a byte buffer (a plain memory source
 // in place, see MapDirect) and takes bits from a 64-bit bit buffer that is
-// topped up eight bytes at a time. Bits in the bit
-// buffer above BitsLeft are either zero or the true next bits of the stream
-// (a wide load may pick up bytes before they are counted); past the end of the
-// data they are zero, so a peek near the end sees zeros for missing bits while
-// only real bits can ever be consumed.
+// topped up eight bytes at a time. Bits in the bit buffer above BitsLeft are
+// either zero or the true next bits of the stream (a wide load may pick up
+// bytes before they are counted); past the end of the data they are zero, so
+// a peek near the end sees zeros for missing bits while only real bits can
+// ever be consumed.
 class TAbDfInBitStream {
 public:
     // The progress callback is kept only when it is set and aStreamSize is positive.
