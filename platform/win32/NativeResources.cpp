@@ -9,6 +9,7 @@
 #include <windows.h>
 // clang-format on
 
+#include "platform/win32/Density.h"
 #include "runtime/win32/WideText.h"
 
 namespace kivo::ui {
@@ -24,8 +25,8 @@ HICON LoadProgramIcon(int ResId, int Size) {
 // density (Windows 10 1607 on); else the system's own.
 int MetricForDpi(int Index, int Dpi) {
     using TGetMetric = int(WINAPI*)(int, UINT);
-    static const auto GetMetric = reinterpret_cast<TGetMetric>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    static const auto GetMetric =
+        SystemFunction<TGetMetric>(L"user32.dll", "GetSystemMetricsForDpi");
     return GetMetric != nullptr ? GetMetric(Index, static_cast<UINT>(Dpi))
                                 : GetSystemMetrics(Index);
 }
@@ -35,7 +36,7 @@ int MetricForDpi(int Index, int Dpi) {
 bool SetButtonIconResource(TNativeControl& Button, int ResId, int Size) {
     // The resource's nearest size, scaled by the system to the window's
     // density.
-    HICON Icon = LoadProgramIcon(ResId, MulDiv(Size, Button.Window().Dpi(), 96));
+    HICON Icon = LoadProgramIcon(ResId, Scaled(Size, Button.Window().Dpi()));
     if (Icon == nullptr) return false;
     HWND H = static_cast<HWND>(Button.Handle());
     SetWindowLongW(H, GWL_STYLE, GetWindowLongW(H, GWL_STYLE) | BS_ICON);

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "platform/win32/Density.h"
 #include "runtime/win32/WideText.h"
 
 namespace kivo::ui {
@@ -40,23 +41,10 @@ COLORREF ToColorRef(TColor C) {
     return RGB((C >> 16) & 0xFF, (C >> 8) & 0xFF, C & 0xFF);
 }
 
-// Views count in pixels of a screen at 96 dots per inch.
-constexpr int BaseDpi = 96;
-
-int Scaled(int Value, int Dpi) {
-    return MulDiv(Value, Dpi, BaseDpi);
-}
-int Unscaled(int Value, int Dpi) {
-    return MulDiv(Value, BaseDpi, Dpi);
-}
+// A view's rectangle at Dpi (beside the Scaled of one value).
+using ui::Scaled;
 TRect Scaled(const TRect& R, int Dpi) {
     return {Scaled(R.Left, Dpi), Scaled(R.Top, Dpi), Scaled(R.Width, Dpi), Scaled(R.Height, Dpi)};
-}
-
-// A function of USER32 that older systems lack (nullptr there).
-template <typename TFunction> TFunction UserFunction(const char* Name) {
-    return reinterpret_cast<TFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), Name)));
 }
 
 // The dots per inch of the screen as the whole system sees it.
@@ -71,7 +59,7 @@ int ScreenDpi() {
 // window (Windows 10 1607 on), else the system's.
 int WindowDpi(HWND H) {
     using TGetDpiForWindow = UINT(WINAPI*)(HWND);
-    static const auto GetDpi = UserFunction<TGetDpiForWindow>("GetDpiForWindow");
+    static const auto GetDpi = SystemFunction<TGetDpiForWindow>(L"user32.dll", "GetDpiForWindow");
     const int Dpi = GetDpi != nullptr ? static_cast<int>(GetDpi(H)) : 0;
     return Dpi > 0 ? Dpi : ScreenDpi();
 }
@@ -79,7 +67,7 @@ int WindowDpi(HWND H) {
 // The window size around a client area, with the frame of that density.
 void AdjustForDpi(RECT& R, DWORD Style, DWORD ExStyle, int Dpi) {
     using TAdjust = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto Adjust = UserFunction<TAdjust>("AdjustWindowRectExForDpi");
+    static const auto Adjust = SystemFunction<TAdjust>(L"user32.dll", "AdjustWindowRectExForDpi");
     if (Adjust == nullptr || !Adjust(&R, Style, FALSE, ExStyle, static_cast<UINT>(Dpi)))
         AdjustWindowRectEx(&R, Style, FALSE, ExStyle);
 }
@@ -123,6 +111,23 @@ TPixelImage Resized(const TPixelImage& Image, int Width, int Height) {
         }
     }
     return Out;
+}
+
+// The top left corner of a window of Width x Height centred in the work
+// area (the screen without the task bar).
+POINT CentredInWorkArea(int Width, int Height) {
+    RECT Work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0);
+    return {Work.left + (Work.right - Work.left - Width) / 2,
+            Work.top + (Work.bottom - Work.top - Height) / 2};
+}
+
+// Image as shown at Dpi: itself at 96 dots per inch, else enlarged into
+// Buffer.
+const TPixelImage& AtDpi(const TPixelImage& Image, int Dpi, TPixelImage& Buffer) {
+    if (Dpi == BaseDpi || Image.Empty()) return Image;
+    Buffer = Resized(Image, Scaled(Image.Width, Dpi), Scaled(Image.Height, Dpi));
+    return Buffer;
 }
 
 // The common controls of version 6: an activation context from a manifest
@@ -482,12 +487,9 @@ LRESULT CALLBACK ImageProc(HWND H, UINT Msg, WPARAM W, LPARAM L) {
         GetClientRect(H, &R);
         std::vector<uint32_t> Pixels;
         const TNativeWindow::TImpl& Impl = *C->Window().Impl();
-        const TPixelImage& Image = C->Image();
-        if (Impl.Dpi == BaseDpi || Image.Empty())
-            Compose(Image, Impl.BackgroundColor, R.right, R.bottom, Pixels);
-        else // enlarged as the control is
-            Compose(Resized(Image, Scaled(Image.Width, Impl.Dpi), Scaled(Image.Height, Impl.Dpi)),
-                    Impl.BackgroundColor, R.right, R.bottom, Pixels);
+        TPixelImage Enlarged; // as the control is
+        Compose(AtDpi(C->Image(), Impl.Dpi, Enlarged), Impl.BackgroundColor, R.right, R.bottom,
+                Pixels);
         if (!Pixels.empty()) PaintPixels(Dc, 0, 0, R.right, R.bottom, Pixels);
         EndPaint(H, &Ps);
         return 0;
@@ -662,10 +664,8 @@ void TNativeControl::SetShield(bool Shield) {
 
 void TNativeControl::SetButtonImage(const TPixelImage& Image) {
     FState->ButtonImage = Image;
-    const int Dpi = FWindow->FImpl->Dpi;
-    HICON Icon = IconOf(Dpi == BaseDpi || Image.Empty()
-                            ? Image
-                            : Resized(Image, Scaled(Image.Width, Dpi), Scaled(Image.Height, Dpi)));
+    TPixelImage Enlarged;
+    HICON Icon = IconOf(AtDpi(Image, FWindow->FImpl->Dpi, Enlarged));
     SendMessageW(static_cast<HWND>(FHandle), BM_SETIMAGE, IMAGE_ICON,
                  reinterpret_cast<LPARAM>(Icon));
     if (FState->ButtonIcon != nullptr) DestroyIcon(FState->ButtonIcon);
@@ -761,16 +761,12 @@ TNativeWindow::TNativeWindow(const TWindowOptions& Options) : FImpl(std::make_un
     RECT R{0, 0, Scaled(Options.ClientWidth, FImpl->Dpi), Scaled(Options.ClientHeight, FImpl->Dpi)};
     AdjustForDpi(R, Style, ExStyle, FImpl->Dpi);
     const int W = R.right - R.left, H = R.bottom - R.top;
-    int X = CW_USEDEFAULT, Y = CW_USEDEFAULT;
-    if (Options.Centered) {
-        RECT Work;
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0);
-        X = Work.left + (Work.right - Work.left - W) / 2;
-        Y = Work.top + (Work.bottom - Work.top - H) / 2;
-    }
+    POINT At{CW_USEDEFAULT, CW_USEDEFAULT};
+    if (Options.Centered) At = CentredInWorkArea(W, H);
     HWND Owner = Options.ShowInTaskbar ? nullptr : HiddenOwner();
-    HWND Hwnd = CreateWindowExW(ExStyle, WindowClass, Utf8ToWide(Options.Caption).c_str(), Style, X,
-                                Y, W, H, Owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND Hwnd =
+        CreateWindowExW(ExStyle, WindowClass, Utf8ToWide(Options.Caption).c_str(), Style, At.x,
+                        At.y, W, H, Owner, nullptr, GetModuleHandleW(nullptr), nullptr);
     FHandle = Hwnd;
     if (Hwnd == nullptr) return;
     SetWindowLongPtrW(Hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FImpl.get()));
@@ -779,12 +775,10 @@ TNativeWindow::TNativeWindow(const TWindowOptions& Options) : FImpl(std::make_un
         FImpl->Dpi = Dpi;
         FImpl->FitClient(Hwnd);
         if (Options.Centered) {
-            RECT Work, Now;
-            SystemParametersInfoW(SPI_GETWORKAREA, 0, &Work, 0);
+            RECT Now;
             GetWindowRect(Hwnd, &Now);
-            SetWindowPos(Hwnd, nullptr,
-                         Work.left + (Work.right - Work.left - (Now.right - Now.left)) / 2,
-                         Work.top + (Work.bottom - Work.top - (Now.bottom - Now.top)) / 2, 0, 0,
+            At = CentredInWorkArea(Now.right - Now.left, Now.bottom - Now.top);
+            SetWindowPos(Hwnd, nullptr, At.x, At.y, 0, 0,
                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "platform/NativeUi.h"
+#include "platform/win32/Density.h"
 #include "runtime/win32/WideText.h"
 
 // The class's members carry the plain names.
@@ -57,10 +58,7 @@ LRESULT CALLBACK CbtProc(int Code, WPARAM W, LPARAM L) {
 // controls can (a copy the caller destroys).
 HICON SystemIcon(LPCWSTR Id, int Size) {
     using TLoad = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
-    HMODULE Controls = GetModuleHandleW(L"comctl32.dll");
-    const auto Load = Controls == nullptr ? nullptr
-                                          : reinterpret_cast<TLoad>(reinterpret_cast<void (*)()>(
-                                                GetProcAddress(Controls, "LoadIconWithScaleDown")));
+    const auto Load = SystemFunction<TLoad>(L"comctl32.dll", "LoadIconWithScaleDown");
     HICON Icon = nullptr;
     if (Load != nullptr && SUCCEEDED(Load(nullptr, Id, Size, Size, &Icon))) return Icon;
     return static_cast<HICON>(CopyImage(LoadIconW(nullptr, Id), IMAGE_ICON, Size, Size, 0));
@@ -114,7 +112,7 @@ public:
         HWND Static = nullptr;
         HICON IconShown = nullptr;
         auto PlaceIcon = [&] {
-            const int At = MulDiv(Margin, Box.Dpi(), 96), Size = MulDiv(IconSize, Box.Dpi(), 96);
+            const int At = Scaled(Margin, Box.Dpi()), Size = Scaled(IconSize, Box.Dpi());
             HICON Old = IconShown;
             IconShown = SystemIcon(Icon, Size);
             SendMessageW(Static, STM_SETICON, reinterpret_cast<WPARAM>(IconShown), 0);
