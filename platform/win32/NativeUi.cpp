@@ -28,6 +28,19 @@ namespace kivo::ui {
 using os::Utf8ToWide;
 using os::WideToUtf8;
 
+int Scaled(int Value, int Dpi) {
+    return MulDiv(Value, Dpi, BaseDpi);
+}
+
+int Unscaled(int Value, int Dpi) {
+    return MulDiv(Value, BaseDpi, Dpi);
+}
+
+TSystemProc SystemProc(const wchar_t* Module, const char* Name) {
+    HMODULE H = GetModuleHandleW(Module);
+    return H == nullptr ? nullptr : reinterpret_cast<TSystemProc>(GetProcAddress(H, Name));
+}
+
 namespace {
 
 constexpr wchar_t WindowClass[] = L"KivoNativeWindow";
