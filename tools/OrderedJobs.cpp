@@ -28,8 +28,9 @@ void TOrderedJobs::WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicat
     --FBlocked;
 }
 
-int32_t TOrderedJobs::Next() {
+int32_t TOrderedJobs::Next(int32_t Finished) {
     std::unique_lock Lock(FLock);
+    if (Finished >= 0) MarkFinished(Finished);
     for (;;) {
         if (FEnded || FClaimed > FLastJob) return -1;
         if (FClaimed >= FReleased) {
@@ -55,14 +56,14 @@ void TOrderedJobs::Release(int32_t Count) {
 
 void TOrderedJobs::Post(int32_t Job, TEvent Event) {
     const std::lock_guard Lock(FLock);
-    FJobs[static_cast<size_t>(Job)].Events.push_back(std::move(Event));
+    FJobs[static_cast<size_t>(Job)].Add(std::move(Event));
     if (FPrompt && Job == FReplaying) FToReplayer.notify_one();
 }
 
 bool TOrderedJobs::Ask(int32_t Job, const TEvent& Event) {
     bool Answered = false;
     std::unique_lock Lock(FLock);
-    FJobs[static_cast<size_t>(Job)].Events.push_back([this, &Event, &Answered] {
+    FJobs[static_cast<size_t>(Job)].Add([this, &Event, &Answered] {
         Event();
         const std::lock_guard Inner(FLock);
         Answered = true;
@@ -78,8 +79,8 @@ bool TOrderedJobs::WaitForTurn(int32_t Job) {
     return !FEnded;
 }
 
-void TOrderedJobs::Finish(int32_t Job) {
-    const std::lock_guard Lock(FLock);
+// Called with FLock held.
+void TOrderedJobs::MarkFinished(int32_t Job) {
     FJobs[static_cast<size_t>(Job)].Finished = true;
     ++FFinished;
     // The replayer is woken where somebody waits for it or nothing is left
@@ -91,8 +92,7 @@ void TOrderedJobs::Finish(int32_t Job) {
 
 void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {
     const std::lock_guard Lock(FLock);
-    FJobs[static_cast<size_t>(Job)].Events.push_back(
-        [Failure] { std::rethrow_exception(Failure); });
+    FJobs[static_cast<size_t>(Job)].Add([Failure] { std::rethrow_exception(Failure); });
     if (Job < FLastJob) FLastJob = Job;
     FJobs[static_cast<size_t>(Job)].Finished = true;
     ++FFinished;
@@ -100,30 +100,60 @@ void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {
     FToWorkers.notify_all();
 }
 
+// Events are taken all at once, so First is empty only when More is.
+void TOrderedJobs::TJob::Add(TEvent Event) {
+    if (!First)
+        First = std::move(Event);
+    else
+        More.push_back(std::move(Event));
+}
+
+void TOrderedJobs::TJob::MoveEventsTo(std::vector<TEvent>& Events) {
+    if (!First) return;
+    Events.push_back(std::move(First));
+    First = nullptr;
+    for (TEvent& Event : More)
+        Events.push_back(std::move(Event));
+    More.clear();
+}
+
 void TOrderedJobs::Replay(const std::function<void(int32_t Job)>& Idle) {
     const auto Count = static_cast<int32_t>(FJobs.size());
-    for (int32_t Job = 0; Job < Count; ++Job) {
-        TJob& Current = FJobs[static_cast<size_t>(Job)];
-        for (;;) {
-            std::vector<TEvent> Events;
-            bool Finished = false;
-            {
-                std::unique_lock Lock(FLock);
-                FToReplayer.wait_for(Lock, std::chrono::milliseconds(100), [&Current] {
-                    return Current.Finished || !Current.Events.empty();
-                });
-                Events.swap(Current.Events);
-                Finished = Current.Finished;
+    std::vector<TEvent> Events;
+    // Job is the first job not yet finished and replayed. Each turn takes,
+    // under one lock, the events of every finished job from Job on and those
+    // the next one has posted so far, and announces the jobs replayed before.
+    for (int32_t Job = 0; Job < Count;) {
+        const int32_t First = Job;
+        {
+            std::unique_lock Lock(FLock);
+            Announce(Job);
+            auto Ready = [this, Job] {
+                const TJob& Current = FJobs[static_cast<size_t>(Job)];
+                return Current.Finished || Current.HasEvents();
+            };
+            if (!Ready()) FToReplayer.wait_for(Lock, std::chrono::milliseconds(100), Ready);
+            for (; Job < Count; ++Job) {
+                TJob& Current = FJobs[static_cast<size_t>(Job)];
+                Current.MoveEventsTo(Events);
+                if (!Current.Finished) break;
             }
-            if (Events.empty() && !Finished) Idle(Job);
-            for (const TEvent& Event : Events)
-                Event();
-            if (Finished) break;
         }
-        const std::lock_guard Lock(FLock);
-        FReplaying = Job + 1;
-        if (FBlocked > 0) FToWorkers.notify_all();
+        if (Events.empty() && Job == First) Idle(Job);
+        for (const TEvent& Event : Events)
+            Event();
+        Events.clear();
     }
+    const std::lock_guard Lock(FLock);
+    Announce(Count);
+}
+
+// Jobs before Job are replayed: workers waiting for a turn or for room to
+// claim may go on. Called with FLock held.
+void TOrderedJobs::Announce(int32_t Job) {
+    if (FReplaying == Job) return;
+    FReplaying = Job;
+    if (FBlocked > 0) FToWorkers.notify_all();
 }
 
 void TOrderedJobs::End() {

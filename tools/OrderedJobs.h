@@ -40,9 +40,10 @@ public:
     void Release(int32_t Count);
 
     // --- worker side
-    // The next job in order, once released (waits for that); -1 when none
-    // is left or the run ends.
-    int32_t Next();
+    // Job Finished (if not -1) has posted everything; returns the next job
+    // in order, once released (waits for that), or -1 when none is left or
+    // the run ends.
+    int32_t Next(int32_t Finished = -1);
     // Event runs on the replaying thread in Job's turn.
     void Post(int32_t Job, TEvent Event);
     // Like Post, and waits until Event has run; false when the run ended
@@ -51,8 +52,6 @@ public:
     // Waits until every job before Job has finished and been replayed;
     // false when the run ended first.
     bool WaitForTurn(int32_t Job);
-    // Job has posted everything.
-    void Finish(int32_t Job);
     // Job ends the run: Failure is raised on the replaying thread in Job's
     // turn, and no job after it is claimed.
     void Fail(int32_t Job, std::exception_ptr Failure);
@@ -68,9 +67,16 @@ public:
     void End();
 
 private:
+    // A job's events not yet replayed. Most jobs post one, which is kept
+    // in place: no job allocates for it, nor does the replayer free it.
     struct TJob {
-        std::vector<TEvent> Events;
+        TEvent First;
+        std::vector<TEvent> More;
         bool Finished = false;
+
+        bool HasEvents() const { return static_cast<bool>(First); }
+        void Add(TEvent Event);
+        void MoveEventsTo(std::vector<TEvent>& Events);
     };
 
     std::mutex FLock;
@@ -79,6 +85,8 @@ private:
     // Waits, counted in FBlocked, until Done holds; wakes the replayer first.
     template <typename TPredicate>
     void WaitForReplayer(std::unique_lock<std::mutex>& Lock, TPredicate Done);
+    void Announce(int32_t Job);
+    void MarkFinished(int32_t Job);
 
     std::vector<TJob> FJobs;
     bool FPrompt;

@@ -1116,7 +1116,8 @@ void TExtraction::Work(TAbUnZipper& UnZipper, TOrderedJobs& Jobs) {
     ConnectWorker(UnZipper, Jobs, Job);
     TAbArchive& Archive = *UnZipper.Archive();
     Archive.BeginExtractionBatch();
-    for (Job = Jobs.Next(); Job >= 0; Job = Jobs.Next()) {
+    // Next(Job) also tells that Job has posted everything.
+    for (Job = Jobs.Next(); Job >= 0; Job = Jobs.Next(Job)) {
         const int32_t Index = FSelected[static_cast<size_t>(Job)];
         if (FWaits[static_cast<size_t>(Job)] != 0 && !Jobs.WaitForTurn(Job)) break;
         // Folder modes an item noted count also when it ends the run.
@@ -1139,7 +1140,6 @@ void TExtraction::Work(TAbUnZipper& UnZipper, TOrderedJobs& Jobs) {
             break;
         }
         PostModes();
-        Jobs.Finish(Job);
     }
     Archive.EndExtractionBatch();
 }
