@@ -153,18 +153,16 @@ using TDistTable = TDecodeTable<uint64_t>;
 template <typename TEntry>
 void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TSymbolInfo& aInfo,
                                  unsigned aMainBits) {
-    // Four histograms, so that runs of equal lengths do not wait for each
-    // other's increments of one counter.
+    // The symbols in four quarters (the last takes the remainder), counted
+    // and later placed each with its own counters, so that runs of equal
+    // lengths do not wait for each other's increments of one counter.
+    const uint32_t Quarter = aCount / 4;
     uint32_t Counts4[4][MaxCodeLen + 1] = {};
-    uint32_t s = 0;
-    for (; s + 4 <= aCount; s += 4) {
-        ++Counts4[0][aLens[s]];
-        ++Counts4[1][aLens[s + 1]];
-        ++Counts4[2][aLens[s + 2]];
-        ++Counts4[3][aLens[s + 3]];
-    }
-    for (; s < aCount; ++s)
-        ++Counts4[0][aLens[s]];
+    for (uint32_t s = 0; s < Quarter; ++s)
+        for (uint32_t k = 0; k < 4; ++k)
+            ++Counts4[k][aLens[s + k * Quarter]];
+    for (uint32_t s = 4 * Quarter; s < aCount; ++s)
+        ++Counts4[3][aLens[s]];
     uint32_t Counts[MaxCodeLen + 1];
     for (uint32_t L = 0; L <= MaxCodeLen; ++L)
         Counts[L] = Counts4[0][L] + Counts4[1][L] + Counts4[2][L] + Counts4[3][L];
@@ -196,12 +194,22 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
     // The symbols sorted by code length, the unused ones first (sorted too:
     // a branch on them would mispredict); each length's in symbol order.
     uint16_t ByLength[288];
-    uint32_t Offset[MaxCodeLen + 2] = {0, Unused};
-    for (uint32_t L = 1; L <= MaxCodeLen; ++L)
-        Offset[L + 1] = Offset[L] + Counts[L];
-    for (s = 0; s < aCount; ++s)
-        ByLength[Offset[aLens[s]]++] = static_cast<uint16_t>(s);
-    const uint32_t Used = Offset[MaxCodeLen + 1];
+    uint32_t Offset[4][MaxCodeLen + 1];
+    Offset[0][0] = 0;
+    Offset[0][1] = Unused;
+    for (uint32_t L = 2; L <= MaxCodeLen; ++L)
+        Offset[0][L] = Offset[0][L - 1] + Counts[L - 1];
+    for (uint32_t k = 1; k < 4; ++k)
+        for (uint32_t L = 0; L <= MaxCodeLen; ++L)
+            Offset[k][L] = Offset[k - 1][L] + Counts4[k - 1][L];
+    for (uint32_t s = 0; s < Quarter; ++s)
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t Sym = s + k * Quarter;
+            ByLength[Offset[k][aLens[Sym]]++] = static_cast<uint16_t>(Sym);
+        }
+    for (uint32_t s = 4 * Quarter; s < aCount; ++s)
+        ByLength[Offset[3][aLens[s]]++] = static_cast<uint16_t>(s);
+    const uint32_t Used = aCount;
     Main[0] = Main[1] = EntryInvalid;
     uint32_t i = Unused;
     for (uint32_t L = 1; L <= aMainBits; ++L) {
