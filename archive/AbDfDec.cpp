@@ -209,7 +209,6 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
         }
     for (uint32_t s = 4 * Quarter; s < aCount; ++s)
         ByLength[Offset[3][aLens[s]]++] = static_cast<uint16_t>(s);
-    const uint32_t Used = aCount;
     Main[0] = Main[1] = EntryInvalid;
     uint32_t i = Unused;
     for (uint32_t L = 1; L <= aMainBits; ++L) {
@@ -224,7 +223,7 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
     uint16_t Prefixes[288];
     uint32_t PrefixCount = 0;
     uint16_t Rev[288];
-    for (; i < Used; ++i) {
+    for (; i < aCount; ++i) {
         const uint32_t L = aLens[ByLength[i]];
         const uint32_t R = Reverse(NextCode[L]++, L);
         Rev[i] = static_cast<uint16_t>(R);
@@ -239,7 +238,7 @@ void TDecodeTable<TEntry>::Build(const uint8_t* aLens, uint32_t aCount, const TS
         FEntries[p] = EntryExc | EntrySub | ((Start - MainSize) << 16) |
                       (static_cast<uint32_t>(SubBits[p]) << 8);
     }
-    for (i = FirstLong; i < Used; ++i) {
+    for (i = FirstLong; i < aCount; ++i) {
         const uint32_t Sym = ByLength[i], L = aLens[Sym];
         const uint32_t P = static_cast<uint32_t>(FEntries[Rev[i] & (MainSize - 1)]);
         uint32_t Start = MainSize + (P >> 16), Width = (P >> 8) & 0xF;

@@ -94,8 +94,7 @@ void TOrderedJobs::Fail(int32_t Job, std::exception_ptr Failure) {
     const std::lock_guard Lock(FLock);
     FJobs[static_cast<size_t>(Job)].Add([Failure] { std::rethrow_exception(Failure); });
     if (Job < FLastJob) FLastJob = Job;
-    FJobs[static_cast<size_t>(Job)].Finished = true;
-    ++FFinished;
+    MarkFinished(Job);
     FToReplayer.notify_one();
     FToWorkers.notify_all();
 }
